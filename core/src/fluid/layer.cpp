@@ -1,0 +1,71 @@
+#include "fluid/layer.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "log.hpp"
+
+namespace ostrel_core::fluid::layer {
+namespace {
+
+// A position outside the chunk is the caller's bug: stop rather than write past the buffer.
+std::size_t local_index(int x, int y, int z) {
+  if (x < 0 || x > 15 || y < 0 || y > 15 || z < 0 || z > 15) {
+    OSTREL_ERROR("ostrel_core::fluid::layer", "fluid layer position is not local", log::value("x", x),
+                 log::value("y", y), log::value("z", z));
+    fmt::print(stderr, "fluid layer position ({}, {}, {}) is not local\n", x, y, z);
+    std::abort();
+  }
+  return static_cast<std::size_t>(x + 16 * y + 256 * z);
+}
+
+Fluid stored_form(Fluid state) { return state.is_wet() ? state : Fluid{}; }
+
+}  // namespace
+
+FluidLayer FluidLayer::from_blocks(std::span<const Fluid> states) {
+  FluidLayer layer;
+  const std::size_t n = std::min(states.size(), kBlocks);
+  std::uint32_t wet = 0;
+  for (std::size_t i = 0; i < n; ++i) wet += states[i].is_wet() ? 1 : 0;
+  if (wet == 0) return layer;
+  layer.states_.resize(kBlocks);
+  for (std::size_t i = 0; i < n; ++i) layer.states_[i] = stored_form(states[i]);
+  layer.wet_ = wet;
+  return layer;
+}
+
+Fluid FluidLayer::get(std::size_t index) const {
+  if (index >= kBlocks) {
+    OSTREL_ERROR("ostrel_core::fluid::layer", "fluid layer index out of range", log::value("index", index));
+    fmt::print(stderr, "fluid layer index {} out of range\n", index);
+    std::abort();
+  }
+  return states_.empty() ? Fluid{} : states_[index];
+}
+
+Fluid FluidLayer::get(int x, int y, int z) const { return get(local_index(x, y, z)); }
+
+bool FluidLayer::set(int x, int y, int z, Fluid state) {
+  const std::size_t i = local_index(x, y, z);
+  state = stored_form(state);
+  if (states_.empty()) {
+    if (!state.is_wet()) return false;
+    states_.assign(kBlocks, Fluid{});
+    states_[i] = state;
+    wet_ = 1;
+    return true;
+  }
+  const Fluid old = states_[i];
+  if (old == state) return false;
+  if (old.is_wet() && !state.is_wet()) --wet_;
+  if (!old.is_wet() && state.is_wet()) ++wet_;
+  states_[i] = state;
+  if (wet_ == 0) states_ = std::vector<Fluid>();  // release the buffer, not just clear it
+  return true;
+}
+
+}  // namespace ostrel_core::fluid::layer
