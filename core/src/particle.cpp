@@ -1,0 +1,33 @@
+#include "particle.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ostrel_core::particle {
+namespace {
+
+// Finiteness first, then the lower bound, then the upper; -0.0 is not below 0 and stays.
+float clamp(float v, float lo, float hi, float non_finite) {
+  if (!std::isfinite(v)) return non_finite;
+  if (v < lo) v = lo;
+  if (v > hi) v = hi;
+  return v;
+}
+
+}  // namespace
+
+Burst sanitise_burst(Burst b) {
+  for (double& c : b.pos) {
+    if (!std::isfinite(c)) c = 0.0;
+  }
+  b.count = std::min(b.count, kMaxBurstCount);
+  b.size = clamp(b.size, 0.0f, 4.0f, 0.1f);
+  b.lifetime = clamp(b.lifetime, 0.0f, 30.0f, 1.0f);
+  for (float& v : b.velocity) v = clamp(v, -64.0f, 64.0f, 0.0f);
+  b.spread = clamp(b.spread, 0.0f, 64.0f, 0.0f);
+  for (float& a : b.area) a = clamp(a, 0.0f, 16.0f, 0.0f);
+  b.gravity = clamp(b.gravity, -64.0f, 64.0f, 0.0f);
+  return b;
+}
+
+}  // namespace ostrel_core::particle
