@@ -1,10 +1,90 @@
-// The `server` program.
+// The `server` program: installs logging, reads the command line and runs one mode, then returns
+// the exit code (0 clean, 1 failed, 2 usage error).
 #include <cstdio>
+#include <variant>
 
+#include <fmt/format.h>
+
+#include "cli.hpp"
+#include "config.hpp"
+#include "error.hpp"
+#include "handle.hpp"
 #include "log.hpp"
+#include "shutdown.hpp"
+#include "version.hpp"
 
-int main(int, char**) {
-  ostrel_core::log::install(ostrel_core::log::options_from_env());
-  std::puts("server 0.4.2");
+namespace server {
+
+namespace config = ostrel_server::config;
+namespace log = ostrel_core::log;
+
+constexpr const char* kTarget = "server";
+
+// Why serving ended unsuccessfully. Adds no line of its own to the report: the text is the inner
+// error's text and the chain continues at the inner error's source.
+class ServerError {
+ public:
+  explicit ServerError(config::ConfigError e) : inner_(std::move(e)) {}
+
+  std::string message() const {
+    return std::visit([](const auto& e) { return e.message(); }, inner_);
+  }
+  const ostrel_core::ErrorSource* source() const {
+    return std::visit([](const auto& e) { return e.source(); }, inner_);
+  }
+
+ private:
+  std::variant<config::ConfigError> inner_;
+};
+
+// The message at ERROR, then one "  caused by: {}" event per source in chain order.
+void report(const ServerError& error) {
+  auto lines = ostrel_core::error_chain(error);
+  OSTREL_ERROR(kTarget, lines.front());
+  for (std::size_t i = 1; i < lines.size(); ++i) OSTREL_ERROR(kTarget, fmt::format("  caused by: {}", lines[i]));
+}
+
+// The mod tools are not part of this build; say so instead of pretending to check or create.
+int check_mods(const ostrel_server::cli::Cli& cli) {
+  fmt::print(stderr, "checking mods in `{}`\n  {}\nFAILED\n", cli.check_mods->string(),
+             "the mod check is not available in this build of the server");
+  return 1;
+}
+
+int create_mod(const ostrel_server::cli::Cli& cli) {
+  fmt::print(stderr, "cannot create the mod `{}`\n  {}\n", *cli.create_mod,
+             "mod creation is not available in this build of the server");
+  return 1;
+}
+
+int serve(const std::filesystem::path& config_path) {
+  auto config = config::Config::load(config_path);
+  if (!config) {
+    report(ServerError(std::move(config.error())));
+    return 1;
+  }
+  OSTREL_INFO(kTarget, "ostrel server starting", log::text("version", ostrel_core::kEngineVersion),
+              log::value("config", config_path.string()), log::value("bind_addr", config->bind_addr),
+              log::value("world_path", config->world_path.string()), log::value("max_players", config->max_players));
+  {
+    // Lent to the server's start and dropped when it returns; start-up joins here.
+    [[maybe_unused]] const auto settings = ostrel_server::handle::Settings::from_config(*config);
+  }
+  auto signal = ostrel_server::shutdown::listen();
+  signal.wait();
   return 0;
 }
+
+int run(int argc, char** argv) {
+  log::install(log::options_from_env());
+  auto parsed = ostrel_server::cli::Cli::parse(argc, argv);
+  if (!parsed.cli) return parsed.exit_code;
+  const auto& cli = *parsed.cli;
+  if (cli.check_mods) return check_mods(cli);
+  if (cli.create_mod) return create_mod(cli);
+  return serve(*cli.config);
+}
+
+}  // namespace server
+
+int main(int argc, char** argv) { return server::run(argc, argv); }
