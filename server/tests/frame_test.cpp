@@ -1,0 +1,162 @@
+#include "transport/frame.hpp"
+
+#include <gtest/gtest.h>
+
+#include <asio/io_context.hpp>
+
+#include "support/hex.hpp"
+#include "support/memory_stream.hpp"
+#include "support/run.hpp"
+
+namespace ostrel_server::transport::frame {
+namespace {
+
+using ostrel_core::test::from_hex;
+using ostrel_core::test::to_hex;
+using test::MemoryStream;
+using test::run_sync;
+
+struct Note {
+  std::uint32_t id = 0;
+  std::string text;
+  static constexpr auto fields() { return std::tuple{&Note::id, &Note::text}; }
+  friend bool operator==(const Note&, const Note&) = default;
+};
+
+using Blob = std::vector<std::uint8_t>;  // encodes as a count varint and the bytes
+
+// A byte string whose encoding is exactly `total` bytes (a 3-byte count for these sizes).
+Blob blob_encoding_to(std::size_t total) { return Blob(total - 3, 0xab); }
+
+TEST(FrameWrite, WritesHeaderThenPayload) {
+  asio::io_context io;
+  MemoryStream s(io.get_executor());
+  s.set_max_write(1);  // every partial write is continued
+  auto r = run_sync(io, write(s, Note{7, "hi"}));
+  ASSERT_TRUE(r.has_value());
+  EXPECT_EQ(to_hex(s.written()), "00 00 00 04 07 02 68 69");
+}
+
+TEST(FrameWrite, RefusesOversizeMessagesWithoutWriting) {
+  struct Case { const char* name; std::size_t encoded; bool sent; };
+  const Case cases[] = {{"at_limit", kMaxPayloadBytes, true}, {"one_over", kMaxPayloadBytes + 1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    asio::io_context io;
+    MemoryStream s(io.get_executor());
+    auto r = run_sync(io, write(s, blob_encoding_to(c.encoded)));
+    if (c.sent) {
+      ASSERT_TRUE(r.has_value());
+      EXPECT_EQ(s.written().size(), kHeaderBytes + c.encoded);
+      EXPECT_EQ(to_hex({s.written().begin(), s.written().begin() + 4}), "00 10 00 00");
+    } else {
+      ASSERT_FALSE(r.has_value());
+      EXPECT_EQ(r.error().kind(), FrameErrorKind::Protocol);
+      EXPECT_EQ(r.error().message(), "message is 1048577 bytes, over the 1048576-byte limit");
+      EXPECT_TRUE(s.written().empty());
+    }
+  }
+}
+
+TEST(FrameWrite, StreamTakingNothingIsWriteZero) {
+  asio::io_context io;
+  MemoryStream s(io.get_executor());
+  s.set_write_budget(6);  // the header and two payload bytes fit
+  auto r = run_sync(io, write(s, Note{7, "hi"}));
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().kind(), FrameErrorKind::Stream);
+  EXPECT_EQ(ostrel_core::report(r.error()), "connection stream failed\n  caused by: write zero");
+  EXPECT_EQ(r.error().io().code(), make_error_code(StreamErrc::WriteZero));
+}
+
+struct BadFrame {
+  const char* name;
+  const char* hex;          // the whole stream, which then ends
+  FrameErrorKind kind;
+  const char* report;       // message and sources
+  std::size_t consumed;     // bytes read before the error
+};
+
+const BadFrame kBadFrames[] = {
+    {"declared_empty", "00 00 00 00 07 02 68 69", FrameErrorKind::DeclaredEmpty, "peer declared an empty message", 4},
+    {"declared_too_large", "00 10 00 01 07 02 68 69", FrameErrorKind::DeclaredTooLarge,
+     "peer declared a 1048577-byte message, over the 1048576-byte limit", 4},
+    {"declared_max_u32", "ff ff ff ff 00", FrameErrorKind::DeclaredTooLarge,
+     "peer declared a 4294967295-byte message, over the 1048576-byte limit", 4},
+    {"eof_in_header", "00 00", FrameErrorKind::Stream, "connection stream failed\n  caused by: early eof", 2},
+    {"eof_before_header", "", FrameErrorKind::Stream, "connection stream failed\n  caused by: early eof", 0},
+    {"eof_in_payload", "00 00 00 04 07 02", FrameErrorKind::Stream, "connection stream failed\n  caused by: early eof",
+     6},
+    {"trailing_bytes", "00 00 00 07 07 02 68 69 01 02 03", FrameErrorKind::Protocol,
+     "message decoded with 3 trailing bytes", 11},
+    {"malformed_utf8", "00 00 00 04 07 02 ff fe", FrameErrorKind::Protocol, "malformed message", 8},
+    {"malformed_short", "00 00 00 02 07 05", FrameErrorKind::Protocol, "malformed message", 6},
+};
+
+TEST(FrameRead, RefusesBadFrames) {
+  for (const auto& c : kBadFrames) {
+    SCOPED_TRACE(c.name);
+    asio::io_context io;
+    MemoryStream s(io.get_executor());
+    s.push(from_hex(c.hex));
+    s.finish();
+    auto r = run_sync(io, read<Note>(s));
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().kind(), c.kind);
+    EXPECT_EQ(ostrel_core::report(r.error()), c.report);
+    EXPECT_EQ(s.consumed(), c.consumed);
+    EXPECT_EQ(r.error().is_early_eof(), c.kind == FrameErrorKind::Stream);
+  }
+}
+
+TEST(FrameRead, StreamErrorIsPassedOn) {
+  asio::io_context io;
+  MemoryStream s(io.get_executor());
+  s.push(from_hex("00 00 00 04 07"));
+  s.fail(ostrel_core::IoError("stream reset by peer", make_error_code(StreamErrc::Reset)));
+  auto r = run_sync(io, read<Note>(s));
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(ostrel_core::report(r.error()), "connection stream failed\n  caused by: stream reset by peer");
+  EXPECT_FALSE(r.error().is_early_eof());
+}
+
+TEST(FrameRead, ReadsFramesSplitAnywhere) {
+  // The same stream read in pieces of every size from 1 to 9 bytes gives the same messages.
+  const std::vector<Note> notes = {{1, "a"}, {300, ""}, {0xffffffff, std::string(200, 'x')}};
+  for (std::size_t piece = 1; piece <= 9; ++piece) {
+    SCOPED_TRACE(piece);
+    asio::io_context io;
+    MemoryStream out(io.get_executor());
+    for (const auto& n : notes) ASSERT_TRUE(run_sync(io, write(out, n)).has_value());
+    MemoryStream in(io.get_executor());
+    in.push(out.written());
+    in.finish();
+    in.set_max_read(piece);
+    for (const auto& n : notes) {
+      auto r = run_sync(io, read<Note>(in));
+      ASSERT_TRUE(r.has_value()) << r.error().message();
+      EXPECT_EQ(*r, n);
+    }
+    auto end = run_sync(io, read<Note>(in));
+    ASSERT_FALSE(end.has_value());
+    EXPECT_TRUE(end.error().is_early_eof());
+  }
+}
+
+TEST(FrameRead, AcceptsPayloadAtTheLimit) {
+  asio::io_context io;
+  MemoryStream s(io.get_executor());
+  Blob big = blob_encoding_to(kMaxPayloadBytes);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+  ASSERT_TRUE(run_sync(io, write(s, big)).has_value());
+  MemoryStream in(io.get_executor());
+  in.push(s.written());
+  in.finish();
+  auto r = run_sync(io, read<Blob>(in));
+  ASSERT_TRUE(r.has_value()) << r.error().message();
+  EXPECT_EQ(*r, big);
+  EXPECT_EQ(in.consumed(), kHeaderBytes + kMaxPayloadBytes);
+}
+
+}  // namespace
+}  // namespace ostrel_server::transport::frame
