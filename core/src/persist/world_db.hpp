@@ -1,0 +1,144 @@
+#pragma once
+// WorldDb: the open world database ("world.sqlite") with the world's material and fluid id
+// maps. Every table of the world is read and written through it, by one thread at a time: the
+// start-up thread while the server is assembled, then the simulation thread only.
+//
+// Fixed-width integers stored as `meta` values are 8 bytes, little-endian; a value of another
+// length reads as absent:
+//   schema_version 1 -> 01 00 00 00 00 00 00 00
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "coords.hpp"
+#include "detgen/map.hpp"
+#include "persist/compress.hpp"
+#include "persist/sqlite.hpp"
+#include "persist/world_error.hpp"
+#include "plan.hpp"
+#include "storage.hpp"
+
+namespace ostrel_core::persist {
+
+inline constexpr std::int64_t kSchemaVersion = 1;
+// Raised whenever the summary format or the rule that builds summaries changes: a world whose
+// stored rule differs loses its summaries on open and rebuilds them on demand.
+inline constexpr std::int64_t kSummaryRule = 3;
+
+// One world option: its id and its value.
+using WorldOption = std::pair<std::string, std::string>;
+
+// One change of a mod's storage: a value to write, or none to delete the key.
+struct StorageChange {
+  std::string key;
+  std::optional<storage::Value> value;
+};
+
+// A map of a mod as stored in `mod_maps`.
+struct StoredMap {
+  std::string mod_id;
+  std::string name;
+  detgen::map::Map map;
+};
+
+class WorldDb {
+ public:
+  WorldDb(const WorldDb&) = delete;
+  WorldDb& operator=(const WorldDb&) = delete;
+  WorldDb(WorldDb&&) noexcept;
+  WorldDb& operator=(WorldDb&&) noexcept;
+  ~WorldDb();
+
+  // Applies the connection settings and the schema, checks and writes the versions, and loads
+  // the id maps. The connection is closed on failure. A world of another schema version is
+  // refused before anything is written to it.
+  [[nodiscard]] static std::expected<WorldDb, WorldError> from_connection(
+      sqlite::Connection db, std::filesystem::path path);
+
+  // --- meta -------------------------------------------------------------------------------
+  std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> meta(std::string_view key);
+  std::expected<void, WorldError> set_meta(std::string_view key, std::span<const std::uint8_t> value);
+  // The value when it is exactly 8 bytes; nothing when absent, NULL or of another length.
+  std::expected<std::optional<std::int64_t>, WorldError> read_meta_i64(std::string_view key);
+  std::expected<void, WorldError> write_meta_i64(std::string_view key, std::int64_t value);
+
+  // The options the world was created with; empty when none are stored or they are not UTF-8.
+  std::expected<std::vector<WorldOption>, WorldError> world_options();
+  // Refuses an option that would read back differently: an empty id, a tab or a line break in
+  // the id or the value, or a carriage return at the end of either.
+  std::expected<void, WorldError> set_world_options(std::span<const WorldOption> options);
+  // Reads a world's options without opening it as a world (no settings, no schema): nothing
+  // when the file is absent, holds no `meta` table, or the options are not UTF-8.
+  static std::expected<std::optional<std::vector<WorldOption>>, sqlite::SqliteError>
+  peek_world_options(const std::filesystem::path& path);
+
+  // Size of the write-ahead log, or nothing when it cannot be examined.
+  std::optional<std::uint64_t> wal_bytes() const;
+  // Moves the write-ahead log into the database file without waiting; run when the world closes.
+  std::expected<void, WorldError> checkpoint();
+
+  // --- mod data rows ------------------------------------------------------------------------
+  // The mod's stored values by key. One value that does not decode fails the whole load.
+  std::expected<std::map<std::string, storage::Value>, WorldError> load_mod_storage(
+      std::string_view mod_id);
+  // All changes in one transaction: either every change lands or none does.
+  std::expected<void, WorldError> save_mod_storage_changes(std::string_view mod_id,
+                                                           std::span<const StorageChange> changes);
+  // Every well-formed map; malformed rows are skipped with a warning.
+  std::expected<std::vector<StoredMap>, WorldError> all_maps();
+  std::expected<void, WorldError> save_map(std::string_view mod_id, std::string_view name,
+                                           const detgen::map::Map& map);
+  std::expected<std::vector<std::string>, WorldError> plan_names(std::string_view mod_id);
+  // Nothing when there is no such plan or its row is damaged.
+  std::expected<std::optional<plan::Plan>, WorldError> load_plan(std::string_view mod_id,
+                                                                 std::string_view name);
+  std::expected<void, WorldError> save_plan(std::string_view mod_id, std::string_view name,
+                                            const plan::Plan& plan);
+  std::expected<void, WorldError> delete_plan(std::string_view mod_id, std::string_view name);
+
+  // --- summaries ----------------------------------------------------------------------------
+  std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_summary(
+      std::string_view domain, std::uint8_t level, coords::ChunkPos pos);
+  // All levels in one transaction; the row count changes only once it committed.
+  std::expected<void, WorldError> save_summaries(
+      std::string_view domain, coords::ChunkPos pos,
+      std::span<const std::pair<std::uint8_t, std::vector<std::uint8_t>>> levels);
+  // Deletes every level of the chunk's summaries.
+  std::expected<void, WorldError> forget_summaries(std::string_view domain, coords::ChunkPos pos);
+  // Rows of `chunk_summaries`, kept current by every write that adds or deletes one.
+  std::uint64_t summary_rows() const { return summary_rows_; }
+  // Lowers the row count by rows another writer (the chunk save) deleted, stopping at 0.
+  void note_summaries_deleted(std::int64_t rows);
+
+  sqlite::Connection& connection() { return db_; }
+  const std::filesystem::path& path() const { return path_; }
+  std::span<const Dictionary> dictionaries() const { return dictionaries_; }
+
+ private:
+  WorldDb(sqlite::Connection db, std::filesystem::path path) : db_(std::move(db)), path_(std::move(path)) {}
+  std::expected<void, WorldError> count_summaries();
+
+  sqlite::Connection db_;
+  std::filesystem::path path_;            // the database file; "-wal" appended names its log
+  std::vector<Dictionary> dictionaries_;  // empty in every world opened so far
+  std::uint64_t summary_rows_ = 0;        // rows of chunk_summaries
+};
+
+// Binds a chunk key as parameters 1 to 4: domain, x, y, z.
+sqlite::Result<void> bind_chunk(sqlite::Statement& stmt, std::string_view domain, coords::ChunkPos pos);
+
+// The world option lines: "{id}\t{value}" joined by "\n", no newline after the last.
+std::string format_world_options(std::span<const WorldOption> options);
+// Lines split at "\n" (a "\r" before it dropped), each at its first tab; lines without a tab or
+// with an empty id are skipped.
+std::vector<WorldOption> parse_world_options(std::string_view text);
+
+}  // namespace ostrel_core::persist
