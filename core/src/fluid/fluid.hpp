@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "material.hpp"
 
 namespace ostrel_core::fluid {
 
@@ -62,7 +63,7 @@ struct Registered {
   std::uint32_t waterlogs_at = 14;  // cells of terrain (of 27) that hold this fluid up as floor
   std::uint32_t evaporates = 0;     // one in how many fluid ticks an open block loses a cell; 0 never
   float opacity = 0.72f;            // how much a surface of it hides, 0..1 (drawing only)
-  std::uint16_t material = 0;       // material a full block of it is drawn as
+  material::MaterialId material = 0;  // material a full block of it is drawn as
   bool washes = true;               // sweeps away blocks that wash away
   std::uint8_t tick_rate = 1;       // fluid ticks between updates of a block of it
   std::uint8_t color_r = 255;       // tint seen from inside it

@@ -1,0 +1,134 @@
+#include "lod.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <limits>
+#include <utility>
+
+#include <fmt/format.h>
+#include <zstd.h>
+
+namespace ostrel_core::lod {
+namespace {
+
+// Sorted ids; the first longest run wins, so a tie goes to the smaller id.
+MaterialId majority_of_sorted(std::span<const MaterialId> ids) {
+  MaterialId best = 0;
+  std::size_t best_count = 0;
+  for (std::size_t i = 0; i < ids.size();) {
+    std::size_t j = i + 1;
+    while (j < ids.size() && ids[j] == ids[i]) ++j;
+    if (j - i > best_count) {
+      best = ids[i];
+      best_count = j - i;
+    }
+    i = j;
+  }
+  return best;
+}
+
+}  // namespace
+
+MaterialId solid_majority(std::span<const MaterialId> materials, std::size_t min) {
+  // Blocks give 27 ids and coarser cells 8, so the common case needs no allocation.
+  constexpr std::size_t kInline = 32;
+  std::array<MaterialId, kInline> inline_buf;
+  std::vector<MaterialId> heap_buf;
+  std::span<MaterialId> solid;
+  if (materials.size() <= kInline) {
+    std::size_t n = 0;
+    for (MaterialId m : materials) {
+      if (m != 0) inline_buf[n++] = m;
+    }
+    solid = std::span<MaterialId>(inline_buf.data(), n);
+  } else {
+    for (MaterialId m : materials) {
+      if (m != 0) heap_buf.push_back(m);
+    }
+    solid = heap_buf;
+  }
+  if (solid.size() < min || solid.empty()) return 0;
+  std::sort(solid.begin(), solid.end());
+  return majority_of_sorted(solid);
+}
+
+std::optional<Summary> Summary::of_cells(std::uint8_t level, std::vector<MaterialId> cells) {
+  if (level < kMinLevel || level > kMaxLevel || cells.size() != cells_of(level)) return std::nullopt;
+  return Summary(level, std::move(cells));
+}
+
+std::optional<Summary> Summary::coarser() const {
+  if (level_ >= kMaxLevel) return std::nullopt;
+  const std::size_t side = side_of(level_);
+  const std::size_t half = side / 2;
+  std::vector<MaterialId> out(half * half * half);
+  std::array<MaterialId, 8> children;
+  for (std::size_t z = 0; z < half; ++z) {
+    for (std::size_t y = 0; y < half; ++y) {
+      for (std::size_t x = 0; x < half; ++x) {
+        // Children in the order (0,0,0), (1,0,0), (0,1,0), (1,1,0), (0,0,1), ...
+        std::size_t k = 0;
+        for (std::size_t dz = 0; dz < 2; ++dz) {
+          for (std::size_t dy = 0; dy < 2; ++dy) {
+            for (std::size_t dx = 0; dx < 2; ++dx) {
+              children[k++] = cells_[(2 * x + dx) + side * (2 * y + dy) + side * side * (2 * z + dz)];
+            }
+          }
+        }
+        out[x + half * y + half * half * z] = solid_majority(children, 4);
+      }
+    }
+  }
+  return Summary(static_cast<std::uint8_t>(level_ + 1), std::move(out));
+}
+
+Detail Rings::classify(std::uint32_t distance) const {
+  const std::uint32_t w = std::max<std::uint32_t>(width, 1);
+  if (distance <= w) return Detail::full();
+  const auto bits = static_cast<std::uint8_t>(std::bit_width(distance / w));
+  return Detail::summary(std::min(bits, kMaxLevel));
+}
+
+Detail Rings::stable_level(std::optional<Detail> previous, std::uint32_t distance) const {
+  const Detail current = classify(distance);
+  if (!previous || *previous == current) return current;
+  const std::uint32_t low = distance >= margin ? distance - margin : 0;
+  const std::uint32_t high = distance > std::numeric_limits<std::uint32_t>::max() - margin
+                                 ? std::numeric_limits<std::uint32_t>::max()
+                                 : distance + margin;
+  if (classify(low) == current && classify(high) == current) return current;
+  return *previous;
+}
+
+namespace codec {
+
+std::string EncodeError::message() const {
+  switch (kind) {
+    case EncodeErrorKind::Compress:
+      return fmt::format("could not compress a level-{} summary: {}", level, reason);
+  }
+  return "unknown summary encoding error";
+}
+
+std::expected<std::vector<std::uint8_t>, EncodeError> encode(const Summary& summary) {
+  const auto cells = summary.cells();
+  std::vector<std::uint8_t> raw(cells.size() * 2);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    raw[2 * i] = static_cast<std::uint8_t>(cells[i] & 0xFF);
+    raw[2 * i + 1] = static_cast<std::uint8_t>(cells[i] >> 8);
+  }
+  std::vector<std::uint8_t> out(kHeaderSize + ZSTD_compressBound(raw.size()));
+  out[0] = kFormat;
+  out[1] = summary.level();
+  const std::size_t n =
+      ZSTD_compress(out.data() + kHeaderSize, out.size() - kHeaderSize, raw.data(), raw.size(), kZstdLevel);
+  if (ZSTD_isError(n)) {
+    return std::unexpected(EncodeError{EncodeErrorKind::Compress, summary.level(), ZSTD_getErrorName(n)});
+  }
+  out.resize(kHeaderSize + n);
+  return out;
+}
+
+}  // namespace codec
+}  // namespace ostrel_core::lod
