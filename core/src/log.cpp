@@ -200,6 +200,7 @@ std::string format_line(Level level, std::string_view target, std::string_view m
     line += '=';
     for (char c : f.value) {
       if (c == '\n') line += "\\n";
+      else if (c == '\r') line += "\\r";
       else line += c;
     }
   }
