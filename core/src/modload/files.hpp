@@ -1,0 +1,30 @@
+#pragma once
+// File access for mods: whole-file reads, and keeping access inside a mod's directory
+// (symbolic links and ".." are resolved before the check, so neither can lead out of it).
+
+#include <cstddef>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "error.hpp"
+
+namespace ostrel_core::modload::files {
+
+// The whole file, or the operating system's error; a directory fails with "Is a directory".
+// More than `limit` bytes: the first `limit` + 1 bytes, so the caller sees it is too long.
+std::expected<std::string, IoError> read_file(const std::filesystem::path& path,
+                                              std::size_t limit = std::string().max_size() - 1);
+
+// Whether the canonical path `p` is the canonical directory `root` or lies under it.
+bool lies_within(const std::filesystem::path& root, const std::filesystem::path& p);
+
+// The canonical form of `p` when it exists and lies inside the canonical directory `root`.
+std::optional<std::filesystem::path> resolve_within(const std::filesystem::path& root,
+                                                    const std::filesystem::path& p);
+
+// Whether `dir`/`name` is a regular file (symbolic links followed) that lies inside `dir`.
+bool is_regular_file_within(const std::filesystem::path& dir, const std::filesystem::path& name);
+
+}  // namespace ostrel_core::modload::files
