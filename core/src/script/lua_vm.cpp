@@ -1,0 +1,692 @@
+#include "script/lua_vm.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include <fmt/format.h>
+#include <lua.hpp>
+
+#include "log.hpp"
+#include "script/convert.hpp"
+#include "script/lua_vm_impl.hpp"
+
+namespace ostrel_core::script::lua_vm {
+
+using vm::ScriptError;
+
+namespace {
+
+// Registry names made by create(), in the order it makes them.
+constexpr std::string_view kSettingTables[] = {"ostrel.settings", "ostrel.answers"};
+constexpr std::string_view kContentTables[] = {"ostrel.blocks", "ostrel.block_textures",
+                                               "ostrel.block_rules", "ostrel.items",
+                                               "ostrel.views", "ostrel.tools"};
+constexpr std::string_view kWorldTables[] = {"ostrel.domain_generators", "ostrel.domains",
+                                             "ostrel.fluids", "ostrel.skies",
+                                             "ostrel.clouds", "ostrel.models"};
+constexpr std::string_view kMapRegistry[] = {"ostrel.world_init", "ostrel.maps"};
+constexpr std::string_view kTickLists[] = {"ostrel.tickers", "ostrel.entity_steppers"};
+constexpr std::string_view kLateTables[] = {"ostrel.generators", "ostrel.actions",
+                                            "ostrel.sounds",     "ostrel.fonts",
+                                            "ostrel.pictures",   "ostrel.mod_dirs",
+                                            "ostrel.hud_scripts", "ostrel.bindings"};
+
+// Globals a mod's environment never gets.
+constexpr std::string_view kWithheld[] = {"io",      "os",      "package", "dofile", "loadfile",
+                                          "ffi",     "debug",   "require", "loadstring"};
+// Libraries every environment gets its own copy of, so one mod cannot patch them for another.
+constexpr std::string_view kCopiedLibraries[] = {"string", "table", "math", "utf8", "coroutine"};
+
+constexpr char kBytecodeSignature[] = "\x1bLua";
+
+// Makes an empty table under each name, in order; the first failure ends the installer.
+std::expected<void, ScriptError> make_tables(lua_State* L, std::span<const std::string_view> names) {
+  for (auto name : names) {
+    auto r = protect(L, [&](lua_State* s) {
+      lua_newtable(s);
+      lua_setfield(s, LUA_REGISTRYINDEX, std::string(name).c_str());
+    });
+    if (!r) return std::unexpected(engine_error(r.error()));
+  }
+  return {};
+}
+
+// The text-only `load` of an environment: compiles text (never bytecode) with the environment
+// (upvalue 1) as its globals unless an `env` is given.
+int sandboxed_load(lua_State* L) {
+  std::size_t len = 0;
+  const char* text = lua_tolstring(L, 1, &len);
+  if (lua_type(L, 1) != LUA_TSTRING) {
+    convert::arg_error(L, 1, "load", convert::mismatch(L, 1, "string").text);
+  }
+  if (len >= 4 && std::memcmp(text, kBytecodeSignature, 4) == 0) {
+    lua_pushnil(L);
+    lua_pushliteral(L, "load: binary chunks are not permitted");
+    return 2;
+  }
+  const char* name = luaL_optstring(L, 2, text);
+  const bool has_env = !lua_isnone(L, 4);
+  if (luaL_loadbufferx(L, text, len, name, "t") != LUA_OK) {
+    lua_pushnil(L);
+    lua_insert(L, -2);
+    return 2;
+  }
+  if (has_env) {
+    lua_pushvalue(L, 4);
+  } else {
+    lua_pushvalue(L, lua_upvalueindex(1));
+  }
+  lua_setupvalue(L, -2, 1);
+  return 1;
+}
+
+// `collectgarbage` limited to collecting and counting.
+int sandboxed_collectgarbage(lua_State* L) {
+  const char* opt = luaL_optstring(L, 1, "collect");
+  if (std::strcmp(opt, "collect") == 0) {
+    lua_gc(L, LUA_GCCOLLECT);
+    lua_pushinteger(L, 0);
+    return 1;
+  }
+  if (std::strcmp(opt, "count") == 0) {
+    const int kb = lua_gc(L, LUA_GCCOUNT);
+    const int rest = lua_gc(L, LUA_GCCOUNTB);
+    lua_pushnumber(L, static_cast<lua_Number>(kb) + static_cast<lua_Number>(rest) / 1024.0);
+    return 1;
+  }
+  convert::raise(L, fmt::format("collectgarbage: option `{}` is not permitted", opt));
+}
+
+// `setmetatable` that refuses a metatable with `__gc`: a finalizer would run mod code whenever
+// the collector runs, outside any entry and its budget.
+int sandboxed_setmetatable(lua_State* L) {
+  if (lua_type(L, 2) == LUA_TTABLE) {
+    lua_pushliteral(L, "__gc");
+    if (lua_rawget(L, 2) != LUA_TNIL) {
+      convert::raise(L, "setmetatable: a metatable with `__gc` is not permitted");
+    }
+    lua_pop(L, 1);
+  }
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, 1);
+  return 1;
+}
+
+bool withheld(std::string_view key) {
+  return std::find(std::begin(kWithheld), std::end(kWithheld), key) != std::end(kWithheld);
+}
+bool copied_library(std::string_view key) {
+  return std::find(std::begin(kCopiedLibraries), std::end(kCopiedLibraries), key) !=
+         std::end(kCopiedLibraries);
+}
+
+// Pushes a new environment: a shallow copy of the global table without the withheld entries,
+// with its own copies of the libraries and the sandboxed base functions.
+void push_environment_table(lua_State* L) {
+  lua_newtable(L);
+  const int env = lua_gettop(L);
+  lua_pushglobaltable(L);
+  lua_pushnil(L);
+  while (lua_next(L, -2) != 0) {
+    // key at -2, value at -1
+    if (lua_type(L, -2) == LUA_TSTRING) {
+      const std::string_view key = lua_tostring(L, -2);
+      if (withheld(key)) {
+        lua_pop(L, 1);
+        continue;
+      }
+      if (copied_library(key) && lua_type(L, -1) == LUA_TTABLE) {
+        lua_newtable(L);
+        lua_pushnil(L);
+        while (lua_next(L, -3) != 0) {
+          lua_pushvalue(L, -2);
+          lua_insert(L, -2);
+          lua_rawset(L, -4);
+        }
+        lua_remove(L, -2);  // the shared library table
+      }
+    }
+    lua_pushvalue(L, -2);
+    lua_insert(L, -2);
+    lua_rawset(L, env);
+  }
+  lua_pop(L, 1);  // the global table
+
+  lua_pushvalue(L, env);
+  lua_setfield(L, env, "_G");
+  lua_pushvalue(L, env);
+  lua_pushcclosure(L, sandboxed_load, 1);
+  lua_setfield(L, env, "load");
+  lua_pushcfunction(L, sandboxed_collectgarbage);
+  lua_setfield(L, env, "collectgarbage");
+  lua_pushglobaltable(L);
+  lua_getfield(L, -1, "setmetatable");
+  lua_pushcclosure(L, sandboxed_setmetatable, 1);
+  lua_setfield(L, env, "setmetatable");
+  lua_pop(L, 1);  // the global table
+}
+
+bool starts_with_bytecode(std::string_view text) {
+  return text.size() >= 4 && text.substr(0, 4) == std::string_view(kBytecodeSignature, 4);
+}
+
+}  // namespace
+
+// ---- Protection and errors -------------------------------------------------------------
+
+std::expected<void, std::string> protect(lua_State* L, int nargs, void (*fn)(lua_State*, void*),
+                                         void* ctx) {
+  struct Call {
+    void (*fn)(lua_State*, void*);
+    void* ctx;
+  } call{fn, ctx};
+  const int top = lua_gettop(L) - nargs;
+  lua_pushcfunction(L, [](lua_State* s) -> int {
+    auto* c = static_cast<Call*>(lua_touserdata(s, 1));
+    lua_remove(s, 1);
+    c->fn(s, c->ctx);
+    return 0;
+  });
+  lua_insert(L, top + 1);
+  lua_pushlightuserdata(L, &call);
+  lua_insert(L, top + 2);
+  if (lua_pcall(L, nargs + 1, 0, 0) != LUA_OK) {
+    std::string text = convert::error_text(L, -1);
+    lua_settop(L, top);
+    return std::unexpected(std::move(text));
+  }
+  lua_settop(L, top);
+  return {};
+}
+
+ScriptError engine_error(std::string detail) {
+  return ScriptError::vm(std::string(vm::kLuaBackend), std::move(detail));
+}
+
+LuaVm::Impl::~Impl() {
+  if (L != nullptr) lua_close(L);
+}
+
+// ---- LuaRef ----------------------------------------------------------------------------
+
+LuaRef& LuaRef::operator=(LuaRef&& o) noexcept {
+  if (this != &o) {
+    if (L_ != nullptr) luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
+    L_ = std::exchange(o.L_, nullptr);
+    ref_ = o.ref_;
+  }
+  return *this;
+}
+
+LuaRef::~LuaRef() {
+  if (L_ != nullptr) luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
+}
+
+void LuaRef::push(lua_State* L) const {
+  if (L_ == nullptr) {
+    lua_pushnil(L);
+  } else {
+    lua_rawgeti(L, LUA_REGISTRYINDEX, ref_);
+  }
+}
+
+// ---- Creation --------------------------------------------------------------------------
+
+LuaVm::LuaVm(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+LuaVm::LuaVm(LuaVm&&) noexcept = default;
+LuaVm& LuaVm::operator=(LuaVm&&) noexcept = default;
+LuaVm::~LuaVm() = default;
+
+std::expected<LuaVm, ScriptError> LuaVm::create(std::uint64_t memory_limit, std::uint32_t budget) {
+  auto impl = std::make_unique<Impl>();
+  impl->budget.memory_limit = memory_limit;
+  impl->budget.engine_budget = budget;
+  lua_State* L = lua_newstate(budget::limited_alloc, &impl->budget);
+  if (L == nullptr) return std::unexpected(engine_error("the Lua state could not be created"));
+  impl->L = L;
+  impl->budget.main = L;
+
+  auto libs = protect(L, [](lua_State* s) {
+    // Every standard library but `debug`.
+    const luaL_Reg libs[] = {{LUA_GNAME, luaopen_base},          {LUA_COLIBNAME, luaopen_coroutine},
+                             {LUA_TABLIBNAME, luaopen_table},    {LUA_IOLIBNAME, luaopen_io},
+                             {LUA_OSLIBNAME, luaopen_os},        {LUA_STRLIBNAME, luaopen_string},
+                             {LUA_UTF8LIBNAME, luaopen_utf8},    {LUA_MATHLIBNAME, luaopen_math},
+                             {LUA_LOADLIBNAME, luaopen_package}};
+    for (const auto& lib : libs) {
+      luaL_requiref(s, lib.name, lib.func, 1);
+      lua_pop(s, 1);
+    }
+    // Scripts may not reach the string metatable (its __index is the one shared string library).
+    lua_pushliteral(s, "");
+    lua_getmetatable(s, -1);
+    lua_pushboolean(s, 0);
+    lua_setfield(s, -2, "__metatable");
+    lua_pop(s, 2);
+    budget::install_error_value(s);
+  });
+  if (!libs) return std::unexpected(engine_error(libs.error()));
+
+  LuaVm engine(std::move(impl));
+  for (auto step : {std::span<const std::string_view>(kSettingTables),
+                    std::span<const std::string_view>(kContentTables),
+                    std::span<const std::string_view>(kWorldTables),
+                    std::span<const std::string_view>(kMapRegistry),
+                    std::span<const std::string_view>(kTickLists),
+                    std::span<const std::string_view>(kHookLists),
+                    std::span<const std::string_view>(kLateTables)}) {
+    if (auto r = make_tables(L, step); !r) return std::unexpected(r.error());
+  }
+  auto values = protect(L, [](lua_State* s) {
+    lua_pushinteger(s, 2);
+    lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.next_material");
+    lua_pushboolean(s, 0);
+    lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.frozen");
+  });
+  if (!values) return std::unexpected(engine_error(values.error()));
+  return engine;
+}
+
+lua_State* LuaVm::state() const { return impl_->L; }
+std::uint32_t LuaVm::budget() const { return impl_->budget.engine_budget; }
+std::uint64_t LuaVm::memory_limit() const { return impl_->budget.memory_limit; }
+std::uint64_t LuaVm::memory_used() const { return impl_->budget.used; }
+
+// ---- Entries ---------------------------------------------------------------------------
+
+std::expected<void, ScriptError> LuaVm::arm_budget(std::uint32_t instructions) {
+  std::lock_guard lock(impl_->mu);
+  // lua_sethook cannot fail.
+  budget::arm(impl_->L, impl_->budget, instructions);
+  return {};
+}
+
+void LuaVm::disarm_budget() {
+  std::lock_guard lock(impl_->mu);
+  budget::disarm(impl_->L, impl_->budget);
+}
+
+namespace {
+
+// The failure on top of the stack as a ScriptError. The budget is decided by the engine's own
+// flag, never by the text: a mod may raise any text it likes.
+ScriptError classify(lua_State* L, const budget::Budget& b, int status, std::string_view mod_id,
+                     std::string_view context) {
+  if (b.exhausted) return ScriptError::budget_exceeded(std::string(mod_id), std::string(context));
+  std::string text = convert::error_text(L, -1);
+  if (status == LUA_ERRMEM || text.find(budget::kMemoryMarker) != std::string::npos) {
+    return ScriptError::out_of_memory(std::string(mod_id), std::string(context));
+  }
+  return ScriptError::runtime(std::string(mod_id), std::string(context), std::move(text));
+}
+
+}  // namespace
+
+std::expected<void, ScriptError> LuaVm::call_entry(std::string_view mod_id,
+                                                   std::string_view context, int nargs,
+                                                   std::uint32_t instructions) {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  budget::arm(L, impl_->budget, instructions);
+  const int status = lua_pcall(L, nargs, 1, 0);
+  budget::disarm(L, impl_->budget);
+  if (status != LUA_OK) {
+    auto err = classify(L, impl_->budget, status, mod_id, context);
+    lua_pop(L, 1);
+    return std::unexpected(std::move(err));
+  }
+  return {};
+}
+
+// ---- Mods ------------------------------------------------------------------------------
+
+std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
+                                                 std::string_view init_text,
+                                                 std::string_view directory) {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  const std::string context = "init.lua";
+  if (starts_with_bytecode(init_text)) {
+    return std::unexpected(ScriptError::runtime(std::string(mod_id), context,
+                                                "load: binary chunks are not permitted"));
+  }
+
+  // The environment, its `game` table and the mod's directory.
+  int env_ref = LUA_NOREF;
+  int game_ref = LUA_NOREF;
+  auto built = protect(L, [&](lua_State* s) {
+    push_environment_table(s);
+    lua_newtable(s);
+    lua_pushvalue(s, -1);
+    lua_setfield(s, -3, "game");
+    game_ref = luaL_ref(s, LUA_REGISTRYINDEX);
+    env_ref = luaL_ref(s, LUA_REGISTRYINDEX);
+    lua_getfield(s, LUA_REGISTRYINDEX, "ostrel.mod_dirs");
+    if (lua_type(s, -1) == LUA_TTABLE) {
+      lua_pushlstring(s, directory.data(), directory.size());
+      lua_setfield(s, -2, std::string(mod_id).c_str());
+    }
+    lua_pop(s, 1);
+  });
+  if (!built) return std::unexpected(engine_error(built.error()));
+  LuaRef env(L, env_ref);
+  LuaRef game(L, game_ref);
+
+  // The `game` functions.
+  game.push(L);
+  auto installed = install_cancellable_hooks(mod_id, -1);
+  if (installed) installed = install_world_init_hook(mod_id, -1);
+  if (installed) installed = install_entity_step_hook(mod_id, -1);
+  lua_pop(L, 1);
+  if (!installed) return std::unexpected(installed.error());
+
+  // Compiling allocates, so it runs under the entry's budget too.
+  const std::string chunk_name = fmt::format("@{}/init.lua", directory);
+  budget::arm(L, impl_->budget, budget());
+  const int loaded =
+      luaL_loadbufferx(L, init_text.data(), init_text.size(), chunk_name.c_str(), "t");
+  budget::disarm(L, impl_->budget);
+  if (loaded != LUA_OK) {
+    auto err = classify(L, impl_->budget, loaded, mod_id, context);
+    lua_pop(L, 1);
+    return std::unexpected(std::move(err));
+  }
+  env.push(L);
+  lua_setupvalue(L, -2, 1);
+  if (auto r = call_entry(mod_id, context, 0); !r) return std::unexpected(r.error());
+  lua_pop(L, 1);
+
+  int kept = LUA_NOREF;
+  if (auto r = protect(L, [&](lua_State* s) {
+        env.push(s);
+        kept = luaL_ref(s, LUA_REGISTRYINDEX);
+      });
+      !r) {
+    return std::unexpected(engine_error(r.error()));
+  }
+  auto& slot = impl_->environments[std::string(mod_id)];
+  if (slot != 0) luaL_unref(L, LUA_REGISTRYINDEX, slot);
+  slot = kept;
+  return {};
+}
+
+bool LuaVm::push_environment(std::string_view mod_id) const {
+  std::lock_guard lock(impl_->mu);
+  auto it = impl_->environments.find(std::string(mod_id));
+  if (it == impl_->environments.end()) return false;
+  lua_rawgeti(impl_->L, LUA_REGISTRYINDEX, it->second);
+  return true;
+}
+
+namespace {
+
+// Sets one function on the `game` table at `game` (a stack index of the caller).
+template <class Push>
+std::expected<void, ScriptError> set_game_function(lua_State* L, int game, const char* name,
+                                                   Push push) {
+  lua_pushvalue(L, game);
+  auto r = protect(L, 1, [&](lua_State* s) {
+    push(s);
+    lua_setfield(s, 1, name);
+  });
+  if (!r) return std::unexpected(engine_error(r.error()));
+  return {};
+}
+
+}  // namespace
+
+std::expected<void, ScriptError> LuaVm::install_cancellable_hooks(std::string_view mod_id,
+                                                                  int game_idx) {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  const int game = lua_absindex(L, game_idx);
+  static constexpr ScopeOption kAnywhere{"anywhere", "ostrel.users_anywhere"};
+  for (const auto& h : kCancellableHooks) {
+    const std::string name = fmt::format("register_{}", h.hook);
+    auto r = set_game_function(L, game, name.c_str(), [&](lua_State* s) {
+      push_hook_registrar_with(s, mod_id, h.hook, h.list, h.hook == "on_use" ? &kAnywhere : nullptr);
+    });
+    if (!r) return r;
+    if (h.hook == "on_domain_enter") {
+      auto t = set_game_function(L, game, "register_random_tick",
+                                 [&](lua_State* s) { push_random_tick_registrar(s, mod_id); });
+      if (!t) return t;
+    }
+  }
+  return {};
+}
+
+std::expected<void, ScriptError> LuaVm::install_world_init_hook(std::string_view mod_id,
+                                                                int game_idx) {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  return set_game_function(L, lua_absindex(L, game_idx), "register_on_world_init",
+                           [&](lua_State* s) {
+                             push_once_registrar(s, mod_id, "on_world_init", "ostrel.world_init");
+                           });
+}
+
+std::expected<void, ScriptError> LuaVm::install_entity_step_hook(std::string_view mod_id,
+                                                                 int game_idx) {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  return set_game_function(L, lua_absindex(L, game_idx), "register_on_entity_step",
+                           [&](lua_State* s) {
+                             push_once_registrar(s, mod_id, "on_entity_step",
+                                                 "ostrel.entity_steppers");
+                           });
+}
+
+std::expected<void, ScriptError> LuaVm::freeze() {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  auto r = protect(L, [](lua_State* s) {
+    lua_pushboolean(s, 1);
+    lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.frozen");
+  });
+  if (!r) return std::unexpected(engine_error(r.error()));
+
+  for (const auto& mod_id : registry_strings("ostrel.users_scoped")) {
+    const auto blocks = registry_strings(fmt::format("ostrel.use_materials.{}", mod_id));
+    for (const auto& block : blocks) {
+      bool known = false;
+      (void)protect(L, [&](lua_State* s) {  // a failed look-up only costs the warning's accuracy
+        lua_getfield(s, LUA_REGISTRYINDEX, "ostrel.blocks");
+        if (lua_type(s, -1) == LUA_TTABLE) {
+          lua_pushlstring(s, block.data(), block.size());
+          known = lua_rawget(s, -2) != LUA_TNIL;
+          lua_pop(s, 1);
+        }
+        lua_pop(s, 1);
+      });
+      if (!known) {
+        OSTREL_WARN(kTarget,
+                    "`register_on_use` lists a block nobody registered; that entry is never asked",
+                    log::text("mod_id", mod_id), log::text("block", block));
+      }
+    }
+  }
+  return {};
+}
+
+void LuaVm::add_reference_mod(std::string_view mod_id) {
+  std::lock_guard lock(impl_->mu);
+  impl_->reference_mods.emplace(mod_id);
+}
+
+void LuaVm::remove_reference_mod(std::string_view mod_id) {
+  std::lock_guard lock(impl_->mu);
+  impl_->reference_mods.erase(std::string(mod_id));
+}
+
+bool LuaVm::is_reference_mod(std::string_view mod_id) const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->reference_mods.contains(std::string(mod_id));
+}
+
+// ---- Faulted set -----------------------------------------------------------------------
+
+bool LuaVm::is_faulted(std::string_view mod_id) const {
+  std::lock_guard lock(impl_->faulted->mu);
+  return impl_->faulted->ids.contains(std::string(mod_id));
+}
+
+void LuaVm::fault(std::string_view mod_id) {
+  std::lock_guard lock(impl_->faulted->mu);
+  impl_->faulted->ids.emplace(mod_id);
+}
+
+std::vector<std::string> LuaVm::faulted_mods() const {
+  std::lock_guard lock(impl_->faulted->mu);
+  return {impl_->faulted->ids.begin(), impl_->faulted->ids.end()};
+}
+
+std::vector<std::string> LuaVm::entity_steppers() const {
+  return registry_strings("ostrel.entity_steppers");
+}
+
+std::vector<std::uint16_t> LuaVm::random_tick_materials() const {
+  std::lock_guard lock(impl_->mu);
+  std::vector<std::uint16_t> out;
+  (void)protect(impl_->L, [&](lua_State* s) {  // unreadable: no materials
+    if (lua_getfield(s, LUA_REGISTRYINDEX, "ostrel.random_ticks") == LUA_TTABLE) {
+      lua_pushnil(s);
+      while (lua_next(s, -2) != 0) {
+        lua_pop(s, 1);
+        if (lua_isinteger(s, -1)) {
+          const lua_Integer k = lua_tointeger(s, -1);
+          if (k >= 0 && k <= 65535) out.push_back(static_cast<std::uint16_t>(k));
+        }
+      }
+    }
+    lua_pop(s, 1);
+  });
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// ---- Slots and world values ------------------------------------------------------------
+
+const Slots& LuaVm::slots() const { return impl_->slots; }
+
+void LuaVm::set_light_source(std::shared_ptr<light::LightSource> s) { impl_->slots.light->install(std::move(s)); }
+void LuaVm::set_fluid_access(std::shared_ptr<fluid::Access> s) { impl_->slots.fluids->install(std::move(s)); }
+void LuaVm::set_entity_access(std::shared_ptr<ent::access::Access> s) { impl_->slots.entities->install(std::move(s)); }
+void LuaVm::set_domain_access(std::shared_ptr<domain::Access> s) { impl_->slots.domains->install(std::move(s)); }
+void LuaVm::set_hud_access(std::shared_ptr<hud::state::Access> s) { impl_->slots.hud->install(std::move(s)); }
+void LuaVm::set_atmosphere_access(std::shared_ptr<atmosphere::Access> s) { impl_->slots.atmosphere->install(std::move(s)); }
+void LuaVm::set_container_access(std::shared_ptr<inventory::Containers> s) { impl_->slots.containers->install(std::move(s)); }
+void LuaVm::set_storage_access(std::shared_ptr<storage::Access> s) { impl_->slots.storage->install(std::move(s)); }
+void LuaVm::set_plan_access(std::shared_ptr<plan::Access> s) { impl_->slots.plans->install(std::move(s)); }
+void LuaVm::set_world_edit(std::shared_ptr<vm::WorldEdit> s) { impl_->slots.world_edit->install(std::move(s)); }
+void LuaVm::set_sight_access(std::shared_ptr<sight::Access> s) { impl_->slots.sight->install(std::move(s)); }
+void LuaVm::set_path_access(std::shared_ptr<path::Access> s) { impl_->slots.paths->install(std::move(s)); }
+void LuaVm::set_tools_access(std::shared_ptr<dig::Tools> s) { impl_->slots.tools->install(std::move(s)); }
+void LuaVm::set_inventory_access(std::shared_ptr<inventory::Access> s) { impl_->slots.inventories->install(std::move(s)); }
+void LuaVm::set_sound_access(std::shared_ptr<sound::Access> s) { impl_->slots.sound->install(std::move(s)); }
+void LuaVm::set_particle_access(std::shared_ptr<particle::Access> s) { impl_->slots.particles->install(std::move(s)); }
+void LuaVm::set_dialog_access(std::shared_ptr<ui::host::Access> s) { impl_->slots.dialogs->install(std::move(s)); }
+
+void LuaVm::set_world_seed(std::uint64_t seed) {
+  std::lock_guard lock(impl_->mu);
+  impl_->slots.seed->install(std::make_shared<const std::uint64_t>(seed));
+  // Two's complement: a seed of 2^63 or more reads as a negative integer.
+  const auto as_lua = static_cast<lua_Integer>(seed);
+  for (const auto& [mod_id, ref] : impl_->environments) {
+    std::string why;
+    auto r = protect(impl_->L, [&](lua_State* s) {
+      lua_rawgeti(s, LUA_REGISTRYINDEX, ref);
+      lua_pushliteral(s, "game");
+      if (lua_rawget(s, -2) != LUA_TTABLE) {
+        why = fmt::format("the mod's `game` is a {} value, not a table", convert::type_name(s, -1));
+      } else {
+        // Raw: a metamethod the mod set on `game` must not run outside an entry.
+        lua_pushliteral(s, "world_seed");
+        lua_pushinteger(s, as_lua);
+        lua_rawset(s, -3);
+      }
+      lua_pop(s, 2);
+    });
+    if (!r) why = r.error();
+    if (!why.empty()) {
+      OSTREL_ERROR(kTarget, fmt::format("could not install the world seed: {}", why),
+                   log::text("mod_id", mod_id));
+    }
+  }
+}
+
+void LuaVm::set_fluid_ids(std::span<const std::pair<std::string, std::uint8_t>> ids) {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  int ref = LUA_NOREF;
+  if (auto r = protect(L, [&](lua_State* s) {
+        lua_newtable(s);
+        ref = luaL_ref(s, LUA_REGISTRYINDEX);
+      });
+      !r) {
+    OSTREL_ERROR(kTarget, fmt::format("could not record the fluid ids: {}", r.error()));
+    return;
+  }
+  LuaRef table(L, ref);
+  for (const auto& [name, id] : ids) {
+    auto r = protect(L, [&](lua_State* s) {
+      table.push(s);
+      lua_pushlstring(s, name.data(), name.size());
+      lua_pushinteger(s, id);
+      lua_rawset(s, -3);
+      lua_pop(s, 1);
+    });
+    if (!r) {
+      OSTREL_ERROR(kTarget, fmt::format("could not record a fluid id: {}", r.error()),
+                   log::text("name", name));
+    }
+  }
+  if (auto r = protect(L, [&](lua_State* s) {
+        table.push(s);
+        lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.fluid_ids");
+      });
+      !r) {
+    OSTREL_ERROR(kTarget, fmt::format("could not install the fluid ids: {}", r.error()));
+  }
+}
+
+// ---- Registry read-back ----------------------------------------------------------------
+
+std::string LuaVm::registry_type(std::string_view name) const {
+  std::lock_guard lock(impl_->mu);
+  lua_State* L = impl_->L;
+  std::string out = "nil";
+  (void)protect(L, [&](lua_State* s) {  // only a broken state fails here; it reads as "nil"
+    lua_getfield(s, LUA_REGISTRYINDEX, std::string(name).c_str());
+    out = convert::type_name(s, -1);
+    lua_pop(s, 1);
+  });
+  return out;
+}
+
+std::vector<std::string> LuaVm::registry_strings(std::string_view name) const {
+  std::lock_guard lock(impl_->mu);
+  std::vector<std::string> out;
+  (void)protect(impl_->L, [&](lua_State* s) {  // unreadable: an empty list, as callers expect
+    if (lua_getfield(s, LUA_REGISTRYINDEX, std::string(name).c_str()) == LUA_TTABLE) {
+      for (lua_Integer i = 1;; ++i) {
+        const int t = lua_rawgeti(s, -1, i);
+        if (t == LUA_TNIL) {
+          lua_pop(s, 1);
+          break;
+        }
+        if (t == LUA_TSTRING) {
+          std::size_t len = 0;
+          const char* p = lua_tolstring(s, -1, &len);
+          out.emplace_back(p, len);
+        }
+        lua_pop(s, 1);
+      }
+    }
+    lua_pop(s, 1);
+  });
+  return out;
+}
+
+}  // namespace ostrel_core::script::lua_vm

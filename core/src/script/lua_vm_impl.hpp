@@ -1,0 +1,80 @@
+#pragma once
+// The engine-side state of a LuaVm, shared by the .cpp files of the engine (creation and
+// sandbox, registration, dispatch). Not for use outside core/src/script.
+
+#include <cstdint>
+#include <expected>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "script/budget.hpp"
+#include "script/lua_vm.hpp"
+
+struct lua_State;
+
+namespace ostrel_core::script::lua_vm {
+
+// The log target of every line the engine writes.
+inline constexpr std::string_view kTarget = "ostrel_core::script::lua_vm";
+
+// The faulted set, shared with native functions that consult it.
+struct FaultedSet {
+  mutable std::mutex mu;        // guards `ids`
+  std::set<std::string> ids;    // byte-wise order
+};
+
+struct LuaVm::Impl {
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl();
+
+  budget::Budget budget;  // the allocator's user data: its address must not change
+  lua_State* L = nullptr;
+  std::recursive_mutex mu;  // the state's lock; the owning thread may take it again
+
+  std::set<std::string> reference_mods;
+  std::map<std::string, int> environments;  // mod id -> registry reference of its environment
+  std::shared_ptr<FaultedSet> faulted = std::make_shared<FaultedSet>();
+  Slots slots;
+};
+
+// Runs `fn(L, ctx)` in protected mode, in a new stack frame that holds the `nargs` values taken
+// from the top of the caller's stack at indices 1..nargs (the caller's indices do not reach
+// into it). A Lua error (a refused allocation included) becomes its text. The values passed
+// and whatever `fn` leaves are popped.
+std::expected<void, std::string> protect(lua_State* L, int nargs, void (*fn)(lua_State*, void*),
+                                         void* ctx);
+
+template <class F>
+std::expected<void, std::string> protect(lua_State* L, int nargs, F&& f) {
+  return protect(
+      L, nargs, [](lua_State* s, void* c) { (*static_cast<std::remove_reference_t<F>*>(c))(s); },
+      &f);
+}
+template <class F>
+std::expected<void, std::string> protect(lua_State* L, F&& f) {
+  return protect(L, 0, std::forward<F>(f));
+}
+
+// The engine-error adapter: a failure of the Lua state outside mod code becomes `Vm`.
+vm::ScriptError engine_error(std::string detail);
+
+// Registration (registration.cpp): pushes one registration function made for `mod_id`.
+struct ScopeOption {
+  std::string_view name;  // "anywhere"
+  std::string_view list;  // "ostrel.users_anywhere"
+};
+void push_hook_registrar_with(lua_State* L, std::string_view mod_id, std::string_view hook,
+                              std::string_view list, const ScopeOption* scope);
+void push_random_tick_registrar(lua_State* L, std::string_view mod_id);
+// `register_on_world_init` / `register_on_entity_step`: one handler per mod, replaced on repeat.
+void push_once_registrar(lua_State* L, std::string_view mod_id, std::string_view hook,
+                         std::string_view list);
+
+}  // namespace ostrel_core::script::lua_vm

@@ -1,0 +1,124 @@
+#pragma once
+// The script engine interface: the error of one entry into a script, the answer of one hook
+// dispatch, the world-edit service and the `ScriptVm` concept that callers are generic over.
+// `LuaVm` (script/lua_vm.hpp) is the one implementation; there is no dynamic dispatch.
+
+#include <concepts>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "coords.hpp"
+#include "error.hpp"
+
+namespace ostrel_core::script::vm {
+
+// The backend name every `Vm` error of the Lua engine carries.
+inline constexpr std::string_view kLuaBackend = "lua54";
+
+enum class ScriptErrorKind : std::uint8_t {
+  Vm,                  // the engine itself failed (creation, building tables or functions)
+  Load,                // reserved for the mod host; the engine never returns it
+  Runtime,             // mod code raised an error, or gave an answer the engine could not read
+  BudgetExceeded,      // mod code ran past its instruction, allocation or time budget
+  OutOfMemory,         // mod code hit the state's memory limit
+  RegistrationClosed,  // reserved; late registrations fail inside Lua instead
+};
+
+// The failure of one entry into a script engine. Carries no source: chains end here.
+class ScriptError {
+ public:
+  static ScriptError vm(std::string backend, std::string detail);
+  static ScriptError load(std::string mod_id, std::string detail);
+  static ScriptError runtime(std::string mod_id, std::string context, std::string detail);
+  static ScriptError budget_exceeded(std::string mod_id, std::string context);
+  static ScriptError out_of_memory(std::string mod_id, std::string context);
+  static ScriptError registration_closed(std::string mod_id, std::string what);
+
+  ScriptErrorKind kind() const { return kind_; }
+  const std::string& backend() const { return backend_; }  // Vm only
+  const std::string& mod_id() const { return mod_id_; }    // all but Vm
+  const std::string& context() const { return context_; }  // Runtime, BudgetExceeded, OutOfMemory
+  const std::string& detail() const { return detail_; }    // Vm, Load, Runtime
+  const std::string& what() const { return what_; }        // RegistrationClosed
+
+  // The display text; never includes `detail`.
+  std::string message() const;
+  const ErrorSource* source() const { return nullptr; }
+  // The variant name and every field by name: Runtime { mod_id: "farm", context: ..., detail: ... }.
+  std::string debug() const;
+
+  friend bool operator==(const ScriptError&, const ScriptError&) = default;
+
+ private:
+  ScriptError(ScriptErrorKind kind) : kind_(kind) {}
+  ScriptErrorKind kind_;
+  std::string backend_, mod_id_, context_, detail_, what_;
+};
+
+// One `drops` pair: a qualified block id and the units it gives per full block.
+struct Drop {
+  std::string block;
+  std::uint32_t units = 0;
+  friend auto operator<=>(const Drop&, const Drop&) = default;
+};
+
+// A mod that failed during an entry, with its failure.
+struct ModFault {
+  std::string mod_id;
+  ScriptError error;
+  friend bool operator==(const ModFault&, const ModFault&) = default;
+};
+
+// The answer of one hook dispatch, owned by the caller.
+struct HookOutcome {
+  bool proceed = true;                     // false when a handler refused
+  std::optional<std::string> refusal;      // absent for a plain `false`; else at most 512 bytes
+  std::optional<std::vector<Drop>> drops;  // the last `drops` answer read, sorted
+  std::vector<ModFault> faulted;           // in the order the failures happened
+  bool taken = false;                      // set only by the dialog event operation
+};
+
+// One mod to ask in a dispatch; `listed` selects its handler stored with `materials`.
+struct DispatchEntry {
+  std::string mod_id;
+  bool listed = false;
+};
+
+// Block writes for scripts, queued for the next tick. Implemented by the server's edit queue.
+// Each answers whether the edit was accepted.
+class WorldEdit {
+ public:
+  virtual ~WorldEdit() = default;
+  virtual bool set_block(std::string_view domain, coords::BlockPos pos, std::string_view block) = 0;
+  // `mask`: 27 bits, one per sub-node cell; the other cells become air.
+  virtual bool set_partial(std::string_view domain, coords::BlockPos pos, std::string_view block,
+                           std::uint32_t mask) = 0;
+  // As set_partial, keeping the cells outside `mask`.
+  virtual bool merge_partial(std::string_view domain, coords::BlockPos pos, std::string_view block,
+                             std::uint32_t mask) = 0;
+};
+
+// The operations of a script engine that exist so far; the mod host, the read-back of
+// registrations and the event operations add theirs as they are built.
+template <class V>
+concept ScriptVm = requires(V& vm, const V& cvm, std::string_view id, std::uint64_t seed,
+                            std::shared_ptr<WorldEdit> edit,
+                            std::span<const std::pair<std::string, std::uint8_t>> fluids) {
+  { V::create(std::uint64_t{}, std::uint32_t{}) } -> std::same_as<std::expected<V, ScriptError>>;
+  { vm.load_mod(id, id, id) } -> std::same_as<std::expected<void, ScriptError>>;
+  { vm.set_world_seed(seed) } -> std::same_as<void>;
+  { vm.set_fluid_ids(fluids) } -> std::same_as<void>;
+  { vm.set_world_edit(edit) } -> std::same_as<void>;
+  { cvm.faulted_mods() } -> std::same_as<std::vector<std::string>>;
+  { cvm.entity_steppers() } -> std::same_as<std::vector<std::string>>;
+  { cvm.random_tick_materials() } -> std::same_as<std::vector<std::uint16_t>>;
+};
+
+}  // namespace ostrel_core::script::vm
