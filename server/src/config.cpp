@@ -258,11 +258,12 @@ template <class U>
 std::expected<U, ReadFault> read_unsigned(std::string_view key, const toml::node& node) {
   auto* i = node.as_integer();
   if (!i) return wrong_type(key, "an integer", node);
+  // TOML integers are signed 64-bit: that caps an unsigned 64-bit field.
+  constexpr auto kMax = std::min<std::uint64_t>(std::numeric_limits<U>::max(), std::numeric_limits<std::int64_t>::max());
   std::int64_t v = i->get();
-  if (v < 0 || static_cast<std::uint64_t>(v) > std::numeric_limits<U>::max()) {
-    return std::unexpected(ReadFault{fmt::format("invalid value for `{}`: expected an integer 0..={}, got {}", key,
-                                                 std::uint64_t{std::numeric_limits<U>::max()}, v),
-                                     node.source().begin});
+  if (v < 0 || static_cast<std::uint64_t>(v) > kMax) {
+    return std::unexpected(ReadFault{
+        fmt::format("invalid value for `{}`: expected an integer 0..={}, got {}", key, kMax, v), node.source().begin});
   }
   return static_cast<U>(v);
 }
