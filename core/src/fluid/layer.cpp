@@ -29,11 +29,14 @@ Fluid stored_form(Fluid state) { return state.is_wet() ? state : Fluid{}; }
 FluidLayer FluidLayer::from_blocks(std::span<const Fluid> states) {
   FluidLayer layer;
   const std::size_t n = std::min(states.size(), kBlocks);
-  std::uint32_t wet = 0;
-  for (std::size_t i = 0; i < n; ++i) wet += states[i].is_wet() ? 1 : 0;
-  if (wet == 0) return layer;
   layer.states_.resize(kBlocks);
-  for (std::size_t i = 0; i < n; ++i) layer.states_[i] = stored_form(states[i]);
+  std::uint32_t wet = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool is_wet = states[i].is_wet();
+    wet += is_wet ? 1 : 0;
+    layer.states_[i] = is_wet ? states[i] : Fluid{};
+  }
+  if (wet == 0) return FluidLayer();
   layer.wet_ = wet;
   return layer;
 }
