@@ -9,6 +9,11 @@
 #include <fmt/format.h>
 #include <zstd.h>
 
+#include "block.hpp"
+#include "chunk.hpp"
+#include "fluid/fluid.hpp"
+#include "fluid/layer.hpp"
+
 namespace ostrel_core::lod {
 namespace {
 
@@ -26,6 +31,31 @@ MaterialId majority_of_sorted(std::span<const MaterialId> ids) {
     i = j;
   }
   return best;
+}
+
+// A block counts as solid from 9 of its 27 cells on.
+constexpr std::size_t kSolidCells = 9;
+// A block at least half full of fluid shows the fluid.
+constexpr std::uint8_t kShownFluidLevel = 14;
+// Four of eight children make a coarser cell solid.
+constexpr std::size_t kSolidChildren = 4;
+
+MaterialId entry_material(const chunk::Chunk& chunk, const chunk::PaletteEntry& e) {
+  switch (e.kind()) {
+    case block::Kind::Whole:
+      return e.material();
+    case block::Kind::Partial:
+      return solid_majority(block::BlockView::partial(e.material(), e.mask()).cells(), kSolidCells);
+    case block::Kind::Mixed:
+      return solid_majority(chunk.mixed().cells(e.mixed_slot()), kSolidCells);
+  }
+  return 0;
+}
+
+MaterialId shown_fluid(fluid::Fluid state, const fluid::Fluids& fluids) {
+  if (!state.is_wet() || state.level() < kShownFluidLevel) return 0;
+  const fluid::Registered* r = fluids.get(state.id());
+  return r != nullptr ? r->material : 0;  // a placeholder's material is air
 }
 
 }  // namespace
@@ -53,6 +83,34 @@ MaterialId solid_majority(std::span<const MaterialId> materials, std::size_t min
   return majority_of_sorted(solid);
 }
 
+Summary Summary::of_wet(const chunk::Chunk& chunk, const fluid::layer::FluidLayer& fluid,
+                        const fluid::Fluids& fluids) {
+  // One majority per palette entry rather than per block.
+  const auto palette = chunk.palette();
+  std::vector<MaterialId> by_slot(palette.size(), 0);
+  for (std::size_t slot = 0; slot < palette.size(); ++slot) {
+    if (palette[slot].refs > 0) by_slot[slot] = entry_material(chunk, palette[slot]);
+  }
+  std::vector<MaterialId> cells(chunk::kBlocks);
+  const auto& indices = chunk.indices();
+  for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = by_slot[indices.get(i)];
+  if (!fluid.empty()) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (cells[i] == 0) cells[i] = shown_fluid(fluid.get(i), fluids);
+    }
+  }
+  return Summary(kMinLevel, std::move(cells));
+}
+
+std::vector<Summary> Summary::chain_wet(const chunk::Chunk& chunk, const fluid::layer::FluidLayer& fluid,
+                                        const fluid::Fluids& fluids) {
+  std::vector<Summary> chain;
+  chain.reserve(kMaxLevel);
+  chain.push_back(of_wet(chunk, fluid, fluids));
+  while (auto next = chain.back().coarser()) chain.push_back(std::move(*next));
+  return chain;
+}
+
 std::optional<Summary> Summary::of_cells(std::uint8_t level, std::vector<MaterialId> cells) {
   if (level < kMinLevel || level > kMaxLevel || cells.size() != cells_of(level)) return std::nullopt;
   return Summary(level, std::move(cells));
@@ -76,7 +134,7 @@ std::optional<Summary> Summary::coarser() const {
             }
           }
         }
-        out[x + half * y + half * half * z] = solid_majority(children, 4);
+        out[x + half * y + half * half * z] = solid_majority(children, kSolidChildren);
       }
     }
   }

@@ -28,6 +28,16 @@
 #include "error.hpp"
 #include "material.hpp"
 
+namespace ostrel_core::chunk {
+class Chunk;
+}
+namespace ostrel_core::fluid {
+class Fluids;
+}
+namespace ostrel_core::fluid::layer {
+class FluidLayer;
+}
+
 namespace ostrel_core::lod {
 
 using material::MaterialId;
@@ -47,6 +57,14 @@ MaterialId solid_majority(std::span<const MaterialId> materials, std::size_t min
 
 class Summary {
  public:
+  // The level-1 summary of a chunk: per block its material when whole, else the majority of
+  // its cells when at least 9 of 27 are filled, else air; an air cell shows the fluid of a
+  // block at least half full (level 14 or more) as the fluid's material.
+  static Summary of_wet(const chunk::Chunk& chunk, const fluid::layer::FluidLayer& fluid,
+                        const fluid::Fluids& fluids);
+  // of_wet, then every coarser level: always five summaries, levels 1 to 5.
+  static std::vector<Summary> chain_wet(const chunk::Chunk& chunk, const fluid::layer::FluidLayer& fluid,
+                                        const fluid::Fluids& fluids);
   // A summary of `level` from its cells in index order; none unless the level is 1..=5 and
   // there are exactly side^3 cells.
   static std::optional<Summary> of_cells(std::uint8_t level, std::vector<MaterialId> cells);

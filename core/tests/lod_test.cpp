@@ -6,10 +6,38 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
+#include "block.hpp"
+#include "chunk.hpp"
+#include "coords.hpp"
+#include "fluid/fluid.hpp"
+#include "fluid/layer.hpp"
+
 namespace ostrel_core::lod {
 namespace {
 
+using block::BlockValue;
+using coords::LocalPos;
+using fluid::Fluid;
+using fluid::layer::FluidLayer;
+
 constexpr MaterialId kStone = 3;
+constexpr MaterialId kDirt = 4;
+constexpr MaterialId kWaterBlock = 12;
+constexpr coords::ChunkPos kPos{1, -2, 3};
+
+// Fluid 1 draws as kWaterBlock, fluid 2 is a placeholder (air).
+fluid::Fluids two_fluids() {
+  fluid::Fluids fluids;
+  fluid::Registered water;
+  water.name = "m:water";
+  water.material = kWaterBlock;
+  EXPECT_EQ(fluids.register_fluid(water), fluid::FluidId{1});
+  EXPECT_EQ(fluids.register_placeholder("gone:lava"), fluid::FluidId{2});
+  return fluids;
+}
+
+// The first `n` cells filled.
+std::uint32_t first_cells(unsigned n) { return (1u << n) - 1; }
 
 // Throws (failing the test) when the cells do not fit the level.
 Summary summary_of(std::uint8_t level, std::vector<MaterialId> cells) {
@@ -194,6 +222,126 @@ TEST(SummaryCodec, CellsKeepIndexOrder) {
   ASSERT_EQ(raw.size(), 1024u);
   for (std::size_t i = 0; i < cells.size(); ++i) {
     ASSERT_EQ(raw[2 * i] | raw[2 * i + 1] << 8, cells[i]) << i;
+  }
+}
+
+TEST(SummaryOfWet, UniformChunksGiveTheSameMaterialAtEveryLevel) {
+  for (MaterialId m : {MaterialId{0}, kStone}) {
+    SCOPED_TRACE(m);
+    const auto chain = Summary::chain_wet(chunk::Chunk::filled(kPos, m), FluidLayer(), fluid::Fluids());
+    ASSERT_EQ(chain.size(), 5u);
+    const std::size_t want_cells[] = {4096, 512, 64, 8, 1};
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+      EXPECT_EQ(chain[i].level(), i + 1);
+      ASSERT_EQ(chain[i].cells().size(), want_cells[i]);
+      EXPECT_EQ(std::count(chain[i].cells().begin(), chain[i].cells().end(), m),
+                static_cast<std::ptrdiff_t>(want_cells[i]));
+    }
+  }
+}
+
+TEST(SummaryOfWet, BlockContentsAndFluid) {
+  const auto fluids = two_fluids();
+  struct Case {
+    const char* name;
+    BlockValue block;
+    Fluid fluid;
+    MaterialId want;
+  };
+  const BlockValue air = BlockValue::air();
+  block::Cells nine_and_nine{};
+  for (int i = 0; i < 9; ++i) nine_and_nine[i] = 5;
+  for (int i = 9; i < 18; ++i) nine_and_nine[i] = kStone;
+  block::Cells five_and_three{};
+  for (int i = 0; i < 5; ++i) five_and_three[i] = kDirt;
+  for (int i = 20; i < 23; ++i) five_and_three[i] = 6;
+  block::Cells ten_of_two{};
+  for (int i = 0; i < 6; ++i) ten_of_two[i] = 8;
+  for (int i = 6; i < 10; ++i) ten_of_two[i] = 2;
+  const Case cases[] = {
+      {"whole_stone", BlockValue::whole(kStone), Fluid{}, kStone},
+      {"air", air, Fluid{}, 0},
+      {"partial_8_cells_is_air", BlockValue::partial(kStone, first_cells(8)), Fluid{}, 0},
+      {"partial_9_cells_is_stone", BlockValue::partial(kStone, first_cells(9)), Fluid{}, kStone},
+      {"mixed_tie_goes_to_smaller", BlockValue::mixed(nine_and_nine), Fluid{}, kStone},
+      {"mixed_8_filled_is_air", BlockValue::mixed(five_and_three), Fluid{}, 0},
+      {"mixed_majority", BlockValue::mixed(ten_of_two), Fluid{}, 8},
+      {"fluid_level_13_stays_air", air, Fluid::of(1, 13), 0},
+      {"fluid_level_14_shows", air, Fluid::of(1, 14), kWaterBlock},
+      {"fluid_full_shows", air, Fluid::of(1, 27), kWaterBlock},
+      {"placeholder_fluid_is_air", air, Fluid::of(2, 27), 0},
+      {"fluid_beyond_registry_is_air", air, Fluid::of(9, 27), 0},
+      {"fluid_in_thin_partial_shows", BlockValue::partial(kStone, first_cells(8)), Fluid::of(1, 20), kWaterBlock},
+      {"solid_block_hides_fluid", BlockValue::whole(kDirt), Fluid::of(1, 27), kDirt},
+  };
+  const LocalPos at{5, 9, 14};
+  const std::size_t index = at.index();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto ch = chunk::Chunk::filled(kPos, 0);
+    ch.set_block_local(at, c.block);
+    FluidLayer fl;
+    fl.set(at.x, at.y, at.z, c.fluid);
+    const auto s = Summary::of_wet(ch, fl, fluids);
+    ASSERT_EQ(s.level(), 1);
+    EXPECT_EQ(s.cells()[index], c.want);
+    EXPECT_EQ(std::count(s.cells().begin(), s.cells().end(), 0), c.want == 0 ? 4096 : 4095);
+  }
+}
+
+TEST(SummaryOfWet, CellsFollowBlockIndexOrder) {
+  auto ch = chunk::Chunk::filled(kPos, 0);
+  std::vector<MaterialId> want(4096, 0);
+  // A column of distinct materials along each axis tells x, y and z apart.
+  for (std::uint8_t i = 0; i < 16; ++i) {
+    ch.set_block_local({i, 0, 0}, BlockValue::whole(static_cast<MaterialId>(100 + i)));
+    ch.set_block_local({0, i, 15}, BlockValue::whole(static_cast<MaterialId>(200 + i)));
+    ch.set_block_local({15, 15, i}, BlockValue::whole(static_cast<MaterialId>(300 + i)));
+    want[LocalPos{i, 0, 0}.index()] = static_cast<MaterialId>(100 + i);
+    want[LocalPos{0, i, 15}.index()] = static_cast<MaterialId>(200 + i);
+    want[LocalPos{15, 15, i}.index()] = static_cast<MaterialId>(300 + i);
+  }
+  const auto s = Summary::of_wet(ch, FluidLayer(), fluid::Fluids());
+  EXPECT_TRUE(std::equal(s.cells().begin(), s.cells().end(), want.begin(), want.end()));
+}
+
+TEST(SummaryOfWet, ChainHalvesEachLevel) {
+  // Stone below y = 8 with a dirt slab at y = 0..1: the lower half stays solid at every level,
+  // the upper half air. Water fills y = 8 to the top over x < 8.
+  auto ch = chunk::Chunk::filled(kPos, 0);
+  FluidLayer fl;
+  for (std::uint8_t z = 0; z < 16; ++z)
+    for (std::uint8_t y = 0; y < 16; ++y)
+      for (std::uint8_t x = 0; x < 16; ++x) {
+        if (y < 2) ch.set_block_local({x, y, z}, BlockValue::whole(kDirt));
+        else if (y < 8) ch.set_block_local({x, y, z}, BlockValue::whole(kStone));
+        else if (x < 8) fl.set(x, y, z, Fluid::of(1, 27));
+      }
+  const auto chain = Summary::chain_wet(ch, fl, two_fluids());
+  ASSERT_EQ(chain.size(), 5u);
+  // Level 4 (side 2): per octant, majority of its 8 level-3 children.
+  const std::vector<MaterialId> level4 = {kStone, kStone, kWaterBlock, 0, kStone, kStone, kWaterBlock, 0};
+  EXPECT_TRUE(std::equal(chain[3].cells().begin(), chain[3].cells().end(), level4.begin(), level4.end()));
+  // Level 2 (side 8): y = 0 holds the dirt slab (2 of 2 block rows in each child), y = 1..3 stone.
+  const auto& l2 = chain[1];
+  EXPECT_EQ(l2.cells()[0 + 8 * 0 + 64 * 0], kDirt);
+  EXPECT_EQ(l2.cells()[3 + 8 * 1 + 64 * 5], kStone);
+  EXPECT_EQ(l2.cells()[2 + 8 * 6 + 64 * 7], kWaterBlock);
+  EXPECT_EQ(l2.cells()[6 + 8 * 6 + 64 * 7], 0);
+  // Level 5: four stone children, two water: stone.
+  ASSERT_EQ(chain[4].cells().size(), 1u);
+  EXPECT_EQ(chain[4].cells()[0], kStone);
+}
+
+TEST(SummaryCodec, ChainOfAChunkEncodesEveryLevel) {
+  const auto chain = Summary::chain_wet(chunk::Chunk::filled(kPos, kStone), FluidLayer(), fluid::Fluids());
+  for (const auto& s : chain) {
+    SCOPED_TRACE(s.level());
+    auto bytes = codec::encode(s);
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_EQ((*bytes)[0], 1);
+    EXPECT_EQ((*bytes)[1], s.level());
+    EXPECT_EQ(decompress(std::span(*bytes).subspan(codec::kHeaderSize)).size(), 2 * s.cells().size());
   }
 }
 
