@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "material.hpp"
 #include "persist/schema.hpp"
 #include "support/hex.hpp"
 #include "support/temp_dir.hpp"
@@ -16,9 +17,10 @@ using test::from_hex;
 using test::TempDir;
 
 WorldDb open_world(const std::filesystem::path& file) {
+  material::Registry registry;
   auto conn = sqlite::Connection::open(file);
   EXPECT_TRUE(conn.has_value());
-  auto world = WorldDb::from_connection(std::move(*conn), file);
+  auto world = WorldDb::from_connection(std::move(*conn), file, registry);
   if (!world) ADD_FAILURE() << report(world.error());
   return std::move(*world);
 }
@@ -61,6 +63,8 @@ TEST(WorldDbOpen, NewWorldHasSchemaVersionsAndWal) {
   EXPECT_EQ(text_of(*world.meta("engine_version")), "0.4.2");
   EXPECT_EQ(*world.meta("summary_rule"), from_hex("03 00 00 00 00 00 00 00"));
   EXPECT_EQ(world.summary_rows(), 0u);
+  EXPECT_EQ(*world.materials().to_world(material::kAir), 0);
+  EXPECT_EQ(*world.materials().to_world(material::kUnknown), 1);
   EXPECT_TRUE(world.wal_bytes().has_value());
   auto checkpoint = world.checkpoint();
   EXPECT_TRUE(checkpoint.has_value()) << report(checkpoint.error());
@@ -81,7 +85,8 @@ TEST(WorldDbOpen, OtherSchemaVersionIsRefusedAndFileLeftAlone) {
   {
     auto db = sqlite::Connection::open(file);
     ASSERT_TRUE(db);
-    auto world = WorldDb::from_connection(std::move(*db), file);
+    material::Registry registry;
+    auto world = WorldDb::from_connection(std::move(*db), file, registry);
     ASSERT_FALSE(world.has_value());
     EXPECT_EQ(world.error().kind, WorldErrorKind::SchemaVersion);
     EXPECT_EQ(world.error().message(),
@@ -211,7 +216,8 @@ TEST(WorldDbOpen, WalBytesAbsentWithoutLog) {
   auto conn = sqlite::Connection::open(dir / "world.sqlite");
   ASSERT_TRUE(conn);
   // The log is looked up beside the path the world was given.
-  auto world = WorldDb::from_connection(std::move(*conn), dir / "elsewhere.sqlite");
+  material::Registry registry;
+  auto world = WorldDb::from_connection(std::move(*conn), dir / "elsewhere.sqlite", registry);
   ASSERT_TRUE(world);
   EXPECT_EQ(world->wal_bytes(), std::nullopt);
 }

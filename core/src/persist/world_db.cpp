@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "log.hpp"
+#include "material.hpp"
 #include "persist/schema.hpp"
 #include "proto/codec.hpp"
 #include "version.hpp"
@@ -12,8 +12,6 @@
 namespace ostrel_core::persist {
 
 namespace {
-
-constexpr const char* kLogTarget = "ostrel_core::persist";
 
 constexpr std::string_view kSelectMeta = "SELECT value FROM meta WHERE key = ?1";
 constexpr std::string_view kUpsertMeta =
@@ -88,7 +86,8 @@ WorldDb& WorldDb::operator=(WorldDb&&) noexcept = default;
 WorldDb::~WorldDb() = default;
 
 std::expected<WorldDb, WorldError> WorldDb::from_connection(sqlite::Connection db,
-                                                            std::filesystem::path path) {
+                                                            std::filesystem::path path,
+                                                            material::Registry& registry) {
   auto found = stored_schema_version(db);
   if (!found) return sql_error(found.error());
   if (*found && **found != kSchemaVersion) {
@@ -118,6 +117,14 @@ std::expected<WorldDb, WorldError> WorldDb::from_connection(sqlite::Connection d
     if (auto r = world.db_.exec("DELETE FROM chunk_summaries"); !r) return sql_error(r.error());
     if (auto r = world.write_meta_i64("summary_rule", kSummaryRule); !r) return std::unexpected(r.error());
   }
+  auto table = idmap::IdTable::load(world.db_);
+  if (!table) return std::unexpected(WorldError::materials(make_source(table.error())));
+  auto materials = table->reconcile(world.db_, registry);
+  if (!materials) return std::unexpected(WorldError::materials(make_source(materials.error())));
+  world.materials_ = std::move(*materials);
+  auto fluids = fluidmap::FluidIdTable::load(world.db_);
+  if (!fluids) return std::unexpected(WorldError::fluids(make_source(fluids.error())));
+  world.fluid_table_ = std::move(*fluids);
   if (auto r = world.count_summaries(); !r) return std::unexpected(r.error());
   return world;
 }

@@ -20,11 +20,21 @@
 
 #include "coords.hpp"
 #include "detgen/map.hpp"
+#include "fluid/layer.hpp"
 #include "persist/compress.hpp"
+#include "persist/fluidmap.hpp"
+#include "persist/idmap.hpp"
 #include "persist/sqlite.hpp"
 #include "persist/world_error.hpp"
 #include "plan.hpp"
 #include "storage.hpp"
+
+namespace ostrel_core::fluid {
+class Fluids;
+}
+namespace ostrel_core::material {
+class Registry;
+}
 
 namespace ostrel_core::persist {
 
@@ -59,9 +69,20 @@ class WorldDb {
 
   // Applies the connection settings and the schema, checks and writes the versions, and loads
   // the id maps. The connection is closed on failure. A world of another schema version is
-  // refused before anything is written to it.
+  // refused before anything is written to it. Reconciling material ids may register
+  // placeholders in `registry`.
   [[nodiscard]] static std::expected<WorldDb, WorldError> from_connection(
-      sqlite::Connection db, std::filesystem::path path);
+      sqlite::Connection db, std::filesystem::path path, material::Registry& registry);
+
+  // --- id maps ------------------------------------------------------------------------------
+  const idmap::MaterialMap& materials() const { return materials_; }
+  const fluidmap::FluidIdTable& fluid_table() const { return fluid_table_; }
+  // Reconciles stored fluid ids with the registered fluids (placeholders may be added) and
+  // keeps the mapping; until then fluid ids translate unchanged.
+  std::expected<void, WorldError> reconcile_fluids(fluid::Fluids& fluids);
+  // The layer with world fluid ids, levels capped at 27; refuses a fluid without a world id.
+  std::expected<fluid::layer::FluidLayer, WorldError> to_world_ids(coords::ChunkPos pos,
+                                                                  const fluid::layer::FluidLayer& layer) const;
 
   // --- meta -------------------------------------------------------------------------------
   std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> meta(std::string_view key);
@@ -115,6 +136,18 @@ class WorldDb {
   std::expected<void, WorldError> forget_summaries(std::string_view domain, coords::ChunkPos pos);
   // Rows of `chunk_summaries`, kept current by every write that adds or deletes one.
   std::uint64_t summary_rows() const { return summary_rows_; }
+  // --- chunk fluid ----------------------------------------------------------------------------
+  // The chunk's fluid in runtime ids, or nothing when it has no row.
+  std::expected<std::optional<fluid::layer::FluidLayer>, WorldError> load_chunk_fluid_in(
+      std::string_view domain, coords::ChunkPos pos);
+  // Forgets the chunk's summaries, then writes the layer, or deletes its row when empty.
+  std::expected<void, WorldError> save_chunk_fluid_in(std::string_view domain, coords::ChunkPos pos,
+                                                      const fluid::layer::FluidLayer& layer);
+  // The same for many chunks of one domain in one transaction; nothing lands when one fails.
+  std::expected<void, WorldError> save_chunk_fluids_in(
+      std::string_view domain,
+      std::span<const std::pair<coords::ChunkPos, const fluid::layer::FluidLayer*>> layers);
+
   // Lowers the row count by rows another writer (the chunk save) deleted, stopping at 0.
   void note_summaries_deleted(std::int64_t rows);
 
@@ -129,6 +162,9 @@ class WorldDb {
   sqlite::Connection db_;
   std::filesystem::path path_;            // the database file; "-wal" appended names its log
   std::vector<Dictionary> dictionaries_;  // empty in every world opened so far
+  idmap::MaterialMap materials_;          // built on open
+  fluidmap::FluidIdTable fluid_table_;    // loaded on open
+  std::optional<fluidmap::FluidMapping> fluid_mapping_;  // set by reconcile_fluids
   std::uint64_t summary_rows_ = 0;        // rows of chunk_summaries
 };
 
