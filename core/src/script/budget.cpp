@@ -66,7 +66,51 @@ bool charge(Budget& b, std::size_t growth) {
   return true;
 }
 
+// Raises the budget error when the entry is past its deadline (or already exhausted).
+void check_deadline(lua_State* L) {
+  Budget& b = budget_of(L);
+  if (!b.armed) return;
+  if (!b.exhausted && std::chrono::steady_clock::now() > b.deadline) b.exhausted = true;
+  if (b.exhausted) {
+    make_sticky(b, L);
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &kErrorKey);
+    lua_error(L);
+  }
+}
+
+// Upvalue 1: the library function. Checks the deadline, then calls it with every argument.
+int deadline_guard(lua_State* L) {
+  check_deadline(L);
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+  return lua_gettop(L);
+}
+
+// `gmatch` whose iterator is guarded too: each step of the iterator is one more match.
+int guarded_gmatch(lua_State* L) {
+  check_deadline(L);
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, 1);
+  lua_pushcclosure(L, deadline_guard, 1);
+  return 1;
+}
+
 }  // namespace
+
+void guard_pattern_functions(lua_State* L) {
+  lua_getglobal(L, "string");
+  for (const char* name : {"find", "match", "gsub"}) {
+    lua_getfield(L, -1, name);
+    lua_pushcclosure(L, deadline_guard, 1);
+    lua_setfield(L, -2, name);
+  }
+  lua_getfield(L, -1, "gmatch");
+  lua_pushcclosure(L, guarded_gmatch, 1);
+  lua_setfield(L, -2, "gmatch");
+  lua_pop(L, 1);
+}
 
 void* limited_alloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
   auto& b = *static_cast<Budget*>(ud);

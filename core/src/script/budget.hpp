@@ -11,8 +11,10 @@
 // thread and the main thread) and every growing allocation is refused, so neither `pcall` nor
 // a coroutine can swallow it and go on. The host decides by `exhausted`, never by the text.
 //
-// Work done inside one C library call is invisible to the count hook; it is bounded only where
-// it allocates (the allocation volume and the deadline are checked in the allocator).
+// Work done inside one C library call is invisible to the count hook. It is bounded where it
+// allocates (the allocation volume and the deadline are checked in the allocator) and, for the
+// pattern functions, at each call; a single call that neither allocates nor returns (one
+// backtracking match) still runs to its end.
 
 #include <chrono>
 #include <cstddef>
@@ -62,6 +64,12 @@ void* limited_alloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize);
 // Stores the budget error value in the registry. Call once after the state is made, in a
 // protected call (it allocates).
 void install_error_value(lua_State* L);
+
+// Wraps the string library's pattern functions (find, match, gmatch and its iterators, gsub) so
+// that each call first checks the entry's deadline: one backtracking match costs no instructions,
+// so a loop of them would otherwise run far past the deadline before the count hook fires.
+// Call once after the string library is open, in a protected call, before any copy is made.
+void guard_pattern_functions(lua_State* L);
 
 // Starts an entry with a fresh count of 0 and `instructions` allowed: installs the count hook on
 // the main thread, replacing any hook before. Coroutines made during the entry inherit it.

@@ -265,6 +265,7 @@ std::expected<LuaVm, ScriptError> LuaVm::create(std::uint64_t memory_limit, std:
     lua_setfield(s, -2, "__metatable");
     lua_pop(s, 2);
     budget::install_error_value(s);
+    budget::guard_pattern_functions(s);
   });
   if (!libs) return std::unexpected(engine_error(libs.error()));
 

@@ -1,0 +1,86 @@
+#pragma once
+// Helpers for tests of the script engine: a fresh engine with the server's limits, loading a
+// mod from a text, reading the registry from Lua, and capturing log lines.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <lua5.4/lua.hpp>
+
+#include "log.hpp"
+#include "script/lua_vm.hpp"
+
+namespace ostrel_core::test {
+
+inline constexpr std::uint64_t kServerMemoryLimit = 268'435'456;
+inline constexpr std::uint32_t kServerBudget = 20'000'000;
+
+inline script::lua_vm::LuaVm make_engine(std::uint64_t memory = kServerMemoryLimit,
+                                         std::uint32_t budget = kServerBudget) {
+  auto vm = script::lua_vm::LuaVm::create(memory, budget);
+  if (!vm) ADD_FAILURE() << vm.error().debug();
+  return std::move(*vm);
+}
+
+inline std::expected<void, script::vm::ScriptError> load(script::lua_vm::LuaVm& vm,
+                                                          std::string_view mod_id,
+                                                          std::string_view code) {
+  return vm.load_mod(mod_id, code, std::string("mods/") + std::string(mod_id));
+}
+
+// Runs `body` in the engine's global table with `R` bound to the registry and returns its
+// result as text ("<error: ...>" when it fails). Host-side inspection only: no budget.
+inline std::string inspect(script::lua_vm::LuaVm& vm, std::string_view body) {
+  lua_State* L = vm.state();
+  const int top = lua_gettop(L);
+  std::string code = "local R = ...\n" + std::string(body);
+  if (luaL_loadbuffer(L, code.data(), code.size(), "=inspect") != LUA_OK) {
+    std::string e = lua_tostring(L, -1);
+    lua_settop(L, top);
+    return "<syntax: " + e + ">";
+  }
+  lua_pushvalue(L, LUA_REGISTRYINDEX);
+  if (lua_pcall(L, 1, 1, 0) != LUA_OK) {
+    std::string e = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "?";
+    lua_settop(L, top);
+    return "<error: " + e + ">";
+  }
+  std::string out = luaL_tolstring(L, -1, nullptr);
+  lua_settop(L, top);
+  return out;
+}
+
+// Captures every log line written while it lives.
+class LogCapture {
+ public:
+  LogCapture() {
+    log::Options o;
+    o.colour = false;
+    log::install(o);
+    log::set_sink(&LogCapture::sink, this);
+  }
+  ~LogCapture() { log::set_sink(nullptr, nullptr); }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  const std::vector<std::string>& lines() const { return lines_; }
+  std::vector<std::string> containing(std::string_view part) const {
+    std::vector<std::string> out;
+    for (const auto& l : lines_) {
+      if (l.find(part) != std::string::npos) out.push_back(l);
+    }
+    return out;
+  }
+
+ private:
+  static void sink(std::string_view line, void* self) {
+    static_cast<LogCapture*>(self)->lines_.emplace_back(line);
+  }
+  std::vector<std::string> lines_;
+};
+
+}  // namespace ostrel_core::test
