@@ -1,0 +1,312 @@
+// The `server` program run as a subprocess: exit codes, where its messages go, its log lines.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+constexpr const char* kBinary = OSTREL_BINARY_DIR "/app/server";
+constexpr auto kTimeout = std::chrono::seconds(20);
+
+// An environment variable for the child: a value, or unset when null.
+struct EnvVar {
+  const char* name;
+  const char* value;
+};
+
+struct Finished {
+  int exit_code = -1;  // -1 when ended by a signal
+  int signal = 0;
+  std::string out, err;
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The program started in `cwd` with NO_COLOR=1 and no OSTREL_LOG unless `env` says otherwise.
+class Child {
+ public:
+  Child(std::vector<std::string> args, const fs::path& cwd, std::vector<EnvVar> env = {}) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      dup2(err[1], STDERR_FILENO);
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      setenv("NO_COLOR", "1", 1);
+      unsetenv("OSTREL_LOG");
+      for (const auto& e : env) {
+        if (e.value) setenv(e.name, e.value, 1);
+        else unsetenv(e.name);
+      }
+      std::vector<char*> argv{const_cast<char*>(kBinary)};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(kBinary, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    out_fd_ = out[0];
+    err_fd_ = err[0];
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_fd_ >= 0) close(out_fd_);
+    if (err_fd_ >= 0) close(err_fd_);
+  }
+
+  // True once the process catches SIGINT, SIGTERM and SIGHUP, i.e. its listener is installed.
+  bool wait_until_listening() {
+    const unsigned long want = (1ul << (SIGINT - 1)) | (1ul << (SIGTERM - 1)) | (1ul << (SIGHUP - 1));
+    auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:") && (std::stoul(line.substr(7), nullptr, 16) & want) == want) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  void send(int sig) { kill(pid_, sig); }
+
+  // Reads both streams to their end and reaps the process; kills it after kTimeout.
+  Finished finish() {
+    Finished f;
+    auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (out_fd_ >= 0 || err_fd_ >= 0) {
+      pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || poll(fds, 2, static_cast<int>(left.count())) <= 0) {
+        ADD_FAILURE() << "the server did not end in time";
+        kill(pid_, SIGKILL);
+        break;
+      }
+      drain(fds[0], out_fd_, f.out);
+      drain(fds[1], err_fd_, f.err);
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (WIFEXITED(status)) f.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) f.signal = WTERMSIG(status);
+    return f;
+  }
+
+ private:
+  static void drain(const pollfd& p, int& fd, std::string& into) {
+    if (fd < 0 || p.revents == 0) return;
+    char buf[4096];
+    ssize_t n = read(fd, buf, sizeof(buf));
+    if (n > 0) {
+      into.append(buf, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      close(fd);
+      fd = -1;
+    }
+  }
+
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+};
+
+class ServerProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("ostrel_main_test_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void write(const char* name, const std::string& text) { std::ofstream(dir_ / name) << text; }
+  Finished run(std::vector<std::string> args, std::vector<EnvVar> env = {}) {
+    return Child(std::move(args), dir_, std::move(env)).finish();
+  }
+
+  fs::path dir_;
+};
+
+// "2026-12-10T22:38:13.123456Z" and the level column.
+constexpr const char* kStamp = R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{6}Z)";
+
+TEST_F(ServerProgram, UsageErrorsExitWithTwo) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* err_has;
+  };
+  const Case cases[] = {
+      {"no_arguments", {}, "--config"},
+      {"check_mods_with_config", {"--check-mods", "d", "--config", "c"}, "--check-mods"},
+      {"config_twice", {"--config", "a.toml", "--config", "b.toml"}, "--config"},
+      {"unknown_option", {"--verbose"}, "--verbose"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto f = run(c.args);
+    EXPECT_EQ(f.exit_code, 2);
+    EXPECT_THAT(f.err, HasSubstr(c.err_has));
+    EXPECT_THAT(f.err, HasSubstr("Usage: server"));
+    EXPECT_EQ(f.out, "");
+  }
+}
+
+TEST_F(ServerProgram, VersionAndHelpGoToStandardOutput) {
+  auto version = run({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out, "server 0.4.2\n");
+  EXPECT_EQ(version.err, "");
+
+  auto help = run({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_THAT(help.out, HasSubstr("Headless Ostrel voxel engine server"));
+  EXPECT_THAT(help.out, HasSubstr("Required unless `--check-mods` or `--create-mod` is given."));
+  EXPECT_THAT(help.out, HasSubstr("Exits 0 if every mod is usable and 1 otherwise, so CI can gate on it."));
+  EXPECT_THAT(help.out, HasSubstr("Then checks it the way `--check-mods` would, and exits 0 only if that check passes."));
+}
+
+TEST_F(ServerProgram, ConfigFailuresAreReportedAndExitWithOne) {
+  write("zero.toml", "max_players = 0\n");
+  write("typo.toml", "max_player = 3\n");
+  struct Case {
+    const char* name;
+    const char* config;
+    std::vector<std::string> lines;  // regular expressions, one per line of standard output
+  };
+  const Case cases[] = {
+      {"missing_file",
+       "missing.toml",
+       {std::string("^") + kStamp + R"( ERROR server: could not read config file `missing\.toml`$)",
+        std::string("^") + kStamp + R"( ERROR server:   caused by: No such file or directory \(os error 2\)$)"}},
+      {"invalid",
+       "zero.toml",
+       {std::string("^") + kStamp + R"( ERROR server: invalid config in `zero\.toml`: max_players must be at least 1$)"}},
+      {"misspelt_key",
+       "typo.toml",
+       {std::string("^") + kStamp + R"( ERROR server: could not parse config file `typo\.toml`$)",
+        std::string("^") + kStamp +
+            R"( ERROR server:   caused by: line 1, column 1: unknown field `max_player`, expected one of .*`rcon`.*$)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto f = run({"--config", c.config});
+    EXPECT_EQ(f.exit_code, 1);
+    EXPECT_EQ(f.err, "");
+    auto lines = lines_of(f.out);
+    ASSERT_EQ(lines.size(), c.lines.size()) << f.out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.lines[i]))) << lines[i];
+    }
+  }
+}
+
+TEST_F(ServerProgram, ServesUntilASignalThenExitsZero) {
+  write("server.toml", "");
+  const std::regex start_line(std::string("^") + kStamp +
+                              R"(  INFO server: ostrel server starting version="0\.4\.2" config=server\.toml )"
+                              R"(bind_addr=0\.0\.0\.0:47811 world_path=world max_players=16$)");
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    Child child({"--config", "server.toml"}, dir_);
+    ASSERT_TRUE(child.wait_until_listening());
+    child.send(sig);
+    auto f = child.finish();
+    EXPECT_EQ(f.exit_code, 0);
+    EXPECT_EQ(f.err, "");
+    auto lines = lines_of(f.out);
+    ASSERT_EQ(lines.size(), 1u) << f.out;
+    EXPECT_TRUE(std::regex_match(lines[0], start_line)) << lines[0];
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "world")) << "loading the configuration must create nothing";
+}
+
+TEST_F(ServerProgram, TwoQuickSignalsStopOnce) {
+  write("server.toml", "bind_addr = \"[::1]:0\"\nworld_path = \"worlds/a\"\nmax_players = 2\n");
+  Child child({"--config", "server.toml"}, dir_);
+  ASSERT_TRUE(child.wait_until_listening());
+  child.send(SIGTERM);
+  child.send(SIGINT);
+  auto f = child.finish();
+  EXPECT_EQ(f.exit_code, 0);
+  EXPECT_THAT(f.out, HasSubstr("bind_addr=[::1]:0 world_path=worlds/a max_players=2\n"));
+}
+
+TEST_F(ServerProgram, LoggingFollowsTheEnvironment) {
+  write("server.toml", "");
+  struct Case {
+    const char* name;
+    std::vector<EnvVar> env;
+    bool start_line;
+    bool escapes;
+  };
+  const Case cases[] = {
+      {"colour_by_default", {{"NO_COLOR", nullptr}}, true, true},
+      {"empty_no_color_keeps_colour", {{"NO_COLOR", ""}}, true, true},
+      {"no_color", {{"NO_COLOR", "1"}}, true, false},
+      {"filter_error_only", {{"OSTREL_LOG", "error"}}, false, false},
+      {"filter_module_off", {{"OSTREL_LOG", "info,server=warn"}}, false, false},
+      {"bad_filter_means_info", {{"OSTREL_LOG", "loud"}}, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Child child({"--config", "server.toml"}, dir_, c.env);
+    ASSERT_TRUE(child.wait_until_listening());
+    child.send(SIGINT);
+    auto f = child.finish();
+    EXPECT_EQ(f.exit_code, 0);
+    EXPECT_EQ(f.out.find("ostrel server starting") != std::string::npos, c.start_line) << f.out;
+    EXPECT_EQ(f.out.find('\x1b') != std::string::npos, c.escapes) << f.out;
+  }
+}
+
+TEST_F(ServerProgram, ModToolsAreNotInThisBuild) {
+  auto check = run({"--check-mods", "mods"});
+  EXPECT_EQ(check.exit_code, 1);
+  EXPECT_EQ(check.out, "");
+  EXPECT_THAT(check.err, ::testing::MatchesRegex("checking mods in `mods`\n  .*not available.*\nFAILED\n"));
+
+  auto create = run({"--create-mod", "lanterns", "--into", "out"});
+  EXPECT_EQ(create.exit_code, 1);
+  EXPECT_EQ(create.out, "");
+  EXPECT_THAT(create.err, ::testing::MatchesRegex("cannot create the mod `lanterns`\n  .*not available.*\n"));
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+}  // namespace
