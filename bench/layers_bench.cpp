@@ -3,10 +3,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "block.hpp"
+#include "chunk.hpp"
 #include "fluid/codec.hpp"
+#include "fluid/fluid.hpp"
 #include "fluid/layer.hpp"
 #include "light/codec.hpp"
 #include "light/layer.hpp"
+#include "lod.hpp"
 
 namespace {
 
@@ -92,6 +96,66 @@ void BM_LightEncodeFullUniform(benchmark::State& s) {
   light_encode(s, l);
 }
 
+// Terrain: stone, a dirt layer with grass on top, carved partial blocks and a few mixed ones
+// along the surface, the pond's water above it.
+ostrel_core::chunk::Chunk terrain() {
+  using ostrel_core::block::BlockValue;
+  auto ch = ostrel_core::chunk::Chunk::filled({0, 0, 0}, 0);
+  for (std::uint8_t z = 0; z < 16; ++z)
+    for (std::uint8_t x = 0; x < 16; ++x) {
+      const int surface = 3 + (x * 7 + z * 3) % 4;
+      for (std::uint8_t y = 0; y <= surface; ++y) {
+        const std::uint16_t m = y < surface - 1 ? 3 : y < surface ? 4 : 5;
+        ch.set_block_local({x, y, z}, BlockValue::whole(m));
+      }
+      const std::uint8_t top = static_cast<std::uint8_t>(surface + 1);
+      if ((x + z) % 5 == 0) {
+        ch.set_block_local({x, top, z}, BlockValue::partial(5, 0x1FF | (std::uint32_t{x} << 9)));
+      } else if ((x + z) % 7 == 0) {
+        ostrel_core::block::Cells cells{};
+        const std::size_t filled = 14 + z % 4;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          cells[i] = static_cast<std::uint16_t>(i < 9 ? 4 : i < filled ? 6 : 0);
+        }
+        ch.set_block_local({x, top, z}, BlockValue::mixed(cells));
+      }
+    }
+  return ch;
+}
+
+ostrel_core::fluid::Fluids water() {
+  ostrel_core::fluid::Fluids fluids;
+  ostrel_core::fluid::Registered r;
+  r.name = "bench:water";
+  r.material = 12;
+  fluids.register_fluid(r).value();
+  return fluids;
+}
+
+void BM_SummaryChain(benchmark::State& state) {
+  const auto ch = terrain();
+  const auto fl = pond();
+  const auto fluids = water();
+  for (auto _ : state) {
+    auto chain = ostrel_core::lod::Summary::chain_wet(ch, fl, fluids);
+    benchmark::DoNotOptimize(chain);
+  }
+}
+
+void BM_SummaryChainEncoded(benchmark::State& state) {
+  const auto ch = terrain();
+  const auto fl = pond();
+  const auto fluids = water();
+  for (auto _ : state) {
+    for (const auto& s : ostrel_core::lod::Summary::chain_wet(ch, fl, fluids)) {
+      auto bytes = ostrel_core::lod::codec::encode(s);
+      benchmark::DoNotOptimize(bytes);
+    }
+  }
+}
+
+BENCHMARK(BM_SummaryChain)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SummaryChainEncoded)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FluidEncodePond)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FluidEncodeCheckerboard)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FluidDecodePond)->Unit(benchmark::kMicrosecond);

@@ -61,6 +61,11 @@ MaterialId shown_fluid(fluid::Fluid state, const fluid::Fluids& fluids) {
 }  // namespace
 
 MaterialId solid_majority(std::span<const MaterialId> materials, std::size_t min) {
+  // Most cells of real terrain are uniform.
+  if (!materials.empty() &&
+      std::all_of(materials.begin() + 1, materials.end(), [&](MaterialId m) { return m == materials[0]; })) {
+    return materials[0] != 0 && materials.size() >= min ? materials[0] : 0;
+  }
   // Blocks give 27 ids and coarser cells 8, so the common case needs no allocation.
   constexpr std::size_t kInline = 32;
   std::array<MaterialId, kInline> inline_buf;
@@ -94,9 +99,10 @@ Summary Summary::of_wet(const chunk::Chunk& chunk, const fluid::layer::FluidLaye
   std::vector<MaterialId> cells(chunk::kBlocks);
   const auto& indices = chunk.indices();
   for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = by_slot[indices.get(i)];
-  if (!fluid.empty()) {
+  const auto states = fluid.states();  // empty, or one per block
+  if (!states.empty()) {
     for (std::size_t i = 0; i < cells.size(); ++i) {
-      if (cells[i] == 0) cells[i] = shown_fluid(fluid.get(i), fluids);
+      if (cells[i] == 0) cells[i] = shown_fluid(states[i], fluids);
     }
   }
   return Summary(kMinLevel, std::move(cells));
