@@ -26,6 +26,17 @@ std::string number_text(lua_State* L, int idx) {
   return out;
 }
 
+// Pushes the number the text at `idx` reads as; false, with nothing pushed, when it reads as
+// none. A text holding a NUL is not a number (lua_stringtonumber would stop at the NUL).
+bool push_text_number(lua_State* L, int idx) {
+  std::size_t len = 0;
+  const char* s = lua_tolstring(L, idx, &len);
+  const std::size_t used = lua_stringtonumber(L, s);
+  if (used == len + 1) return true;
+  if (used != 0) lua_pop(L, 1);
+  return false;
+}
+
 }  // namespace
 
 std::string_view type_name(lua_State* L, int idx) {
@@ -95,9 +106,8 @@ std::expected<std::int64_t, ConvertError> to_whole(lua_State* L, int idx, std::i
       return v;
     }
     case LUA_TSTRING: {
-      std::size_t len = 0;
-      const char* s = lua_tolstring(L, idx, &len);
-      if (lua_stringtonumber(L, s) != len + 1) return std::unexpected(mismatch(L, idx, "integer"));
+      idx = lua_absindex(L, idx);
+      if (!push_text_number(L, idx)) return std::unexpected(mismatch(L, idx, "integer"));
       auto v = to_whole(L, -1, lo, hi, want);
       lua_pop(L, 1);
       return v;
@@ -132,9 +142,8 @@ std::expected<std::uint64_t, ConvertError> to_whole_unsigned(lua_State* L, int i
       return num::saturate<std::uint64_t>(t);
     }
     case LUA_TSTRING: {
-      std::size_t len = 0;
-      const char* s = lua_tolstring(L, idx, &len);
-      if (lua_stringtonumber(L, s) != len + 1) return std::unexpected(mismatch(L, idx, "integer"));
+      idx = lua_absindex(L, idx);
+      if (!push_text_number(L, idx)) return std::unexpected(mismatch(L, idx, "integer"));
       auto v = to_whole_unsigned(L, -1, hi, want);
       lua_pop(L, 1);
       return v;
@@ -151,9 +160,8 @@ std::expected<double, ConvertError> to_number(lua_State* L, int idx) {
     case LUA_TNUMBER:
       return static_cast<double>(lua_tonumber(L, idx));
     case LUA_TSTRING: {
-      std::size_t len = 0;
-      const char* s = lua_tolstring(L, idx, &len);
-      if (lua_stringtonumber(L, s) != len + 1) return std::unexpected(mismatch(L, idx, "number"));
+      idx = lua_absindex(L, idx);
+      if (!push_text_number(L, idx)) return std::unexpected(mismatch(L, idx, "number"));
       const double v = lua_tonumber(L, -1);
       lua_pop(L, 1);
       return v;
