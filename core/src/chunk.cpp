@@ -113,6 +113,10 @@ std::string CorruptChunk::message() const {
                          palette, mixed);
     case CorruptChunkKind::NonCanonicalPartial:
       return fmt::format("palette slot {} holds a non-canonical Partial", slot);
+    case CorruptChunkKind::BadMixedFree:
+      return fmt::format(
+          "mixed free list names slot {}, which is past the table's {} slots, listed twice or in use",
+          mixed, len);
   }
   return {};
 }
@@ -143,6 +147,8 @@ std::string CorruptChunk::debug() const {
       return fmt::format("DanglingMixedSlot {{ palette: {}, mixed: {} }}", palette, mixed);
     case CorruptChunkKind::NonCanonicalPartial:
       return fmt::format("NonCanonicalPartial {{ slot: {} }}", slot);
+    case CorruptChunkKind::BadMixedFree:
+      return fmt::format("BadMixedFree {{ mixed: {}, len: {} }}", mixed, len);
   }
   return {};
 }
@@ -415,6 +421,10 @@ bool Chunk::check_invariants() const {
     if (slot >= palette_.size() || palette_[slot].refs == 0) return false;
     ++counted[slot];
   }
+  std::vector<bool> mixed_freed(mixed_.size(), false);
+  for (std::uint16_t s : mixed_.free_slots()) {
+    if (s < mixed_freed.size()) mixed_freed[s] = true;
+  }
   std::uint32_t live = 0;
   std::vector<std::uint16_t> free_expected;
   for (std::size_t slot = 0; slot < palette_.size(); ++slot) {
@@ -433,7 +443,7 @@ bool Chunk::check_invariants() const {
         if (!canonical_partial(e.material(), e.mask())) return false;
         break;
       case block::Kind::Mixed:
-        if (e.mixed_slot() >= mixed_.size() || mixed_.is_free(e.mixed_slot())) return false;
+        if (e.mixed_slot() >= mixed_.size() || mixed_freed[e.mixed_slot()]) return false;
         break;
       default:
         return false;

@@ -107,12 +107,14 @@ enum class CorruptChunkKind : std::uint8_t {
   RefcountMismatch,    // a stored count differs from the blocks that name the slot
   DanglingMixedSlot,   // a live mixed entry names a mixed slot that is missing or free
   NonCanonicalPartial, // a live Partial of air, or with an empty, full or oversized mask
+  BadMixedFree,        // the mixed free list names a slot past the table (mixed, len), twice,
+                       // or one a live entry uses; checked by the blob decoder
 };
 
 // Why stored chunk parts do not make a chunk. Fields not used by a kind are 0.
 struct CorruptChunk {
   CorruptChunkKind kind;
-  std::size_t len = 0;         // PaletteTooLarge, MixedTableTooLarge
+  std::size_t len = 0;         // PaletteTooLarge, MixedTableTooLarge, BadMixedFree
   std::uint8_t bits = 0;       // IndexTooNarrow
   std::size_t palette = 0;     // IndexTooNarrow, IndexOutOfRange: palette length;
                                // DanglingMixedSlot: the palette slot
@@ -121,7 +123,7 @@ struct CorruptChunk {
                                // NonCanonicalPartial
   std::uint32_t stored = 0;    // RefcountMismatch
   std::uint32_t counted = 0;   // RefcountMismatch
-  std::uint16_t mixed = 0;     // DanglingMixedSlot
+  std::uint16_t mixed = 0;     // DanglingMixedSlot, BadMixedFree
   SourcePtr cause;             // Indices: the BitArrayError
 
   std::string message() const;
