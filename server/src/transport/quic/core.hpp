@@ -1,0 +1,173 @@
+#pragma once
+// Internals of the QUIC transport, shared by endpoint.cpp, conn.cpp and tls.cpp only.
+//
+// Connection phases:
+//   Handshaking -> Open      [on_handshake_completed]  ALPN checked
+//   Handshaking/Open -> Closing  [start_closing]      CONNECTION_CLOSE sent and kept for resends
+//   Handshaking/Open -> Draining [read: ERR_DRAINING]  peer closed; we stay silent
+//   Closing/Draining -> Gone     [timer: 3 x PTO]
+//   any -> Gone                  [destroy]            idle timeout, handshake timeout, dropped
+// In Gone the connection ids are unrouted and the endpoint forgets the connection.
+
+#include <ngtcp2/ngtcp2.h>
+#include <ngtcp2/ngtcp2_crypto.h>
+#include <gnutls/gnutls.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include <asio/ip/udp.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/strand.hpp>
+
+#include "transport/quic/endpoint.hpp"
+
+namespace ostrel_server::transport::quic::detail {
+
+inline constexpr std::size_t kCidBytes = 18;           // every connection id we issue
+inline constexpr std::size_t kMaxDatagram = 1452;      // our largest UDP payload
+inline constexpr std::size_t kSendChunk = 256 * 1024;  // send buffer pieces, stable until acked
+inline constexpr std::uint64_t kSendLimit = 4 << 20;   // unacknowledged bytes before writes wait
+inline constexpr std::size_t kMaxConnections = 4096;
+
+std::uint64_t now_ns();
+
+// A set of coroutines waiting for "something changed"; notify wakes them all.
+class Waiters {
+ public:
+  asio::awaitable<void> wait(const asio::any_io_executor& ex,
+                             asio::steady_timer::time_point until = asio::steady_timer::time_point::max());
+  void notify();
+
+ private:
+  std::vector<asio::steady_timer*> timers_;
+};
+
+// Stream bytes given to the QUIC library stay at one address until acknowledged.
+class SendBuffer {
+ public:
+  std::size_t append(std::span<const std::uint8_t> data);  // all of it
+  // Vectors over bytes [from, end); at most `max` of them.
+  std::size_t gather(std::uint64_t from, ngtcp2_vec* out, std::size_t max) const;
+  void release_before(std::uint64_t offset);  // frees whole pieces below offset
+  std::uint64_t end() const { return base_ + size_; }
+
+ private:
+  std::deque<std::unique_ptr<std::array<std::uint8_t, kSendChunk>>> chunks_;
+  std::uint64_t base_ = 0;  // stream offset of chunks_.front()
+  std::uint64_t size_ = 0;  // bytes held from base_
+};
+
+struct TlsContext;  // credentials, defined in tls.cpp
+std::shared_ptr<TlsContext> make_server_tls(const cert::ServerCert& cert, std::string* error);
+std::shared_ptr<TlsContext> make_client_tls(std::string* error);
+// Sets up `session` for `conn`; false on failure.
+bool configure_tls(const TlsContext& ctx, bool server, const std::vector<std::string>& alpn,
+                   gnutls_session_t* session, ngtcp2_crypto_conn_ref* ref);
+
+enum class Phase : std::uint8_t { Handshaking, Open, Closing, Draining, Gone };
+
+struct Conn : std::enable_shared_from_this<Conn> {
+  Conn(std::shared_ptr<EndpointCore> ep, bool server);
+  ~Conn();
+  Conn(const Conn&) = delete;
+  Conn& operator=(const Conn&) = delete;
+
+  // Constant after set-up.
+  std::shared_ptr<EndpointCore> ep;  // the endpoint forgets us in destroy(); no cycle after that
+  const bool server;
+  ngtcp2_conn* conn = nullptr;
+  gnutls_session_t tls = nullptr;
+  ngtcp2_crypto_conn_ref ref{};
+  ngtcp2_path_storage ps{};
+  asio::ip::udp::endpoint remote_ep;
+  Settings settings;
+
+  // Owned by the endpoint's strand.
+  Phase phase = Phase::Handshaking;
+  bool first_read_ok = false;   // a good packet arrived: the endpoint may offer the connection
+  bool alpn_refused = false;    // set in the handshake callback, acted on after the read
+  std::vector<std::string> cids;  // routing keys at the endpoint
+  asio::steady_timer timer;       // the library's next expiry, or the end of the closing period
+  Waiters waiters;
+  std::optional<CloseInfo> close;  // how it ended (or is ending)
+  std::vector<std::uint8_t> close_pkt;
+  int close_resends = 0;
+  bool write_scheduled = false;
+
+  // The stream.
+  std::int64_t sid = -1;
+  std::deque<std::vector<std::uint8_t>> rx;
+  std::size_t rx_front_used = 0;  // bytes of rx.front() already read
+  bool rx_fin = false;
+  std::optional<std::uint64_t> rx_reset;  // the peer reset its side with this code
+  bool tx_stopped = false;                // the peer asked us to stop sending
+  bool stream_closed = false;
+  SendBuffer tx;
+  std::uint64_t tx_sent = 0;   // bytes handed to the library
+  std::uint64_t tx_acked = 0;  // bytes acknowledged, from 0
+  bool fin_wanted = false;
+  bool fin_sent = false;
+  bool tx_blocked = false;
+
+  // Set-up: false on failure (then destroy without sending).
+  bool init_server(const ngtcp2_pkt_hd& hd, const sockaddr* local, socklen_t local_len, const sockaddr* remote,
+                   socklen_t remote_len);
+  bool init_client(const sockaddr* local, socklen_t local_len, const sockaddr* remote, socklen_t remote_len,
+                   const ClientOptions& options);
+
+  void on_datagram(const std::uint8_t* data, std::size_t n, const sockaddr* remote, socklen_t remote_len);
+  void write_out();
+  void schedule_write();
+  void arm_timer();
+  void on_timer();
+  void start_closing(const ngtcp2_connection_close_error& ccerr, CloseInfo info);
+  void close_app(std::uint64_t code, std::string_view reason);
+  void destroy(std::optional<CloseInfo> info);
+  void consumed(std::size_t n);  // flow-control credit for bytes the application took
+  bool alive() const { return phase == Phase::Handshaking || phase == Phase::Open; }
+  ostrel_core::IoError closed_error() const;
+};
+
+struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
+  EndpointCore(const asio::any_io_executor& ex, bool server);
+
+  asio::any_io_executor strand;
+  asio::ip::udp::socket socket;
+  const bool server;
+  Settings settings;
+  std::shared_ptr<TlsContext> tls;
+  std::array<std::uint8_t, 32> reset_secret{};  // for stateless reset tokens
+  std::unordered_map<std::string, std::shared_ptr<Conn>> routes;  // connection id -> connection
+  std::unordered_set<Conn*> conns;                                // not yet gone
+  std::deque<std::shared_ptr<Conn>> incoming;                     // offered, not yet accepted
+  std::vector<std::shared_ptr<Conn>> dirty;                       // to write after a batch
+  Waiters accept_waiters;
+  Waiters idle_waiters;
+  bool closing = false;
+  std::optional<CloseInfo> close_with;
+
+  void start_receiving();
+  void handle_datagram(std::span<const std::uint8_t> pkt, const sockaddr* from, socklen_t from_len);
+  void send(std::span<const std::uint8_t> pkt, const ngtcp2_addr& to);
+  void route(const std::string& cid, const std::shared_ptr<Conn>& c);
+  void unroute(const std::string& cid);
+  void forget(Conn* c);
+  void shutdown_socket_if_idle();
+  sockaddr_storage local_addr{};
+  socklen_t local_len = 0;
+};
+
+inline std::string cid_key(const std::uint8_t* data, std::size_t len) {
+  return std::string(reinterpret_cast<const char*>(data), len);
+}
+
+}  // namespace ostrel_server::transport::quic::detail

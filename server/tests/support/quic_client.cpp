@@ -1,0 +1,118 @@
+#include "support/quic_client.hpp"
+
+#include <future>
+#include <thread>
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/post.hpp>
+#include <asio/use_future.hpp>
+
+#include "support/temp_dir.hpp"
+
+namespace ostrel_server::test {
+
+namespace quic = transport::quic;
+namespace frame = transport::frame;
+
+asio::awaitable<std::expected<QuicClient, std::string>> QuicClient::connect(const asio::any_io_executor& ex,
+                                                                            const asio::ip::udp::endpoint& server,
+                                                                            const cert::Fingerprint& fingerprint,
+                                                                            const quic::ClientOptions& options) {
+  QuicClient c;
+  auto ep = quic::Endpoint::client(ex, server);
+  if (!ep) co_return std::unexpected(ostrel_core::report(ep.error()));
+  c.endpoint_ = std::make_unique<quic::Endpoint>(std::move(*ep));
+  auto conn = c.endpoint_->connect(server, options);
+  if (!conn) co_return std::unexpected(conn.error().message());
+  c.conn_ = std::move(*conn);
+  if (auto h = co_await c.conn_->handshake(); !h) co_return std::unexpected("handshake failed: " + h.error().message());
+  const auto der = c.conn_->peer_certificate();
+  if (cert::fingerprint_of(der) != fingerprint) co_return std::unexpected("the server's fingerprint does not match");
+  auto s = c.conn_->open_stream();
+  if (!s) co_return std::unexpected(s.error().message());
+  c.stream_ = std::move(*s);
+  co_return std::move(c);
+}
+
+asio::awaitable<std::expected<void, frame::FrameError>> QuicClient::send(std::span<const std::uint8_t> payload) {
+  co_return co_await frame::write_encoded(*stream_, payload);
+}
+
+asio::awaitable<std::expected<std::vector<std::uint8_t>, frame::FrameError>> QuicClient::receive() {
+  co_return co_await frame::read_payload(*stream_);
+}
+
+asio::awaitable<std::expected<void, frame::FrameError>> QuicClient::send_raw(std::span<const std::uint8_t> bytes) {
+  co_return co_await frame::write_all(*stream_, bytes);
+}
+
+asio::awaitable<std::expected<void, frame::FrameError>> echo(quic::Connection conn) {
+  auto s = co_await transport::endpoint::accept_stream(conn);
+  if (!s) co_return std::unexpected(std::move(s.error()));
+  for (;;) {
+    auto payload = co_await frame::read_payload(*s);
+    if (!payload) {
+      if (payload.error().kind() != frame::FrameErrorKind::Stream) conn.close(kEchoRefusal, payload.error().message());
+      co_return std::unexpected(std::move(payload.error()));
+    }
+    if (auto w = co_await frame::write_encoded(*s, *payload); !w) co_return w;
+  }
+}
+
+const cert::ServerCert& test_cert() {
+  static const cert::ServerCert cert = [] {
+    ostrel_core::test::TempDir dir;
+    auto c = cert::ServerCert::load_or_create(dir.path());
+    if (!c) std::abort();
+    return std::move(*c);
+  }();
+  return cert;
+}
+
+struct TestServer::Impl {
+  asio::io_context io;
+  std::optional<quic::Endpoint> endpoint;
+  std::thread thread;
+  std::future<void> loop_done;
+};
+
+TestServer::TestServer(transport::endpoint::Handler handler, quic::Settings settings)
+    : impl_(std::make_unique<Impl>()), cert_(test_cert()) {
+  auto ep = transport::endpoint::bind(impl_->io.get_executor(), {asio::ip::make_address("127.0.0.1"), 0}, *cert_,
+                                      settings);
+  if (!ep) std::abort();
+  impl_->endpoint.emplace(std::move(*ep));
+  address_ = *impl_->endpoint->local_address();
+  impl_->loop_done = asio::co_spawn(impl_->endpoint->executor(),
+                                    transport::endpoint::accept_loop(*impl_->endpoint, std::move(handler), stop_),
+                                    asio::use_future);
+  impl_->thread = std::thread([this] { impl_->io.run(); });
+}
+
+TestServer::~TestServer() {
+  stop();
+  impl_->endpoint.reset();
+}
+
+void TestServer::stop() {
+  if (!impl_->thread.joinable()) return;
+  asio::post(impl_->endpoint->executor(), [this] { impl_->endpoint->close(0, "server shutting down"); });
+  impl_->loop_done.get();
+  impl_->thread.join();
+}
+
+std::size_t TestServer::connection_count() {
+  if (!impl_->thread.joinable()) return impl_->endpoint->connection_count();
+  return asio::post(impl_->endpoint->executor(),
+                    asio::use_future([this] { return impl_->endpoint->connection_count(); }))
+      .get();
+}
+
+std::size_t TestServer::routed_id_count() {
+  if (!impl_->thread.joinable()) return impl_->endpoint->routed_id_count();
+  return asio::post(impl_->endpoint->executor(), asio::use_future([this] { return impl_->endpoint->routed_id_count(); }))
+      .get();
+}
+
+}  // namespace ostrel_server::test

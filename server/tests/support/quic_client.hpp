@@ -1,0 +1,83 @@
+#pragma once
+// A client on the server's own QUIC layer, for integration tests and load benchmarks: it
+// connects, checks the server's fingerprint, opens the stream and exchanges frames. Also the
+// echo handler that stands in for the connection task, and a server to run it on.
+
+#include <atomic>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <asio/awaitable.hpp>
+#include <asio/io_context.hpp>
+
+#include "cert.hpp"
+#include "transport/endpoint.hpp"
+#include "transport/frame.hpp"
+#include "transport/quic/endpoint.hpp"
+
+namespace ostrel_server::test {
+
+class QuicClient {
+ public:
+  // Handshakes with `server`, checks that its certificate has `fingerprint` and opens the
+  // stream. The error is a sentence for the test's failure message.
+  static asio::awaitable<std::expected<QuicClient, std::string>> connect(
+      const asio::any_io_executor& ex, const asio::ip::udp::endpoint& server, const cert::Fingerprint& fingerprint,
+      const transport::quic::ClientOptions& options = {});
+
+  asio::awaitable<std::expected<void, transport::frame::FrameError>> send(std::span<const std::uint8_t> payload);
+  asio::awaitable<std::expected<std::vector<std::uint8_t>, transport::frame::FrameError>> receive();
+  // Writes raw bytes (a header that lies, half a frame).
+  asio::awaitable<std::expected<void, transport::frame::FrameError>> send_raw(std::span<const std::uint8_t> bytes);
+
+  transport::quic::Connection& connection() { return *conn_; }
+  transport::quic::Stream& stream() { return *stream_; }
+  transport::quic::Endpoint& endpoint() { return *endpoint_; }
+
+ private:
+  QuicClient() = default;
+  std::unique_ptr<transport::quic::Endpoint> endpoint_;
+  std::optional<transport::quic::Connection> conn_;
+  std::optional<transport::quic::Stream> stream_;
+};
+
+// Echoes every frame back. A bad frame closes the connection with code kEchoRefusal and the
+// frame error's text as the reason.
+inline constexpr std::uint64_t kEchoRefusal = 5;
+asio::awaitable<std::expected<void, transport::frame::FrameError>> echo(transport::quic::Connection conn);
+
+// A server endpoint on 127.0.0.1 with a fresh certificate, running the accept loop with a
+// handler on its own io_context thread.
+class TestServer {
+ public:
+  explicit TestServer(transport::endpoint::Handler handler = echo, transport::quic::Settings settings = {});
+  ~TestServer();  // closes the endpoint and joins
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  asio::ip::udp::endpoint address() const { return address_; }
+  const cert::ServerCert& cert() const { return *cert_; }
+  // Runs `fn` on the endpoint's strand and waits for it.
+  std::size_t connection_count();
+  std::size_t routed_id_count();
+  // Closes the endpoint (as the stop does) and waits for the accept loop to return.
+  void stop();
+  std::atomic<bool>& stop_flag() { return stop_; }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::optional<cert::ServerCert> cert_;
+  asio::ip::udp::endpoint address_;
+  std::atomic<bool> stop_{false};
+};
+
+// A fresh certificate in a temporary directory (created once per process).
+const cert::ServerCert& test_cert();
+
+}  // namespace ostrel_server::test
