@@ -161,16 +161,13 @@ std::expected<ContentHash, ContentError> ContentIndex::add_mod_with(
     total = total - size + bytes->size();
     if (total > kMaxModBytes) return std::unexpected(ContentError::mod_too_large(std::string(mod_id), total));
 
-    std::span<const std::uint8_t> view{reinterpret_cast<const std::uint8_t*>(bytes->data()),
-                                       bytes->size()};
-    const ContentHash hash = hash_bytes(view);
+    const ContentHash hash = hash_bytes(*bytes);
     std::string text = with_forward_slashes(lossy_utf8(rel.native()));
     mod_hash.update(text).update(hash);
     paths_[{std::string(mod_id), text}] = hash;
     if (!files_.contains(hash)) {
-      total_bytes_ += view.size();
-      files_.emplace(hash, ContentItem{std::move(text), std::string(mod_id),
-                                       std::vector<std::uint8_t>(view.begin(), view.end()), hash});
+      total_bytes_ += bytes->size();
+      files_.emplace(hash, ContentItem{std::move(text), std::string(mod_id), std::move(*bytes), hash});
     }
   }
   const ContentHash result = mod_hash.finalize();

@@ -1,6 +1,7 @@
 #include "modload/files.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,14 +13,20 @@ namespace ostrel_core::modload::files {
 
 namespace fs = std::filesystem;
 
-std::expected<std::string, IoError> read_file(const fs::path& path, std::size_t limit) {
+std::expected<std::vector<std::uint8_t>, IoError> read_file(const fs::path& path,
+                                                           std::size_t limit) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::unexpected(IoError::from_errno(errno));
-  std::string out;
-  char buf[65536];
-  while (out.size() <= limit) {
-    const std::size_t want = std::min(sizeof buf, limit + 1 - out.size());
-    ssize_t n = ::read(fd, buf, want);
+  std::vector<std::uint8_t> out;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    out.resize(std::min(static_cast<std::size_t>(st.st_size), limit) + 1);
+  }
+  std::size_t used = 0;
+  while (used <= limit) {
+    // Grow in steps; the file may be longer or shorter than fstat said.
+    if (out.size() == used) out.resize(std::min(limit + 1, std::max<std::size_t>(used * 2, 65536)));
+    ssize_t n = ::read(fd, out.data() + used, out.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       IoError err = IoError::from_errno(errno);
@@ -27,9 +34,10 @@ std::expected<std::string, IoError> read_file(const fs::path& path, std::size_t 
       return std::unexpected(std::move(err));
     }
     if (n == 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
+    used += static_cast<std::size_t>(n);
   }
   ::close(fd);
+  out.resize(used);
   return out;
 }
 

@@ -3,10 +3,11 @@
 // (symbolic links and ".." are resolved before the check, so neither can lead out of it).
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <optional>
-#include <string>
+#include <vector>
 
 #include "error.hpp"
 
@@ -14,8 +15,8 @@ namespace ostrel_core::modload::files {
 
 // The whole file, or the operating system's error; a directory fails with "Is a directory".
 // More than `limit` bytes: the first `limit` + 1 bytes, so the caller sees it is too long.
-std::expected<std::string, IoError> read_file(const std::filesystem::path& path,
-                                              std::size_t limit = std::string().max_size() - 1);
+std::expected<std::vector<std::uint8_t>, IoError> read_file(
+    const std::filesystem::path& path, std::size_t limit = std::vector<std::uint8_t>().max_size() - 1);
 
 // Whether the canonical path `p` is the canonical directory `root` or lies under it.
 bool lies_within(const std::filesystem::path& root, const std::filesystem::path& p);

@@ -23,15 +23,14 @@ std::expected<ModManifest, ManifestError> ModManifest::load(const fs::path& mod_
     return std::unexpected(ManifestError::read(
         manifest_path, IoError("symbolic link leads out of the mod's directory")));
   }
-  auto text = files::read_file(manifest_path);
-  if (!text) return std::unexpected(ManifestError::read(manifest_path, std::move(text.error())));
-  std::span<const std::uint8_t> bytes{reinterpret_cast<const std::uint8_t*>(text->data()),
-                                      text->size()};
-  if (!proto::is_valid_utf8(bytes)) {
+  auto bytes = files::read_file(manifest_path);
+  if (!bytes) return std::unexpected(ManifestError::read(manifest_path, std::move(bytes.error())));
+  if (!proto::is_valid_utf8(*bytes)) {
     return std::unexpected(
         ManifestError::read(manifest_path, IoError("stream did not contain valid UTF-8")));
   }
-  auto manifest = read_manifest_toml(*text, manifest_path.string());
+  const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  auto manifest = read_manifest_toml(text, manifest_path.string());
   if (!manifest) {
     return std::unexpected(ManifestError::parse(manifest_path, std::move(manifest.error())));
   }
