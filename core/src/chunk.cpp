@@ -287,6 +287,12 @@ ChunkParts Chunk::to_parts() const {
 
 // ---- Chunk: reads ----
 
+void Chunk::local_out_of_range(LocalPos local) {
+  bitpack::detail::contract_stop(
+      kTarget, fmt::format("local block position ({}, {}, {}) is outside 0..=15", local.x, local.y,
+                           local.z));
+}
+
 std::optional<block::BlockView> Chunk::get_block(coords::BlockPos pos) const {
   if (!pos_.contains(pos)) return std::nullopt;
   return get_block_local(pos.local());
@@ -342,7 +348,7 @@ std::uint16_t Chunk::find_or_make_entry(std::uint64_t content) {
 }
 
 void Chunk::set_block_local(LocalPos local, const block::BlockValue& value) {
-  const std::uint16_t index = local.index();
+  const std::uint16_t index = index_of(local);
   const std::uint64_t content = content_word(value.canonical());
   const std::uint16_t slot = find_or_make_entry(content);
   const auto old = static_cast<std::uint16_t>(indices_.get(index));

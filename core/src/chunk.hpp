@@ -168,11 +168,11 @@ class Chunk {
   std::optional<block::BlockView> get_block(coords::BlockPos pos) const;
   // REQUIRES: each coordinate 0..15. One index lookup and one palette access.
   block::BlockView get_block_local(LocalPos local) const {
-    return view_of(palette_[indices_.get(local.index())]);
+    return view_of(palette_[indices_.get(index_of(local))]);
   }
   // Cached face bits of the block's content. REQUIRES: each coordinate 0..15.
   std::uint8_t permeability_local(LocalPos local) const {
-    return palette_[indices_.get(local.index())].permeability;
+    return palette_[indices_.get(index_of(local))].permeability;
   }
   // The 27 cells of a block, copied. REQUIRES: each coordinate 0..15.
   Cells block_cells(LocalPos local) const { return get_block_local(local).cells(); }
@@ -210,6 +210,14 @@ class Chunk {
 
  private:
   Chunk() = default;
+
+  // Stops on a coordinate above 15, which would otherwise name another block.
+  static std::uint16_t index_of(LocalPos local) {
+    if ((local.x | local.y | local.z) > 15) [[unlikely]]
+      local_out_of_range(local);
+    return local.index();
+  }
+  [[noreturn]] static void local_out_of_range(LocalPos local);
 
   block::BlockView view_of(const PaletteEntry& e) const {
     switch (e.kind()) {

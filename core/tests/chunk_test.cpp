@@ -342,3 +342,28 @@ TEST(MixedTable, InsertFindRelease) {
 
 }  // namespace
 }  // namespace ostrel_core::chunk
+
+namespace ostrel_core::chunk {
+namespace {
+
+TEST(ChunkDeathTest, ContractStops) {
+  Chunk c = Chunk::filled({}, 0);
+  EXPECT_DEATH((void)c.get_block_local({16, 0, 0}), "local block position \\(16, 0, 0\\) is outside 0..=15");
+  EXPECT_DEATH(c.set_block_local({0, 0, 200}, block::BlockValue::whole(2)),
+               "local block position \\(0, 0, 200\\) is outside 0..=15");
+  // A table that has handed out every 16-bit slot, none of them freed.
+  EXPECT_DEATH(
+      {
+        MixedTable t;
+        Cells cells{};
+        for (std::uint32_t s = 0; s <= 65536; ++s) {
+          cells[0] = static_cast<MaterialId>(s);
+          cells[1] = static_cast<MaterialId>(s >> 16);
+          t.insert(cells);
+        }
+      },
+      "a chunk has 4096 blocks, so it cannot need more mixed slots than that");
+}
+
+}  // namespace
+}  // namespace ostrel_core::chunk
