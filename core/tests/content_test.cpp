@@ -4,27 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/temp_dir.hpp"
+#include "support/write_file.hpp"
 
 namespace ostrel_core::content {
 namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
-
-void write(const fs::path& p, std::string_view bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+using test::write_file;
 
 // A file of `size` zero bytes, without writing them.
 void sized(const fs::path& p, std::uint64_t size) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).flush();
+  write_file(p, "");
   fs::resize_file(p, size);
 }
 
@@ -61,7 +56,7 @@ TEST(ContentHash, FileHashIsBlake3OfContextAndBytes) {
   for (std::size_t n : {0u, 1u, 1000u, 3073u}) {
     SCOPED_TRACE(n);
     const std::string body = pattern(n);
-    write(tmp / "input", "ostrel:content:v1" + body);
+    write_file(tmp / "input", "ostrel:content:v1" + body);
     EXPECT_EQ(hex(hash_bytes(bytes_of(body))), b3sum(tmp / "input"));
   }
 }
@@ -74,7 +69,7 @@ TEST(ContentHash, ModSetHashJoinsEntriesWithoutSeparators) {
   const OfferedMod offered[] = {{"base", "1.2.0", h1}, {"tour", "0.1.0-rc.1", h2}};
   std::string joined = "ostrel:mod-set:v1base1.2.0" + std::string(32, '\x11') + "tour0.1.0-rc.1" +
                        std::string(32, '\x22');
-  write(tmp / "input", joined);
+  write_file(tmp / "input", joined);
   EXPECT_EQ(hex(mod_set_hash(offered)), b3sum(tmp / "input"));
 }
 
@@ -109,9 +104,9 @@ TEST(ContentIndex, ModHashFollowsComponentOrderNotCreationOrder) {
   // Same files, created in opposite orders.
   const std::pair<const char*, const char*> kFiles[] = {
       {"a/z.png", "zz"}, {"a.b/c.png", "cc"}, {"b.ogg", "bb"}, {"a/y/x.json", "{}"}, {"a0.png", "00"}};
-  for (const auto& [path, bytes] : kFiles) write(tmp / "one" / path, bytes);
-  for (auto it = std::rbegin(kFiles); it != std::rend(kFiles); ++it) write(tmp / "two" / it->first, it->second);
-  write(tmp / "one" / "init.lua", "not indexed");
+  for (const auto& [path, bytes] : kFiles) write_file(tmp / "one" / path, bytes);
+  for (auto it = std::rbegin(kFiles); it != std::rend(kFiles); ++it) write_file(tmp / "two" / it->first, it->second);
+  write_file(tmp / "one" / "init.lua", "not indexed");
 
   ContentIndex index;
   auto one = index.add_mod_with("m", tmp / "one", {});
@@ -130,7 +125,7 @@ TEST(ContentIndex, ModHashFollowsComponentOrderNotCreationOrder) {
 
 TEST(ContentIndex, ModWithoutFilesHashesContextAndId) {
   TempDir tmp;
-  write(tmp / "m" / "init.lua", "");
+  write_file(tmp / "m" / "init.lua", "");
   ContentIndex index;
   auto got = index.add_mod_with("m", tmp / "m", {});
   ASSERT_TRUE(got.has_value());
@@ -140,9 +135,9 @@ TEST(ContentIndex, ModWithoutFilesHashesContextAndId) {
 
 TEST(ContentIndex, IdenticalFilesAreStoredOnce) {
   TempDir tmp;
-  write(tmp / "a" / "t" / "stone.png", "same bytes");
-  write(tmp / "b" / "rock.png", "same bytes");
-  write(tmp / "b" / "other.png", "other");
+  write_file(tmp / "a" / "t" / "stone.png", "same bytes");
+  write_file(tmp / "b" / "rock.png", "same bytes");
+  write_file(tmp / "b" / "other.png", "other");
   ContentIndex index;
   ASSERT_TRUE(index.add_mod_with("a", tmp / "a", {}).has_value());
   ASSERT_TRUE(index.add_mod_with("b", tmp / "b", {}).has_value());
@@ -165,9 +160,9 @@ TEST(ContentIndex, IdenticalFilesAreStoredOnce) {
 TEST(ContentIndex, ExtraFilesStayInsideTheMod) {
   TempDir tmp;
   const fs::path dir = tmp / "m";
-  write(dir / "scripts" / "hud.lua", "hud");
-  write(dir / "textures" / "a.png", "png");
-  write(tmp / "outside.lua", "secret");
+  write_file(dir / "scripts" / "hud.lua", "hud");
+  write_file(dir / "textures" / "a.png", "png");
+  write_file(tmp / "outside.lua", "secret");
   fs::create_symlink(tmp / "outside.lua", dir / "leak.lua");
   fs::create_directories(dir / "scripts" / "dir.lua");
   const std::vector<std::string> extra = {"scripts\\hud.lua", "../outside.lua", "leak.lua",
@@ -185,8 +180,8 @@ TEST(ContentIndex, ExtraFilesStayInsideTheMod) {
 TEST(ContentIndex, LinksMetWhileListingAreNotFollowed) {
   TempDir tmp;
   const fs::path dir = tmp / "m";
-  write(dir / "real.png", "real");
-  write(tmp / "elsewhere" / "far.png", "far");
+  write_file(dir / "real.png", "real");
+  write_file(tmp / "elsewhere" / "far.png", "far");
   fs::create_symlink(dir / "real.png", dir / "alias.png");
   fs::create_directory_symlink(tmp / "elsewhere", dir / "linked_dir");
   ContentIndex index;
@@ -197,7 +192,7 @@ TEST(ContentIndex, LinksMetWhileListingAreNotFollowed) {
 
 TEST(ContentIndex, PathTextReplacesInvalidUtf8) {
   TempDir tmp;
-  write(tmp / "m" / "\xff\xc3.png", "x");
+  write_file(tmp / "m" / "\xff\xc3.png", "x");
   ContentIndex index;
   ASSERT_TRUE(index.add_mod_with("m", tmp / "m", {}).has_value());
   EXPECT_EQ(index.hash_of("m", "\xEF\xBF\xBD\xEF\xBF\xBD.png"), hash_bytes(bytes_of("x")));
@@ -231,7 +226,7 @@ TEST(ContentIndex, PerModLimitAndWhatAFailureLeaves) {
   ASSERT_TRUE(full.has_value()) << report(full.error());
 
   for (int i = 0; i < 8; ++i) sized(tmp / "over" / fmt::format("f{}.png", i), kMaxFileBytes);
-  write(tmp / "over" / "a_first.png", "small, indexed before the failure");
+  write_file(tmp / "over" / "a_first.png", "small, indexed before the failure");
   auto over = index.add_mod_with("over", tmp / "over", {});
   ASSERT_FALSE(over.has_value());
   EXPECT_EQ(over.error().kind, ContentErrorKind::ModTooLarge);

@@ -4,22 +4,18 @@
 
 #include <fmt/format.h>
 
-#include <fstream>
 #include <functional>
 #include <string>
 
 #include "support/temp_dir.hpp"
+#include "support/write_file.hpp"
 
 namespace ostrel_core::modload::manifest {
 namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
-
-void write(const fs::path& p, std::string_view text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
-}
+using test::write_file;
 
 constexpr std::string_view kMinimal = "id = \"m\"\nname = \"M\"\nversion = \"0.1.0\"\n";
 
@@ -27,8 +23,8 @@ constexpr std::string_view kMinimal = "id = \"m\"\nname = \"M\"\nversion = \"0.1
 fs::path make_mod(const fs::path& root, const char* name, std::string_view toml,
                   bool with_init = true) {
   fs::path dir = root / name;
-  write(dir / "mod.toml", toml);
-  if (with_init) write(dir / "init.lua", "-- entry\n");
+  write_file(dir / "mod.toml", toml);
+  if (with_init) write_file(dir / "init.lua", "-- entry\n");
   return dir;
 }
 
@@ -424,7 +420,7 @@ TEST(ManifestScan, SortsByIdAndSkipsWhatIsNotAMod) {
   make_mod(tmp.path(), "a_dir", "id = \"zeta\"\nname = \"Z\"\nversion = \"1.0.0\"\n");
   make_mod(tmp.path(), "b_dir", "id = \"alpha\"\nname = \"A\"\nversion = \"1.0.0\"\n");
   make_mod(tmp.path(), ".hidden", "id = \"hidden\"\nname = \"H\"\nversion = \"1.0.0\"\n");
-  write(tmp / "notes.txt", "not a mod");
+  write_file(tmp / "notes.txt", "not a mod");
   fs::create_directories(tmp / "empty_dir");
   fs::create_directories(tmp / "toml_is_dir" / "mod.toml");
 
@@ -481,19 +477,19 @@ TEST(ManifestScan, LinksAreNotFollowedOutOfAModDirectory) {
   TempDir tmp;
   const fs::path mods = tmp / "mods";
   const fs::path outside = tmp / "outside";
-  write(outside / "mod.toml", "id = \"stray\"\nname = \"S\"\nversion = \"1.0.0\"\n");
-  write(outside / "init.lua", "-- outside\n");
+  write_file(outside / "mod.toml", "id = \"stray\"\nname = \"S\"\nversion = \"1.0.0\"\n");
+  write_file(outside / "init.lua", "-- outside\n");
 
   // mod.toml leading out of the mod: the directory is skipped, and loading it is refused.
   fs::create_directories(mods / "toml_out");
   fs::create_symlink(outside / "mod.toml", mods / "toml_out" / "mod.toml");
-  write(mods / "toml_out" / "init.lua", "");
+  write_file(mods / "toml_out" / "init.lua", "");
   // init.lua leading out of the mod: it has no entry.
   auto init_out = make_mod(mods, "init_out", "id = \"init_out\"\nname = \"I\"\nversion = \"1.0.0\"\n", false);
   fs::create_symlink(outside / "init.lua", init_out / "init.lua");
   // A link that stays inside counts.
   auto inside = make_mod(tmp.path(), "mods/inside", "id = \"inside\"\nname = \"I\"\nversion = \"1.0.0\"\n", false);
-  write(inside / "src" / "main.lua", "");
+  write_file(inside / "src" / "main.lua", "");
   fs::create_symlink("src/main.lua", inside / "init.lua");
 
   auto loaded = ModManifest::load(mods / "toml_out");
