@@ -71,7 +71,10 @@ std::expected<std::vector<std::uint8_t>, TextError> decompress(std::span<const s
     }
     if (rc == 0) break;  // frame complete
     if (produced == out.size()) {
-      out.resize(std::min(out.size() * 2, limit + 1));
+      // reserve first: resize alone may allocate twice what it is asked for.
+      const std::size_t grown = std::min(out.size() * 2, limit + 1);
+      out.reserve(grown);
+      out.resize(grown);
     } else if (in.pos == in.size) {
       return std::unexpected(TextError("zstd frame is truncated"));
     }

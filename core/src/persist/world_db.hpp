@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "chunk.hpp"
 #include "coords.hpp"
 #include "detgen/map.hpp"
 #include "fluid/layer.hpp"
@@ -136,6 +137,14 @@ class WorldDb {
   std::expected<void, WorldError> forget_summaries(std::string_view domain, coords::ChunkPos pos);
   // Rows of `chunk_summaries`, kept current by every write that adds or deletes one.
   std::uint64_t summary_rows() const { return summary_rows_; }
+  // --- chunks -----------------------------------------------------------------------------
+  // The chunk blob of `chunk` in this world's ids.
+  std::expected<std::vector<std::uint8_t>, WorldError> encode(std::string_view domain, coords::ChunkPos pos,
+                                                              const chunk::Chunk& chunk) const;
+  // The stored chunk, or nothing when it has no row.
+  std::expected<std::optional<chunk::Chunk>, WorldError> load_chunk_in(std::string_view domain,
+                                                                       coords::ChunkPos pos);
+
   // --- chunk fluid ----------------------------------------------------------------------------
   // The chunk's fluid in runtime ids, or nothing when it has no row.
   std::expected<std::optional<fluid::layer::FluidLayer>, WorldError> load_chunk_fluid_in(
