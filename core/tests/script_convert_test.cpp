@@ -5,6 +5,7 @@
 #include <string>
 
 #include "script/convert.hpp"
+#include "script/lua_vm.hpp"
 #include "script/vm.hpp"
 #include "support/script_engine.hpp"
 
@@ -75,6 +76,28 @@ TEST(Convert, Integers) {
   EXPECT_EQ(integer_text<std::uint64_t>(L, "2^63"), "9223372036854775808");
   EXPECT_EQ(integer_text<std::uint64_t>(L, "2^64"),
             "error: 18446744073709551616 is out of range for an unsigned 64-bit integer");
+  EXPECT_EQ(lua_gettop(L), 0);
+}
+
+TEST(Convert, WholeNumbers) {
+  auto vm = make_engine();
+  lua_State* L = vm.state();
+  struct Case {
+    const char* expr;
+    std::optional<std::int64_t> want;
+  };
+  const Case cases[] = {
+      {"7", 7},           {"-3.0", -3},          {"2.5", std::nullopt},
+      {"'12'", 12},       {"'4.0'", 4},          {"'4.5'", std::nullopt},
+      {"-2^63", INT64_MIN}, {"2^63", std::nullopt}, {"0/0", std::nullopt},
+      {"1/0", std::nullopt}, {"true", std::nullopt}, {"'x'", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expr);
+    push_value(L, c.expr);
+    EXPECT_EQ(lua_vm::whole_number(L, -1), c.want);
+    lua_pop(L, 1);
+  }
   EXPECT_EQ(lua_gettop(L), 0);
 }
 

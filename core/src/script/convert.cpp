@@ -155,6 +155,25 @@ std::expected<std::uint64_t, ConvertError> to_whole_unsigned(lua_State* L, int i
 
 }  // namespace detail
 
+std::optional<std::int64_t> whole_number(lua_State* L, int idx) {
+  idx = lua_absindex(L, idx);
+  const int t = lua_type(L, idx);
+  if (t == LUA_TSTRING) {
+    if (!push_text_number(L, idx)) return std::nullopt;
+    auto v = whole_number(L, -1);
+    lua_pop(L, 1);
+    return v;
+  }
+  if (t != LUA_TNUMBER) return std::nullopt;
+  if (lua_isinteger(L, idx)) return lua_tointeger(L, idx);
+  const double f = lua_tonumber(L, idx);
+  // [-2^63, 2^63): both bounds are exact doubles.
+  if (!(f >= -9223372036854775808.0 && f < 9223372036854775808.0) || std::trunc(f) != f) {
+    return std::nullopt;
+  }
+  return num::saturate<std::int64_t>(f);
+}
+
 std::expected<double, ConvertError> to_number(lua_State* L, int idx) {
   switch (lua_type(L, idx)) {
     case LUA_TNUMBER:

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <expected>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -68,6 +69,10 @@ std::expected<I, ConvertError> to_integer(lua_State* L, int idx) {
     return static_cast<I>(*v);
   }
 }
+
+// The value as a signed 64-bit integer when it is one exactly: a Lua integer, a float with no
+// fraction inside the range, or a text Lua reads as either; otherwise nothing.
+std::optional<std::int64_t> whole_number(lua_State* L, int idx);
 
 std::expected<double, ConvertError> to_number(lua_State* L, int idx);
 // Never changes the value on the stack (a number is converted from a copy).

@@ -51,6 +51,28 @@ std::expected<void, ScriptError> make_tables(lua_State* L, std::span<const std::
   return {};
 }
 
+std::expected<void, ScriptError> install_setting_tables(lua_State* L) {
+  return make_tables(L, kSettingTables);
+}
+std::expected<void, ScriptError> install_content_tables(lua_State* L) {
+  return make_tables(L, kContentTables);
+}
+std::expected<void, ScriptError> install_world_tables(lua_State* L) {
+  return make_tables(L, kWorldTables);
+}
+std::expected<void, ScriptError> install_map_registry(lua_State* L) {
+  return make_tables(L, kMapRegistry);
+}
+std::expected<void, ScriptError> install_tick_lists(lua_State* L) {
+  return make_tables(L, kTickLists);
+}
+std::expected<void, ScriptError> install_hook_lists(lua_State* L) {
+  return make_tables(L, kHookLists);
+}
+std::expected<void, ScriptError> install_late_tables(lua_State* L) {
+  return make_tables(L, kLateTables);
+}
+
 // The text-only `load` of an environment: compiles text (never bytecode) with the environment
 // (upvalue 1) as its globals unless an `env` is given.
 int sandboxed_load(lua_State* L) {
@@ -270,14 +292,13 @@ std::expected<LuaVm, ScriptError> LuaVm::create(std::uint64_t memory_limit, std:
   if (!libs) return std::unexpected(engine_error(libs.error()));
 
   LuaVm engine(std::move(impl));
-  for (auto step : {std::span<const std::string_view>(kSettingTables),
-                    std::span<const std::string_view>(kContentTables),
-                    std::span<const std::string_view>(kWorldTables),
-                    std::span<const std::string_view>(kMapRegistry),
-                    std::span<const std::string_view>(kTickLists),
-                    std::span<const std::string_view>(kHookLists),
-                    std::span<const std::string_view>(kLateTables)}) {
-    if (auto r = make_tables(L, step); !r) return std::unexpected(r.error());
+  // The registry contract of the header, in this order; the first failure ends creation.
+  std::expected<void, ScriptError> (*const installers[])(lua_State*) = {
+      install_setting_tables, install_content_tables, install_world_tables,
+      install_map_registry,   install_tick_lists,     install_hook_lists,
+      install_late_tables};
+  for (auto install : installers) {
+    if (auto r = install(L); !r) return std::unexpected(r.error());
   }
   auto values = protect(L, [](lua_State* s) {
     lua_pushinteger(s, 2);

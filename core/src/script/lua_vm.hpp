@@ -38,6 +38,7 @@
 #include <utility>
 #include <vector>
 
+#include "script/convert.hpp"
 #include "script/slot.hpp"
 #include "script/vm.hpp"
 
@@ -95,6 +96,9 @@ inline constexpr std::array<HookSpec, 16> kCancellableHooks = {{
     {"on_domain_enter", "ostrel.domain_enterers"}, {"on_action", "ostrel.actors"},
     {"on_chat", "ostrel.chatters"},            {"on_dialog_event", "ostrel.dialogists"},
 }};
+
+// The engine's integer coercion, shared with the content functions.
+using convert::whole_number;
 
 // A refusal text is cut to at most this many bytes, on a character boundary.
 inline constexpr std::size_t kMaxRefusal = 512;
