@@ -131,12 +131,14 @@ TEST(ChunkBlob, RandomChunksRoundTripWithTheirReuseOrder) {
     map.forward.push_back(w);
     map.reverse[w] = r;
   }
+  idmap::MaterialMap looked_up = map;
+  looked_up.build_lookup();
   for (std::uint32_t seed : {1u, 2u, 3u, 4u}) {
     SCOPED_TRACE(seed);
     const Chunk c = random_chunk(seed);
     ASSERT_FALSE(c.mixed().free_slots().empty());
     ASSERT_FALSE(c.free_slots().empty());
-    for (const auto* m : std::initializer_list<const idmap::MaterialMap*>{&kIdentity, &map}) {
+    for (const auto* m : std::initializer_list<const idmap::MaterialMap*>{&kIdentity, &map, &looked_up}) {
       auto blob = encode_chunk(c, *m);
       ASSERT_TRUE(blob) << report(blob.error());
       auto back = decode_chunk(c.position(), *blob, *m, {});

@@ -128,6 +128,10 @@ TEST(MaterialMap, UnmappedIdsAreRefused) {
   EXPECT_EQ(map.to_world(2).error().message(), "runtime material id 2 was never reconciled against this world");
   EXPECT_EQ(map.to_world(9).error().kind, IdMapErrorKind::UnmappedRuntimeId);
   EXPECT_EQ(map.to_runtime(5).error().message(), "world material id 5 is not in this world's id table");
+  map.build_lookup();
+  EXPECT_EQ(*map.to_runtime(1), 1);
+  EXPECT_EQ(map.to_runtime(5).error().kind, IdMapErrorKind::UnmappedWorldId);
+  EXPECT_EQ(map.to_runtime(0xFFFF).error().kind, IdMapErrorKind::UnmappedWorldId);
   auto identity = idmap::MaterialMap::identity_map();
   EXPECT_EQ(*identity.to_world(40000), 40000);
   EXPECT_EQ(*identity.to_runtime(7), 7);

@@ -63,15 +63,23 @@ std::expected<WorldId, IdMapError> MaterialMap::to_world(MaterialId runtime) con
   return forward[runtime];
 }
 
+void MaterialMap::build_lookup() {
+  reverse_table.assign(reverse.empty() ? 0 : std::size_t{reverse.rbegin()->first} + 1, kNoRuntime);
+  for (const auto& [world, runtime] : reverse) reverse_table[world] = runtime;
+}
+
 std::expected<MaterialId, IdMapError> MaterialMap::to_runtime(WorldId world) const {
   if (identity) return world;
-  auto it = reverse.find(world);
-  if (it == reverse.end()) {
-    auto e = error_of(IdMapErrorKind::UnmappedWorldId);
-    e.id = world;
-    return std::unexpected(std::move(e));
+  if (!reverse_table.empty()) {
+    if (world < reverse_table.size() && reverse_table[world] != kNoRuntime) {
+      return static_cast<MaterialId>(reverse_table[world]);
+    }
+  } else if (auto it = reverse.find(world); it != reverse.end()) {
+    return it->second;
   }
-  return it->second;
+  auto e = error_of(IdMapErrorKind::UnmappedWorldId);
+  e.id = world;
+  return std::unexpected(std::move(e));
 }
 
 std::expected<IdTable, IdMapError> IdTable::load(sqlite::Connection& db) {
@@ -150,6 +158,7 @@ std::expected<MaterialMap, IdMapError> IdTable::reconcile(sqlite::Connection& db
     map.forward[runtime] = it->second;
     map.reverse[it->second] = static_cast<MaterialId>(runtime);
   }
+  map.build_lookup();
   return map;
 }
 

@@ -57,8 +57,14 @@ struct MaterialMap {
   std::map<WorldId, MaterialId> reverse; // world id -> runtime id
   std::set<MaterialId> placeholders;     // runtime ids registered for names no mod registers
   bool identity = false;                 // ids translate unchanged (tests, tools)
+  // reverse as a table indexed by world id (kNoRuntime where none), for decoding chunks without
+  // a tree lookup per cell; empty until build_lookup, and then to_runtime uses it.
+  std::vector<std::uint32_t> reverse_table;
 
+  static constexpr std::uint32_t kNoRuntime = 0xFFFF'FFFF;
   static MaterialMap identity_map();
+  // Fills reverse_table from reverse. Call again after changing reverse.
+  void build_lookup();
   std::expected<WorldId, IdMapError> to_world(MaterialId runtime) const;
   std::expected<MaterialId, IdMapError> to_runtime(WorldId world) const;
 };
