@@ -30,6 +30,7 @@
 //   constexpr std::uint32_t wire_variants(Anim) { return 4; }
 // Anything else gets a specialization of Codec<T> with `write` and `read`.
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <concepts>
@@ -279,7 +280,9 @@ struct Codec<std::vector<T>> {
     if constexpr (std::is_same_v<T, std::uint8_t>) {
       if (const std::uint8_t* p = r.take(n)) v.assign(p, p + n);
     } else {
-      v.reserve(n);
+      // The count fits in the remaining bytes, but an item may take more room in memory than on
+      // the wire: reserve no more memory than the remaining bytes; a genuine list grows past it.
+      v.reserve(std::min(n, r.remaining() / sizeof(T) + 1));
       for (std::size_t i = 0; i < n && r.ok(); ++i) read_value(r, v.emplace_back());
     }
   }
