@@ -1,0 +1,137 @@
+#include "session/registry.hpp"
+
+#include <fmt/format.h>
+
+namespace ostrel_core::session::registry {
+
+namespace {
+
+// `held` is `asked`, or `asked`, one space and one or more ASCII digits.
+bool is_form_of(std::string_view held, std::string_view asked) {
+  if (held == asked) return true;
+  if (held.size() < asked.size() + 2 || !held.starts_with(asked) || held[asked.size()] != ' ') return false;
+  for (char c : held.substr(asked.size() + 1)) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RegistryError::message() const {
+  switch (kind_) {
+    case RegistryErrorKind::NameTaken:
+      return fmt::format("the name `{}` is held by another player", name_);
+    case RegistryErrorKind::UnknownIdentity:
+      return "unknown identity";
+    case RegistryErrorKind::KeySet:
+      return identity::keyset::message(key_set_);
+  }
+  return "unknown identity";
+}
+
+void IdentityRegistry::insert(KeySet set) {
+  dirty_.insert(set.uuid());
+  insert_clean(std::move(set));
+}
+
+void IdentityRegistry::insert_clean(KeySet set) {
+  const PlayerUuid uuid = set.uuid();
+  std::erase_if(key_index_, [&](const auto& entry) { return entry.second == uuid; });
+  for (const auto& [bytes, k] : set.keys()) {
+    if (!k.revoked_at) key_index_.insert_or_assign(bytes, uuid);
+  }
+  identities_.insert_or_assign(uuid, std::move(set));
+}
+
+template <class Change>
+std::expected<void, RegistryError> IdentityRegistry::change_keys(const PlayerUuid& uuid, Change change) {
+  auto it = identities_.find(uuid);
+  if (it == identities_.end()) return std::unexpected(RegistryError::unknown_identity());
+  KeySet changed = it->second;
+  if (auto r = change(changed); !r) return std::unexpected(RegistryError::key_set(r.error()));
+  dirty_.insert(uuid);
+  insert_clean(std::move(changed));
+  return {};
+}
+
+std::expected<void, RegistryError> IdentityRegistry::add_key(
+    const PlayerUuid& uuid, const PublicKey& signer, const PublicKey& key, std::optional<Commitment> next_key_hash,
+    std::span<const std::uint8_t, identity::kSignatureBytes> signature, std::uint64_t now) {
+  return change_keys(uuid, [&](KeySet& set) { return set.add_key(signer, key, next_key_hash, signature, now); });
+}
+
+std::expected<void, RegistryError> IdentityRegistry::rotate_key(
+    const PlayerUuid& uuid, const PublicKey& current, const PublicKey& key, std::optional<Commitment> next_key_hash,
+    std::span<const std::uint8_t, identity::kSignatureBytes> signature, std::uint64_t now) {
+  return change_keys(uuid, [&](KeySet& set) -> std::expected<void, KeySetError> {
+    auto r = set.rotate_key(current, key, next_key_hash, signature, now);
+    if (!r) return std::unexpected(r.error());
+    return {};
+  });
+}
+
+std::expected<void, RegistryError> IdentityRegistry::admin_rebind(const PlayerUuid& uuid, const PublicKey& key,
+                                                                  std::uint64_t now) {
+  return change_keys(uuid, [&](KeySet& set) -> std::expected<void, KeySetError> {
+    set.admin_rebind(key, now);
+    return {};
+  });
+}
+
+std::expected<void, RegistryError> IdentityRegistry::bind_name(std::string_view name, const PlayerUuid& uuid) {
+  if (auto it = names_.find(name); it != names_.end()) {
+    if (it->second == uuid) return {};
+    return std::unexpected(RegistryError::name_taken(std::string(name)));
+  }
+  if (auto held = name_of(uuid)) {
+    std::string old(*held);
+    names_.erase(old);
+    dirty_names_.insert(std::move(old));
+  }
+  names_.insert_or_assign(std::string(name), uuid);
+  dirty_names_.insert(std::string(name));
+  return {};
+}
+
+std::expected<std::string, RegistryError> IdentityRegistry::bind_name_or_next(std::string_view name,
+                                                                              const PlayerUuid& uuid,
+                                                                              std::uint32_t limit) {
+  if (auto held = name_of(uuid); held && is_form_of(*held, name)) return std::string(*held);
+  auto first = bind_name(name, uuid);
+  if (first) return std::string(name);
+  if (first.error().kind() != RegistryErrorKind::NameTaken) return std::unexpected(first.error());
+  for (std::uint32_t i = 2; i <= limit; ++i) {
+    std::string candidate = fmt::format("{} {}", name, i);
+    if (candidate.size() > kMaxNameBytes) break;
+    auto r = bind_name(candidate, uuid);
+    if (r) return candidate;
+    if (r.error().kind() != RegistryErrorKind::NameTaken) return std::unexpected(r.error());
+  }
+  return std::unexpected(RegistryError::name_taken(std::string(name)));
+}
+
+std::optional<std::string_view> IdentityRegistry::name_of(const PlayerUuid& uuid) const {
+  for (const auto& [name, holder] : names_) {
+    if (holder == uuid) return std::string_view(name);
+  }
+  return std::nullopt;
+}
+
+std::optional<PlayerUuid> IdentityRegistry::identity_of(const PublicKey& key) const {
+  auto it = key_index_.find(key.bytes());
+  if (it == key_index_.end()) return std::nullopt;
+  return it->second;
+}
+
+const KeySet* IdentityRegistry::find(const PlayerUuid& uuid) const {
+  auto it = identities_.find(uuid);
+  return it == identities_.end() ? nullptr : &it->second;
+}
+
+void IdentityRegistry::clear_dirty() {
+  dirty_.clear();
+  dirty_names_.clear();
+}
+
+}  // namespace ostrel_core::session::registry
