@@ -141,8 +141,10 @@ void install_error_value(lua_State* L) {
 void arm(lua_State* L, Budget& b, std::uint32_t instructions) {
   // An entry armed with more than the engine's budget (the world pre-pass) gets its byte and
   // time allowances scaled alike.
-  const std::uint64_t scale =
-      std::max<std::uint64_t>(1, b.engine_budget == 0 ? 1 : instructions / b.engine_budget);
+  // Capped so the deadline stays far from the clock's range.
+  constexpr std::uint64_t kMaxScale = 4096;
+  const std::uint64_t scale = std::clamp<std::uint64_t>(
+      b.engine_budget == 0 ? 1 : instructions / b.engine_budget, 1, kMaxScale);
   b.armed = true;
   b.exhausted = false;
   b.count = 0;

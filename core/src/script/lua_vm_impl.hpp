@@ -65,6 +65,11 @@ std::expected<void, std::string> protect(lua_State* L, F&& f) {
 // The engine-error adapter: a failure of the Lua state outside mod code becomes `Vm`.
 vm::ScriptError engine_error(std::string detail);
 
+// The sandbox (sandbox.cpp): pushes a new mod environment.
+void push_environment_table(lua_State* L);
+// Whether a chunk text starts with Lua's bytecode signature.
+bool starts_with_bytecode(std::string_view text);
+
 // Registration (registration.cpp): pushes one registration function made for `mod_id`.
 struct ScopeOption {
   std::string_view name;  // "anywhere"
