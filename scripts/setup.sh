@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-16 libclang-rt-16-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libfmt-dev libasio-dev libtomlplusplus-dev libcli11-dev
   liblua5.4-dev libsqlite3-dev libzstd-dev zstd
