@@ -133,6 +133,19 @@ TEST(WorldSeed, ReachesEveryModAsASignedInteger) {
   EXPECT_NE(lines[0].find("ERROR"), std::string::npos);
 }
 
+TEST(WorldSeed, APoisonedSeedSlotStillReachesTheMods) {
+  auto vm = make_engine();
+  ASSERT_TRUE(load(vm, "m", "game.register_on_chat(function() return tostring(game.world_seed) end)"));
+  vm.set_world_seed(1);
+  vm.slots().seed->poison();
+  vm.set_world_seed(2);
+  EXPECT_EQ(vm.slots().seed->get(), nullptr);
+  std::uint8_t player[32] = {};
+  auto e = vm.hook_event(player);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(vm.run_hook("on_chat", "ostrel.chatters", *e).refusal, "2");
+}
+
 TEST(WorldSeed, AMetamethodOnGameIsNotRun) {
   auto vm = make_engine();
   ASSERT_TRUE(load(vm, "m", R"(
