@@ -42,6 +42,20 @@ ChunkParts one_special(std::uint64_t content, std::uint32_t refs = 1) {
                   [](std::size_t b) { return b == 0 ? 1u : 0u; });
 }
 
+// One whole-air entry for every block, with the given index width, word count and mixed slots.
+ChunkParts bare(std::uint8_t width, std::size_t words, std::size_t mixed_slots = 0) {
+  return ChunkParts{{{0, 4096}}, width, std::vector<std::uint64_t>(words, 0),
+                    std::vector<Cells>(mixed_slots), {}};
+}
+
+// One special block whose entry names mixed slot `named`, over a one-array table.
+ChunkParts one_mixed(std::uint16_t named, std::vector<std::uint16_t> mixed_free) {
+  ChunkParts p = one_special(block::mixed_word(named));
+  p.mixed_cells = {two_materials(2, 3)};
+  p.mixed_free = std::move(mixed_free);
+  return p;
+}
+
 struct BadParts {
   const char* name;
   std::function<ChunkParts()> make;
@@ -72,43 +86,25 @@ TEST(ChunkFromParts, RefusesCorruptParts) {
        CorruptChunkKind::IndexTooNarrow, "index width 1 cannot address a palette of 3 entries",
        "IndexTooNarrow { bits: 1, palette: 3 }"},
       {"width 17",
-       [] {
-         ChunkParts p{{{0, 4096}}, 17, std::vector<std::uint64_t>(1088, 0), {}, {}};
-         return p;
-       },
+       [] { return bare(17, 1088); },
        CorruptChunkKind::Indices, "packed block indices are malformed",
        "Indices(TooWide { bits: 17 })"},
       {"255 words at width 4",
-       [] {
-         ChunkParts p{{{0, 4096}}, 4, std::vector<std::uint64_t>(255, 0), {}, {}};
-         return p;
-       },
+       [] { return bare(4, 255); },
        CorruptChunkKind::Indices, "packed block indices are malformed",
        "Indices(WrongWordCount { expected: 256, found: 255 })"},
       {"65537 mixed slots",
-       [] {
-         ChunkParts p{{{0, 4096}}, 0, {}, std::vector<Cells>(65537), {}};
-         return p;
-       },
+       [] { return bare(0, 0, 65537); },
        CorruptChunkKind::MixedTableTooLarge,
        "mixed table has 65537 slots, more than a u16 slot index can address",
        "MixedTableTooLarge { len: 65537 }"},
       {"mixed slot past the table",
-       [] {
-         ChunkParts p = one_special(block::mixed_word(1));
-         p.mixed_cells = {two_materials(2, 3)};
-         return p;
-       },
+       [] { return one_mixed(1, {}); },
        CorruptChunkKind::DanglingMixedSlot,
        "palette slot 1 references mixed slot 1, which is absent or freed",
        "DanglingMixedSlot { palette: 1, mixed: 1 }"},
       {"mixed slot that is free",
-       [] {
-         ChunkParts p = one_special(block::mixed_word(0));
-         p.mixed_cells = {two_materials(2, 3)};
-         p.mixed_free = {0};
-         return p;
-       },
+       [] { return one_mixed(0, {0}); },
        CorruptChunkKind::DanglingMixedSlot,
        "palette slot 1 references mixed slot 0, which is absent or freed",
        "DanglingMixedSlot { palette: 1, mixed: 0 }"},
@@ -162,8 +158,7 @@ TEST(ChunkFromParts, RefusesCorruptParts) {
 }
 
 TEST(ChunkFromParts, MalformedIndicesKeepTheirCause) {
-  ChunkParts p{{{0, 4096}}, 4, std::vector<std::uint64_t>(255, 0), {}, {}};
-  auto got = Chunk::from_parts({}, p);
+  auto got = Chunk::from_parts({}, bare(4, 255));
   ASSERT_FALSE(got.has_value());
   EXPECT_EQ(report(got.error()),
             "packed block indices are malformed\n  caused by: expected 256 packed words, found 255");
@@ -171,8 +166,9 @@ TEST(ChunkFromParts, MalformedIndicesKeepTheirCause) {
 
 TEST(ChunkFromParts, AcceptsWhatValidationAllows) {
   // One entry at any width.
-  auto wide = Chunk::from_parts({}, ChunkParts{{{block::whole_word(kStone), 4096}}, 3,
-                                               std::vector<std::uint64_t>(192, 0), {}, {}});
+  ChunkParts stone = bare(3, 192);
+  stone.palette[0].content = block::whole_word(kStone);
+  auto wide = Chunk::from_parts({}, stone);
   ASSERT_TRUE(wide.has_value());
   EXPECT_EQ(wide->index_width(), 3);
   EXPECT_EQ(wide->get_block_local(at(77)).material(), kStone);
@@ -276,7 +272,7 @@ TEST(ChunkFromParts, SharedMixedSlotOutlivesOneOfItsEntries) {
 
 TEST(ChunkFromParts, FullMixedTableOfUnusedArraysIsCompacted) {
   // 65536 live mixed slots that no block uses: a new mixed array cannot take slot 65536.
-  ChunkParts p{{{0, 4096}}, 0, {}, std::vector<Cells>(65536), {}};
+  ChunkParts p = bare(0, 0, 65536);
   for (std::size_t s = 0; s < p.mixed_cells.size(); ++s) {
     p.mixed_cells[s][0] = static_cast<MaterialId>(s);
     p.mixed_cells[s][1] = 1;
