@@ -108,6 +108,8 @@ class Connection {
   std::int64_t changes() const;
   // False in autocommit mode.
   bool in_transaction() const;
+  // The library handle, for tests that install hooks (e.g. counting commits).
+  sqlite3* handle() const { return db_; }
 
   // "BEGIN DEFERRED" / "COMMIT" / "ROLLBACK". Rollback is best effort: it is used on a path
   // that already has an error to report, and does nothing outside a transaction.
