@@ -8,12 +8,7 @@
 namespace ostrel_core::atmosphere {
 namespace {
 
-float clamp(float v, float lo, float hi, float non_finite) {
-  if (!std::isfinite(v)) return non_finite;
-  if (v < lo) v = lo;
-  if (v > hi) v = hi;
-  return v;
-}
+constexpr auto clamp = particle::clamp_field;
 
 void clamp_each(Vec3f& v, float lo, float hi, float non_finite) {
   for (float& c : v) c = clamp(c, lo, hi, non_finite);

@@ -5,16 +5,15 @@
 
 namespace ostrel_core::particle {
 namespace {
+constexpr auto clamp = clamp_field;
+}  // namespace
 
-// Finiteness first, then the lower bound, then the upper; -0.0 is not below 0 and stays.
-float clamp(float v, float lo, float hi, float non_finite) {
+float clamp_field(float v, float lo, float hi, float non_finite) {
   if (!std::isfinite(v)) return non_finite;
   if (v < lo) v = lo;
   if (v > hi) v = hi;
   return v;
 }
-
-}  // namespace
 
 Burst sanitise_burst(Burst b) {
   for (double& c : b.pos) {

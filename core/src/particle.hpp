@@ -56,6 +56,10 @@ struct Badge {
   friend bool operator==(const Badge&, const Badge&) = default;
 };
 
+// The clamp of one presentation float: a non-finite input gives `non_finite`; otherwise raise to
+// `lo`, then cap at `hi` (-0.0 is not below 0 and stays).
+[[nodiscard]] float clamp_field(float v, float lo, float hi, float non_finite);
+
 // The burst's share of the particle sanitiser: non-finite coordinates become 0, count is capped
 // at 256, and each float is clamped (non-finite first, to size 0.1, lifetime 1, the rest 0).
 // Colour, collide and texture pass unchanged.
