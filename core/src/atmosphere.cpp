@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "num.hpp"
 
@@ -36,7 +37,7 @@ SkyModifier sanitise(SkyModifier m) {
 }
 
 Precipitation sanitise_precipitation(Precipitation p) {
-  p.shape = particle::sanitise_burst(p.shape);
+  p.shape = particle::sanitise(particle::ParticleRequest{"", std::move(p.shape), 0.0f, std::nullopt}).burst;
   p.rate = clamp(p.rate, 0.0f, 4000.0f, 0.0f);
   p.above = clamp(p.above, 0.0f, 64.0f, 16.0f);
   p.ease_ticks = cap_ease(p.ease_ticks);
@@ -91,6 +92,15 @@ Flash sanitise_flash(Flash f) {
   f.attack_ticks = std::min<std::uint32_t>(f.attack_ticks, 100);
   f.decay_ticks = std::min<std::uint32_t>(f.decay_ticks, 400);
   return f;
+}
+
+FlashRequest sanitise_flash_request(FlashRequest r) {
+  r.flash = sanitise_flash(r.flash);
+  for (double& c : r.pos) {
+    if (!std::isfinite(c)) c = 0.0;
+  }
+  r.radius = clamp(r.radius, 0.0f, 1024.0f, 256.0f);
+  return r;
 }
 
 std::uint8_t cloud_share_byte(float v) {

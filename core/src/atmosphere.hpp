@@ -18,9 +18,11 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <tuple>
 #include <vector>
 
+#include "identity/identity.hpp"
 #include "particle.hpp"
 
 namespace ostrel_core::atmosphere {
@@ -147,6 +149,15 @@ struct Flash {
   friend bool operator==(const Flash&, const Flash&) = default;
 };
 
+// What the script engine hands the atmosphere service for one flash; it never leaves the server.
+struct FlashRequest {
+  std::string domain = "overworld";
+  Flash flash;
+  std::array<double, 3> pos{};                  // world blocks
+  float radius = 256.0f;                        // reach from pos, 0..1024
+  std::optional<identity::PlayerUuid> player;   // when present, only this player may be told
+};
+
 [[nodiscard]] SkyModifier sanitise(SkyModifier m);
 [[nodiscard]] Precipitation sanitise_precipitation(Precipitation p);
 [[nodiscard]] CloudLayer sanitise_clouds(CloudLayer c);
@@ -156,6 +167,8 @@ struct Flash {
 // at 16 first).
 [[nodiscard]] std::optional<CloudMap> sanitise_cloud_map(CloudMap m);
 [[nodiscard]] Flash sanitise_flash(Flash f);
+// The flash as above, a non-finite pos coordinate 0, the radius 0..1024 (non-finite: 256).
+[[nodiscard]] FlashRequest sanitise_flash_request(FlashRequest r);
 
 // One cloud map value as a layer byte: 0 when not finite, else clamped to 0..1, then
 // trunc(v * 255 + 0.5) in f32, at most 255 (0.5 -> 128, 1/255 -> 1).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace ostrel_core::particle {
 namespace {
@@ -27,6 +28,12 @@ Burst sanitise_burst(Burst b) {
   for (float& a : b.area) a = clamp(a, 0.0f, 16.0f, 0.0f);
   b.gravity = clamp(b.gravity, -64.0f, 64.0f, 0.0f);
   return b;
+}
+
+ParticleRequest sanitise(ParticleRequest r) {
+  r.burst = sanitise_burst(std::move(r.burst));
+  r.radius = clamp(r.radius, 0.0f, 128.0f, 32.0f);
+  return r;
 }
 
 }  // namespace ostrel_core::particle

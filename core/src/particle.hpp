@@ -10,7 +10,10 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <tuple>
+
+#include "identity/identity.hpp"
 
 namespace ostrel_core::particle {
 
@@ -56,6 +59,21 @@ struct Badge {
   friend bool operator==(const Badge&, const Badge&) = default;
 };
 
+// What the particle service receives for one burst.
+struct ParticleRequest {
+  std::string domain;
+  Burst burst;
+  float radius = 32.0f;                          // blocks from burst.pos, 0..128
+  std::optional<identity::PlayerUuid> player;    // when present, only this player may be told
+};
+
+// What the particle service receives for one badge; game.show_over clamps it as it builds it.
+struct BadgeRequest {
+  Badge badge;
+  float radius = 32.0f;                          // 0..128
+  std::optional<identity::PlayerUuid> player;
+};
+
 // The clamp of one presentation float: a non-finite input gives `non_finite`; otherwise raise to
 // `lo`, then cap at `hi` (-0.0 is not below 0 and stays).
 [[nodiscard]] float clamp_field(float v, float lo, float hi, float non_finite);
@@ -64,5 +82,7 @@ struct Badge {
 // at 256, and each float is clamped (non-finite first, to size 0.1, lifetime 1, the rest 0).
 // Colour, collide and texture pass unchanged.
 [[nodiscard]] Burst sanitise_burst(Burst b);
+// The burst as above, and the radius clamped 0..128 (non-finite: 32). Domain and player pass.
+[[nodiscard]] ParticleRequest sanitise(ParticleRequest r);
 
 }  // namespace ostrel_core::particle

@@ -174,6 +174,13 @@ TEST(Atmosphere, RainbowAndFlash) {
 
   Flash f{9.0f, {-1.0f, kNaN, 5.0f}, 500, 1000};
   EXPECT_EQ(sanitise_flash(f), (Flash{4.0f, {0.0f, 1.0f, 2.0f}, 100, 400}));
+  FlashRequest req{"overworld", f, {kNaN, 2.0, -HUGE_VAL}, kInf, std::nullopt};
+  FlashRequest out = sanitise_flash_request(req);
+  EXPECT_EQ(out.flash, sanitise_flash(f));
+  EXPECT_EQ(out.pos, (std::array<double, 3>{0.0, 2.0, 0.0}));
+  EXPECT_EQ(out.radius, 256.0f);
+  req.radius = 5000.0f;
+  EXPECT_EQ(sanitise_flash_request(req).radius, 1024.0f);
   EXPECT_EQ(proto::encode(Flash{}).size(), 16u + 1 + 1);
 }
 
@@ -196,6 +203,19 @@ TEST(Atmosphere, PrecipitationAndBurst) {
   EXPECT_EQ(out.shape.count, 256);
   EXPECT_EQ(out.shape.velocity, (particle::Vec3f{0.0f, 64.0f, 0.0f}));
   EXPECT_EQ(out.shape.pos, (std::array<double, 3>{0.0, 1.0, 0.0}));
+  // The radius of a burst request: infinity is 32, -1 is 0, 500 is 128.
+  struct Radius {
+    float in;
+    float want;
+  };
+  const Radius kRadius[] = {{kInf, 32.0f}, {-1.0f, 0.0f}, {500.0f, 128.0f}, {kNaN, 32.0f}, {50.0f, 50.0f}};
+  for (const auto& r : kRadius) {
+    SCOPED_TRACE(r.in);
+    particle::ParticleRequest req{"overworld", p.shape, r.in, std::nullopt};
+    auto got = particle::sanitise(req);
+    EXPECT_EQ(got.radius, r.want);
+    EXPECT_EQ(got.burst, out.shape);
+  }
   // Defaults of the rain shape.
   EXPECT_EQ(Precipitation{}.shape.velocity, (particle::Vec3f{0.0f, -16.0f, 0.0f}));
   EXPECT_EQ(Precipitation{}.shape.area, (particle::Vec3f{16.0f, 3.0f, 16.0f}));
