@@ -1,0 +1,81 @@
+// Cost of the identity checks a login pays: key acceptance, the strict signature check of the
+// login answer, and a whole Hello + AuthResponse through the session for a returning player.
+#include <sodium.h>
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+
+#include "identity/identity.hpp"
+#include "identity/keyset.hpp"
+#include "session/registry.hpp"
+#include "session/session.hpp"
+
+namespace {
+
+using namespace ostrel_core;
+
+struct Pair {
+  std::array<std::uint8_t, 32> pk{};
+  std::array<std::uint8_t, 64> sk{};
+};
+
+Pair make_pair(std::uint8_t fill) {
+  if (sodium_init() < 0) std::abort();
+  std::array<std::uint8_t, 32> seed;
+  seed.fill(fill);
+  Pair p;
+  crypto_sign_seed_keypair(p.pk.data(), p.sk.data(), seed.data());
+  return p;
+}
+
+std::array<std::uint8_t, 64> sign(const Pair& p, const std::vector<std::uint8_t>& m) {
+  std::array<std::uint8_t, 64> sig;
+  crypto_sign_detached(sig.data(), nullptr, m.data(), m.size(), p.sk.data());
+  return sig;
+}
+
+void BM_PublicKeyAcceptance(benchmark::State& state) {
+  const auto p = make_pair(1);
+  for (auto _ : state) {
+    auto k = identity::public_key_from_bytes(p.pk);
+    benchmark::DoNotOptimize(k);
+  }
+}
+BENCHMARK(BM_PublicKeyAcceptance);
+
+void BM_VerifyLoginAnswer(benchmark::State& state) {
+  const auto p = make_pair(1);
+  const auto key = *identity::public_key_from_bytes(p.pk);
+  std::array<std::uint8_t, 32> challenge{}, fp{};
+  challenge.fill(3);
+  fp.fill(4);
+  const auto sig = sign(p, identity::challenge_message(challenge, fp, 90));
+  for (auto _ : state) {
+    auto ok = identity::verify_challenge(key, challenge, fp, 90, sig);
+    if (!ok) state.SkipWithError("verification failed");
+  }
+}
+BENCHMARK(BM_VerifyLoginAnswer);
+
+void BM_ReturningPlayerLogin(benchmark::State& state) {
+  const auto p = make_pair(1);
+  session::registry::IdentityRegistry registry;
+  registry.insert_clean(identity::keyset::KeySet::create(*identity::public_key_from_bytes(p.pk), std::nullopt, 1));
+  identity::Allowlist allow;
+  session::SessionContext ctx;
+  ctx.allowlist = &allow;
+  ctx.max_players = 16;
+  const identity::SelfSovereign provider;
+  for (auto _ : state) {
+    session::Session s;
+    auto hello = s.handle(proto::client::Hello{90, p.pk, "sam"}, ctx, provider, registry);
+    const auto& nonce = std::get<proto::server::AuthChallenge>(hello.messages[1]).nonce;
+    const auto sig = sign(p, identity::challenge_message(nonce, ctx.fingerprint, 90));
+    auto auth = s.handle(proto::client::AuthResponse{{sig}}, ctx, provider, registry);
+    if (auth.messages.size() != 15) state.SkipWithError("login refused");
+  }
+}
+BENCHMARK(BM_ReturningPlayerLogin);
+
+}  // namespace
