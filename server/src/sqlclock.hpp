@@ -36,6 +36,8 @@ class Log {
   Log() = default;
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
+  Log(Log&&) noexcept = default;
+  Log& operator=(Log&&) noexcept = default;
 
   // Records one call that ran from `start` to `end`. Never fails: a log that is borrowed at this
   // moment drops the call. Past kMaxCalls the durations add up in the "unlisted" call.
