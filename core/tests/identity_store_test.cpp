@@ -205,7 +205,13 @@ TEST_F(IdentityStore, LoadSkipsUnusableIdentitiesAndNames) {
       "stored identity `abc` has an unreadable UUID: `abc` is not a valid player UUID (expected 64 hex characters)",
   };
   EXPECT_EQ(skipped, want);
-  EXPECT_EQ(report->registry.name_of(*PlayerUuid::from_hex(good_id)), "amy");
+  // Two names of one identity both load; a new binding releases only the first.
+  const PlayerUuid gid = *PlayerUuid::from_hex(good_id);
+  EXPECT_EQ(report->registry.name_of(gid), "amy");
+  ASSERT_TRUE(report->registry.bind_name("newer", gid));
+  EXPECT_EQ(report->registry.names().size(), 2u);
+  EXPECT_TRUE(report->registry.names().contains("zed"));
+  EXPECT_EQ(report->registry.dirty_names(), (std::set<std::string, std::less<>>{"amy", "newer"}));
   // The row that was skipped is still stored.
   EXPECT_EQ(rows::all_player_keys(db(), bad_id)->size(), 1u);
 }
