@@ -12,11 +12,9 @@ using stored_stack::StoredStack;
 
 template <class T>
 std::expected<T, ContainerError> read(std::uint8_t version, std::span<const std::uint8_t> bytes) {
-  proto::Reader reader(bytes);
-  T record{};
-  proto::read_value(reader, record);
-  if (!reader.ok()) return std::unexpected(ContainerError{ContainerErrorKind::Decode, version});
-  return record;
+  auto record = stored_stack::read_leading<T>(bytes);
+  if (!record) return std::unexpected(ContainerError{ContainerErrorKind::Decode, version});
+  return std::move(*record);
 }
 
 std::expected<std::vector<std::optional<StoredStack>>, ContainerError> read_slots(

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "persist/stored_stack.hpp"
 #include "proto/codec.hpp"
 
 namespace ostrel_core::persist::entity_record {
@@ -28,16 +29,8 @@ struct ItemV4 {
   }
 };
 
-// The item of a version-2 or -3 record.
-struct ItemV2 {
-  std::uint16_t material = 0;
-  std::uint32_t count = 0;
-  std::optional<std::uint32_t> occupancy;
-  std::optional<std::string> text;
-  static constexpr auto fields() {
-    return std::tuple{&ItemV2::material, &ItemV2::count, &ItemV2::occupancy, &ItemV2::text};
-  }
-};
+// The item of a version-2 or -3 record has the layout of the player record's version-2 stack.
+using ItemV2 = stored_stack::StoredStackV2;
 
 template <class Item>
 struct RecordOf {
@@ -115,14 +108,9 @@ ent::Entity entity_of(Record&& r) {
   return e;
 }
 
-// Reads one record; spare bytes after it are ignored.
 template <class Record>
 std::expected<Record, proto::ProtocolError> read(std::span<const std::uint8_t> bytes) {
-  proto::Reader reader(bytes);
-  Record r{};
-  proto::read_value(reader, r);
-  if (!reader.ok()) return std::unexpected(proto::ProtocolError::malformed(reader.code()));
-  return r;
+  return stored_stack::read_leading<Record>(bytes);
 }
 
 MigrationError decode_error(std::uint8_t version, const proto::ProtocolError& e) {

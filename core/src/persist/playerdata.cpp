@@ -17,11 +17,9 @@ using Frame = StoredSlotsOf<StoredStack>;
 // One frame of `version`'s layout; spare bytes after it are ignored.
 template <class T>
 std::expected<T, DecodeError> read(std::uint8_t version, std::span<const std::uint8_t> bytes) {
-  proto::Reader reader(bytes);
-  T frame{};
-  proto::read_value(reader, frame);
-  if (!reader.ok()) return std::unexpected(DecodeError{DecodeErrorKind::Decode, version});
-  return frame;
+  auto frame = stored_stack::read_leading<T>(bytes);
+  if (!frame) return std::unexpected(DecodeError{DecodeErrorKind::Decode, version});
+  return std::move(*frame);
 }
 
 std::expected<Frame, DecodeError> read_frame(std::uint8_t version, std::span<const std::uint8_t> bytes) {

@@ -12,13 +12,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "inventory/stack.hpp"
 #include "persist/idmap.hpp"
+#include "proto/codec.hpp"
 
 namespace ostrel_core::persist::stored_stack {
 
@@ -59,6 +62,16 @@ struct PlayerStackV1 {
   }
   StoredStackV2 upgraded() const { return StoredStackV2{material, count, occupancy, std::nullopt}; }
 };
+
+// One stored record at the start of `bytes`; bytes after it are ignored.
+template <class T>
+std::expected<T, proto::ProtocolError> read_leading(std::span<const std::uint8_t> bytes) {
+  proto::Reader reader(bytes);
+  T record{};
+  proto::read_value(reader, record);
+  if (!reader.ok()) return std::unexpected(proto::ProtocolError::malformed(reader.code()));
+  return record;
+}
 
 // The stored form of a stack, or nothing when its material or a cell has no world id.
 std::optional<StoredStack> freeze(const inventory::Stack& stack, const idmap::MaterialMap& map);
