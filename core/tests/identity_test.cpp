@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "blake3.hpp"
+#include "proto/codec.hpp"
 #include "support/ed25519.hpp"
 #include "support/hex.hpp"
 #include "support/temp_dir.hpp"
@@ -63,6 +64,19 @@ TEST(PlayerUuid, TextFormsRoundTrip) {
     ASSERT_TRUE(parsed) << text;
     EXPECT_EQ(*parsed, id);
   }
+}
+
+TEST(PlayerUuid, RecordFormIsThirtyTwoBytesWithoutCount) {
+  PlayerUuid id;
+  for (std::size_t i = 0; i < id.bytes.size(); ++i) id.bytes[i] = static_cast<std::uint8_t>(0xA0 + i);
+  const auto bytes = proto::encode(id);
+  ASSERT_EQ(bytes.size(), 32u);
+  EXPECT_EQ(bytes[0], 0xA0);
+  auto back = proto::decode_exact<PlayerUuid>(bytes);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, id);
+  EXPECT_FALSE(proto::decode_exact<PlayerUuid>(std::span(bytes).first(31)));
+  EXPECT_EQ(fmt::format("{}", id), id.to_hex());
 }
 
 TEST(PlayerUuid, OrdersByBytesWithByteZeroFirst) {

@@ -196,8 +196,12 @@ TEST(Login, MessagesOutOfPhaseCloseTheConnection) {
     SCOPED_TRACE(c.name);
     Script s;
     if (c.logins == 1) s.hello(key, "sam");
-    if (c.logins >= 2) ASSERT_EQ(s.login(key, "sam").messages.size(), 15u);
-    if (c.logins >= 3) ASSERT_FALSE(s.send(cm::JoinWorld{}).close);
+    if (c.logins >= 2) {
+      ASSERT_EQ(s.login(key, "sam").messages.size(), 15u);
+    }
+    if (c.logins >= 3) {
+      ASSERT_FALSE(s.send(cm::JoinWorld{}).close);
+    }
     expect_closed_with(s.send(c.message), dr::ProtocolViolation{c.text}, s.session);
     // A closed session answers nothing.
     auto after = s.send(cm::Chat{"hi"});

@@ -25,7 +25,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "error.hpp"
 
@@ -81,6 +84,9 @@ struct PlayerUuid {
   // Exactly 64 bytes of hexadecimal digits, either case; anything else is BadUuid with a copy
   // of the text.
   [[nodiscard]] static std::expected<PlayerUuid, IdentityError> from_hex(std::string_view text);
+
+  // Record encoding: the 32 bytes, no count (ab.. -> ab ..; always 32 bytes).
+  static constexpr auto fields() { return std::tuple{&PlayerUuid::bytes}; }
 
   friend auto operator<=>(const PlayerUuid&, const PlayerUuid&) = default;
   friend bool operator==(const PlayerUuid&, const PlayerUuid&) = default;
@@ -171,3 +177,12 @@ struct Allowlist {
 };
 
 }  // namespace ostrel_core::identity
+
+// The display form of a player id is its 64-character text.
+template <>
+struct fmt::formatter<ostrel_core::identity::PlayerUuid> : fmt::formatter<std::string_view> {
+  template <class Ctx>
+  auto format(const ostrel_core::identity::PlayerUuid& id, Ctx& ctx) const {
+    return fmt::formatter<std::string_view>::format(id.to_hex(), ctx);
+  }
+};
