@@ -77,14 +77,21 @@ BENCHMARK(BM_EncodeDecodeEntity);
 // Random clicks on a full player inventory.
 void BM_SlotClicks(benchmark::State& state) {
   auto slots = inventory::slots::Slots::for_player_sized(std::nullopt, {});
-  for (int i = 0; i < 20; ++i) (void)slots.insert_within("player:main", inventory::Stack{2, 2000u + i, {}, {}, {}});
+  for (int i = 0; i < 20; ++i)
+    (void)slots.insert_within("player:main", inventory::Stack{2, 2000u + i, {}, {}, {}});
   std::mt19937 rng(7);
   for (auto _ : state) {
     const std::size_t slot = rng() % 28;
     switch (rng() % 3) {
-      case 0: benchmark::DoNotOptimize(slots.left_click("player:main", slot)); break;
-      case 1: benchmark::DoNotOptimize(slots.split_or_place("player:main", slot, false)); break;
-      case 2: benchmark::DoNotOptimize(slots.stow("player:main", slot, 9)); break;
+      case 0:
+        benchmark::DoNotOptimize(slots.left_click("player:main", slot));
+        break;
+      case 1:
+        benchmark::DoNotOptimize(slots.split_or_place("player:main", slot, false));
+        break;
+      case 2:
+        benchmark::DoNotOptimize(slots.stow("player:main", slot, 9));
+        break;
     }
   }
 }

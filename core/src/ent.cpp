@@ -1,9 +1,9 @@
 #include "ent.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <compare>
-
-#include <fmt/format.h>
 
 namespace ostrel_core::ent {
 
@@ -78,7 +78,8 @@ float axis_offset(float local, std::int32_t chunk, float centre_local, std::int3
 
 }  // namespace
 
-std::vector<std::pair<EntityId, float>> Entities::within(const component::Transform& centre, float radius) const {
+std::vector<std::pair<EntityId, float>> Entities::within(const component::Transform& centre,
+                                                         float radius) const {
   const float limit = radius * radius;
   std::vector<std::pair<EntityId, float>> out;
   for (std::size_t i = 0; i < slots_.size(); ++i) {
@@ -104,7 +105,8 @@ std::map<coords::ChunkPos, std::vector<EntityId>> Entities::by_chunk() const {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     const Slot& slot = slots_[i];
     if (slot.entity) {
-      out[slot.entity->transform.chunk].push_back(EntityId::of(static_cast<std::uint32_t>(i), slot.generation));
+      out[slot.entity->transform.chunk].push_back(
+          EntityId::of(static_cast<std::uint32_t>(i), slot.generation));
     }
   }
   return out;
@@ -132,7 +134,8 @@ void Entities::set_generation_for_test(std::uint32_t index, std::uint32_t genera
   if (!slot.entity) {
     auto it = std::lower_bound(free_.begin(), free_.end(), index);
     if (it != free_.end() && *it == index) free_.erase(it);
-    if (generation != kLastGeneration) free_.insert(std::lower_bound(free_.begin(), free_.end(), index), index);
+    if (generation != kLastGeneration)
+      free_.insert(std::lower_bound(free_.begin(), free_.end(), index), index);
   }
   slot.generation = generation;
 }

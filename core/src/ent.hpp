@@ -24,25 +24,25 @@ namespace ostrel_core::ent {
 // the rest start empty whenever an entity is loaded or spawned by a script.
 struct Entity {
   component::Transform transform;
-  std::array<float, 3> velocity{};                // cells per tick
-  float speed = 1.0f;                             // walking speed multiplier, 0..=16; 0 is rooted
-  std::optional<phys::Shape> collider;            // absent: a marker that neither moves nor collides
-  std::optional<std::string> model;               // e.g. "engine:humanoid"
-  std::optional<inventory::Stack> item;           // the stack an item entity is
-  std::optional<component::Health> health;        // always absent for player bodies
+  std::array<float, 3> velocity{};          // cells per tick
+  float speed = 1.0f;                       // walking speed multiplier, 0..=16; 0 is rooted
+  std::optional<phys::Shape> collider;      // absent: a marker that neither moves nor collides
+  std::optional<std::string> model;         // e.g. "engine:humanoid"
+  std::optional<inventory::Stack> item;     // the stack an item entity is
+  std::optional<component::Health> health;  // always absent for player bodies
   std::optional<component::Nametag> nametag;
   std::optional<component::Owner> owner;
-  std::string source;                             // the spawning mod's id, or "engine:player"
+  std::string source;                               // the spawning mod's id, or "engine:player"
   std::optional<std::vector<std::uint8_t>> opaque;  // carried, never interpreted
 
-  component::Hands hands;                         // not stored
+  component::Hands hands;  // not stored
   phys::Intent drive;
-  float submerged = 0.0f;                         // fraction of the body in fluid, 0..=1
-  float fell = 0.0f;                              // blocks fallen, non-zero on the landing tick
+  float submerged = 0.0f;  // fraction of the body in fluid, 0..=1
+  float fell = 0.0f;       // blocks fallen, non-zero on the landing tick
   std::optional<component::TintFlash> flash;
   bool on_ground = false;
   std::uint8_t anim = 0;
-  component::Rgb tint;                            // 255 on each channel is untinted
+  component::Rgb tint;  // 255 on each channel is untinted
 
   friend bool operator==(const Entity&, const Entity&) = default;
 };

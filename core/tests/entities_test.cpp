@@ -170,7 +170,10 @@ TEST(Transform, FromWorldAnchorsToTheChunk) {
       {0, 0, 0, {0, 0, 0}, {0, 0, 0}},
       {-0.5, 20.25, 47.9, {-1, 1, 2}, {46.5f, 12.75f, 47.7f}},
       {16, -16, 32, {1, -1, 2}, {0, 0, 0}},
-      {1e30, -1e30, 5, {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(), 0},
+      {1e30,
+       -1e30,
+       5,
+       {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(), 0},
        {static_cast<float>((1e30 - 16.0 * std::numeric_limits<std::int32_t>::max()) * 3),
         static_cast<float>((-1e30 + 16.0 * 2147483648.0) * 3), 15}},
   };

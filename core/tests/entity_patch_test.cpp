@@ -48,12 +48,17 @@ TEST(Patch, AppliesAcceptableFieldsOnly) {
       {"flash of 0 ticks clears", Patch{.flash = FlashChange{{9, 9, 9}, 0}}, true, true,
        [](Entity& e) { e.flash.reset(); }},
       {"flash starts full", Patch{.flash = FlashChange{{9, 8, 7}, 5}}, true, true,
-       [](Entity& e) { e.flash = component::TintFlash{{9, 8, 7}, 5, 5}; }},
+       [](Entity& e) {
+         e.flash = component::TintFlash{{9, 8, 7}, 5, 5};
+       }},
       {"same yaw still counts", Patch{.yaw = 0.5f}, true, true, [](Entity&) {}},
-      {"nan pitch with a velocity", Patch{.velocity = std::array<float, 3>{1, 2, 3}, .pitch = kNaN}, true, true,
-       [](Entity& e) { e.velocity = {1, 2, 3}; }},
-      {"drive with an infinite walk", Patch{.drive = phys::Intent{kNaN, 0, phys::Gait::Walk, true, false}}, true,
-       false, [](Entity&) {}},
+      {"nan pitch with a velocity", Patch{.velocity = std::array<float, 3>{1, 2, 3}, .pitch = kNaN}, true,
+       true,
+       [](Entity& e) {
+         e.velocity = {1, 2, 3};
+       }},
+      {"drive with an infinite walk", Patch{.drive = phys::Intent{kNaN, 0, phys::Gait::Walk, true, false}},
+       true, false, [](Entity&) {}},
       {"opaque bytes replaced", Patch{.opaque = std::vector<std::uint8_t>{7}}, true, true,
        [](Entity& e) { e.opaque = std::vector<std::uint8_t>{7}; }},
   };

@@ -1,3 +1,5 @@
+#include "persist/entity_rows.hpp"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -6,7 +8,6 @@
 
 #include "material.hpp"
 #include "persist/entity_record.hpp"
-#include "persist/entity_rows.hpp"
 #include "persist/schema.hpp"
 #include "persist/world_db.hpp"
 #include "support/hex.hpp"
@@ -56,7 +57,8 @@ class EntityRows : public ::testing::Test {
   }
   void insert_row(ChunkPos pos, std::int64_t version, const std::vector<std::uint8_t>& data) {
     auto stmt = world().connection().prepare(
-        "INSERT INTO entities (domain, chunk_x, chunk_y, chunk_z, version, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        "INSERT INTO entities (domain, chunk_x, chunk_y, chunk_z, version, data) VALUES (?1, ?2, ?3, ?4, ?5, "
+        "?6)");
     ASSERT_TRUE(stmt);
     ASSERT_TRUE(bind_chunk(*stmt, kOver, pos));
     ASSERT_TRUE(stmt->bind_i64(5, version));
@@ -66,7 +68,8 @@ class EntityRows : public ::testing::Test {
   // The (version, data) rows of a chunk, in id order.
   std::vector<std::string> rows_of(ChunkPos pos) {
     auto stmt = world().connection().prepare(
-        "SELECT version, data FROM entities WHERE chunk_x = ?2 AND chunk_y = ?3 AND chunk_z = ?4 AND domain = ?1 "
+        "SELECT version, data FROM entities WHERE chunk_x = ?2 AND chunk_y = ?3 AND chunk_z = ?4 AND domain "
+        "= ?1 "
         "ORDER BY id");
     EXPECT_TRUE(bind_chunk(*stmt, kOver, pos));
     std::vector<std::string> out;
@@ -184,8 +187,9 @@ TEST_F(EntityRows, CutPieceItemRoundTripsItsCellsInWorldIds) {
   // On disk: world ids (m:a 5, m:b 4), 27 cell varints with no count.
   auto rows = rows_of({0, 0, 0});
   ASSERT_EQ(rows.size(), 1u);
-  const std::string item_hex = to_hex(from_hex("01 05 24 01 ff ff 0f 01 05 05 05 05 05 05 05 05 05 04 04 04 04 04 04 "
-                                               "04 04 04 00 00 00 00 00 00 00 00 00 01 09"));
+  const std::string item_hex =
+      to_hex(from_hex("01 05 24 01 ff ff 0f 01 05 05 05 05 05 05 05 05 05 04 04 04 04 04 04 "
+                      "04 04 04 00 00 00 00 00 00 00 00 00 01 09"));
   EXPECT_NE(rows[0].find(item_hex), std::string::npos) << rows[0];
   EXPECT_EQ(rows[0].substr(0, 3), "4: ");
 
@@ -204,7 +208,8 @@ struct StoredRow {
 
 // Hand-made rows. Transform and velocity are zero; v1 has health (10, 30) and source "m".
 const std::string kV1 = "00 00 00" + zeros(32) + "00 00 01 0a 1e 00 00 01 6d 00";
-const std::string kV2 = "00 00 00" + zeros(32) + "00 00 00 40 00 00 01 05 36 00 01 03 6f 72 65 00 00 00 01 6d 00";
+const std::string kV2 =
+    "00 00 00" + zeros(32) + "00 00 00 40 00 00 01 05 36 00 01 03 6f 72 65 00 00 00 01 6d 00";
 const std::string kV4Bad = "00 00 00" + zeros(32) + "00 00 00 40 07";
 
 TEST_F(EntityRows, OlderVersionsUpgradeAndOthersFailTheLoad) {
@@ -212,8 +217,10 @@ TEST_F(EntityRows, OlderVersionsUpgradeAndOthersFailTheLoad) {
       {"version_1", 1, kV1, nullptr},
       {"version_2", 2, kV2, nullptr},
       {"version_3", 3, kV2, nullptr},
-      {"version_0", 0, kV1, "entity in chunk (7, 0, 0) in domain `overworld`: no migration step from format version 0"},
-      {"version_5", 5, kV1, "entity in chunk (7, 0, 0) in domain `overworld`: no migration step from format version 5"},
+      {"version_0", 0, kV1,
+       "entity in chunk (7, 0, 0) in domain `overworld`: no migration step from format version 0"},
+      {"version_5", 5, kV1,
+       "entity in chunk (7, 0, 0) in domain `overworld`: no migration step from format version 5"},
       {"version_300", 300, kV1,
        "entity in chunk (7, 0, 0) in domain `overworld`: stored in format version 300, this build writes 4"},
       {"version_minus_1", -1, kV1,
@@ -224,7 +231,8 @@ TEST_F(EntityRows, OlderVersionsUpgradeAndOthersFailTheLoad) {
        "entity in chunk (7, 0, 0) in domain `overworld`: an option byte is not 0 or 1"},
       {"nametag_variant_2", 4, "00 00 00" + zeros(32) + "00 00 80 3f 00 00 00 00 01 02 00 00 01 6d 00",
        "entity in chunk (7, 0, 0) in domain `overworld`: a name tag variant is not 0 or 1"},
-      {"item_world_id_77", 4, "00 00 00" + zeros(32) + "00 00 80 3f 00 00 01 4d 1b 00 00 00 00 00 00 01 6d 00",
+      {"item_world_id_77", 4,
+       "00 00 00" + zeros(32) + "00 00 80 3f 00 00 01 4d 1b 00 00 00 00 00 00 01 6d 00",
        "entity in chunk (7, 0, 0) in domain `overworld`: the stack it is names no material of this world: "
        "world material id 77 is not in this world's id table"},
   };
@@ -303,9 +311,11 @@ TEST_F(EntityRows, BatchWithAnUnnamedItemWritesNothing) {
   };
   const Case cases[] = {
       {"material", stray,
-       "entity in chunk (1, 0, 0) in domain `overworld`: the stack it is cannot be named on disk: runtime material "
+       "entity in chunk (1, 0, 0) in domain `overworld`: the stack it is cannot be named on disk: runtime "
+       "material "
        "id 50 was never reconciled against this world"},
-      {"cell", cut, "entity in chunk (1, 0, 0) in domain `overworld`: a cell of the stack it is cannot be named on disk"},
+      {"cell", cut,
+       "entity in chunk (1, 0, 0) in domain `overworld`: a cell of the stack it is cannot be named on disk"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -323,9 +333,9 @@ TEST_F(EntityRows, StatementFailureMidBatchRollsBack) {
   const ChunkEntities first[] = {{a, {full_entity()}}, {b, {}}};
   ASSERT_TRUE(entity_rows::save_chunk_entities_batch_in(world(), kOver, first));
   const auto before = rows_of(a);
-  ASSERT_TRUE(world().connection().exec(
-      "CREATE TRIGGER refuse_nine BEFORE INSERT ON entities WHEN NEW.chunk_x = 9 "
-      "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+  ASSERT_TRUE(
+      world().connection().exec("CREATE TRIGGER refuse_nine BEFORE INSERT ON entities WHEN NEW.chunk_x = 9 "
+                                "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
   Entity other;
   other.source = "other";
   const ChunkEntities batch[] = {{a, {other, other}}, {b, {other}}};

@@ -48,7 +48,8 @@ std::string hex_of(std::string_view text) {
 }
 
 const std::string kMainName = "0b " + hex_of("player:main");
-const std::string kMixedCells = "01 1b 05 05 05 05 05 05 05 05 05 05 05 05 05 04 04 04 04 04 04 04 04 04 04 04 04 04 04";
+const std::string kMixedCells =
+    "01 1b 05 05 05 05 05 05 05 05 05 05 05 05 05 04 04 04 04 04 04 04 04 04 04 04 04 04 04";
 
 struct PlayerRecord {
   const char* name;
@@ -134,7 +135,8 @@ TEST(PlayerData, StoredViewsMeetTheTemplate) {
   ASSERT_EQ(got->slots.views().size(), 4u);
   EXPECT_EQ(got->slots.find("player:main")->slots.size(), 30u);
   EXPECT_EQ(got->slots.find("player:main")->slots[29], plain(2, 5));
-  EXPECT_EQ(got->slots.find("mod:bag")->slots, (std::vector<std::optional<Stack>>{plain(3, 1), std::nullopt}));
+  EXPECT_EQ(got->slots.find("mod:bag")->slots,
+            (std::vector<std::optional<Stack>>{plain(3, 1), std::nullopt}));
   EXPECT_EQ(got->slots.find("mod:belt")->slots[0], plain(3, 42));
   EXPECT_EQ(got->slots.views()[3].first, "mod:new");
   EXPECT_EQ(got->slots.views()[3].second.slots[1], plain(3, 4));
@@ -152,7 +154,8 @@ TEST(PlayerData, StacksThatCannotBeNamedOrRestoredAreCounted) {
   auto encoded = playerdata::encode(slots, swapped_map());
   EXPECT_EQ(encoded.dropped, 3u);
   // Dropped stacks leave empty slots in place: [-, -, 6 of world 4 "x"], nothing held.
-  EXPECT_EQ(to_hex(encoded.bytes), to_hex(from_hex("01" + kMainName + "03 00 00 01 04 06 00 01 01 78 00 00")));
+  EXPECT_EQ(to_hex(encoded.bytes),
+            to_hex(from_hex("01" + kMainName + "03 00 00 01 04 06 00 01 01 78 00 00")));
 
   // A stored world id this world lacks and a zero count restore as empty slots.
   const std::string hex = "01" + kMainName + "03 01 4d 01 00 00 00 01 05 00 00 00 00 00 01 4d 01 00 00 00";
@@ -173,11 +176,25 @@ TEST(Containers, DecodesBothVersionsIntoTheSlotCount) {
     std::size_t dropped;
   };
   const Case cases[] = {
-      {"version_1_keeps_text", 1, "02 00 01 05 03 00 01 01 78", 3, {std::nullopt, plain(2, 3, {}, "x"), std::nullopt}, 0},
+      {"version_1_keeps_text",
+       1,
+       "02 00 01 05 03 00 01 01 78",
+       3,
+       {std::nullopt, plain(2, 3, {}, "x"), std::nullopt},
+       0},
       {"version_2_cells", 2, "01 01 05 1b 00 00" + kMixedCells, 1, {mixed_cut()}, 0},
-      {"more_stored_than_taken", 2, "04 01 05 01 00 00 00 01 04 02 00 00 00 00 01 05 03 00 00 00 ", 2,
-       {plain(2, 1), plain(3, 2)}, 1},
-      {"unknown_world_id_counted", 2, "02 01 4d 01 00 00 00 01 04 02 00 00 00", 2, {std::nullopt, plain(3, 2)}, 1},
+      {"more_stored_than_taken",
+       2,
+       "04 01 05 01 00 00 00 01 04 02 00 00 00 00 01 05 03 00 00 00 ",
+       2,
+       {plain(2, 1), plain(3, 2)},
+       1},
+      {"unknown_world_id_counted",
+       2,
+       "02 01 4d 01 00 00 00 01 04 02 00 00 00",
+       2,
+       {std::nullopt, plain(3, 2)},
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -200,7 +217,8 @@ TEST(Containers, RefusesUnknownVersionsAndBrokenRecords) {
       {3, "00", containers::ContainerErrorKind::Version, "container data is version 3; this build writes 2"},
       {0, "00", containers::ContainerErrorKind::Version, "container data is version 0; this build writes 2"},
       {2, "02 01 05", containers::ContainerErrorKind::Decode, "container data version 2 did not decode"},
-      {1, "01 01 05 01 00 01 02 ff", containers::ContainerErrorKind::Decode, "container data version 1 did not decode"},
+      {1, "01 01 05 01 00 01 02 ff", containers::ContainerErrorKind::Decode,
+       "container data version 1 did not decode"},
   };
   for (const auto& b : bad) {
     SCOPED_TRACE(b.hex);
@@ -256,7 +274,8 @@ TEST_F(InventoryRows, PlayerRowsHoldTheLastSaveAndRestoreTheSlots) {
   auto data = player_rows::load_player(*world_, uuid);
   ASSERT_TRUE(data && *data);
   EXPECT_EQ((**data)[0], 3);
-  auto back = player_rows::slots_of_row(uuid, **data, Slots::for_player_sized(std::nullopt, {}), world_->materials());
+  auto back =
+      player_rows::slots_of_row(uuid, **data, Slots::for_player_sized(std::nullopt, {}), world_->materials());
   ASSERT_TRUE(back);
   EXPECT_EQ(back->slots, slots);
 

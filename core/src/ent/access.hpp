@@ -23,8 +23,8 @@ struct Patch {
   std::optional<float> yaw;                      // radians
   std::optional<float> pitch;                    // radians
   std::optional<phys::Intent> drive;
-  std::optional<float> speed;                    // clamped to 16
-  std::optional<std::uint32_t> health;           // current health, capped at max
+  std::optional<float> speed;           // clamped to 16
+  std::optional<std::uint32_t> health;  // current health, capped at max
   std::optional<std::uint8_t> anim;
   std::optional<component::Rgb> tint;
   std::optional<FlashChange> flash;

@@ -26,10 +26,10 @@ namespace ostrel_core::ent::component {
 using PlayerUuid = std::array<std::uint8_t, 32>;
 
 struct Transform {
-  coords::ChunkPos chunk;           // the chunk the entity is anchored to
-  std::array<float, 3> local{};     // feet centre, cells from the chunk's minimum corner
-  float yaw = 0.0f;                 // radians
-  float pitch = 0.0f;               // radians
+  coords::ChunkPos chunk;        // the chunk the entity is anchored to
+  std::array<float, 3> local{};  // feet centre, cells from the chunk's minimum corner
+  float yaw = 0.0f;              // radians
+  float pitch = 0.0f;            // radians
 
   // The chunk-anchored place of a world point given in blocks; yaw and pitch 0. Finiteness is
   // the caller's to check. Per axis: q = v / 16 rounded to f32, chunk = floor(q) saturated,

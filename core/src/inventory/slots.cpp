@@ -106,7 +106,8 @@ std::uint64_t View::total_units() const {
 
 Slots Slots::for_player_sized(std::optional<std::size_t> main, std::span<const ViewDef> defs) {
   Slots s;
-  s.views_.emplace_back(std::string(kMainView), View{std::vector<std::optional<Stack>>(main.value_or(kMainSlots))});
+  s.views_.emplace_back(std::string(kMainView),
+                        View{std::vector<std::optional<Stack>>(main.value_or(kMainSlots))});
   for (const ViewDef& def : defs) {
     if (def.id == kMainView) continue;
     s.views_.emplace_back(def.id, View{std::vector<std::optional<Stack>>(def.slots)});
@@ -319,7 +320,8 @@ std::uint32_t Slots::take(std::string_view view, const Stack& like, std::uint32_
   return v ? v->draw_by(items_, std::nullopt, like, units) : 0;
 }
 
-std::uint32_t Slots::take_from(std::string_view view, std::size_t slot, const Stack& like, std::uint32_t units) {
+std::uint32_t Slots::take_from(std::string_view view, std::size_t slot, const Stack& like,
+                               std::uint32_t units) {
   View* v = find(view);
   return v ? v->draw_by(items_, slot, like, units) : 0;
 }

@@ -29,7 +29,7 @@
 namespace ostrel_core::inventory::slots {
 
 inline constexpr std::string_view kMainView = "player:main";
-inline constexpr std::size_t kMainSlots = 28;    // slots 0..8 the hotbar, 27 the off hand
+inline constexpr std::size_t kMainSlots = 28;  // slots 0..8 the hotbar, 27 the off hand
 inline constexpr std::size_t kOffHandSlot = 27;
 inline constexpr std::size_t kHotbarBoundary = 9;
 
@@ -48,7 +48,8 @@ struct View {
   // Takes up to `units` units like `like` from `slot` (or every slot in order), each slot in
   // whole multiples of its grain; empties slots left at 0. Returns the units taken, which the
   // caller accounts for.
-  std::uint32_t draw_by(const Items& items, std::optional<std::size_t> slot, const Stack& like, std::uint32_t units);
+  std::uint32_t draw_by(const Items& items, std::optional<std::size_t> slot, const Stack& like,
+                        std::uint32_t units);
   std::uint32_t draw(std::optional<std::size_t> slot, const Stack& like, std::uint32_t units);
   // Merges into like stacks up to capacity (in whole grains), then fills empty slots; never
   // grows. Returns what did not fit; a 0-unit stack is dropped.
@@ -131,8 +132,8 @@ class Slots {
   std::vector<std::pair<std::string, View>> views_;  // "player:main" first
   Grab held_;
   Items items_;
-  std::uint32_t grain_ = 1;   // units a right click moves of loose material, 1..=27
-  bool main_fixed_ = false;   // "player:main" does not grow
+  std::uint32_t grain_ = 1;  // units a right click moves of loose material, 1..=27
+  bool main_fixed_ = false;  // "player:main" does not grow
 };
 
 }  // namespace ostrel_core::inventory::slots

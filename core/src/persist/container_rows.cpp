@@ -26,7 +26,8 @@ std::expected<void, WorldError> save_container(WorldDb& db, std::string_view nam
   return {};
 }
 
-std::expected<std::vector<std::pair<std::string, std::vector<std::uint8_t>>>, WorldError> load_containers(WorldDb& db) {
+std::expected<std::vector<std::pair<std::string, std::vector<std::uint8_t>>>, WorldError> load_containers(
+    WorldDb& db) {
   auto stmt = db.connection().prepare(kLoadAll);
   if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> out;

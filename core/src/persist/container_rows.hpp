@@ -25,7 +25,8 @@ std::expected<void, WorldError> save_container(WorldDb& db, std::string_view nam
                                                std::span<const std::uint8_t> data);
 // Every row as (name, data), in the order the database yields them. The first row that cannot
 // be read fails the whole call.
-std::expected<std::vector<std::pair<std::string, std::vector<std::uint8_t>>>, WorldError> load_containers(WorldDb& db);
+std::expected<std::vector<std::pair<std::string, std::vector<std::uint8_t>>>, WorldError> load_containers(
+    WorldDb& db);
 // Deleting a name without a row succeeds and changes nothing.
 std::expected<void, WorldError> delete_container(WorldDb& db, std::string_view name);
 

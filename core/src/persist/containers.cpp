@@ -33,7 +33,8 @@ std::expected<std::vector<std::optional<StoredStack>>, ContainerError> read_slot
       if (!v2) return std::unexpected(v2.error());
       return std::move(v2->slots);
     }
-    default: return std::unexpected(ContainerError{ContainerErrorKind::Version, version});
+    default:
+      return std::unexpected(ContainerError{ContainerErrorKind::Version, version});
   }
 }
 
@@ -58,7 +59,8 @@ std::expected<Decoded, ContainerError> decode(std::uint8_t version, std::span<co
                                               const idmap::MaterialMap& map) {
   auto slots = read_slots(version, bytes);
   if (!slots) return std::unexpected(slots.error());
-  Decoded out{std::string(name), inventory::slots::View{std::vector<std::optional<inventory::Stack>>(slot_count)}, 0};
+  Decoded out{std::string(name),
+              inventory::slots::View{std::vector<std::optional<inventory::Stack>>(slot_count)}, 0};
   for (std::size_t k = 0; k < slots->size(); ++k) {
     const auto& stored = (*slots)[k];
     if (!stored) continue;

@@ -46,7 +46,7 @@ struct RecordOf {
   std::string source;
   std::optional<std::vector<std::uint8_t>> opaque;
   static constexpr auto fields() {
-    return std::tuple{&RecordOf::transform, &RecordOf::velocity, &RecordOf::speed, &RecordOf::collider,
+    return std::tuple{&RecordOf::transform, &RecordOf::velocity, &RecordOf::speed,  &RecordOf::collider,
                       &RecordOf::model,     &RecordOf::item,     &RecordOf::health, &RecordOf::nametag,
                       &RecordOf::owner,     &RecordOf::source,   &RecordOf::opaque};
   }
@@ -121,21 +121,24 @@ MigrationError decode_error(std::uint8_t version, const proto::ProtocolError& e)
 
 std::string MigrationError::message() const {
   switch (kind) {
-    case MigrationErrorKind::NoStep: return fmt::format("no migration step from format version {}", version);
-    case MigrationErrorKind::Decode: return fmt::format("a blob does not decode as format version {}", version);
+    case MigrationErrorKind::NoStep:
+      return fmt::format("no migration step from format version {}", version);
+    case MigrationErrorKind::Decode:
+      return fmt::format("a blob does not decode as format version {}", version);
   }
   return "entity migration failed";
 }
 
 std::string MigrationError::debug() const {
-  if (kind == MigrationErrorKind::NoStep) return fmt::format("MigrationError::NoStep {{ from: {} }}", version);
+  if (kind == MigrationErrorKind::NoStep)
+    return fmt::format("MigrationError::NoStep {{ from: {} }}", version);
   return fmt::format("MigrationError::Decode {{ version: {}, source: \"{}\" }}", version,
                      cause ? cause->message() : std::string());
 }
 
 std::vector<std::uint8_t> encode(const ent::Entity& e) {
-  RecordV4 r{e.transform, e.velocity, e.speed,  e.collider, e.model,  std::nullopt,
-             e.health,    e.nametag,  e.owner,  e.source,   e.opaque};
+  RecordV4 r{e.transform, e.velocity, e.speed, e.collider, e.model, std::nullopt,
+             e.health,    e.nametag,  e.owner, e.source,   e.opaque};
   if (e.item) r.item = item_of(*e.item);
   return proto::encode(r);
 }
@@ -149,7 +152,8 @@ std::expected<ent::Entity, proto::ProtocolError> decode(std::span<const std::uin
   return e;
 }
 
-std::expected<ent::Entity, MigrationError> migrate_entity(std::uint8_t version, std::span<const std::uint8_t> bytes) {
+std::expected<ent::Entity, MigrationError> migrate_entity(std::uint8_t version,
+                                                          std::span<const std::uint8_t> bytes) {
   switch (version) {
     case 1: {
       auto r = read<RecordV1>(bytes);
@@ -170,21 +174,30 @@ std::expected<ent::Entity, MigrationError> migrate_entity(std::uint8_t version, 
       }
       return e;
     }
-    default: return std::unexpected(MigrationError{MigrationErrorKind::NoStep, version, nullptr});
+    default:
+      return std::unexpected(MigrationError{MigrationErrorKind::NoStep, version, nullptr});
   }
 }
 
 std::string describe(const proto::ProtocolError& e) {
   if (e.kind() != proto::ProtocolErrorKind::Malformed) return e.message();
   switch (e.decode_code()) {
-    case proto::DecodeCode::Truncated: return "the record ends inside a field";
-    case proto::DecodeCode::VarintOverflow: return "a number is out of range for its field";
-    case proto::DecodeCode::BadBool: return "a flag byte is not 0 or 1";
-    case proto::DecodeCode::BadOption: return "an option byte is not 0 or 1";
-    case proto::DecodeCode::BadVariant: return "a name tag variant is not 0 or 1";
-    case proto::DecodeCode::BadUtf8: return "a text is not UTF-8";
-    case proto::DecodeCode::BadSignatureLength: return "a signature is not 64 bytes";
-    case proto::DecodeCode::CountTooLarge: return "a count is larger than the bytes that follow";
+    case proto::DecodeCode::Truncated:
+      return "the record ends inside a field";
+    case proto::DecodeCode::VarintOverflow:
+      return "a number is out of range for its field";
+    case proto::DecodeCode::BadBool:
+      return "a flag byte is not 0 or 1";
+    case proto::DecodeCode::BadOption:
+      return "an option byte is not 0 or 1";
+    case proto::DecodeCode::BadVariant:
+      return "a name tag variant is not 0 or 1";
+    case proto::DecodeCode::BadUtf8:
+      return "a text is not UTF-8";
+    case proto::DecodeCode::BadSignatureLength:
+      return "a signature is not 64 bytes";
+    case proto::DecodeCode::CountTooLarge:
+      return "a count is larger than the bytes that follow";
   }
   return "the record does not decode";
 }

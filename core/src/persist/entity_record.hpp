@@ -60,7 +60,8 @@ std::vector<std::uint8_t> encode(const ent::Entity& entity);
 // A version-4 record; bytes after it are ignored. The item keeps its world ids.
 std::expected<ent::Entity, proto::ProtocolError> decode(std::span<const std::uint8_t> bytes);
 // A record of version 1, 2 or 3, upgraded; the item keeps its world ids.
-std::expected<ent::Entity, MigrationError> migrate_entity(std::uint8_t version, std::span<const std::uint8_t> bytes);
+std::expected<ent::Entity, MigrationError> migrate_entity(std::uint8_t version,
+                                                          std::span<const std::uint8_t> bytes);
 // What went wrong in a record, for logs and row errors: "the record ends inside a field".
 std::string describe(const proto::ProtocolError& e);
 

@@ -29,20 +29,23 @@ WorldError entity_error(coords::ChunkPos pos, std::string_view domain, std::stri
 
 // The stored item in this run's ids, or nothing when it is not a stack at all (0 units, air).
 std::expected<std::optional<inventory::Stack>, WorldError> thaw_item(const idmap::MaterialMap& map,
-                                                                     inventory::Stack item, std::string_view domain,
+                                                                     inventory::Stack item,
+                                                                     std::string_view domain,
                                                                      coords::ChunkPos pos) {
   auto material = map.to_runtime(item.material);
   if (!material) {
-    return std::unexpected(
-        entity_error(pos, domain, fmt::format("the stack it is names no material of this world: {}",
-                                              material.error().message())));
+    return std::unexpected(entity_error(
+        pos, domain,
+        fmt::format("the stack it is names no material of this world: {}", material.error().message())));
   }
   item.material = *material;
   if (item.cells) {
     std::array<idmap::WorldId, 27> world{};
     std::copy(item.cells->begin(), item.cells->end(), world.begin());
     auto cells = cutcells::to_runtime(world, map);
-    if (!cells) return std::unexpected(entity_error(pos, domain, "a cell of the stack it is names no material of this world"));
+    if (!cells)
+      return std::unexpected(
+          entity_error(pos, domain, "a cell of the stack it is names no material of this world"));
     item.cells = *cells;
   }
   // A mask from disk is limited to 27 bits; none or all cells is a whole block.
@@ -58,9 +61,9 @@ std::expected<ent::Entity, WorldError> read_row(const idmap::MaterialMap& map, s
                                                 std::span<const std::uint8_t> data, std::string_view domain,
                                                 coords::ChunkPos pos) {
   if (static_cast<std::uint64_t>(version) > 255) {
-    return std::unexpected(entity_error(
-        pos, domain,
-        fmt::format("stored in format version {}, this build writes {}", version, entity_record::kEntityVersion)));
+    return std::unexpected(entity_error(pos, domain,
+                                        fmt::format("stored in format version {}, this build writes {}",
+                                                    version, entity_record::kEntityVersion)));
   }
   std::expected<ent::Entity, WorldError> entity;
   if (version == entity_record::kEntityVersion) {
@@ -82,8 +85,8 @@ std::expected<ent::Entity, WorldError> read_row(const idmap::MaterialMap& map, s
 
 }  // namespace
 
-std::expected<ent::Entity, WorldError> stored(const WorldDb& db, const ent::Entity& entity, std::string_view domain,
-                                              coords::ChunkPos pos) {
+std::expected<ent::Entity, WorldError> stored(const WorldDb& db, const ent::Entity& entity,
+                                              std::string_view domain, coords::ChunkPos pos) {
   if (!entity.item) return entity;
   const idmap::MaterialMap& map = db.materials();
   auto material = map.to_world(entity.item->material);
@@ -95,7 +98,8 @@ std::expected<ent::Entity, WorldError> stored(const WorldDb& db, const ent::Enti
   out.item->material = *material;
   if (out.item->cells) {
     auto cells = cutcells::to_world(*out.item->cells, map);
-    if (!cells) return std::unexpected(entity_error(pos, domain, "a cell of the stack it is cannot be named on disk"));
+    if (!cells)
+      return std::unexpected(entity_error(pos, domain, "a cell of the stack it is cannot be named on disk"));
     std::copy(cells->begin(), cells->end(), out.item->cells->begin());
   }
   return out;
@@ -146,8 +150,9 @@ std::expected<void, WorldError> save_chunk_entities_batch_in(WorldDb& db, std::s
   return {};
 }
 
-std::expected<std::vector<ent::Entity>, WorldError> load_chunk_entities_in(WorldDb& db, std::string_view domain,
-                                                                          coords::ChunkPos pos) {
+std::expected<std::vector<ent::Entity>, WorldError> load_chunk_entities_in(WorldDb& db,
+                                                                           std::string_view domain,
+                                                                           coords::ChunkPos pos) {
   auto stmt = db.connection().cached(kSelectChunk);
   if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
   if (auto r = bind_chunk(*stmt, domain, pos); !r) return std::unexpected(WorldError::sql(r.error()));

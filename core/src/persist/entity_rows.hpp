@@ -40,7 +40,8 @@ std::expected<void, WorldError> save_chunk_entities_batch_in(WorldDb& db, std::s
 
 // The chunk's stored entities in row order, with runtime material ids. The first row that
 // cannot be read fails the whole call (WorldError Entity or Sql).
-std::expected<std::vector<ent::Entity>, WorldError> load_chunk_entities_in(WorldDb& db, std::string_view domain,
-                                                                          coords::ChunkPos pos);
+std::expected<std::vector<ent::Entity>, WorldError> load_chunk_entities_in(WorldDb& db,
+                                                                           std::string_view domain,
+                                                                           coords::ChunkPos pos);
 
 }  // namespace ostrel_core::persist::entity_rows

@@ -13,7 +13,8 @@ constexpr std::string_view kSave =
 
 }  // namespace
 
-std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_player(WorldDb& db, std::string_view uuid) {
+std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_player(WorldDb& db,
+                                                                                std::string_view uuid) {
   auto stmt = db.connection().prepare(kLoad);
   if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
   if (auto r = stmt->bind_text(1, uuid); !r) return std::unexpected(WorldError::sql(r.error()));
@@ -42,10 +43,12 @@ playerdata::Encoded row_data(const inventory::slots::Slots& slots, const idmap::
   return record;
 }
 
-std::expected<playerdata::Decoded, WorldError> slots_of_row(std::string_view uuid, std::span<const std::uint8_t> data,
+std::expected<playerdata::Decoded, WorldError> slots_of_row(std::string_view uuid,
+                                                            std::span<const std::uint8_t> data,
                                                             const inventory::slots::Slots& template_slots,
                                                             const idmap::MaterialMap& map) {
-  if (data.empty()) return std::unexpected(WorldError::player_row(std::string(uuid), "the stored row is empty"));
+  if (data.empty())
+    return std::unexpected(WorldError::player_row(std::string(uuid), "the stored row is empty"));
   auto decoded = playerdata::decode(data[0], data.subspan(1), template_slots, map);
   if (!decoded) return std::unexpected(WorldError::player_row(std::string(uuid), decoded.error().message()));
   return std::move(*decoded);

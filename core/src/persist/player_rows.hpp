@@ -22,7 +22,8 @@ class WorldDb;
 namespace ostrel_core::persist::player_rows {
 
 // The row's data, or nothing when the player has no row.
-std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_player(WorldDb& db, std::string_view uuid);
+std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_player(WorldDb& db,
+                                                                                std::string_view uuid);
 // Inserts or replaces the player's row.
 std::expected<void, WorldError> save_player(WorldDb& db, std::string_view uuid, std::uint8_t version,
                                             std::span<const std::uint8_t> data);
@@ -32,7 +33,8 @@ std::expected<void, WorldError> save_player(WorldDb& db, std::string_view uuid, 
 playerdata::Encoded row_data(const inventory::slots::Slots& slots, const idmap::MaterialMap& map);
 // The slots a row's data holds over `template_slots`; WorldError Player for an empty row or a
 // record that does not decode.
-std::expected<playerdata::Decoded, WorldError> slots_of_row(std::string_view uuid, std::span<const std::uint8_t> data,
+std::expected<playerdata::Decoded, WorldError> slots_of_row(std::string_view uuid,
+                                                            std::span<const std::uint8_t> data,
                                                             const inventory::slots::Slots& template_slots,
                                                             const idmap::MaterialMap& map);
 

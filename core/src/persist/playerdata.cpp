@@ -34,8 +34,10 @@ std::expected<Frame, DecodeError> read_frame(std::uint8_t version, std::span<con
       if (!v2) return std::unexpected(v2.error());
       return v2->upgraded();
     }
-    case kPlayerVersion: return read<Frame>(version, bytes);
-    default: return std::unexpected(DecodeError{DecodeErrorKind::Version, version});
+    case kPlayerVersion:
+      return read<Frame>(version, bytes);
+    default:
+      return std::unexpected(DecodeError{DecodeErrorKind::Version, version});
   }
 }
 

@@ -16,11 +16,13 @@ std::optional<StoredStack> freeze(const inventory::Stack& stack, const idmap::Ma
 }
 
 std::optional<inventory::Stack> thaw(const StoredStack& s, const idmap::MaterialMap& map) {
-  return cutcells::thaw(s.material, s.count, s.occupancy.has_value(), s.occupancy.value_or(0), s.cells, s.text, map);
+  return cutcells::thaw(s.material, s.count, s.occupancy.has_value(), s.occupancy.value_or(0), s.cells,
+                        s.text, map);
 }
 
-std::vector<std::optional<StoredStack>> freeze_slots(const std::vector<std::optional<inventory::Stack>>& slots,
-                                                     const idmap::MaterialMap& map, std::size_t& dropped) {
+std::vector<std::optional<StoredStack>> freeze_slots(
+    const std::vector<std::optional<inventory::Stack>>& slots, const idmap::MaterialMap& map,
+    std::size_t& dropped) {
   std::vector<std::optional<StoredStack>> out;
   out.reserve(slots.size());
   for (const auto& slot : slots) {

@@ -32,8 +32,8 @@ struct StoredStack {
   std::optional<std::string> text;
   std::optional<std::vector<idmap::WorldId>> cells;  // 27 world ids of a multi-material cut
   static constexpr auto fields() {
-    return std::tuple{&StoredStack::material, &StoredStack::count, &StoredStack::occupancy, &StoredStack::text,
-                      &StoredStack::cells};
+    return std::tuple{&StoredStack::material, &StoredStack::count, &StoredStack::occupancy,
+                      &StoredStack::text, &StoredStack::cells};
   }
   friend bool operator==(const StoredStack&, const StoredStack&) = default;
 };
@@ -80,7 +80,8 @@ std::optional<StoredStack> freeze(const inventory::Stack& stack, const idmap::Ma
 std::optional<inventory::Stack> thaw(const StoredStack& stored, const idmap::MaterialMap& map);
 
 // Slots frozen one by one; a stack that cannot be named is written empty and counted.
-std::vector<std::optional<StoredStack>> freeze_slots(const std::vector<std::optional<inventory::Stack>>& slots,
-                                                     const idmap::MaterialMap& map, std::size_t& dropped);
+std::vector<std::optional<StoredStack>> freeze_slots(
+    const std::vector<std::optional<inventory::Stack>>& slots, const idmap::MaterialMap& map,
+    std::size_t& dropped);
 
 }  // namespace ostrel_core::persist::stored_stack
