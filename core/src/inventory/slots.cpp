@@ -327,9 +327,10 @@ std::uint32_t Slots::take_from(std::string_view view, std::size_t slot, const St
 }
 
 bool Slots::fits(std::string_view view, std::span<const Stack> stacks) const {
-  if (!(main_fixed_ && view == kMainView)) return true;
+  const View* main = find(kMainView);
+  if (!(main_fixed_ && view == kMainView) || !main) return true;
   Slots copy;
-  copy.views_.emplace_back(std::string(kMainView), *find(kMainView));
+  copy.views_.emplace_back(std::string(kMainView), *main);
   copy.items_ = items_;
   copy.main_fixed_ = true;
   for (const Stack& s : stacks) {
