@@ -87,7 +87,7 @@ class EntityRows : public ::testing::Test {
 
 ent::component::PlayerUuid owner_bytes() {
   ent::component::PlayerUuid id{};
-  for (std::size_t i = 0; i < id.size(); ++i) id[i] = static_cast<std::uint8_t>(i * 7);
+  for (std::size_t i = 0; i < id.bytes.size(); ++i) id.bytes[i] = static_cast<std::uint8_t>(i * 7);
   return id;
 }
 
@@ -104,7 +104,7 @@ Entity full_entity() {
   e.health = ent::component::Health{10, 30};
   e.nametag = ent::component::NametagText{"Bob"};
   ent::component::Owner owner;
-  owner.uuid.fill(0xAB);
+  owner.uuid.bytes.fill(0xAB);
   e.owner = owner;
   e.source = "mobs";
   e.opaque = std::vector<std::uint8_t>{0, 1, 2, 255};

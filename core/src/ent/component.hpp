@@ -18,12 +18,12 @@
 #include <variant>
 
 #include "coords.hpp"
+#include "identity/identity.hpp"
 #include "inventory/stack.hpp"
 
 namespace ostrel_core::ent::component {
 
-// A player's id: the 32 bytes of its PlayerUuid.
-using PlayerUuid = std::array<std::uint8_t, 32>;
+using identity::PlayerUuid;
 
 struct Transform {
   coords::ChunkPos chunk;        // the chunk the entity is anchored to
