@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -30,6 +31,9 @@
 #include "fluid/layer.hpp"
 #include "inventory/stack.hpp"
 #include "persist/world_db.hpp"
+#include "identity/identity.hpp"
+#include "persist/containers.hpp"
+#include "persist/playerdata.hpp"
 #include "plan.hpp"
 #include "proto/records.hpp"
 #include "sqlclock.hpp"
@@ -168,6 +172,24 @@ class World {
   // Writes every dirty chunk, then checkpoints. Fails when a chunk could not be written (the
   // error names how many) or the checkpoint failed; the world is gone either way.
   static std::expected<void, CloseError> close(World world);
+
+  // --- players and containers (world_records.cpp) -------------------------------------------
+  // The stored slots merged over `template_slots`, with the count of stacks not restored; none
+  // when the player has no row.
+  std::expected<std::optional<ostrel_core::persist::playerdata::Decoded>, WorldError> load_player_slots(
+      const ostrel_core::identity::PlayerUuid& player, const ostrel_core::inventory::slots::Slots& template_slots);
+  std::expected<void, WorldError> save_player_slots(const ostrel_core::identity::PlayerUuid& player,
+                                                    const ostrel_core::inventory::slots::Slots& slots);
+  // Rows that are empty or do not decode are skipped with a warning; `slot_count` answers a
+  // container's number of slots (none: 256).
+  struct Containers {
+    std::vector<ostrel_core::persist::containers::Decoded> containers;  // in the order read
+    std::size_t dropped = 0;  // stacks not restored, over all containers
+  };
+  std::expected<Containers, WorldError> load_containers(
+      const std::function<std::optional<std::size_t>(std::string_view)>& slot_count);
+  std::expected<void, WorldError> save_container(std::string_view name, const ostrel_core::inventory::slots::View& view);
+  std::expected<void, WorldError> delete_container(std::string_view name);
 
   std::expected<std::map<std::string, ostrel_core::storage::Value>, WorldError> load_mod_storage(
       std::string_view mod_id);
