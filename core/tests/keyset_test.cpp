@@ -37,8 +37,9 @@ TEST(KeySet, RootSetHasTheDerivedIdAndOneActiveKey) {
   const Keys k;
   const auto set = KeySet::create(k.root.key(), std::nullopt, 100);
   EXPECT_EQ(set.uuid(), uuid_of_root(k.root.pk));
-  ASSERT_EQ(set.all_keys().size(), 1u);
-  const auto& root = set.all_keys()[0];
+  const auto all = set.all_keys();
+  ASSERT_EQ(all.size(), 1u);
+  const auto& root = all[0];
   EXPECT_EQ(root.key, k.root.key());
   EXPECT_FALSE(root.added_by);
   EXPECT_FALSE(root.revoked_at);
