@@ -35,6 +35,13 @@ asio::awaitable<std::expected<QuicClient, std::string>> QuicClient::connect(cons
   co_return std::move(c);
 }
 
+asio::awaitable<std::expected<QuicClient, std::string>> QuicClient::connect(const asio::any_io_executor& ex,
+                                                                            const asio::ip::udp::endpoint& server,
+                                                                            const cert::Fingerprint& fingerprint) {
+  const quic::ClientOptions options;
+  co_return co_await connect(ex, server, fingerprint, options);
+}
+
 asio::awaitable<std::expected<void, frame::FrameError>> QuicClient::send(std::span<const std::uint8_t> payload) {
   co_return co_await frame::write_encoded(*stream_, payload);
 }
@@ -74,7 +81,7 @@ struct TestServer::Impl {
   asio::io_context io;
   std::optional<quic::Endpoint> endpoint;
   std::thread thread;
-  std::future<void> loop_done;
+  std::shared_future<void> loop_done;
 };
 
 TestServer::TestServer(transport::endpoint::Handler handler, quic::Settings settings)
@@ -100,6 +107,10 @@ void TestServer::stop() {
   asio::post(impl_->endpoint->executor(), [this] { impl_->endpoint->close(0, "server shutting down"); });
   impl_->loop_done.get();
   impl_->thread.join();
+}
+
+bool TestServer::loop_ended(std::chrono::milliseconds limit) {
+  return impl_->loop_done.wait_for(limit) == std::future_status::ready;
 }
 
 std::size_t TestServer::connection_count() {

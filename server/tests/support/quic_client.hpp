@@ -4,6 +4,7 @@
 // echo handler that stands in for the connection task, and a server to run it on.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -28,7 +29,12 @@ class QuicClient {
   // stream. The error is a sentence for the test's failure message.
   static asio::awaitable<std::expected<QuicClient, std::string>> connect(
       const asio::any_io_executor& ex, const asio::ip::udp::endpoint& server, const cert::Fingerprint& fingerprint,
-      const transport::quic::ClientOptions& options = {});
+      const transport::quic::ClientOptions& options);
+  // With the default options. (No default argument: g++ 12 miscompiles a defaulted temporary
+  // holding an initializer list when the call is awaited.)
+  static asio::awaitable<std::expected<QuicClient, std::string>> connect(const asio::any_io_executor& ex,
+                                                                          const asio::ip::udp::endpoint& server,
+                                                                          const cert::Fingerprint& fingerprint);
 
   asio::awaitable<std::expected<void, transport::frame::FrameError>> send(std::span<const std::uint8_t> payload);
   asio::awaitable<std::expected<std::vector<std::uint8_t>, transport::frame::FrameError>> receive();
@@ -68,6 +74,8 @@ class TestServer {
   // Closes the endpoint (as the stop does) and waits for the accept loop to return.
   void stop();
   std::atomic<bool>& stop_flag() { return stop_; }
+  // Whether the accept loop returned within `limit`.
+  bool loop_ended(std::chrono::milliseconds limit);
 
  private:
   struct Impl;

@@ -57,6 +57,7 @@ EndpointCore::EndpointCore(const asio::any_io_executor& ex, bool is_server)
 void EndpointCore::start_receiving() { asio::co_spawn(strand, receive_loop(shared_from_this()), asio::detached); }
 
 void EndpointCore::handle_datagram(std::span<const std::uint8_t> pkt, const sockaddr* from, socklen_t from_len) {
+  if (pkt.empty()) return;  // the library asserts on an empty datagram
   ngtcp2_version_cid vc;
   const int rv = ngtcp2_pkt_decode_version_cid(&vc, pkt.data(), pkt.size(), kCidBytes);
   if (rv == NGTCP2_ERR_VERSION_NEGOTIATION) {
@@ -91,7 +92,8 @@ void EndpointCore::handle_datagram(std::span<const std::uint8_t> pkt, const sock
   c->remote_ep.resize(from_len);
   std::memcpy(c->remote_ep.data(), from, from_len);
   c->on_datagram(pkt.data(), pkt.size(), from, from_len);
-  if (c->first_read_ok && c->alive()) {
+  // Offered also when its first packet was refused by TLS: the accept loop logs the failure.
+  if ((c->first_read_ok && c->alive()) || c->phase == Phase::Closing) {
     incoming.push_back(c);
     accept_waiters.notify();
   }
