@@ -25,6 +25,8 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;  // clang before 17 does not deduce aggregates
 
 }  // namespace
 
