@@ -73,7 +73,8 @@ const Refusal kRefusals[] = {
     {"options_not_a_table", "game.register_on_use(function() end, 5)",
      "bad argument #2 to 'register_on_use' (expected table, got integer)"},
     {"random_tick_twice_same_mod",
-     "game.register_random_tick(7, function() end)\ngame.register_random_tick(7, function() end)",
+     "local n = game.register_block({id = 'a'})\n"
+     "game.register_random_tick(n, function() end)\ngame.register_random_tick(n, function() end)",
      "mod `m`: a random tick is already registered for that material; one handler per material"},
     {"random_tick_out_of_range", "game.register_random_tick(70000, function() end)",
      "material id 70000 is out of range"},
@@ -89,6 +90,13 @@ const Refusal kRefusals[] = {
      "no block registered with id `12`"},
     {"random_tick_callback", "game.register_random_tick(7, 7)",
      "bad argument #2 to 'register_random_tick' (expected function, got integer)"},
+    {"random_tick_air", "game.register_random_tick(0, function() end)",
+     "mod `m`: material 0 is not a registered block; a random tick runs on blocks a mod registers"},
+    {"random_tick_unknown_material", "game.register_random_tick(1, function() end)",
+     "mod `m`: material 1 is not a registered block; a random tick runs on blocks a mod registers"},
+    {"random_tick_number_no_block_carries",
+     "game.register_block({id = 'a'})\ngame.register_random_tick(3, function() end)",
+     "mod `m`: material 3 is not a registered block; a random tick runs on blocks a mod registers"},
     {"world_init_callback", "game.register_on_world_init({})",
      "bad argument #1 to 'register_on_world_init' (expected function, got table)"},
 };
@@ -189,12 +197,15 @@ TEST(Registration, ListedAndUnlistedUse) {
 
 TEST(Registration, RandomTicksHaveOneHandlerPerMaterial) {
   auto vm = make_engine();
-  // A block id resolves through the block table.
-  ASSERT_EQ(inspect(vm, "R['ostrel.blocks']['m:grass'] = 40 return 1"), "1");
+  // A block id resolves through the block table; numbers must name a registered block.
+  ASSERT_EQ(inspect(vm, "R['ostrel.blocks']['m:grass'] = 40 "
+                        "R['ostrel.blocks']['m:sand'] = 300 "
+                        "R['ostrel.blocks']['m:dirt'] = 2 return 1"),
+            "1");
   ASSERT_TRUE(load(vm, "first", R"(
     game.register_random_tick(300, function() end)
     game.register_random_tick("m:grass", function() end)
-    game.register_random_tick(0, function() end)
+    game.register_random_tick(2, function() end)
   )"));
   auto second = load(vm, "second", "game.register_random_tick(40, function() end)");
   ASSERT_FALSE(second.has_value());
@@ -202,7 +213,7 @@ TEST(Registration, RandomTicksHaveOneHandlerPerMaterial) {
             "mod `second`: a random tick is already registered for that material; one handler "
             "per material");
   EXPECT_EQ(inspect(vm, "return R['ostrel.random_tick_owners'][40]"), "first");
-  EXPECT_EQ(vm.random_tick_materials(), (std::vector<std::uint16_t>{0, 40, 300}));
+  EXPECT_EQ(vm.random_tick_materials(), (std::vector<std::uint16_t>{2, 40, 300}));
 }
 
 TEST(Registration, OncePerModHooksReplaceTheirHandler) {

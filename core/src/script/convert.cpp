@@ -261,6 +261,16 @@ std::string named_block(std::string_view mod_id, std::string_view id) {
   return fmt::format("{}:{}", mod_id, id);
 }
 
+std::expected<std::string, std::string> qualify_id(std::string_view mod_id, std::string_view id) {
+  const auto colon = id.find(':');
+  if (colon == std::string_view::npos) return fmt::format("{}:{}", mod_id, id);
+  const auto ns = id.substr(0, colon);
+  if (ns == mod_id) return std::string(id);
+  return std::unexpected(fmt::format(
+      "mod `{}` may not register into namespace `{}`: a mod owns only its own id as a namespace",
+      mod_id, ns));
+}
+
 void raise(lua_State* L, std::string_view text) {
   lua_pushlstring(L, text.data(), text.size());
   lua_error(L);

@@ -92,6 +92,11 @@ std::string_view cut_utf8(std::string_view text, std::size_t max);
 // A block id qualified by `mod_id`: an id without ":" gets the mod id and ":" in front.
 std::string named_block(std::string_view mod_id, std::string_view id);
 
+// An id a mod registers, in its own namespace: an id without ":" becomes "{mod}:{id}"; an id
+// with ":" is kept when the text before its first ":" is the mod id, otherwise refused with
+// "mod `{}` may not register into namespace `{}`: a mod owns only its own id as a namespace".
+std::expected<std::string, std::string> qualify_id(std::string_view mod_id, std::string_view id);
+
 // Raises a Lua error whose text is exactly `text`. Does not return.
 [[noreturn]] void raise(lua_State* L, std::string_view text);
 

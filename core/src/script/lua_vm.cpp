@@ -7,6 +7,7 @@
 #include <lua.hpp>
 
 #include "log.hpp"
+#include "script/content_lua.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm_impl.hpp"
 
@@ -274,6 +275,7 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
   auto installed = install_cancellable_hooks(mod_id, -1);
   if (installed) installed = install_world_init_hook(mod_id, -1);
   if (installed) installed = install_entity_step_hook(mod_id, -1);
+  if (installed) installed = install_content(L, mod_id, -1);
   lua_pop(L, 1);
   if (!installed) return std::unexpected(installed.error());
 

@@ -5,21 +5,12 @@
 #include <fmt/format.h>
 #include <lua.hpp>
 
+#include "script/content_lua.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm_impl.hpp"
 
 namespace ostrel_core::script::lua_vm {
-namespace {
 
-std::string_view upvalue_text(lua_State* L, int i) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
-  return {p, len};
-}
-
-void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
-
-// A frozen flag that cannot be read counts as not set.
 bool frozen(lua_State* L) {
   lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
   const bool out = lua_type(L, -1) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
@@ -31,12 +22,21 @@ void refuse_if_frozen(lua_State* L, std::string_view mod_id) {
   if (frozen(L)) convert::raise(L, fmt::format("mod `{}`: registration is closed", mod_id));
 }
 
-// Pushes the named registry table; raises when it is missing (a broken engine).
 void push_registry_table(lua_State* L, std::string_view name) {
   if (lua_getfield(L, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) {
     convert::raise(L, fmt::format("the engine's table \"{}\" cannot be read", name));
   }
 }
+
+namespace {
+
+std::string_view upvalue_text(lua_State* L, int i) {
+  std::size_t len = 0;
+  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
+  return {p, len};
+}
+
+void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
 
 void append(lua_State* L, std::string_view list, std::string_view mod_id) {
   push_registry_table(L, list);
@@ -168,6 +168,12 @@ int random_tick_registrar(lua_State* L) {
   convert::arg_function(L, 2, "register_random_tick");
   refuse_if_frozen(L, mod_id);
   const std::uint16_t material = convert::material_of(L, 1);
+  // Air, the unknown material and numbers no block carries have nothing to tick.
+  if (!block_name_of(L, material)) {
+    convert::raise(L, fmt::format("mod `{}`: material {} is not a registered block; a random "
+                                  "tick runs on blocks a mod registers",
+                                  mod_id, material));
+  }
   push_registry_table(L, "ostrel.random_ticks");
   const int ticks = lua_gettop(L);
   if (lua_rawgeti(L, ticks, material) != LUA_TNIL) {
