@@ -10,6 +10,7 @@
 #include "script/content_lua.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm_impl.hpp"
+#include "script/media.hpp"
 
 namespace ostrel_core::script::lua_vm {
 
@@ -275,6 +276,7 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
   auto installed = install_cancellable_hooks(mod_id, -1);
   if (installed) installed = install_world_init_hook(mod_id, -1);
   if (installed) installed = install_entity_step_hook(mod_id, -1);
+  if (installed) installed = media::install_media(L, mod_id, -1);
   if (installed) installed = install_content(L, mod_id, -1);
   lua_pop(L, 1);
   if (!installed) return std::unexpected(installed.error());

@@ -1,0 +1,96 @@
+#pragma once
+// Shared pieces of the media registrations (views.cpp, skies.cpp, clouds.cpp, media.cpp). Not
+// for use outside core/src/script. Every registration function runs all its checks before it
+// writes anything: a refused call leaves nothing behind.
+
+#include <cstdint>
+#include <expected>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "script/convert.hpp"
+#include "script/lua_vm.hpp"
+#include "script/lua_vm_impl.hpp"
+#include "script/vm.hpp"
+
+struct lua_State;
+
+namespace ostrel_core::script::media::detail {
+
+std::string_view upvalue_text(lua_State* L, int i);
+void push_text(lua_State* L, std::string_view s);
+// Sets one C closure carrying `mod_id` as upvalue 1 under `name` on the table at `game`.
+void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
+                  std::string_view mod_id);
+
+// Raises "mod `{}`: registration is closed" once "ostrel.frozen" reads true.
+void refuse_closed(lua_State* L, std::string_view mod_id);
+// Pushes the named registry table; raises when it is not one (a broken engine).
+void push_table(lua_State* L, std::string_view name);
+// Raises the bad-argument error of `fn` unless argument 1 is a table.
+void arg_table(lua_State* L, std::string_view fn);
+
+// The id qualified into the mod's namespace, or the namespace refusal raised.
+std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id);
+
+// The first text key of the table at `t` that is not in `allowed` (invalid UTF-8 replaced).
+std::optional<std::string> unknown_key(lua_State* L, int t,
+                                       std::initializer_list<std::string_view> allowed);
+
+// Field readers of the table at `t`. Absent (nil) gives none; a value that does not convert
+// raises "{fn}: bad field `{field}` ({conversion error})".
+std::optional<double> opt_number(lua_State* L, int t, std::string_view field, std::string_view fn);
+std::optional<float> opt_f32(lua_State* L, int t, std::string_view field, std::string_view fn);
+std::optional<std::string> opt_text(lua_State* L, int t, std::string_view field,
+                                     std::string_view fn);
+// Absent gives false; a value that is not a table raises as above; a table is pushed.
+bool opt_table(lua_State* L, int t, std::string_view field, std::string_view fn);
+
+// A double as single precision, out of range becoming infinite.
+float to_f32(double v);
+
+// Readers that never raise, for the read-back side: the value at the top of the stack.
+std::optional<std::string> read_text(lua_State* L, int idx);
+std::optional<double> read_number(lua_State* L, int idx);
+
+// The path check of mod-relative file names: backslashes become "/", then an empty (or white
+// space only) path "is empty", one starting with "/" or holding ":" "is absolute", one with a
+// ".." segment "escapes the mod directory". Raises "{what}: path `{}` {reason}. Paths are
+// relative to your mod's own directory." or answers the normalised path.
+std::string mod_path(lua_State* L, std::string_view what, std::string_view path);
+// The same check answering the refusal text instead of raising it.
+std::expected<std::string, std::string> validate_path(std::string_view what,
+                                                      std::string_view path);
+
+// The mod's directory from "ostrel.mod_dirs", or "{what}: mod `{}` has no directory to read
+// from" raised.
+std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id);
+
+// A file a registration names: the path check, then the file must exist as a regular file
+// inside the mod's directory (links resolved), else "{what}: `{}` is not a file in mod `{}`'s
+// directory: {}" or the escape refusal. Answers the normalised path.
+// The canonical path of `normalised` (already checked) under `dir` when it is a regular file
+// inside it; otherwise the refusal text (`given` is the path as the mod wrote it).
+std::expected<std::string, std::string> locate_mod_file(std::string_view what,
+                                                        std::string_view mod_id,
+                                                        std::string_view dir,
+                                                        std::string_view given,
+                                                        std::string_view normalised);
+std::string require_mod_file(lua_State* L, std::string_view what, std::string_view mod_id,
+                             std::string_view path);
+
+// Runs `fn` on the engine's state under protection; an unreadable registry reads as nothing.
+template <class F>
+void read_registry(const lua_vm::LuaVm& vm, F&& fn) {
+  (void)lua_vm::protect(vm.state(), std::forward<F>(fn));  // readers never fail
+}
+
+// The installers of each family, called by install_media inside its protection.
+void set_view_functions(lua_State* L, std::string_view mod_id, int game);
+void set_sky_functions(lua_State* L, std::string_view mod_id, int game);
+void set_asset_functions(lua_State* L, std::string_view mod_id, int game);
+
+}  // namespace ostrel_core::script::media::detail
