@@ -4,25 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include "log.hpp"
-#include "material.hpp"
 #include "support/temp_dir.hpp"
+#include "support/test_world.hpp"
 #include "domain_store.hpp"
 #include "world.hpp"
 
 namespace ostrel_server::domains {
 namespace {
 
-namespace log = ostrel_core::log;
 using ostrel_core::domain::Spec;
 using ostrel_core::test::TempDir;
 
-struct Captured {
-  std::vector<std::string> lines;
-  static void sink(std::string_view line, void* ctx) { static_cast<Captured*>(ctx)->lines.emplace_back(line); }
-  Captured() { log::set_sink(&Captured::sink, this); }
-  ~Captured() { log::set_sink(nullptr, nullptr); }
-};
 
 std::shared_ptr<sync::Mutex<Registry>> registry_with_template() {
   Registry r;
@@ -36,11 +28,11 @@ std::shared_ptr<sync::Mutex<Registry>> registry_with_template() {
 
 TEST(DomainsShared, CreateRefusalIsLoggedAndAnswersNone) {
   Shared shared(registry_with_template());
-  Captured logs;
+  test::LogLines logs;
   EXPECT_EQ(shared.create("nothing", "k"), std::nullopt);
-  ASSERT_EQ(logs.lines.size(), 1u);
-  EXPECT_NE(logs.lines[0].find("a mod could not make a domain"), std::string::npos);
-  EXPECT_NE(logs.lines[0].find("there is no domain `nothing`"), std::string::npos);
+  ASSERT_EQ(logs.lines().size(), 1u);
+  EXPECT_NE(logs.lines()[0].find("a mod could not make a domain"), std::string::npos);
+  EXPECT_NE(logs.lines()[0].find("there is no domain `nothing`"), std::string::npos);
   EXPECT_FALSE(shared.take_changed());
   EXPECT_EQ(shared.create_at("t", "a", UniversalPos{1, 2, 3}), "t/a");
   EXPECT_TRUE(shared.take_changed());
@@ -96,23 +88,8 @@ TEST(DomainsShared, PoisonedRegistryAnswersNeutrally) {
 
 class DomainsDestroy : public ::testing::Test {
  protected:
-  world::World open_world() {
-    ostrel_core::material::Registry registry;
-    auto conn = ostrel_core::persist::sqlite::Connection::open(dir_ / "world.sqlite");
-    EXPECT_TRUE(conn.has_value());
-    auto db = ostrel_core::persist::WorldDb::from_connection(std::move(*conn), dir_ / "world.sqlite", registry);
-    EXPECT_TRUE(db.has_value());
-    auto w = world::World::open(std::move(*db), 1);
-    EXPECT_TRUE(w.has_value());
-    return std::move(*w);
-  }
-  static std::int64_t chunk_rows(world::World& w, const char* domain) {
-    auto stmt = w.db().connection().prepare("SELECT count(*) FROM chunks WHERE domain = ?1");
-    EXPECT_TRUE(stmt.has_value());
-    EXPECT_TRUE(stmt->bind_text(1, domain).has_value());
-    EXPECT_TRUE(*stmt->step());
-    return stmt->column_i64(0);
-  }
+  world::World open_world() { return test::open_test_world(dir_.path()); }
+  static std::int64_t chunk_rows(world::World& w, const char* domain) { return test::chunk_rows(w, domain); }
   TempDir dir_;
 };
 
@@ -132,7 +109,7 @@ TEST_F(DomainsDestroy, RowsGoFirstAndAFailedDeleteKeepsTheIdAndRetries) {
                   .has_value());
   auto occupants = [](std::string_view id) -> std::uint64_t { return id == "t/full" ? 2 : 0; };
 
-  Captured logs;
+  test::LogLines logs;
   ASSERT_TRUE(shared.destroy("t/a"));
   ASSERT_TRUE(shared.destroy("t/full"));
   shared.destroy_doomed(w, occupants);

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "material.hpp"
 #include "support/temp_dir.hpp"
+#include "support/test_world.hpp"
 #include "world.hpp"
 
 namespace ostrel_server::storage {
@@ -72,16 +72,7 @@ TEST(ModStorageShared, PoisonedLockAnswersNeutrallyAndDropsWrites) {
 
 class ModStorageFlush : public ::testing::Test {
  protected:
-  world::World open_world() {
-    ostrel_core::material::Registry registry;
-    auto conn = ostrel_core::persist::sqlite::Connection::open(dir_ / "world.sqlite");
-    EXPECT_TRUE(conn.has_value());
-    auto db = ostrel_core::persist::WorldDb::from_connection(std::move(*conn), dir_ / "world.sqlite", registry);
-    EXPECT_TRUE(db.has_value());
-    auto w = world::World::open(std::move(*db), 1);
-    EXPECT_TRUE(w.has_value());
-    return std::move(*w);
-  }
+  world::World open_world() { return test::open_test_world(dir_.path()); }
   TempDir dir_;
 };
 

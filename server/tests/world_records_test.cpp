@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "inventory/slots.hpp"
-#include "log.hpp"
-#include "material.hpp"
 #include "persist/container_rows.hpp"
 #include "persist/player_rows.hpp"
 #include "support/temp_dir.hpp"
+#include "support/test_world.hpp"
 #include "world.hpp"
 
 namespace ostrel_server::world {
 namespace {
 
-namespace log = ostrel_core::log;
 namespace slots = ostrel_core::inventory::slots;
 using ostrel_core::identity::PlayerUuid;
 using ostrel_core::inventory::Stack;
@@ -19,12 +17,6 @@ using ostrel_core::test::TempDir;
 
 constexpr std::uint16_t kStone = 2;
 
-struct Captured {
-  std::vector<std::string> lines;
-  static void sink(std::string_view line, void* ctx) { static_cast<Captured*>(ctx)->lines.emplace_back(line); }
-  Captured() { log::set_sink(&Captured::sink, this); }
-  ~Captured() { log::set_sink(nullptr, nullptr); }
-};
 
 Stack stone(std::uint32_t units) {
   Stack s;
@@ -35,17 +27,7 @@ Stack stone(std::uint32_t units) {
 
 class WorldRecords : public ::testing::Test {
  protected:
-  World open_world() {
-    ostrel_core::material::Registry registry;
-    EXPECT_EQ(*registry.register_material("test:stone"), kStone);
-    auto conn = ostrel_core::persist::sqlite::Connection::open(dir_ / "world.sqlite");
-    EXPECT_TRUE(conn.has_value());
-    auto db = WorldDb::from_connection(std::move(*conn), dir_ / "world.sqlite", registry);
-    EXPECT_TRUE(db.has_value());
-    auto w = World::open(std::move(*db), 1);
-    EXPECT_TRUE(w.has_value());
-    return std::move(*w);
-  }
+  World open_world() { return test::open_test_world(dir_.path(), {"test:stone"}); }
   TempDir dir_;
 };
 
@@ -86,7 +68,7 @@ TEST_F(WorldRecords, EmptyOrUnreadableContainerRowsAreSkipped) {
   ASSERT_TRUE(ostrel_core::persist::container_rows::save_container(w.db(), "future", 9, bad).has_value());
   ASSERT_TRUE(w.delete_container("barrel").has_value());
 
-  Captured logs;
+  test::LogLines logs;
   auto got = w.load_containers([](std::string_view name) -> std::optional<std::size_t> {
     return name == "chest" ? std::optional<std::size_t>(3) : std::nullopt;
   });
@@ -96,13 +78,8 @@ TEST_F(WorldRecords, EmptyOrUnreadableContainerRowsAreSkipped) {
   EXPECT_EQ(got->containers[0].view.slots.size(), 3u);
   ASSERT_TRUE(got->containers[0].view.slots[1].has_value());
   EXPECT_EQ(got->containers[0].view.slots[1]->units, 7u);
-  int empty_warnings = 0, unreadable = 0;
-  for (const auto& l : logs.lines) {
-    empty_warnings += l.find("a container row is empty and was skipped") != std::string::npos;
-    unreadable += l.find("could not read a container") != std::string::npos;
-  }
-  EXPECT_EQ(empty_warnings, 1);
-  EXPECT_EQ(unreadable, 1);
+  EXPECT_EQ(logs.count("a container row is empty and was skipped"), 1);
+  EXPECT_EQ(logs.count("could not read a container"), 1);
 }
 
 }  // namespace

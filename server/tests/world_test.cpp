@@ -4,16 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "log.hpp"
-#include "material.hpp"
 #include "support/temp_dir.hpp"
+#include "support/test_world.hpp"
 
 namespace ostrel_server::world {
 namespace {
 
 namespace block = ostrel_core::block;
 namespace edit = ostrel_core::proto::edit;
-namespace log = ostrel_core::log;
 using ostrel_core::coords::BlockPos;
 using ostrel_core::coords::SubNodePos;
 using ostrel_core::test::TempDir;
@@ -41,42 +39,14 @@ class StoneSource final : public ChunkSource {
   int generated = 0;
 };
 
-struct Captured {
-  std::vector<std::string> lines;
-  static void sink(std::string_view line, void* ctx) { static_cast<Captured*>(ctx)->lines.emplace_back(line); }
-  Captured() { log::set_sink(&Captured::sink, this); }
-  ~Captured() { log::set_sink(nullptr, nullptr); }
-  int count(std::string_view needle) const {
-    int n = 0;
-    for (const auto& l : lines) n += l.find(needle) != std::string::npos;
-    return n;
-  }
-};
 
 class WorldTest : public ::testing::Test {
  protected:
-  WorldDb open_db() {
-    ostrel_core::material::Registry registry;
-    EXPECT_EQ(*registry.register_material("test:stone"), kStone);
-    EXPECT_EQ(*registry.register_material("test:dirt"), kDirt);
-    auto conn = ostrel_core::persist::sqlite::Connection::open(dir_ / "world.sqlite");
-    EXPECT_TRUE(conn.has_value());
-    auto db = WorldDb::from_connection(std::move(*conn), dir_ / "world.sqlite", registry);
-    if (!db) ADD_FAILURE() << ostrel_core::report(db.error());
-    return std::move(*db);
-  }
+  WorldDb open_db() { return test::open_test_db(dir_.path(), {"test:stone", "test:dirt"}); }
   World open_world(std::uint64_t seed = 7) {
-    auto w = World::open(open_db(), seed);
-    if (!w) ADD_FAILURE() << ostrel_core::report(w.error());
-    return std::move(*w);
+    return test::open_test_world(dir_.path(), {"test:stone", "test:dirt"}, seed);
   }
-  static std::int64_t chunk_rows(World& w, const char* domain) {
-    auto stmt = w.db().connection().prepare("SELECT count(*) FROM chunks WHERE domain = ?1");
-    EXPECT_TRUE(stmt.has_value());
-    EXPECT_TRUE(stmt->bind_text(1, domain).has_value());
-    EXPECT_TRUE(*stmt->step());
-    return stmt->column_i64(0);
-  }
+  static std::int64_t chunk_rows(World& w, const char* domain) { return test::chunk_rows(w, domain); }
   // Makes `n` generated (dirty) chunks along x in `domain`.
   static void dirty_chunks(World& w, StoneSource& src, const char* domain, int n) {
     for (int x = 0; x < n; ++x) ASSERT_TRUE(w.chunk(domain, ChunkPos{x, 0, 0}, src).has_value());
@@ -255,7 +225,7 @@ TEST_F(WorldTest, FailedGenerationIsNeverStoredAndIsRetriedOnTheNextLoad) {
   auto host = std::make_unique<FailingHost>();
   FailingHost* h = host.get();
   Generator gen(std::move(host));
-  Captured logs;
+  test::LogLines logs;
   auto got = w.chunk("overworld", ChunkPos{2, 0, 0}, gen);
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ((*got)->get_block(BlockPos{32, 0, 0})->material(), 0);
@@ -315,7 +285,7 @@ TEST_F(WorldTest, EvictedDirtyChunkIsWarnedAndDropped) {
   auto w = open_world();
   dirty_chunks(w, src_, "overworld", 3);
   w.space_of("overworld").chunks.erase(ChunkPos{1, 0, 0});
-  Captured logs;
+  test::LogLines logs;
   auto got = w.save_dirty_within(milliseconds(100));
   EXPECT_EQ(got.written, 2u);
   EXPECT_EQ(got.left, 0u);
@@ -335,7 +305,7 @@ TEST_F(WorldTest, FailedCommitPutsTheBatchBackAtTheEnd) {
   dirty_chunks(w, src_, "overworld", 34);
   int refusals = 1;
   sqlite3_commit_hook(w.db().connection().handle(), &refuse_commits, &refusals);
-  Captured logs;
+  test::LogLines logs;
   auto got = w.save_dirty_within(milliseconds(100));
   EXPECT_EQ(got.written, 0u);
   EXPECT_EQ(got.left, 34u);
