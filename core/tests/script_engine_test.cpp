@@ -60,7 +60,7 @@ TEST(EngineCreation, VmErrorNamesTheBackend) {
 TEST(Sandbox, WithheldGlobalsAreAbsent) {
   auto vm = make_engine();
   ASSERT_TRUE(load(vm, "m", R"(
-    for _, name in ipairs({"debug", "io", "os", "package", "dofile", "loadfile", "require",
+    for _, name in ipairs({"debug", "io", "os", "package", "dofile", "loadfile",
                            "loadstring", "ffi"}) do
       if _ENV[name] ~= nil then error(name .. " is reachable") end
     end
@@ -78,8 +78,8 @@ TEST(Sandbox, BytecodeIsRefused) {
   EXPECT_EQ(r.error().detail(), "load: binary chunks are not permitted");
 
   ASSERT_TRUE(load(vm, "n", R"(
-    local f, why = load(string.dump(function() return 1 end))
-    assert(f == nil and why == "load: binary chunks are not permitted", tostring(why))
+    local ok, why = pcall(load, string.dump(function() return 1 end))
+    assert(not ok and why == "load: binary chunks are not permitted", tostring(why))
   )"));
 }
 
@@ -246,7 +246,7 @@ TEST(ErrorObjects, AreReadWithoutMetamethods) {
       {"integer", "error(42)", "42"},
       {"float", "error(1.5)", "1.5"},
       {"string_no_position", "error('plain', 0)", "plain"},
-      {"string_with_position", "\nerror('boom')", "mods/string_with_position/init.lua:2: boom"},
+      {"string_with_position", "\nerror('boom')", "string_with_position/init.lua:2: boom"},
   };
   auto vm = make_engine();
   for (const auto& c : cases) {
@@ -264,7 +264,7 @@ TEST(Loading, SyntaxErrorsAndTheModDirectory) {
   auto r = load(vm, "broken", "local = 1");
   ASSERT_FALSE(r.has_value());
   EXPECT_EQ(r.error().kind(), ScriptErrorKind::Runtime);
-  EXPECT_NE(r.error().detail().find("mods/broken/init.lua:1:"), std::string::npos);
+  EXPECT_EQ(r.error().detail().rfind("broken/init.lua:1:", 0), 0u) << r.error().detail();
 
   ASSERT_TRUE(load(vm, "fine", "x = 1"));
   EXPECT_EQ(inspect(vm, "return R['ostrel.mod_dirs'].fine"), "mods/fine");

@@ -250,39 +250,48 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
                                                 "load: binary chunks are not permitted"));
   }
 
-  // The environment, its `game` table and the mod's directory.
+  // The environment with its `require`, the `game` table with `log`, and the mod's directory.
+  const std::string dir_text = convert::valid_utf8(directory);
   int env_ref = LUA_NOREF;
   int game_ref = LUA_NOREF;
   auto built = protect(L, [&](lua_State* s) {
+    lua_getfield(s, LUA_REGISTRYINDEX, "ostrel.mod_dirs");
+    if (lua_type(s, -1) == LUA_TTABLE) {
+      lua_pushlstring(s, dir_text.data(), dir_text.size());
+      lua_setfield(s, -2, std::string(mod_id).c_str());
+    }
+    lua_pop(s, 1);
     push_environment_table(s);
+    push_require(s, mod_id, directory, -1);
+    lua_setfield(s, -2, "require");
     lua_newtable(s);
+    push_logger(s, mod_id);
+    lua_setfield(s, -2, "log");
     lua_pushvalue(s, -1);
     lua_setfield(s, -3, "game");
     game_ref = luaL_ref(s, LUA_REGISTRYINDEX);
     env_ref = luaL_ref(s, LUA_REGISTRYINDEX);
-    lua_getfield(s, LUA_REGISTRYINDEX, "ostrel.mod_dirs");
-    if (lua_type(s, -1) == LUA_TTABLE) {
-      lua_pushlstring(s, directory.data(), directory.size());
-      lua_setfield(s, -2, std::string(mod_id).c_str());
-    }
-    lua_pop(s, 1);
   });
   if (!built) return std::unexpected(engine_error(built.error()));
   LuaRef env(L, env_ref);
   LuaRef game(L, game_ref);
 
-  // The `game` functions.
+  // The rest of `game`, in order: registration functions, hooks, settings, world options and
+  // exports. The first installer that fails ends the load before the script runs.
   game.push(L);
-  auto installed = install_cancellable_hooks(mod_id, -1);
+  auto installed = install_entity_step_hook(mod_id, -1);
   if (installed) installed = install_world_init_hook(mod_id, -1);
-  if (installed) installed = install_entity_step_hook(mod_id, -1);
-  if (installed) installed = media::install_media(L, mod_id, -1);
+  if (installed) installed = install_cancellable_hooks(mod_id, -1);
   if (installed) installed = install_content(L, mod_id, -1);
+  if (installed) installed = media::install_media(L, mod_id, -1);
+  if (installed) installed = install_settings(mod_id, -1);
+  if (installed) installed = install_world_options(-1);
+  if (installed) installed = install_exports(mod_id, -1);
   lua_pop(L, 1);
   if (!installed) return std::unexpected(installed.error());
 
   // Compiling allocates, so it runs under the entry's budget too.
-  const std::string chunk_name = fmt::format("@{}/init.lua", directory);
+  const std::string chunk_name = fmt::format("@{}/init.lua", mod_id);
   budget::arm(L, impl_->budget, budget());
   const int loaded =
       luaL_loadbufferx(L, init_text.data(), init_text.size(), chunk_name.c_str(), "t");

@@ -30,6 +30,7 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -38,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "modload/manifest.hpp"
 #include "script/convert.hpp"
 #include "script/slot.hpp"
 #include "script/vm.hpp"
@@ -219,6 +221,58 @@ class LuaVm {
   void add_reference_mod(std::string_view mod_id);
   void remove_reference_mod(std::string_view mod_id);
   bool is_reference_mod(std::string_view mod_id) const;
+
+  // ---- Mod host support (script/host.hpp drives these while mods load) ---------------------
+
+  // Records "ostrel.deps"[mod_id] = { dep = true, ... }. Never fails; failures are logged.
+  void note_dependencies(std::string_view mod_id, std::span<const std::string> dependencies);
+  // Installs "ostrel.world_options": key "{mod}:{option}" -> text (choice) or boolean (toggle).
+  void set_world_options(
+      std::span<const std::pair<std::string, modload::manifest::WorldOptionValue>> values);
+  // Appends the manifest's settings of `mod_id` to "ostrel.settings", marked `manifest`.
+  void declare_manifest_settings(std::string_view mod_id,
+                                 std::span<const modload::manifest::ManifestSetting> settings);
+  // Sets `register_setting` and `setting`, then `world_option`, on the `game` table at `game_idx`.
+  std::expected<void, vm::ScriptError> install_settings(std::string_view mod_id, int game_idx);
+  std::expected<void, vm::ScriptError> install_world_options(int game_idx);
+  // Sets `export` and `exports` on the `game` table at `game_idx`.
+  std::expected<void, vm::ScriptError> install_exports(std::string_view mod_id, int game_idx);
+
+  // ---- Settings --------------------------------------------------------------------------
+
+  // Every declared setting in declaration order, but the manifest settings of faulted mods.
+  std::vector<vm::Setting> registered_settings() const;
+  // Stores a player's answer. Only a declared setting id and a value in its range are taken
+  // (an option index below the option count, 0 or 1 for a checkbox); false when refused.
+  bool set_player_setting(const identity::PlayerUuid& player, std::string_view id,
+                          std::uint32_t value);
+
+  // ---- Periodic work ---------------------------------------------------------------------
+
+  // Calls every ticking mod's handler once with `dt_ticks`; the mods that failed, in order.
+  std::expected<std::vector<vm::ModFault>, vm::ScriptError> tick(std::uint32_t dt_ticks);
+  // Steps `mod_id`'s entities, each under a whole budget; stops at the first failing id.
+  std::expected<std::optional<vm::ModFault>, vm::ScriptError> entity_step(
+      std::string_view mod_id, std::span<const std::uint64_t> ids, std::uint32_t dt_ticks);
+  vm::HookOutcome random_tick(const vm::RandomTickEvent& event);
+  // The once-a-world pre-pass: each handler under 1024 budgets (saturating at 2^32 - 1).
+  std::expected<std::vector<vm::ModFault>, vm::ScriptError> world_init();
+
+  // ---- Player and world events -----------------------------------------------------------
+
+  vm::HookOutcome player_join(const vm::JoinEvent& event);
+  // Runs the leave handlers, then drops the player's setting answers.
+  vm::HookOutcome player_leave(const vm::JoinEvent& event);
+  vm::HookOutcome player_move(const vm::MoveEvent& event);
+  vm::HookOutcome chat(const vm::ChatArgs& args);
+  vm::HookOutcome place(const vm::PlaceArgs& args);
+  vm::HookOutcome punch(const vm::PunchArgs& args);
+  vm::HookOutcome action(const vm::ActionArgs& args);
+  vm::HookOutcome use_block(const vm::UseBlockArgs& args);
+  vm::HookOutcome use_entity(const vm::UseEntityArgs& args);
+  vm::HookOutcome dismounted(const vm::DismountEvent& event);
+  vm::HookOutcome fluid_flow(const vm::FluidFlowEvent& event);
+  vm::HookOutcome dialog_event(const vm::DialogEvent& event);
 
   // ---- Dispatch --------------------------------------------------------------------------
 

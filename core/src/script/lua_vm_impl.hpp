@@ -67,8 +67,15 @@ vm::ScriptError engine_error(std::string detail);
 
 // The sandbox (sandbox.cpp): pushes a new mod environment.
 void push_environment_table(lua_State* L);
+// Pushes the `require` of one mod, bound to its directory, id and the environment at `env`.
+void push_require(lua_State* L, std::string_view mod_id, std::string_view directory, int env);
+// Pushes `game.log` bound to `mod_id`: one INFO line with the field `mod_id`.
+void push_logger(lua_State* L, std::string_view mod_id);
 // Whether a chunk text starts with Lua's bytecode signature.
 bool starts_with_bytecode(std::string_view text);
+
+// Settings (settings.cpp): drops every setting answer of `player`.
+void forget_answers(lua_State* L, const identity::PlayerUuid& player);
 
 // Registration (registration.cpp): pushes one registration function made for `mod_id`.
 struct ScopeOption {

@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include <fmt/format.h>
 #include <lua.hpp>
 
+#include "log.hpp"
+#include "modload/files.hpp"
+#include "proto/codec.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm_impl.hpp"
 
@@ -23,33 +27,82 @@ constexpr std::string_view kCopiedLibraries[] = {"string", "table", "math", "utf
 
 constexpr char kBytecodeSignature[] = "\x1bLua";
 
-// The text-only `load` of an environment: compiles text (never bytecode) with the environment
-// (upvalue 1) as its globals unless an `env` is given.
+// The text-only `load` of an environment: compiles text (never bytecode) with the calling mod's
+// environment (upvalue 1) as its globals. A mode or an environment passed after the name is
+// ignored, so no mod can compile code against any other table of globals.
 int sandboxed_load(lua_State* L) {
-  std::size_t len = 0;
-  const char* text = lua_tolstring(L, 1, &len);
-  if (lua_type(L, 1) != LUA_TSTRING) {
-    convert::arg_error(L, 1, "load", convert::mismatch(L, 1, "string").text);
+  const std::string text = convert::arg_text(L, 1, "load");
+  if (!text.empty() && static_cast<unsigned char>(text[0]) == 27) {
+    convert::raise(L, "load: binary chunks are not permitted");
   }
-  if (len >= 4 && std::memcmp(text, kBytecodeSignature, 4) == 0) {
-    lua_pushnil(L);
-    lua_pushliteral(L, "load: binary chunks are not permitted");
-    return 2;
+  std::string name = "=(load)";
+  if (!lua_isnoneornil(L, 2)) name = convert::arg_text(L, 2, "load");
+  if (luaL_loadbufferx(L, text.data(), text.size(), name.c_str(), "t") != LUA_OK) {
+    return lua_error(L);  // the compiler's message, unchanged
   }
-  const char* name = luaL_optstring(L, 2, text);
-  const bool has_env = !lua_isnone(L, 4);
-  if (luaL_loadbufferx(L, text, len, name, "t") != LUA_OK) {
-    lua_pushnil(L);
-    lua_insert(L, -2);
-    return 2;
-  }
-  if (has_env) {
-    lua_pushvalue(L, 4);
-  } else {
-    lua_pushvalue(L, lua_upvalueindex(1));
-  }
+  lua_pushvalue(L, lua_upvalueindex(1));
   lua_setupvalue(L, -2, 1);
   return 1;
+}
+
+std::string_view upvalue_text(lua_State* L, int i) {
+  std::size_t len = 0;
+  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
+  return {p, len};
+}
+
+// Compiles `text` as "return " + text when that compiles (a file holding one expression),
+// otherwise as it stands; leaves the function, or raises the compiler's message.
+void compile_required(lua_State* L, const std::string& text, const std::string& chunk_name) {
+  const std::string expression = "return " + text;
+  if (luaL_loadbufferx(L, expression.data(), expression.size(), chunk_name.c_str(), "t") ==
+      LUA_OK) {
+    return;
+  }
+  lua_pop(L, 1);
+  if (luaL_loadbufferx(L, text.data(), text.size(), chunk_name.c_str(), "t") != LUA_OK) {
+    lua_error(L);
+  }
+}
+
+// `require` of one mod. Upvalues: 1 the mod's directory, 2 the mod id, 3 its environment.
+// No cache: every call reads and runs the file again.
+int sandboxed_require(lua_State* L) {
+  namespace fs = std::filesystem;
+  const std::string name = convert::arg_text(L, 1, "require");
+  const auto mod_id = upvalue_text(L, 2);
+  const std::string outside = fmt::format(
+      "require(\"{}\"): mod `{}` may only require files inside its own directory", name, mod_id);
+  if (name.find('\0') != std::string::npos) convert::raise(L, outside);
+
+  std::string relative = name;
+  std::replace(relative.begin(), relative.end(), '.', '/');
+  relative += ".lua";
+  const fs::path directory(std::string(upvalue_text(L, 1)));
+  std::error_code ec;
+  const fs::path root = fs::canonical(directory, ec);
+  if (ec) convert::raise(L, outside);
+  auto file = modload::files::resolve_within(root, directory / relative);
+  if (!file) convert::raise(L, outside);
+
+  auto bytes = modload::files::read_file(*file);
+  if (!bytes) convert::raise(L, fmt::format("require(\"{}\"): {}", name, bytes.error().message()));
+  if (!proto::is_valid_utf8(*bytes)) {
+    convert::raise(L, fmt::format("require(\"{}\"): stream did not contain valid UTF-8", name));
+  }
+  const std::string text(bytes->begin(), bytes->end());
+  compile_required(L, text, "@" + file->string());
+  lua_pushvalue(L, lua_upvalueindex(3));
+  lua_setupvalue(L, -2, 1);
+  lua_call(L, 0, 1);
+  return 1;
+}
+
+// `game.log` of one mod. Upvalue: 1 the mod id.
+int mod_log(lua_State* L) {
+  const std::string message = convert::arg_text(L, 1, "log");
+  OSTREL_INFO(kTarget, message, log::value("mod_id", upvalue_text(L, 1)));
+  return 0;
 }
 
 // `collectgarbage` limited to collecting and counting.
@@ -139,6 +192,19 @@ void push_environment_table(lua_State* L) {
   lua_pushcclosure(L, sandboxed_setmetatable, 1);
   lua_setfield(L, env, "setmetatable");
   lua_pop(L, 1);  // the global table
+}
+
+void push_require(lua_State* L, std::string_view mod_id, std::string_view directory, int env) {
+  env = lua_absindex(L, env);
+  lua_pushlstring(L, directory.data(), directory.size());
+  lua_pushlstring(L, mod_id.data(), mod_id.size());
+  lua_pushvalue(L, env);
+  lua_pushcclosure(L, sandboxed_require, 3);
+}
+
+void push_logger(lua_State* L, std::string_view mod_id) {
+  lua_pushlstring(L, mod_id.data(), mod_id.size());
+  lua_pushcclosure(L, mod_log, 1);
 }
 
 bool starts_with_bytecode(std::string_view text) {

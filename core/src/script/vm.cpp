@@ -65,6 +65,11 @@ std::string ScriptError::message() const {
   return {};
 }
 
+std::string ScriptError::with_detail() const {
+  if (detail_.empty()) return message();
+  return fmt::format("{}: {}", message(), detail_);
+}
+
 std::string ScriptError::debug() const {
   switch (kind_) {
     case ScriptErrorKind::Vm:

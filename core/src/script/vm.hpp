@@ -3,6 +3,7 @@
 // dispatch, the world-edit service and the `ScriptVm` concept that callers are generic over.
 // `LuaVm` (script/lua_vm.hpp) is the one implementation; there is no dynamic dispatch.
 
+#include <array>
 #include <concepts>
 #include <cstdint>
 #include <expected>
@@ -16,6 +17,9 @@
 
 #include "coords.hpp"
 #include "error.hpp"
+#include "identity/identity.hpp"
+#include "inventory/stack.hpp"
+#include "proto/records.hpp"
 
 namespace ostrel_core::script::vm {
 
@@ -50,6 +54,9 @@ class ScriptError {
 
   // The display text; never includes `detail`.
   std::string message() const;
+  // The display text, then ": " and `detail` when there is one: what a log line shows, so the
+  // author sees the Lua error's own text ("farm/init.lua:3: ...").
+  std::string with_detail() const;
   const ErrorSource* source() const { return nullptr; }
   // The variant name and every field by name: Runtime { mod_id: "farm", context: ..., detail: ... }.
   std::string debug() const;
@@ -89,6 +96,112 @@ struct HookOutcome {
 struct DispatchEntry {
   std::string mod_id;
   bool listed = false;
+};
+
+// One declared player setting as the server reads it back.
+struct Setting {
+  std::string id;                    // qualified "{mod}:{id}"
+  std::string mod_id;
+  std::string name;
+  std::string description;
+  std::vector<std::string> options;  // empty for a checkbox
+  std::uint32_t default_value = 0;   // 0-based option index, or 0/1 for a checkbox
+  friend bool operator==(const Setting&, const Setting&) = default;
+};
+
+// ---- Event records: plain values the caller owns; the engine only reads them ----
+
+struct JoinEvent {  // a join or a leave
+  identity::PlayerUuid player;
+  std::string name;  // the display name on this server
+};
+
+struct MoveEvent {
+  identity::PlayerUuid player;
+  std::int32_t x = 0, y = 0, z = 0;  // the block the feet are in now
+  std::string domain;
+  std::optional<std::array<std::int32_t, 3>> from;  // the block reported before, if any
+};
+
+enum class DismountReason : std::uint8_t { Sneak, Dismount, Gone, Leave };
+
+struct DismountEvent {
+  identity::PlayerUuid player;  // the rider
+  std::uint64_t entity = 0;     // the mount, which may be gone
+  DismountReason reason = DismountReason::Sneak;
+  std::string domain;
+  double x = 0, y = 0, z = 0;   // where the rider was put, world blocks
+};
+
+struct FluidFlowEvent {
+  std::array<std::int32_t, 3> from{};  // the block the fluid is in
+  std::array<std::int32_t, 3> into{};  // the block it could not enter
+  std::string fluid;
+  std::uint32_t volume = 0;     // cells of 27 it presses with
+  std::uint32_t occupancy = 0;  // 27-bit mask of the filled cells of the blocking block
+  std::uint16_t material = 0;   // the blocking block's material
+  std::optional<std::string> meets;  // another fluid standing in `into`
+};
+
+struct DialogEvent {
+  std::string mod_id;  // the dialog's owner
+  std::string form;    // the dialog's name as sent, qualified with the owner's id
+  identity::PlayerUuid player;
+  proto::DialogEvent event;
+  std::optional<inventory::Stack> stack;  // for a drop: what left the cursor
+};
+
+struct ChatArgs {
+  identity::PlayerUuid player;
+  std::string text;
+};
+
+struct PlaceArgs {
+  identity::PlayerUuid player;
+  std::string domain;
+  std::int32_t x = 0, y = 0, z = 0;
+  std::uint16_t material = 0;
+  std::uint32_t occupancy = 0;  // the cells it would fill
+  std::uint32_t units = 0;      // what it would cost
+  bool swept = false;
+  std::optional<std::array<std::uint16_t, 27>> cells;  // a cut of several materials
+};
+
+struct PunchArgs {
+  identity::PlayerUuid attacker;
+  std::uint64_t target = 0;
+  std::optional<identity::PlayerUuid> owner;
+};
+
+struct ActionArgs {
+  identity::PlayerUuid player;
+  std::string id;
+  bool pressed = false;
+};
+
+// The cell under the crosshair: cell coordinates (3 a block on each axis) and its material.
+struct UsedCell {
+  std::int32_t x = 0, y = 0, z = 0;
+  std::uint16_t material = 0;
+};
+
+struct UseBlockArgs {
+  identity::PlayerUuid player;
+  std::string domain;
+  std::optional<inventory::Stack> held;
+  std::optional<UsedCell> cell;  // none: a use at nothing
+};
+
+struct UseEntityArgs {
+  identity::PlayerUuid player;
+  std::uint64_t target = 0;
+  std::optional<identity::PlayerUuid> owner;
+  std::optional<inventory::Stack> held;
+};
+
+struct RandomTickEvent {
+  std::int32_t x = 0, y = 0, z = 0;
+  std::uint16_t material = 0;
 };
 
 // Block writes for scripts, queued for the next tick. Implemented by the server's edit queue.
