@@ -38,7 +38,10 @@ int get_block_id(lua_State* L) {
 int block_of(lua_State* L) {
   const auto material = convert::arg_integer<std::uint16_t>(L, 1, "block_of");
   const auto name = block_name_of(L, material);
-  if (!name) return 0;
+  if (!name) {
+    lua_pushnil(L);
+    return 1;
+  }
   lua_pushlstring(L, name->data(), name->size());
   return 1;
 }
@@ -46,7 +49,10 @@ int block_of(lua_State* L) {
 int hardness(lua_State* L) {
   const auto material = convert::arg_integer<std::uint16_t>(L, 1, "hardness");
   const auto name = block_name_of(L, material);
-  if (!name) return 0;
+  if (!name) {
+    lua_pushnil(L);
+    return 1;
+  }
   float v = 0.75f;
   if (push_rules(L, *name)) {
     if (raw_field(L, -1, "hardness") != LUA_TNIL) {
@@ -60,7 +66,10 @@ int hardness(lua_State* L) {
 int tags(lua_State* L) {
   const auto material = convert::arg_integer<std::uint16_t>(L, 1, "tags");
   const auto name = block_name_of(L, material);
-  if (!name) return 0;
+  if (!name) {
+    lua_pushnil(L);
+    return 1;
+  }
   lua_newtable(L);
   const int out = lua_gettop(L);
   if (push_rules(L, *name) && raw_field(L, -1, "tags") == LUA_TTABLE) {
