@@ -298,17 +298,20 @@ int game_exports(lua_State* L) {
   FaultedSet* faulted = faulted_at(L, lua_upvalueindex(2));
   const std::string owner = convert::arg_text(L, 1, "exports");
   lua_settop(L, 0);
-  lua_pushnil(L);  // 1: the answer when a check fails
-  if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.deps") != LUA_TTABLE) return 1;
+  const auto nothing = [&] {
+    lua_pushnil(L);
+    return 1;
+  };
+  if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.deps") != LUA_TTABLE) return nothing();
   push_text(L, reader);
-  if (lua_rawget(L, -2) != LUA_TTABLE) return 1;
+  if (lua_rawget(L, -2) != LUA_TTABLE) return nothing();
   push_text(L, owner);
   lua_rawget(L, -2);
-  if (lua_type(L, -1) != LUA_TBOOLEAN || lua_toboolean(L, -1) == 0) return 1;
-  if (holds(faulted, owner)) return 1;
-  if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.exports") != LUA_TTABLE) return 1;
+  if (lua_type(L, -1) != LUA_TBOOLEAN || lua_toboolean(L, -1) == 0) return nothing();
+  if (holds(faulted, owner)) return nothing();
+  if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.exports") != LUA_TTABLE) return nothing();
   push_text(L, owner);
-  if (lua_rawget(L, -2) != LUA_TTABLE) return 1;
+  if (lua_rawget(L, -2) != LUA_TTABLE) return nothing();
   crossing(L, -1, owner, reader, faulted);
   return 1;
 }
