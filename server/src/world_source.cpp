@@ -54,4 +54,22 @@ std::vector<ScriptError> Generator::tick(std::uint64_t tick) {
   return {};
 }
 
+std::vector<ScriptError> Generator::entity_step(
+    const std::map<std::string, std::vector<std::uint64_t>, std::less<>>& entities, std::uint32_t steps) {
+  std::vector<ScriptError> failed;
+  if (!host_) return failed;
+  for (const std::string& mod_id : host_->entity_steppers()) {
+    auto entry = entities.find(mod_id);
+    if (entry == entities.end()) continue;
+    auto ran = host_->entity_step(mod_id, entry->second, steps);
+    if (!ran) {
+      OSTREL_WARN("ostrel_server::world",
+                  fmt::format("script VM failed during an entity step: {}", ran.error().message()));
+      continue;
+    }
+    if (*ran) failed.push_back(std::move(**ran));
+  }
+  return failed;
+}
+
 }  // namespace ostrel_server::world

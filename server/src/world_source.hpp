@@ -6,8 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +69,12 @@ class ScriptHost {
   virtual std::vector<std::string> faulted_mods() const = 0;
   // The hooks that failed, or the engine's own failure.
   virtual std::expected<std::vector<ScriptError>, ScriptError> tick(std::uint64_t tick) = 0;
+  // The mods that registered an entity stepper, in the engine's order.
+  virtual std::vector<std::string> entity_steppers() const = 0;
+  // Steps one mod's entities: the stepper's failure, or the engine's own failure.
+  virtual std::expected<std::optional<ScriptError>, ScriptError> entity_step(std::string_view mod_id,
+                                                                             std::span<const std::uint64_t> entities,
+                                                                             std::uint32_t steps) = 0;
 };
 
 class Generator final : public ChunkSource {
@@ -83,6 +91,10 @@ class Generator final : public ChunkSource {
   std::vector<std::string> faulted() override;
   // The failures of the tick's hooks; an engine failure is logged and answers none.
   std::vector<ScriptError> tick(std::uint64_t tick);
+  // Runs the stepper of every mod that has one and an entry in `entities`, in the engine's
+  // order; answers the steppers' failures. An engine failure is logged and the next mod runs.
+  std::vector<ScriptError> entity_step(const std::map<std::string, std::vector<std::uint64_t>, std::less<>>& entities,
+                                       std::uint32_t steps);
 
  private:
   std::unique_ptr<ScriptHost> host_;  // none: defaults throughout

@@ -169,6 +169,32 @@ TEST_F(WorldTest, SummaryLevelsOutsideOneToFiveAreRefused) {
   EXPECT_EQ(w.db().summary_rows(), 0u);
 }
 
+TEST_F(WorldTest, SummaryOfANeverStoredChunkIsStoredWithoutMakingItResident) {
+  auto w = open_world();
+  auto first = w.summary("overworld", 3, ChunkPos{4, 0, -4}, src_);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(src_.generated, 1);
+  EXPECT_EQ(w.resident("overworld", ChunkPos{4, 0, -4}), nullptr);
+  EXPECT_TRUE(w.space_of("overworld").dirty.empty());
+  EXPECT_EQ(w.db().summary_rows(), 5u);
+  auto again = w.summary("overworld", 3, ChunkPos{4, 0, -4}, src_);
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(*again, *first);
+  EXPECT_EQ(src_.generated, 1);  // read back from storage
+}
+
+TEST_F(WorldTest, ResidentListingsAreSorted) {
+  auto w = open_world();
+  for (ChunkPos p : {ChunkPos{1, 0, 0}, ChunkPos{-1, 5, 0}, ChunkPos{-1, -5, 2}, ChunkPos{0, 0, 0}}) {
+    ASSERT_TRUE(w.chunk("b", p, src_).has_value());
+  }
+  w.space_of("a");
+  EXPECT_EQ(w.resident_positions("b"),
+            (std::vector<ChunkPos>{{-1, -5, 2}, {-1, 5, 0}, {0, 0, 0}, {1, 0, 0}}));
+  EXPECT_TRUE(w.resident_positions("none").empty());
+  EXPECT_EQ(w.resident_domains(), (std::vector<std::string>{"a", "b"}));
+}
+
 TEST_F(WorldTest, UnloadKeepsDirtyChunksAndForgetDeletesRows) {
   auto w = open_world();
   ASSERT_TRUE(w.chunk("overworld", ChunkPos{1, 2, 3}, src_).has_value());
@@ -216,8 +242,22 @@ class FailingHost final : public ScriptHost {
   }
   void fault(std::string_view) override {}
   std::vector<std::string> faulted_mods() const override { return {"m"}; }
-  std::expected<std::vector<ScriptError>, ScriptError> tick(std::uint64_t) override { return {}; }
+  std::expected<std::vector<ScriptError>, ScriptError> tick(std::uint64_t) override {
+    return std::unexpected(ScriptError::vm("lua", "state lost"));
+  }
+  std::vector<std::string> entity_steppers() const override { return {"b", "a", "c"}; }
+  std::expected<std::optional<ScriptError>, ScriptError> entity_step(std::string_view mod_id,
+                                                                     std::span<const std::uint64_t> entities,
+                                                                     std::uint32_t) override {
+    stepped.emplace_back(mod_id);
+    stepped_entities += entities.size();
+    if (mod_id == "a") return std::unexpected(ScriptError::vm("lua", "state lost"));
+    if (mod_id == "b") return ScriptError::runtime("b", "entity step", "boom");
+    return std::nullopt;
+  }
   int calls = 0;
+  std::vector<std::string> stepped;
+  std::size_t stepped_entities = 0;
 };
 
 TEST_F(WorldTest, FailedGenerationIsNeverStoredAndIsRetriedOnTheNextLoad) {
@@ -239,6 +279,23 @@ TEST_F(WorldTest, FailedGenerationIsNeverStoredAndIsRetriedOnTheNextLoad) {
   EXPECT_EQ(h->calls, 2);
   EXPECT_EQ(gen.tint("overworld", ChunkPos{}, 1), kDefaultTint);
   EXPECT_EQ(gen.fog("overworld", ChunkPos{}, 1), std::nullopt);
+}
+
+TEST(Generator, EntityStepsRunOnlyModsWithEntriesInEngineOrder) {
+  auto host = std::make_unique<FailingHost>();
+  FailingHost* h = host.get();
+  Generator gen(std::move(host));
+  EXPECT_TRUE(gen.entity_step({}, 1).empty());
+  EXPECT_TRUE(h->stepped.empty());
+  test::LogLines logs;
+  auto failed = gen.entity_step({{"a", {1}}, {"b", {2, 3}}, {"z", {4}}}, 1);
+  EXPECT_EQ(h->stepped, (std::vector<std::string>{"b", "a"}));
+  EXPECT_EQ(h->stepped_entities, 3u);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0], ScriptError::runtime("b", "entity step", "boom"));
+  EXPECT_EQ(logs.count("script VM failed during an entity step"), 1);
+  EXPECT_TRUE(gen.tick(5).empty());
+  EXPECT_EQ(logs.count("script VM failed during tick"), 1);
 }
 
 TEST(Generator, WithoutHostAnswersDefaults) {
