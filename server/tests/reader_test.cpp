@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
 #include <asio/io_context.hpp>
 
+#include "proto/client.hpp"
 #include "support/hex.hpp"
 #include "support/memory_stream.hpp"
 
@@ -125,6 +127,31 @@ TEST(ReaderTask, DestroyedWhileWaitingLeaksNothing) {
     EXPECT_EQ(busy.consumed(), (kChannelCapacity + 1) * kFrameBytes);
   }
   ch.reset();
+}
+
+TEST(ReaderTask, DecodesClientMessages) {
+  namespace proto = ostrel_core::proto;
+  asio::io_context io;
+  MemoryStream s(io.get_executor());
+  s.push(from_hex("00 00 00 01 03"));           // JoinWorld
+  s.push(from_hex("00 00 00 04 06 02 68 69"));  // Chat "hi"
+  s.push(from_hex("00 00 00 01 16"));           // variant 22: there is none
+  s.push(from_hex("00 00 00 01 03"));           // never read
+  auto ch = make_channel<proto::ClientMessage>(io.get_executor());
+  asio::co_spawn(io, run<proto::ClientMessage>(s, ch), asio::detached);
+  io.poll();
+  std::vector<Item<proto::ClientMessage>> got;
+  while (ch->try_receive([&](asio::error_code, Item<proto::ClientMessage> item) { got.push_back(std::move(item)); })) {
+  }
+  ASSERT_EQ(got.size(), 3u);
+  ASSERT_TRUE(got[0].has_value());
+  EXPECT_TRUE(std::holds_alternative<proto::client::JoinWorld>(*got[0]));
+  ASSERT_TRUE(got[1].has_value());
+  ASSERT_TRUE(std::holds_alternative<proto::client::Chat>(*got[1]));
+  EXPECT_EQ(std::get<proto::client::Chat>(*got[1]).text, "hi");
+  ASSERT_FALSE(got[2].has_value());
+  EXPECT_EQ(got[2].error().message(), "malformed message");
+  EXPECT_EQ(s.consumed(), 5u + 8u + 5u);
 }
 
 }  // namespace
