@@ -43,7 +43,7 @@ TEST(BlockReaders, NothingRegisteredGivesEmptyResults) {
 
 TEST(BlockReaders, ABlockWithoutRulesGetsEveryDefault) {
   auto vm = make_engine();
-  ASSERT_EQ(inspect(vm, "R['ostrel.blocks']['m:b'] = 2 return 1"), "1");
+  ASSERT_EQ(inspect(vm, "R['ostrel.blocks']['m:b'] = 2 R['ostrel.next_material'] = 3 return 1"), "1");
   ASSERT_TRUE(load(vm, "m", "game.register_item({id = 'named', name = 'Named'})"));
   const auto rules = records::registered_block_rules(vm);
   ASSERT_EQ(rules.size(), 2u);

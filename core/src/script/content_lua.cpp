@@ -12,6 +12,14 @@
 
 namespace ostrel_core::script::lua_vm {
 
+std::string_view upvalue_text(lua_State* L, int i) {
+  std::size_t len = 0;
+  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
+  return {p, len};
+}
+
+void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
+
 int raw_field(lua_State* L, int t, std::string_view name) {
   t = lua_absindex(L, t);
   lua_pushlstring(L, name.data(), name.size());

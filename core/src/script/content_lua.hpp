@@ -21,6 +21,10 @@ struct lua_State;
 
 namespace ostrel_core::script::lua_vm {
 
+// The text of upvalue `i` of the running C closure. REQUIRES: it is a string.
+std::string_view upvalue_text(lua_State* L, int i);
+void push_text(lua_State* L, std::string_view s);
+
 // The registration window: a frozen flag that cannot be read counts as not set.
 bool frozen(lua_State* L);
 // Raises "mod `{}`: registration is closed" once the window has closed.

@@ -18,13 +18,6 @@
 namespace ostrel_core::script::lua_vm {
 namespace {
 
-std::string_view upvalue_text(lua_State* L, int i) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
-  return {p, len};
-}
-
-void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
 
 [[noreturn]] void refuse(lua_State* L, std::string_view ctx, std::string_view text) {
   convert::raise(L, fmt::format("{}: {}", ctx, text));

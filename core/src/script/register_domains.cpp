@@ -61,9 +61,7 @@ namespace {
 
 // Upvalue 1: the mod id.
 int register_domain(lua_State* L) {
-  std::size_t len = 0;
-  const char* mp = lua_tolstring(L, lua_upvalueindex(1), &len);
-  const std::string_view mod_id(mp, len);
+  const auto mod_id = upvalue_text(L, 1);
   arg_table(L, "register_domain");
   lua_settop(L, 1);
   refuse_if_frozen(L, mod_id);

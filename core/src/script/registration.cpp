@@ -30,13 +30,6 @@ void push_registry_table(lua_State* L, std::string_view name) {
 
 namespace {
 
-std::string_view upvalue_text(lua_State* L, int i) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
-  return {p, len};
-}
-
-void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
 
 void append(lua_State* L, std::string_view list, std::string_view mod_id) {
   push_registry_table(L, list);
