@@ -236,6 +236,7 @@ TEST_F(Assets, PicturesAnswerTheirHashAndKeepThePathAsWritten) {
 
 TEST_F(Assets, ContentHashRefusesWhatClientsCannotBeSent) {
   ASSERT_EQ(::mkfifo((dir_ / "m/pipe.png").c_str(), 0600), 0);
+  fs::create_symlink("pipe.png", dir_ / "m/pipe_link.png");
   fs::create_symlink("/dev/zero", dir_ / "m/zero.png");
   fs::create_symlink(dir_ / "secret.png", dir_ / "m/out.png");
   fs::create_directories(dir_ / "m/dir.png");
@@ -257,6 +258,8 @@ TEST_F(Assets, ContentHashRefusesWhatClientsCannotBeSent) {
        "(os error 2)"},
       {"fifo", "pipe.png",
        "content_hash: `pipe.png` is not a file in mod `m`'s directory: not a regular file"},
+      {"fifo_behind_link", "pipe_link.png",
+       "content_hash: `pipe_link.png` is not a file in mod `m`'s directory: not a regular file"},
       {"device_behind_link", "zero.png",
        "content_hash: path `zero.png` escapes the mod directory. Paths are relative to your mod's "
        "own directory."},

@@ -376,3 +376,62 @@ TEST(RegisterClouds, WhichModsDeckWins) {
 
 }  // namespace
 }  // namespace ostrel_core::script
+
+namespace ostrel_core::script {
+namespace {
+
+// Runs domain_sky_of on the table `spec` (a Lua expression) for `game.set_domain_sky`.
+std::expected<domain::DomainSky, std::string> domain_sky(const std::string& spec) {
+  auto vm = make_engine();
+  lua_State* L = vm.state();
+  const std::string code = "return " + spec;
+  if (luaL_dostring(L, code.c_str()) != LUA_OK) return std::unexpected("<syntax>");
+  auto out = media::domain_sky_of(L, -1, "set_domain_sky");
+  lua_pop(L, 1);
+  return out;
+}
+
+TEST(DomainSkyOf, RefusalsNameTheCaller) {
+  struct Refusal {
+    std::string spec;
+    const char* text;
+  };
+  const Refusal kCases[] = {
+      {std::string("{domain = 'x', keyframes = {") + kFrame + "}}",
+       "set_domain_sky: a sky table here has no `domain`; the domain is the call's own argument"},
+      {"{colour = 1}", "set_domain_sky: unknown field `colour`"},
+      {"{}", "set_domain_sky: missing required field `keyframes`"},
+      {"{keyframes = {}, day_length_ticks = 'long'}",
+       "set_domain_sky: `keyframes` is empty; a sky with no colours has nothing to draw"},
+      {"{keyframes = {3}}", "set_domain_sky: `keyframes` is a list of keyframe tables"},
+      {"{keyframes = {{time = 2, intensity = 1, sky = {0, 0, 0}, sun = {0, 0, 0}}}}",
+       "set_domain_sky: keyframe time must be 0..=1, got 2"},
+      {std::string("{keyframes = {") + kFrame + "}, cave_fog = {1}}",
+       "set_domain_sky: `cave_fog` must be three numbers, {r, g, b}; `g` is missing or not a "
+       "number"},
+      {"{keyframes = {{time = 0, intensity = 1, sky = {'a', 'b', 'c'}, sun = {0, 0, 0}}}}",
+       "set_domain_sky: the sky could not be read"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.spec);
+    auto got = domain_sky(c.spec);
+    ASSERT_FALSE(got.has_value());
+    EXPECT_EQ(got.error(), c.text);
+  }
+}
+
+TEST(DomainSkyOf, GivesFramesInTimeOrderAndTheFog) {
+  auto got = domain_sky(R"({start_time = 'ignored', cave_fog = {0.5, 2, 0},
+      keyframes = {{time = 0.9, intensity = 1, sky = {1, 1, 1}, sun = {0, 0, 0}},
+                   {time = 0.1, intensity = 0.5, sky = {2, 2, 2}, sun = {0, 0, 0}, stars = 1}}})");
+  ASSERT_TRUE(got.has_value()) << got.error();
+  ASSERT_EQ(got->keyframes.size(), 2u);
+  EXPECT_EQ(got->keyframes[0].time, 0.1f);
+  EXPECT_EQ(got->keyframes[0].stars, 1.0f);
+  EXPECT_EQ(got->keyframes[0].gamma, 1.0f);
+  EXPECT_EQ(got->keyframes[1].time, 0.9f);
+  EXPECT_EQ(got->cave_fog, (std::array<float, 3>{0.5f, 1.0f, 0.0f}));
+}
+
+}  // namespace
+}  // namespace ostrel_core::script

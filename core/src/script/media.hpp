@@ -20,6 +20,7 @@
 
 #include "atmosphere.hpp"
 #include "blake3.hpp"
+#include "domain.hpp"
 #include "inventory/slots.hpp"
 #include "proto/records.hpp"
 #include "script/vm.hpp"
@@ -139,6 +140,13 @@ std::vector<Sky> registered_skies(const lua_vm::LuaVm& vm);
 // The chosen sky of exactly this domain value: mods that are not reference mods first, then
 // the lowest mod id; only that first candidate is read.
 std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::string>& domain);
+// The sky table a run-time call hands (`game.create_domain`'s `sky`, `game.set_domain_sky`)
+// as the domain's keyframes in time order and its cave fog; or the refusal, naming `what`.
+// `day_length_ticks` and `start_time` are allowed and not read; `domain` is refused. Writes
+// nothing into the registry. REQUIRES: `spec` is a stack index holding a table.
+std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int spec,
+                                                           std::string_view what);
+
 // The chosen deck by the same rule as sky_for.
 std::optional<atmosphere::CloudLayer> registered_clouds(const lua_vm::LuaVm& vm);
 

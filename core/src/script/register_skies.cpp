@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 #include <lua.hpp>
 
+#include "domain.hpp"
 #include "num.hpp"
 #include "script/media.hpp"
 #include "script/media_lua.hpp"
@@ -562,6 +563,77 @@ std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::str
     lua_rawgeti(L, refs, candidates.front().second);
     out = sky_from_entry(L, lua_gettop(L), candidates.front().first, domain);
   });
+  return out;
+}
+
+std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int spec,
+                                                           std::string_view what) {
+  domain::DomainSky out;
+  lua_pushvalue(L, spec);
+  auto r = lua_vm::protect(L, 1, [&](lua_State* s) {
+    lua_pushnil(s);
+    while (lua_next(s, 1) != 0) {
+      lua_pop(s, 1);
+      if (lua_type(s, -1) != LUA_TSTRING) continue;
+      const std::string key = convert::valid_utf8(*read_text(s, -1));
+      if (key == "domain") {
+        convert::raise(s, fmt::format("{}: a sky table here has no `domain`; the domain is the "
+                                      "call's own argument",
+                                      what));
+      }
+      if (key != "keyframes" && key != "start_time" && key != "day_length_ticks" &&
+          key != "cave_fog") {
+        convert::raise(s, fmt::format("{}: unknown field `{}`", what, key));
+      }
+    }
+    if (lua_getfield(s, 1, "keyframes") != LUA_TTABLE) {
+      convert::raise(s, fmt::format("{}: missing required field `keyframes`", what));
+    }
+    const int given = lua_gettop(s);
+    lua_createtable(s, 0, 3);  // the temporary entry
+    const int entry = lua_gettop(s);
+    lua_newtable(s);
+    lua_Integer count = 0;
+    for (lua_Integer i = 1;; ++i) {
+      const int t = lua_geti(s, given, i);
+      if (t == LUA_TNIL) break;
+      if (t != LUA_TTABLE) {
+        convert::raise(s, fmt::format("{}: `keyframes` is a list of keyframe tables", what));
+      }
+      validate_keyframe(s, -1);
+      lua_rawseti(s, entry + 1, ++count);
+      lua_pop(s, 1);
+    }
+    lua_settop(s, entry + 1);
+    if (count == 0) {
+      convert::raise(s, fmt::format("{}: `keyframes` is empty; a sky with no colours has nothing "
+                                    "to draw",
+                                    what));
+    }
+    lua_setfield(s, entry, "keyframes");
+    lua_pushinteger(s, 1);
+    lua_setfield(s, entry, "day_length_ticks");
+    if (auto fog = cave_fog_of(s, 1)) {
+      lua_createtable(s, 3, 0);
+      for (int i = 0; i < 3; ++i) {
+        lua_pushnumber(s, (*fog)[static_cast<std::size_t>(i)]);
+        lua_rawseti(s, -2, i + 1);
+      }
+      lua_setfield(s, entry, "cave_fog");
+    }
+    auto sky = sky_from_entry(s, entry, "", std::nullopt);
+    if (!sky) convert::raise(s, fmt::format("{}: the sky could not be read", what));
+    for (const auto& k : sky->keyframes) out.keyframes.push_back(sky_frame(k));
+    out.cave_fog = sky->cave_fog;
+  });
+  if (!r) {
+    // The shared keyframe checks speak as register_sky; the caller is named instead.
+    std::string text = std::move(r.error());
+    for (auto at = text.find(kSky); at != std::string::npos; at = text.find(kSky, at + what.size())) {
+      text.replace(at, kSky.size(), what);
+    }
+    return std::unexpected(std::move(text));
+  }
   return out;
 }
 
