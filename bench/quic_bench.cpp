@@ -23,6 +23,7 @@
 #include "transport/endpoint.hpp"
 #include "transport/frame.hpp"
 #include "transport/quic/endpoint.hpp"
+#include "../server/tests/support/run.hpp"  // header-only: the bench does not link the test helpers
 
 namespace {
 
@@ -89,21 +90,6 @@ class Server {
   std::thread thread_;
 };
 
-template <class T>
-T run(asio::io_context& io, asio::awaitable<T> task) {
-  std::optional<T> out;
-  asio::co_spawn(
-      io,
-      [&]() -> asio::awaitable<void> {
-        out.emplace(co_await std::move(task));
-        io.stop();
-      },
-      asio::detached);
-  io.restart();
-  io.run();
-  return std::move(*out);
-}
-
 asio::awaitable<bool> handshake(quic::Connection& conn) { co_return (co_await conn.handshake()).has_value(); }
 
 void BM_Handshake(benchmark::State& state) {
@@ -115,7 +101,7 @@ void BM_Handshake(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     auto conn = client->connect(server.address(), options);
-    if (!conn || !run(io, handshake(*conn))) {
+    if (!conn || !ostrel_server::test::run_sync(io, handshake(*conn))) {
       state.SkipWithError("handshake failed");
       break;
     }
@@ -148,13 +134,13 @@ void BM_ServerToClient(benchmark::State& state) {
   if (!client) std::abort();
   const quic::ClientOptions options;
   auto conn = client->connect(server.address(), options);
-  if (!conn || !run(io, handshake(*conn))) std::abort();
+  if (!conn || !ostrel_server::test::run_sync(io, handshake(*conn))) std::abort();
   auto stream = conn->open_stream();
   if (!stream) std::abort();
   double cpu = 0;
   for (auto _ : state) {
     const double before = server.cpu_seconds();
-    if (!run(io, fetch(*stream, bytes))) {
+    if (!ostrel_server::test::run_sync(io, fetch(*stream, bytes))) {
       state.SkipWithError("transfer failed");
       break;
     }
@@ -165,6 +151,6 @@ void BM_ServerToClient(benchmark::State& state) {
       benchmark::Counter(cpu / static_cast<double>(state.iterations()) * (100e6 / static_cast<double>(bytes)));
   conn->close(0, "done");
 }
-BENCHMARK(BM_ServerToClient)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ServerToClient)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
