@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <thread>
 
 #include <asio/co_spawn.hpp>
 #include <asio/experimental/as_tuple.hpp>
@@ -210,6 +211,46 @@ TEST(QuicEndpoint, StopFlagRefusesTheNextClientAndEndsTheLoop) {
   }
   EXPECT_TRUE(server.loop_ended(5s));  // without anyone closing the endpoint
   server.stop();
+  EXPECT_EQ(server.connection_count(), 0u);
+}
+
+TEST(QuicEndpoint, AnswersUnknownVersionsWithVersionNegotiation) {
+  TestServer server;
+  asio::io_context io;
+  asio::ip::udp::socket probe(io, asio::ip::udp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+  probe.non_blocking(true);
+  // Long header, version 0x1a2a3a4a, dcid 01..08, scid 11..18, padded to `size`.
+  auto packet = [](std::size_t size) {
+    std::vector<std::uint8_t> p = {0xc0, 0x1a, 0x2a, 0x3a, 0x4a, 8, 1, 2, 3, 4, 5, 6, 7, 8, 8};
+    for (std::uint8_t i = 0x11; i <= 0x18; ++i) p.push_back(i);
+    p.resize(size, 0);
+    return p;
+  };
+  auto answer = [&]() -> std::vector<std::uint8_t> {
+    std::vector<std::uint8_t> buf(2048);
+    for (int i = 0; i < 50; ++i) {
+      asio::error_code ec;
+      const std::size_t n = probe.receive(asio::buffer(buf), 0, ec);
+      if (!ec) return {buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n)};
+      std::this_thread::sleep_for(10ms);
+    }
+    return {};
+  };
+  // Too small to be an Initial: no answer, so the server cannot be used to amplify.
+  probe.send_to(asio::buffer(packet(100)), server.address());
+  EXPECT_TRUE(answer().empty());
+  probe.send_to(asio::buffer(packet(1200)), server.address());
+  const auto vn = answer();
+  ASSERT_GE(vn.size(), 23u + 4u);
+  EXPECT_EQ(vn[0] & 0x80, 0x80);
+  // Version 0, then the connection ids swapped, then the versions the server speaks.
+  EXPECT_EQ(ostrel_core::test::to_hex({vn.begin() + 1, vn.begin() + 23}),
+            "00 00 00 00 08 11 12 13 14 15 16 17 18 08 01 02 03 04 05 06 07 08");
+  bool speaks_v1 = false;
+  for (std::size_t i = 23; i + 4 <= vn.size(); i += 4) {
+    speaks_v1 |= vn[i] == 0 && vn[i + 1] == 0 && vn[i + 2] == 0 && vn[i + 3] == 1;
+  }
+  EXPECT_TRUE(speaks_v1);
   EXPECT_EQ(server.connection_count(), 0u);
 }
 
