@@ -11,18 +11,11 @@
 
 #include "error.hpp"
 #include "modload/files.hpp"
+#include "script/content_lua.hpp"
 
 namespace ostrel_core::script::media::detail {
 
 namespace fs = std::filesystem;
-
-std::string_view upvalue_text(lua_State* L, int i) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
-  return {p, len};
-}
-
-void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
 
 void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
                   std::string_view mod_id) {
@@ -31,65 +24,18 @@ void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*
   lua_setfield(L, game, name);
 }
 
-void refuse_closed(lua_State* L, std::string_view mod_id) {
-  lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
-  const bool closed = lua_type(L, -1) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
-  lua_pop(L, 1);
-  if (closed) convert::raise(L, fmt::format("mod `{}`: registration is closed", mod_id));
-}
-
-void push_table(lua_State* L, std::string_view name) {
-  if (lua_getfield(L, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) {
-    convert::raise(L, fmt::format("the engine's table \"{}\" cannot be read", name));
-  }
-}
-
-void arg_table(lua_State* L, std::string_view fn) {
-  if (lua_type(L, 1) != LUA_TTABLE) {
-    convert::arg_error(L, 1, fn, convert::mismatch(L, 1, "table").text);
-  }
-}
-
 std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id) {
-  const auto colon = id.find(':');
-  if (colon == std::string_view::npos) return fmt::format("{}:{}", mod_id, id);
-  if (id.substr(0, colon) != mod_id) {
-    convert::raise(L, fmt::format("mod `{}` may not register into namespace `{}`: a mod owns only "
-                                  "its own id as a namespace",
-                                  mod_id, id.substr(0, colon)));
-  }
-  return std::string(id);
+  auto q = convert::qualify_id(mod_id, id);
+  if (!q) convert::raise(L, q.error());
+  return std::move(*q);
 }
 
 std::optional<std::string> unknown_key(lua_State* L, int t,
                                        std::initializer_list<std::string_view> allowed) {
-  t = lua_absindex(L, t);
-  lua_pushnil(L);
-  while (lua_next(L, t) != 0) {
-    lua_pop(L, 1);
-    if (lua_type(L, -1) != LUA_TSTRING) continue;
-    std::size_t len = 0;
-    const char* p = lua_tolstring(L, -1, &len);
-    const std::string_view key(p, len);
-    bool known = false;
-    for (auto a : allowed) known = known || a == key;
-    if (!known) {
-      std::string out = convert::valid_utf8(key);
-      lua_pop(L, 1);
-      return out;
-    }
-  }
-  return std::nullopt;
+  auto k = lua_vm::unknown_key(L, t, allowed);
+  if (!k) return std::nullopt;
+  return convert::valid_utf8(*k);
 }
-
-namespace {
-
-[[noreturn]] void bad_field(lua_State* L, std::string_view fn, std::string_view field,
-                            const convert::ConvertError& why) {
-  convert::raise(L, fmt::format("{}: bad field `{}` ({})", fn, field, why.text));
-}
-
-}  // namespace
 
 std::optional<double> opt_number(lua_State* L, int t, std::string_view field,
                                  std::string_view fn) {
@@ -100,7 +46,7 @@ std::optional<double> opt_number(lua_State* L, int t, std::string_view field,
     return std::nullopt;
   }
   auto v = convert::to_number(L, -1);
-  if (!v) bad_field(L, fn, field, v.error());
+  if (!v) lua_vm::field_error(L, fn, field, v.error());
   lua_pop(L, 1);
   return *v;
 }
@@ -127,7 +73,7 @@ std::optional<std::string> opt_text(lua_State* L, int t, std::string_view field,
     return std::nullopt;
   }
   auto v = convert::to_text(L, -1);
-  if (!v) bad_field(L, fn, field, v.error());
+  if (!v) lua_vm::field_error(L, fn, field, v.error());
   lua_pop(L, 1);
   return std::move(*v);
 }
@@ -140,7 +86,7 @@ bool opt_table(lua_State* L, int t, std::string_view field, std::string_view fn)
     lua_pop(L, 1);
     return false;
   }
-  if (type != LUA_TTABLE) bad_field(L, fn, field, convert::mismatch(L, -1, "table"));
+  if (type != LUA_TTABLE) lua_vm::field_error(L, fn, field, convert::mismatch(L, -1, "table"));
   return true;
 }
 
@@ -160,32 +106,6 @@ std::optional<double> read_number(lua_State* L, int idx) {
 
 namespace {
 
-bool all_space(std::string_view s) {
-  for (char c : s) {
-    if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v') return false;
-  }
-  return true;
-}
-
-// The normalised path or why it is refused.
-std::expected<std::string, std::string_view> check_path(std::string_view path) {
-  std::string p(path);
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-  }
-  if (all_space(p)) return std::unexpected("is empty");
-  if (p.front() == '/' || p.find(':') != std::string::npos) return std::unexpected("is absolute");
-  std::size_t start = 0;
-  while (start <= p.size()) {
-    const auto end = std::min(p.find('/', start), p.size());
-    if (std::string_view(p).substr(start, end - start) == "..") {
-      return std::unexpected("escapes the mod directory");
-    }
-    start = end + 1;
-  }
-  return p;
-}
-
 std::string path_refusal(std::string_view what, std::string_view path, std::string_view reason) {
   return fmt::format("{}: path `{}` {}. Paths are relative to your mod's own directory.", what,
                      path, reason);
@@ -195,9 +115,7 @@ std::string path_refusal(std::string_view what, std::string_view path, std::stri
 
 std::expected<std::string, std::string> validate_path(std::string_view what,
                                                       std::string_view path) {
-  auto p = check_path(path);
-  if (!p) return std::unexpected(path_refusal(what, path, p.error()));
-  return std::move(*p);
+  return lua_vm::validate_mod_path(path, what);
 }
 
 std::string mod_path(lua_State* L, std::string_view what, std::string_view path) {
@@ -206,7 +124,7 @@ std::string mod_path(lua_State* L, std::string_view what, std::string_view path)
   return std::move(*p);
 }
 
-std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id) {
+std::optional<std::string> find_mod_dir(lua_State* L, std::string_view mod_id) {
   std::optional<std::string> dir;
   if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.mod_dirs") == LUA_TTABLE) {
     push_text(L, mod_id);
@@ -214,6 +132,11 @@ std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id
     lua_pop(L, 1);
   }
   lua_pop(L, 1);
+  return dir;
+}
+
+std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id) {
+  auto dir = find_mod_dir(L, mod_id);
   if (!dir) {
     convert::raise(L, fmt::format("{}: mod `{}` has no directory to read from", what, mod_id));
   }

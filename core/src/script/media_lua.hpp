@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "script/content_lua.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm.hpp"
 #include "script/lua_vm_impl.hpp"
@@ -20,18 +21,19 @@ struct lua_State;
 
 namespace ostrel_core::script::media::detail {
 
-std::string_view upvalue_text(lua_State* L, int i);
-void push_text(lua_State* L, std::string_view s);
+using lua_vm::push_text;
+using lua_vm::upvalue_text;
 // Sets one C closure carrying `mod_id` as upvalue 1 under `name` on the table at `game`.
 void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
                   std::string_view mod_id);
 
-// Raises "mod `{}`: registration is closed" once "ostrel.frozen" reads true.
-void refuse_closed(lua_State* L, std::string_view mod_id);
-// Pushes the named registry table; raises when it is not one (a broken engine).
-void push_table(lua_State* L, std::string_view name);
-// Raises the bad-argument error of `fn` unless argument 1 is a table.
-void arg_table(lua_State* L, std::string_view fn);
+using lua_vm::arg_table;
+inline void refuse_closed(lua_State* L, std::string_view mod_id) {
+  lua_vm::refuse_if_frozen(L, mod_id);
+}
+inline void push_table(lua_State* L, std::string_view name) {
+  lua_vm::push_registry_table(L, name);
+}
 
 // The id qualified into the mod's namespace, or the namespace refusal raised.
 std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id);
@@ -65,6 +67,8 @@ std::string mod_path(lua_State* L, std::string_view what, std::string_view path)
 std::expected<std::string, std::string> validate_path(std::string_view what,
                                                       std::string_view path);
 
+// The mod's directory from "ostrel.mod_dirs"; none when it is missing or not text.
+std::optional<std::string> find_mod_dir(lua_State* L, std::string_view mod_id);
 // The mod's directory from "ostrel.mod_dirs", or "{what}: mod `{}` has no directory to read
 // from" raised.
 std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id);

@@ -294,13 +294,7 @@ std::expected<blake3::Digest, std::string> hash_mod_file(lua_State* L,
                                                                std::string_view path) {
   auto normalised = validate_path(what, path);
   if (!normalised) return std::unexpected(normalised.error());
-  std::optional<std::string> dir;
-  if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.mod_dirs") == LUA_TTABLE) {
-    push_text(L, mod_id);
-    if (lua_rawget(L, -2) == LUA_TSTRING) dir = read_text(L, -1);
-    lua_pop(L, 1);
-  }
-  lua_pop(L, 1);
+  const auto dir = find_mod_dir(L, mod_id);
   if (!dir) {
     return std::unexpected(
         fmt::format("{}: mod `{}` has no directory to read from", what, mod_id));
