@@ -2,12 +2,11 @@
 // that holds 5,000 summary rows (the summaries index in place), as the loop's 8 ms budget sees it.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
 #include <string>
-
-#include <unistd.h>
 
 #include "chunk.hpp"
 #include "material.hpp"
@@ -28,14 +27,15 @@ chunk::Chunk ground_chunk(coords::ChunkPos pos, std::mt19937& rng) {
   for (int i = 0; i < 600; ++i) {
     const coords::LocalPos at{static_cast<std::uint8_t>(rng() % 16), static_cast<std::uint8_t>(rng() % 16),
                               static_cast<std::uint8_t>(rng() % 16)};
-    c.set_block_local(at, rng() % 5 == 0 ? block::BlockValue::partial(3, rng() & 0x7FFFFFF)
-                                         : block::BlockValue::whole(3));
+    c.set_block_local(
+        at, rng() % 5 == 0 ? block::BlockValue::partial(3, rng() & 0x7FFFFFF) : block::BlockValue::whole(3));
   }
   return c;
 }
 
 void BM_SaveBatchOf32With5000Summaries(benchmark::State& state) {
-  const auto dir = std::filesystem::temp_directory_path() / ("ostrel-world-bench-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("ostrel-world-bench-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   {
@@ -51,7 +51,9 @@ void BM_SaveBatchOf32With5000Summaries(benchmark::State& state) {
     // 1,000 chunks' summaries, five levels each, beside the chunks being saved.
     auto& c = db->connection();
     (void)c.begin();
-    auto ins = c.prepare("INSERT INTO chunk_summaries (domain, level, x, y, z, data) VALUES ('overworld', ?1, ?2, ?3, ?4, x'0102')");
+    auto ins = c.prepare(
+        "INSERT INTO chunk_summaries (domain, level, x, y, z, data) VALUES ('overworld', ?1, ?2, ?3, ?4, "
+        "x'0102')");
     for (int i = 0; i < kSummaryRows; ++i) {
       (void)ins->bind_i64(1, 1 + i % 5);
       (void)ins->bind_i64(2, 100 + (i / 5) % 40);
@@ -75,8 +77,8 @@ void BM_SaveBatchOf32With5000Summaries(benchmark::State& state) {
       auto got = world->save_dirty_within(std::chrono::milliseconds(8));
       if (got.written != kBatch) state.SkipWithError("the batch was not written");
     }
-    state.counters["chunks"] = benchmark::Counter(static_cast<double>(state.iterations() * kBatch),
-                                                  benchmark::Counter::kIsRate);
+    state.counters["chunks"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * kBatch), benchmark::Counter::kIsRate);
     (void)World::close(std::move(*world));
   }
   std::filesystem::remove_all(dir);

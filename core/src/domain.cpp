@@ -1,8 +1,8 @@
 #include "domain.hpp"
 
-#include <charconv>
-
 #include <fmt/format.h>
+
+#include <charconv>
 
 #include "proto/codec.hpp"
 
@@ -13,7 +13,8 @@ bool is_ascii_alnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-DomainError error(DomainErrorKind kind, std::string_view id, std::string reason = {}, std::uint64_t count = 0) {
+DomainError error(DomainErrorKind kind, std::string_view id, std::string reason = {},
+                  std::uint64_t count = 0) {
   return DomainError{kind, std::string(id), std::move(reason), count};
 }
 
@@ -21,9 +22,11 @@ std::expected<void, DomainError> check_registered_id(std::string_view id) {
   auto bad = [&](const char* reason) { return std::unexpected(error(DomainErrorKind::BadId, id, reason)); };
   if (id.empty()) return bad("a domain needs a name");
   if (id.size() > kMaxIdBytes) return bad("longer than a domain id may be");
-  if (id.find('/') != std::string_view::npos) return bad("a registered id may not contain `/`, which marks an instance");
+  if (id.find('/') != std::string_view::npos)
+    return bad("a registered id may not contain `/`, which marks an instance");
   for (char c : id) {
-    if (!is_ascii_alnum(c) && c != '_' && c != ':') return bad("a domain id is ASCII letters, digits, `_` and `:`");
+    if (!is_ascii_alnum(c) && c != '_' && c != ':')
+      return bad("a domain id is ASCII letters, digits, `_` and `:`");
   }
   return {};
 }
@@ -80,7 +83,8 @@ std::optional<std::int64_t> parse_i64(std::string_view s) {
 std::string DomainError::message() const {
   switch (kind) {
     case DomainErrorKind::Duplicate:
-      return fmt::format("domain `{}` is already registered; a second registration would silently replace the first", id);
+      return fmt::format(
+          "domain `{}` is already registered; a second registration would silently replace the first", id);
     case DomainErrorKind::Frozen:
       return fmt::format("domain `{}` was registered after the registries froze (charter rule 9)", id);
     case DomainErrorKind::BadId:
@@ -113,7 +117,8 @@ std::expected<void, DomainError> Registry::register_domain(std::string_view id, 
   return {};
 }
 
-std::expected<std::string, DomainError> Registry::create_at(std::string_view template_id, std::string_view key,
+std::expected<std::string, DomainError> Registry::create_at(std::string_view template_id,
+                                                            std::string_view key,
                                                             std::optional<UniversalPos> position) {
   auto spec = specs_.find(template_id);
   if (spec == specs_.end()) return std::unexpected(error(DomainErrorKind::NoSuchDomain, template_id));

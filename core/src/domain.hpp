@@ -18,11 +18,11 @@
 #include <expected>
 #include <map>
 #include <optional>
-#include <span>
-#include <tuple>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -77,8 +77,8 @@ enum class DomainErrorKind : std::uint8_t {
 
 struct DomainError {
   DomainErrorKind kind = DomainErrorKind::NoSuchDomain;
-  std::string id;        // the id, template id or (BadId of a key) the key
-  std::string reason;    // BadId
+  std::string id;           // the id, template id or (BadId of a key) the key
+  std::string reason;       // BadId
   std::uint64_t count = 0;  // Occupied
 
   std::string message() const;
@@ -125,8 +125,8 @@ class Registry {
 
  private:
   std::map<std::string, Spec, std::less<>> specs_;
-  std::map<std::string, std::string, std::less<>> instances_;    // instance id -> template id
-  std::map<std::string, UniversalPos, std::less<>> positions_;   // instances only
+  std::map<std::string, std::string, std::less<>> instances_;   // instance id -> template id
+  std::map<std::string, UniversalPos, std::less<>> positions_;  // instances only
   std::map<std::string, DomainSky, std::less<>> skies_;
   std::set<std::string, std::less<>> orphans_;
   std::uint64_t sky_revision_ = 0;  // raised on every change of skies_

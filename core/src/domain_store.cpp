@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 
 #include "persist/sqlite.hpp"
-#include "proto/codec.hpp"
 #include "persist/world_db.hpp"
+#include "proto/codec.hpp"
 
 namespace ostrel_core::domain_store {
 namespace {
@@ -30,12 +30,13 @@ std::expected<std::vector<std::pair<std::string, std::string>>, WorldError> doma
   return domain::parse_instances(**text);
 }
 
-std::expected<void, WorldError> set_domain_instances(WorldDb& db,
-                                                     const std::vector<std::pair<std::string, std::string>>& v) {
+std::expected<void, WorldError> set_domain_instances(
+    WorldDb& db, const std::vector<std::pair<std::string, std::string>>& v) {
   return set_text(db, "domain_instances", domain::format_instances(v));
 }
 
-std::expected<std::vector<std::pair<std::string, domain::UniversalPos>>, WorldError> domain_positions(WorldDb& db) {
+std::expected<std::vector<std::pair<std::string, domain::UniversalPos>>, WorldError> domain_positions(
+    WorldDb& db) {
   auto text = meta_text(db, "domain_positions");
   if (!text) return std::unexpected(text.error());
   if (!*text) return {};
@@ -54,8 +55,8 @@ std::expected<std::vector<std::pair<std::string, domain::DomainSky>>, WorldError
   return domain::decode_skies(**v);
 }
 
-std::expected<void, WorldError> set_domain_skies(WorldDb& db,
-                                                 const std::vector<std::pair<std::string, domain::DomainSky>>& v) {
+std::expected<void, WorldError> set_domain_skies(
+    WorldDb& db, const std::vector<std::pair<std::string, domain::DomainSky>>& v) {
   return db.set_meta("domain_skies", domain::encode_skies(v));
 }
 

@@ -23,14 +23,15 @@ using persist::WorldError;
 // Each reader fails only when the meta table cannot be read; an absent value, one that is not
 // UTF-8 (texts) or one that does not decode completely (skies) reads as an empty list.
 std::expected<std::vector<std::pair<std::string, std::string>>, WorldError> domain_instances(WorldDb& db);
-std::expected<void, WorldError> set_domain_instances(WorldDb& db,
-                                                     const std::vector<std::pair<std::string, std::string>>& v);
-std::expected<std::vector<std::pair<std::string, domain::UniversalPos>>, WorldError> domain_positions(WorldDb& db);
+std::expected<void, WorldError> set_domain_instances(
+    WorldDb& db, const std::vector<std::pair<std::string, std::string>>& v);
+std::expected<std::vector<std::pair<std::string, domain::UniversalPos>>, WorldError> domain_positions(
+    WorldDb& db);
 std::expected<void, WorldError> set_domain_positions(
     WorldDb& db, const std::vector<std::pair<std::string, domain::UniversalPos>>& v);
 std::expected<std::vector<std::pair<std::string, domain::DomainSky>>, WorldError> domain_skies(WorldDb& db);
-std::expected<void, WorldError> set_domain_skies(WorldDb& db,
-                                                 const std::vector<std::pair<std::string, domain::DomainSky>>& v);
+std::expected<void, WorldError> set_domain_skies(
+    WorldDb& db, const std::vector<std::pair<std::string, domain::DomainSky>>& v);
 
 // Deletes the domain's rows from chunks, chunk_fluid, entities and chunk_summaries in one
 // transaction (rolled back on failure); refuses "overworld" and touches nothing then.

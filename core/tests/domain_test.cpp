@@ -63,7 +63,8 @@ TEST(DomainRegistry, RefusalsCarryTheirKindsAndTexts) {
       {"no_template", create("nothing", "k"), DomainErrorKind::NoSuchDomain, "there is no domain `nothing`"},
       {"not_instanced", create("plain", "k"), DomainErrorKind::NotInstanced,
        "`plain` is not an instanced template, so it has no instances to create"},
-      {"empty_key", create("t", ""), DomainErrorKind::BadId, "`` is not a usable domain id: an instance needs a key"},
+      {"empty_key", create("t", ""), DomainErrorKind::BadId,
+       "`` is not a usable domain id: an instance needs a key"},
       {"long_key", create("t", repeat('k', 65)), DomainErrorKind::BadId,
        "`" + repeat('k', 65) + "` is not a usable domain id: longer than an instance key may be"},
       {"hyphen_key", create("t", "room-1"), DomainErrorKind::BadId,
@@ -88,7 +89,8 @@ TEST(DomainRegistry, RefusalsCarryTheirKindsAndTexts) {
   r.freeze();
   auto late = r.register_domain("fresh", Spec{});
   ASSERT_FALSE(late.has_value());
-  EXPECT_EQ(late.error().message(), "domain `fresh` was registered after the registries froze (charter rule 9)");
+  EXPECT_EQ(late.error().message(),
+            "domain `fresh` was registered after the registries froze (charter rule 9)");
   EXPECT_TRUE(r.create_at("t", "b", std::nullopt).has_value());  // instances are still made
 }
 
@@ -213,14 +215,22 @@ class DomainStore : public ::testing::Test {
   }
   static void fill(WorldDb& db, const char* domain) {
     const std::string d = domain;
-    ASSERT_TRUE(db.connection()
-                    .exec("INSERT INTO chunks VALUES ('" + d + "', 0, 0, 0, 1, x'00');"
-                          "INSERT INTO chunk_fluid VALUES ('" + d + "', 0, 0, 0, x'00');"
-                          "INSERT INTO entities (domain, chunk_x, chunk_y, chunk_z, version, data) VALUES ('" + d +
-                          "', 0, 0, 0, 4, x'00');"
-                          "INSERT INTO chunk_summaries VALUES ('" + d + "', 1, 0, 0, 0, x'00');"
-                          "INSERT INTO chunk_summaries VALUES ('" + d + "', 2, 0, 0, 0, x'00');")
-                    .has_value());
+    ASSERT_TRUE(
+        db.connection()
+            .exec("INSERT INTO chunks VALUES ('" + d +
+                  "', 0, 0, 0, 1, x'00');"
+                  "INSERT INTO chunk_fluid VALUES ('" +
+                  d +
+                  "', 0, 0, 0, x'00');"
+                  "INSERT INTO entities (domain, chunk_x, chunk_y, chunk_z, version, data) VALUES ('" +
+                  d +
+                  "', 0, 0, 0, 4, x'00');"
+                  "INSERT INTO chunk_summaries VALUES ('" +
+                  d +
+                  "', 1, 0, 0, 0, x'00');"
+                  "INSERT INTO chunk_summaries VALUES ('" +
+                  d + "', 2, 0, 0, 0, x'00');")
+            .has_value());
   }
   TempDir dir_;
 };
@@ -265,9 +275,10 @@ TEST_F(DomainStore, OverworldCannotBeRemoved) {
   auto r = domain_store::remove_domain(db, "overworld");
   ASSERT_FALSE(r.has_value());
   EXPECT_EQ(r.error().kind, persist::WorldErrorKind::OverworldIsNotDestroyable);
-  EXPECT_EQ(r.error().message(),
-            "`overworld` cannot be destroyed: it is the domain every chunk written before domains existed belongs "
-            "to, so deleting it means deleting the world");
+  EXPECT_EQ(
+      r.error().message(),
+      "`overworld` cannot be destroyed: it is the domain every chunk written before domains existed belongs "
+      "to, so deleting it means deleting the world");
   EXPECT_EQ(rows(db, "chunks", "overworld"), 1);
 }
 
@@ -281,7 +292,8 @@ TEST_F(DomainStore, InstanceRowsLeaveAllFourTablesInOneTransaction) {
                         "BEGIN SELECT RAISE(ABORT, 'kept'); END;")
                   .has_value());
   ASSERT_FALSE(domain_store::remove_domain(db, "t/b").has_value());
-  for (const char* table : {"chunks", "chunk_fluid", "entities"}) EXPECT_EQ(rows(db, table, "t/b"), 1) << table;
+  for (const char* table : {"chunks", "chunk_fluid", "entities"})
+    EXPECT_EQ(rows(db, table, "t/b"), 1) << table;
   EXPECT_FALSE(db.connection().in_transaction());
 
   ASSERT_TRUE(domain_store::remove_domain(db, "t/a").has_value());

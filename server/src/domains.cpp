@@ -20,7 +20,8 @@ std::optional<std::string> Shared::create_at(std::string_view template_id, std::
   if (!g) return std::nullopt;
   auto id = (*g)->create_at(template_id, key, position);
   if (!id) {
-    OSTREL_WARN("ostrel_server::domains", "a mod could not make a domain", log::text("err", id.error().message()));
+    OSTREL_WARN("ostrel_server::domains", "a mod could not make a domain",
+                log::text("err", id.error().message()));
     return std::nullopt;
   }
   changed_.store(true);
@@ -65,21 +66,24 @@ std::vector<std::string> Shared::take_doomed() {
   return std::exchange(**q, {});
 }
 
-void Shared::destroy_doomed(world::World& world, const std::function<std::uint64_t(std::string_view)>& occupants) {
+void Shared::destroy_doomed(world::World& world,
+                            const std::function<std::uint64_t(std::string_view)>& occupants) {
   std::vector<std::string> retry;
   for (const std::string& id : take_doomed()) {
     {
       auto g = registry_->lock();
       if (!g) return;
       if (auto ok = (*g)->check_destroy(id, occupants(id)); !ok) {
-        OSTREL_WARN("ostrel_server::domains", "a domain was not destroyed", log::text("err", ok.error().message()));
+        OSTREL_WARN("ostrel_server::domains", "a domain was not destroyed",
+                    log::text("err", ok.error().message()));
         continue;
       }
     }
     if (auto removed = world.forget_domain(id); !removed) {
-      OSTREL_ERROR("ostrel_server::domains",
-                   fmt::format("could not delete a destroyed domain's rows: {}", ostrel_core::report(removed.error())),
-                   log::text("domain", id));
+      OSTREL_ERROR(
+          "ostrel_server::domains",
+          fmt::format("could not delete a destroyed domain's rows: {}", ostrel_core::report(removed.error())),
+          log::text("domain", id));
       retry.push_back(id);
       continue;
     }
@@ -100,8 +104,8 @@ void Shared::store_if_changed(world::World& world) {
   if (result) result = ostrel_core::domain_store::set_domain_positions(db, (*g)->instance_positions());
   if (result) result = ostrel_core::domain_store::set_domain_skies(db, (*g)->sky_overrides());
   if (result) return;
-  OSTREL_ERROR("ostrel_server::domains",
-               fmt::format("could not write the world's domain instances: {}", ostrel_core::report(result.error())));
+  OSTREL_ERROR("ostrel_server::domains", fmt::format("could not write the world's domain instances: {}",
+                                                     ostrel_core::report(result.error())));
   changed_.store(true);
 }
 

@@ -22,7 +22,8 @@ std::optional<Value> ModStorage::get(std::string_view mod_id, std::string_view k
 
 void ModStorage::set(std::string_view mod_id, std::string_view key, std::optional<Value> value) {
   auto mod = values_.find(mod_id);
-  if (mod == values_.end()) mod = values_.emplace(std::string(mod_id), std::map<std::string, Value, std::less<>>{}).first;
+  if (mod == values_.end())
+    mod = values_.emplace(std::string(mod_id), std::map<std::string, Value, std::less<>>{}).first;
   auto& store = mod->second;
   auto it = store.find(key);
   if (value) {
@@ -49,7 +50,8 @@ std::vector<std::string> ModStorage::keys(std::string_view mod_id, std::string_v
 
 void ModStorage::mark_dirty(std::string_view mod_id, std::string_view key) {
   auto mod = changed_.find(mod_id);
-  if (mod == changed_.end()) mod = changed_.emplace(std::string(mod_id), std::set<std::string, std::less<>>{}).first;
+  if (mod == changed_.end())
+    mod = changed_.emplace(std::string(mod_id), std::set<std::string, std::less<>>{}).first;
   mod->second.emplace(key);
 }
 

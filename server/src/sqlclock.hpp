@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
-#include <type_traits>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -17,9 +17,9 @@ using Clock = std::chrono::steady_clock;
 
 // One timed database call.
 struct Call {
-  std::string_view label;             // a fixed text ("load chunk"); never owned
-  Clock::time_point start;            // when the call began
-  Clock::duration duration{};         // zero when the clock read earlier at the end
+  std::string_view label;      // a fixed text ("load chunk"); never owned
+  Clock::time_point start;     // when the call began
+  Clock::duration duration{};  // zero when the clock read earlier at the end
 };
 
 inline constexpr std::size_t kMaxCalls = 4096;
@@ -66,9 +66,9 @@ class Log {
   std::optional<Borrow> borrow();
 
  private:
-  bool borrowed_ = false;        // single-thread guard; set while a Borrow lives
-  std::vector<Call> calls_;      // at most kMaxCalls, in the order they finished
-  std::optional<Call> unlisted_; // sum of the calls beyond kMaxCalls
+  bool borrowed_ = false;         // single-thread guard; set while a Borrow lives
+  std::vector<Call> calls_;       // at most kMaxCalls, in the order they finished
+  std::optional<Call> unlisted_;  // sum of the calls beyond kMaxCalls
 };
 
 // Runs `f`, timing it into `log` under `label`, and passes its result on unchanged.

@@ -1,9 +1,9 @@
 #include "world.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
-
-#include <fmt/format.h>
 
 #include "block.hpp"
 #include "domain_store.hpp"
@@ -61,7 +61,8 @@ std::expected<World, WorldError> World::open(WorldDb db, std::uint64_t seed) {
   auto stored = db.read_meta_i64("world_seed");
   if (!stored) return std::unexpected(stored.error());
   if (*stored) return World(std::move(db), static_cast<std::uint64_t>(**stored));
-  if (auto w = db.write_meta_i64("world_seed", static_cast<std::int64_t>(seed)); !w) return std::unexpected(w.error());
+  if (auto w = db.write_meta_i64("world_seed", static_cast<std::int64_t>(seed)); !w)
+    return std::unexpected(w.error());
   return World(std::move(db), seed);
 }
 
@@ -71,7 +72,9 @@ Space& World::space_of(std::string_view domain) {
   return it->second;
 }
 
-const Chunk* World::resident(std::string_view domain, ChunkPos pos) const { return solid(domain).resident(pos); }
+const Chunk* World::resident(std::string_view domain, ChunkPos pos) const {
+  return solid(domain).resident(pos);
+}
 
 Solid World::solid(std::string_view domain) const {
   auto it = spaces_.find(domain);
@@ -121,7 +124,8 @@ std::expected<Chunk*, WorldError> World::chunk(std::string_view domain, ChunkPos
 void World::adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated) {
   if (generated.stand_in) {
     // Never stored: resident and clean, so an unload lets the next load generate it again.
-    OSTREL_ERROR("ostrel_server::world", "a chunk could not be generated; an unsaved air chunk stands in for it",
+    OSTREL_ERROR("ostrel_server::world",
+                 "a chunk could not be generated; an unsaved air chunk stands in for it",
                  log::text("domain", domain), log::value("pos", pos));
   } else {
     space.mark_dirty(pos);
@@ -139,7 +143,8 @@ void World::adopt(std::string_view domain, Space& space, ChunkPos pos, Generated
   space.arrived.push_back(pos);
 }
 
-std::expected<std::optional<FluidLayer>, WorldError> World::load_fluid(std::string_view domain, ChunkPos pos) {
+std::expected<std::optional<FluidLayer>, WorldError> World::load_fluid(std::string_view domain,
+                                                                       ChunkPos pos) {
   return sqlclock::timed(calls_, "load fluid", [&] { return db_.load_chunk_fluid_in(domain, pos); });
 }
 
@@ -153,7 +158,7 @@ std::expected<void, WorldError> World::adopt_generated(std::string_view domain, 
 }
 
 std::expected<block::Cells, WorldError> World::block_cells(std::string_view domain, coords::BlockPos pos,
-                                                          ChunkSource& source) {
+                                                           ChunkSource& source) {
   auto got = chunk(domain, pos.chunk(), source);
   if (!got) return std::unexpected(got.error());
   return cells_at(**got, pos);
@@ -174,11 +179,13 @@ std::expected<Applied, EditError> World::apply(std::string_view domain, const os
         }
       },
       e);
-  const ChunkPos cpos = std::holds_alternative<edit::Cell>(e) ? std::get<edit::Cell>(e).pos.chunk() : block_pos.chunk();
+  const ChunkPos cpos =
+      std::holds_alternative<edit::Cell>(e) ? std::get<edit::Cell>(e).pos.chunk() : block_pos.chunk();
 
   auto got = chunk(domain, cpos, source);
   if (!got) {
-    return std::unexpected(EditError{EditErrorKind::Unreachable, cpos, 0, ostrel_core::make_source(got.error())});
+    return std::unexpected(
+        EditError{EditErrorKind::Unreachable, cpos, 0, ostrel_core::make_source(got.error())});
   }
   Chunk& c = **got;
   if (c.position() != cpos) return std::unexpected(EditError{});
@@ -217,22 +224,23 @@ std::expected<Chain, WorldError> World::encode_chain(const Chunk& chunk, const F
     }
     auto bytes = ostrel_core::lod::codec::encode(s);
     if (!bytes) {
-      return std::unexpected(WorldError::chunk(chunk.position(), {}, ostrel_core::make_source(bytes.error())));
+      return std::unexpected(
+          WorldError::chunk(chunk.position(), {}, ostrel_core::make_source(bytes.error())));
     }
     out.emplace_back(s.level(), std::move(*bytes));
   }
   return out;
 }
 
-std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> World::summary_stored(std::string_view domain,
-                                                                                          std::uint8_t level,
-                                                                                          ChunkPos pos) {
+std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> World::summary_stored(
+    std::string_view domain, std::uint8_t level, ChunkPos pos) {
   if (level < kMinLevel || level > kMaxLevel) return std::unexpected(WorldError::no_such_level(level));
   if (auto r = refuse_sparse(domain); !r) return std::unexpected(r.error());
   auto space = spaces_.find(domain);
   const bool dirty = space != spaces_.end() && space->second.is_dirty(pos);
   if (!dirty) {
-    auto stored = sqlclock::timed(calls_, "load summary", [&] { return db_.load_summary(domain, level, pos); });
+    auto stored =
+        sqlclock::timed(calls_, "load summary", [&] { return db_.load_summary(domain, level, pos); });
     if (!stored) return std::unexpected(stored.error());
     if (*stored) return std::move(*stored);
   }
@@ -254,8 +262,9 @@ std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> World::summa
   return std::move(*bytes);
 }
 
-std::expected<std::vector<std::uint8_t>, WorldError> World::summary(std::string_view domain, std::uint8_t level,
-                                                                    ChunkPos pos, ChunkSource& source) {
+std::expected<std::vector<std::uint8_t>, WorldError> World::summary(std::string_view domain,
+                                                                    std::uint8_t level, ChunkPos pos,
+                                                                    ChunkSource& source) {
   auto stored = summary_stored(domain, level, pos);
   if (!stored) return std::unexpected(stored.error());
   if (*stored) return std::move(**stored);
@@ -272,14 +281,16 @@ std::expected<std::vector<std::uint8_t>, WorldError> World::summary(std::string_
   return adopt_summaries(domain, level, pos, *chain);
 }
 
-std::expected<std::vector<std::uint8_t>, WorldError> World::adopt_summaries(std::string_view domain, std::uint8_t level,
-                                                                            ChunkPos pos, const Chain& chain) {
+std::expected<std::vector<std::uint8_t>, WorldError> World::adopt_summaries(std::string_view domain,
+                                                                            std::uint8_t level, ChunkPos pos,
+                                                                            const Chain& chain) {
   auto it = std::find_if(chain.begin(), chain.end(), [&](const auto& e) { return e.first == level; });
   if (it == chain.end()) return std::unexpected(WorldError::no_such_level(level));
   std::vector<std::uint8_t> out = it->second;
   auto space = spaces_.find(domain);
   if (space != spaces_.end() && space->second.is_dirty(pos)) return out;
-  auto saved = sqlclock::timed(calls_, "save summaries", [&] { return db_.save_summaries(domain, pos, chain); });
+  auto saved =
+      sqlclock::timed(calls_, "save summaries", [&] { return db_.save_summaries(domain, pos, chain); });
   if (!saved) return std::unexpected(saved.error());
   return out;
 }

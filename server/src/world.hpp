@@ -29,11 +29,11 @@
 #include "coords.hpp"
 #include "fluid/fluid.hpp"
 #include "fluid/layer.hpp"
-#include "inventory/stack.hpp"
-#include "persist/world_db.hpp"
 #include "identity/identity.hpp"
+#include "inventory/stack.hpp"
 #include "persist/containers.hpp"
 #include "persist/playerdata.hpp"
+#include "persist/world_db.hpp"
 #include "plan.hpp"
 #include "proto/records.hpp"
 #include "sqlclock.hpp"
@@ -42,10 +42,10 @@
 
 namespace ostrel_server::world {
 
-using ostrel_core::persist::WorldDb;
-using ostrel_core::persist::WorldError;
 using ostrel_core::chunk::Chunk;
 using ostrel_core::fluid::layer::FluidLayer;
+using ostrel_core::persist::WorldDb;
+using ostrel_core::persist::WorldError;
 
 inline constexpr std::uint8_t kMinLevel = 1;
 inline constexpr std::uint8_t kMaxLevel = 5;
@@ -100,7 +100,7 @@ struct SaveResult {
 // Why a close did not end cleanly: chunks left unwritten (the first batch failure as source), or
 // a failed checkpoint (its WorldError as source).
 struct CloseError {
-  std::size_t unsaved = 0;       // dirty chunks not written
+  std::size_t unsaved = 0;  // dirty chunks not written
   ostrel_core::SourcePtr cause;
 
   std::string message() const;
@@ -141,8 +141,8 @@ class World {
                                                   const FluidLayer& fluid);
   // Cell index x + 3y + 9z; 0 for an empty cell.
   std::expected<ostrel_core::block::Cells, WorldError> block_cells(std::string_view domain,
-                                                                    ostrel_core::coords::BlockPos pos,
-                                                                    ChunkSource& source);
+                                                                   ostrel_core::coords::BlockPos pos,
+                                                                   ChunkSource& source);
   std::expected<Applied, EditError> apply(std::string_view domain, const ostrel_core::proto::Edit& edit,
                                           ChunkSource& source);
 
@@ -151,8 +151,9 @@ class World {
                                                                                      ChunkPos pos);
   std::expected<std::vector<std::uint8_t>, WorldError> summary(std::string_view domain, std::uint8_t level,
                                                                ChunkPos pos, ChunkSource& source);
-  std::expected<std::vector<std::uint8_t>, WorldError> adopt_summaries(std::string_view domain, std::uint8_t level,
-                                                                       ChunkPos pos, const Chain& chain);
+  std::expected<std::vector<std::uint8_t>, WorldError> adopt_summaries(std::string_view domain,
+                                                                       std::uint8_t level, ChunkPos pos,
+                                                                       const Chain& chain);
   static std::expected<Chain, WorldError> encode_chain(const Chunk& chunk, const FluidLayer& fluid,
                                                        const ostrel_core::fluid::Fluids& fluids,
                                                        const ostrel_core::persist::idmap::MaterialMap& map);
@@ -177,7 +178,8 @@ class World {
   // The stored slots merged over `template_slots`, with the count of stacks not restored; none
   // when the player has no row.
   std::expected<std::optional<ostrel_core::persist::playerdata::Decoded>, WorldError> load_player_slots(
-      const ostrel_core::identity::PlayerUuid& player, const ostrel_core::inventory::slots::Slots& template_slots);
+      const ostrel_core::identity::PlayerUuid& player,
+      const ostrel_core::inventory::slots::Slots& template_slots);
   std::expected<void, WorldError> save_player_slots(const ostrel_core::identity::PlayerUuid& player,
                                                     const ostrel_core::inventory::slots::Slots& slots);
   // Rows that are empty or do not decode are skipped with a warning; `slot_count` answers a
@@ -188,7 +190,8 @@ class World {
   };
   std::expected<Containers, WorldError> load_containers(
       const std::function<std::optional<std::size_t>(std::string_view)>& slot_count);
-  std::expected<void, WorldError> save_container(std::string_view name, const ostrel_core::inventory::slots::View& view);
+  std::expected<void, WorldError> save_container(std::string_view name,
+                                                 const ostrel_core::inventory::slots::View& view);
   std::expected<void, WorldError> delete_container(std::string_view name);
 
   std::expected<std::map<std::string, ostrel_core::storage::Value>, WorldError> load_mod_storage(
@@ -197,7 +200,7 @@ class World {
       std::string_view mod_id, std::span<const ostrel_core::persist::StorageChange> changes);
   std::expected<std::vector<std::string>, WorldError> plan_names(std::string_view mod_id);
   std::expected<std::optional<ostrel_core::plan::Plan>, WorldError> load_plan(std::string_view mod_id,
-                                                                             std::string_view name);
+                                                                              std::string_view name);
   std::expected<void, WorldError> save_plan(std::string_view mod_id, std::string_view name,
                                             const ostrel_core::plan::Plan& plan);
   std::expected<void, WorldError> delete_plan(std::string_view mod_id, std::string_view name);
@@ -207,15 +210,15 @@ class World {
 
   std::expected<void, WorldError> refuse_sparse(std::string_view domain) const;
   void adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated);
-  std::expected<std::size_t, WorldError> write_batch(std::string_view domain,
-                                                     std::span<const std::pair<ChunkPos, const Chunk*>> chunks);
+  std::expected<std::size_t, WorldError> write_batch(
+      std::string_view domain, std::span<const std::pair<ChunkPos, const Chunk*>> chunks);
 
   WorldDb db_;
-  ostrel_core::fluid::Fluids fluids_;                  // read only when summaries are built
+  ostrel_core::fluid::Fluids fluids_;  // read only when summaries are built
   std::uint64_t seed_ = 0;
   std::optional<WorldError> last_batch_error_;        // the latest failed save batch
-  std::set<std::string, std::less<>> sparse_;          // domains that hold no voxels
-  std::map<std::string, Space, std::less<>> spaces_;   // ascending domain id
+  std::set<std::string, std::less<>> sparse_;         // domains that hold no voxels
+  std::map<std::string, Space, std::less<>> spaces_;  // ascending domain id
   sqlclock::Log calls_;
 };
 

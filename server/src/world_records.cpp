@@ -18,9 +18,11 @@ constexpr std::size_t kDefaultContainerSlots = 256;
 }  // namespace
 
 std::expected<std::optional<persist::playerdata::Decoded>, WorldError> World::load_player_slots(
-    const ostrel_core::identity::PlayerUuid& player, const ostrel_core::inventory::slots::Slots& template_slots) {
+    const ostrel_core::identity::PlayerUuid& player,
+    const ostrel_core::inventory::slots::Slots& template_slots) {
   const std::string id = player.to_hex();
-  auto row = sqlclock::timed(calls_, "load player", [&] { return persist::player_rows::load_player(db_, id); });
+  auto row =
+      sqlclock::timed(calls_, "load player", [&] { return persist::player_rows::load_player(db_, id); });
   if (!row) return std::unexpected(row.error());
   if (!*row) return std::nullopt;
   auto decoded = persist::player_rows::slots_of_row(id, **row, template_slots, db_.materials());
@@ -33,7 +35,8 @@ std::expected<void, WorldError> World::save_player_slots(const ostrel_core::iden
   const std::string id = player.to_hex();
   auto data = persist::player_rows::row_data(slots, db_.materials());
   if (data.dropped > 0) {
-    OSTREL_WARN("ostrel_server::world", "some stacks hold a material this world cannot name and were not saved",
+    OSTREL_WARN("ostrel_server::world",
+                "some stacks hold a material this world cannot name and were not saved",
                 log::text("player", id), log::value("dropped", data.dropped));
   }
   return sqlclock::timed(calls_, "save player", [&] {
@@ -43,18 +46,22 @@ std::expected<void, WorldError> World::save_player_slots(const ostrel_core::iden
 
 std::expected<World::Containers, WorldError> World::load_containers(
     const std::function<std::optional<std::size_t>(std::string_view)>& slot_count) {
-  auto rows = sqlclock::timed(calls_, "load containers", [&] { return persist::container_rows::load_containers(db_); });
+  auto rows = sqlclock::timed(calls_, "load containers",
+                              [&] { return persist::container_rows::load_containers(db_); });
   if (!rows) return std::unexpected(rows.error());
   Containers out;
   for (const auto& [name, data] : *rows) {
     if (data.empty()) {
-      OSTREL_WARN("ostrel_server::world", "a container row is empty and was skipped", log::text("container", name));
+      OSTREL_WARN("ostrel_server::world", "a container row is empty and was skipped",
+                  log::text("container", name));
       continue;
     }
     const std::size_t slots = slot_count(name).value_or(kDefaultContainerSlots);
-    auto decoded = persist::containers::decode(data[0], std::span(data).subspan(1), name, slots, db_.materials());
+    auto decoded =
+        persist::containers::decode(data[0], std::span(data).subspan(1), name, slots, db_.materials());
     if (!decoded) {
-      OSTREL_WARN("ostrel_server::world", fmt::format("could not read a container: {}", decoded.error().message()),
+      OSTREL_WARN("ostrel_server::world",
+                  fmt::format("could not read a container: {}", decoded.error().message()),
                   log::text("container", name));
       continue;
     }
@@ -68,7 +75,8 @@ std::expected<void, WorldError> World::save_container(std::string_view name,
                                                       const ostrel_core::inventory::slots::View& view) {
   auto encoded = persist::containers::encode(view, db_.materials());
   if (encoded.dropped > 0) {
-    OSTREL_WARN("ostrel_server::world", "some stacks hold a material this world cannot name and were not saved",
+    OSTREL_WARN("ostrel_server::world",
+                "some stacks hold a material this world cannot name and were not saved",
                 log::text("container", name), log::value("dropped", encoded.dropped));
   }
   std::vector<std::uint8_t> data;

@@ -28,8 +28,8 @@ std::string CloseError::message() const {
   return "the world's write-ahead log could not be checkpointed";
 }
 
-std::expected<std::size_t, WorldError> World::write_batch(std::string_view domain,
-                                                          std::span<const std::pair<ChunkPos, const Chunk*>> chunks) {
+std::expected<std::size_t, WorldError> World::write_batch(
+    std::string_view domain, std::span<const std::pair<ChunkPos, const Chunk*>> chunks) {
   std::vector<std::vector<std::uint8_t>> blobs;
   blobs.reserve(chunks.size());
   for (const auto& [pos, chunk] : chunks) {
@@ -47,7 +47,8 @@ std::expected<std::size_t, WorldError> World::write_batch(std::string_view domai
     auto upsert = conn.cached(kUpsertChunk);
     if (!upsert) return fail(upsert.error());
     for (std::size_t i = 0; i < chunks.size(); ++i) {
-      if (auto r = ostrel_core::persist::bind_chunk(*upsert, domain, chunks[i].first); !r) return fail(r.error());
+      if (auto r = ostrel_core::persist::bind_chunk(*upsert, domain, chunks[i].first); !r)
+        return fail(r.error());
       if (auto r = upsert->bind_i64(5, kChunkVersion); !r) return fail(r.error());
       if (auto r = upsert->bind_blob(6, blobs[i]); !r) return fail(r.error());
       if (auto r = upsert->run(); !r) return fail(r.error());
@@ -140,7 +141,8 @@ std::expected<std::map<std::string, ostrel_core::storage::Value>, WorldError> Wo
 
 std::expected<void, WorldError> World::save_mod_storage_changes(
     std::string_view mod_id, std::span<const ostrel_core::persist::StorageChange> changes) {
-  return sqlclock::timed(calls_, "save mod storage", [&] { return db_.save_mod_storage_changes(mod_id, changes); });
+  return sqlclock::timed(calls_, "save mod storage",
+                         [&] { return db_.save_mod_storage_changes(mod_id, changes); });
 }
 
 std::expected<std::vector<std::string>, WorldError> World::plan_names(std::string_view mod_id) {
@@ -148,7 +150,7 @@ std::expected<std::vector<std::string>, WorldError> World::plan_names(std::strin
 }
 
 std::expected<std::optional<ostrel_core::plan::Plan>, WorldError> World::load_plan(std::string_view mod_id,
-                                                                                  std::string_view name) {
+                                                                                   std::string_view name) {
   return sqlclock::timed(calls_, "load plan", [&] { return db_.load_plan(mod_id, name); });
 }
 

@@ -18,11 +18,12 @@ ostrel_core::chunk::Chunk Generator::generate(std::string_view domain, ChunkPos 
 }
 
 Generated Generator::generate_with_fluid(std::string_view domain, ChunkPos pos, std::uint64_t seed) {
-  if (!host_) return Generated{ostrel_core::chunk::Chunk::filled(pos, ostrel_core::material::kAir), {}, false};
+  if (!host_)
+    return Generated{ostrel_core::chunk::Chunk::filled(pos, ostrel_core::material::kAir), {}, false};
   auto got = host_->generate_chunk(domain, seed, pos);
   if (got) return Generated{std::move(got->chunk), std::move(got->fluid), false};
-  OSTREL_ERROR("ostrel_server::world", fmt::format("chunk generation failed, falling back to air: {}",
-                                                   got.error().message()),
+  OSTREL_ERROR("ostrel_server::world",
+               fmt::format("chunk generation failed, falling back to air: {}", got.error().message()),
                log::text("domain", domain), log::value("pos", pos));
   return air_stand_in(pos);
 }
@@ -44,7 +45,9 @@ void Generator::fault(std::string_view mod_id) {
   if (host_) host_->fault(mod_id);
 }
 
-std::vector<std::string> Generator::faulted() { return host_ ? host_->faulted_mods() : std::vector<std::string>{}; }
+std::vector<std::string> Generator::faulted() {
+  return host_ ? host_->faulted_mods() : std::vector<std::string>{};
+}
 
 std::vector<ScriptError> Generator::tick(std::uint64_t tick) {
   if (!host_) return {};

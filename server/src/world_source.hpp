@@ -72,9 +72,8 @@ class ScriptHost {
   // The mods that registered an entity stepper, in the engine's order.
   virtual std::vector<std::string> entity_steppers() const = 0;
   // Steps one mod's entities: the stepper's failure, or the engine's own failure.
-  virtual std::expected<std::optional<ScriptError>, ScriptError> entity_step(std::string_view mod_id,
-                                                                             std::span<const std::uint64_t> entities,
-                                                                             std::uint32_t steps) = 0;
+  virtual std::expected<std::optional<ScriptError>, ScriptError> entity_step(
+      std::string_view mod_id, std::span<const std::uint64_t> entities, std::uint32_t steps) = 0;
 };
 
 class Generator final : public ChunkSource {
@@ -93,8 +92,8 @@ class Generator final : public ChunkSource {
   std::vector<ScriptError> tick(std::uint64_t tick);
   // Runs the stepper of every mod that has one and an entry in `entities`, in the engine's
   // order; answers the steppers' failures. An engine failure is logged and the next mod runs.
-  std::vector<ScriptError> entity_step(const std::map<std::string, std::vector<std::uint64_t>, std::less<>>& entities,
-                                       std::uint32_t steps);
+  std::vector<ScriptError> entity_step(
+      const std::map<std::string, std::vector<std::uint64_t>, std::less<>>& entities, std::uint32_t steps);
 
  private:
   std::unique_ptr<ScriptHost> host_;  // none: defaults throughout

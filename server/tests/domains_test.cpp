@@ -1,12 +1,12 @@
 #include "domains.hpp"
 
-#include <stdexcept>
-
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "domain_store.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_world.hpp"
-#include "domain_store.hpp"
 #include "world.hpp"
 
 namespace ostrel_server::domains {
@@ -14,7 +14,6 @@ namespace {
 
 using ostrel_core::domain::Spec;
 using ostrel_core::test::TempDir;
-
 
 std::shared_ptr<sync::Mutex<Registry>> registry_with_template() {
   Registry r;
@@ -49,8 +48,8 @@ TEST(DomainsShared, ExistsAndDestroyAnswerByWhatTheIdNames) {
     bool destroy;
   };
   const Case cases[] = {
-      {"overworld", true, false}, {"t", false, false}, {"t/a", true, true}, {"gone/x", true, false},
-      {"nowhere", false, false},
+      {"overworld", true, false}, {"t", false, false},       {"t/a", true, true},
+      {"gone/x", true, false},    {"nowhere", false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
@@ -60,7 +59,7 @@ TEST(DomainsShared, ExistsAndDestroyAnswerByWhatTheIdNames) {
   EXPECT_TRUE(shared.take_changed());
   EXPECT_TRUE(shared.destroy("t/a"));  // queued twice
   EXPECT_TRUE(shared.take_changed());
-  EXPECT_TRUE(shared.exists("t/a"));   // still there until the loop takes the queue
+  EXPECT_TRUE(shared.exists("t/a"));  // still there until the loop takes the queue
   EXPECT_EQ(shared.take_doomed(), (std::vector<std::string>{"t/a", "t/a"}));
   EXPECT_TRUE(shared.take_doomed().empty());
   EXPECT_FALSE(shared.set_sky("nowhere", std::nullopt));

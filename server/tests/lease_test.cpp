@@ -1,10 +1,10 @@
 #include "lease.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_server::lease {
 namespace {
@@ -64,7 +64,10 @@ TEST(BlockOf, SplitsLikeChunkAndCellPositions) {
       {-0.5, 0, 15.999, {-1, 0, 15}},
       {0, -16, 16, {0, -16, 16}},
       {-16.25, 31.5, -0.0, {-17, 31, 0}},
-      {1e12, -1e12, 3.5, {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(), 3}},
+      {1e12,
+       -1e12,
+       3.5,
+       {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(), 3}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x << " " << c.y << " " << c.z);

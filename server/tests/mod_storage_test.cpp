@@ -1,9 +1,9 @@
 #include "mod_storage.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.hpp"
 #include "support/test_world.hpp"
@@ -25,12 +25,12 @@ TEST(ModStorage, OnlyRealChangesAreMarkedAndOnceEach) {
   s.load("m", {{"same", Value::number(1.0)}, {"old", Value::text("x")}});
   EXPECT_TRUE(s.take_dirty().empty());  // loading marks nothing
 
-  s.set("m", "same", Value::number(1.0));   // equal: nothing
-  s.set("m", "absent", std::nullopt);       // deleting nothing: nothing
-  s.set("m", "old", Value::text("y"));      // changed twice, listed once
+  s.set("m", "same", Value::number(1.0));  // equal: nothing
+  s.set("m", "absent", std::nullopt);      // deleting nothing: nothing
+  s.set("m", "old", Value::text("y"));     // changed twice, listed once
   s.set("m", "old", Value::text("z"));
   s.set("m", "new", Value::boolean(true));
-  s.set("m", "temp", Value::number(2.0));   // set then deleted: handed over as none
+  s.set("m", "temp", Value::number(2.0));  // set then deleted: handed over as none
   s.set("m", "temp", std::nullopt);
   s.set("m", "nan", Value::number(std::nan("")));
   s.set("m", "nan", Value::number(std::nan("")));  // NaN never equals: marked (once in the set)

@@ -1,8 +1,8 @@
 #include "sqlclock.hpp"
 
-#include <chrono>
-
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 namespace ostrel_server::sqlclock {
 namespace {
@@ -12,7 +12,8 @@ using std::chrono::milliseconds;
 TEST(SqlClock, KeepsFirst4096CallsAndSumsTheRestAsUnlisted) {
   Log log;
   const auto t0 = Clock::time_point{} + milliseconds(1000);
-  for (std::size_t i = 0; i < kMaxCalls; ++i) log.record("load chunk", t0 + milliseconds(i), t0 + milliseconds(i + 1));
+  for (std::size_t i = 0; i < kMaxCalls; ++i)
+    log.record("load chunk", t0 + milliseconds(i), t0 + milliseconds(i + 1));
   EXPECT_EQ(log.size(), kMaxCalls);
   // Three more calls of 2, 3 and 5 ms: the first one's start becomes the overflow's start.
   log.record("save chunk batch", t0 + milliseconds(5000), t0 + milliseconds(5002));

@@ -17,7 +17,6 @@ using ostrel_core::test::TempDir;
 
 constexpr std::uint16_t kStone = 2;
 
-
 Stack stone(std::uint32_t units) {
   Stack s;
   s.material = kStone;
@@ -47,7 +46,8 @@ TEST_F(WorldRecords, PlayerSlotsRoundTripAndAnEmptyRowIsRefused) {
   EXPECT_EQ((*back)->slots.total_units(), 5u);
 
   const std::uint8_t none[] = {0};
-  ASSERT_TRUE(ostrel_core::persist::player_rows::save_player(w.db(), someone.to_hex(), 3, std::span(none, 0)).has_value());
+  ASSERT_TRUE(ostrel_core::persist::player_rows::save_player(w.db(), someone.to_hex(), 3, std::span(none, 0))
+                  .has_value());
   auto empty = w.load_player_slots(someone, tmpl);
   ASSERT_FALSE(empty.has_value());
   EXPECT_EQ(empty.error().message(), fmt::format("player `{}`: the stored row is empty", someone.to_hex()));
@@ -64,7 +64,8 @@ TEST_F(WorldRecords, EmptyOrUnreadableContainerRowsAreSkipped) {
   ASSERT_TRUE(w.save_container("chest", chest).has_value());
   ASSERT_TRUE(w.save_container("barrel", chest).has_value());
   const std::uint8_t bad[] = {9, 1, 2};
-  ASSERT_TRUE(ostrel_core::persist::container_rows::save_container(w.db(), "empty", 2, std::span(bad, 0)).has_value());
+  ASSERT_TRUE(ostrel_core::persist::container_rows::save_container(w.db(), "empty", 2, std::span(bad, 0))
+                  .has_value());
   ASSERT_TRUE(ostrel_core::persist::container_rows::save_container(w.db(), "future", 9, bad).has_value());
   ASSERT_TRUE(w.delete_container("barrel").has_value());
 

@@ -1,8 +1,7 @@
 #include "world.hpp"
 
-#include <sqlite3.h>
-
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "support/temp_dir.hpp"
 #include "support/test_world.hpp"
@@ -38,7 +37,6 @@ class StoneSource final : public ChunkSource {
   std::vector<std::string> faulted() override { return {}; }
   int generated = 0;
 };
-
 
 class WorldTest : public ::testing::Test {
  protected:
@@ -221,7 +219,8 @@ TEST_F(WorldTest, AdoptingKeepsAChunkThatBecameResident) {
   ASSERT_TRUE(w.chunk("overworld", ChunkPos{}, src_).has_value());
   ASSERT_TRUE(w.adopt_generated("overworld", ChunkPos{}, Chunk::filled(ChunkPos{}, kDirt), {}).has_value());
   EXPECT_EQ(w.resident("overworld", ChunkPos{})->get_block(BlockPos{})->material(), kStone);
-  ASSERT_TRUE(w.adopt_generated("overworld", ChunkPos{0, 1, 0}, Chunk::filled(ChunkPos{0, 1, 0}, kDirt), {}).has_value());
+  ASSERT_TRUE(w.adopt_generated("overworld", ChunkPos{0, 1, 0}, Chunk::filled(ChunkPos{0, 1, 0}, kDirt), {})
+                  .has_value());
   EXPECT_EQ(w.space_of("overworld").dirty, (std::vector<ChunkPos>{{0, 0, 0}, {0, 1, 0}}));
   EXPECT_EQ(w.take_arrived("overworld"), (std::vector<ChunkPos>{{0, 0, 0}, {0, 1, 0}}));
 }
@@ -236,8 +235,9 @@ class FailingHost final : public ScriptHost {
   std::expected<Tint, ScriptError> chunk_tint(std::string_view, std::uint64_t, ChunkPos) override {
     return std::unexpected(ScriptError::runtime("m", "tint", "boom"));
   }
-  std::expected<std::optional<ostrel_core::proto::ChunkFog>, ScriptError> chunk_fog(std::string_view, std::uint64_t,
-                                                                                   ChunkPos) override {
+  std::expected<std::optional<ostrel_core::proto::ChunkFog>, ScriptError> chunk_fog(std::string_view,
+                                                                                    std::uint64_t,
+                                                                                    ChunkPos) override {
     return std::unexpected(ScriptError::runtime("m", "fog", "boom"));
   }
   void fault(std::string_view) override {}
@@ -324,7 +324,9 @@ TEST_F(WorldTest, SaveWritesOneBatchOf32PerDomainInOrder) {
   EXPECT_TRUE(w.unload("overworld", ChunkPos{31, 0, 0}));
   EXPECT_FALSE(w.unload("overworld", ChunkPos{32, 0, 0}));
   auto calls = w.calls().take().calls;
-  EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const auto& c) { return c.label == "save chunk batch"; }), 1);
+  EXPECT_EQ(
+      std::count_if(calls.begin(), calls.end(), [](const auto& c) { return c.label == "save chunk batch"; }),
+      1);
 }
 
 TEST_F(WorldTest, SpentBudgetCountsLaterDomainsAsLeft) {
@@ -396,10 +398,12 @@ TEST_F(WorldTest, CloseWritesEveryDirtyChunkAndCheckpoints) {
 TEST_F(WorldTest, CloseOverAFailingDatabaseNamesTheUnwrittenChunks) {
   auto w = open_world();
   dirty_chunks(w, src_, "overworld", 40);
-  ASSERT_TRUE(w.db()
-                  .connection()
-                  .exec("CREATE TRIGGER refuse BEFORE INSERT ON chunks BEGIN SELECT RAISE(ABORT, 'disk says no'); END;")
-                  .has_value());
+  ASSERT_TRUE(
+      w.db()
+          .connection()
+          .exec(
+              "CREATE TRIGGER refuse BEFORE INSERT ON chunks BEGIN SELECT RAISE(ABORT, 'disk says no'); END;")
+          .has_value());
   auto closed = World::close(std::move(w));
   ASSERT_FALSE(closed.has_value());
   EXPECT_EQ(closed.error().unsaved, 40u);

@@ -35,7 +35,9 @@ std::int64_t chunk_rows(world::World& w, const char* domain) {
 LogLines::LogLines() { ostrel_core::log::set_sink(&LogLines::sink, this); }
 LogLines::~LogLines() { ostrel_core::log::set_sink(nullptr, nullptr); }
 
-void LogLines::sink(std::string_view line, void* ctx) { static_cast<LogLines*>(ctx)->lines_.emplace_back(line); }
+void LogLines::sink(std::string_view line, void* ctx) {
+  static_cast<LogLines*>(ctx)->lines_.emplace_back(line);
+}
 
 int LogLines::count(std::string_view needle) const {
   int n = 0;

@@ -12,9 +12,10 @@
 
 namespace ostrel_server::test {
 
-world::WorldDb open_test_db(const std::filesystem::path& dir, std::initializer_list<const char*> materials = {});
-world::World open_test_world(const std::filesystem::path& dir, std::initializer_list<const char*> materials = {},
-                             std::uint64_t seed = 7);
+world::WorldDb open_test_db(const std::filesystem::path& dir,
+                            std::initializer_list<const char*> materials = {});
+world::World open_test_world(const std::filesystem::path& dir,
+                             std::initializer_list<const char*> materials = {}, std::uint64_t seed = 7);
 // Rows of `chunks` stored for `domain`.
 std::int64_t chunk_rows(world::World& w, const char* domain);
 
