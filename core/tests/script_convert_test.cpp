@@ -219,30 +219,37 @@ TEST(ScriptErrorText, DisplayAndDebugForms) {
     ScriptError error;
     const char* display;
     const char* debug;
+    const char* report;  // the display text and the detail as its cause
   };
   const Case cases[] = {
       {ScriptError::vm("lua54", "not enough memory"), "could not initialise the lua54 script VM",
-       R"(Vm { backend: "lua54", detail: "not enough memory" })"},
+       R"(Vm { backend: "lua54", detail: "not enough memory" })",
+       "could not initialise the lua54 script VM\n  caused by: not enough memory"},
       {ScriptError::load("farm", "x"), "mod `farm` failed to load",
-       R"(Load { mod_id: "farm", detail: "x" })"},
+       R"(Load { mod_id: "farm", detail: "x" })", "mod `farm` failed to load\n  caused by: x"},
       {ScriptError::runtime("farm", "on_tick", "init.lua:3: boom"), "mod `farm` errored in on_tick",
-       R"(Runtime { mod_id: "farm", context: "on_tick", detail: "init.lua:3: boom" })"},
+       R"(Runtime { mod_id: "farm", context: "on_tick", detail: "init.lua:3: boom" })",
+       "mod `farm` errored in on_tick\n  caused by: init.lua:3: boom"},
       {ScriptError::budget_exceeded("farm", "on_tick"),
        "mod `farm` exceeded its instruction budget in on_tick",
-       R"(BudgetExceeded { mod_id: "farm", context: "on_tick" })"},
+       R"(BudgetExceeded { mod_id: "farm", context: "on_tick" })",
+       "mod `farm` exceeded its instruction budget in on_tick"},
       {ScriptError::out_of_memory("farm", "init.lua"),
        "mod `farm` exceeded the script memory limit in init.lua",
-       R"(OutOfMemory { mod_id: "farm", context: "init.lua" })"},
+       R"(OutOfMemory { mod_id: "farm", context: "init.lua" })",
+       "mod `farm` exceeded the script memory limit in init.lua"},
       {ScriptError::registration_closed("farm", "register_block"),
        "mod `farm` tried to register `register_block` after registration closed",
-       R"(RegistrationClosed { mod_id: "farm", what: "register_block" })"},
+       R"(RegistrationClosed { mod_id: "farm", what: "register_block" })",
+       "mod `farm` tried to register `register_block` after registration closed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.display);
     EXPECT_EQ(c.error.message(), c.display);
     EXPECT_EQ(c.error.debug(), c.debug);
-    EXPECT_EQ(c.error.source(), nullptr);
-    EXPECT_EQ(report(c.error), c.display);
+    EXPECT_EQ(report(c.error), c.report);
+    EXPECT_EQ(c.error.with_detail(),
+              c.error.detail().empty() ? c.display : c.display + (": " + c.error.detail()));
   }
 }
 

@@ -135,6 +135,14 @@ TEST(ModHost, SelectionScanAndResolveFailures) {
   EXPECT_EQ(all.error().message(), "could not resolve mod dependencies");
   ASSERT_NE(all.error().source(), nullptr);
 
+  auto tiny = Host::load_selected_with_options(dir.path(), 1024, test::kServerBudget,
+                                              std::vector<std::string>{"a"}, {});
+  ASSERT_FALSE(tiny.has_value());
+  EXPECT_EQ(tiny.error().kind, HostErrorKind::Script);
+  EXPECT_EQ(tiny.error().message(), "could not initialise the lua54 script VM");
+  EXPECT_EQ(report(tiny.error()).rfind("could not initialise the lua54 script VM\n  caused by: ", 0),
+            0u);
+
   auto missing = load_dir(dir.path() / "nowhere");
   ASSERT_FALSE(missing.has_value());
   EXPECT_EQ(missing.error().kind, HostErrorKind::Scan);

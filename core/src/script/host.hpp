@@ -38,7 +38,8 @@ class HostError {
   // "could not read mods from `{}`", "could not resolve mod dependencies", or the
   // ScriptError's own text.
   std::string message() const;
-  const ErrorSource* source() const { return cause.get(); }
+  // Script: the ScriptError's own source (the Lua error's text).
+  const ErrorSource* source() const { return script ? script->source() : cause.get(); }
 };
 
 // The engine operations the host drives.

@@ -4,17 +4,22 @@
 
 namespace ostrel_core::script::vm {
 
+void ScriptError::set_detail(std::string detail) {
+  detail_ = std::move(detail);
+  detail_source_ = detail_.empty() ? nullptr : make_source(TextError(detail_));
+}
+
 ScriptError ScriptError::vm(std::string backend, std::string detail) {
   ScriptError e(ScriptErrorKind::Vm);
   e.backend_ = std::move(backend);
-  e.detail_ = std::move(detail);
+  e.set_detail(std::move(detail));
   return e;
 }
 
 ScriptError ScriptError::load(std::string mod_id, std::string detail) {
   ScriptError e(ScriptErrorKind::Load);
   e.mod_id_ = std::move(mod_id);
-  e.detail_ = std::move(detail);
+  e.set_detail(std::move(detail));
   return e;
 }
 
@@ -22,7 +27,7 @@ ScriptError ScriptError::runtime(std::string mod_id, std::string context, std::s
   ScriptError e(ScriptErrorKind::Runtime);
   e.mod_id_ = std::move(mod_id);
   e.context_ = std::move(context);
-  e.detail_ = std::move(detail);
+  e.set_detail(std::move(detail));
   return e;
 }
 

@@ -35,7 +35,8 @@ enum class ScriptErrorKind : std::uint8_t {
   RegistrationClosed,  // reserved; late registrations fail inside Lua instead
 };
 
-// The failure of one entry into a script engine. Carries no source: chains end here.
+// The failure of one entry into a script engine. Its only source is the text of the failure it
+// reports (`detail`): report() shows the Lua error as the author wrote it.
 class ScriptError {
  public:
   static ScriptError vm(std::string backend, std::string detail);
@@ -57,16 +58,23 @@ class ScriptError {
   // The display text, then ": " and `detail` when there is one: what a log line shows, so the
   // author sees the Lua error's own text ("farm/init.lua:3: ...").
   std::string with_detail() const;
-  const ErrorSource* source() const { return nullptr; }
+  // The underlying failure's own text (`detail`) as a source, so that report() shows it; null
+  // for the variants without a detail.
+  const ErrorSource* source() const { return detail_source_.get(); }
   // The variant name and every field by name: Runtime { mod_id: "farm", context: ..., detail: ... }.
   std::string debug() const;
 
-  friend bool operator==(const ScriptError&, const ScriptError&) = default;
+  friend bool operator==(const ScriptError& a, const ScriptError& b) {
+    return a.kind_ == b.kind_ && a.backend_ == b.backend_ && a.mod_id_ == b.mod_id_ &&
+           a.context_ == b.context_ && a.detail_ == b.detail_ && a.what_ == b.what_;
+  }
 
  private:
   ScriptError(ScriptErrorKind kind) : kind_(kind) {}
+  void set_detail(std::string detail);
   ScriptErrorKind kind_;
   std::string backend_, mod_id_, context_, detail_, what_;
+  SourcePtr detail_source_;  // TextError of detail_, null when detail_ is empty
 };
 
 // One `drops` pair: a qualified block id and the units it gives per full block.
