@@ -204,7 +204,7 @@ TEST(Dispatch, FailingHandlerDisablesItsMod) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("ERROR"), std::string::npos);
   EXPECT_NE(lines[0].find("mod_id=\"bad\""), std::string::npos);
-  EXPECT_NE(lines[0].find("error=\"mod `bad` errored in on_place\""), std::string::npos);
+  EXPECT_NE(lines[0].find("error=\"mod `bad` errored in on_place: boom\""), std::string::npos);
 
   // Later runs of any hook skip it without calling it.
   auto chat = vm.run_hook("on_chat", "ostrel.chatters", event(vm));

@@ -128,7 +128,7 @@ HookOutcome LuaVm::run_hook_over(std::string_view hook, std::span<const vm::Disp
       OSTREL_ERROR(kTarget,
                    fmt::format("disabling mod after a {} failure; the action is allowed to proceed",
                                hook),
-                   log::text("mod_id", entry.mod_id), log::text("error", turn.failure->message()));
+                   log::text("mod_id", entry.mod_id), log::text("error", turn.failure->with_detail()));
       out.faulted.push_back({entry.mod_id, std::move(*turn.failure)});
       continue;
     }
@@ -139,7 +139,7 @@ HookOutcome LuaVm::run_hook_over(std::string_view hook, std::span<const vm::Disp
                    fmt::format("disabling mod after a {} answer the engine could not read; the "
                                "action is allowed to proceed",
                                hook),
-                   log::text("mod_id", entry.mod_id), log::text("error", err.message()));
+                   log::text("mod_id", entry.mod_id), log::text("error", err.with_detail()));
       out.faulted.push_back({entry.mod_id, std::move(err)});
       continue;
     }
@@ -208,7 +208,7 @@ OwnerAnswer LuaVm::run_owner_hook(std::string_view hook, std::string_view owner,
   if (out.fault) {
     fault(owner);
     OSTREL_ERROR(kTarget, fmt::format("disabling mod after a {} failure", hook),
-                 log::text("mod_id", owner), log::text("error", out.fault->message()));
+                 log::text("mod_id", owner), log::text("error", out.fault->with_detail()));
   } else if (ref != LUA_NOREF) {
     out.answer.emplace(L, ref);
   }
