@@ -109,24 +109,18 @@ TEST(ReaderTask, EndsWhenChannelIsClosed) {
 
 TEST(ReaderTask, DestroyedWhileWaitingLeaksNothing) {
   // A task waiting for bytes and one waiting for channel room are both freed with the runtime
-  // (the sanitizer build checks for leaks).
-  auto ch = std::shared_ptr<Channel<Msg>>();
-  {
-    asio::io_context io;
-    MemoryStream idle(io.get_executor());
-    MemoryStream busy(io.get_executor());
-    for (int i = 0; i < 80; ++i) busy.push(from_hex(kFrameHex));
-    ch = make_channel<Msg>(io.get_executor());
-    auto ch2 = make_channel<Msg>(io.get_executor());
-    bool done1 = false, done2 = false;
-    spawn_reader(io, idle, ch2, &done1);
-    spawn_reader(io, busy, ch, &done2);
-    io.poll();
-    EXPECT_FALSE(done1);
-    EXPECT_FALSE(done2);
-    EXPECT_EQ(busy.consumed(), (kChannelCapacity + 1) * kFrameBytes);
-  }
-  ch.reset();
+  // (the sanitizer build checks for leaks and stale accesses).
+  asio::io_context io;
+  MemoryStream idle(io.get_executor());
+  MemoryStream busy(io.get_executor());
+  for (int i = 0; i < 80; ++i) busy.push(from_hex(kFrameHex));
+  bool done1 = false, done2 = false;
+  spawn_reader(io, idle, make_channel<Msg>(io.get_executor()), &done1);
+  spawn_reader(io, busy, make_channel<Msg>(io.get_executor()), &done2);
+  io.poll();
+  EXPECT_FALSE(done1);
+  EXPECT_FALSE(done2);
+  EXPECT_EQ(busy.consumed(), (kChannelCapacity + 1) * kFrameBytes);
 }
 
 TEST(ReaderTask, DecodesClientMessages) {
