@@ -175,4 +175,25 @@ std::string require_mod_file(lua_State* L, std::string_view what, std::string_vi
   return p;
 }
 
+void each_entry(const lua_vm::LuaVm& vm, const char* name,
+                const std::function<bool(lua_State*, int)>& fn) {
+  read_registry(vm, [&](lua_State* L) {
+    if (lua_getfield(L, LUA_REGISTRYINDEX, name) != LUA_TTABLE) return;
+    for (lua_Integer i = 1;; ++i) {
+      const int t = lua_rawgeti(L, -1, i);
+      if (t == LUA_TNIL) break;
+      if (t == LUA_TTABLE && !fn(L, lua_gettop(L))) break;
+      lua_pop(L, 1);
+    }
+  });
+}
+
+std::optional<std::string> text_field(lua_State* L, int e, const char* name) {
+  lua_pushstring(L, name);
+  lua_rawget(L, e);
+  auto v = lua_type(L, -1) == LUA_TSTRING ? read_text(L, -1) : std::nullopt;
+  lua_pop(L, 1);
+  return v;
+}
+
 }  // namespace ostrel_core::script::media::detail

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -91,6 +92,14 @@ template <class F>
 void read_registry(const lua_vm::LuaVm& vm, F&& fn) {
   (void)lua_vm::protect(vm.state(), std::forward<F>(fn));  // readers never fail
 }
+
+// Visits the named registry sequence from 1 to the first nil; `fn(L, index)` gets each table
+// element and answers whether to go on.
+void each_entry(const lua_vm::LuaVm& vm, const char* name,
+                const std::function<bool(lua_State*, int)>& fn);
+
+// The raw field `name` of the entry at `e` when it is text.
+std::optional<std::string> text_field(lua_State* L, int e, const char* name);
 
 // The installers of each family, called by install_media inside its protection.
 void set_view_functions(lua_State* L, std::string_view mod_id, int game);

@@ -27,6 +27,12 @@ using namespace detail;  // NOLINT: this file's own helpers
 
 namespace {
 
+// Sets `key` = `value` on the table on top of the stack.
+void set_text(lua_State* L, const char* key, std::string_view value) {
+  push_text(L, value);
+  lua_setfield(L, -2, key);
+}
+
 std::string hex(const ostrel_core::content::ContentHash& h) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
@@ -97,8 +103,7 @@ int register_model(lua_State* L) {
   lua_pop(L, 1);
   if (!id) convert::raise(L, "register_model: missing required field `id`");
   // A model may be registered into another mod's namespace: it replaces that model's files.
-  const std::string qualified =
-      id->find(':') != std::string::npos ? *id : fmt::format("{}:{}", mod_id, *id);
+  const std::string qualified = convert::named_block(mod_id, *id);
   lua_getfield(L, 1, "file");
   auto file = read_text(L, -1);
   lua_pop(L, 1);
@@ -152,10 +157,8 @@ int register_model(lua_State* L) {
                                   kMaxModels));
   }
   lua_createtable(L, 0, 5);
-  push_text(L, qualified);
-  lua_setfield(L, -2, "id");
-  push_text(L, mod_id);
-  lua_setfield(L, -2, "mod_id");
+  set_text(L, "id", qualified);
+  set_text(L, "mod_id", mod_id);
   set_files(lua_gettop(L));
   lua_rawseti(L, models, static_cast<lua_Integer>(n) + 1);
   return 0;
@@ -188,24 +191,15 @@ int register_sound(lua_State* L) {
 
   push_table(L, "ostrel.sounds");
   lua_createtable(L, 0, 5);
-  push_text(L, id);
-  lua_setfield(L, -2, "id");
-  push_text(L, mod_id);
-  lua_setfield(L, -2, "mod_id");
-  push_text(L, file);
-  lua_setfield(L, -2, "file");
+  set_text(L, "id", id);
+  set_text(L, "mod_id", mod_id);
+  set_text(L, "file", file);
   lua_pushnumber(L, gain);
   lua_setfield(L, -2, "gain");
   lua_pushnumber(L, variance);
   lua_setfield(L, -2, "pitch_variance");
   lua_rawseti(L, -2, static_cast<lua_Integer>(lua_rawlen(L, -2)) + 1);
   return 0;
-}
-
-// A reference to a cue or sound another mod may own: with ":" as written, else this mod's.
-std::string reference(std::string_view mod_id, std::string_view id) {
-  return id.find(':') != std::string_view::npos ? std::string(id)
-                                                : fmt::format("{}:{}", mod_id, id);
 }
 
 int bind_sound(lua_State* L) {
@@ -215,12 +209,9 @@ int bind_sound(lua_State* L) {
   refuse_closed(L, mod_id);
   push_table(L, "ostrel.bindings");
   lua_createtable(L, 0, 3);
-  push_text(L, reference(mod_id, cue));
-  lua_setfield(L, -2, "cue");
-  push_text(L, reference(mod_id, sound));
-  lua_setfield(L, -2, "sound");
-  push_text(L, mod_id);
-  lua_setfield(L, -2, "mod_id");
+  set_text(L, "cue", convert::named_block(mod_id, cue));
+  set_text(L, "sound", convert::named_block(mod_id, sound));
+  set_text(L, "mod_id", mod_id);
   lua_rawseti(L, -2, static_cast<lua_Integer>(lua_rawlen(L, -2)) + 1);
   return 0;
 }
@@ -235,12 +226,9 @@ void append_entry(lua_State* L, const char* table, std::size_t cap, const char* 
     convert::raise(L, fmt::format("mod `{}`: a server may push at most {} {}", mod_id, cap, what));
   }
   lua_createtable(L, 0, 3);
-  push_text(L, id);
-  lua_setfield(L, -2, "id");
-  push_text(L, mod_id);
-  lua_setfield(L, -2, "mod_id");
-  push_text(L, file);
-  lua_setfield(L, -2, "file");
+  set_text(L, "id", id);
+  set_text(L, "mod_id", mod_id);
+  set_text(L, "file", file);
   lua_rawseti(L, -2, static_cast<lua_Integer>(n) + 1);
   lua_pop(L, 1);
 }
@@ -343,28 +331,6 @@ std::expected<void, vm::ScriptError> install_media(lua_State* L, std::string_vie
 
 namespace {
 
-// Visits the named sequence from 1 to the first nil; `fn` gets each table element's index.
-template <class F>
-void each_entry(const lua_vm::LuaVm& vm, const char* name, F&& fn) {
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, name) != LUA_TTABLE) return;
-    for (lua_Integer i = 1;; ++i) {
-      const int t = lua_rawgeti(L, -1, i);
-      if (t == LUA_TNIL) break;
-      if (t == LUA_TTABLE && !fn(L, lua_gettop(L))) break;
-      lua_pop(L, 1);
-    }
-  });
-}
-
-std::optional<std::string> text_of(lua_State* L, int e, const char* name) {
-  lua_pushstring(L, name);
-  lua_rawget(L, e);
-  auto v = lua_type(L, -1) == LUA_TSTRING ? read_text(L, -1) : std::nullopt;
-  lua_pop(L, 1);
-  return v;
-}
-
 std::optional<float> f32_of(lua_State* L, int e, const char* name) {
   lua_pushstring(L, name);
   lua_rawget(L, e);
@@ -377,9 +343,9 @@ std::optional<float> f32_of(lua_State* L, int e, const char* name) {
 std::vector<Font> read_named_files(const lua_vm::LuaVm& vm, const char* name, std::size_t cap) {
   std::vector<Font> out;
   each_entry(vm, name, [&](lua_State* L, int e) {
-    auto id = text_of(L, e, "id");
-    auto mod = text_of(L, e, "mod_id");
-    auto file = text_of(L, e, "file");
+    auto id = text_field(L, e, "id");
+    auto mod = text_field(L, e, "mod_id");
+    auto file = text_field(L, e, "file");
     if (id && mod && file) out.push_back({std::move(*id), std::move(*mod), std::move(*file)});
     return out.size() < cap;
   });
@@ -391,12 +357,12 @@ std::vector<Font> read_named_files(const lua_vm::LuaVm& vm, const char* name, st
 std::vector<ModelFile> registered_models(const lua_vm::LuaVm& vm) {
   std::vector<ModelFile> out;
   each_entry(vm, "ostrel.models", [&](lua_State* L, int e) {
-    auto id = text_of(L, e, "id");
-    auto mod = text_of(L, e, "mod_id");
-    auto file = text_of(L, e, "file");
+    auto id = text_field(L, e, "id");
+    auto mod = text_field(L, e, "mod_id");
+    auto file = text_field(L, e, "file");
     if (id && mod && file) {
       out.push_back({std::move(*id), std::move(*file), f32_of(L, e, "scale").value_or(1.0f),
-                     text_of(L, e, "texture"), std::move(*mod)});
+                     text_field(L, e, "texture"), std::move(*mod)});
     }
     return true;
   });
@@ -406,9 +372,9 @@ std::vector<ModelFile> registered_models(const lua_vm::LuaVm& vm) {
 std::vector<Sound> registered_sounds(const lua_vm::LuaVm& vm) {
   std::vector<Sound> out;
   each_entry(vm, "ostrel.sounds", [&](lua_State* L, int e) {
-    auto id = text_of(L, e, "id");
-    auto mod = text_of(L, e, "mod_id");
-    auto file = text_of(L, e, "file");
+    auto id = text_field(L, e, "id");
+    auto mod = text_field(L, e, "mod_id");
+    auto file = text_field(L, e, "file");
     if (id && mod && file) {
       out.push_back({std::move(*id), std::move(*file), f32_of(L, e, "gain").value_or(1.0f),
                      f32_of(L, e, "pitch_variance").value_or(0.0f), std::move(*mod)});
@@ -421,9 +387,9 @@ std::vector<Sound> registered_sounds(const lua_vm::LuaVm& vm) {
 std::vector<proto::SoundBinding> registered_bindings(const lua_vm::LuaVm& vm) {
   std::vector<proto::SoundBinding> out;
   each_entry(vm, "ostrel.bindings", [&](lua_State* L, int e) {
-    auto cue = text_of(L, e, "cue");
-    auto sound = text_of(L, e, "sound");
-    auto mod = text_of(L, e, "mod_id");
+    auto cue = text_field(L, e, "cue");
+    auto sound = text_field(L, e, "sound");
+    auto mod = text_field(L, e, "mod_id");
     if (cue && sound && mod) out.push_back({std::move(*cue), std::move(*sound), std::move(*mod)});
     return true;
   });

@@ -271,60 +271,30 @@ std::optional<std::uint32_t> registered_slot_grain(const lua_vm::LuaVm& vm) {
   return static_cast<std::uint32_t>(*v);
 }
 
-namespace {
-
-std::string text_field(lua_State* L, int t, const char* name) {
-  lua_getfield(L, t, name);
-  auto v = read_text(L, -1);
-  lua_pop(L, 1);
-  return v.value_or("");
-}
-
-}  // namespace
-
 std::vector<Action> registered_actions(const lua_vm::LuaVm& vm) {
   std::vector<Action> out;
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.actions") != LUA_TTABLE) return;
-    for (lua_Integer i = 1;; ++i) {
-      const int t = lua_rawgeti(L, -1, i);
-      if (t == LUA_TNIL) break;
-      if (t == LUA_TTABLE) {
-        lua_getfield(L, -1, "id");
-        auto id = read_text(L, -1);
-        lua_pop(L, 1);
-        if (id) {
-          const int e = lua_gettop(L);
-          out.push_back({std::move(*id), text_field(L, e, "description"),
-                         text_field(L, e, "default_key"), text_field(L, e, "mod_id")});
-        }
-      }
-      lua_pop(L, 1);
+  each_entry(vm, "ostrel.actions", [&](lua_State* L, int e) {
+    if (auto id = text_field(L, e, "id")) {
+      out.push_back({std::move(*id), text_field(L, e, "description").value_or(""),
+                     text_field(L, e, "default_key").value_or(""),
+                     text_field(L, e, "mod_id").value_or("")});
     }
+    return true;
   });
   return out;
 }
 
 std::vector<ScriptFile> registered_hud_scripts(const lua_vm::LuaVm& vm) {
   std::vector<ScriptFile> out;
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.hud_scripts") != LUA_TTABLE) return;
-    for (lua_Integer i = 1;; ++i) {
-      const int t = lua_rawgeti(L, -1, i);
-      if (t == LUA_TNIL) break;
-      if (t == LUA_TTABLE) {
-        const int e = lua_gettop(L);
-        lua_getfield(L, e, "mod_id");
-        auto mod = lua_type(L, -1) == LUA_TSTRING ? read_text(L, -1) : std::nullopt;
-        lua_getfield(L, e, "file");
-        auto file = lua_type(L, -1) == LUA_TSTRING ? read_text(L, -1) : std::nullopt;
-        lua_getfield(L, e, "reserve");
-        auto r = convert::to_integer<std::uint16_t>(L, -1);
-        lua_settop(L, e);
-        if (mod && file) out.push_back({std::move(*file), r.value_or(0), std::move(*mod)});
-      }
-      lua_pop(L, 1);
-    }
+  each_entry(vm, "ostrel.hud_scripts", [&](lua_State* L, int e) {
+    auto mod = text_field(L, e, "mod_id");
+    auto file = text_field(L, e, "file");
+    lua_pushliteral(L, "reserve");
+    lua_rawget(L, e);
+    auto r = convert::to_integer<std::uint16_t>(L, -1);
+    lua_pop(L, 1);
+    if (mod && file) out.push_back({std::move(*file), r.value_or(0), std::move(*mod)});
+    return true;
   });
   return out;
 }
