@@ -150,7 +150,9 @@ class Endpoint {
  public:
   Endpoint(Endpoint&&) noexcept;
   Endpoint& operator=(Endpoint&&) noexcept;
-  ~Endpoint();  // closes the socket; connections still open are dropped without a word
+  // Closes the socket; connections still open are dropped without a word.
+  // REQUIRES: called on executor(), or once the runtime no longer runs.
+  ~Endpoint();
 
   // A server endpoint at `addr` presenting `cert`, on a strand of `ex`.
   [[nodiscard]] static std::expected<Endpoint, EndpointError> bind(const asio::any_io_executor& ex,
