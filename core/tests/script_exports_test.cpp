@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "script/lua_vm.hpp"
+#include "script/lua_vm_impl.hpp"
 #include "support/script_engine.hpp"
 
 namespace ostrel_core::script {
@@ -30,6 +31,7 @@ constexpr const char* kExporter = R"(
   function api.double(x) return x * 2 end
   function api.fail() error('exporter broke') end
   function api.echo(t) return t end
+  function api.all(...) return ... end
   function api.call(f) return f() end
   function api.spin() while true do end end
   function api.later() api.late = 1 end
@@ -58,7 +60,7 @@ TEST(Exports, ViewsAreReadOnlyWithLengthAndPairs) {
     assert(#v == 3 and v[2] == 20 and v.n == 1)
     local keys = 0
     for k in pairs(v) do keys = keys + 1 end
-    assert(keys == 12, keys)
+    assert(keys == 13, keys)
     local ok, why = pcall(function() v.x = 1 end)
     assert(not ok and why == 'the exports of `a` are read-only (writing String("x"))', why)
     ok, why = pcall(function() v[4] = 1 end)
@@ -72,6 +74,7 @@ TEST(Exports, ViewsAreReadOnlyWithLengthAndPairs) {
     v.later()
     assert(v.late == 1, "the owner's later changes show")
     assert(v.double(21) == 42)
+    assert(select("#", v.all(table.unpack({}, 1, 200))) == 200, "many values cross")
   )");
 }
 
@@ -128,6 +131,39 @@ TEST(Exports, ABudgetSpentInsideAnExportIsChargedToTheCaller) {
   EXPECT_EQ(r.error().kind(), ScriptErrorKind::BudgetExceeded);
   EXPECT_EQ(r.error().mod_id(), "b");
   EXPECT_FALSE(vm.is_faulted("a"));
+}
+
+TEST(Exports, ViewsFoundAndOpenedInsideATree) {
+  auto vm = make_engine();
+  load_with(vm, "a", {}, kExporter);
+  load_with(vm, "b", {"a"}, R"(
+    local v = game.exports("a")
+    held = {inner = {view = v.nested, again = nil}}
+    held.inner.again = held.inner  -- a cycle
+    plain = {1, {2, {3}}}
+    deep = {}
+    local t = deep
+    for i = 1, 71 do t.next = {} t = t.next end
+    t.view = v.nested  -- 72 levels below the root
+  )");
+  lua_State* L = vm.state();
+  ASSERT_TRUE(vm.push_environment("b"));
+  const int env = lua_gettop(L);
+  lua_getfield(L, env, "held");
+  EXPECT_TRUE(lua_vm::holds_proxy(L, -1, lua_vm::kViewSearchDepth));
+  lua_vm::push_opened_value(L, -1, lua_vm::kViewSearchDepth);
+  lua_setglobal(L, "OPENED");
+  lua_getfield(L, env, "plain");
+  EXPECT_FALSE(lua_vm::holds_proxy(L, -1, lua_vm::kViewSearchDepth));
+  lua_getfield(L, env, "deep");
+  EXPECT_FALSE(lua_vm::holds_proxy(L, -1, lua_vm::kViewSearchDepth));
+  EXPECT_TRUE(lua_vm::holds_proxy(L, -1, lua_vm::kViewSearchDepth + 1));
+  lua_settop(L, env - 1);
+  EXPECT_EQ(test::inspect(vm, R"(
+    local v = OPENED.inner.view
+    return tostring(getmetatable(v) == nil and v.deep == 1 and OPENED.inner.again == OPENED.inner)
+  )"),
+            "true");
 }
 
 TEST(Exports, ExportRefusals) {

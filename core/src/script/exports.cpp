@@ -6,6 +6,8 @@
 //
 // "ostrel.crossed" (weak keys) maps each view or wrapper to { owner = id, raw = value }.
 
+#include <set>
+
 #include <fmt/format.h>
 #include <lua.hpp>
 
@@ -195,6 +197,7 @@ int call_wrapper(lua_State* L) {
   if (holds(faulted, owner)) return 0;
 
   const int nargs = lua_gettop(L);
+  luaL_checkstack(L, nargs + 2, "too many arguments");
   lua_pushcfunction(L, traceback_handler);
   const int handler = lua_gettop(L);
   lua_pushvalue(L, lua_upvalueindex(4));
@@ -228,6 +231,7 @@ int call_wrapper(lua_State* L) {
 // Pushes what the reader gets for the value at `idx` owned by `owner`.
 void crossing(lua_State* L, int idx, std::string_view owner, std::string_view reader,
               FaultedSet* faulted) {
+  luaL_checkstack(L, 12, "values nested too deeply");  // what this and cross_table push
   idx = lua_absindex(L, idx);
   if (uncross(L, idx)) {  // raw, record owner
     const std::string first_owner(text_at(L, -1));
@@ -316,6 +320,70 @@ int game_exports(lua_State* L) {
   return 1;
 }
 
+bool holds_proxy_in(lua_State* L, int idx, int depth, std::set<const void*>& seen) {
+  if (depth == 0) return false;
+  luaL_checkstack(L, 8, "views nested too deeply");
+  idx = lua_absindex(L, idx);
+  if (!seen.insert(lua_topointer(L, idx)).second) return false;
+  if (uncross(L, idx)) {
+    lua_pop(L, 2);
+    return true;
+  }
+  lua_pushnil(L);
+  while (lua_next(L, idx) != 0) {
+    if (lua_type(L, -1) == LUA_TTABLE && holds_proxy_in(L, -1, depth - 1, seen)) {
+      lua_pop(L, 2);
+      return true;
+    }
+    lua_pop(L, 1);
+  }
+  return false;
+}
+
+// `copies` (a stack index) maps each table already copied to its copy.
+void opened_value_in(lua_State* L, int idx, int depth, int copies) {
+  luaL_checkstack(L, 8, "tables nested too deeply");
+  idx = lua_absindex(L, idx);
+  if (lua_type(L, idx) != LUA_TTABLE) {
+    lua_pushvalue(L, idx);
+    return;
+  }
+  int source = idx;
+  bool raw_pushed = false;
+  if (uncross(L, idx)) {
+    lua_pop(L, 1);  // the owner
+    if (lua_type(L, -1) == LUA_TTABLE) {
+      source = lua_gettop(L);
+      raw_pushed = true;
+    } else {
+      lua_pop(L, 1);
+    }
+  }
+  if (depth == 0) {
+    lua_pushvalue(L, source);
+  } else {
+    lua_pushvalue(L, source);
+    if (lua_rawget(L, copies) == LUA_TNIL) {
+      lua_pop(L, 1);
+      lua_newtable(L);
+      const int copy = lua_gettop(L);
+      lua_pushvalue(L, source);
+      lua_pushvalue(L, copy);
+      lua_rawset(L, copies);
+      lua_pushnil(L);
+      while (lua_next(L, source) != 0) {
+        opened_value_in(L, -1, depth - 1, copies);
+        lua_remove(L, -2);
+        lua_pushvalue(L, -2);
+        lua_insert(L, -2);
+        lua_rawset(L, copy);
+      }
+      if (lua_getmetatable(L, source) != 0) lua_setmetatable(L, copy);
+    }
+  }
+  if (raw_pushed) lua_remove(L, source);
+}
+
 }  // namespace
 
 std::expected<void, ScriptError> LuaVm::install_exports(std::string_view mod_id, int game_idx) {
@@ -358,6 +426,19 @@ void LuaVm::note_dependencies(std::string_view mod_id, std::span<const std::stri
     OSTREL_ERROR(kTarget, fmt::format("could not record dependencies: {}", r.error()),
                  log::text("mod_id", mod_id));
   }
+}
+
+bool holds_proxy(lua_State* L, int idx, int depth) {
+  std::set<const void*> seen;
+  return holds_proxy_in(L, idx, depth, seen);
+}
+
+void push_opened_value(lua_State* L, int idx, int depth) {
+  idx = lua_absindex(L, idx);
+  lua_newtable(L);
+  const int copies = lua_gettop(L);
+  opened_value_in(L, idx, depth, copies);
+  lua_remove(L, copies);
 }
 
 }  // namespace ostrel_core::script::lua_vm

@@ -74,6 +74,14 @@ void push_logger(lua_State* L, std::string_view mod_id);
 // Whether a chunk text starts with Lua's bytecode signature.
 bool starts_with_bytecode(std::string_view text);
 
+// Exports (exports.cpp), for code that takes tables from scripts and keeps them: whether an
+// export view is reachable from the table at `idx` within `depth` levels, and the value at `idx`
+// with every reachable view replaced by a copy of the table it stands for (shared subtables
+// stay shared; a cycle ends at the copy made before). May raise (memory).
+inline constexpr int kViewSearchDepth = 72;
+bool holds_proxy(lua_State* L, int idx, int depth);
+void push_opened_value(lua_State* L, int idx, int depth);
+
 // Settings (settings.cpp): drops every setting answer of `player`.
 void forget_answers(lua_State* L, const identity::PlayerUuid& player);
 
