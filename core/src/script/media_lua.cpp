@@ -37,14 +37,22 @@ std::optional<std::string> unknown_key(lua_State* L, int t,
   return convert::valid_utf8(*k);
 }
 
-std::optional<double> opt_number(lua_State* L, int t, std::string_view field,
-                                 std::string_view fn) {
+namespace {
+
+// Pushes the raw field and answers true when it is present; pushes nothing when it is nil.
+bool push_present(lua_State* L, int t, std::string_view field) {
   t = lua_absindex(L, t);
   push_text(L, field);
-  if (lua_rawget(L, t) == LUA_TNIL) {
-    lua_pop(L, 1);
-    return std::nullopt;
-  }
+  if (lua_rawget(L, t) != LUA_TNIL) return true;
+  lua_pop(L, 1);
+  return false;
+}
+
+}  // namespace
+
+std::optional<double> opt_number(lua_State* L, int t, std::string_view field,
+                                 std::string_view fn) {
+  if (!push_present(L, t, field)) return std::nullopt;
   auto v = convert::to_number(L, -1);
   if (!v) lua_vm::field_error(L, fn, field, v.error());
   lua_pop(L, 1);
@@ -66,12 +74,7 @@ std::optional<float> opt_f32(lua_State* L, int t, std::string_view field, std::s
 
 std::optional<std::string> opt_text(lua_State* L, int t, std::string_view field,
                                     std::string_view fn) {
-  t = lua_absindex(L, t);
-  push_text(L, field);
-  if (lua_rawget(L, t) == LUA_TNIL) {
-    lua_pop(L, 1);
-    return std::nullopt;
-  }
+  if (!push_present(L, t, field)) return std::nullopt;
   auto v = convert::to_text(L, -1);
   if (!v) lua_vm::field_error(L, fn, field, v.error());
   lua_pop(L, 1);
