@@ -201,6 +201,10 @@ int register_setting(lua_State* L) {
         convert::raise(L, fmt::format("{} is declared in mod.toml; declare a setting once",
                                       *qualified));
       }
+      // Two entries with one id would reach clients as two settings they cannot tell apart.
+      if (same) {
+        convert::raise(L, fmt::format("register_setting(\"{}\"): already registered", *qualified));
+      }
     }
     lua_pop(L, 1);
   }
