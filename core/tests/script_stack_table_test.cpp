@@ -25,7 +25,7 @@ LuaVm engine_with_blocks() {
   return vm;
 }
 
-// Reads the spec that `expr` (Lua) evaluates to; the error text on failure.
+// Reads the stack table that `expr` (Lua) evaluates to; the error text on failure.
 std::expected<StackSpec, std::string> read_spec(LuaVm& vm, const std::string& expr) {
   lua_State* L = vm.state();
   const std::string code = "return " + expr;

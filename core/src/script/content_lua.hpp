@@ -83,7 +83,7 @@ void set_tool_functions(lua_State* L, std::string_view mod_id, int game);
 void set_fluid_functions(lua_State* L, std::string_view mod_id, int game);
 void set_domain_functions(lua_State* L, std::string_view mod_id, int game);
 
-// The optional `position` of the spec table at `spec`: three whole-block coordinates, an
+// The optional `position` of the registration table at `spec`: three whole-block coordinates, an
 // integer taken exactly, a float cut toward zero; each within 4e18 blocks.
 std::optional<domain::UniversalPos> universal_position(lua_State* L, int spec,
                                                        std::string_view ctx);

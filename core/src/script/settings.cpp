@@ -139,7 +139,7 @@ void read_spec_options(lua_State* L, std::string_view written_id) {
   lua_remove(L, given);
 }
 
-// An optional text field of the spec at 1; `fallback` when absent.
+// An optional text field of the registration table at 1; `fallback` when absent.
 std::string spec_text(lua_State* L, const char* key, std::string_view written_id,
                       std::string_view fallback) {
   lua_pushstring(L, key);

@@ -46,7 +46,7 @@ void push_stack_table(lua_State* L, const inventory::Stack& stack);
 // Pushes a sequence of the 27 materials, entry i + 1 being cells[i].
 void push_cells_table(lua_State* L, std::span<const std::uint16_t, 27> cells);
 
-// Reads the spec table at `idx`; raises with the refusal's text.
+// Reads the stack table at `idx`; raises with the refusal's text.
 StackSpec stack_spec_of(lua_State* L, int idx);
 // stack_spec_of, then into_stack.
 std::optional<inventory::Stack> stack_of(lua_State* L, int idx);
