@@ -3,7 +3,9 @@
 // sandbox, registration, dispatch). Not for use outside core/src/script.
 
 #include <cstdint>
+#include <cstddef>
 #include <expected>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -61,6 +63,15 @@ template <class F>
 std::expected<void, std::string> protect(lua_State* L, F&& f) {
   return protect(L, 0, std::forward<F>(f));
 }
+
+// Replaces the registry table `name` with a fresh table of `count` entries, where
+// `push_entry(L, i)` pushes entry i's key and then its value. Each entry is set in its own
+// protected call, so a failure skips only that entry; it is logged as "could not record {one}"
+// with the field `field` = `label(i)`. `all` names the whole table in the other failure lines.
+void install_registry_table(lua_State* L, const char* name, std::string_view all,
+                            std::string_view one, std::string_view field, std::size_t count,
+                            const std::function<void(lua_State*, std::size_t)>& push_entry,
+                            const std::function<std::string_view(std::size_t)>& label);
 
 // The engine-error adapter: a failure of the Lua state outside mod code becomes `Vm`.
 vm::ScriptError engine_error(std::string detail);

@@ -441,40 +441,19 @@ bool LuaVm::set_player_setting(const identity::PlayerUuid& player, std::string_v
 void LuaVm::set_world_options(
     std::span<const std::pair<std::string, modload::manifest::WorldOptionValue>> values) {
   std::lock_guard lock(impl_->mu);
-  lua_State* L = impl_->L;
-  int ref = LUA_NOREF;
-  if (auto r = protect(L, [&](lua_State* s) {
-        lua_newtable(s);
-        ref = luaL_ref(s, LUA_REGISTRYINDEX);
-      });
-      !r) {
-    OSTREL_ERROR(kTarget, fmt::format("could not record the world options: {}", r.error()));
-    return;
-  }
-  LuaRef table(L, ref);
-  for (const auto& [key, value] : values) {
-    auto r = protect(L, [&](lua_State* s) {
-      table.push(s);
-      push_text(s, key);
-      if (const auto* choice = std::get_if<modload::manifest::Choice>(&value)) {
-        push_text(s, choice->text);
-      } else {
-        lua_pushboolean(s, std::get<modload::manifest::Toggle>(value).on ? 1 : 0);
-      }
-      lua_rawset(s, -3);
-    });
-    if (!r) {
-      OSTREL_ERROR(kTarget, fmt::format("could not record a world option: {}", r.error()),
-                   log::text("id", key));
-    }
-  }
-  if (auto r = protect(L, [&](lua_State* s) {
-        table.push(s);
-        lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.world_options");
-      });
-      !r) {
-    OSTREL_ERROR(kTarget, fmt::format("could not install the world options: {}", r.error()));
-  }
+  install_registry_table(
+      impl_->L, "ostrel.world_options", "the world options", "a world option", "id",
+      values.size(),
+      [&](lua_State* s, std::size_t i) {
+        const auto& [key, value] = values[i];
+        push_text(s, key);
+        if (const auto* choice = std::get_if<modload::manifest::Choice>(&value)) {
+          push_text(s, choice->text);
+        } else {
+          lua_pushboolean(s, std::get<modload::manifest::Toggle>(value).on ? 1 : 0);
+        }
+      },
+      [&](std::size_t i) -> std::string_view { return values[i].first; });
 }
 
 // Drops every answer `player` gave; called when the player leaves.

@@ -57,39 +57,49 @@ void LuaVm::set_world_seed(std::uint64_t seed) {
   }
 }
 
-void LuaVm::set_fluid_ids(std::span<const std::pair<std::string, std::uint8_t>> ids) {
-  std::lock_guard lock(impl_->mu);
-  lua_State* L = impl_->L;
+void install_registry_table(lua_State* L, const char* name, std::string_view all,
+                            std::string_view one, std::string_view field, std::size_t count,
+                            const std::function<void(lua_State*, std::size_t)>& push_entry,
+                            const std::function<std::string_view(std::size_t)>& label) {
   int ref = LUA_NOREF;
   if (auto r = protect(L, [&](lua_State* s) {
         lua_newtable(s);
         ref = luaL_ref(s, LUA_REGISTRYINDEX);
       });
       !r) {
-    OSTREL_ERROR(kTarget, fmt::format("could not record the fluid ids: {}", r.error()));
+    OSTREL_ERROR(kTarget, fmt::format("could not record {}: {}", all, r.error()));
     return;
   }
   LuaRef table(L, ref);
-  for (const auto& [name, id] : ids) {
+  for (std::size_t i = 0; i < count; ++i) {
     auto r = protect(L, [&](lua_State* s) {
       table.push(s);
-      lua_pushlstring(s, name.data(), name.size());
-      lua_pushinteger(s, id);
+      push_entry(s, i);
       lua_rawset(s, -3);
-      lua_pop(s, 1);
     });
     if (!r) {
-      OSTREL_ERROR(kTarget, fmt::format("could not record a fluid id: {}", r.error()),
-                   log::text("name", name));
+      OSTREL_ERROR(kTarget, fmt::format("could not record {}: {}", one, r.error()),
+                   log::text(field, label(i)));
     }
   }
   if (auto r = protect(L, [&](lua_State* s) {
         table.push(s);
-        lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.fluid_ids");
+        lua_setfield(s, LUA_REGISTRYINDEX, name);
       });
       !r) {
-    OSTREL_ERROR(kTarget, fmt::format("could not install the fluid ids: {}", r.error()));
+    OSTREL_ERROR(kTarget, fmt::format("could not install {}: {}", all, r.error()));
   }
+}
+
+void LuaVm::set_fluid_ids(std::span<const std::pair<std::string, std::uint8_t>> ids) {
+  std::lock_guard lock(impl_->mu);
+  install_registry_table(
+      impl_->L, "ostrel.fluid_ids", "the fluid ids", "a fluid id", "name", ids.size(),
+      [&](lua_State* s, std::size_t i) {
+        lua_pushlstring(s, ids[i].first.data(), ids[i].first.size());
+        lua_pushinteger(s, ids[i].second);
+      },
+      [&](std::size_t i) -> std::string_view { return ids[i].first; });
 }
 
 }  // namespace ostrel_core::script::lua_vm
