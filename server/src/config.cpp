@@ -12,7 +12,11 @@
 
 #include <toml++/toml.h>
 
+#include "toml_text.hpp"
+
 namespace ostrel_server::config {
+
+namespace toml_text = ostrel_core::toml_text;
 
 // ---- SocketAddr ------------------------------------------------------------------------------
 
@@ -212,41 +216,17 @@ struct ReadFault {
 
 using Read = std::expected<void, ReadFault>;
 
-constexpr std::string_view kTopKeys[] = {"bind_addr",    "world_path",    "max_players",
-                                         "seed",         "world_options", "operators",
-                                         "mods_path",    "enabled_mods",  "view_distance",
-                                         "vertical_view_distance",        "rcon"};
+constexpr std::string_view kTopKeys[] = {
+    "bind_addr", "world_path", "max_players",  "seed",          "world_options",
+    "operators", "mods_path",  "enabled_mods", "view_distance", "vertical_view_distance",
+    "rcon"};
 constexpr std::string_view kRconKeys[] = {"bind_addr", "token"};
 
-std::string one_of(std::span<const std::string_view> keys) {
-  std::string out;
-  for (auto k : keys) {
-    if (!out.empty()) out += ", ";
-    out += fmt::format("`{}`", k);
-  }
-  return out;
-}
-
-std::string_view type_phrase(const toml::node& node) {
-  switch (node.type()) {
-    case toml::node_type::string: return "a string";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a float";
-    case toml::node_type::boolean: return "a boolean";
-    case toml::node_type::date: return "a date";
-    case toml::node_type::time: return "a time";
-    case toml::node_type::date_time: return "a date-time";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::table: return "a table";
-    case toml::node_type::none: break;
-  }
-  return "nothing";
-}
-
-std::unexpected<ReadFault> wrong_type(std::string_view key, std::string_view expected, const toml::node& node) {
-  return std::unexpected(ReadFault{
-      fmt::format("invalid type for `{}`: expected {}, found {}", key, expected, type_phrase(node)),
-      node.source().begin});
+std::unexpected<ReadFault> wrong_type(std::string_view key, std::string_view expected,
+                                      const toml::node& node) {
+  return std::unexpected(ReadFault{fmt::format("invalid type for `{}`: expected {}, found {}", key, expected,
+                                               toml_text::type_phrase(node)),
+                                   node.source().begin});
 }
 
 std::expected<std::string, ReadFault> read_string(std::string_view key, const toml::node& node) {
@@ -259,16 +239,19 @@ std::expected<U, ReadFault> read_unsigned(std::string_view key, const toml::node
   auto* i = node.as_integer();
   if (!i) return wrong_type(key, "an integer", node);
   // TOML integers are signed 64-bit: that caps an unsigned 64-bit field.
-  constexpr auto kMax = std::min<std::uint64_t>(std::numeric_limits<U>::max(), std::numeric_limits<std::int64_t>::max());
+  constexpr auto kMax =
+      std::min<std::uint64_t>(std::numeric_limits<U>::max(), std::numeric_limits<std::int64_t>::max());
   std::int64_t v = i->get();
   if (v < 0 || static_cast<std::uint64_t>(v) > kMax) {
-    return std::unexpected(ReadFault{
-        fmt::format("invalid value for `{}`: expected an integer 0..={}, got {}", key, kMax, v), node.source().begin});
+    return std::unexpected(
+        ReadFault{fmt::format("invalid value for `{}`: expected an integer 0..={}, got {}", key, kMax, v),
+                  node.source().begin});
   }
   return static_cast<U>(v);
 }
 
-std::expected<std::vector<std::string>, ReadFault> read_strings(std::string_view key, const toml::node& node) {
+std::expected<std::vector<std::string>, ReadFault> read_strings(std::string_view key,
+                                                                const toml::node& node) {
   auto* arr = node.as_array();
   if (!arr) return wrong_type(key, "an array of strings", node);
   std::vector<std::string> out;
@@ -286,9 +269,10 @@ std::expected<SocketAddr, ReadFault> read_socket_addr(std::string_view key, cons
   if (!s) return std::unexpected(s.error());
   if (auto addr = SocketAddr::parse(*s)) return *addr;
   return std::unexpected(ReadFault{
-      fmt::format("invalid value for `{}`: expected an IPv4 address and port (0.0.0.0:47811) or an IPv6 address "
-                  "in brackets and port ([::1]:47811), got {:?}",
-                  key, *s),
+      fmt::format(
+          "invalid value for `{}`: expected an IPv4 address and port (0.0.0.0:47811) or an IPv6 address "
+          "in brackets and port ([::1]:47811), got {:?}",
+          key, *s),
       node.source().begin});
 }
 
@@ -297,7 +281,8 @@ std::vector<std::pair<const toml::key*, const toml::node*>> in_file_order(const 
   std::vector<std::pair<const toml::key*, const toml::node*>> entries;
   for (auto&& [k, v] : table) entries.emplace_back(&k, &v);
   auto pos = [](const toml::key* k) { return std::pair{k->source().begin.line, k->source().begin.column}; };
-  std::stable_sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) { return pos(a.first) < pos(b.first); });
+  std::stable_sort(entries.begin(), entries.end(),
+                   [&](const auto& a, const auto& b) { return pos(a.first) < pos(b.first); });
   return entries;
 }
 
@@ -329,9 +314,9 @@ Read read_rcon(const toml::node& node, std::optional<RconConfig>& out) {
       rcon.token = std::move(*token);
       has_token = true;
     } else {
-      return std::unexpected(ReadFault{
-          fmt::format("unknown field `{}` in `rcon`, expected one of {}", key, one_of(kRconKeys)),
-          k->source().begin});
+      return std::unexpected(ReadFault{fmt::format("unknown field `{}` in `rcon`, expected one of {}", key,
+                                                   toml_text::backticked(kRconKeys)),
+                                       k->source().begin});
     }
   }
   if (!has_token) {
@@ -363,8 +348,8 @@ Read read_entry(std::string_view key, const toml::node& v, Config& c) {
     return assign(read_unsigned<std::uint8_t>(key, v), c.vertical_view_distance);
   }
   if (key == "rcon") return read_rcon(v, c.rcon);
-  return std::unexpected(
-      ReadFault{fmt::format("unknown field `{}`, expected one of {}", key, one_of(kTopKeys)), {}});
+  return std::unexpected(ReadFault{
+      fmt::format("unknown field `{}`, expected one of {}", key, toml_text::backticked(kTopKeys)), {}});
 }
 
 std::expected<Config, ReadFault> read_document(const toml::table& doc) {

@@ -6,6 +6,8 @@
 #include <span>
 #include <toml++/toml.h>
 
+#include "toml_text.hpp"
+
 namespace ostrel_core::modload::manifest {
 namespace {
 
@@ -19,31 +21,6 @@ constexpr std::string_view kColourKeys[] = {"text", "heading", "background", "bu
 std::string where(const toml::source_region& s) {
   if (s.begin.line == 0) return {};
   return fmt::format("line {}, column {}: ", s.begin.line, s.begin.column);
-}
-
-std::string_view found(const toml::node& n) {
-  switch (n.type()) {
-    case toml::node_type::table: return "a table";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::string: return "a string";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a float";
-    case toml::node_type::boolean: return "a boolean";
-    case toml::node_type::date: return "a date";
-    case toml::node_type::time: return "a time";
-    case toml::node_type::date_time: return "a date-time";
-    case toml::node_type::none: break;
-  }
-  return "nothing";
-}
-
-std::string backticked(std::span<const std::string_view> keys) {
-  std::string out;
-  for (auto k : keys) {
-    if (!out.empty()) out += ", ";
-    out += fmt::format("`{}`", k);
-  }
-  return out;
 }
 
 // The fields of one table of one record. Keeps the first error: once `error` is set, every
@@ -62,7 +39,7 @@ class Fields {
     }
     if (first != nullptr) {
       error_ = fmt::format("{}unknown key `{}` in {}; expected one of {}", where(first->source()),
-                           first->str(), record_, backticked(keys));
+                           first->str(), record_, toml_text::backticked(keys));
     }
   }
 
@@ -159,7 +136,7 @@ class Fields {
 
   void wrong_type(std::string_view key, const toml::node& n, std::string_view expected) {
     error_ = fmt::format("{}invalid type for `{}` in {}: found {}, expected {}", where(n.source()), key,
-                         record_, found(n), expected);
+                         record_, toml_text::type_phrase(n), expected);
   }
 
   const toml::table& t_;
