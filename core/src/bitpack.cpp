@@ -1,22 +1,12 @@
 #include "bitpack.hpp"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include <fmt/format.h>
 
-#include "log.hpp"
+#include "error.hpp"
 
 namespace ostrel_core::bitpack {
 
 namespace detail {
-
-void contract_stop(std::string_view target, const std::string& message) {
-  OSTREL_ERROR(target, message);
-  std::fflush(stdout);
-  fmt::print(stderr, "{}: {}\n", target, message);
-  std::abort();
-}
 
 void index_out_of_bounds(std::size_t index, std::size_t count) {
   contract_stop("ostrel_core::bitpack", fmt::format("index {} out of bounds ({})", index, count));
@@ -32,7 +22,7 @@ namespace {
 
 void check_width(std::uint8_t width) {
   if (width > kMaxWidth) [[unlikely]] {
-    detail::contract_stop("ostrel_core::bitpack",
+    contract_stop("ostrel_core::bitpack",
                           fmt::format("bits_per_entry {} exceeds {}", width, kMaxWidth));
   }
 }

@@ -54,8 +54,6 @@ struct BitArrayError {
 };
 
 namespace detail {
-// Logs `message` under `target`, writes it to stderr and aborts: a broken contract of the caller.
-[[noreturn]] void contract_stop(std::string_view target, const std::string& message);
 [[noreturn]] void index_out_of_bounds(std::size_t index, std::size_t count);
 [[noreturn]] void value_too_wide(std::uint32_t value, std::uint8_t width);
 }  // namespace detail

@@ -50,7 +50,7 @@ std::uint16_t MixedTable::insert(const Cells& cells) {
     cells_[slot] = cells;
   } else {
     if (cells_.size() >= kMaxSlots) {
-      bitpack::detail::contract_stop(
+      contract_stop(
           kTarget, "a chunk has 4096 blocks, so it cannot need more mixed slots than that");
     }
     slot = static_cast<std::uint16_t>(cells_.size());
@@ -288,7 +288,7 @@ ChunkParts Chunk::to_parts() const {
 // ---- Chunk: reads ----
 
 void Chunk::local_out_of_range(LocalPos local) {
-  bitpack::detail::contract_stop(
+  contract_stop(
       kTarget, fmt::format("local block position ({}, {}, {}) is outside 0..=15", local.x, local.y,
                            local.z));
 }
@@ -337,7 +337,7 @@ std::uint16_t Chunk::find_or_make_entry(std::uint64_t content) {
     return slot;
   }
   if (palette_.size() >= kMaxSlots) {
-    bitpack::detail::contract_stop(
+    contract_stop(
         kTarget, "a chunk has 4096 blocks, so its palette cannot exceed 4096 entries");
   }
   const auto slot = static_cast<std::uint16_t>(palette_.size());

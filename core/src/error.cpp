@@ -1,8 +1,12 @@
 #include "error.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fmt/format.h>
+
+#include "log.hpp"
 
 namespace ostrel_core {
 
@@ -16,6 +20,13 @@ IoError IoError::from_code(std::error_code code) {
     return from_errno(code.value());
   }
   return IoError(code.message(), code);
+}
+
+void contract_stop(std::string_view target, const std::string& message) {
+  OSTREL_ERROR(target, message);
+  std::fflush(stdout);
+  fmt::print(stderr, "{}: {}\n", target, message);
+  std::abort();
 }
 
 std::vector<std::string> error_chain(const ErrorSource& e) {

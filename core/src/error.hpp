@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -86,6 +87,10 @@ class TextError {
   std::string text_;
   SourcePtr source_;
 };
+
+// A broken contract of the caller (an index past a buffer, a value too wide): logs `message`
+// at ERROR under `target`, writes it to standard error and aborts, in every build.
+[[noreturn]] void contract_stop(std::string_view target, const std::string& message);
 
 // The message of `e` followed by the message of each source in chain order.
 std::vector<std::string> error_chain(const ErrorSource& e);

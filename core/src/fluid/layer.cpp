@@ -1,12 +1,10 @@
 #include "fluid/layer.hpp"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include <fmt/format.h>
 
-#include "log.hpp"
+#include "error.hpp"
 
 namespace ostrel_core::fluid::layer {
 namespace {
@@ -14,10 +12,7 @@ namespace {
 // A position outside the chunk is the caller's bug: stop rather than write past the buffer.
 std::size_t local_index(int x, int y, int z) {
   if (x < 0 || x > 15 || y < 0 || y > 15 || z < 0 || z > 15) {
-    OSTREL_ERROR("ostrel_core::fluid::layer", "fluid layer position is not local", log::value("x", x),
-                 log::value("y", y), log::value("z", z));
-    fmt::print(stderr, "fluid layer position ({}, {}, {}) is not local\n", x, y, z);
-    std::abort();
+    contract_stop("ostrel_core::fluid::layer", fmt::format("fluid layer position ({}, {}, {}) is not local", x, y, z));
   }
   return static_cast<std::size_t>(x + 16 * y + 256 * z);
 }
@@ -43,9 +38,7 @@ FluidLayer FluidLayer::from_blocks(std::span<const Fluid> states) {
 
 Fluid FluidLayer::get(std::size_t index) const {
   if (index >= kBlocks) {
-    OSTREL_ERROR("ostrel_core::fluid::layer", "fluid layer index out of range", log::value("index", index));
-    fmt::print(stderr, "fluid layer index {} out of range\n", index);
-    std::abort();
+    contract_stop("ostrel_core::fluid::layer", fmt::format("fluid layer index {} out of range", index));
   }
   return states_.empty() ? Fluid{} : states_[index];
 }

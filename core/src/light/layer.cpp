@@ -1,11 +1,8 @@
 #include "light/layer.hpp"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include <fmt/format.h>
 
-#include "log.hpp"
+#include "error.hpp"
 
 namespace ostrel_core::light::layer {
 namespace {
@@ -13,10 +10,7 @@ namespace {
 // A position outside the chunk is the caller's bug: stop rather than write past the buffer.
 std::size_t local_index(int x, int y, int z) {
   if (x < 0 || x > 15 || y < 0 || y > 15 || z < 0 || z > 15) {
-    OSTREL_ERROR("ostrel_core::light::layer", "light layer position is not local", log::value("x", x),
-                 log::value("y", y), log::value("z", z));
-    fmt::print(stderr, "light layer position ({}, {}, {}) is not local\n", x, y, z);
-    std::abort();
+    contract_stop("ostrel_core::light::layer", fmt::format("light layer position ({}, {}, {}) is not local", x, y, z));
   }
   return static_cast<std::size_t>(x + 16 * y + 256 * z);
 }
