@@ -4,12 +4,15 @@
 #include <variant>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
+#include "checkmods.hpp"
 #include "cli.hpp"
 #include "config.hpp"
 #include "error.hpp"
 #include "handle.hpp"
 #include "log.hpp"
+#include "scaffold.hpp"
 #include "shutdown.hpp"
 #include "version.hpp"
 
@@ -44,17 +47,40 @@ void report(const ServerError& error) {
   for (std::size_t i = 1; i < lines.size(); ++i) OSTREL_ERROR(kTarget, fmt::format("  caused by: {}", lines[i]));
 }
 
-// The mod tools are not part of this build; say so instead of pretending to check or create.
+// Checks the mods directory given on the command line; 0 when nothing would be disabled.
 int check_mods(const ostrel_server::cli::Cli& cli) {
-  fmt::print(stderr, "checking mods in `{}`\n  {}\nFAILED\n", cli.check_mods->string(),
-             "the mod check is not available in this build of the server");
-  return 1;
+  const std::string dir = cli.check_mods->string();
+  auto report = ostrel_server::checkmods::check(*cli.check_mods);
+  if (!report) {
+    fmt::print(stderr, "checking mods in `{}`\n  {}\nFAILED\n", dir, report.error());
+    return 1;
+  }
+  return ostrel_server::checkmods::report_and_code(dir, *report) == 0 ? 0 : 1;
 }
 
+// Writes a new mod from the templates into `--into` (here when absent), then checks it alone.
 int create_mod(const ostrel_server::cli::Cli& cli) {
-  fmt::print(stderr, "cannot create the mod `{}`\n  {}\n", *cli.create_mod,
-             "mod creation is not available in this build of the server");
-  return 1;
+  namespace scaffold = ostrel_server::scaffold;
+  const auto mod = scaffold::NewMod::with_defaults(*cli.create_mod, cli.name, cli.license, cli.copyright);
+  auto dir = scaffold::create(mod, cli.into.value_or("."));
+  if (!dir) {
+    fmt::print(stderr, "cannot create the mod `{}`\n  {}\n", *cli.create_mod, dir.error().message());
+    return 1;
+  }
+  fmt::print("created `{}`\n", dir->string());
+  std::fflush(stdout);
+  auto report = scaffold::check_alone(*dir);
+  if (!report) {
+    fmt::print(stderr, "checking the new mod\n  {}\n", report.error());
+    return 1;
+  }
+  if (!report->failed.empty()) {
+    for (const auto& [name, reason] : report->failed) fmt::print(stderr, "FAILED {}: {}\n", name, reason);
+    return 1;
+  }
+  fmt::print("checked: it loads and registers {}\n", fmt::join(report->blocks, ", "));
+  fmt::print("Put it in the server's mods directory and read its README.md.\n");
+  return 0;
 }
 
 int serve(const std::filesystem::path& config_path) {

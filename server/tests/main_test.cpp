@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -296,17 +297,141 @@ TEST_F(ServerProgram, LoggingFollowsTheEnvironment) {
   }
 }
 
-TEST_F(ServerProgram, ModToolsAreNotInThisBuild) {
-  auto check = run({"--check-mods", "mods"});
-  EXPECT_EQ(check.exit_code, 1);
-  EXPECT_EQ(check.out, "");
-  EXPECT_THAT(check.err, ::testing::MatchesRegex("checking mods in `mods`\n  .*not available.*\nFAILED\n"));
+// A mod directory `id` under `root` with a minimal manifest, `extra` manifest lines and `init`.
+void write_mod(const fs::path& root, const std::string& id, const std::string& init, const std::string& extra = "") {
+  fs::create_directories(root / id);
+  std::ofstream(root / id / "mod.toml") << "id = \"" << id << "\"\nname = \"" << id << "\"\nversion = \"1.0.0\"\n"
+                                        << extra;
+  std::ofstream(root / id / "init.lua") << init;
+}
 
-  auto create = run({"--create-mod", "lanterns", "--into", "out"});
-  EXPECT_EQ(create.exit_code, 1);
-  EXPECT_EQ(create.out, "");
-  EXPECT_THAT(create.err, ::testing::MatchesRegex("cannot create the mod `lanterns`\n  .*not available.*\n"));
-  EXPECT_FALSE(fs::exists(dir_ / "out"));
+// Every regular file under `root` by relative path, with its bytes.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    out[fs::relative(e.path(), root).string()] = bytes.str();
+  }
+  return out;
+}
+
+TEST_F(ServerProgram, CheckModsOnAnEmptyDirectoryPasses) {
+  fs::create_directories(dir_ / "mods");
+  auto f = run({"--check-mods", "mods"});
+  EXPECT_EQ(f.exit_code, 0);
+  EXPECT_EQ(f.out,
+            "checking mods in `mods`\n"
+            "  no mods loaded\n"
+            "  warning: no blocks registered; this mod set has no placeable content\n"
+            "  warning: no mods found under `mods`\n"
+            "OK\n");
+  EXPECT_EQ(f.err, "");
+}
+
+TEST_F(ServerProgram, CheckModsFailures) {
+  write_mod(dir_ / "ticking", "clock", "game.register_on_tick(function() error('the spring broke') end)\n");
+  write_mod(dir_ / "deps", "farm", "", "depends = [\"irrigation\"]\n");
+  write_mod(dir_ / "paint", "walls",
+            "game.register_block({ id = 'wall', name = 'Wall', textures = { all = '../outside.png' } })\n");
+  write_mod(dir_ / "paint", "fine", "game.register_block({ id = 'ok', name = 'Ok' })\n");
+
+  auto tick = run({"--check-mods", "ticking"});
+  EXPECT_EQ(tick.exit_code, 1);
+  EXPECT_THAT(tick.out, HasSubstr("checking mods in `ticking`\n  1 mod(s) loaded, in order:\n    clock 1.0.0\n"));
+  EXPECT_THAT(tick.err, ::testing::StartsWith("  1 mod(s) FAILED:\n    clock: failed on its first tick: "));
+  EXPECT_THAT(tick.err, HasSubstr("the spring broke"));
+  EXPECT_THAT(tick.err, ::testing::EndsWith("\nFAILED — these mods would be silently disabled on a live server "
+                                            "(charter rule 10), which is exactly what this command exists to "
+                                            "surface.\n"));
+
+  // Failures before a report: exactly three lines on standard error.
+  auto missing = run({"--check-mods", "nowhere"});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "checking mods in `nowhere`\n  no such directory: `nowhere`\nFAILED\n");
+
+  auto deps = run({"--check-mods", "deps"});
+  EXPECT_EQ(deps.exit_code, 1);
+  EXPECT_THAT(deps.err, ::testing::MatchesRegex("checking mods in `deps`\n"
+                                                "  could not resolve mod dependencies\n"
+                                                "  caused by: [^\n]*irrigation[^\n]*\n"
+                                                "FAILED\n"));
+
+  auto paint = run({"--check-mods", "paint"});
+  EXPECT_EQ(paint.exit_code, 1);
+  EXPECT_THAT(paint.err, HasSubstr("  1 mod(s) FAILED:\n    walls: "));
+  EXPECT_THAT(paint.err, HasSubstr("register_block(\"walls:wall\")"));
+  EXPECT_THAT(paint.err, HasSubstr("texture path `../outside.png` escapes the mod directory"));
+  EXPECT_THAT(paint.out, HasSubstr("  1 block(s) registered:\n    fine:ok (id 2)\n"));
+}
+
+TEST_F(ServerProgram, CreateModWritesAModThatLoads) {
+  auto f = run({"--create-mod", "my_first_mod", "--into", "work/mods"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(f.err, "");
+  // Log lines of the check may come between the tool's own lines.
+  EXPECT_THAT(f.out, ::testing::StartsWith("created `work/mods/my_first_mod`\n"));
+  EXPECT_THAT(f.out, ::testing::EndsWith("checked: it loads and registers my_first_mod:beacon\n"
+                                         "Put it in the server's mods directory and read its README.md.\n"));
+  const auto mod = dir_ / "work" / "mods" / "my_first_mod";
+  auto files = snapshot(mod);
+  EXPECT_THAT(files["mod.toml"], HasSubstr("name = \"My First Mod\""));
+  EXPECT_THAT(files["mod.toml"], HasSubstr("license = \"MIT\""));
+  EXPECT_THAT(files["init.lua"], HasSubstr("SPDX-FileCopyrightText: My First Mod authors"));
+  EXPECT_EQ(files.size(), 8u);
+
+  // The second run refuses and changes nothing.
+  auto again = run({"--create-mod", "my_first_mod", "--into", "work/mods"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.err, "cannot create the mod `my_first_mod`\n"
+                       "  `work/mods/my_first_mod` already exists; a template never overwrites\n");
+  EXPECT_EQ(snapshot(mod), files);
+
+  // The new mod passes the check among other mods.
+  write_mod(dir_ / "work" / "mods", "other", "game.register_block({ id = 'rock', name = 'Rock' })\n");
+  auto check = run({"--check-mods", "work/mods"});
+  EXPECT_EQ(check.exit_code, 0) << check.err;
+  EXPECT_THAT(check.out, HasSubstr("  2 mod(s) loaded, in order:\n    my_first_mod 0.1.0\n    other 1.0.0\n"));
+  EXPECT_THAT(check.out, HasSubstr("    my_first_mod:beacon (id 2)\n    other:rock (id 3)\n"));
+  EXPECT_THAT(check.out, ::testing::EndsWith("OK\n"));
+}
+
+TEST_F(ServerProgram, CreateModOptionsAndRefusals) {
+  // Without --into the mod goes into the working directory; the options fill the headers.
+  auto here = run({"--create-mod", "lamps", "--name", "Lamp Works", "--license", "Apache-2.0", "--copyright",
+                   "Ada Lovelace"});
+  EXPECT_EQ(here.exit_code, 0) << here.err;
+  EXPECT_THAT(here.out, ::testing::StartsWith("created `./lamps`\n"));
+  auto files = snapshot(dir_ / "lamps");
+  EXPECT_THAT(files["mod.toml"], HasSubstr("name = \"Lamp Works\""));
+  EXPECT_THAT(files["mod.toml"], HasSubstr("license = \"Apache-2.0\""));
+  EXPECT_THAT(files["README.md"], HasSubstr("SPDX-FileCopyrightText: Ada Lovelace"));
+  EXPECT_THAT(files["README.md"], HasSubstr("SPDX-License-Identifier: Apache-2.0"));
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"bad_id", {"--create-mod", "Bad-Id", "--into", "out"},
+       "cannot create the mod `Bad-Id`\n"
+       "  `Bad-Id` is not a mod id: lowercase letters, digits and underscores, starting with a letter\n"},
+      {"quote_in_name", {"--create-mod", "quotes", "--into", "out", "--name", "The \"Best\" Mod"},
+       "cannot create the mod `quotes`\n  the name must be one line, not empty, with no double quote in it\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto f = run(c.args);
+    EXPECT_EQ(f.exit_code, 1);
+    EXPECT_EQ(f.out, "");
+    EXPECT_EQ(f.err, c.err);
+    EXPECT_FALSE(fs::exists(dir_ / "out"));
+  }
 }
 
 }  // namespace
