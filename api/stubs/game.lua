@@ -2,106 +2,1084 @@
 -- SPDX-License-Identifier: MIT
 ---@meta
 
+-- The Ostrel mod API, as annotations for the Lua language server. Nothing here runs: the
+-- server builds the real `game` table for each mod when it loads the mod's init.lua. Point the
+-- language server at this file (the new mod's .luarc.json does) to get completion, types and
+-- the refusal texts in hover.
+--
+-- # The environment
+--
+-- Each mod runs in its own environment: a copy of the standard globals with these changes.
+--   * `io`, `os`, `package`, `debug`, `dofile`, `loadfile`, `loadstring` and `ffi` are absent.
+--   * `string`, `table`, `math`, `utf8` and `coroutine` are the mod's own copies: changing them
+--     changes nothing for another mod. The string metatable cannot be reached
+--     (`getmetatable("")` answers false).
+--   * `require`, `load`, `collectgarbage` and `setmetatable` are replaced (see below).
+--   * `_G` is the environment itself; `game` is this mod's `game` table.
+--   * `print` is the standard one and writes to the server's standard output; prefer `game.log`.
+--
+-- # Budgets
+--
+-- Every entry into mod code (running init.lua, one hook handler, one tick, one entity step)
+-- runs under a budget: an instruction count set by the server (`--check-mods` uses 20000000),
+-- at most 1 GiB allocated in total and at most 2 seconds of wall-clock time. The once-a-world
+-- `register_on_world_init` handler gets 1024 times as much. An entry that spends its budget
+-- fails with "ostrel: instruction budget exceeded"; `pcall` cannot catch it and go on. The
+-- whole Lua state also has a memory limit (256 MiB under `--check-mods`); hitting it fails the
+-- entry with Lua's "not enough memory". A mod whose entry fails is disabled: none of its
+-- handlers runs again, and the action it was asked about goes ahead as if it had no handler.
+--
+-- # Conventions
+--
+-- Ids. A mod registers ids in its own namespace: "stone" becomes "mymod:stone", and
+-- "mymod:stone" is kept. An id with another mod's prefix is refused with
+-- "mod `mymod` may not register into namespace `other`: a mod owns only its own id as a
+-- namespace". Where a function takes a reference to something (a drop, a tool speed, a sound),
+-- a name without ":" gets your mod's prefix and a name with ":" is taken as it is.
+--
+-- The registration window. Registration functions work while the mods' init.lua files run.
+-- Once every mod has loaded, the server freezes the registries; a registration after that is
+-- refused with "mod `<mod>`: registration is closed".
+--
+-- Arguments. An integer may be given as a float (cut toward zero; `register_fluid` takes only
+-- whole numbers, and a material number must be an integer) or as a numeric string; a number
+-- given where text is wanted reads as its text (3 -> "3"). A value of the wrong type is
+-- refused as "bad argument #<n> to '<function>' (expected <type>, got <type>)", and an integer
+-- out of range as "bad argument #<n> to '<function>' (<value> is out of range for an unsigned
+-- 16-bit integer)" (the type named is the one wanted). A field of a spec table of the wrong
+-- type is refused as "<function>(\"<id>\"): bad field `<field>` (expected <type>, got <type>)".
+-- Every refusal is a Lua error whose text is exactly the one shown here, with no position
+-- prefix; every registration checks everything before it writes anything, so a refused call
+-- leaves nothing behind.
+--
+-- Files. Paths are relative to the mod's directory, with "/" (a "\" is read as "/"). A path
+-- that is empty is refused with "<function>: path `<path>` is empty. Paths are relative to
+-- your mod's own directory.", and likewise "is absolute" (it starts with "/" or holds ":") and
+-- "escapes the mod directory" (a ".." segment). Where the file must exist, a missing one is
+-- refused with "<function>: `<path>` is not a file in mod `<mod>`'s directory: No such file or
+-- directory (os error 2)" (or ": not a regular file").
+--
+-- Players are named by their 64 lowercase hex digits. Entity ids are integers (the 64 bits
+-- read as a signed integer).
+
+-- ---- Globals -------------------------------------------------------------------------------
+
+--- Runs `<name>.lua` from the mod's own directory and returns its first result. Dots in the
+--- name are directory separators: `require("lib.util")` runs "lib/util.lua". The file is read
+--- and run again on every call (there is no cache); a file that holds a single expression
+--- returns its value. It runs in the mod's environment.
+---
+--- Refusals: "require(\"<name>\"): mod `<mod>` may only require files inside its own
+--- directory" (also for a file that does not exist), "require(\"<name>\"): stream did not
+--- contain valid UTF-8", and "require(\"<name>\"): <read error>".
+---@param name string
+---@return any
+function require(name) end
+
+--- Compiles `chunk` (text only) into a function whose globals are the calling mod's
+--- environment. A mode or an environment argument is ignored. Unlike the standard `load`, a
+--- syntax error is raised, not returned.
+---
+--- Refusals: "load: binary chunks are not permitted"; the compiler's own message.
+---@param chunk string
+---@param chunkname? string Chunk name as Lua uses it ("=(load)" when absent).
+---@return function
+function load(chunk, chunkname) end
+
+--- Only "collect" (the default; answers 0) and "count" (kilobytes in use) are permitted.
+---
+--- Refusal: "collectgarbage: option `<opt>` is not permitted".
+---@param opt? "collect"|"count"
+---@return number
+function collectgarbage(opt) end
+
+--- The standard `setmetatable`, except that a metatable with `__gc` is refused: a finalizer
+--- would run outside any budget.
+---
+--- Refusal: "setmetatable: a metatable with `__gc` is not permitted".
+---@generic T: table
+---@param t T
+---@param mt? table
+---@return T
+function setmetatable(t, mt) end
+
+-- ---- Shared types ----------------------------------------------------------------------------
+
+--- A material: its number (0 to 65535), or a registered block id in full ("mymod:stone"). An
+--- id is looked up exactly as given; no prefix is added. Refusals: "material id <n> is out of
+--- range", "no block registered with id `<id>`", "material must be a block id or a numeric
+--- material, got <type>" (a float such as 5.0 is refused this way).
+---@alias game.Material integer|string
+
+--- What a hook handler answers. `false` refuses the action: the run stops and no later
+--- handler is asked. A string refuses it with that text as the reason shown (at most 512
+--- bytes are kept; invalid UTF-8 is replaced). A table lets the action proceed and may carry
+--- `drops`. Anything else (`nil`, `true`, a number) lets the action proceed.
+---@alias game.Answer false|string|game.AnswerTable|true|nil
+
+---@class game.AnswerTable
+--- Block id (unqualified names get your prefix) to units per block. When several handlers
+--- answer a table with `drops`, the last one read counts. A `drops` that is not such a table
+--- disables the mod: "`drops` is a table of block id to units per block: <why>".
+---@field drops? table<string, integer>
+
+---@class game.Xyz
+---@field x integer
+---@field y integer
+---@field z integer
+
+--- An item stack as the engine hands it to a handler.
+---@class game.Stack
+---@field material integer The material number.
+---@field units integer The count in units (27 make a whole block).
+---@field blocks integer `units // 27`.
+---@field nodes integer `units % 27`.
+---@field count integer Items: units divided by the cells of the shape (0 for an empty shape); otherwise `units // 27`.
+---@field shape? integer The 27-bit cell mask of a cut; 0x7FFFFFF for a full cut of several materials; absent for loose material.
+---@field cells? integer[] 27 material numbers, entry i being cell i - 1; only for a cut of several materials.
+---@field detail? string The stack's detail text, when it has one.
+
+---@class game.PlayerEvent
+---@field player string The player, 64 lowercase hex digits.
+
+-- ---- The game table --------------------------------------------------------------------------
+
+--- The mod API. Each mod has its own `game` table: functions that register something record
+--- it for the mod that calls them.
 ---@class game
+--- The world's seed (its 64 bits as a signed integer). Set by the server once it has opened
+--- the world, after the mods have loaded: nil while init.lua runs.
+---@field world_seed? integer
 game = {}
 
-function game.bind_sound(...) end
+--- Writes `message` to the server log as one INFO line carrying the field `mod_id`.
+---@param message string
+function game.log(message) end
 
-function game.block_of(...) end
+-- ---- Blocks and items ----------------------------------------------------------------------
 
-function game.content_hash(...) end
+---@class game.BlockTextures
+--- The image used on every face; a path relative to your mod's directory. Only `all` exists:
+--- any other key is refused with "unknown texture key `<key>`. Only `all` is supported;
+--- per-face textures are not implemented yet."
+---@field all string
 
-function game.export(...) end
+---@class game.BlockSounds
+--- The sound id played for steps on this block (unqualified names get your prefix). Other
+--- keys of `sounds` are ignored.
+---@field step? string
 
-function game.exports(...) end
+---@class game.LightEmit
+---@field r? integer 0..=15
+---@field g? integer 0..=15
+---@field b? integer 0..=15
 
-function game.get_block_id(...) end
+---@class game.Flicker
+---@field depth? number Share of the light the flicker takes away, 0..=1; default 0.3.
+---@field rate? number Steps a second, 1..=30; default 8.
 
-function game.hardness(...) end
+---@class game.Absorbs
+---@field rate integer Cells of the block's 27 it drinks per fluid tick, 1..=27. Required.
+---@field fluid? string The fluid it drinks (absent: any fluid).
+---@field becomes? string The block it turns into (absent: it never changes).
 
-function game.log(...) end
+--- Colour variation across the world. Stored as given; read when the content is built, where
+--- an unusable `tint` is simply left out.
+---@class game.Tint
+---@field low? number[] {r, g, b} multipliers, 1 is unchanged.
+---@field high? number[] {r, g, b} multipliers, 1 is unchanged.
+---@field scale? number Blocks a period, 1..65535 (default 32); 0, negative or not finite: no tint.
+---@field strength? number 0..1, default 0.
 
-function game.register_action(...) end
+---@class game.BlockSpec
+---@field id string|number The block id; unqualified ids get your prefix.
+---@field name? string Accepted; not used yet.
+---@field description? string Accepted; not used yet.
+---@field textures? game.BlockTextures
+---@field hardness? number Seconds to dig by hand; finite and >= 0. Default 0.75.
+---@field dominance? number Finite and > 0. Default 1.
+---@field friction? number Share of the ordinary grip, 0 (ice) ..= 1 (default).
+---@field light_falloff? integer Light levels lost per block, 0..=15. Default 0.
+---@field drops? table<string, integer> Block id (unqualified names get your prefix) to units (unsigned 32-bit).
+---@field tags? string[] Texts; read with `game.tags` / `game.tagged` and by tool speeds ("#tag").
+---@field sounds? game.BlockSounds
+---@field light_emit? game.LightEmit
+---@field flicker? game.Flicker Needs `light_emit`.
+---@field absorbs? game.Absorbs
+---@field tint? game.Tint
+---@field transparent? boolean See-through everywhere.
+---@field cutout? boolean See-through in places.
+---@field passable? boolean
+---@field sway? boolean
+---@field washes_away? boolean
+---@field billboard? boolean|"cross" Drawn as a sprite; "cross" for two crossed sprites.
+---@field whole? boolean The block is never split into cells.
+---@field sweeps? boolean Only for a `whole` block (or one with a `model`). Default true.
+--- Three strings, one layer of nine cells each ("#" filled, "." empty, white space ignored),
+--- bottom layer first. Needs `whole = true` or a `model`.
+---@field shape? string[]
+---@field model? string A registered model id (unqualified names get your prefix); implies `whole`.
 
-function game.register_block(...) end
+--- Registers a block and returns its material number. Numbers are handed out from 2 upwards in
+--- the order of the calls (0 and 1 are the engine's own; blocks and items share them).
+---
+--- Refusals, in the order checked (`<id>` as written, except where it says qualified):
+--- * "bad argument #1 to 'register_block' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_block: missing required field `id`"
+--- * "register_block(\"<id>\"): unknown field `<field>`"
+--- * "register_block(\"<id>\"): `transparent` is see-through everywhere and `cutout` is
+---   see-through in places; a block is one or the other"
+--- * "register_block(\"<id>\"): a `billboard` is drawn as a sprite and has no faces for
+---   `transparent` to apply to; declare the billboard alone (it alpha-tests already)"
+---   (or `cutout`)
+--- * "register_block(\"<id>\"): a block with a `model` is drawn as the model and has no faces
+---   for `transparent` to apply to" (or `cutout`, `sway`)
+--- * "register_block(\"<id>\"): a block is drawn as a `model` or as a `billboard`, not both"
+--- * "register_block(\"<id>\"): `shape` needs `whole = true` (or a `model`, which implies it):
+---   a shape a chisel could take apart is a cut, and a cut is carried, not registered"
+--- * the namespace refusal; and for the mod id "engine": "mod `engine` may not register into
+---   namespace `engine`: it holds the engine's own materials"
+--- * "register_block(\"<qualified>\"): unknown texture key `<key>`. Only `all` is supported;
+---   per-face textures are not implemented yet."
+--- * "register_block(\"<qualified>\"): `textures` must have an `all` key naming a file, e.g.
+---   textures = { all = \"white.png\" }"
+--- * "register_block(\"<qualified>\"): texture path `<path>` is empty. Paths are relative to
+---   your mod's own directory." (or "is absolute", "escapes the mod directory")
+--- * "block `<qualified>` is already registered" (an item's id counts too)
+--- * "register_block(\"<id>\"): hardness must be a non-negative number of seconds, got <v>"
+--- * "register_block(\"<id>\"): dominance must be a positive number, got <v>"
+--- * "register_block(\"<id>\"): friction is a share of the ordinary grip from 0 (ice with
+---   nothing to push against) to 1 (the default), got <v>"
+--- * "register_block(\"<id>\"): light_falloff is levels lost per block, 0..=15, got <v>"
+--- * "register_block(\"<id>\"): `flicker` needs `light_emit`; there is no light to flicker"
+--- * "register_block(\"<id>\"): light_emit.<r|g|b> must be 0..=15, got <v>"
+--- * "register_block(\"<id>\"): flicker.depth must be 0..=1, got <v>"
+--- * "register_block(\"<id>\"): flicker.rate must be 1..=30 steps a second, got <v>"
+--- * "register_block: `billboard` is true, false or \"cross\", not \"<text>\"" (or "not a <type>")
+--- * "register_block(\"<id>\"): `model` names a registered model; it is empty"
+--- * "register_block(\"<id>\"): `model` is a model id (a string), not a <type>"
+--- * "register_block(\"<id>\"): `sweeps` is for a `whole` block" (the text goes on with a
+---   reference)
+--- * "register_block(\"<id>\"): `shape` is a table of three strings, one layer of nine cells
+---   each, bottom first", "... `shape` has more than three layers; a block is three cells
+---   tall", "... `shape` layer <n> has <k> cells, not nine", "... `shape` cells are `#` or `.`,
+---   not `<c>`", "... `shape` has <n> layers, not three (bottom first)", "... `shape` occupies
+---   no cell; a block of nothing is air"
+--- * "register_block(\"<id>\"): unknown absorbs field `<key>`"
+--- * "register_block(\"<id>\"): absorbs.rate must be 1..=27, got <v>. It is how many of a
+---   block's 27 cells this drinks per fluid tick; zero is a block that does not absorb, which
+---   is what leaving `absorbs` out says."
+--- * "register_block(\"<id>\"): drops keys `<a>` and `<b>` both name `<block>`; name each block
+---   once"
+--- * "register_block(\"<id>\"): every material number from 2 to 65534 is taken; no further
+---   block or item can be registered"
+--- * a field of the wrong type: "register_block(\"<id>\"): bad field `<field>` (<why>)", with
+---   `<field>` e.g. `hardness`, `light_emit.r`, `sounds.step`, `tags[2]`, `shape[1]`, `drops`.
+---
+--- The texture's path is checked here; whether the file exists is checked when the server
+--- builds the content it sends to clients.
+---@param spec game.BlockSpec
+---@return integer material
+function game.register_block(spec) end
 
-function game.register_clouds(...) end
+---@class game.ItemSpec
+---@field id string|number The item id; unqualified ids get your prefix.
+---@field name? string The item's display name.
+---@field texture? string Path of its image, relative to your mod's directory.
+---@field description? string Accepted; not used yet.
 
-function game.register_domain(...) end
+--- Registers an item (a material that is never placed in the world) and returns its material
+--- number, taken from the same counter as blocks.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_item' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_item: missing required field `id`"
+--- * "register_item(\"<id>\"): unknown field `<field>`. An item is not a block: it has no
+---   hardness, no drops and no light, because it is never in the world."
+--- * the namespace refusal, and the "engine" refusal of `register_block`
+--- * "register_block(\"<qualified>\"): texture path `<path>` is empty. Paths are relative to
+---   your mod's own directory." (or "is absolute", "escapes the mod directory"; the text names
+---   register_block)
+--- * "`<qualified>` is already registered" (a block's id counts too)
+--- * "register_item(\"<qualified>\"): bad field `name` (<why>)", likewise `texture`
+--- * "register_item(\"<id>\"): every material number from 2 to 65534 is taken; no further
+---   block or item can be registered"
+---@param spec game.ItemSpec
+---@return integer material
+function game.register_item(spec) end
 
-function game.register_fluid(...) end
+-- ---- Material lookups (any time; they change nothing) ----------------------------------------
 
-function game.register_font(...) end
+--- The material number of a registered block or item. The id is matched exactly: give it in
+--- full ("mymod:stone").
+---
+--- Refusal: "no block registered with id `<id>`".
+---@param id string
+---@return integer material
+function game.get_block_id(id) end
 
-function game.register_hud_script(...) end
+--- The id of the block or item that has material number `material`; nil when none has it
+--- (0 and 1, the engine's own, answer nil).
+---
+--- Refusal: "bad argument #1 to 'block_of' (<why>)" for a value that is not 0..65535.
+---@param material integer
+---@return string|nil id
+function game.block_of(material) end
 
-function game.register_item(...) end
+--- The hardness of a registered material in seconds (0.75 when it declared none); nil for a
+--- number no block or item has.
+---
+--- Refusal: "bad argument #1 to 'hardness' (<why>)".
+---@param material integer
+---@return number|nil seconds
+function game.hardness(material) end
 
-function game.register_model(...) end
+--- The tags of a registered material in declaration order (an empty list when it has none);
+--- nil for a number no block or item has.
+---
+--- Refusal: "bad argument #1 to 'tags' (<why>)".
+---@param material integer
+---@return string[]|nil
+function game.tags(material) end
 
-function game.register_on_action(...) end
+--- The ids of every block (not item) that carries `tag`, ascending by material number.
+---
+--- Refusal: "bad argument #1 to 'tagged' (expected string, got <type>)".
+---@param tag string
+---@return string[]
+function game.tagged(tag) end
 
-function game.register_on_chat(...) end
+-- ---- Tools -----------------------------------------------------------------------------------
 
-function game.register_on_dialog_event(...) end
+---@class game.ToolSpec
+---@field id string|number The tool id; unqualified ids get your prefix.
+---@field name? string|number
+---@field brush? "block"|"subnode" What one dig removes: a whole block, or one of its 27 cells. Default "block".
+--- Dig speed for particular blocks: a block id (unqualified names get your prefix) or "#" and a
+--- tag, to a positive number. A block entry wins over the tags; among tags, the highest speed.
+--- A tag no block carries is logged and ignored.
+---@field speeds? table<string, number>
+---@field default? boolean This tool digs for a player holding nothing.
+---@field speed_multiplier? number Speed for every other material; > 0, default 1.
 
-function game.register_on_dig_complete(...) end
+--- Registers a tool.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_tool' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_tool: missing required field `id`"
+--- * "register_tool(\"<id>\"): unknown field `<field>`"
+--- * the namespace refusal
+--- * "register_tool(\"<qualified>\"): unknown brush `<brush>`. The engine implements `block`
+---   and `subnode`."
+--- * "register_tool(\"<qualified>\"): speed_multiplier must be a positive number, got <v>. A
+---   tool that digs at zero speed never finishes, which reads as a hung client rather than as
+---   a mistake in a mod."
+--- * "tool `<qualified>` is already registered"
+--- * "register_tool(\"<qualified>\"): bad field `speeds` (<why>)"
+--- * "register_tool(\"<qualified>\"): speeds[\"<key>\"] must be a positive number, got <v>"
+--- * "register_tool(\"<qualified>\"): speeds keys `<a>` and `<b>` both name `<block>`; name each
+---   block once"
+---@param spec game.ToolSpec
+function game.register_tool(spec) end
 
-function game.register_on_dig_start(...) end
+-- ---- Fluids ----------------------------------------------------------------------------------
 
-function game.register_on_dismount(...) end
+---@class game.FluidColor
+---@field r? integer 0..=255, default 255
+---@field g? integer 0..=255, default 255
+---@field b? integer 0..=255, default 255
 
-function game.register_on_domain_enter(...) end
+---@class game.FluidSpec
+---@field id string|number The fluid id; unqualified ids get your prefix.
+---@field material string|number The block the fluid is drawn as, in your own namespace. Required.
+---@field tick_rate? integer Simulation ticks between the fluid's updates, 1..=255. Default 1.
+---@field color? game.FluidColor
+---@field waterlogs_at? integer Cells of a block's 27 that must be filled before the fluid treats it as floor, 1..=27. Default 14.
+---@field evaporates? integer One in how many fluid ticks a block open to the air loses a cell; 0 never (default). 0..=4294967295.
+---@field opacity? number How much of what lies behind its surface it hides, 0.0..=1.0. Default 0.72.
+---@field light_falloff? integer Light levels a block of it takes away, 0..=15. Default 0.
+---@field washes? boolean Default true.
 
-function game.register_on_domain_exit(...) end
+--- Registers a fluid. Every field given must hold a value in its range; nothing is replaced by
+--- a default.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_fluid' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_fluid: missing required field `id`"
+--- * "register_fluid(\"<id>\"): unknown field `<field>`"
+--- * the namespace refusal (for `id`, and for `material`)
+--- * "register_fluid(\"<qualified>\"): missing required field `material`. A fluid is drawn as
+---   a registered block; name the one it should look like."
+--- * "register_fluid(\"<qualified>\"): waterlogs_at must be 1..=27, got <v>. It is how many of
+---   a block's 27 cells must be filled before this fluid treats it as floor."
+--- * "register_fluid(\"<qualified>\"): tick_rate must be 1..=255, got <v>. It is how many
+---   simulation ticks pass between the fluid's updates."
+--- * "register_fluid(\"<qualified>\"): tick_rate must be at least 1, got 0. A fluid that
+---   updates every zeroth tick never moves, which reads as the engine ignoring the mod."
+--- * "register_fluid(\"<qualified>\"): evaporates must be 0..=4294967295, got <v>. It is one in
+---   how many fluid ticks a block open to the air loses a cell; 0 never."
+--- * "register_fluid(\"<qualified>\"): bad field `color` (expected table, got <type>)"
+--- * "register_fluid(\"<qualified>\"): color.<r|g|b> must be 0..=255, got <v>"
+--- * "register_fluid(\"<qualified>\"): opacity must be 0.0..=1.0, got <v>. It is how much of
+---   what is behind a surface of this fluid it hides — 1.0 for lava, 0.72 for water."
+--- * "register_fluid(\"<qualified>\"): light_falloff must be 0..=15, got <v>. It is how many
+---   levels of light a block of this fluid takes out of what reaches it; 0 is like air and 15
+---   is pitch dark one block down."
+--- * "fluid `<qualified>` is already registered"
+--- A value of the wrong type is refused with its range text, `<v>` being its type name.
+---@param spec game.FluidSpec
+function game.register_fluid(spec) end
 
-function game.register_on_entity_step(...) end
+-- ---- Domains and world generation ------------------------------------------------------------
 
-function game.register_on_fluid_flow(...) end
+---@class game.DomainPosition
+---@field x number Whole blocks in the universe; an integer is taken exactly, a float cut toward zero; within 4e18.
+---@field y number
+---@field z number
 
-function game.register_on_generate(...) end
+---@class game.DomainSpec
+--- The domain id; unqualified ids get your prefix. The qualified id is at most 64 bytes of
+--- ASCII letters, digits, "_" and ":".
+---@field id string|number
+---@field kind? "voxel"|"sparse" Default "voxel". A sparse domain holds no voxels.
+---@field scale? number > 0, default 1.
+---@field instanced? boolean A template from which instances are made.
+---@field position? game.DomainPosition
+--- Stored for terrain generation of this domain; this server version does not call it yet, so
+--- its arguments are not settled. Not allowed for a sparse domain.
+---@field generator? function
 
-function game.register_on_place(...) end
+--- Registers a domain (a world space of its own).
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_domain' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_domain: missing required field `id`"
+--- * "register_domain(\"<id>\"): unknown field `<field>`"
+--- * the namespace refusal
+--- * "register_domain(\"<qualified>\"): `<qualified>` is not a usable domain id: <reason>",
+---   the reason being "longer than a domain id may be", "a registered id may not contain `/`,
+---   which marks an instance" or "a domain id is ASCII letters, digits, `_` and `:`"
+--- * "register_domain(\"<qualified>\"): `kind` is \"voxel\" or \"sparse\", not \"<kind>\""
+--- * "register_domain(\"<qualified>\"): `scale` must be a positive number"
+--- * "register_domain(\"<qualified>\"): bad field `position` (expected table, got <type>)"
+--- * "register_domain(\"<qualified>\"): `position` needs `<x|y|z>`, a number of blocks in the
+---   universe"
+--- * "register_domain(\"<qualified>\"): `position.<x|y|z>` must be a finite number within 4e18
+---   blocks, got <v>"
+--- * "register_domain(\"<qualified>\"): `generator` is a function, not a <type>"
+--- * "register_domain(\"<qualified>\"): a sparse domain holds no voxels, so a generator would
+---   never run"
+--- * "register_domain(\"<qualified>\"): already registered; a second registration would
+---   silently replace the first"
+---@param spec game.DomainSpec
+function game.register_domain(spec) end
 
-function game.register_on_player_join(...) end
+--- Sets the mod's terrain generation handler; calling it again replaces the handler. This
+--- server version stores the handler but does not call it yet, so its arguments are not
+--- settled.
+---
+--- Refusals: "bad argument #1 to 'register_on_generate' (expected function, got <type>)";
+--- "mod `<mod>`: registration is closed".
+---@param handler function
+function game.register_on_generate(handler) end
 
-function game.register_on_player_leave(...) end
+-- ---- Periodic handlers (one per mod; a repeat replaces the handler) --------------------------
 
-function game.register_on_player_move(...) end
+--- Sets the handler called once every simulation tick with the number of ticks since its last
+--- call. Its answer is ignored. Calling it again replaces the handler.
+---
+--- Refusals: "bad argument #1 to 'register_on_tick' (expected function, got <type>)";
+--- "mod `<mod>`: registration is closed".
+---@param handler fun(dt_ticks: integer)
+function game.register_on_tick(handler) end
 
-function game.register_on_punch(...) end
+--- Sets the handler that steps this mod's entities: called once for each entity, each call
+--- with a whole budget of its own. Its answer is ignored. Calling it again replaces the
+--- handler.
+---
+--- Refusals: "bad argument #1 to 'register_on_entity_step' (expected function, got <type>)";
+--- "mod `<mod>`: registration is closed".
+---@param handler fun(entity: integer, dt_ticks: integer)
+function game.register_on_entity_step(handler) end
 
-function game.register_on_tick(...) end
+--- Sets the handler of the once-a-world pre-pass, run when a new world is made, under 1024
+--- ordinary budgets. It takes no arguments and its answer is ignored. Calling it again
+--- replaces the handler.
+---
+--- Refusals: "bad argument #1 to 'register_on_world_init' (expected function, got <type>)";
+--- "mod `<mod>`: registration is closed".
+---@param handler fun()
+function game.register_on_world_init(handler) end
 
-function game.register_on_use(...) end
+---@class game.RandomTickEvent
+---@field x integer
+---@field y integer
+---@field z integer
+---@field material integer
 
-function game.register_on_use_entity(...) end
+--- Sets the handler of the random ticks of one block: the engine picks blocks of that material
+--- at random and calls it. One handler per material across all mods. Its answer is ignored.
+---
+--- Refusals, in order:
+--- * "bad argument #2 to 'register_random_tick' (expected function, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * the `game.Material` refusals
+--- * "mod `<mod>`: material <n> is not a registered block; a random tick runs on blocks a mod
+---   registers"
+--- * "mod `<mod>`: a random tick is already registered for that material; one handler per
+---   material"
+---@param material game.Material
+---@param handler fun(event: game.RandomTickEvent)
+function game.register_random_tick(material, handler) end
 
-function game.register_on_world_init(...) end
+-- ---- Cancellable hooks -----------------------------------------------------------------------
+--
+-- Each mod registers at most one handler per hook (`on_use`: one with `materials` and one
+-- without). Handlers are asked in load order, each under its own budget, with one event table;
+-- the answer (`game.Answer`) can refuse the action. A handler that fails disables its mod and
+-- the action proceeds. `on_player_move` and `on_dismount` only observe: every handler is asked
+-- and a refusal is not read.
+--
+-- Refusals shared by every `register_on_*` function below:
+-- * "bad argument #1 to 'register_on_<hook>' (expected function, got <type>)"
+-- * "bad argument #2 to 'register_on_<hook>' (expected table, got <type>)"
+-- * "mod `<mod>`: registration is closed"
+-- * "mod `<mod>`: `register_on_<hook>` takes no options" (any options table, but for `on_use`)
+-- * "mod `<mod>` already registered `on_<hook>`. One callback per hook per mod — combine them
+--   into one function."
 
-function game.register_picture(...) end
+---@class game.DigEvent: game.PlayerEvent
+---@field domain string
+---@field x integer Sub-node cell coordinates (three cells a block on each axis).
+---@field y integer
+---@field z integer
+---@field material integer
+---@field brush "block"|"subnode"|"whole"
 
-function game.register_random_tick(...) end
+--- Asked when a player finishes a dig. A table answer may set the `drops`.
+---@param handler fun(event: game.DigEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_dig_complete(handler, options) end
 
-function game.register_setting(...) end
+--- Asked when a player starts a dig.
+---@param handler fun(event: game.DigEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_dig_start(handler, options) end
 
-function game.register_sky(...) end
+---@class game.PlaceEvent: game.PlayerEvent
+---@field domain string
+---@field x integer
+---@field y integer
+---@field z integer
+---@field material integer
+---@field occupancy integer The 27-bit mask of the cells it would fill.
+---@field units integer What it would cost.
+---@field swept boolean
+---@field cells? integer[] 27 material numbers, for a cut of several materials.
 
-function game.register_sound(...) end
+--- Asked when a player places something.
+---@param handler fun(event: game.PlaceEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_place(handler, options) end
 
-function game.register_tool(...) end
+---@class game.PunchEvent: game.PlayerEvent
+---@field attacker string The punching player (the same as `player`).
+---@field target integer The entity punched.
+---@field owner? string The player attached to the target, when there is one.
 
-function game.register_view(...) end
+--- Asked when a player punches an entity.
+---@param handler fun(event: game.PunchEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_punch(handler, options) end
 
-function game.set_main_slots(...) end
+---@class game.UseEvent: game.PlayerEvent
+---@field domain string
+---@field held game.Stack|nil What the player holds; nil for an empty hand.
+---@field x? integer Cell coordinates (three a block on each axis) of the cell used; absent for a use at nothing.
+---@field y? integer
+---@field z? integer
+---@field material? integer The material of the cell used; absent for a use at nothing.
 
-function game.set_slot_grain(...) end
+---@class game.UseOptions
+--- Ask this handler only for uses at these blocks (ids; unqualified names get your prefix).
+--- Such a handler is asked before every handler registered without `materials`.
+---@field materials? string[]
+--- Also ask this handler (registered without `materials`) for a use at nothing.
+---@field anywhere? boolean
 
-function game.setting(...) end
+--- Asked when a player uses a block (or, with `anywhere`, nothing). A mod may register twice:
+--- once with `materials` and once without.
+---
+--- Refusals beyond the shared ones:
+--- * "mod `<mod>`: `register_on_use` has no option `<key>`" (or "no option of type <type>")
+--- * "mod `<mod>`: `anywhere` is true or false, not <type>"
+--- * "mod `<mod>`: `materials` is a list of block ids, not <type>"
+--- * "mod `<mod>`: every entry of `materials` is a block id string"
+--- * "mod `<mod>`: `materials` names no blocks; leave it out to hear every use"
+--- * "mod `<mod>`: `anywhere` is for the handler with no `materials` — a listed `on_use` is
+---   asked only at its blocks, never at nothing"
+--- * "mod `<mod>` already registered a listed `on_use` (one with `materials`). `on_use` may be
+---   registered twice — once with `materials`, once without — and no more; combine your listed
+---   handlers into the one call." (and the same for "an unlisted `on_use` (one with no
+---   `materials`)")
+--- A listed block that no mod registers is logged once registration closes.
+---@param handler fun(event: game.UseEvent): game.Answer
+---@param options? game.UseOptions
+function game.register_on_use(handler, options) end
 
-function game.tagged(...) end
+---@class game.UseEntityEvent: game.PlayerEvent
+---@field target integer The entity used.
+---@field owner? string The player attached to the target, when there is one.
+---@field held game.Stack|nil What the player holds; nil for an empty hand.
 
-function game.tags(...) end
+--- Asked when a player uses an entity.
+---@param handler fun(event: game.UseEntityEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_use_entity(handler, options) end
 
-function game.world_option(...) end
+---@class game.FluidFlowEvent
+---@field from game.Xyz The block the fluid is in.
+---@field into game.Xyz The block it could not enter.
+---@field fluid string
+---@field volume integer Cells of 27 it presses with.
+---@field occupancy integer 27-bit mask of the filled cells of the blocking block.
+---@field units integer How many cells of the blocking block are filled.
+---@field block? string The blocking block's id, when it is a registered one.
+---@field meets? string Another fluid standing in `into`.
 
+--- Asked when a fluid is blocked from flowing into a block.
+---@param handler fun(event: game.FluidFlowEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_fluid_flow(handler, options) end
+
+---@class game.MoveEvent: game.PlayerEvent
+---@field x integer The block the feet are in now.
+---@field y integer
+---@field z integer
+---@field domain string
+---@field from? game.Xyz The block reported before, if any.
+
+--- Told when a player moves into another block. Observes only: the answer is not read as a
+--- refusal.
+---@param handler fun(event: game.MoveEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_player_move(handler, options) end
+
+---@class game.DismountEvent: game.PlayerEvent
+---@field entity integer The mount (it may be gone).
+---@field reason "sneak"|"dismount"|"gone"|"leave"
+---@field domain string
+---@field x number Where the rider was put, in blocks.
+---@field y number
+---@field z number
+
+--- Told when a rider leaves a mount. Observes only: the answer is not read as a refusal.
+---@param handler fun(event: game.DismountEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_dismount(handler, options) end
+
+---@class game.JoinEvent: game.PlayerEvent
+---@field name string The player's display name on this server.
+
+--- Asked when a player joins.
+---@param handler fun(event: game.JoinEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_player_join(handler, options) end
+
+--- Asked when a player leaves. The player's setting answers are dropped afterwards.
+---@param handler fun(event: game.JoinEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_player_leave(handler, options) end
+
+---@class game.DomainEvent
+---@field entity integer
+---@field from string The domain left.
+---@field to string The domain entered.
+
+--- Asked when an entity leaves a domain.
+---@param handler fun(event: game.DomainEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_domain_exit(handler, options) end
+
+--- Asked when an entity enters a domain.
+---@param handler fun(event: game.DomainEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_domain_enter(handler, options) end
+
+---@class game.ActionEvent: game.PlayerEvent
+---@field id string The action's id.
+---@field pressed boolean True when the key went down, false when it came up.
+
+--- Asked when a player presses or releases a key action (see `game.register_action`).
+---@param handler fun(event: game.ActionEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_action(handler, options) end
+
+---@class game.ChatEvent: game.PlayerEvent
+---@field text string
+
+--- Asked when a player sends a chat line.
+---@param handler fun(event: game.ChatEvent): game.Answer
+---@param options? table None are accepted.
+function game.register_on_chat(handler, options) end
+
+---@class game.DialogEvent: game.PlayerEvent
+---@field form string The dialog's name, qualified with your mod's id.
+---@field kind "pressed"|"submitted"|"toggled"|"slid"|"chose"|"clicked"|"closed"|"chiselled"|"dropped"
+---@field name? string The widget's name (every kind but "clicked", "closed" and "dropped").
+---@field click? string "left", "right" or "double" for "pressed"; "left", "right", "shift_left" or "shift_right" for "clicked" and "dropped".
+---@field text? string "submitted": the text.
+---@field checked? boolean "toggled": the new state.
+---@field value? integer "slid": the new value.
+---@field index? integer "chose": the option chosen; "clicked": the slot; both from 1.
+---@field view? string "clicked": the inventory view.
+---@field shape? integer "chiselled": the 27-bit cell mask.
+---@field cells? integer[] "chiselled": the cells' materials, when given.
+---@field stack? game.Stack "dropped": what left the cursor.
+
+--- Asked about the events of your mod's own dialogs; only the dialog's owner is asked.
+--- Answer `true` when you took the event.
+---@param handler fun(event: game.DialogEvent): boolean|nil
+---@param options? table None are accepted.
+function game.register_on_dialog_event(handler, options) end
+
+-- ---- Inventory views and key actions --------------------------------------------------------
+
+--- Fixes the number of slots of every player's main inventory view. Any mod may set it; a
+--- second call with the same number is accepted.
+---
+--- Refusals:
+--- * "bad argument #1 to 'set_main_slots' (<why>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "set_main_slots(<n>): outside 1..=256"
+--- * "set_main_slots(<n>): mod `<other>` already fixed the main view at <m> slots"
+---@param slots integer 1..=256
+function game.set_main_slots(slots) end
+
+--- Sets the slot grain: the units a slot holds. Any mod may set it; a second call with the
+--- same number is accepted.
+---
+--- Refusals:
+--- * "bad argument #1 to 'set_slot_grain' (<why>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "set_slot_grain(<n>): outside 1..=27"
+--- * "set_slot_grain(<n>): mod `<other>` already set the grain to <m> units"
+---@param units integer 1..=27
+function game.set_slot_grain(units) end
+
+---@class game.ViewSpec
+---@field id string|number The view id; unqualified ids get your prefix.
+---@field slots integer 1..=256. Every slot of every view is sent to a client on any change.
+
+--- Registers an inventory view.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_view' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_view: missing required field `id`"
+--- * the namespace refusal
+--- * "register_view: missing required field `slots`" (also when it is not an integer)
+--- * "register_view(\"<qualified>\"): <n> slots, which is outside 1..=256. Every slot of every
+---   view is sent to a client on any change."
+--- * "register_view(\"<qualified>\"): already registered"
+---@param spec game.ViewSpec
+function game.register_view(spec) end
+
+---@class game.ActionSpec
+---@field id string The action id; unqualified ids get your prefix. Required.
+---@field description? string Shown to the player when binding keys.
+---@field default_key? string The key bound until the player chooses another.
+
+--- Registers a key action players can bind; presses reach `register_on_action`.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_action' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_action: bad field `id` (expected string, got nil)" (or the wrong type given)
+--- * the namespace refusal
+--- * "register_action: bad field `description` (<why>)", likewise `default_key`
+--- * "register_action(\"<qualified>\"): already registered"
+---@param spec game.ActionSpec
+function game.register_action(spec) end
+
+---@class game.HudScriptSpec
+---@field file string Path of the script, relative to your mod's directory.
+---@field reserve? number HUD canvas pixels kept clear at the bottom, cut to 0..=540. Default 0.
+
+--- Sets your mod's HUD script, sent to clients. One per mod: a second call replaces the first.
+--- The file must exist in your mod's directory.
+---
+--- Refusals:
+--- * "mod `<mod>`: registration is closed"
+--- * "mod `<mod>`: register_hud_script wants a file name or a table with one in it, not a <type>"
+--- * "register_hud_script: the file name is not valid UTF-8 text"
+--- * "register_hud_script: bad field `file` (expected string, got nil)" (or the wrong type)
+--- * "register_hud_script: bad field `reserve` (<why>)"
+--- * the path and missing-file refusals, named "register_hud_script"
+---@param file string|game.HudScriptSpec
+function game.register_hud_script(file) end
+
+-- ---- Sky and clouds --------------------------------------------------------------------------
+
+---@class game.SkyGrade
+---@field exposure? number 0..=4, default 1.
+---@field contrast? number 0..=4, default 1.
+---@field saturation? number 0..=4, default 1.
+---@field gamma? number 0.1..=4, default 1.
+---@field tint? number[] {r, g, b}, each 0..=4; default {1, 1, 1}.
+---@field offset? number[] {r, g, b}, each -1..=1; default {0, 0, 0}.
+
+---@class game.SkyKeyframe
+---@field time number Share of the day, 0..=1: 0 midnight, 0.5 noon.
+---@field intensity number 0..=1.
+---@field sky number[] {r, g, b}, three numbers.
+---@field sun number[] {r, g, b}, three numbers.
+---@field grade? game.SkyGrade
+---@field stars? number 0..=1, default 0.
+
+---@class game.SkySpec
+---@field day_length_ticks integer Ticks in a day, at least 1. Required.
+---@field keyframes game.SkyKeyframe[] At least one; sorted by time when read. Copied: changing the table later changes nothing.
+---@field domain? string The domain this sky is for (up to 128 bytes, no white space); absent: every domain without a sky of its own.
+---@field start_time? number Share of the day the world starts at (wrapped into 0..1); default 0.35.
+---@field cave_fog? number[] {r, g, b} or {r = , g = , b = }, each cut to 0..1; default {0.05, 0.05, 0.06}.
+
+--- Registers a sky. Your mod's second sky for the same domain replaces its first. When several
+--- mods register a sky for one domain, a mod that is not a reference mod wins over one that is,
+--- then the lowest mod id.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_sky' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_sky: unknown field `<field>`"
+--- * "register_sky: missing required field `day_length_ticks`" (also when it is not an
+---   unsigned 32-bit integer)
+--- * "register_sky: day_length_ticks must be at least 1; a day of no ticks never advances"
+--- * "register_sky: missing required field `keyframes`"
+--- * "register_sky: bad field `keyframes` (expected table, got <type>)" (an entry that is not a
+---   table)
+--- * "register_sky: every keyframe needs a `time`", "... an `intensity`", "... a `sky` colour",
+---   "... a `sun` colour"
+--- * "register_sky: keyframe time must be 0..=1, got <v>", likewise "keyframe intensity",
+---   "keyframe stars"
+--- * "register_sky: `sky` must be three numbers, {r, g, b}" (or `sun`)
+--- * "register_sky: unknown `grade` field `<field>`"
+--- * "register_sky: `grade.<name>` must be <lo>..=<hi>, got <v>"
+--- * "register_sky: `grade.tint` must be three numbers, {r, g, b}" (or `grade.offset`)
+--- * "register_sky: bad field `<field>` (<why>)" for a grade value, `stars`, `grade`, `domain`
+---   or `start_time` of the wrong type
+--- * "register_sky: `keyframes` is empty; a sky with no colours has nothing to draw"
+--- * "register_sky: `domain` must be a domain id, got \"<text>\""
+--- * "register_sky: start_time must be a number, 0..1" (not finite)
+--- * "register_sky: `cave_fog` must be three numbers, {r, g, b}" and "register_sky: `cave_fog`
+---   must be three numbers, {r, g, b}; `<r|g|b>` is missing or not a number"
+---@param spec game.SkySpec
+function game.register_sky(spec) end
+
+---@class game.CloudSpec
+---@field base? number World y of the deck's floor, -30000..30000; default 256.
+---@field thickness? number 0..1024; default 64.
+---@field cell? number Blocks per cloud cube, 1..64; default 8.
+---@field detail? integer Small cubes per edge, 1..4; default 1.
+---@field frequency? number Cycles per block, above 0 and at most 1; default 1/600.
+---@field octaves? integer 1..6; default 3.
+---@field towers? number 0..1; default 0.
+---@field drift? number[] {x, z} or {x = , z = }: blocks a second, each -64..64; default {0, 0}.
+---@field evolve? number -1..1; default 0.
+---@field colour? number[] Lit side, {r, g, b} or {r = , g = , b = }, each 0..2; default {1, 1, 1}.
+---@field shade? number[] Unlit side, as `colour`; default {0.42, 0.44, 0.58}.
+
+--- Registers the cloud deck. Values outside their range are brought into it (one that is not
+--- finite takes the default). A second call by your mod replaces its first; among mods, the
+--- same choice as `register_sky`.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_clouds' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_clouds: unknown field `<field>`"
+--- * "register_clouds: bad field `<field>` (<why>)" (a value of the wrong type; `detail` and
+---   `octaves` must be integers 0..255)
+--- * "register_clouds: bad element <i> (<why>)" (an element of `drift`, `colour` or `shade`)
+---@param spec game.CloudSpec
+function game.register_clouds(spec) end
+
+-- ---- Models, sounds, fonts and pictures ------------------------------------------------------
+
+---@class game.ModelSpec
+--- The model id; unqualified ids get your prefix. An id in another mod's namespace is allowed:
+--- it replaces that model's files.
+---@field id string|number
+---@field file string The model file, relative to your mod's directory; it must exist.
+---@field scale? number Cut to 0.01..64; default 1 (also for a value that is not finite).
+---@field texture? string The skin image (PNG), relative to your mod's directory; it must exist.
+
+--- Registers a model (or replaces the files of one registered before). A server sends at most
+--- 64 models.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_model' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_model: unknown field `<field>`"
+--- * "register_model: missing required field `id`", "... `file`"
+--- * "register_model: bad field `scale` (<why>)", likewise `texture`
+--- * the path and missing-file refusals, named "register_model"
+--- * "register_model: `texture` is an image file beside your mod, got `<path>`. The client
+---   decodes PNG."
+--- * "register_model: a server may push at most 64 models"
+---@param spec game.ModelSpec
+function game.register_model(spec) end
+
+---@class game.SoundSpec
+---@field id string The sound id; unqualified ids get your prefix. Required.
+---@field file string The sound file, relative to your mod's directory; it must exist. Required.
+---@field gain? number Default 1.
+---@field pitch_variance? number Default 0.
+
+--- Registers a sound.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_sound' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_sound: bad field `id` (expected string, got nil)" (or the wrong type), likewise
+---   `file`, `gain`, `pitch_variance`
+--- * the namespace refusal
+--- * the path and missing-file refusals, named "register_sound"
+---@param spec game.SoundSpec
+function game.register_sound(spec) end
+
+--- Binds a sound to a cue the client plays. Both names without ":" get your prefix.
+---
+--- Refusals: "bad argument #1 to 'bind_sound' (expected string, got <type>)" (or #2);
+--- "mod `<mod>`: registration is closed".
+---@param cue string
+---@param sound string
+function game.bind_sound(cue, sound) end
+
+---@class game.FontSpec
+---@field id string The font id; unqualified ids get your prefix. Required.
+---@field file string The font file, relative to your mod's directory; it must exist. Required.
+
+--- Registers a font. A server sends at most 8 fonts.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_font' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_font: bad field `id` (expected string, got nil)" (or the wrong type), likewise
+---   `file`
+--- * the namespace refusal
+--- * the path and missing-file refusals, named "register_font"
+--- * "mod `<mod>`: a server may push at most 8 fonts"
+---@param spec game.FontSpec
+function game.register_font(spec) end
+
+---@class game.PictureSpec
+---@field file string The picture (e.g. .png or .jpg), relative to your mod's directory; at most 16777216 bytes. Required.
+---@field id? string The picture id; unqualified ids get your prefix. Default: the file path.
+
+--- Registers a picture and returns its content hash (64 lowercase hex digits). A server sends
+--- at most 512 pictures.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_picture' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_picture: bad field `file` (expected string, got nil)" (or the wrong type),
+---   likewise `id`
+--- * the `content_hash` refusals, named "register_picture"
+--- * the namespace refusal
+--- * "mod `<mod>`: a server may push at most 512 pictures"
+---@param spec game.PictureSpec
+---@return string hash
+function game.register_picture(spec) end
+
+--- The content hash (BLAKE3, 64 lowercase hex digits) of a file in your mod's directory that
+--- clients may be sent. Works at any time.
+---
+--- Refusals:
+--- * "bad argument #1 to 'content_hash' (expected string, got <type>)"
+--- * "content_hash: path `<path>` is empty. Paths are relative to your mod's own directory."
+---   (or "is absolute", "escapes the mod directory")
+--- * "content_hash: mod `<mod>` has no directory to read from"
+--- * "content_hash: `<path>` is not a file clients are sent — a picture is a .png or .jpg"
+---   (files clients are sent end in .png, .jpg, .jpeg, .ogg, .wav, .glb, .gltf, .ttf, .otf,
+---   .ttc, .json or .toml)
+--- * "content_hash: `<path>` is not a file in mod `<mod>`'s directory: <why>"
+--- * "content_hash: `<path>` is <n> bytes, and a client takes at most 16777216"
+---@param file string
+---@return string hash
+function game.content_hash(file) end
+
+-- ---- Player settings and world options -------------------------------------------------------
+
+---@class game.SettingSpec
+---@field id string|number The setting id; unqualified ids get your prefix. Required.
+---@field name? string Shown to the player; default the id as written.
+---@field description? string Default "".
+---@field options? string[] At least two choices; leave it out for a checkbox.
+---@field default? integer A choice: the index of the default option, from 0 (cut to the last). A checkbox: 0 off, 1 (or more) on. Default 0.
+
+--- Declares a setting each player chooses for themselves (a choice or a checkbox); read the
+--- answer with `game.setting`.
+---
+--- Refusals:
+--- * "bad argument #1 to 'register_setting' (expected table, got <type>)"
+--- * "mod `<mod>`: registration is closed"
+--- * "register_setting: `id`: expected string, got <type>"
+--- * "register_setting(\"<id>\"): `options` is a list of strings, expected table, got <type>"
+--- * "register_setting(\"<id>\"): `options[<i>]`: expected string, got <type>"
+--- * "register_setting(\"<id>\"): a choice of one is not a choice. Leave `options` out for a
+---   checkbox, or give at least two"
+--- * the namespace refusal
+--- * "<qualified> is declared in mod.toml; declare a setting once"
+--- * "register_setting(\"<qualified>\"): already registered"
+--- * "register_setting(\"<id>\"): `name`: <why>", likewise `description`, `default`
+---@param spec game.SettingSpec
+function game.register_setting(spec) end
+
+--- A player's answer to a setting: the chosen option's text for a choice, true or false for a
+--- checkbox; the default while the player has not answered (or has left). Nil when no setting
+--- has this id. Works for the settings of every mod, those declared in mod.toml included.
+---
+--- Refusals: "bad argument #1 to 'setting' (expected string, got <type>)" (or #2).
+---@param player string The player, 64 lowercase hex digits.
+---@param id string The setting's id in full, "<mod>:<setting>".
+---@return string|boolean|nil
+function game.setting(player, id) end
+
+--- The value of a world option declared in a mod.toml: the chosen text, or true or false for a
+--- toggle. Nil for an id no loaded mod declares.
+---
+--- Refusal: "bad argument #1 to 'world_option' (expected string, got <type>)".
+---@param id string The option's id in full, "<mod>:<option>".
+---@return string|boolean|nil
+function game.world_option(id) end
+
+-- ---- Exports between mods --------------------------------------------------------------------
+
+--- Offers `api` to the mods that depend on yours. Call it once, with the table built, while
+--- mods load. Later changes to the table are seen by readers.
+---
+--- Refusals:
+--- * "bad argument #1 to 'export' (expected table, got <type>)"
+--- * "mod `<mod>`: game.export is for the registration window; the registries are frozen"
+--- * "mod `<mod>`: game.export was already called; export one table, built before you call it"
+---@param api table
+function game.export(api) end
+
+--- The exports of `mod_id`, when your mod.toml lists it as a dependency (an optional one that
+--- is present counts), it has loaded and called `game.export`, and it has not been disabled;
+--- otherwise nil. The answer is a read-only view: reading works as on the table (`#`, `pairs`
+--- and nested tables included; each read of a nested table gives a new view), writing raises
+--- "the exports of `<mod>` are read-only (writing String(\"<key>\"))" (Integer(<n>) for an
+--- integer key), and `getmetatable` answers "exports are read-only". Functions in it run the
+--- owner's code; when one fails, the owner is disabled and the call returns nothing (a spent
+--- budget fails your own entry). Functions of a disabled owner return nothing.
+---
+--- Refusal: "bad argument #1 to 'exports' (expected string, got <type>)".
+---@param mod_id string
+---@return table|nil
+function game.exports(mod_id) end
