@@ -4,8 +4,8 @@
 
 -- The Ostrel mod API, as annotations for the Lua language server. Nothing here runs: the
 -- server builds the real `game` table for each mod when it loads the mod's init.lua. Point the
--- language server at this file (the new mod's .luarc.json does) to get completion, types and
--- the refusal texts in hover.
+-- language server at this file (for instance through `workspace.library` in .luarc.json) to
+-- get completion, types and the refusal texts in hover.
 --
 -- # The environment
 --
@@ -35,7 +35,8 @@
 -- "mymod:stone" is kept. An id with another mod's prefix is refused with
 -- "mod `mymod` may not register into namespace `other`: a mod owns only its own id as a
 -- namespace". Where a function takes a reference to something (a drop, a tool speed, a sound),
--- a name without ":" gets your mod's prefix and a name with ":" is taken as it is.
+-- a name without ":" gets your mod's prefix and a name with ":" is taken as it is; the
+-- exceptions (a fluid's block, material look-ups) say so.
 --
 -- The registration window. Registration functions work while the mods' init.lua files run.
 -- Once every mod has loaded, the server freezes the registries; a registration after that is
@@ -134,7 +135,7 @@ function setmetatable(t, mt) end
 ---@field units integer The count in units (27 make a whole block).
 ---@field blocks integer `units // 27`.
 ---@field nodes integer `units % 27`.
----@field count integer Items: units divided by the cells of the shape (0 for an empty shape); otherwise `units // 27`.
+---@field count integer Pieces: for a shaped stack, units divided by the cells of its shape; otherwise `units // 27`.
 ---@field shape? integer The 27-bit cell mask of a cut; 0x7FFFFFF for a full cut of several materials; absent for loose material.
 ---@field cells? integer[] 27 material numbers, entry i being cell i - 1; only for a cut of several materials.
 ---@field detail? string The stack's detail text, when it has one.
@@ -277,8 +278,7 @@ function game.log(message) end
 --- * a field of the wrong type: "register_block(\"<id>\"): bad field `<field>` (<why>)", with
 ---   `<field>` e.g. `hardness`, `light_emit.r`, `sounds.step`, `tags[2]`, `shape[1]`, `drops`.
 ---
---- The texture's path is checked here; whether the file exists is checked when the server
---- builds the content it sends to clients.
+--- Only the form of the texture's path is checked; the file is not opened here.
 ---@param spec game.BlockSpec
 ---@return integer material
 function game.register_block(spec) end
@@ -437,7 +437,7 @@ function game.register_fluid(spec) end
 -- ---- Domains and world generation ------------------------------------------------------------
 
 ---@class game.DomainPosition
----@field x number Whole blocks in the universe; an integer is taken exactly, a float cut toward zero; within 4e18.
+---@field x number Whole blocks in the universe; an integer is taken exactly, a float cut toward zero; within 4000000000000000000.
 ---@field y number
 ---@field z number
 
@@ -469,8 +469,8 @@ function game.register_fluid(spec) end
 --- * "register_domain(\"<qualified>\"): bad field `position` (expected table, got <type>)"
 --- * "register_domain(\"<qualified>\"): `position` needs `<x|y|z>`, a number of blocks in the
 ---   universe"
---- * "register_domain(\"<qualified>\"): `position.<x|y|z>` must be a finite number within 4e18
----   blocks, got <v>"
+--- * "register_domain(\"<qualified>\"): `position.<x|y|z>` must be a finite number within
+---   4000000000000000000 blocks, got <v>"
 --- * "register_domain(\"<qualified>\"): `generator` is a function, not a <type>"
 --- * "register_domain(\"<qualified>\"): a sparse domain holds no voxels, so a generator would
 ---   never run"
@@ -507,8 +507,8 @@ function game.register_on_tick(handler) end
 ---@param handler fun(entity: integer, dt_ticks: integer)
 function game.register_on_entity_step(handler) end
 
---- Sets the handler of the once-a-world pre-pass, run when a new world is made, under 1024
---- ordinary budgets. It takes no arguments and its answer is ignored. Calling it again
+--- Sets the handler of the once-a-world pre-pass, run once for a world under 1024 ordinary
+--- budgets. It takes no arguments and its answer is ignored. Calling it again
 --- replaces the handler.
 ---
 --- Refusals: "bad argument #1 to 'register_on_world_init' (expected function, got <type>)";
@@ -540,10 +540,10 @@ function game.register_random_tick(material, handler) end
 -- ---- Cancellable hooks -----------------------------------------------------------------------
 --
 -- Each mod registers at most one handler per hook (`on_use`: one with `materials` and one
--- without). Handlers are asked in load order, each under its own budget, with one event table;
--- the answer (`game.Answer`) can refuse the action. A handler that fails disables its mod and
--- the action proceeds. `on_player_move` and `on_dismount` only observe: every handler is asked
--- and a refusal is not read.
+-- without). Handlers are asked in the order they were registered, each under its own budget,
+-- with one event table; the answer (`game.Answer`) can refuse the action. A handler that
+-- fails disables its mod and the action proceeds. `on_player_move` and `on_dismount` only
+-- observe: every handler is asked and a refusal is not read.
 --
 -- Refusals shared by every `register_on_*` function below:
 -- * "bad argument #1 to 'register_on_<hook>' (expected function, got <type>)"
@@ -713,7 +713,7 @@ function game.register_on_domain_enter(handler, options) end
 
 ---@class game.ActionEvent: game.PlayerEvent
 ---@field id string The action's id.
----@field pressed boolean True when the key went down, false when it came up.
+---@field pressed boolean True for a press, false for a release.
 
 --- Asked when a player presses or releases a key action (see `game.register_action`).
 ---@param handler fun(event: game.ActionEvent): game.Answer
