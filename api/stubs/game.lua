@@ -47,7 +47,7 @@
 -- given where text is wanted reads as its text (3 -> "3"). A value of the wrong type is
 -- refused as "bad argument #<n> to '<function>' (expected <type>, got <type>)", and an integer
 -- out of range as "bad argument #<n> to '<function>' (<value> is out of range for an unsigned
--- 16-bit integer)" (the type named is the one wanted). A field of a spec table of the wrong
+-- 16-bit integer)" (the type named is the one wanted). A field of a definition table of the wrong
 -- type is refused as "<function>(\"<id>\"): bad field `<field>` (expected <type>, got <type>)".
 -- Every refusal is a Lua error whose text is exactly the one shown here, with no position
 -- prefix; every registration checks everything before it writes anything, so a refused call
@@ -192,7 +192,7 @@ function game.log(message) end
 ---@field scale? number Blocks a period, 1..65535 (default 32); 0, negative or not finite: no tint.
 ---@field strength? number 0..1, default 0.
 
----@class game.BlockSpec
+---@class game.BlockDef
 ---@field id string|number The block id; unqualified ids get your prefix.
 ---@field name? string Accepted; not used yet.
 ---@field description? string Accepted; not used yet.
@@ -279,11 +279,11 @@ function game.log(message) end
 ---   `<field>` e.g. `hardness`, `light_emit.r`, `sounds.step`, `tags[2]`, `shape[1]`, `drops`.
 ---
 --- Only the form of the texture's path is checked; the file is not opened here.
----@param spec game.BlockSpec
+---@param def game.BlockDef
 ---@return integer material
-function game.register_block(spec) end
+function game.register_block(def) end
 
----@class game.ItemSpec
+---@class game.ItemDef
 ---@field id string|number The item id; unqualified ids get your prefix.
 ---@field name? string The item's display name.
 ---@field texture? string Path of its image, relative to your mod's directory.
@@ -306,9 +306,9 @@ function game.register_block(spec) end
 --- * "register_item(\"<qualified>\"): bad field `name` (<why>)", likewise `texture`
 --- * "register_item(\"<id>\"): every material number from 2 to 65534 is taken; no further
 ---   block or item can be registered"
----@param spec game.ItemSpec
+---@param def game.ItemDef
 ---@return integer material
-function game.register_item(spec) end
+function game.register_item(def) end
 
 -- ---- Material lookups (any time; they change nothing) ----------------------------------------
 
@@ -353,7 +353,7 @@ function game.tagged(tag) end
 
 -- ---- Tools -----------------------------------------------------------------------------------
 
----@class game.ToolSpec
+---@class game.ToolDef
 ---@field id string|number The tool id; unqualified ids get your prefix.
 ---@field name? string|number
 ---@field brush? "block"|"subnode" What one dig removes: a whole block, or one of its 27 cells. Default "block".
@@ -382,8 +382,8 @@ function game.tagged(tag) end
 --- * "register_tool(\"<qualified>\"): speeds[\"<key>\"] must be a positive number, got <v>"
 --- * "register_tool(\"<qualified>\"): speeds keys `<a>` and `<b>` both name `<block>`; name each
 ---   block once"
----@param spec game.ToolSpec
-function game.register_tool(spec) end
+---@param def game.ToolDef
+function game.register_tool(def) end
 
 -- ---- Fluids ----------------------------------------------------------------------------------
 
@@ -392,7 +392,7 @@ function game.register_tool(spec) end
 ---@field g? integer 0..=255, default 255
 ---@field b? integer 0..=255, default 255
 
----@class game.FluidSpec
+---@class game.FluidDef
 ---@field id string|number The fluid id; unqualified ids get your prefix.
 ---@field material string|number The block the fluid is drawn as, in your own namespace. Required.
 ---@field tick_rate? integer Simulation ticks between the fluid's updates, 1..=255. Default 1.
@@ -431,8 +431,8 @@ function game.register_tool(spec) end
 ---   is pitch dark one block down."
 --- * "fluid `<qualified>` is already registered"
 --- A value of the wrong type is refused with its range text, `<v>` being its type name.
----@param spec game.FluidSpec
-function game.register_fluid(spec) end
+---@param def game.FluidDef
+function game.register_fluid(def) end
 
 -- ---- Domains and world generation ------------------------------------------------------------
 
@@ -441,7 +441,7 @@ function game.register_fluid(spec) end
 ---@field y number
 ---@field z number
 
----@class game.DomainSpec
+---@class game.DomainDef
 --- The domain id; unqualified ids get your prefix. The qualified id is at most 64 bytes of
 --- ASCII letters, digits, "_" and ":".
 ---@field id string|number
@@ -476,8 +476,8 @@ function game.register_fluid(spec) end
 ---   never run"
 --- * "register_domain(\"<qualified>\"): already registered; a second registration would
 ---   silently replace the first"
----@param spec game.DomainSpec
-function game.register_domain(spec) end
+---@param def game.DomainDef
+function game.register_domain(def) end
 
 --- Sets the mod's terrain generation handler; calling it again replaces the handler. This
 --- server version stores the handler but does not call it yet, so its arguments are not
@@ -772,7 +772,7 @@ function game.set_main_slots(slots) end
 ---@param units integer 1..=27
 function game.set_slot_grain(units) end
 
----@class game.ViewSpec
+---@class game.ViewDef
 ---@field id string|number The view id; unqualified ids get your prefix.
 ---@field slots integer 1..=256. Every slot of every view is sent to a client on any change.
 
@@ -787,10 +787,10 @@ function game.set_slot_grain(units) end
 --- * "register_view(\"<qualified>\"): <n> slots, which is outside 1..=256. Every slot of every
 ---   view is sent to a client on any change."
 --- * "register_view(\"<qualified>\"): already registered"
----@param spec game.ViewSpec
-function game.register_view(spec) end
+---@param def game.ViewDef
+function game.register_view(def) end
 
----@class game.ActionSpec
+---@class game.ActionDef
 ---@field id string The action id; unqualified ids get your prefix. Required.
 ---@field description? string Shown to the player when binding keys.
 ---@field default_key? string The key bound until the player chooses another.
@@ -804,10 +804,10 @@ function game.register_view(spec) end
 --- * the namespace refusal
 --- * "register_action: bad field `description` (<why>)", likewise `default_key`
 --- * "register_action(\"<qualified>\"): already registered"
----@param spec game.ActionSpec
-function game.register_action(spec) end
+---@param def game.ActionDef
+function game.register_action(def) end
 
----@class game.HudScriptSpec
+---@class game.HudScriptDef
 ---@field file string Path of the script, relative to your mod's directory.
 ---@field reserve? number HUD canvas pixels kept clear at the bottom, cut to 0..=540. Default 0.
 
@@ -821,7 +821,7 @@ function game.register_action(spec) end
 --- * "register_hud_script: bad field `file` (expected string, got nil)" (or the wrong type)
 --- * "register_hud_script: bad field `reserve` (<why>)"
 --- * the path and missing-file refusals, named "register_hud_script"
----@param file string|game.HudScriptSpec
+---@param file string|game.HudScriptDef
 function game.register_hud_script(file) end
 
 -- ---- Sky and clouds --------------------------------------------------------------------------
@@ -842,7 +842,7 @@ function game.register_hud_script(file) end
 ---@field grade? game.SkyGrade
 ---@field stars? number 0..=1, default 0.
 
----@class game.SkySpec
+---@class game.SkyDef
 ---@field day_length_ticks integer Ticks in a day, at least 1. Required.
 ---@field keyframes game.SkyKeyframe[] At least one; sorted by time when read. Copied: changing the table later changes nothing.
 ---@field domain? string The domain this sky is for (up to 128 bytes, no white space); absent: every domain without a sky of its own.
@@ -878,10 +878,10 @@ function game.register_hud_script(file) end
 --- * "register_sky: start_time must be a number, 0..1" (not finite)
 --- * "register_sky: `cave_fog` must be three numbers, {r, g, b}" and "register_sky: `cave_fog`
 ---   must be three numbers, {r, g, b}; `<r|g|b>` is missing or not a number"
----@param spec game.SkySpec
-function game.register_sky(spec) end
+---@param def game.SkyDef
+function game.register_sky(def) end
 
----@class game.CloudSpec
+---@class game.CloudDef
 ---@field base? number World y of the deck's floor, -30000..30000; default 256.
 ---@field thickness? number 0..1024; default 64.
 ---@field cell? number Blocks per cloud cube, 1..64; default 8.
@@ -905,12 +905,12 @@ function game.register_sky(spec) end
 --- * "register_clouds: bad field `<field>` (<why>)" (a value of the wrong type; `detail` and
 ---   `octaves` must be integers 0..255)
 --- * "register_clouds: bad element <i> (<why>)" (an element of `drift`, `colour` or `shade`)
----@param spec game.CloudSpec
-function game.register_clouds(spec) end
+---@param def game.CloudDef
+function game.register_clouds(def) end
 
 -- ---- Models, sounds, fonts and pictures ------------------------------------------------------
 
----@class game.ModelSpec
+---@class game.ModelDef
 --- The model id; unqualified ids get your prefix. An id in another mod's namespace is allowed:
 --- it replaces that model's files.
 ---@field id string|number
@@ -931,10 +931,10 @@ function game.register_clouds(spec) end
 --- * "register_model: `texture` is an image file beside your mod, got `<path>`. The client
 ---   decodes PNG."
 --- * "register_model: a server may push at most 64 models"
----@param spec game.ModelSpec
-function game.register_model(spec) end
+---@param def game.ModelDef
+function game.register_model(def) end
 
----@class game.SoundSpec
+---@class game.SoundDef
 ---@field id string The sound id; unqualified ids get your prefix. Required.
 ---@field file string The sound file, relative to your mod's directory; it must exist. Required.
 ---@field gain? number Default 1.
@@ -949,8 +949,8 @@ function game.register_model(spec) end
 ---   `file`, `gain`, `pitch_variance`
 --- * the namespace refusal
 --- * the path and missing-file refusals, named "register_sound"
----@param spec game.SoundSpec
-function game.register_sound(spec) end
+---@param def game.SoundDef
+function game.register_sound(def) end
 
 --- Binds a sound to a cue the client plays. Both names without ":" get your prefix.
 ---
@@ -960,7 +960,7 @@ function game.register_sound(spec) end
 ---@param sound string
 function game.bind_sound(cue, sound) end
 
----@class game.FontSpec
+---@class game.FontDef
 ---@field id string The font id; unqualified ids get your prefix. Required.
 ---@field file string The font file, relative to your mod's directory; it must exist. Required.
 
@@ -974,10 +974,10 @@ function game.bind_sound(cue, sound) end
 --- * the namespace refusal
 --- * the path and missing-file refusals, named "register_font"
 --- * "mod `<mod>`: a server may push at most 8 fonts"
----@param spec game.FontSpec
-function game.register_font(spec) end
+---@param def game.FontDef
+function game.register_font(def) end
 
----@class game.PictureSpec
+---@class game.PictureDef
 ---@field file string The picture (e.g. .png or .jpg), relative to your mod's directory; at most 16777216 bytes. Required.
 ---@field id? string The picture id; unqualified ids get your prefix. Default: the file path.
 
@@ -992,9 +992,9 @@ function game.register_font(spec) end
 --- * the `content_hash` refusals, named "register_picture"
 --- * the namespace refusal
 --- * "mod `<mod>`: a server may push at most 512 pictures"
----@param spec game.PictureSpec
+---@param def game.PictureDef
 ---@return string hash
-function game.register_picture(spec) end
+function game.register_picture(def) end
 
 --- The content hash (BLAKE3, 64 lowercase hex digits) of a file in your mod's directory that
 --- clients may be sent. Works at any time.
@@ -1015,7 +1015,7 @@ function game.content_hash(file) end
 
 -- ---- Player settings and world options -------------------------------------------------------
 
----@class game.SettingSpec
+---@class game.SettingDef
 ---@field id string|number The setting id; unqualified ids get your prefix. Required.
 ---@field name? string Shown to the player; default the id as written.
 ---@field description? string Default "".
@@ -1037,8 +1037,8 @@ function game.content_hash(file) end
 --- * "<qualified> is declared in mod.toml; declare a setting once"
 --- * "register_setting(\"<qualified>\"): already registered"
 --- * "register_setting(\"<id>\"): `name`: <why>", likewise `description`, `default`
----@param spec game.SettingSpec
-function game.register_setting(spec) end
+---@param def game.SettingDef
+function game.register_setting(def) end
 
 --- A player's answer to a setting: the chosen option's text for a choice, true or false for a
 --- checkbox; the default while the player has not answered (or has left). Nil when no setting

@@ -75,12 +75,13 @@ void replace_all(std::string& text, std::string_view from, std::string_view to) 
   text = std::move(out);
 }
 
-// One line of text, not blank. Besides the line feed, control characters are refused too: a
-// carriage return or a tab in a name would break the manifest the name is written into.
+// One line of text, not blank. Besides the line feed and the double quote, control characters
+// and the backslash are refused too: the name and licence are written into the manifest's quoted
+// strings, where either would make the new mod unreadable or change the value.
 bool acceptable_field(std::string_view value) {
   bool blank = true;
   for (unsigned char c : value) {
-    if (c == '"' || c < 0x20 || c == 0x7f) return false;
+    if (c == '"' || c == '\\' || c < 0x20 || c == 0x7f) return false;
     if (c != ' ') blank = false;
   }
   return !blank;

@@ -119,6 +119,7 @@ TEST(Scaffold, RefusalsWriteNothing) {
       {"blank_name", with("lamps", "   ", "MIT", "x"), "the name must be one line, not empty, with no double quote in it"},
       {"quoted_name", with("lamps", "Say \"hi\"", "MIT", "x"), "the name must be one line, not empty, with no double quote in it"},
       {"cr_in_name", with("lamps", "Two\rLines", "MIT", "x"), "the name must be one line, not empty, with no double quote in it"},
+      {"backslash_in_name", with("lamps", "Lamp\\Works", "MIT", "x"), "the name must be one line, not empty, with no double quote in it"},
       {"licence_line_feed", with("lamps", "Lamps", "MIT\nGPL", "x"), "the licence must be one line, not empty, with no double quote in it"},
       {"empty_licence", with("lamps", "Lamps", "", "x"), "the licence must be one line, not empty, with no double quote in it"},
       {"quoted_holder", with("lamps", "Lamps", "MIT", "\"Ada\""), "the copyright holder must be one line, not empty, with no double quote in it"},
@@ -225,6 +226,16 @@ TEST(Scaffold, CheckAloneLeavesTheOtherModsOut) {
     EXPECT_TRUE(report->failed.empty()) << ::testing::PrintToString(report->failed);
   }
   EXPECT_TRUE(leftovers("my_first_mod").empty());
+
+  // A directory someone prepared under the name a check would once have used is neither used
+  // nor removed: the check makes its own with an unpredictable name.
+  const auto planted = fs::temp_directory_path() / fmt::format("ostrel-create-mod-my_first_mod-{}", getpid());
+  write_file(planted / "my_first_mod" / "init.lua", "error('planted')\n");
+  auto report = check_alone(*made);
+  ASSERT_TRUE(report.has_value()) << report.error();
+  EXPECT_TRUE(report->failed.empty());
+  EXPECT_TRUE(fs::exists(planted / "my_first_mod" / "init.lua"));
+  fs::remove_all(planted);
 
   for (const char* bad : {"/", ".", ".."}) {
     auto r = check_alone(bad);
