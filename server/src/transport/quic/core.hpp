@@ -17,9 +17,11 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -137,6 +139,12 @@ struct Conn : std::enable_shared_from_this<Conn> {
   ostrel_core::IoError closed_error() const;
 };
 
+// Hashes connection ids held as strings and viewed in datagrams alike, so a lookup copies nothing.
+struct CidHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view cid) const { return std::hash<std::string_view>{}(cid); }
+};
+
 struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
   EndpointCore(const asio::any_io_executor& ex, bool server);
 
@@ -146,7 +154,8 @@ struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
   Settings settings;
   std::shared_ptr<TlsContext> tls;
   std::array<std::uint8_t, 32> reset_secret{};  // for stateless reset tokens
-  std::unordered_map<std::string, std::shared_ptr<Conn>> routes;  // connection id -> connection
+  // connection id -> connection
+  std::unordered_map<std::string, std::shared_ptr<Conn>, CidHash, std::equal_to<>> routes;
   std::unordered_set<Conn*> conns;                                // not yet gone
   std::deque<std::shared_ptr<Conn>> incoming;                     // offered, not yet accepted
   std::vector<std::shared_ptr<Conn>> dirty;                       // to write after a batch
@@ -166,8 +175,9 @@ struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
   socklen_t local_len = 0;
 };
 
-inline std::string cid_key(const std::uint8_t* data, std::size_t len) {
-  return std::string(reinterpret_cast<const char*>(data), len);
+inline std::string_view cid_view(const std::uint8_t* data, std::size_t len) {
+  return {reinterpret_cast<const char*>(data), len};
 }
+inline std::string cid_key(const std::uint8_t* data, std::size_t len) { return std::string(cid_view(data, len)); }
 
 }  // namespace ostrel_server::transport::quic::detail

@@ -75,7 +75,7 @@ void EndpointCore::handle_datagram(std::span<const std::uint8_t> pkt, const sock
     return;
   }
   if (rv != 0) return;
-  if (auto it = routes.find(cid_key(vc.dcid, vc.dcidlen)); it != routes.end()) {
+  if (auto it = routes.find(cid_view(vc.dcid, vc.dcidlen)); it != routes.end()) {
     auto c = it->second;  // the read may unroute it
     c->on_datagram(pkt.data(), pkt.size(), from, from_len);
     return;
