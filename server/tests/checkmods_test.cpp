@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "checkmods.hpp"
+#include "support/mod_files.hpp"
 #include "support/temp_dir.hpp"
 #include "support/write_file.hpp"
 
@@ -21,14 +22,8 @@ using ::testing::Pair;
 using ::testing::StartsWith;
 using ostrel_core::test::TempDir;
 using ostrel_core::test::write_file;
+using ostrel_core::test::write_mod;
 namespace fs = std::filesystem;
-
-void write_mod(const fs::path& root, const std::string& id, const std::string& init,
-               const std::string& extra = "", const std::string& version = "1.0.0") {
-  write_file(root / id / "mod.toml",
-             fmt::format("id = \"{}\"\nname = \"{}\"\nversion = \"{}\"\n{}", id, id, version, extra));
-  write_file(root / id / "init.lua", init);
-}
 
 struct Printed {
   int code;

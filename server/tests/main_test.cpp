@@ -21,9 +21,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/mod_files.hpp"
+
 namespace {
 
 using ::testing::HasSubstr;
+using ostrel_core::test::file_tree;
+using ostrel_core::test::write_mod;
 namespace fs = std::filesystem;
 
 constexpr const char* kBinary = OSTREL_BINARY_DIR "/app/server";
@@ -297,27 +301,6 @@ TEST_F(ServerProgram, LoggingFollowsTheEnvironment) {
   }
 }
 
-// A mod directory `id` under `root` with a minimal manifest, `extra` manifest lines and `init`.
-void write_mod(const fs::path& root, const std::string& id, const std::string& init, const std::string& extra = "") {
-  fs::create_directories(root / id);
-  std::ofstream(root / id / "mod.toml") << "id = \"" << id << "\"\nname = \"" << id << "\"\nversion = \"1.0.0\"\n"
-                                        << extra;
-  std::ofstream(root / id / "init.lua") << init;
-}
-
-// Every regular file under `root` by relative path, with its bytes.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    out[fs::relative(e.path(), root).string()] = bytes.str();
-  }
-  return out;
-}
-
 TEST_F(ServerProgram, CheckModsOnAnEmptyDirectoryPasses) {
   fs::create_directories(dir_ / "mods");
   auto f = run({"--check-mods", "mods"});
@@ -377,7 +360,7 @@ TEST_F(ServerProgram, CreateModWritesAModThatLoads) {
   EXPECT_THAT(f.out, ::testing::EndsWith("checked: it loads and registers my_first_mod:beacon\n"
                                          "Put it in the server's mods directory and read its README.md.\n"));
   const auto mod = dir_ / "work" / "mods" / "my_first_mod";
-  auto files = snapshot(mod);
+  auto files = file_tree(mod);
   EXPECT_THAT(files["mod.toml"], HasSubstr("name = \"My First Mod\""));
   EXPECT_THAT(files["mod.toml"], HasSubstr("license = \"MIT\""));
   EXPECT_THAT(files["init.lua"], HasSubstr("SPDX-FileCopyrightText: My First Mod authors"));
@@ -389,7 +372,7 @@ TEST_F(ServerProgram, CreateModWritesAModThatLoads) {
   EXPECT_EQ(again.out, "");
   EXPECT_EQ(again.err, "cannot create the mod `my_first_mod`\n"
                        "  `work/mods/my_first_mod` already exists; a template never overwrites\n");
-  EXPECT_EQ(snapshot(mod), files);
+  EXPECT_EQ(file_tree(mod), files);
 
   // The new mod passes the check among other mods.
   write_mod(dir_ / "work" / "mods", "other", "game.register_block({ id = 'rock', name = 'Rock' })\n");
@@ -406,7 +389,7 @@ TEST_F(ServerProgram, CreateModOptionsAndRefusals) {
                    "Ada Lovelace"});
   EXPECT_EQ(here.exit_code, 0) << here.err;
   EXPECT_THAT(here.out, ::testing::StartsWith("created `./lamps`\n"));
-  auto files = snapshot(dir_ / "lamps");
+  auto files = file_tree(dir_ / "lamps");
   EXPECT_THAT(files["mod.toml"], HasSubstr("name = \"Lamp Works\""));
   EXPECT_THAT(files["mod.toml"], HasSubstr("license = \"Apache-2.0\""));
   EXPECT_THAT(files["README.md"], HasSubstr("SPDX-FileCopyrightText: Ada Lovelace"));

@@ -2,9 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include <fmt/format.h>
@@ -12,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "scaffold.hpp"
+#include "support/mod_files.hpp"
 #include "support/temp_dir.hpp"
 #include "support/write_file.hpp"
 
@@ -21,25 +20,11 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using ostrel_core::test::file_tree;
+using ostrel_core::test::read_file;
 using ostrel_core::test::TempDir;
 using ostrel_core::test::write_file;
 namespace fs = std::filesystem;
-
-std::string read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Every regular file under `root` by relative path, with its bytes.
-std::map<std::string, std::string> tree(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = read(e.path());
-  }
-  return out;
-}
 
 TEST(Scaffold, TitleOf) {
   const std::pair<const char*, const char*> cases[] = {
@@ -140,7 +125,7 @@ TEST(Scaffold, WritesEveryTemplateFilledIn) {
   ASSERT_TRUE(made.has_value()) << made.error().message();
   EXPECT_EQ(*made, into / "my_first_mod");
 
-  const auto files = tree(*made);
+  const auto files = file_tree(*made);
   ASSERT_EQ(files.size(), templates().size());
   for (const auto& t : templates()) {
     SCOPED_TRACE(t.path);
@@ -169,14 +154,14 @@ TEST(Scaffold, NeverOverwrites) {
   const auto mod = NewMod::with_defaults("lamps");
   ASSERT_TRUE(create(mod, dir.path()).has_value());
   write_file(dir / "lamps" / "init.lua", "-- mine now\n");
-  const auto before = tree(dir / "lamps");
+  const auto before = file_tree(dir / "lamps");
 
   auto again = create(mod, dir.path());
   ASSERT_FALSE(again.has_value());
   EXPECT_EQ(again.error().kind, ScaffoldErrorKind::Exists);
   EXPECT_EQ(again.error().message(),
             fmt::format("`{}` already exists; a template never overwrites", (dir / "lamps").string()));
-  EXPECT_EQ(tree(dir / "lamps"), before);
+  EXPECT_EQ(file_tree(dir / "lamps"), before);
 
   // A file, or a link to nowhere, in the way counts as well.
   write_file(dir / "torches", "x");
@@ -187,7 +172,7 @@ TEST(Scaffold, NeverOverwrites) {
     EXPECT_EQ(r.error().kind, ScaffoldErrorKind::Exists) << id;
   }
   EXPECT_FALSE(fs::exists(dir / "nowhere"));
-  EXPECT_EQ(read(dir / "torches"), "x");
+  EXPECT_EQ(read_file(dir / "torches"), "x");
 }
 
 TEST(Scaffold, WriteFailureNamesThePath) {
@@ -255,7 +240,7 @@ TEST(Scaffold, CopyTree) {
   write_file(dir / "outside.txt", "outside");
   fs::create_symlink(dir / "outside.txt", dir / "src" / "link.txt");
   ASSERT_TRUE(copy_tree(dir / "src", dir / "dst" / "x").has_value());
-  EXPECT_EQ(tree(dir / "dst" / "x"),
+  EXPECT_EQ(file_tree(dir / "dst" / "x"),
             (std::map<std::string, std::string>{
                 {"a.txt", "a"}, {"deep/er/b.bin", std::string("b\0\r\n", 4)}, {"link.txt", "outside"}}));
   EXPECT_FALSE(fs::is_symlink(dir / "dst" / "x" / "link.txt"));
