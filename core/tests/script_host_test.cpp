@@ -11,6 +11,7 @@
 
 #include "script/host.hpp"
 #include "script/lua_vm.hpp"
+#include "support/mod_files.hpp"
 #include "support/script_engine.hpp"
 #include "support/temp_dir.hpp"
 #include "support/write_file.hpp"
@@ -23,17 +24,10 @@ using lua_vm::LuaVm;
 using test::LogCapture;
 using test::TempDir;
 using test::write_file;
+using test::write_mod;
 using vm::ScriptErrorKind;
 using Host = host::ModHost<LuaVm>;
 using Options = std::vector<std::pair<std::string, std::string>>;
-
-// A mod directory `id` under `root` with its manifest `extra` lines and `init`.
-void write_mod(const std::filesystem::path& root, const std::string& id, const std::string& init,
-               const std::string& extra = "") {
-  write_file(root / id / "mod.toml",
-             fmt::format("id = \"{}\"\nname = \"{}\"\nversion = \"1.0.0\"\n{}", id, id, extra));
-  write_file(root / id / "init.lua", init);
-}
 
 std::expected<Host, host::HostError> load_dir(const std::filesystem::path& dir,
                                               std::optional<std::vector<std::string>> sel = {},
