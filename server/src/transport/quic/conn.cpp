@@ -331,7 +331,10 @@ void Conn::on_datagram(const std::uint8_t* data, std::size_t n, const sockaddr* 
   if (rv == 0) {
     first_read_ok = true;
     tx_blocked = false;  // MAX_DATA has no callback of its own
-    ep->dirty.push_back(shared_from_this());
+    if (!in_dirty) {
+      in_dirty = true;
+      ep->dirty.push_back(shared_from_this());
+    }
     return;
   }
   if (server && !first_read_ok && rv != NGTCP2_ERR_CRYPTO) {

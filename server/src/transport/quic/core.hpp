@@ -104,6 +104,7 @@ struct Conn : std::enable_shared_from_this<Conn> {
   std::vector<std::uint8_t> close_pkt;
   int close_resends = 0;
   bool write_scheduled = false;
+  bool in_dirty = false;  // listed in the endpoint's dirty list, written after the batch
 
   // The stream.
   std::int64_t sid = -1;
@@ -158,7 +159,7 @@ struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
   std::unordered_map<std::string, std::shared_ptr<Conn>, CidHash, std::equal_to<>> routes;
   std::unordered_set<Conn*> conns;                                // not yet gone
   std::deque<std::shared_ptr<Conn>> incoming;                     // offered, not yet accepted
-  std::vector<std::shared_ptr<Conn>> dirty;                       // to write after a batch
+  std::vector<std::shared_ptr<Conn>> dirty;                       // to write after a batch, once each
   Waiters accept_waiters;
   Waiters idle_waiters;
   bool closing = false;

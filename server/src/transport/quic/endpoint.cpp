@@ -28,6 +28,7 @@ constexpr int kSocketBuffer = 4 << 20;
 
 asio::awaitable<void> receive_loop(std::shared_ptr<EndpointCore> ep) {
   std::vector<std::uint8_t> buf(65536);
+  std::vector<std::shared_ptr<Conn>> dirty;  // swapped with ep->dirty: both keep their capacity
   for (;;) {
     auto [ec] = co_await ep->socket.async_wait(asio::ip::udp::socket::wait_read,
                                                asio::experimental::as_tuple(asio::use_awaitable));
@@ -41,11 +42,12 @@ asio::awaitable<void> receive_loop(std::shared_ptr<EndpointCore> ep) {
       if (n < 0) break;
       ep->handle_datagram({buf.data(), static_cast<std::size_t>(n)}, reinterpret_cast<sockaddr*>(&from), from_len);
     }
-    auto dirty = std::move(ep->dirty);
-    ep->dirty.clear();
-    std::sort(dirty.begin(), dirty.end());
-    dirty.erase(std::unique(dirty.begin(), dirty.end()), dirty.end());
-    for (auto& c : dirty) c->write_out();
+    dirty.swap(ep->dirty);
+    for (auto& c : dirty) {
+      c->in_dirty = false;
+      c->write_out();
+    }
+    dirty.clear();
   }
 }
 
