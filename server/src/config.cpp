@@ -1,17 +1,16 @@
 #include "config.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <limits>
 
 #include <toml++/toml.h>
 
+#include "modload/files.hpp"
+#include "proto/codec.hpp"
 #include "toml_text.hpp"
 
 namespace ostrel_server::config {
@@ -177,36 +176,13 @@ bool is_blank(std::string_view s) {
 }  // namespace
 
 bool is_utf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    if (!next_code_point(bytes, i)) return false;
-  }
-  return true;
+  return ostrel_core::proto::is_valid_utf8(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 // ---- Reading ---------------------------------------------------------------------------------
 
 namespace {
-
-std::expected<std::string, ostrel_core::IoError> read_file(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(ostrel_core::IoError::from_errno(errno));
-  std::string text;
-  char buf[16384];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      return std::unexpected(ostrel_core::IoError::from_errno(err));
-    }
-    if (n == 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return text;
-}
 
 // One fault found while reading the document into a Config, with where it is.
 struct ReadFault {
@@ -412,14 +388,14 @@ std::optional<std::string> broken_rule(const Config& c) {
 }  // namespace
 
 std::expected<Config, ConfigError> Config::load(const std::filesystem::path& path) {
-  auto text = read_file(path);
-  if (!text) return std::unexpected(ConfigError::read(path, ostrel_core::make_source(text.error())));
-  if (!is_utf8(*text)) {
+  auto bytes = ostrel_core::modload::files::read_file(path);
+  if (!bytes) return std::unexpected(ConfigError::read(path, ostrel_core::make_source(bytes.error())));
+  if (!ostrel_core::proto::is_valid_utf8(*bytes)) {
     return std::unexpected(ConfigError::read(
         path, ostrel_core::make_source(ostrel_core::IoError(
                   "stream did not contain valid UTF-8", std::make_error_code(std::errc::illegal_byte_sequence)))));
   }
-  return parse(*text, path);
+  return parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), path);
 }
 
 std::expected<Config, ConfigError> Config::parse(std::string_view text, const std::filesystem::path& path) {
