@@ -1,10 +1,12 @@
 // World database figures: chunk blob encode and decode (chunks per second on one core) beside
-// raw zstd level 3 on the same payload bytes, and a save of 32 chunks in one transaction.
+// raw zstd level 3 on the same payload bytes, a save of 32 chunks in one transaction, and the
+// load of one stored chunk.
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -141,61 +143,111 @@ BENCHMARK(BM_DecodeChunk)->Arg(0)->Arg(1);
 BENCHMARK(BM_ZstdCompressPayload)->Arg(0)->Arg(1);
 BENCHMARK(BM_ZstdDecompressPayload)->Arg(0)->Arg(1);
 
+// A world in a fresh temporary directory with a few materials, removed with its directory.
+class BenchWorld {
+ public:
+  BenchWorld() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    dir_ = pattern;
+    material::Registry registry;
+    for (int i = 2; i < 8; ++i) (void)registry.register_material("bench:m" + std::to_string(i));
+    auto conn = persist::sqlite::Connection::open(dir_ / "world.sqlite");
+    if (!conn) return;
+    auto world = persist::WorldDb::from_connection(std::move(*conn), dir_ / "world.sqlite", registry);
+    if (world) world_.emplace(std::move(*world));
+  }
+  ~BenchWorld() {
+    world_.reset();
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+  BenchWorld(const BenchWorld&) = delete;
+  BenchWorld& operator=(const BenchWorld&) = delete;
+
+  // Null when the directory or the world could not be made.
+  persist::WorldDb* get() { return world_ ? &*world_ : nullptr; }
+
+ private:
+  std::filesystem::path dir_;
+  std::optional<persist::WorldDb> world_;
+};
+
+const std::string kUpsertChunk =
+    "INSERT INTO chunks (domain, x, y, z, version, data)\n"
+    "                 VALUES (?1, ?2, ?3, ?4, ?5, ?6)\n"
+    "                 ON CONFLICT(domain, x, y, z) DO UPDATE SET version = excluded.version,\n"
+    "                                                            data = excluded.data";
+const std::string kForgetSummaries =
+    "DELETE FROM chunk_summaries WHERE domain = ?1 AND x = ?2 AND y = ?3 AND z = ?4";
+
 // 32 terrain chunks encoded and upserted, each with its summaries forgotten, in one deferred
 // transaction with cached statements: the shape of one save batch.
 void BM_Save32Chunks(benchmark::State& state) {
-  std::string dir_pattern = (std::filesystem::temp_directory_path() / "ostrel-bench-XXXXXX").string();
-  if (mkdtemp(dir_pattern.data()) == nullptr) {
-    state.SkipWithError("no temporary directory");
+  BenchWorld bench;
+  persist::WorldDb* world = bench.get();
+  if (world == nullptr) {
+    state.SkipWithError("could not open the world");
     return;
   }
-  const std::filesystem::path dir = dir_pattern;
-  {
-    material::Registry registry;
-    for (int i = 2; i < 8; ++i) (void)registry.register_material("bench:m" + std::to_string(i));
-    auto conn = persist::sqlite::Connection::open(dir / "world.sqlite");
-    auto world = persist::WorldDb::from_connection(std::move(*conn), dir / "world.sqlite", registry);
-    if (!world) {
-      state.SkipWithError("could not open the world");
-      return;
-    }
-    auto& db = world->connection();
-    const std::string upsert =
-        "INSERT INTO chunks (domain, x, y, z, version, data)\n"
-        "                 VALUES (?1, ?2, ?3, ?4, ?5, ?6)\n"
-        "                 ON CONFLICT(domain, x, y, z) DO UPDATE SET version = excluded.version,\n"
-        "                                                            data = excluded.data";
-    const std::string forget = "DELETE FROM chunk_summaries WHERE domain = ?1 AND x = ?2 AND y = ?3 AND z = ?4";
-    const Chunk& c = sample(0);
-    std::int32_t round = 0;
-    for (auto _ : state) {
-      bool ok = static_cast<bool>(db.begin());
-      {
-        auto up = db.cached(upsert);
-        auto del = db.cached(forget);
-        for (std::int32_t i = 0; i < 32 && ok; ++i) {
-          const coords::ChunkPos pos{i % 8, round % 4, i / 8};
-          auto blob = world->encode("overworld", pos, c);
-          del->reset();
-          ok = blob && persist::bind_chunk(*del, "overworld", pos) && del->run();
-          up->reset();
-          ok = ok && persist::bind_chunk(*up, "overworld", pos) && up->bind_i64(5, 1) && up->bind_blob(6, *blob) &&
-               up->run();
-        }
+  auto& db = world->connection();
+  const Chunk& c = sample(0);
+  std::int32_t round = 0;
+  for (auto _ : state) {
+    bool ok = static_cast<bool>(db.begin());
+    {
+      auto up = db.cached(kUpsertChunk);
+      auto del = db.cached(kForgetSummaries);
+      for (std::int32_t i = 0; i < 32 && ok; ++i) {
+        const coords::ChunkPos pos{i % 8, round % 4, i / 8};
+        auto blob = world->encode("overworld", pos, c);
+        del->reset();
+        ok = blob && persist::bind_chunk(*del, "overworld", pos) && del->run();
+        up->reset();
+        ok = ok && persist::bind_chunk(*up, "overworld", pos) && up->bind_i64(5, 1) && up->bind_blob(6, *blob) &&
+             up->run();
       }
-      ok = ok && db.commit();
-      if (!ok) {
-        db.rollback();
-        state.SkipWithError("save failed");
-        break;
-      }
-      ++round;
     }
-    state.SetItemsProcessed(state.iterations() * 32);  // items/s = chunks saved per second
+    ok = ok && db.commit();
+    if (!ok) {
+      db.rollback();
+      state.SkipWithError("save failed");
+      break;
+    }
+    ++round;
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
+  state.SetItemsProcessed(state.iterations() * 32);  // items/s = chunks saved per second
 }
 BENCHMARK(BM_Save32Chunks)->Unit(benchmark::kMillisecond);
+
+// One stored terrain chunk read back through WorldDb: the row lookup and the blob decode.
+void BM_LoadChunk(benchmark::State& state) {
+  BenchWorld bench;
+  persist::WorldDb* world = bench.get();
+  if (world == nullptr) {
+    state.SkipWithError("could not open the world");
+    return;
+  }
+  const coords::ChunkPos pos{0, 0, 0};
+  {
+    auto blob = world->encode("overworld", pos, sample(0));
+    auto up = world->connection().cached(kUpsertChunk);
+    if (!blob || !up || !persist::bind_chunk(*up, "overworld", pos) || !up->bind_i64(5, 1) ||
+        !up->bind_blob(6, *blob) || !up->run()) {
+      state.SkipWithError("could not store the chunk");
+      return;
+    }
+  }
+  for (auto _ : state) {
+    auto chunk = world->load_chunk_in("overworld", pos);
+    if (!chunk || !*chunk) {
+      state.SkipWithError("load failed");
+      break;
+    }
+    benchmark::DoNotOptimize(chunk);
+  }
+  state.SetItemsProcessed(state.iterations());  // items/s = chunks loaded per second
+}
+BENCHMARK(BM_LoadChunk);
 
 }  // namespace
