@@ -37,7 +37,12 @@ void IdentityRegistry::insert(KeySet set) {
 
 void IdentityRegistry::insert_clean(KeySet set) {
   const PlayerUuid uuid = set.uuid();
-  std::erase_if(key_index_, [&](const auto& entry) { return entry.second == uuid; });
+  // Only the replaced set's active keys can point at `uuid`: drop those, not a scan of the index.
+  if (auto old = identities_.find(uuid); old != identities_.end()) {
+    for (const auto& [bytes, k] : old->second.keys()) {
+      if (auto it = key_index_.find(bytes); it != key_index_.end() && it->second == uuid) key_index_.erase(it);
+    }
+  }
   for (const auto& [bytes, k] : set.keys()) {
     if (!k.revoked_at) key_index_.insert_or_assign(bytes, uuid);
   }
