@@ -20,6 +20,13 @@ std::string_view upvalue_text(lua_State* L, int i) {
 
 void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
 
+void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
+                  std::string_view mod_id) {
+  push_text(L, mod_id);
+  lua_pushcclosure(L, fn, 1);
+  lua_setfield(L, game, name);
+}
+
 int raw_field(lua_State* L, int t, std::string_view name) {
   t = lua_absindex(L, t);
   lua_pushlstring(L, name.data(), name.size());
@@ -53,6 +60,26 @@ std::optional<std::string> spec_id(lua_State* L, int spec) {
   if (t == LUA_TSTRING || t == LUA_TNUMBER) out = *convert::to_text(L, -1);
   lua_pop(L, 1);
   return out;
+}
+
+std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id) {
+  auto q = convert::qualify_id(mod_id, id);
+  if (!q) convert::raise(L, q.error());
+  return std::move(*q);
+}
+
+std::optional<std::string> read_text(lua_State* L, int idx) {
+  const int t = lua_type(L, idx);
+  if (t != LUA_TSTRING && t != LUA_TNUMBER) return std::nullopt;
+  auto v = convert::to_text(L, idx);
+  if (!v) return std::nullopt;
+  return std::move(*v);
+}
+
+std::optional<double> read_number(lua_State* L, int idx) {
+  auto v = convert::to_number(L, idx);
+  if (!v) return std::nullopt;
+  return *v;
 }
 
 std::string value_text(lua_State* L, int idx) {
@@ -93,13 +120,15 @@ std::expected<std::string, std::string_view> check_mod_path(std::string_view pat
   return copy;
 }
 
+std::string path_refusal(std::string_view ctx, std::string_view path, std::string_view reason) {
+  return fmt::format("{}: path `{}` {}. Paths are relative to your mod's own directory.", ctx, path,
+                     reason);
+}
+
 std::expected<std::string, std::string> validate_mod_path(std::string_view path,
                                                           std::string_view ctx) {
   auto r = check_mod_path(path);
-  if (!r) {
-    return std::unexpected(fmt::format(
-        "{}: path `{}` {}. Paths are relative to your mod's own directory.", ctx, path, r.error()));
-  }
+  if (!r) return std::unexpected(path_refusal(ctx, path, r.error()));
   return std::move(*r);
 }
 

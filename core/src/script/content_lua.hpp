@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the content registration functions and their readers (register_*.cpp,
-// lookups.cpp, content.cpp). Not for use outside core/src/script.
+// lookups.cpp, records.cpp). Not for use outside core/src/script.
 //
 // Every registration function runs all its checks before it writes anything: a refused call
 // leaves no id, no number and no entry behind.
@@ -24,6 +24,9 @@ namespace ostrel_core::script::lua_vm {
 // The text of upvalue `i` of the running C closure. REQUIRES: it is a string.
 std::string_view upvalue_text(lua_State* L, int i);
 void push_text(lua_State* L, std::string_view s);
+// Sets one C closure carrying `mod_id` as upvalue 1 under `name` on the table at `game`.
+void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
+                  std::string_view mod_id);
 
 // The registration window: a frozen flag that cannot be read counts as not set.
 bool frozen(lua_State* L);
@@ -56,6 +59,14 @@ inline std::optional<std::string> unknown_key(lua_State* L, int t,
 // The spec's `id` as text (a number counts as its text); none when missing or of another type.
 std::optional<std::string> spec_id(lua_State* L, int spec);
 
+// The id qualified into the mod's namespace (convert::qualify_id), or its refusal raised.
+std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id);
+
+// Readers that never raise: the value at `idx` as text (a number counts as its text) or as a
+// number; none when it does not convert.
+std::optional<std::string> read_text(lua_State* L, int idx);
+std::optional<double> read_number(lua_State* L, int idx);
+
 // A value for a refusal text: a number in its shortest form, else its type name.
 std::string value_text(lua_State* L, int idx);
 
@@ -70,8 +81,9 @@ void arg_table(lua_State* L, std::string_view fn);
 // space only) path "is empty", one starting with "/" or holding ":" "is absolute", one with a
 // ".." segment "escapes the mod directory". Answers the normalised path or the reason.
 std::expected<std::string, std::string_view> check_mod_path(std::string_view path);
-// The check with the caller's context: "{ctx}: path `{}` {reason}. Paths are relative to your
-// mod's own directory."
+// "{ctx}: path `{path}` {reason}. Paths are relative to your mod's own directory."
+std::string path_refusal(std::string_view ctx, std::string_view path, std::string_view reason);
+// The check with the caller's context, refused with path_refusal.
 std::expected<std::string, std::string> validate_mod_path(std::string_view path,
                                                           std::string_view ctx);
 

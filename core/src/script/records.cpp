@@ -17,13 +17,8 @@ namespace ostrel_core::script::records {
 namespace {
 
 using lua_vm::raw_field;
-
-std::optional<double> opt_number(lua_State* L, int idx) {
-  if (lua_type(L, idx) == LUA_TNIL) return std::nullopt;
-  auto v = convert::to_number(L, idx);
-  if (!v) return std::nullopt;
-  return *v;
-}
+using lua_vm::read_number;
+using lua_vm::read_text;
 
 template <class I>
 std::optional<I> opt_integer(lua_State* L, int idx) {
@@ -31,12 +26,6 @@ std::optional<I> opt_integer(lua_State* L, int idx) {
   auto v = convert::to_integer<I>(L, idx);
   if (!v) return std::nullopt;
   return *v;
-}
-
-std::optional<std::string> opt_text(lua_State* L, int idx) {
-  auto v = convert::to_text(L, idx);
-  if (!v) return std::nullopt;
-  return std::move(*v);
 }
 
 // Runs `read(L, t)` with the named registry table at stack index `t`; nothing when the name
@@ -63,7 +52,7 @@ void for_pairs(lua_State* L, int t, F&& each) {
 
 std::optional<float> field_f32(lua_State* L, int t, const char* name) {
   raw_field(L, t, name);
-  auto v = opt_number(L, -1);
+  auto v = read_number(L, -1);
   lua_pop(L, 1);
   if (!v) return std::nullopt;
   return static_cast<float>(*v);
@@ -79,7 +68,7 @@ std::optional<I> field_integer(lua_State* L, int t, const char* name) {
 
 std::optional<std::string> field_text(lua_State* L, int t, const char* name) {
   raw_field(L, t, name);
-  auto v = opt_text(L, -1);
+  auto v = read_text(L, -1);
   lua_pop(L, 1);
   return v;
 }
@@ -100,7 +89,7 @@ std::vector<std::string> tags_of(lua_State* L, int t) {
         lua_pop(L, 1);
         break;
       }
-      if (auto s = opt_text(L, -1)) out.push_back(std::move(*s));
+      if (auto s = read_text(L, -1)) out.push_back(std::move(*s));
       lua_pop(L, 1);
     }
   }
@@ -124,7 +113,7 @@ std::array<std::uint8_t, 3> tint_colour(lua_State* L, int tint, const char* key)
   if (raw_field(L, tint, key) == LUA_TTABLE) {
     for (int i = 0; i < 3; ++i) {
       lua_rawgeti(L, -1, i + 1);
-      if (auto x = opt_number(L, -1)) v[i] = static_cast<float>(*x);
+      if (auto x = read_number(L, -1)) v[i] = static_cast<float>(*x);
       lua_pop(L, 1);
     }
   }
@@ -170,9 +159,9 @@ std::optional<Flicker> read_flicker(lua_State* L, int rules) {
   }
   const int t = lua_gettop(L);
   raw_field(L, t, "depth");
-  const auto depth = lua_type(L, -1) == LUA_TNUMBER ? opt_number(L, -1) : std::nullopt;
+  const auto depth = lua_type(L, -1) == LUA_TNUMBER ? read_number(L, -1) : std::nullopt;
   raw_field(L, t, "rate");
-  const auto rate = lua_type(L, -1) == LUA_TNUMBER ? opt_number(L, -1) : std::nullopt;
+  const auto rate = lua_type(L, -1) == LUA_TNUMBER ? read_number(L, -1) : std::nullopt;
   lua_pop(L, 3);
   if (!depth || !rate) return std::nullopt;
   Flicker out;
@@ -194,7 +183,7 @@ BlockRules read_rules(lua_State* L, int t, std::string block) {
   if (raw_field(L, t, "drops") == LUA_TTABLE) {
     std::vector<std::pair<std::string, std::uint32_t>> drops;
     for_pairs(L, lua_gettop(L), [&](lua_State* s) {
-      auto id = opt_text(s, -2);
+      auto id = read_text(s, -2);
       auto units = opt_integer<std::uint32_t>(s, -1);
       if (id && units) drops.emplace_back(std::move(*id), *units);
     });
@@ -242,7 +231,7 @@ std::vector<std::pair<std::string, MaterialId>> registered_blocks(const lua_vm::
   std::vector<std::pair<std::string, MaterialId>> out;
   with_table(vm, "ostrel.blocks", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
-      auto id = lua_type(s, -2) == LUA_TSTRING ? opt_text(s, -2) : std::nullopt;
+      auto id = lua_type(s, -2) == LUA_TSTRING ? read_text(s, -2) : std::nullopt;
       auto m = opt_integer<MaterialId>(s, -1);
       if (id && m) out.emplace_back(std::move(*id), *m);
     });
@@ -290,7 +279,7 @@ std::vector<BlockTexture> registered_block_textures(const lua_vm::LuaVm& vm) {
   with_table(vm, "ostrel.block_textures", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
-      auto id = opt_text(s, -2);
+      auto id = read_text(s, -2);
       auto it = ids.find(*id);
       if (it == ids.end()) return;
       const int e = lua_gettop(s);
@@ -309,7 +298,7 @@ std::vector<std::string> registered_items(const lua_vm::LuaVm& vm) {
   std::vector<std::string> out;
   with_table(vm, "ostrel.items", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
-      if (lua_type(s, -2) == LUA_TSTRING) out.push_back(*opt_text(s, -2));
+      if (lua_type(s, -2) == LUA_TSTRING) out.push_back(*read_text(s, -2));
     });
   });
   std::sort(out.begin(), out.end());
@@ -323,7 +312,7 @@ std::vector<Tool> registered_tools(const lua_vm::LuaVm& vm) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
       const int e = lua_gettop(s);
       Tool tool;
-      tool.id = *opt_text(s, -2);
+      tool.id = *read_text(s, -2);
       const auto brush = field_text(s, e, "brush");
       const auto speed = field_f32(s, e, "speed");
       if (!brush || !speed || (*brush != "block" && *brush != "subnode")) return;
@@ -331,8 +320,8 @@ std::vector<Tool> registered_tools(const lua_vm::LuaVm& vm) {
       tool.speed = *speed;
       if (raw_field(s, e, "speeds") == LUA_TTABLE) {
         for_pairs(s, lua_gettop(s), [&](lua_State* p) {
-          auto key = opt_text(p, -2);
-          auto v = opt_number(p, -1);
+          auto key = read_text(p, -2);
+          auto v = read_number(p, -1);
           if (key && v) tool.speeds.emplace_back(std::move(*key), static_cast<float>(*v));
         });
       }
@@ -366,7 +355,7 @@ std::vector<FluidRules> registered_fluids(const lua_vm::LuaVm& vm) {
         return;
       }
       FluidRules f;
-      f.id = *opt_text(s, -2);
+      f.id = *read_text(s, -2);
       f.material = std::move(*material);
       f.waterlogs_at = *waterlogs_at;
       f.evaporates = *evaporates;
@@ -393,7 +382,7 @@ std::vector<std::pair<std::string, domain::Spec>> registered_domains(const lua_v
       const int e = lua_gettop(s);
       auto kind = field_text(s, e, "kind");
       raw_field(s, e, "scale");
-      auto scale = opt_number(s, -1);
+      auto scale = read_number(s, -1);
       lua_pop(s, 1);
       if (!kind || !scale) return;
       domain::Spec spec;
@@ -406,13 +395,13 @@ std::vector<std::pair<std::string, domain::Spec>> registered_domains(const lua_v
         raw_field(s, e, keys[i]);
         if (lua_isinteger(s, -1)) {
           axes[i] = lua_tointeger(s, -1);
-        } else if (auto v = opt_number(s, -1)) {
+        } else if (auto v = read_number(s, -1)) {
           axes[i] = num::saturate<std::int64_t>(*v);
         }
         lua_pop(s, 1);
       }
       if (axes[0] && axes[1] && axes[2]) spec.position = domain::UniversalPos{*axes[0], *axes[1], *axes[2]};
-      out.emplace_back(*opt_text(s, -2), spec);
+      out.emplace_back(*read_text(s, -2), spec);
     });
   });
   std::stable_sort(out.begin(), out.end(),

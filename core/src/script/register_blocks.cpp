@@ -77,14 +77,13 @@ constexpr std::string_view kItemKeys[] = {"id", "name", "texture",
 
 // The id in the mod's namespace; the engine's namespace is kept for the engine's materials.
 std::string qualify_material(lua_State* L, std::string_view mod_id, std::string_view id) {
-  auto q = convert::qualify_id(mod_id, id);
-  if (!q) convert::raise(L, q.error());
+  std::string q = qualify(L, mod_id, id);
   if (mod_id == kEngineNamespace) {
     convert::raise(L, fmt::format("mod `{}` may not register into namespace `{}`: it holds the "
                                   "engine's own materials",
                                   mod_id, kEngineNamespace));
   }
-  return std::move(*q);
+  return q;
 }
 
 std::string texture_path(lua_State* L, std::string_view qualified, std::string_view path) {
@@ -618,18 +617,11 @@ int register_item(lua_State* L) {
   return 1;
 }
 
-void set_closure(lua_State* L, int game, std::string_view mod_id, const char* name,
-                 lua_CFunction fn) {
-  push_text(L, mod_id);
-  lua_pushcclosure(L, fn, 1);
-  lua_setfield(L, game, name);
-}
-
 }  // namespace
 
 void set_block_functions(lua_State* L, std::string_view mod_id, int game) {
-  set_closure(L, game, mod_id, "register_block", register_block);
-  set_closure(L, game, mod_id, "register_item", register_item);
+  set_function(L, game, "register_block", register_block, mod_id);
+  set_function(L, game, "register_item", register_item, mod_id);
 }
 
 }  // namespace ostrel_core::script::lua_vm

@@ -70,9 +70,7 @@ int register_domain(lua_State* L) {
   if (auto k = unknown_key(L, 1, {"id", "kind", "scale", "instanced", "position", "generator"})) {
     convert::raise(L, fmt::format("register_domain(\"{}\"): unknown field `{}`", *id, *k));
   }
-  auto q = convert::qualify_id(mod_id, *id);
-  if (!q) convert::raise(L, q.error());
-  const std::string qualified = std::move(*q);
+  const std::string qualified = qualify(L, mod_id, *id);
   const std::string ctx = fmt::format("register_domain(\"{}\")", qualified);
   // The world's own id rules, as the domain registry applies them at start-up.
   if (auto checked = domain::Registry().register_domain(qualified, domain::Spec{});
@@ -153,9 +151,7 @@ int register_domain(lua_State* L) {
 }  // namespace
 
 void set_domain_functions(lua_State* L, std::string_view mod_id, int game) {
-  lua_pushlstring(L, mod_id.data(), mod_id.size());
-  lua_pushcclosure(L, register_domain, 1);
-  lua_setfield(L, game, "register_domain");
+  set_function(L, game, "register_domain", register_domain, mod_id);
   push_once_registrar(L, mod_id, "on_generate", "ostrel.generators");
   lua_setfield(L, game, "register_on_generate");
   push_once_registrar(L, mod_id, "on_tick", "ostrel.tickers");

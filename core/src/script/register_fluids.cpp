@@ -41,9 +41,7 @@ int register_fluid(lua_State* L) {
                                   "evaporates", "opacity", "light_falloff", "washes"})) {
     convert::raise(L, fmt::format("register_fluid(\"{}\"): unknown field `{}`", *id, *k));
   }
-  auto q = convert::qualify_id(mod_id, *id);
-  if (!q) convert::raise(L, q.error());
-  const std::string qualified = std::move(*q);
+  const std::string qualified = qualify(L, mod_id, *id);
   const std::string ctx = fmt::format("register_fluid(\"{}\")", qualified);
 
   const int mt = raw_field(L, 1, "material");
@@ -52,8 +50,7 @@ int register_fluid(lua_State* L) {
                                   "registered block; name the one it should look like.",
                                   ctx));
   }
-  auto material = convert::qualify_id(mod_id, *convert::to_text(L, -1));
-  if (!material) convert::raise(L, material.error());
+  const std::string material = qualify(L, mod_id, *convert::to_text(L, -1));
   lua_pop(L, 1);
 
   const auto waterlogs_at = whole_field(L, "waterlogs_at", 1, 27, 14, [&](const std::string& v) {
@@ -129,7 +126,7 @@ int register_fluid(lua_State* L) {
   lua_pop(L, 1);
 
   lua_createtable(L, 0, 10);
-  lua_pushlstring(L, material->data(), material->size());
+  lua_pushlstring(L, material.data(), material.size());
   lua_setfield(L, -2, "material");
   const std::pair<const char*, std::int64_t> ints[] = {
       {"waterlogs_at", waterlogs_at}, {"tick_rate", tick_rate},   {"evaporates", evaporates},
@@ -152,9 +149,7 @@ int register_fluid(lua_State* L) {
 }  // namespace
 
 void set_fluid_functions(lua_State* L, std::string_view mod_id, int game) {
-  lua_pushlstring(L, mod_id.data(), mod_id.size());
-  lua_pushcclosure(L, register_fluid, 1);
-  lua_setfield(L, game, "register_fluid");
+  set_function(L, game, "register_fluid", register_fluid, mod_id);
 }
 
 }  // namespace ostrel_core::script::lua_vm

@@ -28,9 +28,7 @@ int register_tool(lua_State* L) {
   if (auto k = unknown_key(L, 1, {"id", "name", "brush", "speeds", "default", "speed_multiplier"})) {
     convert::raise(L, fmt::format("register_tool(\"{}\"): unknown field `{}`", *id, *k));
   }
-  auto q = convert::qualify_id(mod_id, *id);
-  if (!q) convert::raise(L, q.error());
-  const std::string& qualified = *q;
+  const std::string qualified = qualify(L, mod_id, *id);
   const std::string ctx = fmt::format("register_tool(\"{}\")", qualified);
 
   std::string brush = "block";
@@ -126,9 +124,7 @@ int register_tool(lua_State* L) {
 }  // namespace
 
 void set_tool_functions(lua_State* L, std::string_view mod_id, int game) {
-  lua_pushlstring(L, mod_id.data(), mod_id.size());
-  lua_pushcclosure(L, register_tool, 1);
-  lua_setfield(L, game, "register_tool");
+  set_function(L, game, "register_tool", register_tool, mod_id);
 }
 
 }  // namespace ostrel_core::script::lua_vm
