@@ -17,19 +17,6 @@ namespace ostrel_core::script::media::detail {
 
 namespace fs = std::filesystem;
 
-void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
-                  std::string_view mod_id) {
-  push_text(L, mod_id);
-  lua_pushcclosure(L, fn, 1);
-  lua_setfield(L, game, name);
-}
-
-std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id) {
-  auto q = convert::qualify_id(mod_id, id);
-  if (!q) convert::raise(L, q.error());
-  return std::move(*q);
-}
-
 std::optional<std::string> unknown_key(lua_State* L, int t,
                                        std::initializer_list<std::string_view> allowed) {
   auto k = lua_vm::unknown_key(L, t, allowed);
@@ -93,41 +80,23 @@ bool opt_table(lua_State* L, int t, std::string_view field, std::string_view fn)
   return true;
 }
 
-std::optional<std::string> read_text(lua_State* L, int idx) {
-  const int t = lua_type(L, idx);
-  if (t != LUA_TSTRING && t != LUA_TNUMBER) return std::nullopt;
-  auto v = convert::to_text(L, idx);
-  if (!v) return std::nullopt;
+std::string required_text(lua_State* L, int t, std::string_view field, std::string_view fn) {
+  auto v = opt_text(L, t, field, fn);
+  if (!v) {
+    lua_pushnil(L);
+    lua_vm::field_error(L, fn, field, convert::mismatch(L, -1, "string"));
+  }
   return std::move(*v);
 }
 
-std::optional<double> read_number(lua_State* L, int idx) {
-  auto v = convert::to_number(L, idx);
-  if (!v) return std::nullopt;
-  return *v;
-}
-
-namespace {
-
-std::string path_refusal(std::string_view what, std::string_view path, std::string_view reason) {
-  return fmt::format("{}: path `{}` {}. Paths are relative to your mod's own directory.", what,
-                     path, reason);
-}
-
-}  // namespace
-
-std::expected<std::string, std::string> validate_path(std::string_view what,
-                                                      std::string_view path) {
-  return lua_vm::validate_mod_path(path, what);
-}
-
 std::string mod_path(lua_State* L, std::string_view what, std::string_view path) {
-  auto p = validate_path(what, path);
+  auto p = lua_vm::validate_mod_path(path, what);
   if (!p) convert::raise(L, p.error());
   return std::move(*p);
 }
 
-std::optional<std::string> find_mod_dir(lua_State* L, std::string_view mod_id) {
+std::expected<std::string, std::string> find_mod_dir(lua_State* L, std::string_view what,
+                                                     std::string_view mod_id) {
   std::optional<std::string> dir;
   if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.mod_dirs") == LUA_TTABLE) {
     push_text(L, mod_id);
@@ -135,15 +104,22 @@ std::optional<std::string> find_mod_dir(lua_State* L, std::string_view mod_id) {
     lua_pop(L, 1);
   }
   lua_pop(L, 1);
-  return dir;
+  if (!dir) {
+    return std::unexpected(fmt::format("{}: mod `{}` has no directory to read from", what, mod_id));
+  }
+  return std::move(*dir);
 }
 
 std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id) {
-  auto dir = find_mod_dir(L, mod_id);
-  if (!dir) {
-    convert::raise(L, fmt::format("{}: mod `{}` has no directory to read from", what, mod_id));
-  }
+  auto dir = find_mod_dir(L, what, mod_id);
+  if (!dir) convert::raise(L, dir.error());
   return std::move(*dir);
+}
+
+std::string not_a_mod_file(std::string_view what, std::string_view given,
+                           std::string_view mod_id, std::string_view why) {
+  return fmt::format("{}: `{}` is not a file in mod `{}`'s directory: {}", what, given, mod_id,
+                     why);
 }
 
 std::expected<std::string, std::string> locate_mod_file(std::string_view what,
@@ -154,14 +130,13 @@ std::expected<std::string, std::string> locate_mod_file(std::string_view what,
   std::error_code ec;
   const fs::path root = fs::canonical(fs::path(dir), ec);
   const auto missing = [&](const std::string& why) {
-    return std::unexpected(fmt::format("{}: `{}` is not a file in mod `{}`'s directory: {}", what,
-                                       given, mod_id, why));
+    return std::unexpected(not_a_mod_file(what, given, mod_id, why));
   };
   if (ec) return missing(IoError::from_errno(ec.value()).message());
   const fs::path full = fs::canonical(root / fs::path(normalised), ec);
   if (ec) return missing(IoError::from_errno(ec.value()).message());
   if (!modload::files::lies_within(root, full)) {
-    return std::unexpected(path_refusal(what, given, "escapes the mod directory"));
+    return std::unexpected(lua_vm::path_refusal(what, given, "escapes the mod directory"));
   }
   const auto st = fs::status(full, ec);
   if (ec) return missing(IoError::from_errno(ec.value()).message());
@@ -197,6 +172,15 @@ std::optional<std::string> text_field(lua_State* L, int e, const char* name) {
   auto v = lua_type(L, -1) == LUA_TSTRING ? read_text(L, -1) : std::nullopt;
   lua_pop(L, 1);
   return v;
+}
+
+std::optional<float> f32_field(lua_State* L, int e, const char* name) {
+  lua_pushstring(L, name);
+  lua_rawget(L, e);
+  auto v = read_number(L, -1);
+  lua_pop(L, 1);
+  if (!v) return std::nullopt;
+  return to_f32(*v);
 }
 
 }  // namespace ostrel_core::script::media::detail

@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the media registrations (views.cpp, skies.cpp, clouds.cpp, media.cpp). Not
-// for use outside core/src/script. Every registration function runs all its checks before it
+// Shared pieces of the media registrations (register_views.cpp, register_skies.cpp,
+// register_media.cpp). Not for use outside core/src/script. Every registration function runs all its checks before it
 // writes anything: a refused call leaves nothing behind.
 
 #include <cstdint>
@@ -22,22 +22,15 @@ struct lua_State;
 
 namespace ostrel_core::script::media::detail {
 
-using lua_vm::push_text;
-using lua_vm::upvalue_text;
-// Sets one C closure carrying `mod_id` as upvalue 1 under `name` on the table at `game`.
-void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
-                  std::string_view mod_id);
-
 using lua_vm::arg_table;
-inline void refuse_closed(lua_State* L, std::string_view mod_id) {
-  lua_vm::refuse_if_frozen(L, mod_id);
-}
-inline void push_table(lua_State* L, std::string_view name) {
-  lua_vm::push_registry_table(L, name);
-}
-
-// The id qualified into the mod's namespace, or the namespace refusal raised.
-std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id);
+using lua_vm::push_registry_table;
+using lua_vm::push_text;
+using lua_vm::qualify;
+using lua_vm::read_number;
+using lua_vm::read_text;
+using lua_vm::refuse_if_frozen;
+using lua_vm::set_function;
+using lua_vm::upvalue_text;
 
 // The first text key of the table at `t` that is not in `allowed` (invalid UTF-8 replaced).
 std::optional<std::string> unknown_key(lua_State* L, int t,
@@ -51,28 +44,29 @@ std::optional<std::string> opt_text(lua_State* L, int t, std::string_view field,
                                      std::string_view fn);
 // Absent gives false; a value that is not a table raises as above; a table is pushed.
 bool opt_table(lua_State* L, int t, std::string_view field, std::string_view fn);
+// Like opt_text, but absent raises as a nil value would: "{fn}: bad field `{field}` (expected
+// string, got nil)".
+std::string required_text(lua_State* L, int t, std::string_view field, std::string_view fn);
 
 // A double as single precision, out of range becoming infinite.
 float to_f32(double v);
 
-// Readers that never raise, for the read-back side: the value at the top of the stack.
-std::optional<std::string> read_text(lua_State* L, int idx);
-std::optional<double> read_number(lua_State* L, int idx);
-
 // The path check of mod-relative file names: backslashes become "/", then an empty (or white
 // space only) path "is empty", one starting with "/" or holding ":" "is absolute", one with a
 // ".." segment "escapes the mod directory". Raises "{what}: path `{}` {reason}. Paths are
-// relative to your mod's own directory." or answers the normalised path.
+// relative to your mod's own directory." (lua_vm::validate_mod_path) or answers the normalised
+// path.
 std::string mod_path(lua_State* L, std::string_view what, std::string_view path);
-// The same check answering the refusal text instead of raising it.
-std::expected<std::string, std::string> validate_path(std::string_view what,
-                                                      std::string_view path);
 
-// The mod's directory from "ostrel.mod_dirs"; none when it is missing or not text.
-std::optional<std::string> find_mod_dir(lua_State* L, std::string_view mod_id);
 // The mod's directory from "ostrel.mod_dirs", or "{what}: mod `{}` has no directory to read
-// from" raised.
+// from" when it is missing or not text. mod_dir raises that refusal.
+std::expected<std::string, std::string> find_mod_dir(lua_State* L, std::string_view what,
+                                                     std::string_view mod_id);
 std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id);
+
+// "{what}: `{given}` is not a file in mod `{mod_id}`'s directory: {why}".
+std::string not_a_mod_file(std::string_view what, std::string_view given,
+                           std::string_view mod_id, std::string_view why);
 
 // A file a registration names: the path check, then the file must exist as a regular file
 // inside the mod's directory (links resolved), else "{what}: `{}` is not a file in mod `{}`'s
@@ -100,6 +94,8 @@ void each_entry(const lua_vm::LuaVm& vm, const char* name,
 
 // The raw field `name` of the entry at `e` when it is text.
 std::optional<std::string> text_field(lua_State* L, int e, const char* name);
+// The raw field `name` of the entry at `e` as single precision when it reads as a number.
+std::optional<float> f32_field(lua_State* L, int e, const char* name);
 
 // The installers of each family, called by install_media inside its protection.
 void set_view_functions(lua_State* L, std::string_view mod_id, int game);

@@ -94,7 +94,7 @@ int register_model(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, kModel);
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   if (auto k = unknown_key(L, 1, {"id", "file", "scale", "texture"})) {
     convert::raise(L, fmt::format("register_model: unknown field `{}`", *k));
   }
@@ -123,7 +123,7 @@ int register_model(lua_State* L) {
   float scale = scale_given.value_or(1.0f);
   scale = std::isfinite(scale) ? std::clamp(scale, 0.01f, 64.0f) : 1.0f;
 
-  push_table(L, "ostrel.models");
+  push_registry_table(L, "ostrel.models");
   const int models = lua_gettop(L);
   const auto set_files = [&](int e) {
     push_text(L, *file);
@@ -168,28 +168,18 @@ int register_model(lua_State* L) {
 
 constexpr std::string_view kSound = "register_sound";
 
-std::string required_text(lua_State* L, int t, std::string_view field, std::string_view fn) {
-  auto v = opt_text(L, t, field, fn);
-  if (!v) {
-    lua_pushnil(L);
-    convert::raise(L, fmt::format("{}: bad field `{}` ({})", fn, field,
-                                  convert::mismatch(L, -1, "string").text));
-  }
-  return std::move(*v);
-}
-
 int register_sound(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, kSound);
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   const std::string id = qualify(L, mod_id, required_text(L, 1, "id", kSound));
   const std::string file = required_text(L, 1, "file", kSound);
   const float gain = opt_f32(L, 1, "gain", kSound).value_or(1.0f);
   const float variance = opt_f32(L, 1, "pitch_variance", kSound).value_or(0.0f);
   require_mod_file(L, kSound, mod_id, file);
 
-  push_table(L, "ostrel.sounds");
+  push_registry_table(L, "ostrel.sounds");
   lua_createtable(L, 0, 5);
   set_text(L, "id", id);
   set_text(L, "mod_id", mod_id);
@@ -206,8 +196,8 @@ int bind_sound(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   const std::string cue = convert::arg_text(L, 1, "bind_sound");
   const std::string sound = convert::arg_text(L, 2, "bind_sound");
-  refuse_closed(L, mod_id);
-  push_table(L, "ostrel.bindings");
+  refuse_if_frozen(L, mod_id);
+  push_registry_table(L, "ostrel.bindings");
   lua_createtable(L, 0, 3);
   set_text(L, "cue", convert::named_block(mod_id, cue));
   set_text(L, "sound", convert::named_block(mod_id, sound));
@@ -220,7 +210,7 @@ int bind_sound(lua_State* L) {
 
 void append_entry(lua_State* L, const char* table, std::size_t cap, const char* what,
                   std::string_view mod_id, std::string_view id, std::string_view file) {
-  push_table(L, table);
+  push_registry_table(L, table);
   const auto n = lua_rawlen(L, -1);
   if (n >= cap) {
     convert::raise(L, fmt::format("mod `{}`: a server may push at most {} {}", mod_id, cap, what));
@@ -238,7 +228,7 @@ int register_font(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, kFn);
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   const std::string id = qualify(L, mod_id, required_text(L, 1, "id", kFn));
   const std::string file = required_text(L, 1, "file", kFn);
   require_mod_file(L, kFn, mod_id, file);
@@ -258,7 +248,7 @@ int register_picture(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, kFn);
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   const std::string file = required_text(L, 1, "file", kFn);
   const auto hash = hash_or_raise(L, mod_id, kFn, file);
   const std::string id = qualify(L, mod_id, opt_text(L, 1, "id", kFn).value_or(file));
@@ -280,13 +270,10 @@ std::expected<blake3::Digest, std::string> hash_mod_file(lua_State* L,
                                                                std::string_view mod_id,
                                                                std::string_view what,
                                                                std::string_view path) {
-  auto normalised = validate_path(what, path);
+  auto normalised = lua_vm::validate_mod_path(path, what);
   if (!normalised) return std::unexpected(normalised.error());
-  const auto dir = find_mod_dir(L, mod_id);
-  if (!dir) {
-    return std::unexpected(
-        fmt::format("{}: mod `{}` has no directory to read from", what, mod_id));
-  }
+  const auto dir = find_mod_dir(L, what, mod_id);
+  if (!dir) return std::unexpected(dir.error());
   if (!ostrel_core::content::is_distributable(*normalised)) {
     return std::unexpected(fmt::format(
         "{}: `{}` is not a file clients are sent — a picture is a .png or .jpg", what, path));
@@ -296,8 +283,7 @@ std::expected<blake3::Digest, std::string> hash_mod_file(lua_State* L,
   std::uint64_t size = 0;
   auto bytes = read_regular(*found, ostrel_core::content::kMaxFileBytes, size);
   if (!bytes) {
-    return std::unexpected(fmt::format("{}: `{}` is not a file in mod `{}`'s directory: {}", what,
-                                       path, mod_id, bytes.error()));
+    return std::unexpected(not_a_mod_file(what, path, mod_id, bytes.error()));
   }
   if (size > ostrel_core::content::kMaxFileBytes) {
     return std::unexpected(fmt::format("{}: `{}` is {} bytes, and a client takes at most {}", what,
@@ -331,15 +317,6 @@ std::expected<void, vm::ScriptError> install_media(lua_State* L, std::string_vie
 
 namespace {
 
-std::optional<float> f32_of(lua_State* L, int e, const char* name) {
-  lua_pushstring(L, name);
-  lua_rawget(L, e);
-  auto v = read_number(L, -1);
-  lua_pop(L, 1);
-  if (!v) return std::nullopt;
-  return to_f32(*v);
-}
-
 std::vector<Font> read_named_files(const lua_vm::LuaVm& vm, const char* name, std::size_t cap) {
   std::vector<Font> out;
   each_entry(vm, name, [&](lua_State* L, int e) {
@@ -361,7 +338,7 @@ std::vector<ModelFile> registered_models(const lua_vm::LuaVm& vm) {
     auto mod = text_field(L, e, "mod_id");
     auto file = text_field(L, e, "file");
     if (id && mod && file) {
-      out.push_back({std::move(*id), std::move(*file), f32_of(L, e, "scale").value_or(1.0f),
+      out.push_back({std::move(*id), std::move(*file), f32_field(L, e, "scale").value_or(1.0f),
                      text_field(L, e, "texture"), std::move(*mod)});
     }
     return true;
@@ -376,8 +353,8 @@ std::vector<Sound> registered_sounds(const lua_vm::LuaVm& vm) {
     auto mod = text_field(L, e, "mod_id");
     auto file = text_field(L, e, "file");
     if (id && mod && file) {
-      out.push_back({std::move(*id), std::move(*file), f32_of(L, e, "gain").value_or(1.0f),
-                     f32_of(L, e, "pitch_variance").value_or(0.0f), std::move(*mod)});
+      out.push_back({std::move(*id), std::move(*file), f32_field(L, e, "gain").value_or(1.0f),
+                     f32_field(L, e, "pitch_variance").value_or(0.0f), std::move(*mod)});
     }
     return true;
   });

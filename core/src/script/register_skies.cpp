@@ -92,8 +92,7 @@ void validate_grade(lua_State* L, int g, int out) {
       lua_geti(L, c, i);
       auto v = convert::to_number(L, -1);
       if (!v) {
-        convert::raise(L, fmt::format("register_sky: bad field `grade.{}` ({})", s.name,
-                                      v.error().text));
+        lua_vm::field_error(L, kSky, fmt::format("grade.{}", s.name), v.error());
       }
       lua_pop(L, 1);
       const float x = to_f32(*v);
@@ -214,7 +213,7 @@ int register_sky(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, kSky);
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   if (auto k = unknown_key(L, 1, {"domain", "cave_fog", "keyframes", "start_time",
                                   "day_length_ticks"})) {
     convert::raise(L, fmt::format("register_sky: unknown field `{}`", *k));
@@ -239,8 +238,7 @@ int register_sky(lua_State* L) {
     const int t = lua_geti(L, given, i);
     if (t == LUA_TNIL) break;
     if (t != LUA_TTABLE) {
-      convert::raise(L, fmt::format("register_sky: bad field `keyframes` ({})",
-                                    convert::mismatch(L, -1, "table").text));
+      lua_vm::field_error(L, kSky, "keyframes", convert::mismatch(L, -1, "table"));
     }
     validate_keyframe(L, -1);
     lua_rawseti(L, frames, ++count);
@@ -262,7 +260,7 @@ int register_sky(lua_State* L) {
   }
   const auto fog = cave_fog_of(L, 1);
 
-  push_table(L, "ostrel.skies");
+  push_registry_table(L, "ostrel.skies");
   lua_createtable(L, 0, 6);
   push_text(L, mod_id);
   lua_setfield(L, -2, "mod_id");
@@ -328,7 +326,7 @@ int register_clouds(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, kClouds);
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   if (auto k = unknown_key(L, 1, {"base", "cell", "drift", "shade", "detail", "towers", "evolve",
                                   "colour", "octaves", "thickness", "frequency"})) {
     convert::raise(L, fmt::format("register_clouds: unknown field `{}`", *k));
@@ -353,7 +351,7 @@ int register_clouds(lua_State* L) {
     }
     auto v = convert::to_integer<std::uint8_t>(L, -1);
     if (!v) {
-      convert::raise(L, fmt::format("register_clouds: bad field `{}` ({})", name, v.error().text));
+      lua_vm::field_error(L, kClouds, name, v.error());
     }
     lua_pop(L, 1);
     return *v;
@@ -370,7 +368,7 @@ int register_clouds(lua_State* L) {
   c.shade = cloud_colour(L, 1, "shade", c.shade);
   c = atmosphere::sanitise_clouds(c);
 
-  push_table(L, "ostrel.clouds");
+  push_registry_table(L, "ostrel.clouds");
   lua_createtable(L, 0, 16);
   const auto num = [&](const char* key, double v) {
     lua_pushnumber(L, v);
@@ -398,15 +396,6 @@ int register_clouds(lua_State* L) {
 
 // ---- Reading back --------------------------------------------------------------------------
 
-std::optional<float> raw_f32(lua_State* L, int t, const char* name) {
-  lua_pushstring(L, name);
-  lua_rawget(L, t);
-  auto v = read_number(L, -1);
-  lua_pop(L, 1);
-  if (!v) return std::nullopt;
-  return to_f32(*v);
-}
-
 // Elements 1..3 of the table field `name` of `t`, when all three read.
 std::optional<Vec3f> raw_triple(lua_State* L, int t, const char* name) {
   lua_pushstring(L, name);
@@ -429,8 +418,8 @@ std::optional<Vec3f> raw_triple(lua_State* L, int t, const char* name) {
 
 std::optional<SkyKeyframe> read_keyframe(lua_State* L, int k) {
   SkyKeyframe out;
-  const auto time = raw_f32(L, k, "time");
-  const auto intensity = raw_f32(L, k, "intensity");
+  const auto time = f32_field(L, k, "time");
+  const auto intensity = f32_field(L, k, "intensity");
   const auto sky = raw_triple(L, k, "sky");
   const auto sun = raw_triple(L, k, "sun");
   if (!time || !intensity || !sky || !sun) return std::nullopt;
@@ -442,15 +431,15 @@ std::optional<SkyKeyframe> read_keyframe(lua_State* L, int k) {
   if (lua_rawget(L, k) == LUA_TTABLE) {
     const int g = lua_gettop(L);
     SkyGrade& gr = out.grade;
-    gr.exposure = raw_f32(L, g, "exposure").value_or(1.0f);
-    gr.contrast = raw_f32(L, g, "contrast").value_or(1.0f);
-    gr.saturation = raw_f32(L, g, "saturation").value_or(1.0f);
-    gr.gamma = raw_f32(L, g, "gamma").value_or(1.0f);
+    gr.exposure = f32_field(L, g, "exposure").value_or(1.0f);
+    gr.contrast = f32_field(L, g, "contrast").value_or(1.0f);
+    gr.saturation = f32_field(L, g, "saturation").value_or(1.0f);
+    gr.gamma = f32_field(L, g, "gamma").value_or(1.0f);
     gr.tint = raw_triple(L, g, "tint").value_or(Vec3f{1.0f, 1.0f, 1.0f});
     gr.offset = raw_triple(L, g, "offset").value_or(Vec3f{0.0f, 0.0f, 0.0f});
   }
   lua_pop(L, 1);
-  const float stars = raw_f32(L, k, "stars").value_or(0.0f);
+  const float stars = f32_field(L, k, "stars").value_or(0.0f);
   out.stars = std::isnan(stars) ? 0.0f : std::clamp(stars, 0.0f, 1.0f);
   return out;
 }
@@ -491,7 +480,7 @@ std::optional<Sky> sky_from_entry(lua_State* L, int e, std::string_view mod_id,
   lua_pop(L, 1);
   if (!day) return std::nullopt;
   sky.day_length_ticks = *day;
-  const float start = raw_f32(L, e, "start_time").value_or(0.35f);
+  const float start = f32_field(L, e, "start_time").value_or(0.35f);
   float r = start - std::trunc(start);
   if (r < 0.0f) r += 1.0f;
   sky.start_time = r;
@@ -499,23 +488,6 @@ std::optional<Sky> sky_from_entry(lua_State* L, int e, std::string_view mod_id,
   sky.mod_id = std::string(mod_id);
   sky.domain = domain;
   return sky;
-}
-
-// The entry's `domain` as optional text; an unreadable one counts as absent.
-std::optional<std::string> entry_domain(lua_State* L, int e) {
-  lua_pushliteral(L, "domain");
-  lua_rawget(L, e);
-  auto d = lua_type(L, -1) == LUA_TSTRING ? read_text(L, -1) : std::nullopt;
-  lua_pop(L, 1);
-  return d;
-}
-
-std::optional<std::string> entry_mod(lua_State* L, int e) {
-  lua_pushliteral(L, "mod_id");
-  lua_rawget(L, e);
-  auto m = lua_type(L, -1) == LUA_TSTRING ? read_text(L, -1) : std::nullopt;
-  lua_pop(L, 1);
-  return m;
 }
 
 // Orders candidates: mods that are not reference mods first, then by mod id.
@@ -548,8 +520,8 @@ std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::str
     while (lua_next(L, skies) != 0) {
       if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TTABLE) {
         const int e = lua_gettop(L);
-        auto mod = entry_mod(L, e);
-        if (mod && entry_domain(L, e) == domain) {
+        auto mod = text_field(L, e, "mod_id");
+        if (mod && text_field(L, e, "domain") == domain) {
           const auto n = static_cast<lua_Integer>(candidates.size()) + 1;
           lua_pushvalue(L, e);
           lua_rawseti(L, refs, n);
@@ -644,7 +616,7 @@ std::vector<Sky> registered_skies(const lua_vm::LuaVm& vm) {
     lua_pushnil(L);
     while (lua_next(L, -2) != 0) {
       if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TTABLE) {
-        domains.push_back(entry_domain(L, lua_gettop(L)));
+        domains.push_back(text_field(L, lua_gettop(L), "domain"));  // unreadable: absent
       }
       lua_pop(L, 1);
     }
@@ -684,7 +656,7 @@ std::optional<atmosphere::CloudLayer> registered_clouds(const lua_vm::LuaVm& vm)
                      &c.drift[0],  &c.drift[1],  &c.evolve,   &c.colour[0], &c.colour[1],
                      &c.colour[2], &c.shade[0],  &c.shade[1], &c.shade[2]};
     for (std::size_t i = 0; i < std::size(floats); ++i) {
-      auto v = raw_f32(L, e, floats[i]);
+      auto v = f32_field(L, e, floats[i]);
       if (!v) return;
       *into[i] = *v;
     }

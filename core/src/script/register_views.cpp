@@ -24,7 +24,7 @@ int register_view(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, "register_view");
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
 
   std::optional<std::string> id;
   lua_getfield(L, 1, "id");
@@ -43,7 +43,7 @@ int register_view(lua_State* L) {
                                   qualified, *slots, kMaxViewSlots));
   }
 
-  push_table(L, "ostrel.views");
+  push_registry_table(L, "ostrel.views");
   push_text(L, qualified);
   if (lua_rawget(L, -2) != LUA_TNIL) {
     convert::raise(L, fmt::format("register_view(\"{}\"): already registered", qualified));
@@ -75,7 +75,7 @@ constexpr FixedValue kSlotGrain{"set_slot_grain", kMaxSlotGrain, "ostrel.slot_gr
 
 int set_fixed(lua_State* L, const FixedValue& f, std::uint64_t value) {
   const auto mod_id = upvalue_text(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   if (value < 1 || value > f.max) {
     convert::raise(L, fmt::format("{}({}): outside 1..={}", f.fn, value, f.max));
   }
@@ -110,19 +110,14 @@ int register_action(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, "register_action");
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
-  auto id = opt_text(L, 1, "id", "register_action");
-  if (!id) {
-    lua_pushnil(L);
-    convert::raise(L, fmt::format("register_action: bad field `id` ({})",
-                                  convert::mismatch(L, -1, "string").text));
-  }
-  const std::string qualified = qualify(L, mod_id, *id);
+  refuse_if_frozen(L, mod_id);
+  const std::string qualified =
+      qualify(L, mod_id, required_text(L, 1, "id", "register_action"));
   const auto description = opt_text(L, 1, "description", "register_action");
   const auto default_key = opt_text(L, 1, "default_key", "register_action");
 
   // Two actions with one id would reach clients as two bindings for one name.
-  push_table(L, "ostrel.actions");
+  push_registry_table(L, "ostrel.actions");
   const int actions = lua_gettop(L);
   const auto n = static_cast<lua_Integer>(lua_rawlen(L, actions));
   for (lua_Integer i = 1; i <= n; ++i) {
@@ -164,7 +159,7 @@ int register_hud_script(lua_State* L) {
   constexpr std::string_view kFn = "register_hud_script";
   const auto mod_id = upvalue_text(L, 1);
   lua_settop(L, 1);
-  refuse_closed(L, mod_id);
+  refuse_if_frozen(L, mod_id);
   std::string file;
   std::int64_t reserve = 0;
   if (lua_type(L, 1) == LUA_TSTRING) {
@@ -173,13 +168,7 @@ int register_hud_script(lua_State* L) {
       convert::raise(L, "register_hud_script: the file name is not valid UTF-8 text");
     }
   } else if (lua_type(L, 1) == LUA_TTABLE) {
-    auto f = opt_text(L, 1, "file", kFn);
-    if (!f) {
-      lua_pushnil(L);
-      convert::raise(L, fmt::format("register_hud_script: bad field `file` ({})",
-                                    convert::mismatch(L, -1, "string").text));
-    }
-    file = std::move(*f);
+    file = required_text(L, 1, "file", kFn);
     if (auto r = opt_number(L, 1, "reserve", kFn)) reserve = clamp_reserve(*r);
   } else {
     convert::raise(L, fmt::format("mod `{}`: register_hud_script wants a file name or a table "
@@ -188,7 +177,7 @@ int register_hud_script(lua_State* L) {
   }
   require_mod_file(L, kFn, mod_id, file);
 
-  push_table(L, "ostrel.hud_scripts");
+  push_registry_table(L, "ostrel.hud_scripts");
   const int scripts = lua_gettop(L);
   const auto n = static_cast<lua_Integer>(lua_rawlen(L, scripts));
   lua_Integer at = n + 1;
