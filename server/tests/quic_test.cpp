@@ -19,6 +19,7 @@
 
 #include "support/quic_client.hpp"
 #include "support/run.hpp"
+#include "transport/quic/core.hpp"
 
 namespace ostrel_server::transport {
 namespace {
@@ -270,6 +271,36 @@ TEST(QuicEndpoint, BindingAnAddressInUseFails) {
   EXPECT_EQ(ep.error().kind(), quic::EndpointErrorKind::Bind);
   EXPECT_EQ(ostrel_core::report(ep.error()), "could not bind 127.0.0.1:" + std::to_string(addr.port()) +
                                                  "\n  caused by: Address already in use (os error 98)");
+}
+
+// Packet-sized appends and reads of several sizes come out in order, byte for byte, whether the
+// buffer is drained, moved down or given back in between.
+TEST(QuicRecvBuffer, ReturnsBytesInOrderAcrossAppendsAndReads) {
+  struct Case { const char* name; std::size_t read; };
+  const Case cases[] = {{"tiny_reads", 4}, {"reads_between_packets", 2000}, {"packet_reads", 1400},
+                        {"draining_reads", 300 * 1024}};
+  const auto in = pattern(600 * 1024, 3);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    quic::detail::RecvBuffer rx;
+    std::vector<std::uint8_t> out;
+    std::vector<std::uint8_t> buf(c.read);
+    std::size_t fed = 0;
+    while (out.size() < in.size()) {
+      // Two 1400-byte packets in, one read out.
+      for (int k = 0; k < 2 && fed < in.size(); ++k) {
+        const std::size_t n = std::min<std::size_t>(1400, in.size() - fed);
+        rx.append({in.data() + fed, n});
+        fed += n;
+      }
+      ASSERT_FALSE(rx.empty());
+      const std::size_t n = rx.take(buf);
+      ASSERT_GT(n, 0u);
+      out.insert(out.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    EXPECT_TRUE(rx.empty());
+    EXPECT_EQ(out, in);
+  }
 }
 
 // A handler that answers the first frame with `reply_bytes` of frames, then flushes and closes.

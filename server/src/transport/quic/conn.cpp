@@ -76,7 +76,7 @@ int recv_stream_data_cb(ngtcp2_conn*, std::uint32_t flags, std::int64_t sid, std
                         std::size_t len, void* ud, void*) {
   Conn& c = self(ud);
   if (sid != c.sid) return 0;
-  if (len > 0) c.rx.emplace_back(data, data + len);
+  c.rx.append({data, len});
   if (flags & NGTCP2_STREAM_DATA_FLAG_FIN) c.rx_fin = true;
   c.waiters.notify();
   return 0;
@@ -243,6 +243,27 @@ void SendBuffer::release_before(std::uint64_t offset) {
     base_ += kSendChunk;
     size_ -= kSendChunk;
   }
+}
+
+void RecvBuffer::append(std::span<const std::uint8_t> data) {
+  // Moving the unread bytes down once at least as many were taken costs at most one copy per
+  // byte taken.
+  if (read_ > 0 && read_ >= bytes_.size() - read_) {
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(read_));
+    read_ = 0;
+  }
+  bytes_.insert(bytes_.end(), data.begin(), data.end());
+}
+
+std::size_t RecvBuffer::take(std::span<std::uint8_t> out) {
+  const std::size_t n = std::min(out.size(), bytes_.size() - read_);
+  std::copy_n(bytes_.data() + read_, n, out.data());
+  read_ += n;
+  if (read_ == bytes_.size() && bytes_.capacity() > kRecvKeep) {
+    bytes_ = {};
+    read_ = 0;
+  }
+  return n;
 }
 
 Conn::Conn(std::shared_ptr<EndpointCore> e, bool is_server)

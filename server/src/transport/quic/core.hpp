@@ -39,6 +39,7 @@ inline constexpr std::size_t kMaxDatagram = 1452;      // our largest UDP payloa
 inline constexpr std::size_t kSendChunk = 256 * 1024;  // send buffer pieces, stable until acked
 inline constexpr std::uint64_t kSendLimit = 4 << 20;   // unacknowledged bytes before writes wait
 inline constexpr std::size_t kMaxConnections = 4096;
+inline constexpr std::size_t kRecvKeep = 256 * 1024;   // receive room kept once everything is read
 
 std::uint64_t now_ns();
 
@@ -66,6 +67,20 @@ class SendBuffer {
   std::deque<std::unique_ptr<std::array<std::uint8_t, kSendChunk>>> chunks_;
   std::uint64_t base_ = 0;  // stream offset of chunks_.front()
   std::uint64_t size_ = 0;  // bytes held from base_
+};
+
+// Received stream bytes not yet read, in one buffer whose room is reused: appending a packet's
+// data allocates only while the backlog grows past what is held. Room over kRecvKeep is given
+// back once everything has been read.
+class RecvBuffer {
+ public:
+  void append(std::span<const std::uint8_t> data);
+  std::size_t take(std::span<std::uint8_t> out);  // copies and drops up to out.size() bytes
+  bool empty() const { return read_ == bytes_.size(); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t read_ = 0;  // bytes_[0, read_) were taken
 };
 
 struct TlsContext;  // credentials, defined in tls.cpp
@@ -108,8 +123,7 @@ struct Conn : std::enable_shared_from_this<Conn> {
 
   // The stream.
   std::int64_t sid = -1;
-  std::deque<std::vector<std::uint8_t>> rx;
-  std::size_t rx_front_used = 0;  // bytes of rx.front() already read
+  RecvBuffer rx;
   bool rx_fin = false;
   std::optional<std::uint64_t> rx_reset;  // the peer reset its side with this code
   bool tx_stopped = false;                // the peer asked us to stop sending

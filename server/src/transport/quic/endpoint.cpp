@@ -167,18 +167,7 @@ asio::awaitable<std::expected<std::size_t, ostrel_core::IoError>> Stream::read_s
   auto c = conn_;
   for (;;) {
     if (!c->rx.empty()) {
-      std::size_t n = 0;
-      while (n < buf.size() && !c->rx.empty()) {
-        auto& front = c->rx.front();
-        const std::size_t take = std::min(buf.size() - n, front.size() - c->rx_front_used);
-        std::memcpy(buf.data() + n, front.data() + c->rx_front_used, take);
-        n += take;
-        c->rx_front_used += take;
-        if (c->rx_front_used == front.size()) {
-          c->rx.pop_front();
-          c->rx_front_used = 0;
-        }
-      }
+      const std::size_t n = c->rx.take(buf);
       c->consumed(n);
       co_return n;
     }
