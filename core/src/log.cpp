@@ -85,6 +85,15 @@ std::string_view level_colour(Level level) {
   return "";
 }
 
+// An event is one line whatever its message and fields hold.
+void append_one_line(std::string& line, std::string_view text) {
+  for (char c : text) {
+    if (c == '\n') line += "\\n";
+    else if (c == '\r') line += "\\r";
+    else line += c;
+  }
+}
+
 }  // namespace
 
 std::string_view level_name(Level level) {
@@ -186,23 +195,14 @@ std::string format_line(Level level, std::string_view target, std::string_view m
   line += ':';
   if (colour) line += "\x1b[0m";
   line += ' ';
-  // An event is one line whatever its message holds.
-  for (char c : message) {
-    if (c == '\n') line += "\\n";
-    else if (c == '\r') line += "\\r";
-    else line += c;
-  }
+  append_one_line(line, message);
   for (const auto& f : fields) {
     line += ' ';
     if (colour) line += "\x1b[3m";
     line += f.name;
     if (colour) line += "\x1b[0m";
     line += '=';
-    for (char c : f.value) {
-      if (c == '\n') line += "\\n";
-      else if (c == '\r') line += "\\r";
-      else line += c;
-    }
+    append_one_line(line, f.value);
   }
   line += '\n';
   return line;
