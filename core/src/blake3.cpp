@@ -46,6 +46,10 @@ inline std::uint32_t load_le32(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+inline void store_le32(std::uint32_t v, std::uint8_t* p) {
+  for (std::size_t b = 0; b < 4; ++b) p[b] = static_cast<std::uint8_t>(v >> (8 * b));
+}
+
 // The full 16-word output of the compression function.
 void compress(const Cv& cv, const std::uint8_t block[kBlockBytes], std::uint32_t block_len,
               std::uint64_t counter, std::uint32_t flags, std::uint32_t out[16]) {
@@ -97,9 +101,7 @@ struct Output {
     std::uint32_t out[16];
     compress(cv, block, block_len, 0, flags | kRoot, out);
     Digest d;
-    for (std::size_t i = 0; i < 8; ++i) {
-      for (std::size_t b = 0; b < 4; ++b) d[4 * i + b] = static_cast<std::uint8_t>(out[i] >> (8 * b));
-    }
+    for (std::size_t i = 0; i < 8; ++i) store_le32(out[i], d.data() + 4 * i);
     return d;
   }
 };
@@ -107,10 +109,8 @@ struct Output {
 Output parent_output(const Cv& left, const Cv& right) {
   Output o{kIv, {}, kBlockBytes, 0, kParent};
   for (std::size_t i = 0; i < 8; ++i) {
-    for (std::size_t b = 0; b < 4; ++b) {
-      o.block[4 * i + b] = static_cast<std::uint8_t>(left[i] >> (8 * b));
-      o.block[32 + 4 * i + b] = static_cast<std::uint8_t>(right[i] >> (8 * b));
-    }
+    store_le32(left[i], o.block + 4 * i);
+    store_le32(right[i], o.block + 32 + 4 * i);
   }
   return o;
 }
