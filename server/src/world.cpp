@@ -20,11 +20,6 @@ namespace edit = ostrel_core::proto::edit;
 using ostrel_core::material::MaterialId;
 
 constexpr std::uint32_t kFullMask = 0x7FF'FFFF;
-constexpr std::uint16_t kUnmapped = 0xFFFF;
-
-bool has_world_id(const ostrel_core::persist::idmap::MaterialMap& map, std::uint16_t m) {
-  return map.identity || (m < map.forward.size() && map.forward[m] != kUnmapped);
-}
 
 block::Cells cells_at(const Chunk& chunk, coords::BlockPos pos) {
   auto view = chunk.get_block(pos);
@@ -101,27 +96,34 @@ std::expected<void, WorldError> World::refuse_sparse(std::string_view domain) co
   return {};
 }
 
-std::expected<bool, WorldError> World::load_stored(std::string_view domain, ChunkPos pos) {
-  if (auto r = refuse_sparse(domain); !r) return std::unexpected(r.error());
-  Space& space = space_of(domain);
-  if (space.chunks.contains(pos)) return true;
+std::expected<Chunk*, WorldError> World::resident_or_stored(std::string_view domain, Space& space,
+                                                            ChunkPos pos) {
+  if (auto it = space.chunks.find(pos); it != space.chunks.end()) return &it->second;
   auto stored = sqlclock::timed(calls_, "load chunk", [&] { return db_.load_chunk_in(domain, pos); });
   if (!stored) return std::unexpected(stored.error());
-  if (!*stored) return false;
-  space.chunks.insert_or_assign(pos, std::move(**stored));
+  if (!*stored) return nullptr;
+  Chunk& chunk = space.chunks.insert_or_assign(pos, std::move(**stored)).first->second;
   space.arrived.push_back(pos);
-  return true;
+  return &chunk;
+}
+
+std::expected<bool, WorldError> World::load_stored(std::string_view domain, ChunkPos pos) {
+  if (auto r = refuse_sparse(domain); !r) return std::unexpected(r.error());
+  auto got = resident_or_stored(domain, space_of(domain), pos);
+  if (!got) return std::unexpected(got.error());
+  return *got != nullptr;
 }
 
 std::expected<Chunk*, WorldError> World::chunk(std::string_view domain, ChunkPos pos, ChunkSource& source) {
-  auto stored = load_stored(domain, pos);
-  if (!stored) return std::unexpected(stored.error());
+  if (auto r = refuse_sparse(domain); !r) return std::unexpected(r.error());
   Space& space = space_of(domain);
-  if (!*stored) adopt(domain, space, pos, source.generate_with_fluid(domain, pos, seed_));
-  return &space.chunks.at(pos);
+  auto got = resident_or_stored(domain, space, pos);
+  if (!got) return std::unexpected(got.error());
+  if (*got) return *got;
+  return &adopt(domain, space, pos, source.generate_with_fluid(domain, pos, seed_));
 }
 
-void World::adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated) {
+Chunk& World::adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated) {
   if (generated.stand_in) {
     // Never stored: resident and clean, so an unload lets the next load generate it again.
     OSTREL_ERROR("ostrel_server::world",
@@ -139,8 +141,9 @@ void World::adopt(std::string_view domain, Space& space, ChunkPos pos, Generated
       }
     }
   }
-  space.chunks.insert_or_assign(pos, std::move(generated.chunk));
+  Chunk& chunk = space.chunks.insert_or_assign(pos, std::move(generated.chunk)).first->second;
   space.arrived.push_back(pos);
+  return chunk;
 }
 
 std::expected<std::optional<FluidLayer>, WorldError> World::load_fluid(std::string_view domain,
@@ -167,7 +170,7 @@ std::expected<block::Cells, WorldError> World::block_cells(std::string_view doma
 std::expected<Applied, EditError> World::apply(std::string_view domain, const ostrel_core::proto::Edit& e,
                                                ChunkSource& source) {
   const std::uint16_t material = std::visit([](const auto& v) { return v.material; }, e);
-  if (!has_world_id(db_.materials(), material)) {
+  if (!db_.materials().to_world(material)) {
     return std::unexpected(EditError{EditErrorKind::UnknownMaterial, {}, material, nullptr});
   }
   const coords::BlockPos block_pos = std::visit(
@@ -217,10 +220,7 @@ std::expected<Chain, WorldError> World::encode_chain(const Chunk& chunk, const F
   out.reserve(summaries.size());
   for (auto& s : summaries) {
     if (!map.identity) {
-      for (MaterialId& cell : s.cells()) {
-        cell = cell < map.forward.size() && map.forward[cell] != kUnmapped ? map.forward[cell]
-                                                                           : ostrel_core::material::kUnknown;
-      }
+      for (MaterialId& cell : s.cells()) cell = map.to_world(cell).value_or(ostrel_core::material::kUnknown);
     }
     auto bytes = ostrel_core::lod::codec::encode(s);
     if (!bytes) {

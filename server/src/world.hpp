@@ -209,7 +209,9 @@ class World {
   World(WorldDb db, std::uint64_t seed) : db_(std::move(db)), seed_(seed) {}
 
   std::expected<void, WorldError> refuse_sparse(std::string_view domain) const;
-  void adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated);
+  // The resident chunk, or the stored one made resident; null when neither exists.
+  std::expected<Chunk*, WorldError> resident_or_stored(std::string_view domain, Space& space, ChunkPos pos);
+  Chunk& adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated);
   std::expected<std::size_t, WorldError> write_batch(
       std::string_view domain, std::span<const std::pair<ChunkPos, const Chunk*>> chunks);
 
