@@ -1,7 +1,7 @@
 #pragma once
 // Shared pieces of the media registrations (register_views.cpp, register_skies.cpp,
-// register_media.cpp). Not for use outside core/src/script. Every registration function runs all its checks before it
-// writes anything: a refused call leaves nothing behind.
+// register_media.cpp). Not for use outside core/src/script. Every registration function runs
+// all its checks before it writes anything: a refused call leaves nothing behind.
 
 #include <cstdint>
 #include <expected>

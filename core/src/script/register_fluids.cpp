@@ -14,12 +14,12 @@
 namespace ostrel_core::script::lua_vm {
 namespace {
 
-// spec[name] as a whole number in lo..=hi; `fallback` when absent. `refusal` gets the value's
+// t[name] as a whole number in lo..=hi; `fallback` when absent. `refusal` gets the value's
 // text and gives the refusal.
 template <class Refusal>
-std::int64_t whole_field(lua_State* L, std::string_view name, std::int64_t lo, std::int64_t hi,
-                         std::int64_t fallback, Refusal&& refusal) {
-  if (raw_field(L, 1, name) == LUA_TNIL) {
+std::int64_t whole_field(lua_State* L, int t, std::string_view name, std::int64_t lo,
+                         std::int64_t hi, std::int64_t fallback, Refusal&& refusal) {
+  if (raw_field(L, t, name) == LUA_TNIL) {
     lua_pop(L, 1);
     return fallback;
   }
@@ -53,12 +53,12 @@ int register_fluid(lua_State* L) {
   const std::string material = qualify(L, mod_id, *convert::to_text(L, -1));
   lua_pop(L, 1);
 
-  const auto waterlogs_at = whole_field(L, "waterlogs_at", 1, 27, 14, [&](const std::string& v) {
+  const auto waterlogs_at = whole_field(L, 1, "waterlogs_at", 1, 27, 14, [&](const std::string& v) {
     return fmt::format("{}: waterlogs_at must be 1..={}, got {}. It is how many of a block's 27 "
                        "cells must be filled before this fluid treats it as floor.",
                        ctx, 27, v);
   });
-  const auto tick_rate = whole_field(L, "tick_rate", 0, 255, 1, [&](const std::string& v) {
+  const auto tick_rate = whole_field(L, 1, "tick_rate", 0, 255, 1, [&](const std::string& v) {
     return fmt::format("{}: tick_rate must be 1..={}, got {}. It is how many simulation ticks "
                        "pass between the fluid's updates.",
                        ctx, 255, v);
@@ -70,7 +70,7 @@ int register_fluid(lua_State* L) {
                                   ctx));
   }
   const auto evaporates =
-      whole_field(L, "evaporates", 0, 4294967295, 0, [&](const std::string& v) {
+      whole_field(L, 1, "evaporates", 0, 4294967295, 0, [&](const std::string& v) {
         return fmt::format("{}: evaporates must be 0..=4294967295, got {}. It is one in how many "
                            "fluid ticks a block open to the air loses a cell; 0 never.",
                            ctx, v);
@@ -82,15 +82,9 @@ int register_fluid(lua_State* L) {
     if (ct != LUA_TTABLE) field_error(L, ctx, "color", convert::mismatch(L, -1, "table"));
     const char* channels[] = {"r", "g", "b"};
     for (int i = 0; i < 3; ++i) {
-      if (raw_field(L, 2, channels[i]) != LUA_TNIL) {
-        const auto v = convert::whole_number(L, -1);
-        if (!v || *v < 0 || *v > 255) {
-          convert::raise(L, fmt::format("{}: color.{} must be 0..=255, got {}", ctx, channels[i],
-                                        value_text(L, -1)));
-        }
-        colour[i] = *v;
-      }
-      lua_pop(L, 1);
+      colour[i] = whole_field(L, 2, channels[i], 0, 255, 255, [&](const std::string& v) {
+        return fmt::format("{}: color.{} must be 0..=255, got {}", ctx, channels[i], v);
+      });
     }
   }
   lua_pop(L, 1);
@@ -108,12 +102,13 @@ int register_fluid(lua_State* L) {
     }
   }
   lua_pop(L, 1);
-  const auto light_falloff = whole_field(L, "light_falloff", 0, 15, 0, [&](const std::string& v) {
-    return fmt::format("{}: light_falloff must be 0..={}, got {}. It is how many levels of light a "
-                       "block of this fluid takes out of what reaches it; 0 is like air and {} is "
-                       "pitch dark one block down.",
-                       ctx, 15, v, 15);
-  });
+  const auto light_falloff =
+      whole_field(L, 1, "light_falloff", 0, 15, 0, [&](const std::string& v) {
+        return fmt::format("{}: light_falloff must be 0..={}, got {}. It is how many levels of "
+                           "light a block of this fluid takes out of what reaches it; 0 is like "
+                           "air and {} is pitch dark one block down.",
+                           ctx, 15, v, 15);
+      });
   raw_field(L, 1, "washes");
   const bool washes = lua_isnil(L, -1) || lua_toboolean(L, -1) != 0;
   lua_pop(L, 1);

@@ -183,6 +183,17 @@ std::optional<Vec3f> cave_fog_of(lua_State* L, int spec) {
   return out;
 }
 
+// Sets the checked fog as the sequence `cave_fog` of the table at `out`.
+void set_cave_fog(lua_State* L, int out, const Vec3f& fog) {
+  out = lua_absindex(L, out);
+  lua_createtable(L, 3, 0);
+  for (int i = 0; i < 3; ++i) {
+    lua_pushnumber(L, fog[static_cast<std::size_t>(i)]);
+    lua_rawseti(L, -2, i + 1);
+  }
+  lua_setfield(L, out, "cave_fog");
+}
+
 // Unicode white space at the start of `s`: its length in bytes, 0 when none.
 std::size_t space_at(std::string_view s) {
   const auto c = static_cast<unsigned char>(s[0]);
@@ -276,14 +287,7 @@ int register_sky(lua_State* L) {
     lua_pushnumber(L, *start);
     lua_setfield(L, -2, "start_time");
   }
-  if (fog) {
-    lua_createtable(L, 3, 0);
-    for (int i = 0; i < 3; ++i) {
-      lua_pushnumber(L, (*fog)[static_cast<std::size_t>(i)]);
-      lua_rawseti(L, -2, i + 1);
-    }
-    lua_setfield(L, -2, "cave_fog");
-  }
+  if (fog) set_cave_fog(L, -1, *fog);
   push_text(L, fmt::format("{}|{}", mod_id, domain.value_or("")));
   lua_insert(L, -2);
   lua_rawset(L, -3);
@@ -585,14 +589,7 @@ std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int sp
     lua_setfield(s, entry, "keyframes");
     lua_pushinteger(s, 1);
     lua_setfield(s, entry, "day_length_ticks");
-    if (auto fog = cave_fog_of(s, 1)) {
-      lua_createtable(s, 3, 0);
-      for (int i = 0; i < 3; ++i) {
-        lua_pushnumber(s, (*fog)[static_cast<std::size_t>(i)]);
-        lua_rawseti(s, -2, i + 1);
-      }
-      lua_setfield(s, entry, "cave_fog");
-    }
+    if (auto fog = cave_fog_of(s, 1)) set_cave_fog(s, entry, *fog);
     auto sky = sky_from_entry(s, entry, "", std::nullopt);
     if (!sky) convert::raise(s, fmt::format("{}: the sky could not be read", what));
     for (const auto& k : sky->keyframes) out.keyframes.push_back(sky_frame(k));
