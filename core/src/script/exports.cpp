@@ -34,11 +34,6 @@ void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), 
 
 FaultedSet* faulted_at(lua_State* L, int idx) { return static_cast<FaultedSet*>(lua_touserdata(L, idx)); }
 
-bool holds(FaultedSet* set, std::string_view id) {
-  std::lock_guard lock(set->mu);
-  return set->ids.contains(std::string(id));
-}
-
 void crossing(lua_State* L, int idx, std::string_view owner, std::string_view reader,
               FaultedSet* faulted);
 
@@ -194,7 +189,7 @@ int call_wrapper(lua_State* L) {
   const std::string owner(text_at(L, lua_upvalueindex(1)));
   const std::string reader(text_at(L, lua_upvalueindex(2)));
   FaultedSet* faulted = faulted_at(L, lua_upvalueindex(3));
-  if (holds(faulted, owner)) return 0;
+  if (faulted->contains(owner)) return 0;
 
   const int nargs = lua_gettop(L);
   luaL_checkstack(L, nargs + 2, "too many arguments");
@@ -221,10 +216,7 @@ int call_wrapper(lua_State* L) {
   const std::string error = convert::error_text(L, -1);
   OSTREL_ERROR(kTarget, "disabling mod after a failure in a function it exported",
                log::text("mod_id", owner), log::text("caller", reader), log::text("error", error));
-  {
-    std::lock_guard lock(faulted->mu);
-    faulted->ids.insert(owner);
-  }
+  faulted->insert(owner);
   return 0;
 }
 
@@ -312,7 +304,7 @@ int game_exports(lua_State* L) {
   push_text(L, owner);
   lua_rawget(L, -2);
   if (lua_type(L, -1) != LUA_TBOOLEAN || lua_toboolean(L, -1) == 0) return nothing();
-  if (holds(faulted, owner)) return nothing();
+  if (faulted->contains(owner)) return nothing();
   if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.exports") != LUA_TTABLE) return nothing();
   push_text(L, owner);
   if (lua_rawget(L, -2) != LUA_TTABLE) return nothing();

@@ -436,15 +436,9 @@ bool LuaVm::is_reference_mod(std::string_view mod_id) const {
 
 // ---- Faulted set -----------------------------------------------------------------------
 
-bool LuaVm::is_faulted(std::string_view mod_id) const {
-  std::lock_guard lock(impl_->faulted->mu);
-  return impl_->faulted->ids.contains(std::string(mod_id));
-}
+bool LuaVm::is_faulted(std::string_view mod_id) const { return impl_->faulted->contains(mod_id); }
 
-void LuaVm::fault(std::string_view mod_id) {
-  std::lock_guard lock(impl_->faulted->mu);
-  impl_->faulted->ids.emplace(mod_id);
-}
+void LuaVm::fault(std::string_view mod_id) { impl_->faulted->insert(mod_id); }
 
 std::vector<std::string> LuaVm::faulted_mods() const {
   std::lock_guard lock(impl_->faulted->mu);

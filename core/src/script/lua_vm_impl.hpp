@@ -26,8 +26,18 @@ inline constexpr std::string_view kTarget = "ostrel_core::script::lua_vm";
 
 // The faulted set, shared with native functions that consult it.
 struct FaultedSet {
-  mutable std::mutex mu;        // guards `ids`
-  std::set<std::string> ids;    // byte-wise order
+  mutable std::mutex mu;                   // guards `ids`
+  std::set<std::string, std::less<>> ids;  // byte-wise order
+
+  // Looked up without building a string: asked once per handler on every dispatch.
+  bool contains(std::string_view id) const {
+    std::lock_guard lock(mu);
+    return ids.contains(id);
+  }
+  void insert(std::string_view id) {
+    std::lock_guard lock(mu);
+    ids.emplace(id);
+  }
 };
 
 struct LuaVm::Impl {
