@@ -15,7 +15,7 @@ std::expected<std::vector<std::uint8_t>, WorldError> WorldDb::encode(std::string
 
 std::expected<std::optional<chunk::Chunk>, WorldError> WorldDb::load_chunk_in(std::string_view domain,
                                                                               coords::ChunkPos pos) {
-  auto stmt = db_.prepare("SELECT data FROM chunks WHERE domain = ?1 AND x = ?2 AND y = ?3 AND z = ?4");
+  auto stmt = db_.cached("SELECT data FROM chunks WHERE domain = ?1 AND x = ?2 AND y = ?3 AND z = ?4");
   if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
   if (auto r = bind_chunk(*stmt, domain, pos); !r) return std::unexpected(WorldError::sql(r.error()));
   auto row = stmt->step();

@@ -70,7 +70,7 @@ std::expected<FluidLayer, WorldError> WorldDb::to_world_ids(coords::ChunkPos pos
 
 std::expected<std::optional<FluidLayer>, WorldError> WorldDb::load_chunk_fluid_in(std::string_view domain,
                                                                                  coords::ChunkPos pos) {
-  auto stmt = db_.prepare(kLoadFluid);
+  auto stmt = db_.cached(kLoadFluid);
   if (!stmt) return sql_error(stmt.error());
   if (auto r = bind_chunk(*stmt, domain, pos); !r) return sql_error(r.error());
   auto row = stmt->step();
@@ -129,11 +129,11 @@ std::expected<void, WorldError> WorldDb::save_chunk_fluids_in(
   };
   std::int64_t summaries_deleted = 0;
   {
-    auto forget = db_.cached(std::string(kDeleteSummaries));
+    auto forget = db_.cached(kDeleteSummaries);
     if (!forget) return fail(forget.error());
-    auto upsert = db_.cached(std::string(kBatchUpsertFluid));
+    auto upsert = db_.cached(kBatchUpsertFluid);
     if (!upsert) return fail(upsert.error());
-    auto remove = db_.cached(std::string(kDeleteFluid));
+    auto remove = db_.cached(kDeleteFluid);
     if (!remove) return fail(remove.error());
     for (std::size_t i = 0; i < layers.size(); ++i) {
       const coords::ChunkPos pos = layers[i].first;

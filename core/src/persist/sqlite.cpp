@@ -186,7 +186,7 @@ Result<Statement> Connection::prepare(std::string_view sql) {
   return Statement(stmt, db_, true);
 }
 
-Result<Statement> Connection::cached(const std::string& sql) {
+Result<Statement> Connection::cached(std::string_view sql) {
   auto it = cache_.find(sql);
   if (it == cache_.end()) {
     sqlite3_stmt* stmt = nullptr;
@@ -196,7 +196,7 @@ Result<Statement> Connection::cached(const std::string& sql) {
       sqlite3_finalize(stmt);
       return std::unexpected(error_of(db_, rc));
     }
-    it = cache_.emplace(sql, stmt).first;
+    it = cache_.emplace(std::string(sql), stmt).first;
   }
   return Statement(it->second, db_, false);
 }

@@ -102,7 +102,7 @@ class Connection {
   Result<Statement> prepare(std::string_view sql);
   // A statement from the cache, prepared on first use. Two borrows of the same text must not
   // overlap.
-  Result<Statement> cached(const std::string& sql);
+  Result<Statement> cached(std::string_view sql);
 
   // Rows changed by the last INSERT, UPDATE or DELETE.
   std::int64_t changes() const;

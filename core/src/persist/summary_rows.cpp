@@ -47,7 +47,7 @@ sqlite::Result<void> bind_chunk(sqlite::Statement& stmt, std::string_view domain
 
 std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> WorldDb::load_summary(
     std::string_view domain, std::uint8_t level, coords::ChunkPos pos) {
-  auto stmt = db_.prepare(kLoadSummary);
+  auto stmt = db_.cached(kLoadSummary);
   if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = stmt->bind_text(1, domain);
   if (r) r = stmt->bind_i64(2, level);
