@@ -177,7 +177,6 @@ struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
   Waiters accept_waiters;
   Waiters idle_waiters;
   bool closing = false;
-  std::optional<CloseInfo> close_with;
 
   void start_receiving();
   void handle_datagram(std::span<const std::uint8_t> pkt, const sockaddr* from, socklen_t from_len);

@@ -265,8 +265,6 @@ asio::awaitable<CloseInfo> Connection::closed() {
   co_return c->close.value_or(CloseInfo{});
 }
 
-std::optional<CloseInfo> Connection::close_info() const { return conn_->alive() ? std::nullopt : conn_->close; }
-
 asio::ip::udp::endpoint Connection::remote() const { return conn_->remote_ep; }
 
 std::vector<std::uint8_t> Connection::peer_certificate() const {

@@ -129,8 +129,6 @@ class Connection {
   void close(std::uint64_t code, std::string_view reason);
   // Until the connection is gone (its closing period over). Returns how it ended.
   asio::awaitable<CloseInfo> closed();
-  // How it ended, once it has.
-  std::optional<CloseInfo> close_info() const;
 
   asio::ip::udp::endpoint remote() const;
   // The peer's first certificate (DER); empty when it sent none.
