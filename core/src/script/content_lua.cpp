@@ -150,6 +150,14 @@ std::optional<std::string> block_name_of(lua_State* L, std::uint16_t material) {
   return out;
 }
 
+void read_registry_table(const LuaVm& vm, std::string_view name,
+                         const std::function<void(lua_State*, int)>& read) {
+  (void)protect(vm.state(), [&](lua_State* s) {
+    if (lua_getfield(s, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) return;
+    read(s, lua_gettop(s));
+  });
+}
+
 std::expected<void, vm::ScriptError> install_content(lua_State* L, std::string_view mod_id,
                                                      int game_idx) {
   lua_pushvalue(L, game_idx);

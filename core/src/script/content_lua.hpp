@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -20,6 +21,8 @@
 struct lua_State;
 
 namespace ostrel_core::script::lua_vm {
+
+class LuaVm;
 
 // The text of upvalue `i` of the running C closure. REQUIRES: it is a string.
 std::string_view upvalue_text(lua_State* L, int i);
@@ -99,6 +102,12 @@ void set_domain_functions(lua_State* L, std::string_view mod_id, int game);
 // integer taken exactly, a float cut toward zero; each within 4e18 blocks.
 std::optional<domain::UniversalPos> universal_position(lua_State* L, int spec,
                                                        std::string_view ctx);
+
+// For the readers, which never fail: runs `read(L, t)` under protection with the named registry
+// table at stack index `t`; nothing when the name holds no table. A failure of the state ends
+// the read with what was gathered. REQUIRES: called on the engine's thread.
+void read_registry_table(const LuaVm& vm, std::string_view name,
+                         const std::function<void(lua_State*, int)>& read);
 
 // Registry lookups shared by the lookups and the hook registrations.
 // The id whose "ostrel.blocks" entry holds `material`; none when no entry does.

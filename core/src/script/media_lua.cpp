@@ -155,10 +155,9 @@ std::string require_mod_file(lua_State* L, std::string_view what, std::string_vi
 
 void each_entry(const lua_vm::LuaVm& vm, const char* name,
                 const std::function<bool(lua_State*, int)>& fn) {
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, name) != LUA_TTABLE) return;
+  lua_vm::read_registry_table(vm, name, [&](lua_State* L, int list) {
     for (lua_Integer i = 1;; ++i) {
-      const int t = lua_rawgeti(L, -1, i);
+      const int t = lua_rawgeti(L, list, i);
       if (t == LUA_TNIL) break;
       if (t == LUA_TTABLE && !fn(L, lua_gettop(L))) break;
       lua_pop(L, 1);

@@ -17,6 +17,7 @@ namespace ostrel_core::script::records {
 namespace {
 
 using lua_vm::raw_field;
+using lua_vm::read_registry_table;
 using lua_vm::read_number;
 using lua_vm::read_text;
 
@@ -26,17 +27,6 @@ std::optional<I> opt_integer(lua_State* L, int idx) {
   auto v = convert::to_integer<I>(L, idx);
   if (!v) return std::nullopt;
   return *v;
-}
-
-// Runs `read(L, t)` with the named registry table at stack index `t`; nothing when the name
-// holds no table. A failure of the state ends the read with what was gathered.
-template <class F>
-void with_table(const lua_vm::LuaVm& vm, std::string_view name, F&& read) {
-  lua_State* L = vm.state();
-  (void)lua_vm::protect(L, [&](lua_State* s) {
-    if (lua_getfield(s, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) return;
-    read(s, lua_gettop(s));
-  });
 }
 
 // Calls `each(L)` for every pair of the table at `t`, with the key at -2 and the value at -1.
@@ -229,7 +219,7 @@ BlockRules read_rules(lua_State* L, int t, std::string block) {
 
 std::vector<std::pair<std::string, MaterialId>> registered_blocks(const lua_vm::LuaVm& vm) {
   std::vector<std::pair<std::string, MaterialId>> out;
-  with_table(vm, "ostrel.blocks", [&](lua_State* L, int t) {
+  read_registry_table(vm, "ostrel.blocks", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       auto id = lua_type(s, -2) == LUA_TSTRING ? read_text(s, -2) : std::nullopt;
       auto m = opt_integer<MaterialId>(s, -1);
@@ -276,7 +266,7 @@ std::vector<BlockRules> registered_block_rules(const lua_vm::LuaVm& vm) {
 std::vector<BlockTexture> registered_block_textures(const lua_vm::LuaVm& vm) {
   const auto ids = block_ids(vm);
   std::vector<std::pair<MaterialId, BlockTexture>> found;
-  with_table(vm, "ostrel.block_textures", [&](lua_State* L, int t) {
+  read_registry_table(vm, "ostrel.block_textures", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
       auto id = read_text(s, -2);
@@ -296,7 +286,7 @@ std::vector<BlockTexture> registered_block_textures(const lua_vm::LuaVm& vm) {
 
 std::vector<std::string> registered_items(const lua_vm::LuaVm& vm) {
   std::vector<std::string> out;
-  with_table(vm, "ostrel.items", [&](lua_State* L, int t) {
+  read_registry_table(vm, "ostrel.items", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) == LUA_TSTRING) out.push_back(*read_text(s, -2));
     });
@@ -307,7 +297,7 @@ std::vector<std::string> registered_items(const lua_vm::LuaVm& vm) {
 
 std::vector<Tool> registered_tools(const lua_vm::LuaVm& vm) {
   std::vector<Tool> out;
-  with_table(vm, "ostrel.tools", [&](lua_State* L, int t) {
+  read_registry_table(vm, "ostrel.tools", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
       const int e = lua_gettop(s);
@@ -337,7 +327,7 @@ std::vector<Tool> registered_tools(const lua_vm::LuaVm& vm) {
 
 std::vector<FluidRules> registered_fluids(const lua_vm::LuaVm& vm) {
   std::vector<FluidRules> out;
-  with_table(vm, "ostrel.fluids", [&](lua_State* L, int t) {
+  read_registry_table(vm, "ostrel.fluids", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
       const int e = lua_gettop(s);
@@ -376,7 +366,7 @@ std::vector<FluidRules> registered_fluids(const lua_vm::LuaVm& vm) {
 
 std::vector<std::pair<std::string, domain::Spec>> registered_domains(const lua_vm::LuaVm& vm) {
   std::vector<std::pair<std::string, domain::Spec>> out;
-  with_table(vm, "ostrel.domains", [&](lua_State* L, int t) {
+  read_registry_table(vm, "ostrel.domains", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
       const int e = lua_gettop(s);

@@ -514,9 +514,7 @@ void detail::set_sky_functions(lua_State* L, std::string_view mod_id, int game) 
 
 std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::string>& domain) {
   std::optional<Sky> out;
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.skies") != LUA_TTABLE) return;
-    const int skies = lua_gettop(L);
+  lua_vm::read_registry_table(vm, "ostrel.skies", [&](lua_State* L, int skies) {
     std::vector<std::pair<std::string, lua_Integer>> candidates;  // mod id, index in `refs`
     lua_newtable(L);
     const int refs = lua_gettop(L);
@@ -608,10 +606,9 @@ std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int sp
 
 std::vector<Sky> registered_skies(const lua_vm::LuaVm& vm) {
   std::vector<std::optional<std::string>> domains;
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.skies") != LUA_TTABLE) return;
+  lua_vm::read_registry_table(vm, "ostrel.skies", [&](lua_State* L, int skies) {
     lua_pushnil(L);
-    while (lua_next(L, -2) != 0) {
+    while (lua_next(L, skies) != 0) {
       if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TTABLE) {
         domains.push_back(text_field(L, lua_gettop(L), "domain"));  // unreadable: absent
       }
@@ -629,9 +626,7 @@ std::vector<Sky> registered_skies(const lua_vm::LuaVm& vm) {
 
 std::optional<atmosphere::CloudLayer> registered_clouds(const lua_vm::LuaVm& vm) {
   std::optional<atmosphere::CloudLayer> out;
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.clouds") != LUA_TTABLE) return;
-    const int clouds = lua_gettop(L);
+  lua_vm::read_registry_table(vm, "ostrel.clouds", [&](lua_State* L, int clouds) {
     std::vector<std::pair<std::string, int>> candidates;
     lua_pushnil(L);
     while (lua_next(L, clouds) != 0) {

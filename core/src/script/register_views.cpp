@@ -218,10 +218,9 @@ void detail::set_view_functions(lua_State* L, std::string_view mod_id, int game)
 
 std::vector<inventory::slots::ViewDef> registered_views(const lua_vm::LuaVm& vm) {
   std::vector<inventory::slots::ViewDef> out;
-  read_registry(vm, [&](lua_State* L) {
-    if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.views") != LUA_TTABLE) return;
+  lua_vm::read_registry_table(vm, "ostrel.views", [&](lua_State* L, int views) {
     lua_pushnil(L);
-    while (lua_next(L, -2) != 0) {
+    while (lua_next(L, views) != 0) {
       const auto slots = convert::whole_number(L, -1);
       if (lua_type(L, -2) == LUA_TSTRING && slots && *slots >= 0) {
         out.push_back({*read_text(L, -2), static_cast<std::size_t>(*slots)});
