@@ -37,7 +37,7 @@ SkyModifier sanitise(SkyModifier m) {
 }
 
 Precipitation sanitise_precipitation(Precipitation p) {
-  p.shape = particle::sanitise(particle::ParticleRequest{"", std::move(p.shape), 0.0f, std::nullopt}).burst;
+  p.shape = particle::sanitise_burst(std::move(p.shape));
   p.rate = clamp(p.rate, 0.0f, 4000.0f, 0.0f);
   p.above = clamp(p.above, 0.0f, 64.0f, 16.0f);
   p.ease_ticks = cap_ease(p.ease_ticks);
