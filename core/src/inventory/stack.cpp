@@ -35,16 +35,6 @@ std::uint32_t turn_once(std::uint32_t mask) {
   return out;
 }
 
-// Material of cell i of a block, 0 for an empty cell.
-MaterialId cell_of(const block::BlockValue& v, std::size_t i) {
-  switch (v.kind()) {
-    case block::Kind::Whole: return v.material();
-    case block::Kind::Partial: return (v.mask() >> i & 1) ? v.material() : MaterialId{0};
-    case block::Kind::Mixed: return v.mixed_cells()[i];
-  }
-  return 0;
-}
-
 }  // namespace
 
 std::string StackError::message() const {
@@ -140,10 +130,12 @@ std::vector<Stack> consolidate(std::span<const Stack> stacks) {
 }
 
 std::vector<Stack> removed_units(const block::BlockValue& before, const block::BlockValue& after) {
+  const auto was = block::BlockView::of(before);
+  const auto now = block::BlockView::of(after);
   std::vector<Stack> out;
   for (std::size_t i = 0; i < block::kCells; ++i) {
-    const MaterialId old = cell_of(before, i);
-    if (old == 0 || cell_of(after, i) == old) continue;
+    const MaterialId old = was.cell(i);
+    if (old == 0 || now.cell(i) == old) continue;
     auto it = std::lower_bound(out.begin(), out.end(), old,
                                [](const Stack& s, MaterialId m) { return s.material < m; });
     if (it != out.end() && it->material == old) {
