@@ -68,10 +68,6 @@ void MixedTable::release(std::uint16_t slot) {
   --live_;
 }
 
-bool MixedTable::is_free(std::uint16_t slot) const {
-  return std::find(free_.begin(), free_.end(), slot) != free_.end();
-}
-
 bool MixedTable::check_invariants() const {
   std::vector<bool> freed(cells_.size(), false);
   for (std::uint16_t s : free_) {

@@ -80,7 +80,6 @@ class MixedTable {
   std::span<const std::uint16_t> free_slots() const { return free_; }
   std::size_t size() const { return cells_.size(); }
   std::size_t live_count() const { return live_; }
-  bool is_free(std::uint16_t slot) const;
   // Every slot is free or live, the free stack holds no slot twice, and the index names live
   // slots whose cells have the indexed hash.
   bool check_invariants() const;
