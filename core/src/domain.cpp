@@ -41,18 +41,6 @@ std::expected<void, DomainError> check_key(std::string_view key) {
   return {};
 }
 
-// Float-by-float comparison: a NaN anywhere makes two skies differ.
-bool same_sky(const DomainSky& a, const DomainSky& b) {
-  if (a.keyframes.size() != b.keyframes.size()) return false;
-  for (std::size_t i = 0; i < a.keyframes.size(); ++i) {
-    if (!(a.keyframes[i] == b.keyframes[i])) return false;
-  }
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (!(a.cave_fog[i] == b.cave_fog[i])) return false;
-  }
-  return true;
-}
-
 // Lines end at "\n"; a "\r" before it is dropped. No empty last line after a final "\n".
 template <class F>
 void for_each_line(std::string_view text, F&& f) {
@@ -209,7 +197,7 @@ bool Registry::set_sky(std::string_view id, std::optional<DomainSky> sky) {
   if (it == skies_.end()) {
     skies_.emplace(std::string(id), std::move(*sky));
     ++sky_revision_;
-  } else if (!same_sky(it->second, *sky)) {
+  } else if (it->second != *sky) {  // float by float: a NaN anywhere counts as a change
     it->second = std::move(*sky);
     ++sky_revision_;
   }
