@@ -9,15 +9,7 @@ namespace {
 
 using layer::FluidLayer;
 using layer::kBlocks;
-
-void put_u16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v & 0xFF);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-std::uint16_t get_u16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+using layer_runs::get_u16;
 
 FluidDecodeError wrong_length(std::size_t covered) {
   return {.kind = FluidDecodeErrorKind::WrongLength, .covered = covered, .expected = kBlocks};
@@ -85,22 +77,7 @@ std::string FluidDecodeError::debug() const {
 std::vector<std::uint8_t> encode(const FluidLayer& layer) {
   const auto states = layer.states();
   if (states.empty()) return {kTagEmpty};
-  // Sized for one run per block, trimmed at the end: no reallocation on the way.
-  std::vector<std::uint8_t> out(1 + kRunSize * kBlocks);
-  out[0] = kTagRuns;
-  std::uint8_t* p = out.data() + 1;
-  std::size_t start = 0;
-  while (start < kBlocks) {
-    std::size_t end = start + 1;
-    while (end < kBlocks && states[end] == states[start]) ++end;
-    put_u16(p, static_cast<std::uint16_t>(end - start));
-    put_u16(p + 2, states[start].bits);
-    p += kRunSize;
-    start = end;
-  }
-  out.resize(static_cast<std::size_t>(p - out.data()));
-  out.shrink_to_fit();  // callers keep the bytes (queues, rows); do not hold 16 KiB each
-  return out;
+  return layer_runs::encode(kTagRuns, states, [](Fluid f) { return f.bits; });
 }
 
 std::expected<FluidLayer, FluidDecodeError> decode(std::span<const std::uint8_t> bytes) {

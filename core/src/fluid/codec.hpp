@@ -18,13 +18,14 @@
 
 #include "error.hpp"
 #include "fluid/layer.hpp"
+#include "layer_runs.hpp"
 
 namespace ostrel_core::fluid::codec {
 
 inline constexpr std::uint8_t kTagEmpty = 0;
 inline constexpr std::uint8_t kTagRuns = 1;
 // A run: count (2 bytes) + state (2 bytes).
-inline constexpr std::size_t kRunSize = 2 + 2;
+inline constexpr std::size_t kRunSize = layer_runs::kRunSize;
 
 enum class FluidDecodeErrorKind : std::uint8_t {
   Empty,        // no bytes at all

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "layer_runs.hpp"
 #include "light/layer.hpp"
 
 namespace ostrel_core::light::codec {
@@ -22,7 +23,7 @@ namespace ostrel_core::light::codec {
 inline constexpr std::uint8_t kTagUniform = 0;
 inline constexpr std::uint8_t kTagRuns = 1;
 // A run: count (2 bytes) + value (2 bytes).
-inline constexpr std::size_t kRunSize = 2 + 2;
+inline constexpr std::size_t kRunSize = layer_runs::kRunSize;
 
 std::vector<std::uint8_t> encode(const layer::LightLayer& layer);
 
