@@ -1,15 +1,14 @@
 #include "blake3.hpp"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include "support/b3sum.hpp"
 #include "support/hex.hpp"
+#include "support/temp_dir.hpp"
+#include "support/write_file.hpp"
 
 namespace ostrel_core::blake3 {
 namespace {
@@ -24,21 +23,9 @@ std::string hex(const Digest& d) { return test::to_hex({d.begin(), d.end()}); }
 
 // Runs Debian's b3sum on a file holding `bytes`; returns its digest in to_hex form.
 std::string b3sum_of(const std::vector<std::uint8_t>& bytes) {
-  auto path = std::filesystem::temp_directory_path() /
-              ("ostrel_blake3_" + std::to_string(::getpid()) + "_" + std::to_string(bytes.size()));
-  {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  std::string cmd = "b3sum --no-names '" + path.string() + "'";
-  std::string out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    ::pclose(p);
-  }
-  std::filesystem::remove(path);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  test::TempDir dir;
+  test::write_file(dir / "input", {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+  const std::string out = test::b3sum(dir / "input");
   if (out.size() != 64) return "b3sum failed: " + out;
   std::string spaced;
   for (std::size_t i = 0; i < out.size(); i += 2) {

@@ -3,10 +3,10 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "support/b3sum.hpp"
 #include "support/temp_dir.hpp"
 #include "support/write_file.hpp"
 
@@ -14,6 +14,7 @@ namespace ostrel_core::content {
 namespace {
 
 namespace fs = std::filesystem;
+using test::b3sum;
 using test::TempDir;
 using test::write_file;
 
@@ -26,18 +27,6 @@ void sized(const fs::path& p, std::uint64_t size) {
 std::string hex(const ContentHash& h) {
   std::string out;
   for (auto b : h) out += fmt::format("{:02x}", b);
-  return out;
-}
-
-// What the b3sum program says of the bytes of `file`.
-std::string b3sum(const fs::path& file) {
-  std::string cmd = "b3sum --no-names '" + file.string() + "'";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return "popen failed";
-  char buf[128] = {};
-  std::string out = fgets(buf, sizeof buf, p) ? buf : "";
-  pclose(p);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
 }
 
