@@ -13,10 +13,7 @@
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/use_awaitable.hpp>
 
 #include "support/quic_client.hpp"
 #include "support/run.hpp"
@@ -36,22 +33,10 @@ std::vector<std::uint8_t> random_bytes(std::mt19937& rng, std::size_t n) {
   return v;
 }
 
-asio::awaitable<void> sleep_for(std::chrono::milliseconds d) {
-  asio::steady_timer t(co_await asio::this_coro::executor, d);
-  co_await t.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
-}
-
-// Waits (letting the client io_context run) until the server has no connection left.
+// Waits (letting the client io_context run) until the server has `want` connections left.
 bool server_drains(asio::io_context& io, TestServer& server, std::size_t want, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (server.connection_count() != want || server.routed_id_count() > 8 * want) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    run_sync(io, []() -> asio::awaitable<int> {
-      co_await sleep_for(20ms);
-      co_return 0;
-    }());
-  }
-  return true;
+  return test::eventually(
+      io, [&] { return server.connection_count() == want && server.routed_id_count() <= 8 * want; }, limit);
 }
 
 struct LoadResult {

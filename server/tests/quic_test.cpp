@@ -9,10 +9,7 @@
 #include <thread>
 
 #include <asio/co_spawn.hpp>
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/use_awaitable.hpp>
 
 #include "log.hpp"
 #include "support/hex.hpp"
@@ -24,27 +21,12 @@
 namespace ostrel_server::transport {
 namespace {
 
+using test::eventually;
 using test::QuicClient;
 using test::run_sync;
 using test::TestServer;
 using ostrel_core::test::from_hex;
 using namespace std::chrono_literals;
-
-asio::awaitable<void> sleep_for(std::chrono::milliseconds d) {
-  asio::steady_timer t(co_await asio::this_coro::executor, d);
-  co_await t.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
-}
-
-// Polls `cond` on the test thread for up to `limit`, letting the client io_context run.
-template <class F>
-bool eventually(asio::io_context& io, F cond, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    run_sync(io, [] () -> asio::awaitable<int> { co_await sleep_for(20ms); co_return 0; }());
-  }
-  return true;
-}
 
 asio::awaitable<std::expected<QuicClient, std::string>> connect(asio::io_context& io, const TestServer& server,
                                                                 quic::ClientOptions options = {}) {

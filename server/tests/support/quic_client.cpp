@@ -5,7 +5,11 @@
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
 #include <asio/use_future.hpp>
 
 #include "support/temp_dir.hpp"
@@ -77,6 +81,11 @@ const cert::ServerCert& test_cert() {
   return cert;
 }
 
+asio::awaitable<void> sleep_for(std::chrono::milliseconds d) {
+  asio::steady_timer t(co_await asio::this_coro::executor, d);
+  co_await t.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
+}
+
 struct TestServer::Impl {
   asio::io_context io;
   std::optional<quic::Endpoint> endpoint;
@@ -113,17 +122,18 @@ bool TestServer::loop_ended(std::chrono::milliseconds limit) {
   return impl_->loop_done.wait_for(limit) == std::future_status::ready;
 }
 
+template <class F>
+auto TestServer::on_strand(F fn) {
+  if (!impl_->thread.joinable()) return fn();
+  return asio::post(impl_->endpoint->executor(), asio::use_future(std::move(fn))).get();
+}
+
 std::size_t TestServer::connection_count() {
-  if (!impl_->thread.joinable()) return impl_->endpoint->connection_count();
-  return asio::post(impl_->endpoint->executor(),
-                    asio::use_future([this] { return impl_->endpoint->connection_count(); }))
-      .get();
+  return on_strand([this] { return impl_->endpoint->connection_count(); });
 }
 
 std::size_t TestServer::routed_id_count() {
-  if (!impl_->thread.joinable()) return impl_->endpoint->routed_id_count();
-  return asio::post(impl_->endpoint->executor(), asio::use_future([this] { return impl_->endpoint->routed_id_count(); }))
-      .get();
+  return on_strand([this] { return impl_->endpoint->routed_id_count(); });
 }
 
 }  // namespace ostrel_server::test

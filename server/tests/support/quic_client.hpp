@@ -1,7 +1,8 @@
 #pragma once
 // A client on the server's own QUIC layer, for integration tests and load benchmarks: it
 // connects, checks the server's fingerprint, opens the stream and exchanges frames. Also the
-// echo handler that stands in for the connection task, and a server to run it on.
+// echo handler that stands in for the connection task, a server to run it on, and waiting for
+// the server's state while the client runs.
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <asio/io_context.hpp>
 
 #include "cert.hpp"
+#include "support/run.hpp"
 #include "transport/endpoint.hpp"
 #include "transport/frame.hpp"
 #include "transport/quic/endpoint.hpp"
@@ -68,7 +70,7 @@ class TestServer {
 
   asio::ip::udp::endpoint address() const { return address_; }
   const cert::ServerCert& cert() const { return *cert_; }
-  // Runs `fn` on the endpoint's strand and waits for it.
+  // Read on the endpoint's strand while the server runs.
   std::size_t connection_count();
   std::size_t routed_id_count();
   // Closes the endpoint (as the stop does) and waits for the accept loop to return.
@@ -79,6 +81,9 @@ class TestServer {
 
  private:
   struct Impl;
+  // Runs `fn` on the endpoint's strand and waits for its result (directly once stopped).
+  template <class F>
+  auto on_strand(F fn);
   std::unique_ptr<Impl> impl_;
   std::optional<cert::ServerCert> cert_;
   asio::ip::udp::endpoint address_;
@@ -87,5 +92,22 @@ class TestServer {
 
 // A fresh certificate in a temporary directory (created once per process).
 const cert::ServerCert& test_cert();
+
+// Suspends the calling coroutine for `d`.
+asio::awaitable<void> sleep_for(std::chrono::milliseconds d);
+
+// Polls `cond` on the test thread for up to `limit`, letting the client io_context run.
+template <class F>
+bool eventually(asio::io_context& io, F cond, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    run_sync(io, []() -> asio::awaitable<int> {
+      co_await sleep_for(std::chrono::milliseconds(20));
+      co_return 0;
+    }());
+  }
+  return true;
+}
 
 }  // namespace ostrel_server::test
