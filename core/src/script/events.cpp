@@ -19,8 +19,6 @@ using vm::HookOutcome;
 
 namespace {
 
-void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
-
 void set_integer(lua_State* L, const char* key, lua_Integer v) {
   lua_pushinteger(L, v);
   lua_setfield(L, -2, key);
@@ -263,9 +261,7 @@ HookOutcome LuaVm::use_block(const vm::UseBlockArgs& args) {
     const auto block = block_name_of(s, args.cell->material);
     std::set<std::string> matched;
     const auto each_mod = [&](const char* list, auto&& visit) {
-      if (lua_getfield(s, LUA_REGISTRYINDEX, list) != LUA_TTABLE) {
-        convert::raise(s, fmt::format("the engine's table \"{}\" cannot be read", list));
-      }
+      push_registry_table(s, list);
       for (lua_Integer i = 1;; ++i) {
         const int type = lua_rawgeti(s, -1, i);
         if (type == LUA_TNIL) break;

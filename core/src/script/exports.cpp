@@ -13,6 +13,7 @@
 
 #include "log.hpp"
 #include "num.hpp"
+#include "script/content_lua.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm_impl.hpp"
 
@@ -23,14 +24,6 @@ using vm::ScriptError;
 namespace {
 
 constexpr char kReadOnly[] = "exports are read-only";
-
-std::string_view text_at(lua_State* L, int idx) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, idx, &len);
-  return {p, len};
-}
-
-void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
 
 FaultedSet* faulted_at(lua_State* L, int idx) { return static_cast<FaultedSet*>(lua_touserdata(L, idx)); }
 
@@ -249,13 +242,6 @@ void crossing(lua_State* L, int idx, std::string_view owner, std::string_view re
       lua_pushvalue(L, idx);
       return;
   }
-}
-
-bool frozen(lua_State* L) {
-  lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
-  const bool out = lua_type(L, -1) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
-  lua_pop(L, 1);
-  return out;
 }
 
 // game.export(table). Upvalue 1: the mod id.

@@ -102,6 +102,12 @@ ScriptError engine_error(std::string detail) {
   return ScriptError::vm(std::string(vm::kLuaBackend), std::move(detail));
 }
 
+std::string_view text_at(lua_State* L, int idx) {
+  std::size_t len = 0;
+  const char* p = lua_tolstring(L, idx, &len);
+  return {p, len};
+}
+
 LuaVm::Impl::~Impl() {
   if (L != nullptr) lua_close(L);
 }

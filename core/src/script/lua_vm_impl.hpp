@@ -86,6 +86,10 @@ void install_registry_table(lua_State* L, const char* name, std::string_view all
 // The engine-error adapter: a failure of the Lua state outside mod code becomes `Vm`.
 vm::ScriptError engine_error(std::string detail);
 
+// The string at `idx` (a stack index, or an upvalue's pseudo-index) with its length.
+// REQUIRES: the value is a string. Valid while the value stays on the stack.
+std::string_view text_at(lua_State* L, int idx);
+
 // The sandbox (sandbox.cpp): pushes a new mod environment.
 void push_environment_table(lua_State* L);
 // Pushes the `require` of one mod, bound to its directory, id and the environment at `env`.

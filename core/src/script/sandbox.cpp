@@ -13,6 +13,7 @@
 #include "log.hpp"
 #include "modload/files.hpp"
 #include "proto/codec.hpp"
+#include "script/content_lua.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm_impl.hpp"
 
@@ -43,12 +44,6 @@ int sandboxed_load(lua_State* L) {
   lua_pushvalue(L, lua_upvalueindex(1));
   lua_setupvalue(L, -2, 1);
   return 1;
-}
-
-std::string_view upvalue_text(lua_State* L, int i) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
-  return {p, len};
 }
 
 // Compiles `text` as "return " + text when that compiles (a file holding one expression),

@@ -6,6 +6,7 @@
 #include <lua.hpp>
 
 #include "log.hpp"
+#include "script/content_lua.hpp"
 #include "script/convert.hpp"
 #include "script/lua_vm_impl.hpp"
 
@@ -14,27 +15,6 @@ namespace ostrel_core::script::lua_vm {
 using vm::ScriptError;
 
 namespace {
-
-std::string_view upvalue_text(lua_State* L, int i) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
-  return {p, len};
-}
-
-void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
-
-std::string_view string_at(lua_State* L, int idx) {
-  std::size_t len = 0;
-  const char* p = lua_tolstring(L, idx, &len);
-  return {p, len};
-}
-
-bool frozen(lua_State* L) {
-  lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
-  const bool out = lua_type(L, -1) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
-  lua_pop(L, 1);
-  return out;
-}
 
 // The field `key` of the table at `idx` as an unsigned 32-bit integer, raw; none otherwise.
 std::optional<std::uint32_t> u32_field(lua_State* L, int idx, const char* key) {
@@ -89,7 +69,7 @@ bool push_setting_entry(lua_State* L, std::string_view id) {
     if (t == LUA_TNIL) break;
     if (t == LUA_TTABLE) {
       lua_pushliteral(L, "id");
-      const bool match = lua_rawget(L, -2) == LUA_TSTRING && string_at(L, -1) == id;
+      const bool match = lua_rawget(L, -2) == LUA_TSTRING && text_at(L, -1) == id;
       lua_pop(L, 1);
       if (match) {
         lua_remove(L, settings);
@@ -163,7 +143,7 @@ int register_setting(lua_State* L) {
     convert::arg_error(L, 1, "register_setting", convert::mismatch(L, 1, "table").text);
   }
   lua_settop(L, 1);
-  if (frozen(L)) convert::raise(L, fmt::format("mod `{}`: registration is closed", mod_id));
+  refuse_if_frozen(L, mod_id);
 
   lua_pushliteral(L, "id");
   lua_rawget(L, 1);
@@ -184,9 +164,7 @@ int register_setting(lua_State* L) {
   auto qualified = convert::qualify_id(mod_id, *written);
   if (!qualified) convert::raise(L, qualified.error());
 
-  if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.settings") != LUA_TTABLE) {
-    convert::raise(L, "the engine's table \"ostrel.settings\" cannot be read");
-  }
+  push_registry_table(L, "ostrel.settings");
   const int settings = lua_gettop(L);
   const auto n = static_cast<lua_Integer>(lua_rawlen(L, settings));
   for (lua_Integer i = 1; i <= n; ++i) {
@@ -195,7 +173,7 @@ int register_setting(lua_State* L) {
       const bool manifest = lua_rawget(L, -2) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
       lua_pop(L, 1);
       lua_pushliteral(L, "id");
-      const bool same = lua_rawget(L, -2) == LUA_TSTRING && string_at(L, -1) == *qualified;
+      const bool same = lua_rawget(L, -2) == LUA_TSTRING && text_at(L, -1) == *qualified;
       lua_pop(L, 1);
       if (manifest && same) {
         convert::raise(L, fmt::format("{} is declared in mod.toml; declare a setting once",
@@ -375,7 +353,7 @@ std::vector<vm::Setting> LuaVm::registered_settings() const {
       auto text_of = [&](const char* key) {
         lua_pushstring(s, key);
         std::string v;
-        if (lua_rawget(s, entry) == LUA_TSTRING) v = std::string(string_at(s, -1));
+        if (lua_rawget(s, entry) == LUA_TSTRING) v = std::string(text_at(s, -1));
         lua_pop(s, 1);
         return v;
       };
@@ -386,7 +364,7 @@ std::vector<vm::Setting> LuaVm::registered_settings() const {
       setting.mod_id = text_of("mod_id");
       lua_pushliteral(s, "id");
       const bool has_id = lua_rawget(s, entry) == LUA_TSTRING;
-      if (has_id) setting.id = std::string(string_at(s, -1));
+      if (has_id) setting.id = std::string(text_at(s, -1));
       lua_pop(s, 1);
       if (!has_id || (manifest && is_faulted(setting.mod_id))) {
         lua_pop(s, 1);
@@ -400,7 +378,7 @@ std::vector<vm::Setting> LuaVm::registered_settings() const {
         const auto n = static_cast<lua_Integer>(lua_rawlen(s, -1));
         for (lua_Integer k = 1; k <= n; ++k) {
           lua_rawgeti(s, -1, k);
-          setting.options.emplace_back(string_at(s, -1));
+          setting.options.emplace_back(text_at(s, -1));
           lua_pop(s, 1);
         }
       }
