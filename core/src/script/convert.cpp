@@ -204,8 +204,6 @@ std::expected<std::string, ConvertError> to_text(lua_State* L, int idx) {
   }
 }
 
-bool to_boolean(lua_State* L, int idx) { return lua_toboolean(L, idx) != 0; }
-
 std::string error_text(lua_State* L, int idx) {
   const int t = lua_type(L, idx);
   if (t == LUA_TSTRING || t == LUA_TNUMBER) return *to_text(L, idx);
@@ -285,12 +283,6 @@ std::string arg_text(lua_State* L, int arg, std::string_view fn) {
   auto v = to_text(L, arg);
   if (!v) arg_error(L, arg, fn, v.error().text);
   return std::move(*v);
-}
-
-double arg_number(lua_State* L, int arg, std::string_view fn) {
-  auto v = to_number(L, arg);
-  if (!v) arg_error(L, arg, fn, v.error().text);
-  return *v;
 }
 
 void arg_function(lua_State* L, int arg, std::string_view fn) {

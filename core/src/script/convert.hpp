@@ -77,7 +77,6 @@ std::optional<std::int64_t> whole_number(lua_State* L, int idx);
 std::expected<double, ConvertError> to_number(lua_State* L, int idx);
 // Never changes the value on the stack (a number is converted from a copy).
 std::expected<std::string, ConvertError> to_text(lua_State* L, int idx);
-bool to_boolean(lua_State* L, int idx);
 
 // A value's text without metamethods, for error objects: a string or number as it is,
 // otherwise "(error object is a {} value)".
@@ -105,7 +104,6 @@ std::expected<std::string, std::string> qualify_id(std::string_view mod_id, std:
 template <std::integral I>
 I arg_integer(lua_State* L, int arg, std::string_view fn);
 std::string arg_text(lua_State* L, int arg, std::string_view fn);
-double arg_number(lua_State* L, int arg, std::string_view fn);
 // Raises unless argument `arg` is a function.
 void arg_function(lua_State* L, int arg, std::string_view fn);
 // Raises unless argument `arg` is absent, nil or a table; true when it is a table.

@@ -226,10 +226,6 @@ StackSpec stack_spec_of(lua_State* L, int idx) {
   return spec;
 }
 
-std::optional<inventory::Stack> stack_of(lua_State* L, int idx) {
-  return stack_spec_of(L, idx).into_stack();
-}
-
 int refusal(lua_State* L, std::string_view text) {
   lua_pushnil(L);
   lua_pushlstring(L, text.data(), text.size());
