@@ -17,6 +17,16 @@ std::expected<std::optional<std::string>, WorldError> meta_text(WorldDb& db, std
   return std::string((*v)->begin(), (*v)->end());
 }
 
+// The meta value as text, read by `parse`; an empty list when absent or not UTF-8.
+template <class Parse>
+auto parsed_text(WorldDb& db, std::string_view key, Parse parse)
+    -> std::expected<decltype(parse(std::string_view{})), WorldError> {
+  auto text = meta_text(db, key);
+  if (!text) return std::unexpected(text.error());
+  if (!*text) return {};
+  return parse(**text);
+}
+
 std::expected<void, WorldError> set_text(WorldDb& db, std::string_view key, const std::string& text) {
   return db.set_meta(key, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
@@ -24,10 +34,7 @@ std::expected<void, WorldError> set_text(WorldDb& db, std::string_view key, cons
 }  // namespace
 
 std::expected<std::vector<std::pair<std::string, std::string>>, WorldError> domain_instances(WorldDb& db) {
-  auto text = meta_text(db, "domain_instances");
-  if (!text) return std::unexpected(text.error());
-  if (!*text) return {};
-  return domain::parse_instances(**text);
+  return parsed_text(db, "domain_instances", domain::parse_instances);
 }
 
 std::expected<void, WorldError> set_domain_instances(
@@ -37,10 +44,7 @@ std::expected<void, WorldError> set_domain_instances(
 
 std::expected<std::vector<std::pair<std::string, domain::UniversalPos>>, WorldError> domain_positions(
     WorldDb& db) {
-  auto text = meta_text(db, "domain_positions");
-  if (!text) return std::unexpected(text.error());
-  if (!*text) return {};
-  return domain::parse_positions(**text);
+  return parsed_text(db, "domain_positions", domain::parse_positions);
 }
 
 std::expected<void, WorldError> set_domain_positions(
