@@ -5,13 +5,13 @@
 
 #include <fmt/format.h>
 
+#include "block.hpp"
 #include "ui/tree.hpp"
 
 namespace ostrel_core::ui::limits {
 namespace {
 
-constexpr std::uint32_t kBlockMask = 0x7FFFFFF;  // one bit per cell of a block
-constexpr std::size_t kCells = 27;
+using block::kCells;
 constexpr std::uint16_t kMaxPermille = 1000;
 
 using Check = std::expected<void, UiError>;
@@ -68,7 +68,7 @@ struct WidgetCheck {
     return {};
   }
   Check operator()(const tree::ShapeEditor& w) const {
-    if ((w.shape & ~kBlockMask) != 0) {
+    if ((w.shape & ~block::kOccupancyFull) != 0) {
       return std::unexpected(
           UiError::malformed(fmt::format("shape editor mask {:#x} has bits outside a block's 27 sub-nodes", w.shape)));
     }
