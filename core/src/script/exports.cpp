@@ -366,10 +366,8 @@ void opened_value_in(lua_State* L, int idx, int depth, int copies) {
 
 std::expected<void, ScriptError> LuaVm::install_exports(std::string_view mod_id, int game_idx) {
   std::lock_guard lock(impl_->mu);
-  lua_State* L = impl_->L;
   FaultedSet* faulted = impl_->faulted.get();
-  lua_pushvalue(L, game_idx);
-  auto r = protect(L, 1, [&](lua_State* s) {
+  return fill_game(impl_->L, game_idx, [&](lua_State* s) {
     push_text(s, mod_id);
     lua_pushcclosure(s, game_export, 1);
     lua_setfield(s, 1, "export");
@@ -378,8 +376,6 @@ std::expected<void, ScriptError> LuaVm::install_exports(std::string_view mod_id,
     lua_pushcclosure(s, game_exports, 2);
     lua_setfield(s, 1, "exports");
   });
-  if (!r) return std::unexpected(engine_error(r.error()));
-  return {};
 }
 
 void LuaVm::note_dependencies(std::string_view mod_id, std::span<const std::string> dependencies) {

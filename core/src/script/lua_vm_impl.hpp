@@ -86,6 +86,11 @@ void install_registry_table(lua_State* L, const char* name, std::string_view all
 // The engine-error adapter: a failure of the Lua state outside mod code becomes `Vm`.
 vm::ScriptError engine_error(std::string detail);
 
+// Runs `fill(L)` in a protected call whose stack index 1 is the `game` table at `game_idx` (a
+// stack index of the caller), for installers that set functions on it; a failure becomes `Vm`.
+std::expected<void, vm::ScriptError> fill_game(lua_State* L, int game_idx,
+                                               const std::function<void(lua_State*)>& fill);
+
 // The string at `idx` (a stack index, or an upvalue's pseudo-index) with its length.
 // REQUIRES: the value is a string. Valid while the value stays on the stack.
 std::string_view text_at(lua_State* L, int idx);

@@ -264,29 +264,21 @@ int world_option(lua_State* L) {
 
 std::expected<void, ScriptError> LuaVm::install_settings(std::string_view mod_id, int game_idx) {
   std::lock_guard lock(impl_->mu);
-  lua_State* L = impl_->L;
-  lua_pushvalue(L, game_idx);
-  auto r = protect(L, 1, [&](lua_State* s) {
+  return fill_game(impl_->L, game_idx, [&](lua_State* s) {
     push_text(s, mod_id);
     lua_pushcclosure(s, register_setting, 1);
     lua_setfield(s, 1, "register_setting");
     lua_pushcfunction(s, setting);
     lua_setfield(s, 1, "setting");
   });
-  if (!r) return std::unexpected(engine_error(r.error()));
-  return {};
 }
 
 std::expected<void, ScriptError> LuaVm::install_world_options(int game_idx) {
   std::lock_guard lock(impl_->mu);
-  lua_State* L = impl_->L;
-  lua_pushvalue(L, game_idx);
-  auto r = protect(L, 1, [&](lua_State* s) {
+  return fill_game(impl_->L, game_idx, [](lua_State* s) {
     lua_pushcfunction(s, world_option);
     lua_setfield(s, 1, "world_option");
   });
-  if (!r) return std::unexpected(engine_error(r.error()));
-  return {};
 }
 
 void LuaVm::declare_manifest_settings(std::string_view mod_id,
