@@ -15,6 +15,7 @@
 #include <gnutls/x509.h>
 
 #include "blake3.hpp"
+#include "modload/files.hpp"
 
 namespace ostrel_server::cert {
 namespace fs = std::filesystem;
@@ -86,28 +87,11 @@ std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view body) {
   return out;
 }
 
-// Whole-file reads and writes; errors are the OS error.
-std::expected<std::string, IoError> read_file(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(IoError::from_errno(errno));
-  std::string out;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      return std::unexpected(IoError::from_errno(err));
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return out;
+std::string_view as_text(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// Replaces `path` with `text`. The file is created with `mode` and, when it already existed,
+// Replaces `path` with `text`; errors are the OS error. The file is created with `mode` and, when it already existed,
 // set to `mode` before any byte is written, so a key is never readable by others.
 std::expected<void, IoError> write_file(const fs::path& path, std::string_view text, mode_t mode) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
@@ -218,13 +202,13 @@ std::expected<Generated, TextError> generate() {
 }
 
 std::expected<ServerCert, CertError> load(const fs::path& cert_path, const fs::path& key_path) {
-  auto cert_text = read_file(cert_path);
+  auto cert_text = ostrel_core::modload::files::read_file(cert_path);
   if (!cert_text) return std::unexpected(CertError::io(cert_path, cert_text.error()));
-  auto key_text = read_file(key_path);
+  auto key_text = ostrel_core::modload::files::read_file(key_path);
   if (!key_text) return std::unexpected(CertError::io(key_path, key_text.error()));
-  auto cert_der = pem_to_der(*cert_text, "CERTIFICATE");
+  auto cert_der = pem_to_der(as_text(*cert_text), "CERTIFICATE");
   if (!cert_der) return std::unexpected(CertError::unreadable(cert_path, "no CERTIFICATE block found"));
-  auto key_der = pem_to_der(*key_text, "PRIVATE KEY");
+  auto key_der = pem_to_der(as_text(*key_text), "PRIVATE KEY");
   if (!key_der) return std::unexpected(CertError::unreadable(key_path, "no PRIVATE KEY block found"));
   ServerCert c;
   c.fingerprint = fingerprint_of(*cert_der);
