@@ -5,6 +5,10 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <cstdint>
+#include <cstdlib>
+
+#include <fmt/format.h>
 
 #include "identity/identity.hpp"
 #include "identity/keyset.hpp"
@@ -58,10 +62,19 @@ void BM_VerifyLoginAnswer(benchmark::State& state) {
 }
 BENCHMARK(BM_VerifyLoginAnswer);
 
+// Argument: how many other players hold a name on the server.
 void BM_ReturningPlayerLogin(benchmark::State& state) {
   const auto p = make_pair(1);
   session::registry::IdentityRegistry registry;
-  registry.insert_clean(identity::keyset::KeySet::create(*identity::public_key_from_bytes(p.pk), std::nullopt, 1));
+  for (std::int64_t i = 0; i < state.range(0); ++i) {
+    identity::PlayerUuid other;
+    for (int b = 0; b < 8; ++b) other.bytes[b] = static_cast<std::uint8_t>(i >> (8 * b));
+    other.bytes[31] = 0xFF;  // never the player's own id
+    if (!registry.bind_name(fmt::format("player{}", i), other)) std::abort();
+  }
+  const auto set = identity::keyset::KeySet::create(*identity::public_key_from_bytes(p.pk), std::nullopt, 1);
+  if (!registry.bind_name("sam", set.uuid())) std::abort();
+  registry.insert_clean(set);
   identity::Allowlist allow;
   session::SessionContext ctx;
   ctx.allowlist = &allow;
@@ -76,6 +89,6 @@ void BM_ReturningPlayerLogin(benchmark::State& state) {
     if (auth.messages.size() != 15) state.SkipWithError("login refused");
   }
 }
-BENCHMARK(BM_ReturningPlayerLogin);
+BENCHMARK(BM_ReturningPlayerLogin)->Arg(0)->Arg(100000);
 
 }  // namespace

@@ -128,6 +128,28 @@ TEST(Registry, BindNameReleasesTheEarlierNameAndKeepsHeldOnes) {
   EXPECT_FALSE(reg.has_changes());
 }
 
+TEST(Registry, NameOfFollowsEveryWayANameMoves) {
+  PlayerUuid a, b;
+  a.bytes[0] = 1;
+  b.bytes[0] = 2;
+  IdentityRegistry reg;
+  ASSERT_TRUE(reg.bind_name("ann", a));
+  ASSERT_TRUE(reg.bind_name("anna", a));
+  EXPECT_EQ(reg.name_of(a), "anna");
+  // A loaded row takes the name from its holder.
+  reg.put_name_clean("anna", b);
+  EXPECT_FALSE(reg.name_of(a));
+  EXPECT_EQ(reg.name_of(b), "anna");
+  reg.put_name_clean("zed", b);
+  EXPECT_EQ(reg.name_of(b), "anna");
+  // Binding releases the first held name only.
+  ASSERT_TRUE(reg.bind_name("bob", b));
+  EXPECT_EQ(reg.name_of(b), "bob");
+  EXPECT_EQ(reg.names(), (std::map<std::string, PlayerUuid, std::less<>>{{"bob", b}, {"zed", b}}));
+  ASSERT_TRUE(reg.bind_name("ann", a));
+  EXPECT_EQ(reg.name_of(a), "ann");
+}
+
 TEST(Registry, BindNameOrNextWalksNumberedForms) {
   PlayerUuid me, other;
   me.bytes[0] = 1;

@@ -91,12 +91,29 @@ std::expected<void, RegistryError> IdentityRegistry::bind_name(std::string_view 
   }
   if (auto held = name_of(uuid)) {
     std::string old(*held);
-    names_.erase(old);
+    unplace_name(names_.find(old));
     dirty_names_.insert(std::move(old));
   }
-  names_.insert_or_assign(std::string(name), uuid);
+  place_name(std::string(name), uuid);
   dirty_names_.insert(std::string(name));
   return {};
+}
+
+void IdentityRegistry::put_name_clean(std::string name, const PlayerUuid& uuid) {
+  if (auto it = names_.find(name); it != names_.end()) unplace_name(it);
+  place_name(std::move(name), uuid);
+}
+
+void IdentityRegistry::place_name(std::string name, const PlayerUuid& uuid) {
+  names_held_[uuid].insert(name);
+  names_.emplace(std::move(name), uuid);
+}
+
+void IdentityRegistry::unplace_name(std::map<std::string, PlayerUuid, std::less<>>::iterator it) {
+  auto held = names_held_.find(it->second);
+  held->second.erase(it->first);
+  if (held->second.empty()) names_held_.erase(held);
+  names_.erase(it);
 }
 
 std::expected<std::string, RegistryError> IdentityRegistry::bind_name_or_next(std::string_view name,
@@ -117,10 +134,9 @@ std::expected<std::string, RegistryError> IdentityRegistry::bind_name_or_next(st
 }
 
 std::optional<std::string_view> IdentityRegistry::name_of(const PlayerUuid& uuid) const {
-  for (const auto& [name, holder] : names_) {
-    if (holder == uuid) return std::string_view(name);
-  }
-  return std::nullopt;
+  auto it = names_held_.find(uuid);
+  if (it == names_held_.end()) return std::nullopt;
+  return std::string_view(*it->second.begin());
 }
 
 std::optional<PlayerUuid> IdentityRegistry::identity_of(const PublicKey& key) const {

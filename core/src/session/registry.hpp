@@ -95,7 +95,7 @@ class IdentityRegistry final : public identity::KeyLookup {
   bool contains(const PlayerUuid& uuid) const { return identities_.contains(uuid); }
 
   // Direct name placement for the store's load; marks nothing.
-  void put_name_clean(std::string name, const PlayerUuid& uuid) { names_.insert_or_assign(std::move(name), uuid); }
+  void put_name_clean(std::string name, const PlayerUuid& uuid);
 
   const std::map<PlayerUuid, KeySet>& identities() const { return identities_; }
   const std::map<std::string, PlayerUuid, std::less<>>& names() const { return names_; }
@@ -108,10 +108,15 @@ class IdentityRegistry final : public identity::KeyLookup {
   // Runs `change` on the registered key set, then re-indexes it and marks it dirty.
   template <class Change>
   std::expected<void, RegistryError> change_keys(const PlayerUuid& uuid, Change change);
+  // REQUIRES: `name` is free. Gives it to `uuid` in both name maps; marks nothing.
+  void place_name(std::string name, const PlayerUuid& uuid);
+  // Takes the name at `it` from its holder in both name maps; marks nothing.
+  void unplace_name(std::map<std::string, PlayerUuid, std::less<>>::iterator it);
 
   std::map<PlayerUuid, KeySet> identities_;
   std::map<identity::KeyBytes, PlayerUuid> key_index_;  // exactly the active keys
   std::map<std::string, PlayerUuid, std::less<>> names_;  // one holder per name
+  std::map<PlayerUuid, std::set<std::string, std::less<>>> names_held_;  // names_ inverted; no empty sets
   std::set<PlayerUuid> dirty_;                          // key sets to write
   std::set<std::string, std::less<>> dirty_names_;      // bindings to write or delete
 };
