@@ -190,8 +190,7 @@ bool Slots::split_or_place(std::string_view view, std::size_t slot, bool unit_ge
   std::optional<Stack>* s = slot_at(view, slot);
   if (!s || (!*s && !held_)) return false;
   const Stack& subject = held_ ? *held_ : **s;
-  std::uint32_t m = whole_item_grain(subject, items_);
-  if (m == 1 && !unit_gesture) m = move_grain(subject);
+  const std::uint32_t m = unit_gesture ? whole_item_grain(subject, items_) : move_grain(subject);
 
   if (!held_) {
     const std::uint32_t t = (*s)->units;
@@ -300,7 +299,7 @@ std::optional<Stack> Slots::insert_within(std::string_view view, Stack stack) {
 
 bool Slots::give_into(std::string_view view, std::size_t slot, Stack stack) {
   if (stack.units == 0 || stack.units > capacity_of(stack)) return false;
-  if ((stack.cells || items_.contains(stack.material)) && stack.units % stack.item_size() != 0) return false;
+  if (stack.units % whole_item_grain(stack, items_) != 0) return false;
   std::optional<Stack>* s = slot_at(view, slot);
   if (!s) return false;
   if (!*s) {
