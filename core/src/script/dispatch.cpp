@@ -174,12 +174,9 @@ HookOutcome LuaVm::run_domain_hook(std::string_view hook, std::string_view list,
   auto built = protect(L, [&](lua_State* s) {
     lua_createtable(s, 0, 3);
     // Entity ids cross as their 64 bits taken as a signed integer.
-    lua_pushinteger(s, static_cast<lua_Integer>(entity));
-    lua_setfield(s, -2, "entity");
-    lua_pushlstring(s, from.data(), from.size());
-    lua_setfield(s, -2, "from");
-    lua_pushlstring(s, to.data(), to.size());
-    lua_setfield(s, -2, "to");
+    set_integer(s, "entity", static_cast<lua_Integer>(entity));
+    set_text(s, "from", from);
+    set_text(s, "to", to);
     ref = luaL_ref(s, LUA_REGISTRYINDEX);
   });
   if (!built) return {};
@@ -222,8 +219,7 @@ std::expected<LuaRef, ScriptError> LuaVm::hook_event(std::span<const std::uint8_
   int ref = LUA_NOREF;
   auto r = protect(L, [&](lua_State* s) {
     lua_createtable(s, 0, 1);
-    lua_pushlstring(s, hex.data(), hex.size());
-    lua_setfield(s, -2, "player");
+    set_text(s, "player", hex);
     ref = luaL_ref(s, LUA_REGISTRYINDEX);
   });
   if (!r) return std::unexpected(engine_error(r.error()));
@@ -241,18 +237,12 @@ std::expected<LuaRef, ScriptError> LuaVm::dig_event_table(std::span<const std::u
   lua_State* L = impl_->L;
   auto r = protect(L, [&](lua_State* s) {
     event->push(s);
-    lua_pushlstring(s, domain.data(), domain.size());
-    lua_setfield(s, -2, "domain");
-    lua_pushinteger(s, x);
-    lua_setfield(s, -2, "x");
-    lua_pushinteger(s, y);
-    lua_setfield(s, -2, "y");
-    lua_pushinteger(s, z);
-    lua_setfield(s, -2, "z");
-    lua_pushinteger(s, material);
-    lua_setfield(s, -2, "material");
-    lua_pushlstring(s, brush.data(), brush.size());
-    lua_setfield(s, -2, "brush");
+    set_text(s, "domain", domain);
+    set_integer(s, "x", x);
+    set_integer(s, "y", y);
+    set_integer(s, "z", z);
+    set_integer(s, "material", material);
+    set_text(s, "brush", brush);
     lua_pop(s, 1);
   });
   if (!r) return std::unexpected(engine_error(r.error()));

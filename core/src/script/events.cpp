@@ -17,9 +17,7 @@ namespace ostrel_core::script::lua_vm {
 
 using vm::HookOutcome;
 
-namespace {
-
-void set_integer(lua_State* L, const char* key, lua_Integer v) {
+void set_integer(lua_State* L, const char* key, std::int64_t v) {
   lua_pushinteger(L, v);
   lua_setfield(L, -2, key);
 }
@@ -33,6 +31,8 @@ void set_boolean(lua_State* L, const char* key, bool v) {
   lua_pushboolean(L, v ? 1 : 0);
   lua_setfield(L, -2, key);
 }
+
+namespace {
 
 void set_xyz(lua_State* L, const char* key, const std::array<std::int32_t, 3>& p) {
   lua_createtable(L, 0, 3);

@@ -112,6 +112,11 @@ inline constexpr int kViewSearchDepth = 72;
 bool holds_proxy(lua_State* L, int idx, int depth);
 void push_opened_value(lua_State* L, int idx, int depth);
 
+// Events (events.cpp): set `key` on the table on top of the stack. May raise (memory).
+void set_integer(lua_State* L, const char* key, std::int64_t v);
+void set_text(lua_State* L, const char* key, std::string_view v);
+void set_boolean(lua_State* L, const char* key, bool v);
+
 // Settings (settings.cpp): drops every setting answer of `player`.
 void forget_answers(lua_State* L, const identity::PlayerUuid& player);
 

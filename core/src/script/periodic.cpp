@@ -153,14 +153,10 @@ vm::HookOutcome LuaVm::random_tick(const vm::RandomTickEvent& event) {
     if (is_faulted(owner)) return;
     lua_pop(s, 2);
     lua_createtable(s, 0, 4);
-    lua_pushinteger(s, event.x);
-    lua_setfield(s, -2, "x");
-    lua_pushinteger(s, event.y);
-    lua_setfield(s, -2, "y");
-    lua_pushinteger(s, event.z);
-    lua_setfield(s, -2, "z");
-    lua_pushinteger(s, event.material);
-    lua_setfield(s, -2, "material");
+    set_integer(s, "x", event.x);
+    set_integer(s, "y", event.y);
+    set_integer(s, "z", event.z);
+    set_integer(s, "material", event.material);
     auto called = call_entry(owner, "random_tick", 1);
     if (!called) {
       failure = std::move(called.error());

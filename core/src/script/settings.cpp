@@ -203,16 +203,11 @@ int register_setting(lua_State* L) {
   lua_pop(L, 1);
 
   lua_createtable(L, 0, 6);
-  push_text(L, *qualified);
-  lua_setfield(L, -2, "id");
-  push_text(L, mod_id);
-  lua_setfield(L, -2, "mod_id");
-  push_text(L, name);
-  lua_setfield(L, -2, "name");
-  push_text(L, description);
-  lua_setfield(L, -2, "description");
-  lua_pushinteger(L, def);
-  lua_setfield(L, -2, "default");
+  set_text(L, "id", *qualified);
+  set_text(L, "mod_id", mod_id);
+  set_text(L, "name", name);
+  set_text(L, "description", description);
+  set_integer(L, "default", def);
   lua_pushvalue(L, 2);
   lua_setfield(L, -2, "options");
   lua_rawseti(L, settings, n + 1);
@@ -300,18 +295,12 @@ void LuaVm::declare_manifest_settings(std::string_view mod_id,
         return;
       }
       lua_createtable(s, 0, 7);
-      push_text(s, fmt::format("{}:{}", mod_id, m.id));
-      lua_setfield(s, -2, "id");
-      push_text(s, mod_id);
-      lua_setfield(s, -2, "mod_id");
-      push_text(s, m.name);
-      lua_setfield(s, -2, "name");
-      push_text(s, m.description);
-      lua_setfield(s, -2, "description");
-      lua_pushinteger(s, def);
-      lua_setfield(s, -2, "default");
-      lua_pushboolean(s, 1);
-      lua_setfield(s, -2, "manifest");
+      set_text(s, "id", fmt::format("{}:{}", mod_id, m.id));
+      set_text(s, "mod_id", mod_id);
+      set_text(s, "name", m.name);
+      set_text(s, "description", m.description);
+      set_integer(s, "default", def);
+      set_boolean(s, "manifest", true);
       lua_createtable(s, static_cast<int>(m.options.size()), 0);
       for (std::size_t i = 0; i < m.options.size(); ++i) {
         push_text(s, m.options[i]);
