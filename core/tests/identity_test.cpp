@@ -2,7 +2,6 @@
 
 #include <sodium.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -10,6 +9,7 @@
 
 #include "blake3.hpp"
 #include "proto/codec.hpp"
+#include "support/b3sum.hpp"
 #include "support/ed25519.hpp"
 #include "support/hex.hpp"
 #include "support/temp_dir.hpp"
@@ -20,18 +20,6 @@ namespace {
 using test::from_hex;
 using test::TestKey;
 
-std::string run_b3sum(const std::filesystem::path& file) {
-  const std::string cmd = "b3sum --no-names '" + file.string() + "'";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return {};
-  char buf[128] = {};
-  std::string out;
-  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
-  pclose(p);
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
 TEST(PlayerUuid, RootKeyIdMatchesAnIndependentHash) {
   const auto k = TestKey::from_seed(7);
   test::TempDir dir;
@@ -40,7 +28,7 @@ TEST(PlayerUuid, RootKeyIdMatchesAnIndependentHash) {
     f << kUuidContext;
     f.write(reinterpret_cast<const char*>(k.pk.data()), k.pk.size());
   }
-  const std::string want = run_b3sum(dir / "uuid-input");
+  const std::string want = test::b3sum(dir / "uuid-input");
   ASSERT_EQ(want.size(), 64u) << "b3sum gave: " << want;
   const PlayerUuid id = uuid_of_root(k.pk);
   EXPECT_EQ(id.to_hex(), want);
