@@ -10,6 +10,10 @@ std::string MapError::message() const {
       return fmt::format("a map may be 1 to {} samples a side, not {}", kMaxSide, a);
     case MapErrorKind::ScaleTooSmall:
       return "a map's scale must be at least one block a sample";
+    case MapErrorKind::ShapeMismatch:
+      return fmt::format("maps must match to combine: {} x {} against {} x {}", a, a, b, b);
+    case MapErrorKind::BlurTooWide:
+      return fmt::format("a blur radius of {} is wider than a map {} samples across", a, b);
   }
   return "map error";
 }

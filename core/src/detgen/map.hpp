@@ -14,14 +14,20 @@ namespace ostrel_core::detgen::map {
 
 inline constexpr std::uint32_t kMaxSide = 1024;
 
+// How combine merges another map into this one; the value is its stored byte.
+enum class CombineWay : std::uint8_t { Add = 0, Mul = 1, Min = 2, Max = 3 };
+
 enum class MapErrorKind : std::uint8_t {
   SideOutOfRange,  // a side of 0 or above kMaxSide; checked before the scale
   ScaleTooSmall,   // a scale of 0
+  ShapeMismatch,   // combine with a map of another side
+  BlurTooWide,     // a blur radius at or above the side
 };
 
 struct MapError {
   MapErrorKind kind;
-  std::uint32_t a = 0;  // SideOutOfRange: the side
+  std::uint32_t a = 0;  // SideOutOfRange: the side; ShapeMismatch: this side; BlurTooWide: radius
+  std::uint32_t b = 0;  // ShapeMismatch: the other side; BlurTooWide: this side
 
   std::string message() const;
   const ErrorSource* source() const { return nullptr; }
