@@ -77,6 +77,7 @@ Check check(const client::Place& m) {
 }
 Check check(const client::Action& m) { return limit("action_id", m.id, kIdMax); }
 Check check(const client::SetSetting& m) { return limit("setting_id", m.id, kIdMax); }
+Check check(const client::DialogEvent& m) { return check_dialog_event(m); }
 template <class T>
 Check check(const T&) {
   return {};
@@ -103,18 +104,17 @@ Check check_event(const dialog_event::Chiselled& e) {
 Check check_event(const dialog_event::Closed&) { return {}; }
 Check check_event(const dialog_event::Dropped&) { return {}; }
 
-// The form, then the event's own fields.
-Check check(const client::DialogEvent& m) {
-  if (auto r = limit("dialog_form", m.form, kIdMax); !r) return r;
-  return std::visit([](const auto& ev) { return check_event(ev); }, m.event);
-}
-
 }  // namespace
 
 std::string_view client_message_name(const ClientMessage& m) { return kClientNames[m.index()]; }
 
 std::expected<ClientMessage, ProtocolError> decode_client(std::span<const std::uint8_t> bytes) {
   return decode_message<ClientMessage>(bytes);
+}
+
+std::expected<void, ProtocolError> check_dialog_event(const client::DialogEvent& e) {
+  if (auto r = limit("dialog_form", e.form, kIdMax); !r) return r;
+  return std::visit([](const auto& ev) { return check_event(ev); }, e.event);
 }
 
 std::expected<void, ProtocolError> validate_client_message(const ClientMessage& m) {

@@ -190,6 +190,9 @@ std::string_view client_message_name(const ClientMessage& m);
 // The field limits; success, or the first failing check. Changes nothing.
 [[nodiscard]] std::expected<void, ProtocolError> validate_client_message(const ClientMessage& m);
 
+// The dialog part of validate_client_message: form, then the event's own fields.
+[[nodiscard]] std::expected<void, ProtocolError> check_dialog_event(const client::DialogEvent& e);
+
 // decode_client, then validate_client_message.
 [[nodiscard]] std::expected<ClientMessage, ProtocolError> decode_and_validate_client(
     std::span<const std::uint8_t> bytes);
