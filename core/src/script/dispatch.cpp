@@ -53,20 +53,12 @@ std::expected<std::optional<std::vector<vm::Drop>>, std::string> read_drops(
   return drops;
 }
 
-std::string player_hex(std::span<const std::uint8_t, 32> player) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(64);
-  for (auto b : player) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 15]);
-  }
-  return out;
+// Every mod of the named list, asked for its unlisted handler.
+std::vector<vm::DispatchEntry> unlisted_entries(const LuaVm& vm, std::string_view list) {
+  std::vector<vm::DispatchEntry> entries;
+  for (auto& id : vm.registry_strings(list)) entries.push_back({std::move(id), false});
+  return entries;
 }
-
-}  // namespace
-
-namespace {
 
 // What one handler's turn came to.
 struct Turn {
@@ -154,15 +146,11 @@ HookOutcome LuaVm::run_hook_over(std::string_view hook, std::span<const vm::Disp
 }
 
 HookOutcome LuaVm::run_hook(std::string_view hook, std::string_view list, const LuaRef& event) {
-  std::vector<vm::DispatchEntry> entries;
-  for (auto& id : registry_strings(list)) entries.push_back({std::move(id), false});
-  return run_hook_over(hook, entries, event, false);
+  return run_hook_over(hook, unlisted_entries(*this, list), event, false);
 }
 
 HookOutcome LuaVm::observe_hook(std::string_view hook, std::string_view list, const LuaRef& event) {
-  std::vector<vm::DispatchEntry> entries;
-  for (auto& id : registry_strings(list)) entries.push_back({std::move(id), false});
-  return run_hook_over(hook, entries, event, true);
+  return run_hook_over(hook, unlisted_entries(*this, list), event, true);
 }
 
 HookOutcome LuaVm::run_domain_hook(std::string_view hook, std::string_view list,
@@ -215,7 +203,9 @@ OwnerAnswer LuaVm::run_owner_hook(std::string_view hook, std::string_view owner,
 std::expected<LuaRef, ScriptError> LuaVm::hook_event(std::span<const std::uint8_t, 32> player) {
   std::lock_guard lock(impl_->mu);
   lua_State* L = impl_->L;
-  const std::string hex = player_hex(player);
+  identity::PlayerUuid id;
+  std::copy(player.begin(), player.end(), id.bytes.begin());
+  const std::string hex = id.to_hex();
   int ref = LUA_NOREF;
   auto r = protect(L, [&](lua_State* s) {
     lua_createtable(s, 0, 1);
