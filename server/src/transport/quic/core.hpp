@@ -184,6 +184,7 @@ struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
   void route(const std::string& cid, const std::shared_ptr<Conn>& c);
   void unroute(const std::string& cid);
   void forget(Conn* c);
+  std::vector<std::shared_ptr<Conn>> routed_conns() const;  // each routed connection once
   void shutdown_socket_if_idle();
   sockaddr_storage local_addr{};
   socklen_t local_len = 0;

@@ -111,6 +111,14 @@ void EndpointCore::route(const std::string& cid, const std::shared_ptr<Conn>& c)
 
 void EndpointCore::unroute(const std::string& cid) { routes.erase(cid); }
 
+std::vector<std::shared_ptr<Conn>> EndpointCore::routed_conns() const {
+  std::vector<std::shared_ptr<Conn>> all;
+  for (const auto& [key, c] : routes) all.push_back(c);
+  std::sort(all.begin(), all.end());
+  all.erase(std::unique(all.begin(), all.end()), all.end());
+  return all;
+}
+
 void EndpointCore::forget(Conn* c) {
   conns.erase(c);
   if (!conns.empty()) return;
@@ -289,9 +297,7 @@ Endpoint& Endpoint::operator=(Endpoint&&) noexcept = default;
 Endpoint::~Endpoint() {
   if (!core_) return;
   core_->closing = true;
-  std::vector<std::shared_ptr<Conn>> all;
-  for (auto& [key, c] : core_->routes) all.push_back(c);
-  for (auto& c : all) c->destroy(std::nullopt);
+  for (auto& c : core_->routed_conns()) c->destroy(std::nullopt);
   core_->incoming.clear();
   core_->accept_waiters.notify();
   asio::error_code ec;
@@ -401,11 +407,7 @@ std::expected<Connection, ConnectionError> Endpoint::connect(const asio::ip::udp
 void Endpoint::close(std::uint64_t code, std::string_view reason) {
   auto& core = *core_;
   core.closing = true;
-  std::vector<std::shared_ptr<Conn>> all;
-  for (auto& [key, c] : core.routes) all.push_back(c);
-  std::sort(all.begin(), all.end());
-  all.erase(std::unique(all.begin(), all.end()), all.end());
-  for (auto& c : all) c->close_app(code, reason);
+  for (auto& c : core.routed_conns()) c->close_app(code, reason);
   core.incoming.clear();
   core.accept_waiters.notify();
   core.shutdown_socket_if_idle();
