@@ -35,6 +35,17 @@ std::optional<std::uint32_t> u32_field(lua_State* L, int idx, const char* key) {
   return *v;
 }
 
+// The spec's `count` (default 1) times `per_item` units; raises when that does not fit.
+std::uint32_t units_of_count(lua_State* L, int idx, std::uint64_t per_item) {
+  const std::uint64_t count = u32_field(L, idx, "count").value_or(1);
+  const std::uint64_t total = count * per_item;
+  if (total > 0xFFFFFFFFu) {
+    convert::raise(L, fmt::format("{} items of {} units each does not fit in a stack", count,
+                                  per_item));
+  }
+  return static_cast<std::uint32_t>(total);
+}
+
 }  // namespace
 
 std::optional<inventory::Stack> StackSpec::into_stack() && {
@@ -100,14 +111,7 @@ std::optional<std::uint32_t> shape_of(lua_State* L, int idx) {
 
 std::uint32_t units_of(lua_State* L, int idx, std::optional<std::uint32_t> shape) {
   if (auto units = u32_field(L, idx, "units")) return *units;
-  const std::uint64_t count = u32_field(L, idx, "count").value_or(1);
-  const std::uint64_t per_item = shape ? popcount(*shape) : 27;
-  const std::uint64_t total = count * per_item;
-  if (total > 0xFFFFFFFFu) {
-    convert::raise(L, fmt::format("{} items of {} units each does not fit in a stack", count,
-                                  per_item));
-  }
-  return static_cast<std::uint32_t>(total);
+  return units_of_count(L, idx, shape ? popcount(*shape) : 27);
 }
 
 namespace {
@@ -173,12 +177,7 @@ StackSpec cell_form(lua_State* L, int idx, std::optional<std::string> detail) {
     }
     spec.units = *units;
   } else {
-    const std::uint64_t count = u32_field(L, idx, "count").value_or(1);
-    if (count * per_item > 0xFFFFFFFFu) {
-      convert::raise(L, fmt::format("{} items of {} units each does not fit in a stack", count,
-                                    per_item));
-    }
-    spec.units = static_cast<std::uint32_t>(count * per_item);
+    spec.units = units_of_count(L, idx, per_item);
   }
   spec.detail = std::move(detail);
   spec.shape = canonical->shape;
@@ -224,6 +223,10 @@ StackSpec stack_spec_of(lua_State* L, int idx) {
   spec.units = units_of(L, idx, spec.shape);
   spec.detail = std::move(detail);
   return spec;
+}
+
+std::optional<inventory::Stack> stack_of(lua_State* L, int idx) {
+  return stack_spec_of(L, idx).into_stack();
 }
 
 int refusal(lua_State* L, std::string_view text) {

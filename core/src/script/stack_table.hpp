@@ -48,6 +48,8 @@ void push_cells_table(lua_State* L, std::span<const std::uint16_t, 27> cells);
 
 // Reads the stack table at `idx`; raises with the refusal's text.
 StackSpec stack_spec_of(lua_State* L, int idx);
+// stack_spec_of, then into_stack.
+std::optional<inventory::Stack> stack_of(lua_State* L, int idx);
 // The spec's `shape`: none when absent or full; raises for an empty mask.
 std::optional<std::uint32_t> shape_of(lua_State* L, int idx);
 // The spec's `units`, else `count` (default 1) times the units of one item.
