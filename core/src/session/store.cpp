@@ -1,7 +1,12 @@
 #include "session/store.hpp"
 
+#include <span>
+#include <string_view>
+
 #include <fmt/format.h>
 
+#include "identity/keyset.hpp"
+#include "persist/identity_rows.hpp"
 #include "persist/sqlite.hpp"
 #include "persist/world_db.hpp"
 
@@ -48,41 +53,6 @@ std::expected<void, persist::WorldError> write_changes(persist::WorldDb& db,
   return {};
 }
 
-// One identity's rows as a key set, or the reason it is skipped.
-std::expected<KeySet, StoreError> load_identity(const std::string& uuid,
-                                                std::span<const rows::StoredPlayerKey> stored) {
-  auto keys = to_authorised_keys(uuid, stored);
-  if (!keys) return std::unexpected(keys.error());
-  auto set = KeySet::from_stored(*keys);
-  if (!set) return std::unexpected(StoreError::bad_key_set(uuid, identity::keyset::message(set.error())));
-  return std::move(*set);
-}
-
-}  // namespace
-
-StoreError StoreError::world(persist::WorldError e) {
-  StoreError s(StoreErrorKind::World, {}, e.message());
-  s.world_source_ = e.cause;
-  return s;
-}
-
-std::string StoreError::message() const {
-  switch (kind_) {
-    case StoreErrorKind::World:
-      return reason_;
-    case StoreErrorKind::BadUuid:
-      return fmt::format("stored identity `{}` has an unreadable UUID: {}", uuid_, reason_);
-    case StoreErrorKind::BadKey:
-      return fmt::format(
-          "stored identity `{}` has an unusable public key: {}. The row is kept; the identity is skipped so the "
-          "rest of the server can start.",
-          uuid_, reason_);
-    case StoreErrorKind::BadKeySet:
-      return fmt::format("stored identity `{}` does not form a valid key set: {}", uuid_, reason_);
-  }
-  return reason_;
-}
-
 std::expected<identity::PublicKey, StoreError> to_key(std::string_view uuid, std::span<const std::uint8_t> bytes) {
   if (bytes.size() != identity::kKeyBytes) {
     return std::unexpected(StoreError::bad_key(std::string(uuid), fmt::format("expected 32 bytes, found {}", bytes.size())));
@@ -120,6 +90,41 @@ std::expected<std::vector<AuthorisedKey>, StoreError> to_authorised_keys(
     out.push_back(AuthorisedKey{added_by, revoked_at, *key, from_column(row.added_at), next});
   }
   return out;
+}
+
+// One identity's rows as a key set, or the reason it is skipped.
+std::expected<KeySet, StoreError> load_identity(const std::string& uuid,
+                                                std::span<const rows::StoredPlayerKey> stored) {
+  auto keys = to_authorised_keys(uuid, stored);
+  if (!keys) return std::unexpected(keys.error());
+  auto set = KeySet::from_stored(*keys);
+  if (!set) return std::unexpected(StoreError::bad_key_set(uuid, identity::keyset::message(set.error())));
+  return std::move(*set);
+}
+
+}  // namespace
+
+StoreError StoreError::world(persist::WorldError e) {
+  StoreError s(StoreErrorKind::World, {}, e.message());
+  s.world_source_ = e.cause;
+  return s;
+}
+
+std::string StoreError::message() const {
+  switch (kind_) {
+    case StoreErrorKind::World:
+      return reason_;
+    case StoreErrorKind::BadUuid:
+      return fmt::format("stored identity `{}` has an unreadable UUID: {}", uuid_, reason_);
+    case StoreErrorKind::BadKey:
+      return fmt::format(
+          "stored identity `{}` has an unusable public key: {}. The row is kept; the identity is skipped so the "
+          "rest of the server can start.",
+          uuid_, reason_);
+    case StoreErrorKind::BadKeySet:
+      return fmt::format("stored identity `{}` does not form a valid key set: {}", uuid_, reason_);
+  }
+  return reason_;
 }
 
 std::expected<LoadReport, StoreError> load(persist::WorldDb& db) {

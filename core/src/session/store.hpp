@@ -5,13 +5,9 @@
 
 #include <cstdint>
 #include <expected>
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "identity/keyset.hpp"
-#include "persist/identity_rows.hpp"
 #include "persist/world_error.hpp"
 #include "session/registry.hpp"
 
@@ -69,10 +65,5 @@ struct LoadReport {
 // Writes the dirty key sets (every column of every key row) and names in one transaction, then
 // clears the dirty sets. Nothing to write touches no database.
 [[nodiscard]] std::expected<void, StoreError> flush(persist::WorldDb& db, registry::IdentityRegistry& registry);
-
-[[nodiscard]] std::expected<identity::PublicKey, StoreError> to_key(std::string_view uuid,
-                                                                    std::span<const std::uint8_t> bytes);
-[[nodiscard]] std::expected<std::vector<identity::keyset::AuthorisedKey>, StoreError> to_authorised_keys(
-    std::string_view uuid, std::span<const persist::identity_rows::StoredPlayerKey> rows);
 
 }  // namespace ostrel_core::session::store
