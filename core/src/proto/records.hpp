@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "block.hpp"
 #include "coords.hpp"
 #include "proto/codec.hpp"
 
@@ -31,8 +32,8 @@ using Rgb = std::array<std::uint8_t, 3>;      // r, g, b
 using Vec3f = std::array<float, 3>;
 
 // Occupancy masks have one bit per cell of a block, cell index x + 3y + 9z.
-inline constexpr std::uint32_t kFullMask = 0x7FFFFFF;
-inline constexpr std::size_t kCellsPerBlock = 27;
+inline constexpr std::uint32_t kFullMask = block::kOccupancyFull;
+inline constexpr std::size_t kCellsPerBlock = block::kCells;
 
 // One item stack as the client sees it.
 struct StackDef {
