@@ -10,6 +10,12 @@ namespace {
 using test::from_hex;
 using test::to_hex;
 
+// The error of decoding `bytes` as a T. REQUIRES: the bytes do not decode.
+template <class T>
+ProtocolError error_of(std::span<const std::uint8_t> bytes) {
+  return decode_exact<T>(bytes).error();
+}
+
 TEST(WireRecords, GoldenBytes) {
   EXPECT_EQ(to_hex(encode(StackDef{12, 5, 0, std::nullopt, {}})), "0c 05 00 00 00");
   EXPECT_EQ(to_hex(encode(Edit{edit::Partial{{1, 0, -1}, 3, 0x1FF}})), "02 02 00 01 03 ff 03");
@@ -27,20 +33,18 @@ TEST(WireRecords, DecodeGoldenAndRefuseBadIndices) {
   struct Bad {
     const char* name;
     const char* hex;
+    ProtocolError (*decode)(std::span<const std::uint8_t>);
   };
   constexpr Bad kBad[] = {
-      {"dialog event index 9", "09"},
-      {"edit index 3", "03 00 00 00 00"},
-      {"press click 3", "00 01 61 03"},
-      {"slot click 4", "08 04"},
-      {"stack cut short", "0c 05 00 00"},
+      {"dialog event index 9", "09", error_of<DialogEvent>},
+      {"edit index 3", "03 00 00 00 00", error_of<Edit>},
+      {"press click 3", "00 01 61 03", error_of<DialogEvent>},
+      {"slot click 4", "08 04", error_of<DialogEvent>},
+      {"stack cut short", "0c 05 00 00", error_of<StackDef>},
   };
   for (const auto& c : kBad) {
     SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> bytes = from_hex(c.hex);
-    auto got = std::string_view(c.name).starts_with("edit") ? decode_exact<Edit>(bytes).error()
-               : std::string_view(c.name).starts_with("stack") ? decode_exact<StackDef>(bytes).error()
-                                                                : decode_exact<DialogEvent>(bytes).error();
+    auto got = c.decode(from_hex(c.hex));
     EXPECT_EQ(got.kind(), ProtocolErrorKind::Malformed);
     EXPECT_EQ(got.message(), "malformed message");
   }
