@@ -18,13 +18,8 @@ using lua_vm::LuaVm;
 using test::inspect;
 using test::load;
 using test::make_engine;
+using test::player;
 namespace de = proto::dialog_event;
-
-identity::PlayerUuid player(std::uint8_t b) {
-  identity::PlayerUuid p;
-  p.bytes.fill(b);
-  return p;
-}
 
 const std::string kP = std::string(64, 'a');  // player(0xaa) in hex
 const std::string kO = std::string(64, '0') .replace(62, 2, "01");

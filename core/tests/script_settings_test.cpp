@@ -16,12 +16,7 @@ using modload::manifest::ManifestSetting;
 using test::inspect;
 using test::load;
 using test::make_engine;
-
-identity::PlayerUuid player(std::uint8_t b) {
-  identity::PlayerUuid p;
-  p.bytes.fill(b);
-  return p;
-}
+using test::player;
 
 // game.setting(who, id) as text, asked from a throwaway mod.
 std::string ask(LuaVm& vm, const std::string& who, const std::string& id) {

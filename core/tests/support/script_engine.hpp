@@ -26,6 +26,13 @@ inline script::lua_vm::LuaVm make_engine(std::uint64_t memory = kServerMemoryLim
   return std::move(*vm);
 }
 
+// A player whose 32 id bytes are all `b`.
+inline identity::PlayerUuid player(std::uint8_t b) {
+  identity::PlayerUuid p;
+  p.bytes.fill(b);
+  return p;
+}
+
 inline std::expected<void, script::vm::ScriptError> load(script::lua_vm::LuaVm& vm,
                                                           std::string_view mod_id,
                                                           std::string_view code) {
