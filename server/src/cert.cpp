@@ -91,8 +91,9 @@ std::string_view as_text(std::span<const std::uint8_t> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// Replaces `path` with `text`; errors are the OS error. The file is created with `mode` and, when it already existed,
-// set to `mode` before any byte is written, so a key is never readable by others.
+// Replaces `path` with `text`; errors are the OS error. The file is created with `mode` and,
+// when it already existed, set to `mode` before any byte is written, so a key is never readable
+// by others.
 std::expected<void, IoError> write_file(const fs::path& path, std::string_view text, mode_t mode) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return std::unexpected(IoError::from_errno(errno));

@@ -193,6 +193,8 @@ struct EndpointCore : std::enable_shared_from_this<EndpointCore> {
 inline std::string_view cid_view(const std::uint8_t* data, std::size_t len) {
   return {reinterpret_cast<const char*>(data), len};
 }
-inline std::string cid_key(const std::uint8_t* data, std::size_t len) { return std::string(cid_view(data, len)); }
+inline std::string cid_key(const std::uint8_t* data, std::size_t len) {
+  return std::string(cid_view(data, len));
+}
 
 }  // namespace ostrel_server::transport::quic::detail
