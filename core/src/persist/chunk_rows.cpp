@@ -16,10 +16,10 @@ std::expected<std::vector<std::uint8_t>, WorldError> WorldDb::encode(std::string
 std::expected<std::optional<chunk::Chunk>, WorldError> WorldDb::load_chunk_in(std::string_view domain,
                                                                               coords::ChunkPos pos) {
   auto stmt = db_.cached("SELECT data FROM chunks WHERE domain = ?1 AND x = ?2 AND y = ?3 AND z = ?4");
-  if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
-  if (auto r = bind_chunk(*stmt, domain, pos); !r) return std::unexpected(WorldError::sql(r.error()));
+  if (!stmt) return sql_error(stmt.error());
+  if (auto r = bind_chunk(*stmt, domain, pos); !r) return sql_error(r.error());
   auto row = stmt->step();
-  if (!row) return std::unexpected(WorldError::sql(row.error()));
+  if (!row) return sql_error(row.error());
   if (!*row) return std::nullopt;
   auto chunk = codec::decode_chunk(pos, stmt->column_blob(0), materials_, dictionaries_);
   if (!chunk) return std::unexpected(WorldError::chunk(pos, std::string(domain), make_source(chunk.error())));

@@ -17,23 +17,23 @@ constexpr std::string_view kDelete = "DELETE FROM containers WHERE name = ?1";
 std::expected<void, WorldError> save_container(WorldDb& db, std::string_view name, std::uint8_t version,
                                                std::span<const std::uint8_t> data) {
   auto stmt = db.connection().prepare(kSave);
-  if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
+  if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = stmt->bind_text(1, name);
   if (r) r = stmt->bind_i64(2, version);
   if (r) r = stmt->bind_blob(3, data);
   if (r) r = stmt->run();
-  if (!r) return std::unexpected(WorldError::sql(r.error()));
+  if (!r) return sql_error(r.error());
   return {};
 }
 
 std::expected<std::vector<std::pair<std::string, std::vector<std::uint8_t>>>, WorldError> load_containers(
     WorldDb& db) {
   auto stmt = db.connection().prepare(kLoadAll);
-  if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
+  if (!stmt) return sql_error(stmt.error());
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> out;
   for (;;) {
     auto row = stmt->step();
-    if (!row) return std::unexpected(WorldError::sql(row.error()));
+    if (!row) return sql_error(row.error());
     if (!*row) break;
     auto blob = stmt->column_blob(1);
     out.emplace_back(std::string(stmt->column_text(0)), std::vector<std::uint8_t>(blob.begin(), blob.end()));
@@ -43,10 +43,10 @@ std::expected<std::vector<std::pair<std::string, std::vector<std::uint8_t>>>, Wo
 
 std::expected<void, WorldError> delete_container(WorldDb& db, std::string_view name) {
   auto stmt = db.connection().prepare(kDelete);
-  if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
+  if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = stmt->bind_text(1, name);
   if (r) r = stmt->run();
-  if (!r) return std::unexpected(WorldError::sql(r.error()));
+  if (!r) return sql_error(r.error());
   return {};
 }
 

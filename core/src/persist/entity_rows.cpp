@@ -121,10 +121,10 @@ std::expected<void, WorldError> save_chunk_entities_batch_in(WorldDb& db, std::s
   }
 
   sqlite::Connection& conn = db.connection();
-  if (auto r = conn.begin(); !r) return std::unexpected(WorldError::sql(r.error()));
+  if (auto r = conn.begin(); !r) return sql_error(r.error());
   auto fail = [&](const sqlite::SqliteError& e) {
     conn.rollback();
-    return std::unexpected(WorldError::sql(e));
+    return sql_error(e);
   };
   {
     auto remove = conn.cached(kDeleteChunk);
@@ -154,12 +154,12 @@ std::expected<std::vector<ent::Entity>, WorldError> load_chunk_entities_in(World
                                                                            std::string_view domain,
                                                                            coords::ChunkPos pos) {
   auto stmt = db.connection().cached(kSelectChunk);
-  if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
-  if (auto r = bind_chunk(*stmt, domain, pos); !r) return std::unexpected(WorldError::sql(r.error()));
+  if (!stmt) return sql_error(stmt.error());
+  if (auto r = bind_chunk(*stmt, domain, pos); !r) return sql_error(r.error());
   std::vector<ent::Entity> out;
   for (;;) {
     auto row = stmt->step();
-    if (!row) return std::unexpected(WorldError::sql(row.error()));
+    if (!row) return sql_error(row.error());
     if (!*row) break;
     auto e = read_row(db.materials(), stmt->column_i64(0), stmt->column_blob(1), domain, pos);
     if (!e) return std::unexpected(e.error());

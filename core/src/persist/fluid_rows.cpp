@@ -26,10 +26,6 @@ constexpr std::string_view kBatchUpsertFluid =
 constexpr std::string_view kDeleteSummaries =
     "DELETE FROM chunk_summaries WHERE domain = ?1 AND x = ?2 AND y = ?3 AND z = ?4";
 
-std::unexpected<WorldError> sql_error(const sqlite::SqliteError& e) {
-  return std::unexpected(WorldError::sql(e));
-}
-
 WorldError unmapped(coords::ChunkPos pos, std::uint8_t id, const char* direction) {
   return WorldError::fluid_id(pos, make_source(fluidmap::UnmappedFluid{id, direction}));
 }

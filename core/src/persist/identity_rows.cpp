@@ -30,8 +30,6 @@ constexpr std::string_view kSetNameSql =
     "             ON CONFLICT(server_name) DO UPDATE SET uuid = excluded.uuid";
 constexpr std::string_view kReleaseNameSql = "DELETE FROM player_names WHERE server_name = ?1";
 
-std::unexpected<WorldError> sql_error(const sqlite::SqliteError& e) { return std::unexpected(WorldError::sql(e)); }
-
 sqlite::Result<void> bind_optional_blob(sqlite::Statement& stmt, int index,
                                         std::optional<std::span<const std::uint8_t>> v) {
   return v ? stmt.bind_blob(index, *v) : stmt.bind_null(index);

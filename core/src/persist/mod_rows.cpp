@@ -23,10 +23,6 @@ constexpr std::size_t kMaxMapBytes = 4'195'328;
 // 1 MiB and 64 KiB.
 constexpr std::size_t kMaxPlanBytes = 1'114'112;
 
-std::unexpected<WorldError> sql_error(const sqlite::SqliteError& e) {
-  return std::unexpected(WorldError::sql(e));
-}
-
 // Binds text parameters 1..n in order.
 template <class... S>
 sqlite::Result<void> bind_texts(sqlite::Statement& stmt, const S&... texts) {

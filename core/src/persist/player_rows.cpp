@@ -16,10 +16,10 @@ constexpr std::string_view kSave =
 std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_player(WorldDb& db,
                                                                                 std::string_view uuid) {
   auto stmt = db.connection().prepare(kLoad);
-  if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
-  if (auto r = stmt->bind_text(1, uuid); !r) return std::unexpected(WorldError::sql(r.error()));
+  if (!stmt) return sql_error(stmt.error());
+  if (auto r = stmt->bind_text(1, uuid); !r) return sql_error(r.error());
   auto row = stmt->step();
-  if (!row) return std::unexpected(WorldError::sql(row.error()));
+  if (!row) return sql_error(row.error());
   if (!*row) return std::nullopt;
   auto blob = stmt->column_blob(0);
   return std::vector<std::uint8_t>(blob.begin(), blob.end());
@@ -28,12 +28,12 @@ std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_player(
 std::expected<void, WorldError> save_player(WorldDb& db, std::string_view uuid, std::uint8_t version,
                                             std::span<const std::uint8_t> data) {
   auto stmt = db.connection().prepare(kSave);
-  if (!stmt) return std::unexpected(WorldError::sql(stmt.error()));
+  if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = stmt->bind_text(1, uuid);
   if (r) r = stmt->bind_i64(2, version);
   if (r) r = stmt->bind_blob(3, data);
   if (r) r = stmt->run();
-  if (!r) return std::unexpected(WorldError::sql(r.error()));
+  if (!r) return sql_error(r.error());
   return {};
 }
 

@@ -20,10 +20,6 @@ constexpr std::string_view kUpsertSummary =
     "                 VALUES (?1, ?2, ?3, ?4, ?5, ?6)\n"
     "                 ON CONFLICT(domain, level, x, y, z) DO UPDATE SET data = excluded.data";
 
-std::unexpected<WorldError> sql_error(const sqlite::SqliteError& e) {
-  return std::unexpected(WorldError::sql(e));
-}
-
 sqlite::Result<std::int64_t> count_chunk_summaries(sqlite::Connection& db, std::string_view domain,
                                                    coords::ChunkPos pos) {
   auto stmt = db.prepare(kCountChunkSummaries);

@@ -18,10 +18,6 @@ constexpr std::string_view kUpsertMeta =
     "INSERT INTO meta (key, value) VALUES (?1, ?2)\n"
     "             ON CONFLICT(key) DO UPDATE SET value = excluded.value";
 
-std::unexpected<WorldError> sql_error(const sqlite::SqliteError& e) {
-  return std::unexpected(WorldError::sql(e));
-}
-
 std::optional<std::int64_t> i64_of(std::span<const std::uint8_t> v) {
   if (v.size() != 8) return std::nullopt;
   std::uint64_t u = 0;

@@ -27,6 +27,8 @@ WorldError WorldError::sql(const sqlite::SqliteError& err) {
   return e;
 }
 
+std::unexpected<WorldError> sql_error(const sqlite::SqliteError& e) { return std::unexpected(WorldError::sql(e)); }
+
 WorldError WorldError::chunk(coords::ChunkPos pos, std::string domain, SourcePtr codec) {
   auto e = make(WorldErrorKind::Chunk);
   e.pos = pos;

@@ -3,6 +3,7 @@
 // error (SQLite's, the chunk codec's, the id maps') is its source.
 
 #include <cstdint>
+#include <expected>
 #include <string>
 
 #include "coords.hpp"
@@ -64,5 +65,8 @@ struct WorldError {
   // "WorldError::Chunk { pos: (1, 2, 3), domain: \"overworld\" }": for logs and test output.
   std::string debug() const;
 };
+
+// WorldError::sql(e) as the failure of a result: `return sql_error(r.error());`.
+std::unexpected<WorldError> sql_error(const sqlite::SqliteError& e);
 
 }  // namespace ostrel_core::persist
