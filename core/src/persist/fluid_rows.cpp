@@ -20,9 +20,6 @@ constexpr std::string_view kDeleteFluid =
 constexpr std::string_view kUpsertFluid =
     "INSERT INTO chunk_fluid (domain, x, y, z, data) VALUES (?1, ?2, ?3, ?4, ?5)\n"
     "             ON CONFLICT(domain, x, y, z) DO UPDATE SET data = excluded.data";
-constexpr std::string_view kBatchUpsertFluid =
-    "INSERT INTO chunk_fluid (domain, x, y, z, data) VALUES (?1, ?2, ?3, ?4, ?5)\n"
-    "                 ON CONFLICT(domain, x, y, z) DO UPDATE SET data = excluded.data";
 constexpr std::string_view kDeleteSummaries =
     "DELETE FROM chunk_summaries WHERE domain = ?1 AND x = ?2 AND y = ?3 AND z = ?4";
 
@@ -127,7 +124,7 @@ std::expected<void, WorldError> WorldDb::save_chunk_fluids_in(
   {
     auto forget = db_.cached(kDeleteSummaries);
     if (!forget) return fail(forget.error());
-    auto upsert = db_.cached(kBatchUpsertFluid);
+    auto upsert = db_.cached(kUpsertFluid);
     if (!upsert) return fail(upsert.error());
     auto remove = db_.cached(kDeleteFluid);
     if (!remove) return fail(remove.error());
