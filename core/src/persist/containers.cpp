@@ -23,10 +23,7 @@ std::expected<std::vector<std::optional<StoredStack>>, ContainerError> read_slot
     case 1: {
       auto v1 = read<StoredContainerOf<stored_stack::ContainerStackV1>>(version, bytes);
       if (!v1) return std::unexpected(v1.error());
-      std::vector<std::optional<StoredStack>> out;
-      out.reserve(v1->slots.size());
-      for (const auto& s : v1->slots) out.push_back(s ? std::optional(s->upgraded()) : std::nullopt);
-      return out;
+      return stored_stack::upgraded_slots(v1->slots);
     }
     case kContainerVersion: {
       auto v2 = read<StoredContainerOf<StoredStack>>(version, bytes);

@@ -46,12 +46,7 @@ struct StoredSlotsOf {
     using Next = decltype(std::declval<S>().upgraded());
     StoredSlotsOf<Next> out;
     out.views.reserve(views.size());
-    for (const auto& v : views) {
-      auto& nv = out.views.emplace_back();
-      nv.name = v.name;
-      nv.slots.reserve(v.slots.size());
-      for (const auto& s : v.slots) nv.slots.push_back(s ? std::optional(s->upgraded()) : std::nullopt);
-    }
+    for (const auto& v : views) out.views.push_back({v.name, stored_stack::upgraded_slots(v.slots)});
     if (held) out.held = held->upgraded();
     return out;
   }

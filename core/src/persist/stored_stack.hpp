@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "inventory/stack.hpp"
@@ -62,6 +63,15 @@ struct PlayerStackV1 {
   }
   StoredStackV2 upgraded() const { return StoredStackV2{material, count, occupancy, std::nullopt}; }
 };
+
+// Every stack of `slots` one layout version up; empty slots stay empty.
+template <class S>
+auto upgraded_slots(const std::vector<std::optional<S>>& slots) {
+  std::vector<std::optional<decltype(std::declval<S>().upgraded())>> out;
+  out.reserve(slots.size());
+  for (const auto& s : slots) out.push_back(s ? std::optional(s->upgraded()) : std::nullopt);
+  return out;
+}
 
 // One stored record at the start of `bytes`; bytes after it are ignored.
 template <class T>
