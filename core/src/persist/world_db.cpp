@@ -67,6 +67,12 @@ sqlite::Result<std::optional<std::int64_t>> stored_schema_version(sqlite::Connec
   return i64_of(**v);
 }
 
+// The options of a stored `world_options` value; nothing when it is absent or not UTF-8.
+std::optional<std::vector<WorldOption>> options_of(const std::optional<std::vector<std::uint8_t>>& value) {
+  if (!value || !proto::is_valid_utf8(*value)) return std::nullopt;
+  return parse_world_options({reinterpret_cast<const char*>(value->data()), value->size()});
+}
+
 std::optional<std::string> option_fault(std::string_view s, bool is_id) {
   if (is_id && s.empty()) return "an option id may not be empty";
   if (s.find('\t') != std::string_view::npos) return "a tab would split it differently when read";
@@ -195,8 +201,7 @@ std::vector<WorldOption> parse_world_options(std::string_view text) {
 std::expected<std::vector<WorldOption>, WorldError> WorldDb::world_options() {
   auto v = meta("world_options");
   if (!v) return std::unexpected(v.error());
-  if (!*v || !proto::is_valid_utf8(**v)) return std::vector<WorldOption>{};
-  return parse_world_options({reinterpret_cast<const char*>((*v)->data()), (*v)->size()});
+  return options_of(*v).value_or(std::vector<WorldOption>{});
 }
 
 std::expected<void, WorldError> WorldDb::set_world_options(std::span<const WorldOption> options) {
@@ -222,8 +227,7 @@ WorldDb::peek_world_options(const std::filesystem::path& path) {
   if (!*exists) return std::nullopt;
   auto v = read_meta(*db, "world_options");
   if (!v) return std::unexpected(v.error());
-  if (!*v || !proto::is_valid_utf8(**v)) return std::nullopt;
-  return parse_world_options({reinterpret_cast<const char*>((*v)->data()), (*v)->size()});
+  return options_of(*v);
 }
 
 std::optional<std::uint64_t> WorldDb::wal_bytes() const {
