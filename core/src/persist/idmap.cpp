@@ -133,7 +133,7 @@ std::expected<MaterialMap, IdMapError> IdTable::reconcile(sqlite::Connection& db
   for (const std::string& name : registry.names()) {
     if (by_name.contains(name)) continue;
     while (next <= kMaxWorldId && by_id.contains(next)) ++next;
-    if (next > kMaxWorldId || by_id.contains(next)) return std::unexpected(error_of(IdMapErrorKind::Exhausted));
+    if (next > kMaxWorldId) return std::unexpected(error_of(IdMapErrorKind::Exhausted));
     if (auto r = insert(db, name, next); !r) return std::unexpected(r.error());
   }
 

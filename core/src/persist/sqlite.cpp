@@ -19,7 +19,7 @@ Result<Connection> Connection::open_with(const std::filesystem::path& path, int 
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    SqliteError err = db ? error_of(db, rc) : SqliteError(rc, sqlite3_errstr(rc));
+    SqliteError err = error_of(db, rc);
     sqlite3_close_v2(db);
     return std::unexpected(std::move(err));
   }
