@@ -28,8 +28,13 @@ void ModStorage::set(std::string_view mod_id, std::string_view key, std::optiona
   auto it = store.find(key);
   if (value) {
     // Values compare as their variant and contents; a NaN never equals, so it always marks.
-    if (it != store.end() && it->second == *value) return;
-    store.insert_or_assign(std::string(key), std::move(*value));
+    if (it == store.end()) {
+      store.emplace(std::string(key), std::move(*value));
+    } else if (it->second == *value) {
+      return;
+    } else {
+      it->second = std::move(*value);
+    }
   } else {
     if (it == store.end()) return;
     store.erase(it);
@@ -52,7 +57,8 @@ void ModStorage::mark_dirty(std::string_view mod_id, std::string_view key) {
   auto mod = changed_.find(mod_id);
   if (mod == changed_.end())
     mod = changed_.emplace(std::string(mod_id), std::set<std::string, std::less<>>{}).first;
-  mod->second.emplace(key);
+  // A key marked already costs no new node.
+  if (!mod->second.contains(key)) mod->second.emplace(key);
 }
 
 std::vector<std::pair<std::string, std::vector<StorageChange>>> ModStorage::take_dirty() {
