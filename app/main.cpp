@@ -55,7 +55,7 @@ int check_mods(const ostrel_server::cli::Cli& cli) {
     fmt::print(stderr, "checking mods in `{}`\n  {}\nFAILED\n", dir, report.error());
     return 1;
   }
-  return ostrel_server::checkmods::report_and_code(dir, *report) == 0 ? 0 : 1;
+  return ostrel_server::checkmods::report_and_code(dir, *report);
 }
 
 // Writes a new mod from the templates into `--into` (here when absent), then checks it alone.
