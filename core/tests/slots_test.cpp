@@ -265,6 +265,12 @@ const Edge kEdges[] = {
                     << " " << render(s);
      },
      "falsefalsefalsefalsefalse02x90true 0:2x5 | held 2x1"},
+    {"a stored shape without cells still splits, by single units",
+     [] {
+       return with({}, {{0, Stack{kStone, 5, 1u << 27, {}, {}}}});
+     },
+     [](Slots& s) { return Say{} << b(s.split_or_place(kMain, 0, false)) << " " << render(s); },
+     "true 0:2x2 | held 2x3"},
     {"fits a fixed main only when every stack goes in",
      [] {
        return with(2, {{0, stack(kStone, 2400)}});

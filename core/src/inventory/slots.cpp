@@ -150,7 +150,8 @@ std::optional<Stack>* Slots::slot_at(std::string_view view, std::size_t slot) {
 std::uint32_t Slots::move_grain(const Stack& stack) const {
   const std::uint32_t g = whole_item_grain(stack, items_);
   if (g != 1) return g;
-  return std::min(std::max<std::uint32_t>(grain_, 1), stack.item_size());
+  // At least 1: a stored shape may hold no cell, and the grain divides.
+  return std::max<std::uint32_t>(std::min(std::max<std::uint32_t>(grain_, 1), stack.item_size()), 1);
 }
 
 std::uint64_t Slots::total_units() const {
