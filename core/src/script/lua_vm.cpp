@@ -32,10 +32,6 @@ constexpr std::string_view kLateTables[] = {"ostrel.generators", "ostrel.actions
                                             "ostrel.sounds",     "ostrel.fonts",
                                             "ostrel.pictures",   "ostrel.mod_dirs",
                                             "ostrel.hud_scripts", "ostrel.bindings"};
-// The registry contract of the header, in this order.
-constexpr std::span<const std::string_view> kRegistryTables[] = {
-    kSettingTables, kContentTables, kWorldTables, kMapRegistry,
-    kTickLists,     kHookLists,     kLateTables};
 
 // Makes an empty table under each name, in order; the first failure ends the installer.
 std::expected<void, ScriptError> make_tables(lua_State* L, std::span<const std::string_view> names) {
@@ -47,6 +43,28 @@ std::expected<void, ScriptError> make_tables(lua_State* L, std::span<const std::
     if (!r) return std::unexpected(engine_error(r.error()));
   }
   return {};
+}
+
+std::expected<void, ScriptError> install_setting_tables(lua_State* L) {
+  return make_tables(L, kSettingTables);
+}
+std::expected<void, ScriptError> install_content_tables(lua_State* L) {
+  return make_tables(L, kContentTables);
+}
+std::expected<void, ScriptError> install_world_tables(lua_State* L) {
+  return make_tables(L, kWorldTables);
+}
+std::expected<void, ScriptError> install_map_registry(lua_State* L) {
+  return make_tables(L, kMapRegistry);
+}
+std::expected<void, ScriptError> install_tick_lists(lua_State* L) {
+  return make_tables(L, kTickLists);
+}
+std::expected<void, ScriptError> install_hook_lists(lua_State* L) {
+  return make_tables(L, kHookLists);
+}
+std::expected<void, ScriptError> install_late_tables(lua_State* L) {
+  return make_tables(L, kLateTables);
 }
 
 }  // namespace
@@ -162,9 +180,13 @@ std::expected<LuaVm, ScriptError> LuaVm::create(std::uint64_t memory_limit, std:
   if (!libs) return std::unexpected(engine_error(libs.error()));
 
   LuaVm engine(std::move(impl));
-  // The first failure ends creation.
-  for (auto names : kRegistryTables) {
-    if (auto r = make_tables(L, names); !r) return std::unexpected(r.error());
+  // The registry contract of the header, in this order; the first failure ends creation.
+  std::expected<void, ScriptError> (*const installers[])(lua_State*) = {
+      install_setting_tables, install_content_tables, install_world_tables,
+      install_map_registry,   install_tick_lists,     install_hook_lists,
+      install_late_tables};
+  for (auto install : installers) {
+    if (auto r = install(L); !r) return std::unexpected(r.error());
   }
   auto values = protect(L, [](lua_State* s) {
     lua_pushinteger(s, 2);
