@@ -6,15 +6,15 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "checkmods.hpp"
-#include "cli.hpp"
-#include "config.hpp"
-#include "error.hpp"
-#include "handle.hpp"
-#include "log.hpp"
-#include "scaffold.hpp"
-#include "shutdown.hpp"
-#include "version.hpp"
+#include "mods/checkmods.hpp"
+#include "start/cli.hpp"
+#include "start/config.hpp"
+#include "base/error.hpp"
+#include "start/handle.hpp"
+#include "base/log.hpp"
+#include "mods/scaffold.hpp"
+#include "start/shutdown.hpp"
+#include "base/version.hpp"
 
 namespace server {
 

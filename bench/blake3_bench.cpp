@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "blake3.hpp"
+#include "base/blake3.hpp"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "ent.hpp"
-#include "inventory/slots.hpp"
-#include "material.hpp"
-#include "persist/entity_record.hpp"
-#include "persist/entity_rows.hpp"
-#include "persist/playerdata.hpp"
+#include "movement/ent.hpp"
+#include "building/inventory/slots.hpp"
+#include "world/material.hpp"
+#include "persist/records/entity_record.hpp"
+#include "persist/rows/entity_rows.hpp"
+#include "persist/records/playerdata.hpp"
 #include "persist/world_db.hpp"
 
 namespace {

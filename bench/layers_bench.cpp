@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "block.hpp"
-#include "chunk.hpp"
+#include "world/block.hpp"
+#include "world/chunk.hpp"
 #include "fluid/codec.hpp"
 #include "fluid/fluid.hpp"
 #include "fluid/layer.hpp"
 #include "light/codec.hpp"
 #include "light/layer.hpp"
-#include "lod.hpp"
+#include "world/lod.hpp"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "../core/src/content.hpp"
-#include "content.hpp"
+#include "modload/content.hpp"
+#include "mods/content.hpp"
 #include "modload/manifest.hpp"
 #include "modload/resolve.hpp"
 

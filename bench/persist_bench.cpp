@@ -10,9 +10,9 @@
 #include <random>
 #include <string>
 
-#include "chunk.hpp"
-#include "material.hpp"
-#include "persist/codec.hpp"
+#include "world/chunk.hpp"
+#include "world/material.hpp"
+#include "persist/records/codec.hpp"
 #include "persist/compress.hpp"
 #include "persist/world_db.hpp"
 

@@ -19,7 +19,7 @@
 #include <asio/post.hpp>
 #include <asio/use_future.hpp>
 
-#include "cert.hpp"
+#include "transport/cert.hpp"
 #include "transport/endpoint.hpp"
 #include "transport/frame.hpp"
 #include "transport/quic/endpoint.hpp"

@@ -10,7 +10,7 @@
 
 #include <lua5.4/lua.hpp>
 
-#include "script/lua_vm.hpp"
+#include "script/lua_vm/lua_vm.hpp"
 
 namespace {
 

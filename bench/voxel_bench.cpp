@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "bitpack.hpp"
-#include "chunk.hpp"
+#include "base/bitpack.hpp"
+#include "world/chunk.hpp"
 
 namespace {
 std::atomic<std::size_t> g_allocs{0};

@@ -8,10 +8,10 @@
 #include <random>
 #include <string>
 
-#include "chunk.hpp"
-#include "material.hpp"
+#include "world/chunk.hpp"
+#include "world/material.hpp"
 #include "persist/world_db.hpp"
-#include "world.hpp"
+#include "world/world.hpp"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "chunk.hpp"
-#include "persist/codec.hpp"
+#include "world/chunk.hpp"
+#include "persist/records/codec.hpp"
 #include "persist/compress.hpp"
 
 namespace {

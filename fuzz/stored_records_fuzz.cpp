@@ -8,11 +8,11 @@
 #include <optional>
 #include <span>
 
-#include "ent.hpp"
-#include "inventory/slots.hpp"
-#include "persist/containers.hpp"
-#include "persist/entity_record.hpp"
-#include "persist/playerdata.hpp"
+#include "movement/ent.hpp"
+#include "building/inventory/slots.hpp"
+#include "persist/records/containers.hpp"
+#include "persist/records/entity_record.hpp"
+#include "persist/records/playerdata.hpp"
 
 namespace {
 

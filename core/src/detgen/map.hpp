@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::detgen::map {
 

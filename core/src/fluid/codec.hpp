@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 #include "fluid/layer.hpp"
-#include "layer_runs.hpp"
+#include "base/layer_runs.hpp"
 
 namespace ostrel_core::fluid::codec {
 

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "error.hpp"
-#include "material.hpp"
+#include "base/error.hpp"
+#include "world/material.hpp"
 
 namespace ostrel_core::fluid {
 

@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::fluid::layer {
 namespace {

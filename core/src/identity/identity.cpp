@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "blake3.hpp"
+#include "base/blake3.hpp"
 
 namespace ostrel_core::identity {
 

@@ -30,7 +30,7 @@
 
 #include <fmt/format.h>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::identity {
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "layer_runs.hpp"
+#include "base/layer_runs.hpp"
 #include "light/layer.hpp"
 
 namespace ostrel_core::light::codec {

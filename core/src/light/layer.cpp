@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::light::layer {
 namespace {

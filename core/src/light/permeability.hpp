@@ -14,7 +14,7 @@
 #include <array>
 #include <cstdint>
 
-#include "block.hpp"
+#include "world/block.hpp"
 
 namespace ostrel_core::light {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::modload::files {
 

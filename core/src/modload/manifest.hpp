@@ -22,7 +22,7 @@
 #include <variant>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 #include "modload/semver.hpp"
 
 namespace ostrel_core::modload::manifest {

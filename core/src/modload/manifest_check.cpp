@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "content.hpp"
+#include "modload/content.hpp"
 #include "modload/manifest.hpp"
 #include "modload/files.hpp"
 

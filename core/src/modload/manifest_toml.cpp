@@ -6,7 +6,7 @@
 #include <span>
 #include <toml++/toml.h>
 
-#include "toml_text.hpp"
+#include "base/toml_text.hpp"
 
 namespace ostrel_core::modload::manifest {
 namespace {

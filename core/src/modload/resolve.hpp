@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 #include "modload/manifest.hpp"
 #include "modload/semver.hpp"
 

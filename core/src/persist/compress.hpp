@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::persist {
 

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::fluid {
 class Fluids;

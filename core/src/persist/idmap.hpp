@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
-#include "material.hpp"
+#include "base/error.hpp"
+#include "world/material.hpp"
 
 namespace ostrel_core::persist::sqlite {
 class Connection;

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -4,10 +4,10 @@
 
 #include <fmt/format.h>
 
-#include "material.hpp"
+#include "world/material.hpp"
 #include "persist/schema.hpp"
 #include "proto/codec.hpp"
-#include "version.hpp"
+#include "base/version.hpp"
 
 namespace ostrel_core::persist {
 

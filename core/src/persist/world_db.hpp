@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "chunk.hpp"
-#include "coords.hpp"
+#include "world/chunk.hpp"
+#include "world/coords.hpp"
 #include "detgen/map.hpp"
 #include "fluid/layer.hpp"
 #include "persist/compress.hpp"
@@ -27,8 +27,8 @@
 #include "persist/idmap.hpp"
 #include "persist/sqlite.hpp"
 #include "persist/world_error.hpp"
-#include "plan.hpp"
-#include "storage.hpp"
+#include "building/plan.hpp"
+#include "world/storage.hpp"
 
 namespace ostrel_core::fluid {
 class Fluids;

@@ -6,8 +6,8 @@
 #include <expected>
 #include <string>
 
-#include "coords.hpp"
-#include "error.hpp"
+#include "world/coords.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::persist {
 

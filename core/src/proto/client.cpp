@@ -5,7 +5,7 @@
 
 #include <fmt/format.h>
 
-#include "ui/limits.hpp"
+#include "presentation/ui/limits.hpp"
 
 namespace ostrel_core::proto {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_core::proto {
 

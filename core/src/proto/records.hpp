@@ -16,8 +16,8 @@
 #include <variant>
 #include <vector>
 
-#include "block.hpp"
-#include "coords.hpp"
+#include "world/block.hpp"
+#include "world/coords.hpp"
 #include "proto/codec.hpp"
 
 namespace ostrel_core::proto {

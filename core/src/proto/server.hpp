@@ -21,15 +21,15 @@
 #include <variant>
 #include <vector>
 
-#include "atmosphere.hpp"
-#include "hud/state.hpp"
-#include "lightning.hpp"
-#include "particle.hpp"
+#include "presentation/atmosphere.hpp"
+#include "presentation/hud/state.hpp"
+#include "presentation/lightning.hpp"
+#include "presentation/particle.hpp"
 #include "proto/client.hpp"
 #include "proto/codec.hpp"
 #include "proto/protocol_error.hpp"
 #include "proto/records.hpp"
-#include "ui/tree.hpp"
+#include "presentation/ui/tree.hpp"
 
 namespace ostrel_core::proto {
 

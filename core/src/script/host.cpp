@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "log.hpp"
+#include "base/log.hpp"
 #include "modload/files.hpp"
 #include "proto/codec.hpp"
 

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "error.hpp"
+#include "base/error.hpp"
 #include "modload/manifest.hpp"
 #include "modload/resolve.hpp"
 #include "script/vm.hpp"

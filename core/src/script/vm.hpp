@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "coords.hpp"
-#include "error.hpp"
+#include "world/coords.hpp"
+#include "base/error.hpp"
 #include "identity/identity.hpp"
-#include "inventory/stack.hpp"
+#include "building/inventory/stack.hpp"
 #include "proto/records.hpp"
 
 namespace ostrel_core::script::vm {

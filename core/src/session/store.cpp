@@ -6,7 +6,7 @@
 #include <fmt/format.h>
 
 #include "identity/keyset.hpp"
-#include "persist/identity_rows.hpp"
+#include "persist/rows/identity_rows.hpp"
 #include "persist/sqlite.hpp"
 #include "persist/world_db.hpp"
 

@@ -11,8 +11,8 @@
 
 #include <lua5.4/lua.hpp>
 
-#include "log.hpp"
-#include "script/lua_vm.hpp"
+#include "base/log.hpp"
+#include "script/lua_vm/lua_vm.hpp"
 
 namespace ostrel_core::test {
 

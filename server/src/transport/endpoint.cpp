@@ -9,7 +9,7 @@
 #include <asio/use_awaitable.hpp>
 #include <fmt/format.h>
 
-#include "log.hpp"
+#include "base/log.hpp"
 
 namespace ostrel_server::transport::endpoint {
 namespace {

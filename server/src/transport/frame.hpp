@@ -19,7 +19,7 @@
 
 #include <asio/awaitable.hpp>
 
-#include "error.hpp"
+#include "base/error.hpp"
 #include "proto/codec.hpp"
 #include "proto/protocol_error.hpp"
 #include "transport/stream.hpp"

@@ -17,7 +17,7 @@
 
 #include <asio/awaitable.hpp>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_server::transport {
 

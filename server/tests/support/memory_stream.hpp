@@ -13,7 +13,7 @@
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_server::test {
 

@@ -17,7 +17,7 @@
 #include <asio/awaitable.hpp>
 #include <asio/io_context.hpp>
 
-#include "cert.hpp"
+#include "transport/cert.hpp"
 #include "support/run.hpp"
 #include "transport/endpoint.hpp"
 #include "transport/frame.hpp"

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log.hpp"
-#include "material.hpp"
+#include "base/log.hpp"
+#include "world/material.hpp"
 
 namespace ostrel_server::test {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "world.hpp"
+#include "world/world.hpp"
 
 namespace ostrel_server::test {
 

@@ -15,7 +15,7 @@
 #include <asio/use_awaitable.hpp>
 #include <fmt/format.h>
 
-#include "cert.hpp"
+#include "transport/cert.hpp"
 #include "transport/quic/core.hpp"
 #include "transport/stream.hpp"
 

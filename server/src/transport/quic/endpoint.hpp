@@ -21,7 +21,7 @@
 #include <asio/awaitable.hpp>
 #include <asio/ip/udp.hpp>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace ostrel_server::cert {
 struct ServerCert;

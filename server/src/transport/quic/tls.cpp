@@ -2,7 +2,7 @@
 
 #include <ngtcp2/ngtcp2_crypto_gnutls.h>
 
-#include "cert.hpp"
+#include "transport/cert.hpp"
 #include "transport/quic/core.hpp"
 
 namespace ostrel_server::transport::quic::detail {

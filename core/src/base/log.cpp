@@ -1,0 +1,224 @@
+#include "base/log.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+namespace ostrel_core::log {
+namespace {
+
+struct State {
+  std::mutex mu;  // guards everything below and serialises writes
+  Options options;
+  Sink sink = nullptr;
+  void* sink_context = nullptr;
+};
+
+State& state() {
+  static State s;  // the process logger: the one piece of global mutable state
+  return s;
+}
+
+std::atomic<Level> g_max_level{Level::Info};
+
+std::optional<Level> parse_level(std::string_view s) {
+  auto eq = [&](std::string_view name) {
+    return s.size() == name.size() &&
+           std::equal(s.begin(), s.end(), name.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  };
+  if (eq("off")) return Level::Off;
+  if (eq("error")) return Level::Error;
+  if (eq("warn")) return Level::Warn;
+  if (eq("info")) return Level::Info;
+  if (eq("debug")) return Level::Debug;
+  if (eq("trace")) return Level::Trace;
+  return std::nullopt;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool valid_path(std::string_view p) {
+  if (p.empty()) return false;
+  for (char c : p) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':' || c == '-')) return false;
+  }
+  return true;
+}
+
+// `target` lies within module path `path`: equal, or followed by "::".
+bool matches(std::string_view path, std::string_view target) {
+  if (!target.starts_with(path)) return false;
+  return target.size() == path.size() || target.substr(path.size()).starts_with("::");
+}
+
+std::string timestamp() {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  auto secs = time_point_cast<seconds>(now);
+  auto micros = duration_cast<microseconds>(now - secs).count();
+  std::time_t t = system_clock::to_time_t(secs);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:06}Z", tm.tm_year + 1900, tm.tm_mon + 1,
+                     tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, micros);
+}
+
+std::string_view level_colour(Level level) {
+  switch (level) {
+    case Level::Error: return "\x1b[31m";
+    case Level::Warn: return "\x1b[33m";
+    case Level::Info: return "\x1b[32m";
+    case Level::Debug: return "\x1b[34m";
+    case Level::Trace: return "\x1b[35m";
+    case Level::Off: break;
+  }
+  return "";
+}
+
+// An event is one line whatever its message and fields hold.
+void append_one_line(std::string& line, std::string_view text) {
+  for (char c : text) {
+    if (c == '\n') line += "\\n";
+    else if (c == '\r') line += "\\r";
+    else line += c;
+  }
+}
+
+}  // namespace
+
+std::string_view level_name(Level level) {
+  switch (level) {
+    case Level::Error: return "ERROR";
+    case Level::Warn: return "WARN";
+    case Level::Info: return "INFO";
+    case Level::Debug: return "DEBUG";
+    case Level::Trace: return "TRACE";
+    case Level::Off: break;
+  }
+  return "OFF";
+}
+
+std::optional<Filter> Filter::parse(std::string_view spec) {
+  Filter f;
+  bool any = false;
+  while (true) {
+    auto comma = spec.find(',');
+    auto part = trim(spec.substr(0, comma));
+    if (!part.empty()) {
+      auto eq = part.find('=');
+      if (eq == std::string_view::npos) {
+        auto level = parse_level(part);
+        if (!level) return std::nullopt;
+        f.default_ = *level;
+      } else {
+        auto path = trim(part.substr(0, eq));
+        auto level = parse_level(trim(part.substr(eq + 1)));
+        if (!level || !valid_path(path)) return std::nullopt;
+        f.directives_.push_back({std::string(path), *level});
+      }
+      any = true;
+    }
+    if (comma == std::string_view::npos) break;
+    spec.remove_prefix(comma + 1);
+  }
+  if (!any) return std::nullopt;
+  std::stable_sort(f.directives_.begin(), f.directives_.end(),
+                   [](const Directive& a, const Directive& b) { return a.target.size() > b.target.size(); });
+  return f;
+}
+
+bool Filter::enabled(Level level, std::string_view target) const {
+  if (level == Level::Off) return false;
+  for (const auto& d : directives_) {
+    if (matches(d.target, target)) return level <= d.level;
+  }
+  return level <= default_;
+}
+
+Level Filter::max_level() const {
+  Level m = default_;
+  for (const auto& d : directives_) m = std::max(m, d.level);
+  return m;
+}
+
+Options options_from_env() {
+  Options o;
+  if (const char* spec = std::getenv("OSTREL_LOG")) {
+    if (auto f = Filter::parse(spec)) o.filter = *f;
+  }
+  const char* no_colour = std::getenv("NO_COLOR");
+  o.colour = no_colour == nullptr || no_colour[0] == '\0';
+  return o;
+}
+
+void install(const Options& options) {
+  auto& s = state();
+  std::lock_guard lock(s.mu);
+  s.options = options;
+  g_max_level.store(options.filter.max_level(), std::memory_order_relaxed);
+}
+
+void set_sink(Sink sink, void* context) {
+  auto& s = state();
+  std::lock_guard lock(s.mu);
+  s.sink = sink;
+  s.sink_context = context;
+}
+
+bool enabled(Level level, std::string_view target) {
+  if (level > g_max_level.load(std::memory_order_relaxed)) return false;
+  auto& s = state();
+  std::lock_guard lock(s.mu);
+  return s.options.filter.enabled(level, target);
+}
+
+std::string format_line(Level level, std::string_view target, std::string_view message,
+                        std::initializer_list<Field> fields, bool colour) {
+  std::string line = timestamp();
+  line += ' ';
+  if (colour) line += level_colour(level);
+  line += fmt::format("{:>5}", level_name(level));
+  if (colour) line += "\x1b[0m";
+  line += ' ';
+  if (colour) line += "\x1b[2m";
+  line += target;
+  line += ':';
+  if (colour) line += "\x1b[0m";
+  line += ' ';
+  append_one_line(line, message);
+  for (const auto& f : fields) {
+    line += ' ';
+    if (colour) line += "\x1b[3m";
+    line += f.name;
+    if (colour) line += "\x1b[0m";
+    line += '=';
+    append_one_line(line, f.value);
+  }
+  line += '\n';
+  return line;
+}
+
+void emit(Level level, std::string_view target, std::string_view message, std::initializer_list<Field> fields) {
+  auto& s = state();
+  std::lock_guard lock(s.mu);
+  if (!s.options.filter.enabled(level, target)) return;
+  auto line = format_line(level, target, message, fields, s.options.colour);
+  if (s.sink) {
+    s.sink(line, s.sink_context);
+  } else {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace ostrel_core::log

@@ -1,0 +1,161 @@
+// `game.register_domain`, `game.register_on_generate` and `game.register_on_tick`: what runs
+// when terrain is generated and on every tick.
+
+#include <cmath>
+
+#include <fmt/format.h>
+#include <lua.hpp>
+
+#include "world/domain.hpp"
+#include "base/num.hpp"
+#include "script/api/content_lua.hpp"
+#include "script/lua_vm/lua_vm_impl.hpp"
+
+namespace ostrel_core::script::lua_vm {
+
+std::optional<domain::UniversalPos> universal_position(lua_State* L, int spec,
+                                                       std::string_view ctx) {
+  const int t = raw_field(L, spec, "position");
+  if (t == LUA_TNIL) {
+    lua_pop(L, 1);
+    return std::nullopt;
+  }
+  if (t != LUA_TTABLE) field_error(L, ctx, "position", convert::mismatch(L, -1, "table"));
+  const int pos = lua_gettop(L);
+  constexpr double kLimit = 4e18;
+  std::int64_t out[3] = {};
+  const char* axes[] = {"x", "y", "z"};
+  for (int i = 0; i < 3; ++i) {
+    raw_field(L, pos, axes[i]);
+    if (lua_isinteger(L, -1)) {
+      const lua_Integer v = lua_tointeger(L, -1);
+      if (v > 4'000'000'000'000'000'000 || v < -4'000'000'000'000'000'000) {
+        convert::raise(L, fmt::format("{}: `position.{}` must be a finite number within {} blocks, "
+                                      "got {}",
+                                      ctx, axes[i], num::format_number(kLimit), v));
+      }
+      out[i] = v;
+    } else {
+      auto v = lua_type(L, -1) == LUA_TNIL ? std::expected<double, convert::ConvertError>()
+                                           : convert::to_number(L, -1);
+      if (lua_type(L, -1) == LUA_TNIL || !v) {
+        convert::raise(L, fmt::format("{}: `position` needs `{}`, a number of blocks in the "
+                                      "universe",
+                                      ctx, axes[i]));
+      }
+      if (!std::isfinite(*v) || std::fabs(*v) > kLimit) {
+        convert::raise(L, fmt::format("{}: `position.{}` must be a finite number within {} blocks, "
+                                      "got {}",
+                                      ctx, axes[i], num::format_number(kLimit),
+                                      num::format_number(*v)));
+      }
+      out[i] = num::saturate<std::int64_t>(*v);
+    }
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+  return domain::UniversalPos{out[0], out[1], out[2]};
+}
+
+namespace {
+
+// Upvalue 1: the mod id.
+int register_domain(lua_State* L) {
+  const auto mod_id = upvalue_text(L, 1);
+  arg_table(L, "register_domain");
+  lua_settop(L, 1);
+  refuse_if_frozen(L, mod_id);
+  const auto id = spec_id(L, 1);
+  if (!id) convert::raise(L, "register_domain: missing required field `id`");
+  if (auto k = unknown_key(L, 1, {"id", "kind", "scale", "instanced", "position", "generator"})) {
+    convert::raise(L, fmt::format("register_domain(\"{}\"): unknown field `{}`", *id, *k));
+  }
+  const std::string qualified = qualify(L, mod_id, *id);
+  const std::string ctx = fmt::format("register_domain(\"{}\")", qualified);
+  // The world's own id rules, as the domain registry applies them at start-up.
+  if (auto checked = domain::Registry().register_domain(qualified, domain::Spec{});
+      !checked && checked.error().kind == domain::DomainErrorKind::BadId) {
+    convert::raise(L, fmt::format("{}: {}", ctx, checked.error().message()));
+  }
+
+  std::string kind = "voxel";
+  if (raw_field(L, 1, "kind") != LUA_TNIL) {
+    if (auto k = convert::to_text(L, -1)) kind = std::move(*k);
+  }
+  lua_pop(L, 1);
+  if (kind != "voxel" && kind != "sparse") {
+    convert::raise(L, fmt::format("{}: `kind` is \"voxel\" or \"sparse\", not \"{}\"", ctx, kind));
+  }
+  double scale = 1.0;
+  if (raw_field(L, 1, "scale") != LUA_TNIL) {
+    if (auto s = convert::to_number(L, -1)) scale = *s;
+  }
+  lua_pop(L, 1);
+  if (!std::isfinite(scale) || scale <= 0.0) {
+    convert::raise(L, fmt::format("{}: `scale` must be a positive number", ctx));
+  }
+  raw_field(L, 1, "instanced");
+  const bool instanced = lua_toboolean(L, -1) != 0;
+  lua_pop(L, 1);
+  const auto position = universal_position(L, 1, ctx);
+
+  const int g = raw_field(L, 1, "generator");  // 2
+  if (g != LUA_TNIL && g != LUA_TFUNCTION) {
+    convert::raise(L, fmt::format("{}: `generator` is a function, not a {}", ctx,
+                                  convert::type_name(L, 2)));
+  }
+  if (g == LUA_TFUNCTION && kind == "sparse") {
+    convert::raise(L, fmt::format("{}: a sparse domain holds no voxels, so a generator would never "
+                                  "run",
+                                  ctx));
+  }
+  push_registry_table(L, "ostrel.domains");  // 3
+  lua_pushlstring(L, qualified.data(), qualified.size());
+  if (lua_rawget(L, 3) != LUA_TNIL) {
+    convert::raise(L, fmt::format("{}: already registered; a second registration would silently "
+                                  "replace the first",
+                                  ctx));
+  }
+  lua_pop(L, 1);
+  push_registry_table(L, "ostrel.domain_generators");  // 4
+
+  if (g == LUA_TFUNCTION) {
+    lua_pushvalue(L, 2);
+    lua_setfield(L, LUA_REGISTRYINDEX, fmt::format("ostrel.domain_generate.{}", qualified).c_str());
+    lua_pushlstring(L, qualified.data(), qualified.size());
+    lua_pushlstring(L, mod_id.data(), mod_id.size());
+    lua_rawset(L, 4);
+  }
+  lua_createtable(L, 0, 6);
+  lua_pushlstring(L, kind.data(), kind.size());
+  lua_setfield(L, -2, "kind");
+  lua_pushnumber(L, scale);
+  lua_setfield(L, -2, "scale");
+  lua_pushboolean(L, instanced ? 1 : 0);
+  lua_setfield(L, -2, "instanced");
+  if (position) {
+    // Integers, so that coordinates above 2^53 stay exact.
+    lua_pushinteger(L, position->x);
+    lua_setfield(L, -2, "position_x");
+    lua_pushinteger(L, position->y);
+    lua_setfield(L, -2, "position_y");
+    lua_pushinteger(L, position->z);
+    lua_setfield(L, -2, "position_z");
+  }
+  lua_pushlstring(L, qualified.data(), qualified.size());
+  lua_insert(L, -2);
+  lua_rawset(L, 3);
+  return 0;
+}
+
+}  // namespace
+
+void set_domain_functions(lua_State* L, std::string_view mod_id, int game) {
+  set_function(L, game, "register_domain", register_domain, mod_id);
+  push_once_registrar(L, mod_id, "on_generate", "ostrel.generators");
+  lua_setfield(L, game, "register_on_generate");
+  push_once_registrar(L, mod_id, "on_tick", "ostrel.tickers");
+  lua_setfield(L, game, "register_on_tick");
+}
+
+}  // namespace ostrel_core::script::lua_vm

@@ -1,0 +1,353 @@
+#pragma once
+// LuaVm: the one implementation of the ScriptVm concept. One Lua 5.4 state with its memory
+// limit, its per-entry budget (script/budget.hpp), the faulted-mod set, the mods'
+// environments and the access slots through which `game` functions reach host services.
+//
+// Registry contract. Everything mods register lives in named values of the Lua registry,
+// "ostrel.<name>"; create() makes every table listed below, empty, so installers and readers may
+// rely on them existing:
+//   settings:     ostrel.settings, ostrel.answers
+//   content:      ostrel.blocks (block id -> material), ostrel.block_textures, ostrel.block_rules,
+//                 ostrel.items, ostrel.views, ostrel.tools, ostrel.generators, ostrel.actions,
+//                 ostrel.sounds, ostrel.fonts, ostrel.pictures, ostrel.mod_dirs,
+//                 ostrel.hud_scripts, ostrel.bindings
+//   world tables: ostrel.domain_generators, ostrel.domains, ostrel.fluids, ostrel.skies,
+//                 ostrel.clouds, ostrel.models, ostrel.world_init, ostrel.maps
+//   hook lists:   ostrel.tickers, ostrel.entity_steppers and the 22 of kHookLists
+//   values:       ostrel.next_material = 2 (0 and 1 are the engine's own), ostrel.frozen = false
+// Handlers sit under "ostrel.{hook}.{mod}" (listed `on_use`: "ostrel.on_use.scoped.{mod}").
+//
+// Adding `game` functions. A content or runtime installer is a function of the engine that,
+// given the mod id and the `game` table on the stack, sets C closures on it; it runs inside
+// protect() so that a Lua failure becomes a `Vm` error, and its closures read arguments and
+// raise refusals only through script/convert.hpp. load_mod() calls the installers; state()
+// gives them the lua_State.
+//
+// Threading: one engine belongs to one thread at a time; every operation takes the state's
+// re-entrant lock. The faulted set and the slots have their own mutexes because native
+// functions hold shared handles on them.
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "modload/manifest.hpp"
+#include "script/lua_vm/convert.hpp"
+#include "script/slot.hpp"
+#include "script/vm.hpp"
+
+struct lua_State;
+
+// The service interfaces behind the access slots, defined by the subsystems that own them.
+namespace ostrel_core::light { class LightSource; }
+namespace ostrel_core::fluid { class Access; }
+namespace ostrel_core::ent::access { class Access; }
+namespace ostrel_core::domain { class Access; }
+namespace ostrel_core::hud::state { class Access; }
+namespace ostrel_core::atmosphere { class Access; }
+namespace ostrel_core::inventory { class Containers; class Access; }
+namespace ostrel_core::storage { class Access; }
+namespace ostrel_core::plan { class Access; }
+namespace ostrel_core::sight { class Access; }
+namespace ostrel_core::path { class Access; }
+namespace ostrel_core::dig { class Tools; }
+namespace ostrel_core::sound { class Access; }
+namespace ostrel_core::particle { class Access; }
+namespace ostrel_core::ui::host { class Access; }
+
+namespace ostrel_core::script {
+// The star catalogue cache: defined by the star functions that fill and read it.
+struct StarCatalogue;
+}  // namespace ostrel_core::script
+
+namespace ostrel_core::script::lua_vm {
+
+// The 22 hook lists create() makes after ostrel.tickers and ostrel.entity_steppers, in order.
+inline constexpr std::array<std::string_view, 22> kHookLists = {
+    "ostrel.diggers",        "ostrel.dig_starters",    "ostrel.placers",
+    "ostrel.users",          "ostrel.users_anywhere",  "ostrel.users_scoped",
+    "ostrel.entity_users",   "ostrel.punchers",        "ostrel.flowers",
+    "ostrel.joiners",        "ostrel.movers",          "ostrel.dismounters",
+    "ostrel.leavers",        "ostrel.domain_exiters",  "ostrel.domain_enterers",
+    "ostrel.actors",         "ostrel.dialogists",      "ostrel.chatters",
+    "ostrel.random_ticks",   "ostrel.random_tick_owners", "ostrel.chunk_tinters",
+    "ostrel.chunk_foggers"};
+
+// A cancellable hook: its registration function is "register_" + hook, its list `list`.
+struct HookSpec {
+  std::string_view hook;
+  std::string_view list;
+};
+// The hooks install_cancellable_hooks() puts into a `game` table, in order;
+// `register_random_tick` goes between on_domain_enter and on_action.
+inline constexpr std::array<HookSpec, 16> kCancellableHooks = {{
+    {"on_dig_complete", "ostrel.diggers"},     {"on_dig_start", "ostrel.dig_starters"},
+    {"on_place", "ostrel.placers"},            {"on_punch", "ostrel.punchers"},
+    {"on_use", "ostrel.users"},                {"on_use_entity", "ostrel.entity_users"},
+    {"on_fluid_flow", "ostrel.flowers"},       {"on_player_move", "ostrel.movers"},
+    {"on_dismount", "ostrel.dismounters"},     {"on_player_join", "ostrel.joiners"},
+    {"on_player_leave", "ostrel.leavers"},     {"on_domain_exit", "ostrel.domain_exiters"},
+    {"on_domain_enter", "ostrel.domain_enterers"}, {"on_action", "ostrel.actors"},
+    {"on_chat", "ostrel.chatters"},            {"on_dialog_event", "ostrel.dialogists"},
+}};
+
+// The engine's integer coercion, shared with the content functions.
+using convert::whole_number;
+
+// A refusal text is cut to at most this many bytes, on a character boundary.
+inline constexpr std::size_t kMaxRefusal = 512;
+
+// The access slots of one engine, each shared with the `game` functions that use it.
+struct Slots {
+  SlotHandle<light::LightSource> light = std::make_shared<Slot<light::LightSource>>();
+  SlotHandle<fluid::Access> fluids = std::make_shared<Slot<fluid::Access>>();
+  SlotHandle<ent::access::Access> entities = std::make_shared<Slot<ent::access::Access>>();
+  SlotHandle<domain::Access> domains = std::make_shared<Slot<domain::Access>>();
+  SlotHandle<hud::state::Access> hud = std::make_shared<Slot<hud::state::Access>>();
+  SlotHandle<atmosphere::Access> atmosphere = std::make_shared<Slot<atmosphere::Access>>();
+  SlotHandle<inventory::Containers> containers = std::make_shared<Slot<inventory::Containers>>();
+  SlotHandle<storage::Access> storage = std::make_shared<Slot<storage::Access>>();
+  SlotHandle<plan::Access> plans = std::make_shared<Slot<plan::Access>>();
+  SlotHandle<vm::WorldEdit> world_edit = std::make_shared<Slot<vm::WorldEdit>>();
+  SlotHandle<sight::Access> sight = std::make_shared<Slot<sight::Access>>();
+  SlotHandle<path::Access> paths = std::make_shared<Slot<path::Access>>();
+  SlotHandle<dig::Tools> tools = std::make_shared<Slot<dig::Tools>>();
+  SlotHandle<inventory::Access> inventories = std::make_shared<Slot<inventory::Access>>();
+  SlotHandle<sound::Access> sound = std::make_shared<Slot<sound::Access>>();
+  SlotHandle<particle::Access> particles = std::make_shared<Slot<particle::Access>>();
+  SlotHandle<ui::host::Access> dialogs = std::make_shared<Slot<ui::host::Access>>();
+  SlotHandle<const std::uint64_t> seed = std::make_shared<Slot<const std::uint64_t>>();
+  SlotHandle<const StarCatalogue> stars = std::make_shared<Slot<const StarCatalogue>>();
+};
+
+// A reference to one Lua value held in the registry (an event table, a handler's answer).
+// Valid while its engine lives; released when dropped.
+class LuaRef {
+ public:
+  LuaRef() = default;
+  LuaRef(lua_State* L, int ref) : L_(L), ref_(ref) {}
+  LuaRef(LuaRef&& o) noexcept : L_(std::exchange(o.L_, nullptr)), ref_(o.ref_) {}
+  LuaRef& operator=(LuaRef&& o) noexcept;
+  LuaRef(const LuaRef&) = delete;
+  LuaRef& operator=(const LuaRef&) = delete;
+  ~LuaRef();
+
+  // Pushes the value (nil for an empty reference). REQUIRES: on the engine's thread.
+  void push(lua_State* L) const;
+  bool empty() const { return L_ == nullptr; }
+
+ private:
+  lua_State* L_ = nullptr;
+  int ref_ = 0;
+};
+
+// What run_owner_hook() got from the one mod it asked.
+struct OwnerAnswer {
+  bool asked = false;                       // false: faulted owner, no handler, or no budget
+  std::optional<LuaRef> answer;             // the handler's first result, when it returned
+  std::optional<vm::ScriptError> fault;     // set when the handler failed
+};
+
+class LuaVm {
+ public:
+  struct Impl;
+
+  LuaVm(LuaVm&&) noexcept;
+  LuaVm& operator=(LuaVm&&) noexcept;
+  LuaVm(const LuaVm&) = delete;
+  LuaVm& operator=(const LuaVm&) = delete;
+  ~LuaVm();
+
+  // A new engine: every standard library but `debug`, the memory limit applied to the whole
+  // state, the registry contract above. Every failure is `Vm`.
+  [[nodiscard]] static std::expected<LuaVm, vm::ScriptError> create(std::uint64_t memory_limit,
+                                                                    std::uint32_t budget);
+
+  // The raw state, for the engine's own installers and for tests. REQUIRES: the caller runs on
+  // the engine's thread and leaves the stack as it found it.
+  lua_State* state() const;
+  std::uint32_t budget() const;
+  std::uint64_t memory_limit() const;
+  std::uint64_t memory_used() const;
+
+  // ---- Entries into mod code -------------------------------------------------------------
+
+  // Arms the per-entry budget (instructions, allocated bytes, time); see script/budget.hpp.
+  std::expected<void, vm::ScriptError> arm_budget(std::uint32_t instructions);
+  void disarm_budget();
+
+  // Runs one entry: the function and its `nargs` arguments are on top of the stack. Armed with
+  // `instructions`, disarmed afterwards whatever happened; the failure is classified for
+  // `mod_id` and `context`. On success the first result is left on the stack; on failure
+  // nothing is.
+  std::expected<void, vm::ScriptError> call_entry(std::string_view mod_id, std::string_view context,
+                                                  int nargs, std::uint32_t instructions);
+  std::expected<void, vm::ScriptError> call_entry(std::string_view mod_id, std::string_view context,
+                                                  int nargs) {
+    return call_entry(mod_id, context, nargs, budget());
+  }
+
+  // ---- Mods ------------------------------------------------------------------------------
+
+  // Builds `mod_id`'s environment and `game` table, then runs `init_text` (text only; a chunk
+  // with the bytecode signature is refused) as "@{directory}/init.lua" under the budget, with
+  // the context "init.lua". On success the environment is kept. On failure the caller decides
+  // what becomes of the mod (the mod host faults it); what it registered stays.
+  std::expected<void, vm::ScriptError> load_mod(std::string_view mod_id, std::string_view init_text,
+                                                std::string_view directory);
+  // Pushes the environment of a loaded mod; false (nothing pushed) for an unknown mod.
+  bool push_environment(std::string_view mod_id) const;
+
+  // Sets the hook registration functions on the `game` table at `game_idx` (stack index).
+  std::expected<void, vm::ScriptError> install_cancellable_hooks(std::string_view mod_id,
+                                                                 int game_idx);
+  std::expected<void, vm::ScriptError> install_world_init_hook(std::string_view mod_id,
+                                                               int game_idx);
+  std::expected<void, vm::ScriptError> install_entity_step_hook(std::string_view mod_id,
+                                                                int game_idx);
+
+  // Closes registration ("ostrel.frozen" = true) and warns once for every listed `on_use`
+  // block that no mod registered.
+  std::expected<void, vm::ScriptError> freeze();
+
+  void add_reference_mod(std::string_view mod_id);
+  void remove_reference_mod(std::string_view mod_id);
+  bool is_reference_mod(std::string_view mod_id) const;
+
+  // ---- Mod host support (script/host.hpp drives these while mods load) ---------------------
+
+  // Records "ostrel.deps"[mod_id] = { dep = true, ... }. Never fails; failures are logged.
+  void note_dependencies(std::string_view mod_id, std::span<const std::string> dependencies);
+  // Installs "ostrel.world_options": key "{mod}:{option}" -> text (choice) or boolean (toggle).
+  void set_world_options(
+      std::span<const std::pair<std::string, modload::manifest::WorldOptionValue>> values);
+  // Appends the manifest's settings of `mod_id` to "ostrel.settings", marked `manifest`.
+  void declare_manifest_settings(std::string_view mod_id,
+                                 std::span<const modload::manifest::ManifestSetting> settings);
+  // Sets `register_setting` and `setting`, then `world_option`, on the `game` table at `game_idx`.
+  std::expected<void, vm::ScriptError> install_settings(std::string_view mod_id, int game_idx);
+  std::expected<void, vm::ScriptError> install_world_options(int game_idx);
+  // Sets `export` and `exports` on the `game` table at `game_idx`.
+  std::expected<void, vm::ScriptError> install_exports(std::string_view mod_id, int game_idx);
+
+  // ---- Settings --------------------------------------------------------------------------
+
+  // Every declared setting in declaration order, but the manifest settings of faulted mods.
+  std::vector<vm::Setting> registered_settings() const;
+  // Stores a player's answer. Only a declared setting id and a value in its range are taken
+  // (an option index below the option count, 0 or 1 for a checkbox); false when refused.
+  bool set_player_setting(const identity::PlayerUuid& player, std::string_view id,
+                          std::uint32_t value);
+
+  // ---- Periodic work ---------------------------------------------------------------------
+
+  // Calls every ticking mod's handler once with `dt_ticks`; the mods that failed, in order.
+  std::expected<std::vector<vm::ModFault>, vm::ScriptError> tick(std::uint32_t dt_ticks);
+  // Steps `mod_id`'s entities, each under a whole budget; stops at the first failing id.
+  std::expected<std::optional<vm::ModFault>, vm::ScriptError> entity_step(
+      std::string_view mod_id, std::span<const std::uint64_t> ids, std::uint32_t dt_ticks);
+  vm::HookOutcome random_tick(const vm::RandomTickEvent& event);
+  // The once-a-world pre-pass: each handler under 1024 budgets (saturating at 2^32 - 1).
+  std::expected<std::vector<vm::ModFault>, vm::ScriptError> world_init();
+
+  // ---- Player and world events -----------------------------------------------------------
+
+  vm::HookOutcome player_join(const vm::JoinEvent& event);
+  // Runs the leave handlers, then drops the player's setting answers.
+  vm::HookOutcome player_leave(const vm::JoinEvent& event);
+  vm::HookOutcome player_move(const vm::MoveEvent& event);
+  vm::HookOutcome chat(const vm::ChatArgs& args);
+  vm::HookOutcome place(const vm::PlaceArgs& args);
+  vm::HookOutcome punch(const vm::PunchArgs& args);
+  vm::HookOutcome action(const vm::ActionArgs& args);
+  vm::HookOutcome use_block(const vm::UseBlockArgs& args);
+  vm::HookOutcome use_entity(const vm::UseEntityArgs& args);
+  vm::HookOutcome dismounted(const vm::DismountEvent& event);
+  vm::HookOutcome fluid_flow(const vm::FluidFlowEvent& event);
+  vm::HookOutcome dialog_event(const vm::DialogEvent& event);
+
+  // ---- Dispatch --------------------------------------------------------------------------
+
+  vm::HookOutcome run_hook_over(std::string_view hook, std::span<const vm::DispatchEntry> entries,
+                                const LuaRef& event, bool observe);
+  // Asks every mod of the named list (unlisted handlers), in list order.
+  vm::HookOutcome run_hook(std::string_view hook, std::string_view list, const LuaRef& event);
+  // As run_hook, but refusals are not read and every handler is asked.
+  vm::HookOutcome observe_hook(std::string_view hook, std::string_view list, const LuaRef& event);
+  // The event table { entity, from, to }; the entity id crosses as its 64 bits taken as a
+  // signed integer.
+  vm::HookOutcome run_domain_hook(std::string_view hook, std::string_view list,
+                                  std::uint64_t entity, std::string_view from, std::string_view to);
+  // Asks only `owner`; a failure faults it and is logged. The answer is the caller's to read.
+  OwnerAnswer run_owner_hook(std::string_view hook, std::string_view owner, const LuaRef& event);
+
+  // { player = "<64 lowercase hex>" }.
+  std::expected<LuaRef, vm::ScriptError> hook_event(std::span<const std::uint8_t, 32> player);
+  // The player event table, then domain, x, y, z (sub-node cell), material and brush ("block",
+  // "subnode" or "whole").
+  std::expected<LuaRef, vm::ScriptError> dig_event_table(std::span<const std::uint8_t, 32> player,
+                                                         std::string_view domain, std::int32_t x,
+                                                         std::int32_t y, std::int32_t z,
+                                                         std::uint16_t material,
+                                                         std::string_view brush);
+
+  bool is_faulted(std::string_view mod_id) const;
+  // Adds `mod_id` to the faulted set; a second fault changes nothing. Logs nothing.
+  void fault(std::string_view mod_id);
+  // The faulted set, ascending.
+  std::vector<std::string> faulted_mods() const;
+  std::vector<std::string> entity_steppers() const;
+  // The material ids that have a random tick handler, ascending.
+  std::vector<std::uint16_t> random_tick_materials() const;
+
+  // ---- Access slots and world values -----------------------------------------------------
+
+  const Slots& slots() const;
+  void set_light_source(std::shared_ptr<light::LightSource> s);
+  void set_fluid_access(std::shared_ptr<fluid::Access> s);
+  void set_entity_access(std::shared_ptr<ent::access::Access> s);
+  void set_domain_access(std::shared_ptr<domain::Access> s);
+  void set_hud_access(std::shared_ptr<hud::state::Access> s);
+  void set_atmosphere_access(std::shared_ptr<atmosphere::Access> s);
+  void set_container_access(std::shared_ptr<inventory::Containers> s);
+  void set_storage_access(std::shared_ptr<storage::Access> s);
+  void set_plan_access(std::shared_ptr<plan::Access> s);
+  void set_world_edit(std::shared_ptr<vm::WorldEdit> s);
+  void set_sight_access(std::shared_ptr<sight::Access> s);
+  void set_path_access(std::shared_ptr<path::Access> s);
+  void set_tools_access(std::shared_ptr<dig::Tools> s);
+  void set_inventory_access(std::shared_ptr<inventory::Access> s);
+  void set_sound_access(std::shared_ptr<sound::Access> s);
+  void set_particle_access(std::shared_ptr<particle::Access> s);
+  void set_dialog_access(std::shared_ptr<ui::host::Access> s);
+
+  // Stores the seed and sets `game.world_seed` of every loaded mod (the 64 bits as a signed
+  // integer). A mod whose `game` is not a table is logged and skipped.
+  void set_world_seed(std::uint64_t seed);
+  // Replaces "ostrel.fluid_ids" with a table of name -> id; a repeated name keeps the later id.
+  void set_fluid_ids(std::span<const std::pair<std::string, std::uint8_t>> ids);
+
+  // ---- Registry read-back ----------------------------------------------------------------
+
+  // The type name (script/convert.hpp) of a named registry value; "nil" when absent.
+  std::string registry_type(std::string_view name) const;
+  // A named sequence read from 1 to the first nil, entries that are not strings skipped;
+  // empty when the value is not a table.
+  std::vector<std::string> registry_strings(std::string_view name) const;
+
+ private:
+  explicit LuaVm(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+static_assert(vm::ScriptVm<LuaVm>);
+
+}  // namespace ostrel_core::script::lua_vm

@@ -1,0 +1,112 @@
+#include "start/shutdown.hpp"
+
+#include <pthread.h>
+#include <semaphore.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <expected>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "base/error.hpp"
+#include "base/log.hpp"
+
+namespace ostrel_server::shutdown {
+
+struct Channel {
+  std::mutex mu;  // guards everything below
+  std::condition_variable cv;
+  bool pending = false;      // the one slot
+  bool has_sender = false;   // false once no notification can come
+
+  // Never blocks the caller beyond the short lock; a full slot drops the notification.
+  void offer() {
+    {
+      std::lock_guard lock(mu);
+      if (pending) return;
+      pending = true;
+    }
+    cv.notify_one();
+  }
+};
+
+namespace {
+
+constexpr const char* kTarget = "ostrel_server::shutdown";
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Signal dispositions are process-wide, so is what the handler touches.
+sem_t g_wakeups;
+std::atomic<bool> g_installed{false};
+
+extern "C" void on_signal(int) {
+  int saved = errno;
+  sem_post(&g_wakeups);
+  errno = saved;
+}
+
+void run_signal_thread(std::shared_ptr<Channel> channel) {
+  pthread_setname_np(pthread_self(), "ostrel-signal");
+  while (true) {
+    if (sem_wait(&g_wakeups) != 0) continue;  // EINTR
+    channel->offer();
+  }
+}
+
+// Installs on_signal for every signal in kSignals, or none of them.
+std::expected<void, std::string> install_handlers() {
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous[std::size(kSignals)] = {};
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+    if (sigaction(kSignals[i], &action, &previous[i]) != 0) {
+      auto reason = ostrel_core::IoError::from_errno(errno).message();
+      for (std::size_t j = 0; j < i; ++j) sigaction(kSignals[j], &previous[j], nullptr);
+      return std::unexpected(std::move(reason));
+    }
+  }
+  return {};
+}
+
+Signal without_sender(std::string_view reason) {
+  OSTREL_WARN(kTarget, fmt::format("could not install shutdown handler: {}", reason));
+  return Signal(std::make_shared<Channel>());
+}
+
+}  // namespace
+
+Signal::Signal(std::shared_ptr<Channel> channel) : channel_(std::move(channel)) {}
+
+Signal::~Signal() = default;
+
+void Signal::wait() {
+  std::unique_lock lock(channel_->mu);
+  channel_->cv.wait(lock, [&] { return channel_->pending || !channel_->has_sender; });
+  channel_->pending = false;
+}
+
+Signal listen() {
+  if (g_installed.exchange(true)) return without_sender("a shutdown handler is already installed in this process");
+  if (sem_init(&g_wakeups, 0, 0) != 0) {
+    return without_sender(ostrel_core::IoError::from_errno(errno).message());
+  }
+  auto channel = std::make_shared<Channel>();
+  channel->has_sender = true;
+  // The thread first, so that no wake-up is posted before anyone can take it.
+  try {
+    std::thread(run_signal_thread, channel).detach();
+  } catch (const std::system_error& e) {
+    return without_sender(ostrel_core::IoError::from_code(e.code()).message());
+  }
+  if (auto installed = install_handlers(); !installed) return without_sender(installed.error());
+  return Signal(std::move(channel));
+}
+
+}  // namespace ostrel_server::shutdown

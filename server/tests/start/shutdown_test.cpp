@@ -1,0 +1,116 @@
+#include "start/shutdown.hpp"
+
+#include <signal.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "base/log.hpp"
+
+// The handler is process-wide and installed once per process, so every case runs in a forked
+// child (a death test). A wait that blocks is shown by SIGALRM ending the child; "woke" on
+// standard error shows that the wait before it returned.
+
+namespace ostrel_server::shutdown {
+namespace {
+
+using ::testing::ExitedWithCode;
+using ::testing::KilledBySignal;
+
+void alarm_in(std::chrono::milliseconds ms) {
+  itimerval t{};
+  t.it_value.tv_sec = ms.count() / 1000;
+  t.it_value.tv_usec = (ms.count() % 1000) * 1000;
+  setitimer(ITIMER_REAL, &t, nullptr);
+}
+
+void woke() {
+  std::fputs("woke\n", stderr);
+  std::fflush(stderr);
+}
+
+// Wakes once on `sig`, then blocks: one notification per signal, and the process lives on.
+[[noreturn]] void notify_once_then_block(int sig) {
+  alarm_in(std::chrono::seconds(5));  // a first wait that never returns ends without "woke"
+  auto signal = listen();
+  struct sigaction installed {};
+  sigaction(sig, nullptr, &installed);
+  if (!(installed.sa_flags & SA_RESTART)) std::_Exit(3);
+  raise(sig);
+  signal.wait();
+  woke();
+  alarm_in(std::chrono::milliseconds(300));
+  signal.wait();
+  std::_Exit(0);
+}
+
+TEST(ShutdownDeathTest, EachSignalGivesOneNotification) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    EXPECT_EXIT(notify_once_then_block(sig), KilledBySignal(SIGALRM), "^woke\n$");
+  }
+}
+
+TEST(ShutdownDeathTest, QuickSignalsGiveOneNotification) {
+  auto run = [] {
+    alarm_in(std::chrono::seconds(5));
+    auto signal = listen();
+    raise(SIGINT);
+    raise(SIGTERM);
+    raise(SIGINT);
+    // Let the signal thread take every wake-up before the first wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    signal.wait();
+    woke();
+    alarm_in(std::chrono::milliseconds(300));
+    signal.wait();
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(run(), KilledBySignal(SIGALRM), "^woke\n$");
+}
+
+TEST(ShutdownDeathTest, SignalWhileWaitingWakesTheWaiter) {
+  auto run = [] {
+    alarm_in(std::chrono::seconds(5));
+    auto signal = listen();
+    std::thread sender([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      kill(getpid(), SIGTERM);
+    });
+    signal.wait();
+    sender.join();
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(run(), ExitedWithCode(0), "");
+}
+
+void log_to_stderr(std::string_view line, void*) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+TEST(ShutdownDeathTest, InstalledOncePerProcess) {
+  auto run = [] {
+    alarm_in(std::chrono::seconds(5));
+    ostrel_core::log::install(ostrel_core::log::Options{.filter = {}, .colour = false});
+    ostrel_core::log::set_sink(log_to_stderr, nullptr);
+    auto first = listen();
+    auto second = listen();
+    second.wait();  // no sender: returns at once
+    raise(SIGHUP);  // the first listener still turns it into a notification
+    first.wait();
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(run(), ExitedWithCode(0),
+              " WARN ostrel_server::shutdown: could not install shutdown handler: a shutdown handler is already "
+              "installed in this process\n$");
+}
+
+}  // namespace
+}  // namespace ostrel_server::shutdown
