@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,6 +92,8 @@ class Entities {
   // Every stored id under its transform's chunk, ids in slot order.
   std::map<coords::ChunkPos, std::vector<EntityId>> by_chunk() const;
 
+  // Every slot, index = slot index; free ones hold no entity.
+  std::span<const Slot> slots() const { return slots_; }
   std::size_t live() const { return live_; }
   std::size_t slot_count() const { return slots_.size(); }
   bool check_invariants() const;

@@ -1,0 +1,50 @@
+#include "movement/phys.hpp"
+
+#include <fmt/format.h>
+
+#include "base/num.hpp"
+
+namespace ostrel_core::phys {
+
+namespace {
+
+std::string triple(const Vec3& v) {
+  return fmt::format("[{}, {}, {}]", num::format_number(v[0]), num::format_number(v[1]),
+                     num::format_number(v[2]));
+}
+
+}  // namespace
+
+std::string Shape::debug() const {
+  return fmt::format("Shape {{ width: {}, height: {} }}", num::format_number(width),
+                     num::format_number(height));
+}
+
+Aabb Aabb::of_body(const Vec3& feet, float width, float height) {
+  const float half = width / 2.0f;
+  return Aabb{{feet[0] - half, feet[1], feet[2] - half}, {feet[0] + half, feet[1] + height, feet[2] + half}};
+}
+
+std::string Aabb::debug() const {
+  return fmt::format("Aabb {{ min: {}, max: {} }}", triple(min), triple(max));
+}
+
+MoveTuning MoveTuning::with_speed(float m) const {
+  MoveTuning t = *this;
+  if (m == 1.0f) return t;
+  t.walk_speed *= m;
+  t.sprint_speed *= m;
+  t.sneak_speed *= m;
+  t.ground_push *= m;
+  t.sprint_push *= m;
+  t.air_push *= m;
+  return t;
+}
+
+MoveTuning MoveTuning::with_gravity(float m) const {
+  MoveTuning t = *this;
+  if (m != 1.0f) t.gravity *= m;
+  return t;
+}
+
+}  // namespace ostrel_core::phys
