@@ -15,3 +15,5 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >/
 cmake --build "$dir"
 jobs=$(nproc)
 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+# Movement must give the same bits on every build: four builds of the body trace.
+bash scripts/golden_physics.sh

@@ -10,8 +10,8 @@ namespace ostrel_core::interest {
 namespace {
 
 std::int32_t add_saturating(std::int32_t base, std::int64_t d) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(base + d, std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      base + d, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 struct Keyed {

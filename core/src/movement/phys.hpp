@@ -70,8 +70,8 @@ struct Body {
 // With these values the steady speed on level ground, keep * push / (1 - keep), is the gait's
 // cap for walk and sprint; the sneak cap lies below its steady speed.
 struct MoveTuning {
-  float gravity = 0.24f;         // off the vertical velocity each tick out of fluid
-  float terminal_fall = 11.76f;  // fastest fall out of fluid: 49 gravities
+  float gravity = 0.24f;                                 // off the vertical velocity each tick out of fluid
+  float terminal_fall = 11.76f;                          // fastest fall out of fluid: 49 gravities
   float jump_speed = std::bit_cast<float>(0x3FABBAE3u);  // 1.3416408, sqrt(1.8)
   float walk_speed = std::bit_cast<float>(0x3F251EB9u);  // 0.64500004, one step above 0.645
   float sprint_speed = 0.84f;
@@ -82,16 +82,16 @@ struct MoveTuning {
   float ground_push = std::bit_cast<float>(0x3E8D880Cu);  // 0.27642858 = 0.645 * 0.3 / 0.7
   float sprint_push = 0.36f;                              // 0.84 * 0.3 / 0.7
   float air_push = 0.06f;
-  float step_height = 1.0f;  // highest step climbed without a jump; reach of the snap down
-  float buoyancy = 1.25f;    // gravity scaled by 1 - s * buoyancy at submersion s
-  float fluid_keep = 0.8f;   // keep share approached in fluid; vertical drag 1 - s * (1 - keep)
-  float swim_up = 0.03375f;  // upward push per unit of submersion while jumping in fluid
-  float sneak_sink = 0.135f;      // downward push per unit of submersion while sneaking in fluid
-  float fluid_speed = 0.3f;       // horizontal cap approached in fluid
-  float fluid_push = 0.075f;      // horizontal push approached in fluid
-  float fluid_terminal = 0.9f;    // fall cap approached in fluid
+  float step_height = 1.0f;     // highest step climbed without a jump; reach of the snap down
+  float buoyancy = 1.25f;       // gravity scaled by 1 - s * buoyancy at submersion s
+  float fluid_keep = 0.8f;      // keep share approached in fluid; vertical drag 1 - s * (1 - keep)
+  float swim_up = 0.03375f;     // upward push per unit of submersion while jumping in fluid
+  float sneak_sink = 0.135f;    // downward push per unit of submersion while sneaking in fluid
+  float fluid_speed = 0.3f;     // horizontal cap approached in fluid
+  float fluid_push = 0.075f;    // horizontal push approached in fluid
+  float fluid_terminal = 0.9f;  // fall cap approached in fluid
   float breach_speed = std::bit_cast<float>(0x3F89624Fu);  // 1.0733126: a head out rises 2.4
-  std::uint8_t jump_cooldown = 20;                          // ticks between two jumps
+  std::uint8_t jump_cooldown = 20;                         // ticks between two jumps
 
   // Walk, sprint and sneak speed and ground, sprint and air push times `m`, unless m is
   // exactly 1. Gravity, the fly factor and the fluid fields stay.

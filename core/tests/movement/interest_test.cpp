@@ -1,10 +1,10 @@
+#include "movement/interest.hpp"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <set>
 #include <vector>
-
-#include "movement/interest.hpp"
 
 namespace ostrel_core::interest {
 namespace {

@@ -1,9 +1,10 @@
+#include "movement/phys/ray.hpp"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <optional>
 
-#include "movement/phys/ray.hpp"
 #include "support/voxel_world.hpp"
 
 namespace ostrel_core::phys::ray {

@@ -1,11 +1,11 @@
+#include "movement/ent/replicate.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <vector>
-
-#include "movement/ent/replicate.hpp"
 
 namespace ostrel_core::ent::replicate {
 namespace {
@@ -24,12 +24,6 @@ Entity at(ChunkPos chunk, float x, float y = 3.0f, float z = 5.0f) {
 const std::function<bool(EntityId)> kAll = [](EntityId) { return true; };
 const View kNear{{0, 0, 0}, 8, 12, std::nullopt};
 
-std::vector<EntityId> ids_of(const std::vector<Delta>& moves) {
-  std::vector<EntityId> out;
-  for (const Delta& d : moves) out.push_back(d.id);
-  return out;
-}
-
 std::vector<EntityId> ids_of(const std::vector<Spawn>& spawns) {
   std::vector<EntityId> out;
   for (const Spawn& s : spawns) out.push_back(s.id);
@@ -41,9 +35,14 @@ TEST(Quantise, YawBytes) {
     float yaw;
     std::uint8_t want;
   };
-  const Case cases[] = {{0.0f, 0},       {kPi, 128},  {-kPi / 2.0f, 192}, {2.0f * kPi, 0},
-                        {-1e-7f, 255},   {kPi / 2.0f, 64},
-                        {std::numeric_limits<float>::quiet_NaN(), 0}, {std::numeric_limits<float>::infinity(), 0}};
+  const Case cases[] = {{0.0f, 0},
+                        {kPi, 128},
+                        {-kPi / 2.0f, 192},
+                        {2.0f * kPi, 0},
+                        {-1e-7f, 255},
+                        {kPi / 2.0f, 64},
+                        {std::numeric_limits<float>::quiet_NaN(), 0},
+                        {std::numeric_limits<float>::infinity(), 0}};
   for (const Case& c : cases) EXPECT_EQ(yaw_byte(c.yaw), c.want) << c.yaw;
 }
 
@@ -52,8 +51,13 @@ TEST(Quantise, PitchBytes) {
     float pitch;
     std::int8_t want;
   };
-  const Case cases[] = {{kPi / 2.0f, 127}, {-kPi / 2.0f, -127}, {3.0f, 127},  {-100.0f, -127},
-                        {0.0f, 0},         {kPi / 4.0f, 63},     {std::numeric_limits<float>::quiet_NaN(), 0}};
+  const Case cases[] = {{kPi / 2.0f, 127},
+                        {-kPi / 2.0f, -127},
+                        {3.0f, 127},
+                        {-100.0f, -127},
+                        {0.0f, 0},
+                        {kPi / 4.0f, 63},
+                        {std::numeric_limits<float>::quiet_NaN(), 0}};
   for (const Case& c : cases) EXPECT_EQ(pitch_byte(c.pitch), c.want) << c.pitch;
 }
 
@@ -80,8 +84,10 @@ TEST(TrackerUpdate, InterestVolumeIsADiscOverLayers) {
     bool seen;
   };
   const Case cases[] = {
-      {"8 east", {8, 0, 0}, true},      {"(6, 0, 6): 72 > 64", {6, 0, 6}, false},
-      {"12 layers up", {0, 12, 0}, true}, {"13 layers up", {0, 13, 0}, false},
+      {"8 east", {8, 0, 0}, true},
+      {"(6, 0, 6): 72 > 64", {6, 0, 6}, false},
+      {"12 layers up", {0, 12, 0}, true},
+      {"13 layers up", {0, 13, 0}, false},
       {"12 layers down, 8 north", {0, -12, -8}, true},
   };
   for (const Case& c : cases) {
@@ -127,15 +133,24 @@ TEST(TrackerUpdate, SpawnCarriesTheFullStateAndThenOnlyChangesFlow) {
   // Turning by a byte, animation and colour each send a move.
   for (auto change : std::vector<std::function<void(Entity&)>>{
            [](Entity& x) { x.transform.yaw = kPi + 0.03f; }, [](Entity& x) { x.transform.pitch = 0.05f; },
-           [](Entity& x) { x.anim = 4; }, [](Entity& x) { x.tint = {1, 2, 3}; }}) {
+           [](Entity& x) { x.anim = 4; },
+           [](Entity& x) {
+             x.tint = {1, 2, 3};
+           }}) {
     change(*store.get_mut(id));
     u = t.update(store, kNear, kAll);
     ASSERT_EQ(u.moves.size(), 1u);
     EXPECT_TRUE(t.update(store, kNear, kAll).empty());
   }
   const Entity& now = *store.get(id);
-  EXPECT_EQ(u.moves[0], (Delta{id, {0, 0, 0}, now.transform.local, now.velocity, yaw_byte(now.transform.yaw),
-                               pitch_byte(now.transform.pitch), 4, Rgb{1, 2, 3}}));
+  EXPECT_EQ(u.moves[0], (Delta{id,
+                               {0, 0, 0},
+                               now.transform.local,
+                               now.velocity,
+                               yaw_byte(now.transform.yaw),
+                               pitch_byte(now.transform.pitch),
+                               4,
+                               Rgb{1, 2, 3}}));
 }
 
 TEST(TrackerUpdate, ComparesWithWhatWasLastSent) {
@@ -178,7 +193,8 @@ TEST(TrackerUpdate, NotANumberAlwaysCountsAsMoved) {
 
 TEST(TrackerUpdate, DeparturesAreAscendingAndASlotReusedIsGoneAndSpawned) {
   Entities store;
-  const std::vector<EntityId> ids = store.spawn_all({at({0, 0, 0}, 1.0f), at({0, 0, 0}, 2.0f), at({0, 0, 0}, 3.0f)});
+  const std::vector<EntityId> ids =
+      store.spawn_all({at({0, 0, 0}, 1.0f), at({0, 0, 0}, 2.0f), at({0, 0, 0}, 3.0f)});
   Tracker t;
   EXPECT_EQ(ids_of(t.update(store, kNear, kAll).spawns), ids);
   store.despawn(ids[0]);
@@ -193,7 +209,8 @@ TEST(TrackerUpdate, DeparturesAreAscendingAndASlotReusedIsGoneAndSpawned) {
 
 TEST(TrackerUpdate, TheViewersOwnBodyAndOtherDomainsAreNotShown) {
   Entities store;
-  const std::vector<EntityId> ids = store.spawn_all({at({0, 0, 0}, 1.0f), at({0, 0, 0}, 2.0f), at({0, 0, 0}, 3.0f)});
+  const std::vector<EntityId> ids =
+      store.spawn_all({at({0, 0, 0}, 1.0f), at({0, 0, 0}, 2.0f), at({0, 0, 0}, 3.0f)});
   Tracker t;
   const View mine{{0, 0, 0}, 8, 12, ids[0]};
   const auto elsewhere = [&](EntityId id) { return id != ids[2]; };
@@ -205,7 +222,8 @@ TEST(TrackerUpdate, TheViewersOwnBodyAndOtherDomainsAreNotShown) {
 
 TEST(TrackerClear, ResendsInFullAndReportsMissedDepartures) {
   Entities store;
-  const std::vector<EntityId> ids = store.spawn_all({at({0, 0, 0}, 1.0f), at({0, 0, 0}, 2.0f), at({0, 0, 0}, 3.0f)});
+  const std::vector<EntityId> ids =
+      store.spawn_all({at({0, 0, 0}, 1.0f), at({0, 0, 0}, 2.0f), at({0, 0, 0}, 3.0f)});
   Tracker t;
   t.update(store, kNear, kAll);
   // A departure goes into a batch the hub then throws away with everything queued.

@@ -1,8 +1,9 @@
+#include "movement/phys/swim.hpp"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 
-#include "movement/phys/swim.hpp"
 #include "support/voxel_world.hpp"
 
 namespace ostrel_core::phys::swim {

@@ -1,8 +1,9 @@
+#include "movement/phys/voxels.hpp"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 
-#include "movement/phys/voxels.hpp"
 #include "support/voxel_world.hpp"
 
 namespace ostrel_core::phys::voxels {
@@ -17,7 +18,7 @@ constexpr material::MaterialId kGrass = 4;
 TEST(Voxels, CellsAreReadRelativeToTheOrigin) {
   VoxelWorld w;
   w.air({-1, 0, 0}, {0, 0, 0});
-  w.cells({47, 5, 6}, {47, 5, 6}, kStone);   // last cell of chunk 0 on x
+  w.cells({47, 5, 6}, {47, 5, 6}, kStone);  // last cell of chunk 0 on x
   w.cells({-1, 5, 6}, {-1, 5, 6}, kGrass);  // last cell of chunk -1 on x
   const Terrain rules = Terrain::of({kGrass}, {});
   struct Case {
@@ -26,8 +27,8 @@ TEST(Voxels, CellsAreReadRelativeToTheOrigin) {
     std::optional<material::MaterialId> want;
   };
   const Case cases[] = {
-      {{0, 0, 0}, 47, kStone},  {{1, 0, 0}, -1, kStone},    {{0, 0, 0}, -1, kGrass},
-      {{-1, 0, 0}, 47, kGrass}, {{0, 0, 0}, 46, material::kAir}, {{0, 0, 0}, 48, std::nullopt},
+      {{0, 0, 0}, 47, kStone},        {{1, 0, 0}, -1, kStone},         {{0, 0, 0}, -1, kGrass},
+      {{-1, 0, 0}, 47, kGrass},       {{0, 0, 0}, 46, material::kAir}, {{0, 0, 0}, 48, std::nullopt},
       {{-1, 0, 0}, -1, std::nullopt},
   };
   for (const Case& c : cases) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "base/num.hpp"
 #include "movement/phys/step.hpp"
@@ -75,8 +76,12 @@ bool Population::has(const ChunkSets& sets, std::string_view domain, ChunkPos ch
   return it != sets.end() && it->second.contains(chunk);
 }
 
-bool Population::is_dirty(std::string_view domain, ChunkPos chunk) const { return has(dirty_, domain, chunk); }
-bool Population::is_loaded(std::string_view domain, ChunkPos chunk) const { return has(loaded_, domain, chunk); }
+bool Population::is_dirty(std::string_view domain, ChunkPos chunk) const {
+  return has(dirty_, domain, chunk);
+}
+bool Population::is_loaded(std::string_view domain, ChunkPos chunk) const {
+  return has(loaded_, domain, chunk);
+}
 
 std::vector<ChunkKey> Population::unloaded_dirty() const {
   std::vector<ChunkKey> out;
@@ -133,8 +138,8 @@ void Population::dirty_chunk(std::string_view domain, ChunkPos chunk) {
 
 // ---- Player bodies ----
 
-EntityId Population::sync_player(const PlayerUuid& player, const component::Transform& transform, const Motion& motion,
-                                 std::uint8_t anim, component::Hands hands) {
+EntityId Population::sync_player(const PlayerUuid& player, const component::Transform& transform,
+                                 const Motion& motion, std::uint8_t anim, component::Hands hands) {
   auto apply = [&](Entity& e) {
     e.transform = transform;
     e.velocity = motion.velocity;
@@ -176,8 +181,8 @@ void Population::retain_players(const std::set<PlayerUuid>& present) {
 // ---- The tick ----
 
 std::optional<Population::Advanced> Population::advance(Entity& e, const DomainView& world,
-                                                        const phys::Intent& intent, std::uint8_t jump_cooldown,
-                                                        float max_side) {
+                                                        const phys::Intent& intent,
+                                                        std::uint8_t jump_cooldown, float max_side) {
   if (!e.collider) return std::nullopt;
   const phys::Shape shape = *e.collider;
   if (!usable_side(shape.width, max_side) || !usable_side(shape.height, max_side)) return std::nullopt;
@@ -185,33 +190,35 @@ std::optional<Population::Advanced> Population::advance(Entity& e, const DomainV
   const phys::MoveTuning tuning = phys::MoveTuning{}.with_speed(speed_of(e));
   const ChunkPos old_chunk = e.transform.chunk;
   const phys::voxels::Voxels v(world.chunks, world.terrain, world.fluids, old_chunk);
-  const phys::Body stepped = phys::step_shaped(
-      v, phys::Body{e.transform.local, e.velocity, jump_cooldown, e.on_ground}, intent, tuning, shape.width,
-      shape.height);
+  const phys::Body stepped =
+      phys::step_shaped(v, phys::Body{e.transform.local, e.velocity, jump_cooldown, e.on_ground}, intent,
+                        tuning, shape.width, shape.height);
 
   // Re-anchor each axis into its chunk: k = floor(p / 48) in f32.
-  ChunkPos new_chunk = old_chunk;
+  const std::int32_t old_axes[3] = {old_chunk.x, old_chunk.y, old_chunk.z};
+  std::int64_t new_axes[3] = {old_chunk.x, old_chunk.y, old_chunk.z};
   std::array<float, 3> local = stepped.position;
   bool inside = true;
-  std::int32_t* const chunk_axes[3] = {&new_chunk.x, &new_chunk.y, &new_chunk.z};
   for (int a = 0; a < 3; ++a) {
     const float p = stepped.position[a];
     const float q = p / kChunkCells;
     float k = std::trunc(q);
     if (q < k) k -= 1.0f;
-    if (k == 0.0f) continue;
-    const std::int64_t c = static_cast<std::int64_t>(*chunk_axes[a]) + ostrel_core::num::saturate<std::int32_t>(k);
-    inside = inside && c >= kFirstChunk && c <= kLastChunk;
-    *chunk_axes[a] = static_cast<std::int32_t>(std::clamp<std::int64_t>(c, kFirstChunk, kLastChunk));
-    local[a] = p + k * -kChunkCells;
+    if (k != 0.0f) {
+      new_axes[a] = static_cast<std::int64_t>(old_axes[a]) + ostrel_core::num::saturate<std::int32_t>(k);
+      local[a] = p + k * -kChunkCells;
+    }
+    inside = inside && new_axes[a] >= kFirstChunk && new_axes[a] <= kLastChunk;
   }
+  ChunkPos new_chunk = old_chunk;
   if (inside) {
+    new_chunk = {static_cast<std::int32_t>(new_axes[0]), static_cast<std::int32_t>(new_axes[1]),
+                 static_cast<std::int32_t>(new_axes[2])};
     e.transform.chunk = new_chunk;
     e.transform.local = local;
     e.velocity = stepped.velocity;
   } else {
     // Past the world's edge: stay in the old chunk, stopped, measured from it.
-    new_chunk = old_chunk;
     e.transform.local = stepped.position;
     e.velocity = {0.0f, 0.0f, 0.0f};
   }
@@ -236,7 +243,8 @@ void Population::tick(std::string_view domain, const DomainView& world) {
     Entity& e = *entities_.get_mut(id);
     const phys::Intent intent = e.drive;
     const auto moved = advance(e, world, intent, 0, kMaxMovedSide);
-    if (moved && moved->old_chunk != moved->new_chunk) crossed.emplace_back(moved->old_chunk, moved->new_chunk);
+    if (moved && moved->old_chunk != moved->new_chunk)
+      crossed.emplace_back(moved->old_chunk, moved->new_chunk);
   }
   for (const auto& [from, to] : crossed) {
     dirty_chunk(domain, from);
@@ -260,8 +268,8 @@ std::optional<Driven> Population::drive(EntityId id, std::string_view domain, co
   }
   e->transform.yaw = yaw;
   driven_.insert(id);
-  return Driven{e->collider->width, e->collider->height, e->transform.chunk, e->speed, e->transform.local,
-                e->velocity,        moved->jump_cooldown, e->on_ground};
+  return Driven{e->collider->width, e->collider->height, e->transform.chunk,   e->speed,
+                e->transform.local, e->velocity,         moved->jump_cooldown, e->on_ground};
 }
 
 // ---- Chunks coming and going ----
@@ -284,7 +292,8 @@ std::optional<std::vector<Entity>> Population::freeze(std::string_view domain, C
 
   std::vector<Entity> taken;
   for (EntityId id : entities_.ids()) {
-    if (bodies_.contains(id) || !in_domain(id, domain) || entities_.get(id)->transform.chunk != chunk) continue;
+    if (bodies_.contains(id) || !in_domain(id, domain) || entities_.get(id)->transform.chunk != chunk)
+      continue;
     domains_.erase(id);
     taken.push_back(*entities_.despawn(id));
   }

@@ -18,7 +18,7 @@
 // the stored rows. It stays changed, its entities live, and unloaded_dirty lists it: the saver
 // reads its stored entities and gives them to chunk_loaded (the live ones stay) before saving.
 //
-// Not locked: the server shares it behind one read-write lock.
+// Not locked itself: the server shares it as a Guarded.
 
 #include <array>
 #include <cstdint>
@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/sync.hpp"
 #include "identity/identity.hpp"
 #include "movement/ent.hpp"
 #include "movement/phys.hpp"
@@ -73,10 +74,10 @@ struct Motion {
 
 // A ridden entity after its step.
 struct Driven {
-  float width = 0.0f;   // collider, cells
-  float height = 0.0f;  // collider, cells
-  ChunkPos chunk;       // after the step
-  float speed = 1.0f;   // the entity's speed multiplier
+  float width = 0.0f;               // collider, cells
+  float height = 0.0f;              // collider, cells
+  ChunkPos chunk;                   // after the step
+  float speed = 1.0f;               // the entity's speed multiplier
   std::array<float, 3> local{};     // cells within `chunk`
   std::array<float, 3> velocity{};  // cells per tick
   std::uint8_t jump_cooldown = 0;   // after the step
@@ -170,18 +171,24 @@ class Population {
   };
   // One movement step of `e` with its own collider, speed and transform; nothing for a marker
   // or a collider side that is not a positive number of at most `max_side` cells.
-  static std::optional<Advanced> advance(Entity& e, const DomainView& world, const ostrel_core::phys::Intent& intent,
-                                         std::uint8_t jump_cooldown, float max_side);
+  static std::optional<Advanced> advance(Entity& e, const DomainView& world,
+                                         const ostrel_core::phys::Intent& intent, std::uint8_t jump_cooldown,
+                                         float max_side);
   bool in_domain(EntityId id, std::string_view domain) const;
   static bool has(const ChunkSets& sets, std::string_view domain, ChunkPos chunk);
 
   Entities entities_;
-  ChunkSets dirty_;                    // changed since last handed out for saving
-  ChunkSets loaded_;                   // stored entities taken in
-  std::set<EntityId> bodies_;          // ids that are player bodies
-  std::map<PlayerUuid, EntityId> players_;  // each connected player's body
+  ChunkSets dirty_;                          // changed since last handed out for saving
+  ChunkSets loaded_;                         // stored entities taken in
+  std::set<EntityId> bodies_;                // ids that are player bodies
+  std::map<PlayerUuid, EntityId> players_;   // each connected player's body
   std::map<EntityId, std::string> domains_;  // every entity not in "overworld"
-  std::set<EntityId> driven_;          // moved by a rider this tick
+  std::set<EntityId> driven_;                // moved by a rider this tick
 };
+
+// The population as the tick and the script engine's entity, sight and path services share it.
+// A lock found poisoned means the simulation thread panicked while it held it: the script
+// functions answer "the entity store is poisoned; the simulation thread panicked".
+using Guarded = ostrel_core::sync::Mutex<Population>;
 
 }  // namespace ostrel_server::ent

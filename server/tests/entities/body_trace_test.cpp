@@ -1,10 +1,10 @@
+#include "support/body_trace.hpp"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include "support/body_trace.hpp"
 
 namespace ostrel_server::test {
 namespace {

@@ -1,12 +1,12 @@
 #include "support/body_trace.hpp"
 
+#include <fmt/format.h>
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <span>
-
-#include <fmt/format.h>
 
 #include "base/blake3.hpp"
 #include "base/num.hpp"
@@ -91,9 +91,9 @@ Intent player_input(int tick) {
   if (tick < 50) return walk(1.0f, 0.1f, Gait::Walk, true);
   if (tick < 60) return walk(1.0f, 0.0f, Gait::Sneak);
   if (tick < 90) return walk(1.0f, 0.0f, Gait::Sprint);
-  if (tick < 110) return {};                  // slides on across the ice
-  if (tick < 160) return walk(1.0f, 0.0f);    // into the pool
-  if (tick < 180) return {};                  // floats
+  if (tick < 110) return {};                                  // slides on across the ice
+  if (tick < 160) return walk(1.0f, 0.0f);                    // into the pool
+  if (tick < 180) return {};                                  // floats
   if (tick < 195) return walk(0.0f, 0.0f, Gait::Walk, true);  // swims up and breaches
   if (tick < 205) return walk(0.0f, 0.0f, Gait::Sneak);       // sinks
   if (tick < 300) return walk(1.0f, -0.05f, Gait::Sprint, tick % 37 == 0);
@@ -111,7 +111,9 @@ Intent walker_drive(int tick) {
 }
 
 // What a rider asks of the mount, and where the rider looks.
-Intent ride_input(int tick) { return Intent{0.2f, 1.0f, tick < 200 ? Gait::Walk : Gait::Sprint, tick % 25 == 0}; }
+Intent ride_input(int tick) {
+  return Intent{0.2f, 1.0f, tick < 200 ? Gait::Walk : Gait::Sprint, tick % 25 == 0};
+}
 
 // Puts a position back into its chunk the way entities are re-anchored.
 void reanchor(ChunkPos& chunk, phys::Vec3& p) {
@@ -179,7 +181,8 @@ std::vector<std::string> body_trace() {
     for (EntityId id : population.entities().ids()) {
       const Entity& e = *population.get(id);
       if (!e.collider || population.is_body(id)) continue;
-      occupants.push_back({e.transform.chunk, e.transform.local, e.collider->height, e.collider->width, true, 0});
+      occupants.push_back(
+          {e.transform.chunk, e.transform.local, e.collider->height, e.collider->width, true, 0});
       pushed.push_back(id);
     }
     const auto pushes = phys::crowd::separate(occupants);
@@ -219,7 +222,8 @@ std::vector<std::string> body_trace() {
 
     // The ride.
     if (tick >= 150 && tick < 260) {
-      const auto driven = population.drive(mount_id, "overworld", view, ride_input(tick), 1.0f, mount_cooldown);
+      const auto driven =
+          population.drive(mount_id, "overworld", view, ride_input(tick), 1.0f, mount_cooldown);
       h.u8(driven ? 1 : 0);
       if (driven) {
         mount_cooldown = driven->jump_cooldown;
@@ -246,7 +250,8 @@ std::vector<std::string> body_trace() {
 
     // What the player is sent.
     const auto body_id = population.body_of(uuid);
-    const replicate::Update u = tracker.update(population.entities(), replicate::View{chunk, 8, 12, body_id}, all);
+    const replicate::Update u =
+        tracker.update(population.entities(), replicate::View{chunk, 8, 12, body_id}, all);
     h.u32(static_cast<std::uint32_t>(u.spawns.size()));
     for (const auto& s : u.spawns) h.u64(s.id.value);
     h.u32(static_cast<std::uint32_t>(u.gone.size()));

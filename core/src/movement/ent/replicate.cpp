@@ -11,7 +11,7 @@ namespace ostrel_core::ent::replicate {
 
 namespace {
 
-constexpr float kTurn = 6.2831855f;       // radians in a full turn, f32
+constexpr float kTurn = 6.2831855f;        // radians in a full turn, f32
 constexpr float kRightAngle = 1.5707964f;  // pi / 2, f32
 
 bool in_volume(const coords::ChunkPos& at, const View& view) {
@@ -60,7 +60,8 @@ const Sent* Tracker::sent(EntityId id) const {
   return it == entries_.end() ? nullptr : &it->second.sent;
 }
 
-Update Tracker::update(const Entities& store, const View& view, const std::function<bool(EntityId)>& in_view) {
+Update Tracker::update(const Entities& store, const View& view,
+                       const std::function<bool(EntityId)>& in_view) {
   const std::uint64_t pass = ++pass_;
   Update out;
   const auto slots = store.slots();
@@ -80,7 +81,8 @@ Update Tracker::update(const Entities& store, const View& view, const std::funct
     it->second.pass = pass;
     Sent& s = it->second.sent;
     if (fresh) {
-      out.spawns.push_back(Spawn{e.model, e.item, e.hands, e.nametag, id, t, e.collider, e.velocity, e.anim, colour});
+      out.spawns.push_back(
+          Spawn{e.model, e.item, e.hands, e.nametag, id, t, e.collider, e.velocity, e.anim, colour});
       s = Sent{e.hands, t.chunk, t.local, yaw, pitch, e.anim, colour};
       continue;
     }
@@ -115,7 +117,8 @@ Update Tracker::update(const Entities& store, const View& view, const std::funct
     }
     unsure_.clear();
     std::vector<EntityId> merged;
-    std::set_union(out.gone.begin(), out.gone.end(), departed.begin(), departed.end(), std::back_inserter(merged));
+    std::set_union(out.gone.begin(), out.gone.end(), departed.begin(), departed.end(),
+                   std::back_inserter(merged));
     out.gone = std::move(merged);
   }
   return out;

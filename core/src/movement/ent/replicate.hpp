@@ -87,7 +87,7 @@ struct Armed {
 };
 
 struct Update {
-  std::vector<Spawn> spawns;  // slot order
+  std::vector<Spawn> spawns;   // slot order
   std::vector<EntityId> gone;  // ascending id
   std::vector<Delta> moves;    // slot order
   std::vector<Armed> armed;    // slot order
@@ -98,8 +98,8 @@ struct Update {
 // layers above and below the centre.
 struct View {
   coords::ChunkPos centre;
-  std::uint8_t radius = 0;    // chunks, horizontal
-  std::uint8_t vertical = 0;  // chunk layers
+  std::uint8_t radius = 0;      // chunks, horizontal
+  std::uint8_t vertical = 0;    // chunk layers
   std::optional<EntityId> own;  // the viewer's own body, never shown to it
 };
 

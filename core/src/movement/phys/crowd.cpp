@@ -14,10 +14,10 @@ constexpr float kSameSpot = 1.1920929e-7f;  // 2^-23: closer than this, bodies s
 
 // A body far outside any chunk, or of an absurd width, is compared with every other one; the
 // grid only holds bodies whose float offsets stay within a fraction of a cell of the truth.
-constexpr float kGridLocal = 1.0e6f;  // cells
+constexpr float kGridLocal = 1.0e6f;   // cells
 constexpr float kGridWidth = 4096.0f;  // cells
 // Slack added to the widest reach so that rounding can never hide a pair in a far bucket.
-constexpr float kGridSlack = 4.0f;  // cells
+constexpr float kGridSlack = 1.0f;  // cells
 
 // (chunk_b - chunk_a) * 48 in cells, formed in 64 bits and rounded once.
 float chunk_offset(std::int32_t b, std::int32_t a) {
@@ -109,37 +109,18 @@ std::vector<Vec3> separate(std::span<const Occupant> occupants) {
   for (std::size_t k = 0; k < n; ++k) {
     const Occupant& o = occupants[k];
     if (on_grid(o)) {
-      cells.push_back({o.domain, bucket(o.chunk.x, o.local[0], size), bucket(o.chunk.z, o.local[2], size), k});
+      cells.push_back(
+          {o.domain, bucket(o.chunk.x, o.local[0], size), bucket(o.chunk.z, o.local[2], size), k});
     } else {
       off_grid.push_back(k);
     }
   }
   std::sort(cells.begin(), cells.end());
-  std::vector<std::size_t> key_of(n, 0);  // position of each gridded occupant in `cells`
-  for (std::size_t c = 0; c < cells.size(); ++c) key_of[cells[c].index] = c;
 
-  std::vector<std::size_t> partners;
-  for (std::size_t k = 0; k < n; ++k) {
+  // Adds the pushes of `k` against every partner, ascending: the pairs (p, k) with p < k come
+  // first, as in the plain pair scan.
+  auto push_against = [&](std::size_t k, const std::vector<std::size_t>& partners) {
     const Occupant& self = occupants[k];
-    if (!self.pushable) continue;
-    partners.clear();
-    if (!on_grid(self)) {
-      for (std::size_t p = 0; p < n; ++p) partners.push_back(p);
-    } else {
-      const Cell& home = cells[key_of[k]];
-      for (std::int64_t dx = -1; dx <= 1; ++dx) {
-        for (std::int64_t dz = -1; dz <= 1; ++dz) {
-          const Cell from{home.domain, home.x + dx, home.z + dz, 0};
-          for (auto it = std::lower_bound(cells.begin(), cells.end(), from);
-               it != cells.end() && it->domain == from.domain && it->x == from.x && it->z == from.z; ++it) {
-            partners.push_back(it->index);
-          }
-        }
-      }
-      partners.insert(partners.end(), off_grid.begin(), off_grid.end());
-      std::sort(partners.begin(), partners.end());
-    }
-    // Ascending partners: the pairs (p, k) with p < k come first, as in the plain pair scan.
     for (std::size_t p : partners) {
       if (p == k) continue;
       const bool first = k < p;
@@ -152,6 +133,37 @@ std::vector<Vec3> separate(std::span<const Occupant> occupants) {
         pushes[k][0] += m.nx * m.s;
         pushes[k][2] += m.nz * m.s;
       }
+    }
+  };
+
+  // Bucket by bucket: the occupants of the 3 x 3 buckets around it, plus every one off the grid.
+  std::vector<std::size_t> partners;
+  for (auto run = cells.begin(); run != cells.end();) {
+    auto run_end = run;
+    while (run_end != cells.end() && run_end->domain == run->domain && run_end->x == run->x &&
+           run_end->z == run->z) {
+      ++run_end;
+    }
+    partners.assign(off_grid.begin(), off_grid.end());
+    for (std::int64_t dx = -1; dx <= 1; ++dx) {
+      const Cell from{run->domain, run->x + dx, run->z - 1, 0};
+      for (auto it = std::lower_bound(cells.begin(), cells.end(), from);
+           it != cells.end() && it->domain == from.domain && it->x == from.x && it->z <= run->z + 1; ++it) {
+        partners.push_back(it->index);
+      }
+    }
+    std::sort(partners.begin(), partners.end());
+    for (auto it = run; it != run_end; ++it) {
+      if (occupants[it->index].pushable) push_against(it->index, partners);
+    }
+    run = run_end;
+  }
+  // Off the grid, every other occupant is a partner.
+  if (!off_grid.empty()) {
+    partners.resize(n);
+    for (std::size_t p = 0; p < n; ++p) partners[p] = p;
+    for (std::size_t k : off_grid) {
+      if (occupants[k].pushable) push_against(k, partners);
     }
   }
   for (Vec3& push : pushes) cap(push);

@@ -17,11 +17,11 @@ inline constexpr float kPairPush = 0.05f;
 inline constexpr float kMaxPush = 0.12f;
 
 struct Occupant {
-  coords::ChunkPos chunk;  // the chunk `local` is measured from
-  Vec3 local{};            // feet centre, cells
-  float height = 0.0f;     // cells
-  float width = 0.0f;      // cells
-  bool pushable = false;   // separation may move this body
+  coords::ChunkPos chunk;    // the chunk `local` is measured from
+  Vec3 local{};              // feet centre, cells
+  float height = 0.0f;       // cells
+  float width = 0.0f;        // cells
+  bool pushable = false;     // separation may move this body
   std::uint32_t domain = 0;  // the caller's number for the body's domain; other domains never push
 };
 

@@ -13,7 +13,7 @@
 namespace ostrel_core::phys::ray {
 
 struct RayHit {
-  std::uint8_t axis = 0;              // of the face entered: 0 x, 1 y, 2 z
+  std::uint8_t axis = 0;                 // of the face entered: 0 x, 1 y, 2 z
   std::array<std::int32_t, 3> cell{};    // cells from the view's origin chunk
   std::array<std::int32_t, 3> normal{};  // +1 or -1 on `axis`, pointing back along the ray
   friend bool operator==(const RayHit&, const RayHit&) = default;

@@ -100,7 +100,8 @@ void snap_down(const Voxels& v, Body& body, const MoveTuning& t, float width, fl
     body.position[1] += probe.moved;
   } else {
     const float len = std::sqrt(vx * vx + vz * vz);
-    const Vec3 ahead{body.position[0] + vx / len * width, body.position[1], body.position[2] + vz / len * width};
+    const Vec3 ahead{body.position[0] + vx / len * width, body.position[1],
+                     body.position[2] + vz / len * width};
     if (standing_on_ground_shaped(v, ahead, width)) {
       const float lost = start_y - body.position[1];
       if (lost > 0.0f) body.position[1] += sweep(v, box, 1, lost).moved;
@@ -271,8 +272,8 @@ Body step_shaped(const Voxels& v, Body body, const Intent& intent, const MoveTun
   body.velocity = {vx, vy, vz};
 
   const float chosen_vy = vy;
-  const Resolve params{width, height, &t, h.grounded, h.grounded && vy <= 0.0f,
-                       h.grounded && intent.gait == Gait::Sneak};
+  const Resolve params{
+      width, height, &t, h.grounded, h.grounded && vy <= 0.0f, h.grounded && intent.gait == Gait::Sneak};
   resolve_horizontal(v, body, 0, params);
 
   if (vy == 0.0f) {

@@ -40,9 +40,11 @@ float submersion(const voxels::Voxels& v, const Aabb& box) {
         const float top = fluid::Fluid{v.fluid(bx, by + 1, bz)}.is_wet()
                               ? static_cast<float>(3 * by + 3)
                               : bottom + static_cast<float>(f.level()) / 9.0f;
-        const float ox = overlap(box.min[0], box.max[0], static_cast<float>(3 * bx), static_cast<float>(3 * bx + 3));
+        const float ox =
+            overlap(box.min[0], box.max[0], static_cast<float>(3 * bx), static_cast<float>(3 * bx + 3));
         const float oy = overlap(box.min[1], box.max[1], bottom, top);
-        const float oz = overlap(box.min[2], box.max[2], static_cast<float>(3 * bz), static_cast<float>(3 * bz + 3));
+        const float oz =
+            overlap(box.min[2], box.max[2], static_cast<float>(3 * bz), static_cast<float>(3 * bz + 3));
         const float share = ox * oy * oz;
         if (share > 0.0f) {
           by_id[f.id()] += share;

@@ -22,8 +22,8 @@ constexpr bool fits_i32(std::int64_t v) {
 }
 
 constexpr std::int32_t clamp_i32(std::int64_t v) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
 }  // namespace
@@ -63,7 +63,8 @@ const chunk::Chunk* Voxels::chunk_at(std::int64_t cx, std::int64_t cy, std::int6
     note_absent({clamp_i32(cx), clamp_i32(cy), clamp_i32(cz)});
     return nullptr;
   }
-  const ChunkPos pos{static_cast<std::int32_t>(cx), static_cast<std::int32_t>(cy), static_cast<std::int32_t>(cz)};
+  const ChunkPos pos{static_cast<std::int32_t>(cx), static_cast<std::int32_t>(cy),
+                     static_cast<std::int32_t>(cz)};
   if (!cached_ || cached_pos_ != pos) {
     cached_ = true;
     cached_pos_ = pos;
@@ -108,8 +109,9 @@ std::uint16_t Voxels::fluid(std::int64_t bx, std::int64_t by, std::int64_t bz) c
   const std::int64_t wy = by + kBlocksPerChunk * origin_.y;
   const std::int64_t wz = bz + kBlocksPerChunk * origin_.z;
   if (!fits_i32(wx) || !fits_i32(wy) || !fits_i32(wz)) return 0;
-  return fluids_->at(BlockPos{static_cast<std::int32_t>(wx), static_cast<std::int32_t>(wy),
-                              static_cast<std::int32_t>(wz)})
+  return fluids_
+      ->at(BlockPos{static_cast<std::int32_t>(wx), static_cast<std::int32_t>(wy),
+                    static_cast<std::int32_t>(wz)})
       .bits;
 }
 
