@@ -23,7 +23,7 @@ sources=(
   core/tests/support/voxel_world.cpp server/tests/support/body_trace.cpp
   server/tests/entities/golden/body_trace_main.cpp
 )
-common=(-std=c++23 -ffp-contract=off -fno-fast-math -Icore/src -Iserver/src -Icore/tests -Iserver/tests)
+common=(-std=c++2b -ffp-contract=off -fno-fast-math -Icore/src -Iserver/src -Icore/tests -Iserver/tests)
 sanitize=(-fsanitize=undefined,float-cast-overflow -fno-sanitize-recover=all)
 
 work=$(mktemp -d)
@@ -35,7 +35,7 @@ build() {
   shift 2
   local flags=("${common[@]}" "$@")
   if [[ $cxx == clang* ]] && (($("$cxx" -dumpversion | cut -d. -f1) < 19)); then
-    flags+=(-Wno-builtin-macro-redefined -D__cpp_concepts=202002L)
+    flags+=(-Wno-builtin-macro-redefined -Wno-macro-redefined -D__cpp_concepts=202002L)
   fi
   mkdir -p "$work/$name"
   printf '%s\n' "${sources[@]}" |
