@@ -1,5 +1,7 @@
 #include "movement/phys.hpp"
 
+#include <cmath>
+
 #include <fmt/format.h>
 
 #include "base/num.hpp"
@@ -27,6 +29,20 @@ Aabb Aabb::of_body(const Vec3& feet, float width, float height) {
 
 std::string Aabb::debug() const {
   return fmt::format("Aabb {{ min: {}, max: {} }}", triple(min), triple(max));
+}
+
+Anchored reanchor(const coords::ChunkPos& chunk, const Vec3& local) {
+  Anchored out{{chunk.x, chunk.y, chunk.z}, local};
+  for (int a = 0; a < 3; ++a) {
+    const float p = local[a];
+    const float q = p / 48.0f;
+    float k = std::trunc(q);
+    if (q < k) k -= 1.0f;
+    if (k == 0.0f) continue;
+    out.chunk[a] += num::saturate<std::int32_t>(k);
+    out.local[a] = p + k * -48.0f;
+  }
+  return out;
 }
 
 MoveTuning MoveTuning::with_speed(float m) const {

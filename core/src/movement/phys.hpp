@@ -11,6 +11,8 @@
 #include <string>
 #include <tuple>
 
+#include "world/coords.hpp"
+
 namespace ostrel_core::phys {
 
 enum class Gait : std::uint8_t { Walk = 0, Sprint = 1, Sneak = 2 };
@@ -56,6 +58,17 @@ struct Aabb {
   std::string debug() const;
   friend bool operator==(const Aabb&, const Aabb&) = default;
 };
+
+// A position re-measured from the chunk that holds it. On each axis k = floor(p / 48), formed in
+// f32 (trunc(p / 48), less one when p / 48 lies below it); when k is not 0 the chunk moves by k
+// and the local coordinate becomes p + k * -48. The chunk is left in 64 bits for the caller's
+// range check; k is saturated to 32 bits, and a coordinate that is not a number stays where it
+// is. Example: chunk 3, local 48.25 -> chunk 4, local 0.25; local -0.5 -> chunk 2, local 47.5.
+struct Anchored {
+  std::array<std::int64_t, 3> chunk{};
+  Vec3 local{};
+};
+Anchored reanchor(const coords::ChunkPos& chunk, const Vec3& local);
 
 // What one movement step reads and returns.
 struct Body {

@@ -365,3 +365,23 @@ TEST(PhysDebug, ShapeAndBoxRenderTheirFieldsByName) {
 
 }  // namespace
 }  // namespace ostrel_core::phys
+
+namespace ostrel_core::phys {
+namespace {
+
+TEST(Reanchor, MovesEachAxisIntoTheChunkThatHoldsIt) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const Anchored a = reanchor({3, 0, -1}, {48.25f, -0.5f, 96.0f});
+  EXPECT_EQ(a.chunk, (std::array<std::int64_t, 3>{4, -1, 1}));
+  EXPECT_EQ(a.local, (Vec3{0.25f, 47.5f, 0.0f}));
+  const Anchored still = reanchor({0, 0, 0}, {0.0f, 47.99f, -0.0f});
+  EXPECT_EQ(still.chunk, (std::array<std::int64_t, 3>{0, 0, 0}));
+  EXPECT_EQ(still.local, (Vec3{0.0f, 47.99f, -0.0f}));
+  const Anchored odd = reanchor({std::numeric_limits<std::int32_t>::max(), 5, 0}, {1e30f, nan, 0.0f});
+  EXPECT_EQ(odd.chunk[0], std::int64_t{std::numeric_limits<std::int32_t>::max()} * 2);
+  EXPECT_EQ(odd.chunk[1], 5);
+  EXPECT_TRUE(std::isnan(odd.local[1]));
+}
+
+}  // namespace
+}  // namespace ostrel_core::phys

@@ -15,7 +15,6 @@ namespace component = ostrel_core::ent::component;
 namespace {
 
 constexpr float kMaxSpeed = 16.0f;
-constexpr float kChunkCells = 48.0f;
 
 bool usable_side(float side, float max_side) { return side > 0.0f && side <= max_side; }  // false for NaN
 
@@ -194,28 +193,15 @@ std::optional<Population::Advanced> Population::advance(Entity& e, const DomainV
       phys::step_shaped(v, phys::Body{e.transform.local, e.velocity, jump_cooldown, e.on_ground}, intent,
                         tuning, shape.width, shape.height);
 
-  // Re-anchor each axis into its chunk: k = floor(p / 48) in f32.
-  const std::int32_t old_axes[3] = {old_chunk.x, old_chunk.y, old_chunk.z};
-  std::int64_t new_axes[3] = {old_chunk.x, old_chunk.y, old_chunk.z};
-  std::array<float, 3> local = stepped.position;
+  const phys::Anchored anchored = phys::reanchor(old_chunk, stepped.position);
   bool inside = true;
-  for (int a = 0; a < 3; ++a) {
-    const float p = stepped.position[a];
-    const float q = p / kChunkCells;
-    float k = std::trunc(q);
-    if (q < k) k -= 1.0f;
-    if (k != 0.0f) {
-      new_axes[a] = static_cast<std::int64_t>(old_axes[a]) + ostrel_core::num::saturate<std::int32_t>(k);
-      local[a] = p + k * -kChunkCells;
-    }
-    inside = inside && new_axes[a] >= kFirstChunk && new_axes[a] <= kLastChunk;
-  }
+  for (std::int64_t c : anchored.chunk) inside = inside && c >= kFirstChunk && c <= kLastChunk;
   ChunkPos new_chunk = old_chunk;
   if (inside) {
-    new_chunk = {static_cast<std::int32_t>(new_axes[0]), static_cast<std::int32_t>(new_axes[1]),
-                 static_cast<std::int32_t>(new_axes[2])};
+    new_chunk = {static_cast<std::int32_t>(anchored.chunk[0]), static_cast<std::int32_t>(anchored.chunk[1]),
+                 static_cast<std::int32_t>(anchored.chunk[2])};
     e.transform.chunk = new_chunk;
-    e.transform.local = local;
+    e.transform.local = anchored.local;
     e.velocity = stepped.velocity;
   } else {
     // Past the world's edge: stay in the old chunk, stopped, measured from it.

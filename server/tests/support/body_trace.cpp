@@ -115,19 +115,6 @@ Intent ride_input(int tick) {
   return Intent{0.2f, 1.0f, tick < 200 ? Gait::Walk : Gait::Sprint, tick % 25 == 0};
 }
 
-// Puts a position back into its chunk the way entities are re-anchored.
-void reanchor(ChunkPos& chunk, phys::Vec3& p) {
-  std::int32_t* axes[3] = {&chunk.x, &chunk.y, &chunk.z};
-  for (int a = 0; a < 3; ++a) {
-    const float q = p[a] / 48.0f;
-    float k = std::trunc(q);
-    if (q < k) k -= 1.0f;
-    if (k == 0.0f) continue;
-    *axes[a] += ostrel_core::num::saturate<std::int32_t>(k);
-    p[a] = p[a] + k * -48.0f;
-  }
-}
-
 Entity mob(ChunkPos chunk, phys::Vec3 local, phys::Shape shape, const char* source) {
   Entity e;
   e.transform.chunk = chunk;
@@ -205,7 +192,10 @@ std::vector<std::string> body_trace() {
       h.u8(v.touched_absent() ? 1 : 0);
       h.u8(static_cast<std::uint8_t>(v.absent().size()));
       for (const ChunkPos& c : v.absent()) h.chunk(c);
-      reanchor(chunk, body.position);
+      const phys::Anchored anchored = phys::reanchor(chunk, body.position);
+      chunk = {static_cast<std::int32_t>(anchored.chunk[0]), static_cast<std::int32_t>(anchored.chunk[1]),
+               static_cast<std::int32_t>(anchored.chunk[2])};
+      body.position = anchored.local;
       ostrel_core::ent::component::Transform t;
       t.chunk = chunk;
       t.local = body.position;

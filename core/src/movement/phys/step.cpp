@@ -12,10 +12,6 @@ namespace {
 
 std::int64_t cell_floor(float v) { return num::saturate_floor<std::int32_t>(v); }
 
-std::int64_t floor_div3(std::int64_t a) { return a >= 0 ? a / 3 : -((-a + 2) / 3); }
-
-bool is_wet(std::uint16_t bits) { return fluid::Fluid{bits}.is_wet(); }
-
 float gait_speed(const MoveTuning& t, Gait g) {
   switch (g) {
     case Gait::Sprint:
@@ -32,15 +28,12 @@ float gait_speed(const MoveTuning& t, Gait g) {
 // head block without fluid counts as out.
 bool head_out(const Voxels& v, const Vec3& position, float height) {
   const float top = position[1] + height - kGap;
-  const std::int64_t bx = floor_div3(cell_floor(position[0]));
-  const std::int64_t by = floor_div3(cell_floor(top));
-  const std::int64_t bz = floor_div3(cell_floor(position[2]));
+  const std::int64_t bx = swim::block_of(position[0]);
+  const std::int64_t by = swim::block_of(top);
+  const std::int64_t bz = swim::block_of(position[2]);
   const fluid::Fluid f{v.fluid(bx, by, bz)};
   if (!f.is_wet()) return true;
-  const float surface = is_wet(v.fluid(bx, by + 1, bz))
-                            ? static_cast<float>(3 * by + 3)
-                            : static_cast<float>(3 * by) + static_cast<float>(f.level()) / 9.0f;
-  return top >= surface;
+  return top >= swim::surface_of(v, bx, by, bz, f);
 }
 
 // Vertical velocity in fluid at submersion s > 0.

@@ -11,16 +11,21 @@ namespace ostrel_core::phys::swim {
 
 namespace {
 
-std::int64_t floor_div3(std::int64_t a) { return a >= 0 ? a / 3 : -((-a + 2) / 3); }
-
-// The block holding cell coordinate `v`: floor(v) / 3, rounded down.
-std::int64_t block_of(float v) { return floor_div3(num::saturate_floor<std::int32_t>(v)); }
-
 float overlap(float lo, float hi, float from, float to) {
   return std::max(std::min(hi, to) - std::max(lo, from), 0.0f);
 }
 
 }  // namespace
+
+std::int64_t block_of(float v) {
+  const std::int64_t cell = num::saturate_floor<std::int32_t>(v);
+  return cell >= 0 ? cell / 3 : -((-cell + 2) / 3);
+}
+
+float surface_of(const voxels::Voxels& v, std::int64_t bx, std::int64_t by, std::int64_t bz, fluid::Fluid f) {
+  if (fluid::Fluid{v.fluid(bx, by + 1, bz)}.is_wet()) return static_cast<float>(3 * by + 3);
+  return static_cast<float>(3 * by) + static_cast<float>(f.level()) / 9.0f;
+}
 
 float submersion(const voxels::Voxels& v, const Aabb& box) {
   const float volume = (box.max[0] - box.min[0]) * (box.max[1] - box.min[1]) * (box.max[2] - box.min[2]);
@@ -37,9 +42,7 @@ float submersion(const voxels::Voxels& v, const Aabb& box) {
         const fluid::Fluid f{v.fluid(bx, by, bz)};
         if (!f.is_wet()) continue;
         const float bottom = static_cast<float>(3 * by);
-        const float top = fluid::Fluid{v.fluid(bx, by + 1, bz)}.is_wet()
-                              ? static_cast<float>(3 * by + 3)
-                              : bottom + static_cast<float>(f.level()) / 9.0f;
+        const float top = surface_of(v, bx, by, bz, f);
         const float ox =
             overlap(box.min[0], box.max[0], static_cast<float>(3 * bx), static_cast<float>(3 * bx + 3));
         const float oy = overlap(box.min[1], box.max[1], bottom, top);
