@@ -16,7 +16,8 @@
 // A changed chunk that was never taken in (an entity spawned or walked where the stored ones
 // were not read yet, or their load failed) is never handed to the saver: saving it would delete
 // the stored rows. It stays changed, its entities live, and unloaded_dirty lists it: the saver
-// reads its stored entities and gives them to chunk_loaded (the live ones stay) before saving.
+// reads its stored entities and gives them to chunk_loaded (the live ones stay) before saving,
+// and freezes the chunk right away when the world no longer holds it.
 //
 // Not locked itself: the server shares it as a Guarded.
 
