@@ -179,6 +179,14 @@ void Population::retain_players(const std::set<PlayerUuid>& present) {
 
 // ---- The tick ----
 
+bool Population::push(EntityId id, float x, float z) {
+  Entity* e = entities_.get_mut(id);
+  if (!e) return false;
+  e->velocity[0] += x;
+  e->velocity[2] += z;
+  return true;
+}
+
 std::optional<Population::Advanced> Population::advance(Entity& e, const DomainView& world,
                                                         const phys::Intent& intent,
                                                         std::uint8_t jump_cooldown, float max_side) {

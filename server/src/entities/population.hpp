@@ -142,6 +142,9 @@ class Population {
   // ---- The tick ----
   // Empties the set of entities riders moved; at the start of every body phase.
   void clear_driven() { driven_.clear(); }
+  // Adds a crowd push to the entity's horizontal velocity. Marks nothing: like a move within
+  // its chunk, it is saved with the chunk's next change. False for a stale id.
+  bool push(EntityId id, float x, float z);
   // Counts down the domain's flashes and steps each of its entities that is neither a body nor
   // driven this tick with its own drive; marks the chunks entities left and entered.
   void tick(std::string_view domain, const DomainView& world);

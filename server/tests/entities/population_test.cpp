@@ -357,6 +357,20 @@ TEST(Population, DriveRefusesWhatItMayNotMove) {
   EXPECT_TRUE(p.drive(moon, "moon", view, Intent{1.0f, 0.0f}, 0.0f, 0));
 }
 
+TEST(Population, CrowdPushesAddToVelocityWithoutMarking) {
+  Population p;
+  p.chunk_loaded("overworld", {1, 0, 1}, {});
+  Entity e = mob({1, 0, 1}, 5, 3, 5);
+  e.velocity = {0.25f, -1.0f, 0.5f};
+  const EntityId a = p.spawn(e);
+  (void)p.take_dirty();
+  EXPECT_TRUE(p.push(a, 0.05f, -0.5f));
+  EXPECT_EQ(p.get(a)->velocity, (std::array<float, 3>{0.25f + 0.05f, -1.0f, 0.0f}));
+  EXPECT_FALSE(p.is_dirty("overworld", {1, 0, 1}));
+  ASSERT_TRUE(p.despawn(a));
+  EXPECT_FALSE(p.push(a, 1.0f, 1.0f));
+}
+
 TEST(Population, ChangesThroughTheStoreMarkTheirChunks) {
   Population p;
   const EntityId a = p.spawn(mob({1, 0, 1}, 5, 3, 5));

@@ -175,11 +175,7 @@ std::vector<std::string> body_trace() {
     const auto pushes = phys::crowd::separate(occupants);
     body.velocity[0] += pushes[0][0];
     body.velocity[2] += pushes[0][2];
-    for (std::size_t i = 0; i < pushed.size(); ++i) {
-      Entity& e = *population.get_mut(pushed[i]);
-      e.velocity[0] += pushes[i + 1][0];
-      e.velocity[2] += pushes[i + 1][2];
-    }
+    for (std::size_t i = 0; i < pushed.size(); ++i) population.push(pushed[i], pushes[i + 1][0], pushes[i + 1][2]);
 
     // The player's body.
     {
