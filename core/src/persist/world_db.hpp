@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,15 +19,12 @@
 
 #include "world/chunk.hpp"
 #include "world/coords.hpp"
-#include "detgen/map.hpp"
 #include "fluid/layer.hpp"
 #include "persist/compress.hpp"
 #include "persist/fluidmap.hpp"
 #include "persist/idmap.hpp"
 #include "persist/sqlite.hpp"
 #include "persist/world_error.hpp"
-#include "building/plan.hpp"
-#include "world/storage.hpp"
 
 namespace ostrel_core::fluid {
 class Fluids;
@@ -46,19 +42,6 @@ inline constexpr std::int64_t kSummaryRule = 3;
 
 // One world option: its id and its value.
 using WorldOption = std::pair<std::string, std::string>;
-
-// One change of a mod's storage: a value to write, or none to delete the key.
-struct StorageChange {
-  std::string key;
-  std::optional<storage::Value> value;
-};
-
-// A map of a mod as stored in `mod_maps`.
-struct StoredMap {
-  std::string mod_id;
-  std::string name;
-  detgen::map::Map map;
-};
 
 class WorldDb {
  public:
@@ -106,25 +89,6 @@ class WorldDb {
   std::optional<std::uint64_t> wal_bytes() const;
   // Moves the write-ahead log into the database file without waiting; run when the world closes.
   std::expected<void, WorldError> checkpoint();
-
-  // --- mod data rows ------------------------------------------------------------------------
-  // The mod's stored values by key. One value that does not decode fails the whole load.
-  std::expected<std::map<std::string, storage::Value>, WorldError> load_mod_storage(
-      std::string_view mod_id);
-  // All changes in one transaction: either every change lands or none does.
-  std::expected<void, WorldError> save_mod_storage_changes(std::string_view mod_id,
-                                                           std::span<const StorageChange> changes);
-  // Every well-formed map; malformed rows are skipped with a warning.
-  std::expected<std::vector<StoredMap>, WorldError> all_maps();
-  std::expected<void, WorldError> save_map(std::string_view mod_id, std::string_view name,
-                                           const detgen::map::Map& map);
-  std::expected<std::vector<std::string>, WorldError> plan_names(std::string_view mod_id);
-  // Nothing when there is no such plan or its row is damaged.
-  std::expected<std::optional<plan::Plan>, WorldError> load_plan(std::string_view mod_id,
-                                                                 std::string_view name);
-  std::expected<void, WorldError> save_plan(std::string_view mod_id, std::string_view name,
-                                            const plan::Plan& plan);
-  std::expected<void, WorldError> delete_plan(std::string_view mod_id, std::string_view name);
 
   // --- summaries ----------------------------------------------------------------------------
   std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> load_summary(

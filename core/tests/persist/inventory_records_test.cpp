@@ -210,14 +210,14 @@ TEST(Containers, RefusesUnknownVersionsAndBrokenRecords) {
   struct Bad {
     std::uint8_t version;
     const char* hex;
-    containers::ContainerErrorKind kind;
+    versioned::MigrationErrorKind kind;
     const char* want;
   };
   const Bad bad[] = {
-      {3, "00", containers::ContainerErrorKind::Version, "container data is version 3; this build writes 2"},
-      {0, "00", containers::ContainerErrorKind::Version, "container data is version 0; this build writes 2"},
-      {2, "02 01 05", containers::ContainerErrorKind::Decode, "container data version 2 did not decode"},
-      {1, "01 01 05 01 00 01 02 ff", containers::ContainerErrorKind::Decode,
+      {3, "00", versioned::MigrationErrorKind::NoStep, "container data is version 3; this build writes 2"},
+      {0, "00", versioned::MigrationErrorKind::NoStep, "container data is version 0; this build writes 2"},
+      {2, "02 01 05", versioned::MigrationErrorKind::Decode, "container data version 2 did not decode"},
+      {1, "01 01 05 01 00 01 02 ff", versioned::MigrationErrorKind::Decode,
        "container data version 1 did not decode"},
   };
   for (const auto& b : bad) {

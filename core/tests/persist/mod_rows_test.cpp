@@ -7,6 +7,7 @@
 #include "base/log.hpp"
 #include "world/material.hpp"
 #include "persist/compress.hpp"
+#include "persist/rows/mod_rows.hpp"
 #include "persist/world_db.hpp"
 #include "support/hex.hpp"
 #include "support/temp_dir.hpp"
@@ -14,6 +15,7 @@
 namespace ostrel_core::persist {
 namespace {
 
+using mod_rows::StorageChange;
 using storage::Value;
 using test::from_hex;
 
@@ -62,7 +64,7 @@ TEST_F(ModRows, StoredValuesDecodeOrFailTheWholeMod) {
     put_raw("m", "a_good", from_hex("02 01"));
     put_raw("m", "k", from_hex(c.hex));
     put_raw("other", "k", from_hex("02 01"));
-    auto got = world().load_mod_storage("m");
+    auto got = mod_rows::load_mod_storage(world(), "m");
     if (c.want) {
       ASSERT_TRUE(got) << report(got.error());
       EXPECT_EQ(got->size(), 2u);
@@ -74,31 +76,31 @@ TEST_F(ModRows, StoredValuesDecodeOrFailTheWholeMod) {
       EXPECT_EQ(got.error().key, "k");
       EXPECT_TRUE(got.error().message().starts_with("mod `m` storage key `k`: ")) << got.error().message();
     }
-    EXPECT_TRUE(world().load_mod_storage("other"));  // one mod's bad value is its own
+    EXPECT_TRUE(mod_rows::load_mod_storage(world(), "other"));  // one mod's bad value is its own
   }
   ASSERT_TRUE(world().connection().exec("DELETE FROM mod_storage"));
   put_raw("m", "k", from_hex("02 02"));
-  EXPECT_EQ(world().load_mod_storage("m").error().message(),
+  EXPECT_EQ(mod_rows::load_mod_storage(world(), "m").error().message(),
             "mod `m` storage key `k`: boolean byte is 2, not 0 or 1");
 }
 
 TEST_F(ModRows, StorageChangesApplyInOrderAndAllOrNothing) {
   const StorageChange first[] = {{"a", Value::text("x")}, {"b", Value::number(-0.5)}, {"a", std::nullopt},
                                  {"c", Value::boolean(true)}};
-  ASSERT_TRUE(world().save_mod_storage_changes("m", first));
-  auto got = world().load_mod_storage("m");
+  ASSERT_TRUE(mod_rows::save_mod_storage_changes(world(), "m", first));
+  auto got = mod_rows::load_mod_storage(world(), "m");
   ASSERT_TRUE(got);
   EXPECT_EQ(*got, (std::map<std::string, Value>{{"b", Value::number(-0.5)}, {"c", Value::boolean(true)}}));
-  EXPECT_TRUE(world().load_mod_storage("n")->empty());
+  EXPECT_TRUE(mod_rows::load_mod_storage(world(), "n")->empty());
 
   ASSERT_TRUE(world().connection().exec(
       "CREATE TRIGGER refuse_boom BEFORE INSERT ON mod_storage WHEN NEW.key = 'boom' "
       "BEGIN SELECT RAISE(ABORT, 'injected failure'); END;"));
   const StorageChange second[] = {{"b", std::nullopt}, {"d", Value::text("new")}, {"boom", Value::text("!")}};
-  auto r = world().save_mod_storage_changes("m", second);
+  auto r = mod_rows::save_mod_storage_changes(world(), "m", second);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().kind, WorldErrorKind::Sql);
-  EXPECT_EQ(*world().load_mod_storage("m"), *got);
+  EXPECT_EQ(*mod_rows::load_mod_storage(world(), "m"), *got);
   EXPECT_FALSE(world().connection().in_transaction());
 }
 
@@ -120,8 +122,8 @@ TEST_F(ModRows, MapRoundTripsBitForBit) {
   const float odd_nan = std::bit_cast<float>(0xFFA12345u);
   const auto m = map_of(3, {0.0f, -0.0f, 1.5f, quiet_nan, odd_nan, std::numeric_limits<float>::infinity(),
                             std::numeric_limits<float>::denorm_min(), -3e38f, 42.0f});
-  ASSERT_TRUE(world().save_map("m", "height", m));
-  auto all = world().all_maps();
+  ASSERT_TRUE(mod_rows::save_map(world(), "m", "height", m));
+  auto all = mod_rows::all_maps(world());
   ASSERT_TRUE(all);
   ASSERT_EQ(all->size(), 1u);
   const auto& got = (*all)[0];
@@ -148,7 +150,7 @@ struct Captured {
 };
 
 TEST_F(ModRows, BadMapsAreSkippedWithTheirWarning) {
-  ASSERT_TRUE(world().save_map("m", "good", map_of(2, {1, 2, 3, 4})));
+  ASSERT_TRUE(mod_rows::save_map(world(), "m", "good", map_of(2, {1, 2, 3, 4})));
   auto frame = compress(from_hex("00 00 80 3f 00 00 80 3f"));  // two samples
   ASSERT_TRUE(frame);
   struct Bad {
@@ -172,7 +174,7 @@ TEST_F(ModRows, BadMapsAreSkippedWithTheirWarning) {
                 stmt->bind_i64(4, b.origin_x) && stmt->bind_blob(5, b.samples) && stmt->run());
   }
   Captured log;
-  auto all = world().all_maps();
+  auto all = mod_rows::all_maps(world());
   ASSERT_TRUE(all);
   ASSERT_EQ(all->size(), 1u);
   EXPECT_EQ((*all)[0].name, "good");
@@ -197,7 +199,7 @@ TEST_F(ModRows, MapTooLargeToDecompressIsSkipped) {
   auto stmt = world().connection().prepare("INSERT INTO mod_maps VALUES ('m', 'huge', 1024, 1, 0, 0, ?1)");
   ASSERT_TRUE(stmt->bind_blob(1, *frame) && stmt->run());
   Captured log;
-  auto all = world().all_maps();
+  auto all = mod_rows::all_maps(world());
   ASSERT_TRUE(all);
   EXPECT_TRUE(all->empty());
   ASSERT_EQ(log.lines.size(), 1u);
@@ -215,20 +217,20 @@ plan::Plan sample_plan() {
 }
 
 TEST_F(ModRows, PlansRoundTripReplaceAndDelete) {
-  ASSERT_TRUE(world().save_plan("m", "house", sample_plan()));
-  EXPECT_EQ(*world().load_plan("m", "house"), sample_plan());
-  EXPECT_EQ(*world().load_plan("other", "house"), std::nullopt);
+  ASSERT_TRUE(mod_rows::save_plan(world(), "m", "house", sample_plan()));
+  EXPECT_EQ(*mod_rows::load_plan(world(), "m", "house"), sample_plan());
+  EXPECT_EQ(*mod_rows::load_plan(world(), "other", "house"), std::nullopt);
 
   plan::Plan smaller = sample_plan();
   smaller.cells.pop_back();
-  ASSERT_TRUE(world().save_plan("m", "house", smaller));
-  EXPECT_EQ(*world().load_plan("m", "house"), smaller);
+  ASSERT_TRUE(mod_rows::save_plan(world(), "m", "house", smaller));
+  EXPECT_EQ(*mod_rows::load_plan(world(), "m", "house"), smaller);
 
-  ASSERT_TRUE(world().save_plan("m", "barn", smaller));
-  EXPECT_EQ(*world().plan_names("m"), (std::vector<std::string>{"barn", "house"}));
-  ASSERT_TRUE(world().delete_plan("m", "barn"));
-  ASSERT_TRUE(world().delete_plan("m", "never_saved"));
-  EXPECT_EQ(*world().plan_names("m"), (std::vector<std::string>{"house"}));
+  ASSERT_TRUE(mod_rows::save_plan(world(), "m", "barn", smaller));
+  EXPECT_EQ(*mod_rows::plan_names(world(), "m"), (std::vector<std::string>{"barn", "house"}));
+  ASSERT_TRUE(mod_rows::delete_plan(world(), "m", "barn"));
+  ASSERT_TRUE(mod_rows::delete_plan(world(), "m", "never_saved"));
+  EXPECT_EQ(*mod_rows::plan_names(world(), "m"), (std::vector<std::string>{"house"}));
 }
 
 TEST_F(ModRows, DamagedPlansReadAsAbsent) {
@@ -248,11 +250,11 @@ TEST_F(ModRows, DamagedPlansReadAsAbsent) {
   }
   for (const auto& [name, data] : rows) {
     SCOPED_TRACE(name);
-    auto got = world().load_plan("m", name);
+    auto got = mod_rows::load_plan(world(), "m", name);
     ASSERT_TRUE(got);
     EXPECT_EQ(*got, std::nullopt);
   }
-  EXPECT_EQ(world().plan_names("m")->size(), std::size(rows));
+  EXPECT_EQ(mod_rows::plan_names(world(), "m")->size(), std::size(rows));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "base/log.hpp"
-#include "world/world.hpp"
+#include "world/records.hpp"
 
 namespace ostrel_server::storage {
 
@@ -95,7 +95,7 @@ void Shared::flush(world::World& world) {
   auto g = inner_->lock();
   if (!g) return;
   for (const auto& [mod_id, changes] : (*g)->take_dirty()) {
-    auto saved = world.save_mod_storage_changes(mod_id, changes);
+    auto saved = world::save_mod_storage_changes(world, mod_id, changes);
     if (saved) continue;
     OSTREL_ERROR("ostrel_server::storage", fmt::format("could not save storage for mod `{}`: {}", mod_id,
                                                        ostrel_core::report(saved.error())));

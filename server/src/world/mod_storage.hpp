@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "persist/world_db.hpp"
+#include "persist/rows/mod_rows.hpp"
 #include "world/storage.hpp"
 #include "world/storage_access.hpp"
 #include "base/sync.hpp"
@@ -23,7 +23,7 @@ class World;
 
 namespace ostrel_server::storage {
 
-using ostrel_core::persist::StorageChange;
+using ostrel_core::persist::mod_rows::StorageChange;
 using ostrel_core::storage::Value;
 
 class ModStorage {

@@ -29,15 +29,10 @@
 #include "world/coords.hpp"
 #include "fluid/fluid.hpp"
 #include "fluid/layer.hpp"
-#include "identity/identity.hpp"
 #include "building/inventory/stack.hpp"
-#include "persist/records/containers.hpp"
-#include "persist/records/playerdata.hpp"
 #include "persist/world_db.hpp"
-#include "building/plan.hpp"
 #include "proto/records.hpp"
 #include "world/sqlclock.hpp"
-#include "world/storage.hpp"
 #include "world/world_source.hpp"
 
 namespace ostrel_server::world {
@@ -173,37 +168,6 @@ class World {
   // Writes every dirty chunk, then checkpoints. Fails when a chunk could not be written (the
   // error names how many) or the checkpoint failed; the world is gone either way.
   static std::expected<void, CloseError> close(World world);
-
-  // --- players and containers (world_records.cpp) -------------------------------------------
-  // The stored slots merged over `template_slots`, with the count of stacks not restored; none
-  // when the player has no row.
-  std::expected<std::optional<ostrel_core::persist::playerdata::Decoded>, WorldError> load_player_slots(
-      const ostrel_core::identity::PlayerUuid& player,
-      const ostrel_core::inventory::slots::Slots& template_slots);
-  std::expected<void, WorldError> save_player_slots(const ostrel_core::identity::PlayerUuid& player,
-                                                    const ostrel_core::inventory::slots::Slots& slots);
-  // Rows that are empty or do not decode are skipped with a warning; `slot_count` answers a
-  // container's number of slots (none: 256).
-  struct Containers {
-    std::vector<ostrel_core::persist::containers::Decoded> containers;  // in the order read
-    std::size_t dropped = 0;  // stacks not restored, over all containers
-  };
-  std::expected<Containers, WorldError> load_containers(
-      const std::function<std::optional<std::size_t>(std::string_view)>& slot_count);
-  std::expected<void, WorldError> save_container(std::string_view name,
-                                                 const ostrel_core::inventory::slots::View& view);
-  std::expected<void, WorldError> delete_container(std::string_view name);
-
-  std::expected<std::map<std::string, ostrel_core::storage::Value>, WorldError> load_mod_storage(
-      std::string_view mod_id);
-  std::expected<void, WorldError> save_mod_storage_changes(
-      std::string_view mod_id, std::span<const ostrel_core::persist::StorageChange> changes);
-  std::expected<std::vector<std::string>, WorldError> plan_names(std::string_view mod_id);
-  std::expected<std::optional<ostrel_core::plan::Plan>, WorldError> load_plan(std::string_view mod_id,
-                                                                              std::string_view name);
-  std::expected<void, WorldError> save_plan(std::string_view mod_id, std::string_view name,
-                                            const ostrel_core::plan::Plan& plan);
-  std::expected<void, WorldError> delete_plan(std::string_view mod_id, std::string_view name);
 
  private:
   World(WorldDb db, std::uint64_t seed) : db_(std::move(db)), seed_(seed) {}

@@ -1,4 +1,4 @@
-// Saving World's dirty chunks in bounded batches, closing, and the record pass-throughs.
+// Saving World's dirty chunks in bounded batches, and closing.
 
 #include <fmt/format.h>
 
@@ -132,35 +132,6 @@ std::expected<void, CloseError> World::close(World world) {
   }
   if (!checkpoint) return std::unexpected(CloseError{0, ostrel_core::make_source(checkpoint.error())});
   return {};
-}
-
-std::expected<std::map<std::string, ostrel_core::storage::Value>, WorldError> World::load_mod_storage(
-    std::string_view mod_id) {
-  return sqlclock::timed(calls_, "load mod storage", [&] { return db_.load_mod_storage(mod_id); });
-}
-
-std::expected<void, WorldError> World::save_mod_storage_changes(
-    std::string_view mod_id, std::span<const ostrel_core::persist::StorageChange> changes) {
-  return sqlclock::timed(calls_, "save mod storage",
-                         [&] { return db_.save_mod_storage_changes(mod_id, changes); });
-}
-
-std::expected<std::vector<std::string>, WorldError> World::plan_names(std::string_view mod_id) {
-  return sqlclock::timed(calls_, "plan names", [&] { return db_.plan_names(mod_id); });
-}
-
-std::expected<std::optional<ostrel_core::plan::Plan>, WorldError> World::load_plan(std::string_view mod_id,
-                                                                                   std::string_view name) {
-  return sqlclock::timed(calls_, "load plan", [&] { return db_.load_plan(mod_id, name); });
-}
-
-std::expected<void, WorldError> World::save_plan(std::string_view mod_id, std::string_view name,
-                                                 const ostrel_core::plan::Plan& plan) {
-  return sqlclock::timed(calls_, "save plan", [&] { return db_.save_plan(mod_id, name, plan); });
-}
-
-std::expected<void, WorldError> World::delete_plan(std::string_view mod_id, std::string_view name) {
-  return sqlclock::timed(calls_, "delete plan", [&] { return db_.delete_plan(mod_id, name); });
 }
 
 }  // namespace ostrel_server::world

@@ -7,6 +7,7 @@
 
 #include "support/temp_dir.hpp"
 #include "support/test_world.hpp"
+#include "world/records.hpp"
 #include "world/world.hpp"
 
 namespace ostrel_server::storage {
@@ -82,12 +83,12 @@ TEST_F(ModStorageFlush, SetThenDeleteRemovesTheRowAndFailedWritesAreMarkedAgain)
   shared.set("m1", "gone", Value::text("v"));
   shared.set("m2", "kept", Value::number(1.5));
   shared.flush(w);
-  EXPECT_EQ(w.load_mod_storage("m1")->size(), 1u);
+  EXPECT_EQ(world::load_mod_storage(w, "m1")->size(), 1u);
 
   shared.set("m1", "gone", Value::text("w"));
   shared.set("m1", "gone", std::nullopt);
   shared.flush(w);
-  EXPECT_TRUE(w.load_mod_storage("m1")->empty());
+  EXPECT_TRUE(world::load_mod_storage(w, "m1")->empty());
 
   ASSERT_TRUE(w.db()
                   .connection()
@@ -97,14 +98,14 @@ TEST_F(ModStorageFlush, SetThenDeleteRemovesTheRowAndFailedWritesAreMarkedAgain)
   shared.set("m1", "boom", Value::text("a"));
   shared.set("m2", "kept", Value::number(2.5));
   shared.flush(w);
-  EXPECT_TRUE(w.load_mod_storage("m1")->empty());
-  EXPECT_EQ(w.load_mod_storage("m2")->at("kept"), Value::number(2.5));  // the other mod is written
+  EXPECT_TRUE(world::load_mod_storage(w, "m1")->empty());
+  EXPECT_EQ(world::load_mod_storage(w, "m2")->at("kept"), Value::number(2.5));  // the other mod is written
 
   // Marked again: the next flush writes the value of that moment.
   shared.set("m1", "boom", Value::text("b"));
   ASSERT_TRUE(w.db().connection().exec("DROP TRIGGER refuse_boom").has_value());
   shared.flush(w);
-  EXPECT_EQ(w.load_mod_storage("m1")->at("boom"), Value::text("b"));
+  EXPECT_EQ(world::load_mod_storage(w, "m1")->at("boom"), Value::text("b"));
   auto g = shared.inner()->lock();
   ASSERT_TRUE(g.has_value());
   EXPECT_TRUE((*g)->take_dirty().empty());

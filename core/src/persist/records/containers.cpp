@@ -1,7 +1,5 @@
 #include "persist/records/containers.hpp"
 
-#include <fmt/format.h>
-
 #include "proto/codec.hpp"
 
 namespace ostrel_core::persist::containers {
@@ -10,39 +8,24 @@ namespace {
 
 using stored_stack::StoredStack;
 
-template <class T>
-std::expected<T, ContainerError> read(std::uint8_t version, std::span<const std::uint8_t> bytes) {
-  auto record = stored_stack::read_leading<T>(bytes);
-  if (!record) return std::unexpected(ContainerError{ContainerErrorKind::Decode, version});
-  return std::move(*record);
+using Slots = std::vector<std::optional<StoredStack>>;
+
+std::expected<Slots, SourcePtr> read_v1(std::span<const std::uint8_t> bytes) {
+  auto v1 = stored_stack::read_leading<StoredContainerOf<stored_stack::ContainerStackV1>>(bytes);
+  if (!v1) return std::unexpected(SourcePtr{});
+  return stored_stack::upgraded_slots(v1->slots);
 }
 
-std::expected<std::vector<std::optional<StoredStack>>, ContainerError> read_slots(
-    std::uint8_t version, std::span<const std::uint8_t> bytes) {
-  switch (version) {
-    case 1: {
-      auto v1 = read<StoredContainerOf<stored_stack::ContainerStackV1>>(version, bytes);
-      if (!v1) return std::unexpected(v1.error());
-      return stored_stack::upgraded_slots(v1->slots);
-    }
-    case kContainerVersion: {
-      auto v2 = read<StoredContainerOf<StoredStack>>(version, bytes);
-      if (!v2) return std::unexpected(v2.error());
-      return std::move(v2->slots);
-    }
-    default:
-      return std::unexpected(ContainerError{ContainerErrorKind::Version, version});
-  }
+std::expected<Slots, SourcePtr> read_v2(std::span<const std::uint8_t> bytes) {
+  auto v2 = stored_stack::read_leading<StoredContainerOf<StoredStack>>(bytes);
+  if (!v2) return std::unexpected(SourcePtr{});
+  return std::move(v2->slots);
 }
+
+constexpr versioned::Rung<Slots> kRungs[] = {{1, read_v1}, {kContainerVersion, read_v2}};
+constexpr versioned::Ladder<Slots> kLadder{versioned::Record::Container, kContainerVersion, kRungs};
 
 }  // namespace
-
-std::string ContainerError::message() const {
-  if (kind == ContainerErrorKind::Version) {
-    return fmt::format("container data is version {}; this build writes {}", version, kContainerVersion);
-  }
-  return fmt::format("container data version {} did not decode", version);
-}
 
 Encoded encode(const inventory::slots::View& view, const idmap::MaterialMap& map) {
   Encoded out;
@@ -54,7 +37,7 @@ Encoded encode(const inventory::slots::View& view, const idmap::MaterialMap& map
 std::expected<Decoded, ContainerError> decode(std::uint8_t version, std::span<const std::uint8_t> bytes,
                                               std::string_view name, std::size_t slot_count,
                                               const idmap::MaterialMap& map) {
-  auto slots = read_slots(version, bytes);
+  auto slots = versioned::climb(kLadder, version, bytes);
   if (!slots) return std::unexpected(slots.error());
   Decoded out{std::string(name),
               inventory::slots::View{std::vector<std::optional<inventory::Stack>>(slot_count)}, 0};

@@ -19,6 +19,7 @@
 #include "building/inventory/slots.hpp"
 #include "persist/idmap.hpp"
 #include "persist/records/stored_stack.hpp"
+#include "persist/records/versioned.hpp"
 
 namespace ostrel_core::persist::containers {
 
@@ -30,20 +31,9 @@ struct StoredContainerOf {
   static constexpr auto fields() { return std::tuple{&StoredContainerOf::slots}; }
 };
 
-enum class ContainerErrorKind : std::uint8_t {
-  Version,  // a version this build does not read (0, or 3 and above)
-  Decode,   // the bytes are not a record of that version
-};
-
-struct ContainerError {
-  ContainerErrorKind kind = ContainerErrorKind::Version;
-  std::uint8_t version = 0;
-
-  // "container data is version 3; this build writes 2" / "container data version 1 did not decode".
-  std::string message() const;
-  const ErrorSource* source() const { return nullptr; }
-  friend bool operator==(const ContainerError&, const ContainerError&) = default;
-};
+// Refusals read "container data is version 3; this build writes 2" or "container data version 1
+// did not decode".
+using ContainerError = versioned::MigrationError;
 
 struct Encoded {
   std::vector<std::uint8_t> bytes;  // the version-2 record, without the version byte

@@ -113,28 +113,33 @@ std::expected<Record, proto::ProtocolError> read(std::span<const std::uint8_t> b
   return stored_stack::read_leading<Record>(bytes);
 }
 
-MigrationError decode_error(std::uint8_t version, const proto::ProtocolError& e) {
-  return MigrationError{MigrationErrorKind::Decode, version, make_source(TextError(describe(e)))};
+SourcePtr reason(const proto::ProtocolError& e) { return make_source(TextError(describe(e))); }
+
+std::expected<ent::Entity, SourcePtr> read_v1(std::span<const std::uint8_t> bytes) {
+  auto r = read<RecordV1>(bytes);
+  if (!r) return std::unexpected(reason(r.error()));
+  ent::Entity e = entity_of(*r);
+  e.speed = 1.0f;
+  return e;
 }
+
+// Versions 2 and 3 share a layout.
+std::expected<ent::Entity, SourcePtr> read_v2(std::span<const std::uint8_t> bytes) {
+  auto r = read<RecordV2>(bytes);
+  if (!r) return std::unexpected(reason(r.error()));
+  ent::Entity e = entity_of(*r);
+  e.speed = r->speed;
+  if (r->item) {
+    const ItemV2& i = *r->item;
+    e.item = stack_of(ItemV4{i.material, i.count, i.occupancy, std::nullopt, i.text});
+  }
+  return e;
+}
+
+constexpr versioned::Rung<ent::Entity> kRungs[] = {{1, read_v1}, {2, read_v2}, {3, read_v2}};
+constexpr versioned::Ladder<ent::Entity> kLadder{versioned::Record::Entity, kEntityVersion, kRungs};
 
 }  // namespace
-
-std::string MigrationError::message() const {
-  switch (kind) {
-    case MigrationErrorKind::NoStep:
-      return fmt::format("no migration step from format version {}", version);
-    case MigrationErrorKind::Decode:
-      return fmt::format("a blob does not decode as format version {}", version);
-  }
-  return "entity migration failed";
-}
-
-std::string MigrationError::debug() const {
-  if (kind == MigrationErrorKind::NoStep)
-    return fmt::format("MigrationError::NoStep {{ from: {} }}", version);
-  return fmt::format("MigrationError::Decode {{ version: {}, source: \"{}\" }}", version,
-                     cause ? cause->message() : std::string());
-}
 
 std::vector<std::uint8_t> encode(const ent::Entity& e) {
   RecordV4 r{e.transform, e.velocity, e.speed, e.collider, e.model, std::nullopt,
@@ -154,29 +159,7 @@ std::expected<ent::Entity, proto::ProtocolError> decode(std::span<const std::uin
 
 std::expected<ent::Entity, MigrationError> migrate_entity(std::uint8_t version,
                                                           std::span<const std::uint8_t> bytes) {
-  switch (version) {
-    case 1: {
-      auto r = read<RecordV1>(bytes);
-      if (!r) return std::unexpected(decode_error(version, r.error()));
-      ent::Entity e = entity_of(*r);
-      e.speed = 1.0f;
-      return e;
-    }
-    case 2:
-    case 3: {
-      auto r = read<RecordV2>(bytes);
-      if (!r) return std::unexpected(decode_error(version, r.error()));
-      ent::Entity e = entity_of(*r);
-      e.speed = r->speed;
-      if (r->item) {
-        const ItemV2& i = *r->item;
-        e.item = stack_of(ItemV4{i.material, i.count, i.occupancy, std::nullopt, i.text});
-      }
-      return e;
-    }
-    default:
-      return std::unexpected(MigrationError{MigrationErrorKind::NoStep, version, nullptr});
-  }
+  return versioned::climb(kLadder, version, bytes);
 }
 
 std::string describe(const proto::ProtocolError& e) {

@@ -32,28 +32,14 @@
 
 #include "movement/ent.hpp"
 #include "base/error.hpp"
+#include "persist/records/versioned.hpp"
 #include "proto/protocol_error.hpp"
 
 namespace ostrel_core::persist::entity_record {
 
 inline constexpr std::uint8_t kEntityVersion = 4;
 
-enum class MigrationErrorKind : std::uint8_t {
-  NoStep,  // no upgrade from this version (0, or 5 and above): from
-  Decode,  // the bytes are not a record of that version; source: the decoder's error
-};
-
-// The failure of migrate_entity.
-struct MigrationError {
-  MigrationErrorKind kind = MigrationErrorKind::NoStep;
-  std::uint8_t version = 0;  // NoStep: the stored version; Decode: the version decoded as
-  SourcePtr cause;           // Decode
-
-  std::string message() const;
-  const ErrorSource* source() const { return cause.get(); }
-  // "MigrationError::NoStep { from: 5 }".
-  std::string debug() const;
-};
+using versioned::MigrationError;
 
 // The version-4 record of `entity`, taken as it is: the item's ids must already be world ids.
 std::vector<std::uint8_t> encode(const ent::Entity& entity);

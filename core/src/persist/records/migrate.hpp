@@ -4,26 +4,13 @@
 #include <cstdint>
 #include <expected>
 #include <span>
-#include <string>
 
+#include "persist/records/versioned.hpp"
 #include "world/chunk.hpp"
-#include "base/error.hpp"
 
 namespace ostrel_core::persist::migrate {
 
-enum class MigrationErrorKind : std::uint8_t {
-  NoStep,     // no upgrade step from this version: version
-  Malformed,  // the old payload does not decode; source: the ProtocolError
-};
-
-struct MigrationError {
-  MigrationErrorKind kind;
-  std::uint8_t version = 0;
-  SourcePtr cause;
-
-  std::string message() const;
-  const ErrorSource* source() const { return cause.get(); }
-};
+using versioned::MigrationError;
 
 // The version-1 parts of a payload of format `version`. Version 0 lacks the mixed free list,
 // which reads as empty.

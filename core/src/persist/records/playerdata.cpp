@@ -1,7 +1,5 @@
 #include "persist/records/playerdata.hpp"
 
-#include <fmt/format.h>
-
 #include "proto/codec.hpp"
 
 namespace ostrel_core::persist::playerdata {
@@ -14,32 +12,28 @@ using inventory::slots::View;
 using stored_stack::StoredStack;
 using Frame = StoredSlotsOf<StoredStack>;
 
-// One frame of `version`'s layout; spare bytes after it are ignored.
+// One frame of `T`'s layout; spare bytes after it are ignored.
 template <class T>
-std::expected<T, DecodeError> read(std::uint8_t version, std::span<const std::uint8_t> bytes) {
+std::expected<T, SourcePtr> read_frame(std::span<const std::uint8_t> bytes) {
   auto frame = stored_stack::read_leading<T>(bytes);
-  if (!frame) return std::unexpected(DecodeError{DecodeErrorKind::Decode, version});
+  if (!frame) return std::unexpected(SourcePtr{});
   return std::move(*frame);
 }
 
-std::expected<Frame, DecodeError> read_frame(std::uint8_t version, std::span<const std::uint8_t> bytes) {
-  switch (version) {
-    case 1: {
-      auto v1 = read<StoredSlotsOf<stored_stack::PlayerStackV1>>(version, bytes);
-      if (!v1) return std::unexpected(v1.error());
-      return v1->upgraded().upgraded();
-    }
-    case 2: {
-      auto v2 = read<StoredSlotsOf<stored_stack::StoredStackV2>>(version, bytes);
-      if (!v2) return std::unexpected(v2.error());
-      return v2->upgraded();
-    }
-    case kPlayerVersion:
-      return read<Frame>(version, bytes);
-    default:
-      return std::unexpected(DecodeError{DecodeErrorKind::Version, version});
-  }
+std::expected<Frame, SourcePtr> read_v1(std::span<const std::uint8_t> bytes) {
+  auto v1 = read_frame<StoredSlotsOf<stored_stack::PlayerStackV1>>(bytes);
+  if (!v1) return std::unexpected(v1.error());
+  return v1->upgraded().upgraded();
 }
+
+std::expected<Frame, SourcePtr> read_v2(std::span<const std::uint8_t> bytes) {
+  auto v2 = read_frame<StoredSlotsOf<stored_stack::StoredStackV2>>(bytes);
+  if (!v2) return std::unexpected(v2.error());
+  return v2->upgraded();
+}
+
+constexpr versioned::Rung<Frame> kRungs[] = {{1, read_v1}, {2, read_v2}, {kPlayerVersion, read_frame<Frame>}};
+constexpr versioned::Ladder<Frame> kLadder{versioned::Record::Player, kPlayerVersion, kRungs};
 
 std::optional<Stack> thaw_counted(const std::optional<StoredStack>& stored, const idmap::MaterialMap& map,
                                   std::size_t& dropped) {
@@ -63,13 +57,6 @@ void restore_into(View& view, bool grows, std::vector<std::optional<Stack>> stor
 
 }  // namespace
 
-std::string DecodeError::message() const {
-  if (kind == DecodeErrorKind::Version) {
-    return fmt::format("player data is version {}; this build writes {}", version, kPlayerVersion);
-  }
-  return fmt::format("player data version {} did not decode", version);
-}
-
 Encoded encode(const Slots& slots, const idmap::MaterialMap& map) {
   Encoded out;
   Frame frame;
@@ -87,7 +74,7 @@ Encoded encode(const Slots& slots, const idmap::MaterialMap& map) {
 
 std::expected<Decoded, DecodeError> decode(std::uint8_t version, std::span<const std::uint8_t> bytes,
                                            const Slots& template_slots, const idmap::MaterialMap& map) {
-  auto frame = read_frame(version, bytes);
+  auto frame = versioned::climb(kLadder, version, bytes);
   if (!frame) return std::unexpected(frame.error());
   Decoded out{template_slots, 0};
   for (auto& stored : frame->views) {

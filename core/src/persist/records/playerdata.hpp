@@ -23,6 +23,7 @@
 #include "building/inventory/slots.hpp"
 #include "persist/idmap.hpp"
 #include "persist/records/stored_stack.hpp"
+#include "persist/records/versioned.hpp"
 
 namespace ostrel_core::persist::playerdata {
 
@@ -52,20 +53,9 @@ struct StoredSlotsOf {
   }
 };
 
-enum class DecodeErrorKind : std::uint8_t {
-  Version,  // a version this build does not read (0, or 4 and above)
-  Decode,   // the bytes are not a record of that version
-};
-
-struct DecodeError {
-  DecodeErrorKind kind = DecodeErrorKind::Version;
-  std::uint8_t version = 0;
-
-  // "player data is version 4; this build writes 3" / "player data version 3 did not decode".
-  std::string message() const;
-  const ErrorSource* source() const { return nullptr; }
-  friend bool operator==(const DecodeError&, const DecodeError&) = default;
-};
+// Refusals read "player data is version 4; this build writes 3" or "player data version 3 did
+// not decode".
+using DecodeError = versioned::MigrationError;
 
 struct Encoded {
   std::vector<std::uint8_t> bytes;  // the version-3 record, without the version byte

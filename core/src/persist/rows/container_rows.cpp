@@ -50,4 +50,10 @@ std::expected<void, WorldError> delete_container(WorldDb& db, std::string_view n
   return {};
 }
 
+containers::Encoded row_data(const inventory::slots::View& view, const idmap::MaterialMap& map) {
+  containers::Encoded record = containers::encode(view, map);
+  record.bytes.insert(record.bytes.begin(), containers::kContainerVersion);
+  return record;
+}
+
 }  // namespace ostrel_core::persist::container_rows

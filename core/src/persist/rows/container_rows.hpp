@@ -12,6 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "building/inventory/slots.hpp"
+#include "persist/idmap.hpp"
+#include "persist/records/containers.hpp"
 #include "persist/world_error.hpp"
 
 namespace ostrel_core::persist {
@@ -29,5 +32,9 @@ std::expected<std::vector<std::pair<std::string, std::vector<std::uint8_t>>>, Wo
     WorldDb& db);
 // Deleting a name without a row succeeds and changes nothing.
 std::expected<void, WorldError> delete_container(WorldDb& db, std::string_view name);
+
+// The row's data for `view`: the version byte then the current record, and the count of stacks
+// left out because this world cannot name them.
+containers::Encoded row_data(const inventory::slots::View& view, const idmap::MaterialMap& map);
 
 }  // namespace ostrel_core::persist::container_rows

@@ -1,8 +1,10 @@
-// The mod data rows of WorldDb: key-value storage, maps and plans, each keyed by the owning
+// The mod data rows: key-value storage, maps and plans, each keyed by the owning
 // mod's id. These tables are small and rarely written: every statement is prepared per call.
 //
 // mod_maps.samples: side * side little-endian f32, row by row, as one zstd frame.
 //   side 1, sample 1.0f -> frame of 00 00 80 3f
+
+#include "persist/rows/mod_rows.hpp"
 
 #include <bit>
 #include <cstring>
@@ -12,7 +14,7 @@
 #include "persist/world_db.hpp"
 #include "proto/codec.hpp"
 
-namespace ostrel_core::persist {
+namespace ostrel_core::persist::mod_rows {
 
 namespace {
 
@@ -90,9 +92,9 @@ std::optional<detgen::map::Map> map_of_row(sqlite::Statement& row, std::string_v
 
 }  // namespace
 
-std::expected<std::map<std::string, storage::Value>, WorldError> WorldDb::load_mod_storage(
-    std::string_view mod_id) {
-  auto stmt = db_.prepare("SELECT key, value FROM mod_storage WHERE mod_id = ?1 ORDER BY key");
+std::expected<std::map<std::string, storage::Value>, WorldError> load_mod_storage(WorldDb& db,
+                                                                                 std::string_view mod_id) {
+  auto stmt = db.connection().prepare("SELECT key, value FROM mod_storage WHERE mod_id = ?1 ORDER BY key");
   if (!stmt) return sql_error(stmt.error());
   if (auto r = stmt->bind_text(1, mod_id); !r) return sql_error(r.error());
   std::map<std::string, storage::Value> out;
@@ -108,17 +110,17 @@ std::expected<std::map<std::string, storage::Value>, WorldError> WorldDb::load_m
   return out;
 }
 
-std::expected<void, WorldError> WorldDb::save_mod_storage_changes(
-    std::string_view mod_id, std::span<const StorageChange> changes) {
-  if (auto r = db_.begin(); !r) return sql_error(r.error());
+std::expected<void, WorldError> save_mod_storage_changes(WorldDb& db, std::string_view mod_id,
+                                                         std::span<const StorageChange> changes) {
+  if (auto r = db.connection().begin(); !r) return sql_error(r.error());
   auto fail = [&](const sqlite::SqliteError& e) {
-    db_.rollback();
+    db.connection().rollback();
     return sql_error(e);
   };
   {
-    auto put = db_.prepare("INSERT OR REPLACE INTO mod_storage (mod_id, key, value) VALUES (?1, ?2, ?3)");
+    auto put = db.connection().prepare("INSERT OR REPLACE INTO mod_storage (mod_id, key, value) VALUES (?1, ?2, ?3)");
     if (!put) return fail(put.error());
-    auto del = db_.prepare("DELETE FROM mod_storage WHERE mod_id = ?1 AND key = ?2");
+    auto del = db.connection().prepare("DELETE FROM mod_storage WHERE mod_id = ?1 AND key = ?2");
     if (!del) return fail(del.error());
     for (const auto& change : changes) {
       sqlite::Statement& stmt = change.value ? *put : *del;
@@ -131,12 +133,12 @@ std::expected<void, WorldError> WorldDb::save_mod_storage_changes(
       if (auto r = stmt.run(); !r) return fail(r.error());
     }
   }
-  if (auto r = db_.commit(); !r) return fail(r.error());
+  if (auto r = db.connection().commit(); !r) return fail(r.error());
   return {};
 }
 
-std::expected<std::vector<StoredMap>, WorldError> WorldDb::all_maps() {
-  auto stmt = db_.prepare("SELECT mod_id, name, side, scale, origin_x, origin_z, samples FROM mod_maps");
+std::expected<std::vector<StoredMap>, WorldError> all_maps(WorldDb& db) {
+  auto stmt = db.connection().prepare("SELECT mod_id, name, side, scale, origin_x, origin_z, samples FROM mod_maps");
   if (!stmt) return sql_error(stmt.error());
   std::vector<StoredMap> out;
   for (;;) {
@@ -152,14 +154,14 @@ std::expected<std::vector<StoredMap>, WorldError> WorldDb::all_maps() {
   return out;
 }
 
-std::expected<void, WorldError> WorldDb::save_map(std::string_view mod_id, std::string_view name,
-                                                  const detgen::map::Map& map) {
+std::expected<void, WorldError> save_map(WorldDb& db, std::string_view mod_id, std::string_view name,
+                                         const detgen::map::Map& map) {
   auto frame = compress(map_sample_bytes(map.samples));
   if (!frame) {
     return std::unexpected(
         WorldError::mod_storage(std::string(mod_id), std::string(name), frame.error().message()));
   }
-  auto stmt = db_.prepare(
+  auto stmt = db.connection().prepare(
       "INSERT OR REPLACE INTO mod_maps (mod_id, name, side, scale, origin_x, origin_z, samples) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   if (!stmt) return sql_error(stmt.error());
@@ -174,8 +176,8 @@ std::expected<void, WorldError> WorldDb::save_map(std::string_view mod_id, std::
   return {};
 }
 
-std::expected<std::vector<std::string>, WorldError> WorldDb::plan_names(std::string_view mod_id) {
-  auto stmt = db_.prepare("SELECT name FROM mod_plans WHERE mod_id = ?1 ORDER BY name");
+std::expected<std::vector<std::string>, WorldError> plan_names(WorldDb& db, std::string_view mod_id) {
+  auto stmt = db.connection().prepare("SELECT name FROM mod_plans WHERE mod_id = ?1 ORDER BY name");
   if (!stmt) return sql_error(stmt.error());
   if (auto r = stmt->bind_text(1, mod_id); !r) return sql_error(r.error());
   std::vector<std::string> out;
@@ -188,9 +190,9 @@ std::expected<std::vector<std::string>, WorldError> WorldDb::plan_names(std::str
   return out;
 }
 
-std::expected<std::optional<plan::Plan>, WorldError> WorldDb::load_plan(std::string_view mod_id,
-                                                                        std::string_view name) {
-  auto stmt = db_.prepare("SELECT data FROM mod_plans WHERE mod_id = ?1 AND name = ?2");
+std::expected<std::optional<plan::Plan>, WorldError> load_plan(WorldDb& db, std::string_view mod_id,
+                                                               std::string_view name) {
+  auto stmt = db.connection().prepare("SELECT data FROM mod_plans WHERE mod_id = ?1 AND name = ?2");
   if (!stmt) return sql_error(stmt.error());
   if (auto r = bind_texts(*stmt, mod_id, name); !r) return sql_error(r.error());
   auto row = stmt->step();
@@ -206,14 +208,14 @@ std::expected<std::optional<plan::Plan>, WorldError> WorldDb::load_plan(std::str
   return plan;
 }
 
-std::expected<void, WorldError> WorldDb::save_plan(std::string_view mod_id, std::string_view name,
-                                                   const plan::Plan& plan) {
+std::expected<void, WorldError> save_plan(WorldDb& db, std::string_view mod_id, std::string_view name,
+                                          const plan::Plan& plan) {
   auto frame = compress(proto::encode(plan));
   if (!frame) {
     return std::unexpected(
         WorldError::mod_storage(std::string(mod_id), std::string(name), frame.error().message()));
   }
-  auto stmt = db_.prepare("INSERT OR REPLACE INTO mod_plans (mod_id, name, data) VALUES (?1, ?2, ?3)");
+  auto stmt = db.connection().prepare("INSERT OR REPLACE INTO mod_plans (mod_id, name, data) VALUES (?1, ?2, ?3)");
   if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = bind_texts(*stmt, mod_id, name);
   if (r) r = stmt->bind_blob(3, *frame);
@@ -222,8 +224,8 @@ std::expected<void, WorldError> WorldDb::save_plan(std::string_view mod_id, std:
   return {};
 }
 
-std::expected<void, WorldError> WorldDb::delete_plan(std::string_view mod_id, std::string_view name) {
-  auto stmt = db_.prepare("DELETE FROM mod_plans WHERE mod_id = ?1 AND name = ?2");
+std::expected<void, WorldError> delete_plan(WorldDb& db, std::string_view mod_id, std::string_view name) {
+  auto stmt = db.connection().prepare("DELETE FROM mod_plans WHERE mod_id = ?1 AND name = ?2");
   if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = bind_texts(*stmt, mod_id, name);
   if (r) r = stmt->run();
@@ -231,4 +233,4 @@ std::expected<void, WorldError> WorldDb::delete_plan(std::string_view mod_id, st
   return {};
 }
 
-}  // namespace ostrel_core::persist
+}  // namespace ostrel_core::persist::mod_rows

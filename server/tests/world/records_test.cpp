@@ -5,6 +5,7 @@
 #include "persist/rows/player_rows.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_world.hpp"
+#include "world/records.hpp"
 #include "world/world.hpp"
 
 namespace ostrel_server::world {
@@ -35,12 +36,12 @@ TEST_F(WorldRecords, PlayerSlotsRoundTripAndAnEmptyRowIsRefused) {
   PlayerUuid someone;
   someone.bytes[0] = 0xAB;
   const auto tmpl = slots::Slots::for_player_sized(4, {});
-  EXPECT_EQ(*w.load_player_slots(someone, tmpl), std::nullopt);
+  EXPECT_EQ(*load_player_slots(w, someone, tmpl), std::nullopt);
 
   auto mine = tmpl;
   ASSERT_TRUE(mine.give_into("player:main", 2, stone(5)));
-  ASSERT_TRUE(w.save_player_slots(someone, mine).has_value());
-  auto back = w.load_player_slots(someone, tmpl);
+  ASSERT_TRUE(save_player_slots(w, someone, mine).has_value());
+  auto back = load_player_slots(w, someone, tmpl);
   ASSERT_TRUE(back.has_value() && back->has_value());
   EXPECT_EQ((*back)->dropped, 0u);
   EXPECT_EQ((*back)->slots.total_units(), 5u);
@@ -48,7 +49,7 @@ TEST_F(WorldRecords, PlayerSlotsRoundTripAndAnEmptyRowIsRefused) {
   const std::uint8_t none[] = {0};
   ASSERT_TRUE(ostrel_core::persist::player_rows::save_player(w.db(), someone.to_hex(), 3, std::span(none, 0))
                   .has_value());
-  auto empty = w.load_player_slots(someone, tmpl);
+  auto empty = load_player_slots(w, someone, tmpl);
   ASSERT_FALSE(empty.has_value());
   EXPECT_EQ(empty.error().message(), fmt::format("player `{}`: the stored row is empty", someone.to_hex()));
   auto labels = w.calls().take().calls;
@@ -61,16 +62,16 @@ TEST_F(WorldRecords, EmptyOrUnreadableContainerRowsAreSkipped) {
   slots::View chest;
   chest.slots.resize(3);
   chest.slots[1] = stone(7);
-  ASSERT_TRUE(w.save_container("chest", chest).has_value());
-  ASSERT_TRUE(w.save_container("barrel", chest).has_value());
+  ASSERT_TRUE(save_container(w, "chest", chest).has_value());
+  ASSERT_TRUE(save_container(w, "barrel", chest).has_value());
   const std::uint8_t bad[] = {9, 1, 2};
   ASSERT_TRUE(ostrel_core::persist::container_rows::save_container(w.db(), "empty", 2, std::span(bad, 0))
                   .has_value());
   ASSERT_TRUE(ostrel_core::persist::container_rows::save_container(w.db(), "future", 9, bad).has_value());
-  ASSERT_TRUE(w.delete_container("barrel").has_value());
+  ASSERT_TRUE(delete_container(w, "barrel").has_value());
 
   test::LogLines logs;
-  auto got = w.load_containers([](std::string_view name) -> std::optional<std::size_t> {
+  auto got = load_containers(w, [](std::string_view name) -> std::optional<std::size_t> {
     return name == "chest" ? std::optional<std::size_t>(3) : std::nullopt;
   });
   ASSERT_TRUE(got.has_value());
