@@ -97,6 +97,21 @@ void BM_SlotClicks(benchmark::State& state) {
 }
 BENCHMARK(BM_SlotClicks);
 
+// One give of the largest stack a mod can hand over into a 9-slot registered view: the view
+// grows to its 256-slot cap and the rest is handed back.
+void BM_InsertWithinHugeStack(benchmark::State& state) {
+  const inventory::slots::ViewDef defs[] = {{"mod:belt", 9}};
+  const auto fresh = inventory::slots::Slots::for_player_sized(std::nullopt, defs);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto slots = fresh;
+    state.ResumeTiming();
+    auto rest = slots.insert_within("mod:belt", inventory::Stack{2, 0xFFFF'FFFFu, {}, {}, {}});
+    benchmark::DoNotOptimize(rest);
+  }
+}
+BENCHMARK(BM_InsertWithinHugeStack)->Unit(benchmark::kMicrosecond);
+
 // A full 28-slot inventory through the player record and back.
 void BM_PlayerRecordRoundTrip(benchmark::State& state) {
   auto slots = inventory::slots::Slots::for_player_sized(std::nullopt, {});

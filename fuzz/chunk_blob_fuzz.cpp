@@ -3,6 +3,9 @@
 //   odd:  the rest is a payload; it is compressed and given a version-1 header (bit 1 of the
 //         first byte picks version 0 instead), so the fuzzer reaches the payload reader
 // A blob that decodes must hold a valid chunk and survive another encode and decode unchanged.
+// Seeds are in corpus/chunk_blob (tiny blobs whose payload counts are large); run with
+// -malloc_limit_mb=8 so that any allocation past the decoder's bound fails the run:
+//   chunk_blob_fuzz -malloc_limit_mb=8 fuzz/corpus/chunk_blob
 
 #include <cstdint>
 #include <cstdlib>

@@ -9,7 +9,7 @@ namespace ostrel_core::persist::idmap {
 namespace {
 
 constexpr const char* kKindNames[] = {"Sql", "IdOutOfRange", "Exhausted", "Alias", "UnmappedRuntimeId",
-                                      "UnmappedWorldId"};
+                                      "UnmappedWorldId", "Reserved"};
 
 IdMapError error_of(IdMapErrorKind kind) { return IdMapError{kind}; }
 
@@ -32,6 +32,9 @@ std::string IdMapError::message() const {
       return fmt::format("runtime material id {} was never reconciled against this world", id);
     case IdMapErrorKind::UnmappedWorldId:
       return fmt::format("world material id {} is not in this world's id table", id);
+    case IdMapErrorKind::Reserved:
+      return fmt::format("material `{}` has stored numeric id {}, which belongs to `{}`", name, numeric,
+                         numeric == 0 ? material::kAirName : material::kUnknownName);
   }
   return "material id mapping failed";
 }
@@ -39,7 +42,8 @@ std::string IdMapError::message() const {
 std::string IdMapError::debug() const {
   std::string out = fmt::format("IdMapError::{}", kKindNames[static_cast<int>(kind)]);
   switch (kind) {
-    case IdMapErrorKind::IdOutOfRange: return out + fmt::format(" {{ name: {:?}, numeric: {} }}", name, numeric);
+    case IdMapErrorKind::IdOutOfRange:
+    case IdMapErrorKind::Reserved: return out + fmt::format(" {{ name: {:?}, numeric: {} }}", name, numeric);
     case IdMapErrorKind::Alias: return out + fmt::format(" {{ name: {:?} }}", name);
     case IdMapErrorKind::UnmappedRuntimeId:
     case IdMapErrorKind::UnmappedWorldId: return out + fmt::format(" {{ id: {} }}", id);
@@ -92,8 +96,12 @@ std::expected<IdTable, IdMapError> IdTable::load(sqlite::Connection& db) {
     if (!*row) break;
     std::string name(stmt->column_text(0));
     const std::int64_t numeric = stmt->column_i64(1);
-    if (numeric < 0 || numeric > 0xFFFF) {
-      auto e = error_of(IdMapErrorKind::IdOutOfRange);
+    // 65,535 is the forward table's unmapped marker: a name stored there could never be encoded.
+    // Ids 0 and 1 mean air and unknown in every chunk; another name there would turn them into it.
+    const bool reserved = (numeric == 0 && name != material::kAirName) ||
+                          (numeric == 1 && name != material::kUnknownName);
+    if (numeric < 0 || numeric > kMaxWorldId || reserved) {
+      auto e = error_of(reserved ? IdMapErrorKind::Reserved : IdMapErrorKind::IdOutOfRange);
       e.name = std::move(name);
       e.numeric = numeric;
       return std::unexpected(std::move(e));

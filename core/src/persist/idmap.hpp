@@ -36,12 +36,13 @@ enum class IdMapErrorKind : std::uint8_t {
   Alias,              // a world name could not be registered as a placeholder: name
   UnmappedRuntimeId,  // a runtime id without a world id: id
   UnmappedWorldId,    // a world id without a runtime id: id
+  Reserved,           // a stored row gives world id 0 or 1 to another name than air or unknown: name, numeric
 };
 
 struct IdMapError {
   IdMapErrorKind kind;
-  std::string name;         // IdOutOfRange, Alias
-  std::int64_t numeric = 0; // IdOutOfRange
+  std::string name;         // IdOutOfRange, Alias, Reserved
+  std::int64_t numeric = 0; // IdOutOfRange, Reserved
   std::uint16_t id = 0;     // UnmappedRuntimeId, UnmappedWorldId
   SourcePtr cause;          // Sql, Alias
 
@@ -74,6 +75,8 @@ struct IdTable {
   std::map<std::string, WorldId, std::less<>> by_name;
   std::map<WorldId, std::string> by_id;
 
+  // Refuses a row outside 0..=65534 (IdOutOfRange) and one that gives 0 or 1 to a name other
+  // than "engine:air" or "engine:unknown" (Reserved); reads only.
   static std::expected<IdTable, IdMapError> load(sqlite::Connection& db);
   std::expected<void, IdMapError> insert(sqlite::Connection& db, const std::string& name, WorldId id);
   // Gives every registered name a world id (the lowest free one from 2) and registers every

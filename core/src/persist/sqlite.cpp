@@ -164,6 +164,20 @@ Result<Connection> Connection::open_existing(const std::filesystem::path& path) 
   return open_with(path, SQLITE_OPEN_READWRITE);
 }
 
+Result<Connection> Connection::open_read_only(const std::filesystem::path& path) {
+  // A URI, so that "readonly_shm" applies; '%', '?' and '#' in the path are escaped.
+  std::string uri = "file:";
+  for (char c : path.string()) {
+    if (c == '%' || c == '?' || c == '#') {
+      uri += fmt::format("%{:02X}", static_cast<unsigned char>(c));
+    } else {
+      uri += c;
+    }
+  }
+  uri += "?mode=ro&readonly_shm=1";
+  return open_with(uri, SQLITE_OPEN_READONLY);
+}
+
 Result<void> Connection::exec(std::string_view sql) {
   std::string text(sql);
   char* errmsg = nullptr;

@@ -95,6 +95,9 @@ class Connection {
   [[nodiscard]] static Result<Connection> open(const std::filesystem::path& path);
   // Read-write but never created: a missing file is an error.
   [[nodiscard]] static Result<Connection> open_existing(const std::filesystem::path& path);
+  // Reads an existing database without changing any of its files: no checkpoint, no recovery
+  // written back, and the shared-memory index (-shm) opened read-only.
+  [[nodiscard]] static Result<Connection> open_read_only(const std::filesystem::path& path);
 
   // Runs one or more statements separated by semicolons.
   Result<void> exec(std::string_view sql);

@@ -90,10 +90,17 @@ WorldDb::~WorldDb() = default;
 std::expected<WorldDb, WorldError> WorldDb::from_connection(sqlite::Connection db,
                                                             std::filesystem::path path,
                                                             material::Registry& registry) {
-  auto found = stored_schema_version(db);
-  if (!found) return sql_error(found.error());
-  if (*found && **found != kSchemaVersion) {
-    return std::unexpected(WorldError::schema_version(**found, kSchemaVersion));
+  // A world of another version is read on a connection of its own that cannot write: closing
+  // `db` would otherwise checkpoint a pending write-ahead log into the refused file.
+  std::error_code missing;
+  if (std::filesystem::exists(path, missing)) {
+    auto reader = sqlite::Connection::open_read_only(path);
+    if (!reader) return sql_error(reader.error());
+    auto found = stored_schema_version(*reader);
+    if (!found) return sql_error(found.error());
+    if (*found && **found != kSchemaVersion) {
+      return std::unexpected(WorldError::schema_version(**found, kSchemaVersion));
+    }
   }
   if (auto r = schema::apply_pragmas(db); !r) return sql_error(r.error());
   if (auto r = schema::run_schema(db); !r) return sql_error(r.error());
@@ -107,6 +114,10 @@ std::expected<WorldDb, WorldError> WorldDb::from_connection(sqlite::Connection d
   } else if (**version != kSchemaVersion) {
     return std::unexpected(WorldError::schema_version(**version, kSchemaVersion));
   }
+  // The id map is checked before anything is written: a damaged map refuses the open and leaves
+  // the file as it was.
+  auto table = idmap::IdTable::load(world.db_);
+  if (!table) return std::unexpected(WorldError::materials(make_source(table.error())));
   std::string_view engine(kEngineVersion);
   if (auto r = world.set_meta("engine_version",
                               {reinterpret_cast<const std::uint8_t*>(engine.data()), engine.size()});
@@ -119,8 +130,6 @@ std::expected<WorldDb, WorldError> WorldDb::from_connection(sqlite::Connection d
     if (auto r = world.db_.exec("DELETE FROM chunk_summaries"); !r) return sql_error(r.error());
     if (auto r = world.write_meta_i64("summary_rule", kSummaryRule); !r) return std::unexpected(r.error());
   }
-  auto table = idmap::IdTable::load(world.db_);
-  if (!table) return std::unexpected(WorldError::materials(make_source(table.error())));
   auto materials = table->reconcile(world.db_, registry);
   if (!materials) return std::unexpected(WorldError::materials(make_source(materials.error())));
   world.materials_ = std::move(*materials);

@@ -11,6 +11,7 @@
 #include <expected>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -110,14 +111,19 @@ class WorldDb {
                                                                        coords::ChunkPos pos);
 
   // --- chunk fluid ----------------------------------------------------------------------------
-  // The chunk's fluid in runtime ids, or nothing when it has no row.
+  // The chunk's fluid in runtime ids, or nothing when it has no row. A stored level of 28-31
+  // reads as 27. A row that does not load is kept: saves of that chunk's fluid leave it as it is
+  // for the rest of the run (fluid_kept), so a failed load never turns into lost fluid.
   std::expected<std::optional<fluid::layer::FluidLayer>, WorldError> load_chunk_fluid_in(
       std::string_view domain, coords::ChunkPos pos);
-  // Forgets the chunk's summaries, then writes the layer, or deletes its row when empty.
+  bool fluid_kept(std::string_view domain, coords::ChunkPos pos) const;
+  // Forgets the chunk's summaries, then writes the layer, or deletes its row when empty; a kept
+  // row refuses with FluidKept and nothing changes.
   std::expected<void, WorldError> save_chunk_fluid_in(std::string_view domain, coords::ChunkPos pos,
                                                       const fluid::layer::FluidLayer& layer);
   // The same for many chunks of one domain in one transaction; nothing lands when one fails.
-  std::expected<void, WorldError> save_chunk_fluids_in(
+  // Kept rows are left out and stay as stored; answers how many were left out.
+  std::expected<std::size_t, WorldError> save_chunk_fluids_in(
       std::string_view domain,
       std::span<const std::pair<coords::ChunkPos, const fluid::layer::FluidLayer*>> layers);
 
@@ -139,6 +145,8 @@ class WorldDb {
   fluidmap::FluidIdTable fluid_table_;    // loaded on open
   std::optional<fluidmap::FluidMapping> fluid_mapping_;  // set by reconcile_fluids
   std::uint64_t summary_rows_ = 0;        // rows of chunk_summaries
+  // (domain, chunk) whose stored fluid failed to load this run; never overwritten.
+  std::set<std::pair<std::string, coords::ChunkPos>> unreadable_fluid_;
 };
 
 // Binds a chunk key as parameters 1 to 4: domain, x, y, z.

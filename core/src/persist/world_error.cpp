@@ -17,7 +17,8 @@ WorldError make(WorldErrorKind kind) {
 constexpr const char* kKindNames[] = {
     "Sql",     "Chunk",   "Fluid",         "Entity",      "ModStorage",
     "Player",  "Materials", "Fluids",      "FluidId",     "SchemaVersion",
-    "OverworldIsNotDestroyable", "NoSuchLevel", "NoVoxels", "WorldOption"};
+    "OverworldIsNotDestroyable", "NoSuchLevel", "NoVoxels", "WorldOption",
+    "FluidKept"};
 
 }  // namespace
 
@@ -117,6 +118,13 @@ WorldError WorldError::world_option(std::string id, std::string reason) {
   return e;
 }
 
+WorldError WorldError::fluid_kept(coords::ChunkPos pos, std::string domain) {
+  auto e = make(WorldErrorKind::FluidKept);
+  e.pos = pos;
+  e.domain = std::move(domain);
+  return e;
+}
+
 std::string WorldError::message() const {
   switch (kind) {
     case WorldErrorKind::Sql:
@@ -155,6 +163,11 @@ std::string WorldError::message() const {
       return fmt::format("domain `{}` holds no voxels; it takes entities and nothing else", domain);
     case WorldErrorKind::WorldOption:
       return fmt::format("world option `{}`: {}", key, reason);
+    case WorldErrorKind::FluidKept:
+      return fmt::format(
+          "fluid for chunk at ({}, {}, {}) in domain `{}` could not be read; the stored layer is kept and "
+          "not overwritten",
+          pos.x, pos.y, pos.z, domain);
   }
   return "world database error";
 }
@@ -165,6 +178,7 @@ std::string WorldError::debug() const {
     case WorldErrorKind::Chunk:
     case WorldErrorKind::Fluid:
     case WorldErrorKind::Entity:
+    case WorldErrorKind::FluidKept:
       out += fmt::format(" {{ pos: ({}, {}, {}), domain: {:?} }}", pos.x, pos.y, pos.z, domain);
       break;
     case WorldErrorKind::FluidId:

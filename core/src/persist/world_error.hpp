@@ -30,12 +30,13 @@ enum class WorldErrorKind : std::uint8_t {
   NoSuchLevel,                // a summary level outside 1..=5
   NoVoxels,                   // a domain that holds no voxels was asked for chunks
   WorldOption,                // a world option that would not read back as written
+  FluidKept,                  // a save of a chunk's fluid whose stored layer failed to load: refused
 };
 
 struct WorldError {
   WorldErrorKind kind = WorldErrorKind::Sql;
-  coords::ChunkPos pos{};      // Chunk, Fluid, Entity, FluidId
-  std::string domain;          // Chunk, Fluid, Entity, NoVoxels
+  coords::ChunkPos pos{};      // Chunk, Fluid, Entity, FluidId, FluidKept
+  std::string domain;          // Chunk, Fluid, Entity, NoVoxels, FluidKept
   std::string mod_id;          // ModStorage
   std::string key;             // ModStorage: the key, map or plan name; WorldOption: the id
   std::string player;          // Player
@@ -59,6 +60,7 @@ struct WorldError {
   static WorldError no_such_level(std::uint8_t level);
   static WorldError no_voxels(std::string domain);
   static WorldError world_option(std::string id, std::string reason);
+  static WorldError fluid_kept(coords::ChunkPos pos, std::string domain);
 
   std::string message() const;
   const ErrorSource* source() const { return cause.get(); }

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -290,6 +291,37 @@ TEST(Slots, EdgeCases) {
     EXPECT_EQ(e.act(s), e.want);
     EXPECT_TRUE(s.check_invariants());
   }
+}
+
+TEST(Slots, InsertWithinGrowsAViewTo256SlotsAndHandsBackTheRest) {
+  struct Case {
+    const char* name;
+    std::string_view view;
+    std::size_t start;  // slots before the give
+  };
+  const Case cases[] = {
+      {"registered view", "mod:bag", 4},
+      {"unfixed main", kMain, kMainSlots},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Slots s = player();
+    auto rest = s.insert_within(c.view, stack(kStone, 0xFFFF'FFFFu));
+    const View* v = s.find(c.view);
+    ASSERT_EQ(v->slots.size(), kMaxGrownSlots);
+    ASSERT_TRUE(rest.has_value());
+    EXPECT_EQ(rest->units, 0xFFFF'FFFFu - 2430u * kMaxGrownSlots);
+    EXPECT_TRUE(std::all_of(v->slots.begin(), v->slots.end(), [](const auto& slot) { return slot && slot->units == 2430; }));
+    // Full at the cap: nothing more goes in, and fits says so.
+    EXPECT_EQ(s.insert_within(c.view, stack(kStone, 7))->units, 7u);
+    EXPECT_FALSE(s.fits(c.view, std::vector<Stack>{stack(kStone, 1)}));
+    EXPECT_TRUE(s.check_invariants());
+  }
+  // A view already past the cap (stored before the cap existed) keeps its slots and grows no more.
+  Slots big = player();
+  big.find("mod:bag")->slots.resize(300);
+  EXPECT_EQ(big.insert_within("mod:bag", stack(kStone, 2430 * 301))->units, 2430u);
+  EXPECT_EQ(big.find("mod:bag")->slots.size(), 300u);
 }
 
 TEST(Slots, ForPlayerSizedBuildsTheDefaultViews) {

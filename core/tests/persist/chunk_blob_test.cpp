@@ -154,6 +154,18 @@ std::vector<std::uint8_t> unknown_size_frame(std::size_t zeros) {
   return out;
 }
 
+// `prefix`, then `count` as a varint, then `count` items of `item_bytes` zero bytes: a payload
+// whose sequence count is large but fits the bytes that follow.
+std::vector<std::uint8_t> counted_zeros(const std::string& prefix_hex, std::size_t count, std::size_t item_bytes) {
+  std::vector<std::uint8_t> out = from_hex(prefix_hex);
+  for (std::size_t v = count; ; v >>= 7) {
+    out.push_back(static_cast<std::uint8_t>((v & 0x7F) | (v >= 0x80 ? 0x80 : 0)));
+    if (v < 0x80) break;
+  }
+  out.resize(out.size() + count * item_bytes, 0);
+  return out;
+}
+
 std::vector<std::uint8_t> with_header(std::uint8_t version, std::vector<std::uint8_t> frame) {
   frame.insert(frame.begin(), {version, 0});
   return frame;
@@ -182,6 +194,18 @@ TEST(ChunkBlob, BadBlobsAreRefusedWithBoundedMemory) {
       {"mixed_count_past_the_bytes", blob_of(1, from_hex("01 00 00 80 20 00 00 ff ff 03 00 00")),
        CodecErrorKind::Payload, nullptr},
       {"bad_variant", blob_of(1, from_hex("01 03 00 80 20 00 00 00 00")), CodecErrorKind::Payload, nullptr},
+      // Counts that the payload's bytes can hold but no chunk can: refused before reserving.
+      {"palette_of_1398000_entries", blob_of(1, counted_zeros("", 1'398'000, 3)), CodecErrorKind::Payload,
+       "chunk blob payload is malformed\n  caused by: malformed message"},
+      {"palette_of_4097_entries", blob_of(1, counted_zeros("", 4097, 3)), CodecErrorKind::Payload, nullptr},
+      {"4000000_index_words", blob_of(1, counted_zeros("01 00 00 80 20 00", 4'000'000, 1)),
+       CodecErrorKind::Payload, nullptr},
+      {"1025_index_words", blob_of(1, counted_zeros("01 00 00 80 20 10", 1025, 1)), CodecErrorKind::Payload,
+       nullptr},
+      {"150000_mixed_slots", blob_of(1, counted_zeros("01 00 00 80 20 00 00", 150'000, 27)),
+       CodecErrorKind::Payload, nullptr},
+      {"65537_free_mixed_slots", blob_of(1, counted_zeros("01 00 00 80 20 00 00 00", 65'537, 1)),
+       CodecErrorKind::Payload, nullptr},
       {"narrow_index", blob_of(1, from_hex("02 00 00 80 20 00 05 00 00 00 00 00")), CodecErrorKind::Invalid,
        "chunk blob decoded but failed validation\n  caused by: index width 0 cannot address a palette of 2 entries"},
       {"refcount_mismatch", blob_of(1, from_hex("01 00 00 ff 1f 00 00 00 00")), CodecErrorKind::Invalid,

@@ -29,6 +29,21 @@ class ChunkRows : public ::testing::Test {
     world_.emplace(std::move(*w));
   }
   WorldDb& world() { return *world_; }
+  // Writes a chunk_fluid row in the overworld as given, bypassing the layer's checks.
+  void put_fluid(ChunkPos pos, const std::vector<std::uint8_t>& data) {
+    auto stmt =
+        world().connection().prepare("INSERT OR REPLACE INTO chunk_fluid VALUES ('overworld', ?1, ?2, ?3, ?4)");
+    ASSERT_TRUE(stmt->bind_i64(1, pos.x) && stmt->bind_i64(2, pos.y) && stmt->bind_i64(3, pos.z) &&
+                stmt->bind_blob(4, data) && stmt->run());
+  }
+  std::vector<std::uint8_t> fluid_row(ChunkPos pos) {
+    auto stmt = world().connection().prepare(
+        "SELECT data FROM chunk_fluid WHERE domain = 'overworld' AND x = ?1 AND y = ?2 AND z = ?3");
+    EXPECT_TRUE(stmt->bind_i64(1, pos.x) && stmt->bind_i64(2, pos.y) && stmt->bind_i64(3, pos.z));
+    if (!*stmt->step()) return {};
+    auto blob = stmt->column_blob(0);
+    return {blob.begin(), blob.end()};
+  }
   std::int64_t count(const char* sql) {
     auto stmt = world().connection().prepare(sql);
     EXPECT_TRUE(stmt && *stmt->step());
@@ -114,11 +129,7 @@ TEST_F(ChunkRows, FluidLayerRoundTripsAndEmptyDeletesRow) {
 }
 
 TEST_F(ChunkRows, StoredFluidIdsTranslateOrFail) {
-  auto put = [&](ChunkPos pos, const std::vector<std::uint8_t>& data) {
-    auto stmt = world().connection().prepare("INSERT OR REPLACE INTO chunk_fluid VALUES ('overworld', ?1, ?2, ?3, ?4)");
-    ASSERT_TRUE(stmt->bind_i64(1, pos.x) && stmt->bind_i64(2, pos.y) && stmt->bind_i64(3, pos.z) &&
-                stmt->bind_blob(4, data) && stmt->run());
-  };
+  auto put = [&](ChunkPos pos, const std::vector<std::uint8_t>& data) { put_fluid(pos, data); };
   const ChunkPos a{0, 0, 0};
   // Before reconciliation stored ids load unchanged.
   put(a, fluid::codec::encode(layer_with({{7, Fluid::of(4, 9)}})));
@@ -146,6 +157,52 @@ TEST_F(ChunkRows, StoredFluidIdsTranslateOrFail) {
   ASSERT_FALSE(not_state);
   EXPECT_EQ(not_state.error().kind, WorldErrorKind::Fluid);
   EXPECT_EQ(not_state.error().message(), "fluid for chunk at (0, 0, 0) in domain `overworld`");
+}
+
+TEST_F(ChunkRows, StoredLevelsAboveFullLoadAsFull) {
+  struct Case {
+    const char* name;
+    const char* hex;  // two runs of 2048 blocks
+    Fluid low;        // blocks 0..2047 once loaded
+    Fluid high;       // blocks 2048..4095
+  };
+  const Case cases[] = {
+      {"level_31", "01 00 08 3f 00 00 08 3f 00", Fluid::of(1, 27), Fluid::of(1, 27)},
+      {"levels_28_and_29", "01 00 08 3c 00 00 08 5d 00", Fluid::of(1, 27), Fluid::of(2, 27)},
+      {"level_27_and_dry", "01 00 08 3b 00 00 08 00 00", Fluid::of(1, 27), Fluid{}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    put_fluid(ChunkPos{}, from_hex(c.hex));
+    auto got = world().load_chunk_fluid_in("overworld", ChunkPos{});
+    ASSERT_TRUE(got) << report(got.error());
+    std::vector<Fluid> want(fluid::layer::kBlocks, c.low);
+    std::fill(want.begin() + 2048, want.end(), c.high);
+    EXPECT_EQ(*got, FluidLayer::from_blocks(want));
+  }
+}
+
+TEST_F(ChunkRows, AFluidRowThatFailedToLoadIsNeverOverwritten) {
+  const ChunkPos bad{1, 0, 0}, good{2, 0, 0};
+  const auto damaged = from_hex("01 00 10 25 02");  // bit 9 set: not a state
+  put_fluid(bad, damaged);
+  ASSERT_EQ(world().load_chunk_fluid_in("overworld", bad).error().kind, WorldErrorKind::Fluid);
+  EXPECT_TRUE(world().fluid_kept("overworld", bad));
+
+  const auto water = layer_with({{1, Fluid::of(1, 5)}});
+  auto single = world().save_chunk_fluid_in("overworld", bad, FluidLayer{});
+  ASSERT_FALSE(single);
+  EXPECT_EQ(single.error().kind, WorldErrorKind::FluidKept);
+  EXPECT_EQ(single.error().message(),
+            "fluid for chunk at (1, 0, 0) in domain `overworld` could not be read; the stored layer is kept and not "
+            "overwritten");
+  const std::pair<ChunkPos, const FluidLayer*> batch[] = {{bad, &water}, {good, &water}};
+  auto left_out = world().save_chunk_fluids_in("overworld", batch);
+  ASSERT_TRUE(left_out) << report(left_out.error());
+  EXPECT_EQ(*left_out, 1u);
+  EXPECT_EQ(fluid_row(bad), damaged);
+  EXPECT_EQ(*world().load_chunk_fluid_in("overworld", good), water);
+  EXPECT_FALSE(world().fluid_kept("nether", bad));  // kept per domain
 }
 
 TEST_F(ChunkRows, BatchFluidSaveIsOneTransaction) {

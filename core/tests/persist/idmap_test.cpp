@@ -1,5 +1,8 @@
 #include "persist/idmap.hpp"
 
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "fluid/fluid.hpp"
@@ -29,6 +32,11 @@ std::expected<WorldDb, WorldError> open_with(const TempDir& dir, Registry& regis
     EXPECT_TRUE(conn->exec(setup)) << setup;
   }
   return WorldDb::from_connection(std::move(*conn), file, registry);
+}
+
+std::vector<std::uint8_t> file_bytes(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 Registry registry_of(std::initializer_list<const char*> names) {
@@ -107,6 +115,47 @@ TEST(Reconcile, StoredIdsOutOfRangeFailOpen) {
     ASSERT_FALSE(world);
     EXPECT_EQ(world.error().kind, c.kind);
     EXPECT_EQ(report(world.error()), c.text);
+  }
+}
+
+TEST(Reconcile, DamagedIdMapsRefuseTheOpenAndChangeNothing) {
+  struct Case {
+    const char* name;
+    const char* rows;
+    IdMapErrorKind kind;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"another_name_at_0", "('m:stone', 0), ('engine:unknown', 1)", IdMapErrorKind::Reserved,
+       "material id mapping failed\n  caused by: material `m:stone` has stored numeric id 0, which belongs to "
+       "`engine:air`"},
+      {"another_name_at_1", "('engine:air', 0), ('m:stone', 1)", IdMapErrorKind::Reserved,
+       "material id mapping failed\n  caused by: material `m:stone` has stored numeric id 1, which belongs to "
+       "`engine:unknown`"},
+      {"world_id_65535", "('engine:air', 0), ('engine:unknown', 1), ('m:x', 65535)", IdMapErrorKind::IdOutOfRange,
+       "material id mapping failed\n  caused by: material `m:x` has stored numeric id 65535, which is out of "
+       "range"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const auto file = dir / "world.sqlite";
+    {
+      auto registry = registry_of({"m:stone", "m:x"});
+      ASSERT_TRUE(open_with(dir, registry).has_value());  // a world this engine made, closed
+      auto conn = sqlite::Connection::open(file);
+      ASSERT_TRUE(conn->exec(std::string("DELETE FROM id_map; INSERT INTO id_map VALUES ") + c.rows + ";"));
+    }
+    const auto before = file_bytes(file);
+    auto registry = registry_of({"m:stone", "m:x"});
+    auto world = open_with(dir, registry);
+    ASSERT_FALSE(world);
+    EXPECT_EQ(world.error().kind, WorldErrorKind::Materials);
+    EXPECT_EQ(report(world.error()), c.text);
+    const auto* idmap_error = source_as<idmap::IdMapError>(world.error().source());
+    ASSERT_NE(idmap_error, nullptr);
+    EXPECT_EQ(idmap_error->kind, c.kind);
+    EXPECT_EQ(file_bytes(file), before);
   }
 }
 

@@ -97,6 +97,42 @@ TEST(WorldDbOpen, OtherSchemaVersionIsRefusedAndFileLeftAlone) {
   EXPECT_FALSE(std::filesystem::exists(dir / "world.sqlite-wal"));
 }
 
+TEST(WorldDbOpen, OtherSchemaVersionInAPendingLogIsRefusedAndEveryFileLeftAlone) {
+  // A world whose engine stopped before checkpointing: its version 2 is only in the -wal file.
+  TempDir live, dir;
+  const auto file = dir / "world.sqlite";
+  {
+    auto db = sqlite::Connection::open(live / "world.sqlite");
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->exec("PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
+                         "CREATE TABLE meta (key TEXT PRIMARY KEY, value BLOB);"
+                         "INSERT INTO meta VALUES ('schema_version', x'0100000000000000');"
+                         "PRAGMA wal_checkpoint(TRUNCATE);"
+                         "UPDATE meta SET value = x'0200000000000000' WHERE key = 'schema_version';"));
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      std::filesystem::copy_file(live.path() / (std::string("world.sqlite") + suffix),
+                                 dir.path() / (std::string("world.sqlite") + suffix));
+    }
+  }
+  std::vector<std::vector<std::uint8_t>> before;
+  for (const char* suffix : {"", "-wal", "-shm"}) before.push_back(file_bytes(dir.path() / (std::string("world.sqlite") + suffix)));
+  ASSERT_FALSE(before[1].empty());  // the log holds the version
+  {
+    auto db = sqlite::Connection::open(file);
+    ASSERT_TRUE(db);
+    material::Registry registry;
+    auto world = WorldDb::from_connection(std::move(*db), file, registry);
+    ASSERT_FALSE(world.has_value());
+    EXPECT_EQ(world.error().kind, WorldErrorKind::SchemaVersion);
+    EXPECT_EQ(world.error().found, 2);
+  }
+  int i = 0;
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    SCOPED_TRACE(suffix);
+    EXPECT_EQ(file_bytes(dir.path() / (std::string("world.sqlite") + suffix)), before[i++]);
+  }
+}
+
 TEST(WorldDbOpen, MalformedSchemaVersionCountsAsAbsent) {
   TempDir dir;
   const auto file = dir / "world.sqlite";

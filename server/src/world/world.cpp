@@ -36,6 +36,8 @@ std::string EditError::message() const {
       return fmt::format("material id {} is not registered on this server", material);
     case EditErrorKind::Outside:
       return "position is outside the world";
+    case EditErrorKind::StandIn:
+      return "this chunk could not be generated; it cannot be changed until it is";
   }
   return {};
 }
@@ -103,6 +105,7 @@ std::expected<Chunk*, WorldError> World::resident_or_stored(std::string_view dom
   if (!stored) return std::unexpected(stored.error());
   if (!*stored) return nullptr;
   Chunk& chunk = space.chunks.insert_or_assign(pos, std::move(**stored)).first->second;
+  space.stand_ins.erase(pos);
   space.arrived.push_back(pos);
   return &chunk;
 }
@@ -129,7 +132,9 @@ Chunk& World::adopt(std::string_view domain, Space& space, ChunkPos pos, Generat
     OSTREL_ERROR("ostrel_server::world",
                  "a chunk could not be generated; an unsaved air chunk stands in for it",
                  log::text("domain", domain), log::value("pos", pos));
+    space.stand_ins.insert(pos);
   } else {
+    space.stand_ins.erase(pos);
     space.mark_dirty(pos);
     if (!generated.fluid.empty()) {
       auto saved = sqlclock::timed(calls_, "store generated fluid",
@@ -152,12 +157,17 @@ std::expected<std::optional<FluidLayer>, WorldError> World::load_fluid(std::stri
 }
 
 std::expected<void, WorldError> World::adopt_generated(std::string_view domain, ChunkPos pos, Chunk chunk,
-                                                       const FluidLayer& fluid) {
+                                                       const FluidLayer& fluid, bool stand_in) {
   if (auto r = refuse_sparse(domain); !r) return r;
   Space& space = space_of(domain);
-  if (space.chunks.contains(pos)) return {};
-  adopt(domain, space, pos, Generated{std::move(chunk), fluid, false});
+  if (space.chunks.contains(pos) && (stand_in || !space.is_stand_in(pos))) return {};
+  adopt(domain, space, pos, Generated{std::move(chunk), fluid, stand_in});
   return {};
+}
+
+bool World::is_stand_in(std::string_view domain, ChunkPos pos) const {
+  auto it = spaces_.find(domain);
+  return it != spaces_.end() && it->second.is_stand_in(pos);
 }
 
 std::expected<block::Cells, WorldError> World::block_cells(std::string_view domain, coords::BlockPos pos,
@@ -190,6 +200,8 @@ std::expected<Applied, EditError> World::apply(std::string_view domain, const os
     return std::unexpected(
         EditError{EditErrorKind::Unreachable, cpos, 0, ostrel_core::make_source(got.error())});
   }
+  Space& space = space_of(domain);
+  if (space.is_stand_in(cpos)) return std::unexpected(EditError{EditErrorKind::StandIn, cpos, 0, nullptr});
   Chunk& c = **got;
   if (c.position() != cpos) return std::unexpected(EditError{});
   const block::Cells before = cells_at(c, block_pos);
@@ -208,7 +220,7 @@ std::expected<Applied, EditError> World::apply(std::string_view domain, const os
   const block::Cells after = cells_at(c, block_pos);
   Applied out{cpos, ostrel_core::inventory::removed_units(block::BlockValue::mixed(before),
                                                           block::BlockValue::mixed(after))};
-  space_of(domain).mark_dirty(cpos);
+  space.mark_dirty(cpos);
   return out;
 }
 
@@ -244,6 +256,8 @@ std::expected<std::optional<std::vector<std::uint8_t>>, WorldError> World::summa
     if (!stored) return std::unexpected(stored.error());
     if (*stored) return std::move(*stored);
   }
+  // Nothing is built from a stand-in: it answers as a chunk that was never stored.
+  if (is_stand_in(domain, pos)) return std::nullopt;
   auto fluid = load_fluid(domain, pos);
   if (!fluid) return std::unexpected(fluid.error());
   const FluidLayer layer = fluid->value_or(FluidLayer{});
@@ -288,7 +302,7 @@ std::expected<std::vector<std::uint8_t>, WorldError> World::adopt_summaries(std:
   if (it == chain.end()) return std::unexpected(WorldError::no_such_level(level));
   std::vector<std::uint8_t> out = it->second;
   auto space = spaces_.find(domain);
-  if (space != spaces_.end() && space->second.is_dirty(pos)) return out;
+  if (space != spaces_.end() && (space->second.is_dirty(pos) || space->second.is_stand_in(pos))) return out;
   auto saved =
       sqlclock::timed(calls_, "save summaries", [&] { return db_.save_summaries(domain, pos, chain); });
   if (!saved) return std::unexpected(saved.error());
@@ -300,6 +314,7 @@ bool World::unload(std::string_view domain, ChunkPos pos) {
   if (it == spaces_.end()) return false;
   Space& space = it->second;
   if (space.is_dirty(pos) || space.chunks.erase(pos) == 0) return false;
+  space.stand_ins.erase(pos);
   std::erase(space.arrived, pos);
   return true;
 }

@@ -5,11 +5,14 @@
 //
 // A chunk position in a domain is, at any moment:
 //   absent   -> resident, clean  [chunk, load_stored from storage; a failed generation's stand-in]
+//   stand-in -> resident         [adopt_generated of a real chunk]
 //   absent   -> resident, dirty  [chunk by generation, adopt_generated]
 //   resident -> dirty            [apply]
 //   dirty    -> clean            [a committed save batch]
 //   clean    -> absent           [unload]
 //   any      -> absent           [forget_domain]
+// A stand-in (the air chunk given for a failed generation) stays clean: edits to it are refused,
+// its summaries are never stored, and its next load generates it again.
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -51,9 +55,11 @@ struct Space {
   std::vector<ChunkPos> dirty;    // changed since last written, in order, no duplicates
   std::vector<ChunkPos> arrived;  // became resident since the loop last took the list
   std::unordered_map<ChunkPos, Chunk> chunks;
+  std::unordered_set<ChunkPos> stand_ins;  // resident chunks standing in for a failed generation
 
   void mark_dirty(ChunkPos pos);
   bool is_dirty(ChunkPos pos) const;
+  bool is_stand_in(ChunkPos pos) const { return stand_ins.contains(pos); }
 };
 
 // A read-only view of one domain's resident chunks; never loads or generates.
@@ -70,11 +76,12 @@ enum class EditErrorKind : std::uint8_t {
   Unreachable,      // the chunk could not be loaded or generated; source: the WorldError
   UnknownMaterial,  // the material has no world id
   Outside,          // the fetched chunk does not hold the position
+  StandIn,          // the chunk stands in for a failed generation and is never stored: pos
 };
 
 struct EditError {
   EditErrorKind kind = EditErrorKind::Outside;
-  ChunkPos pos{};                // Unreachable
+  ChunkPos pos{};                // Unreachable, StandIn
   std::uint16_t material = 0;    // UnknownMaterial
   ostrel_core::SourcePtr cause;  // Unreachable
 
@@ -131,9 +138,13 @@ class World {
   // Makes a stored chunk resident, never generating: false when none is stored.
   std::expected<bool, WorldError> load_stored(std::string_view domain, ChunkPos pos);
   std::expected<std::optional<FluidLayer>, WorldError> load_fluid(std::string_view domain, ChunkPos pos);
-  // Keeps a chunk that became resident meanwhile and drops the offered one.
+  // Keeps a chunk that became resident meanwhile and drops the offered one, unless the resident
+  // one is a stand-in and the offered one is not. A stand-in is never marked dirty.
   std::expected<void, WorldError> adopt_generated(std::string_view domain, ChunkPos pos, Chunk chunk,
-                                                  const FluidLayer& fluid);
+                                                  const FluidLayer& fluid, bool stand_in = false);
+  // Whether the resident chunk at `pos` stands in for a failed generation. Its fluid is not the
+  // generator's either: callers that store fluid leave such a chunk out.
+  bool is_stand_in(std::string_view domain, ChunkPos pos) const;
   // Cell index x + 3y + 9z; 0 for an empty cell.
   std::expected<ostrel_core::block::Cells, WorldError> block_cells(std::string_view domain,
                                                                    ostrel_core::coords::BlockPos pos,
@@ -163,7 +174,8 @@ class World {
 
   // --- saving (world_save.cpp) -------------------------------------------------------------
   // At most one batch of kBatchChunks per domain; no new domain once `budget` is spent and a
-  // chunk was written. A failed batch is logged and its positions go to the end of the list.
+  // chunk was written. A failed batch is logged and its positions go to the end of the list; a
+  // chunk that cannot be encoded is logged, left out of its batch and goes there alone.
   SaveResult save_dirty_within(std::chrono::nanoseconds budget);
   // Writes every dirty chunk, then checkpoints. Fails when a chunk could not be written (the
   // error names how many) or the checkpoint failed; the world is gone either way.
@@ -176,13 +188,17 @@ class World {
   // The resident chunk, or the stored one made resident; null when neither exists.
   std::expected<Chunk*, WorldError> resident_or_stored(std::string_view domain, Space& space, ChunkPos pos);
   Chunk& adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated);
-  std::expected<std::size_t, WorldError> write_batch(
-      std::string_view domain, std::span<const std::pair<ChunkPos, const Chunk*>> chunks);
+  struct Batch {
+    std::size_t written = 0;           // chunks committed
+    std::vector<ChunkPos> unencoded;   // left out: they could not be encoded (logged)
+  };
+  std::expected<Batch, WorldError> write_batch(std::string_view domain,
+                                               std::span<const std::pair<ChunkPos, const Chunk*>> chunks);
 
   WorldDb db_;
   ostrel_core::fluid::Fluids fluids_;  // read only when summaries are built
   std::uint64_t seed_ = 0;
-  std::optional<WorldError> last_batch_error_;        // the latest failed save batch
+  std::optional<WorldError> last_batch_error_;        // the latest failed save batch or chunk
   std::set<std::string, std::less<>> sparse_;         // domains that hold no voxels
   std::map<std::string, Space, std::less<>> spaces_;  // ascending domain id
   sqlclock::Log calls_;

@@ -28,15 +28,25 @@ std::string CloseError::message() const {
   return "the world's write-ahead log could not be checkpointed";
 }
 
-std::expected<std::size_t, WorldError> World::write_batch(
-    std::string_view domain, std::span<const std::pair<ChunkPos, const Chunk*>> chunks) {
-  std::vector<std::vector<std::uint8_t>> blobs;
-  blobs.reserve(chunks.size());
-  for (const auto& [pos, chunk] : chunks) {
+std::expected<World::Batch, WorldError> World::write_batch(
+    std::string_view domain, std::span<const std::pair<ChunkPos, const Chunk*>> given) {
+  // Chunk by chunk: one that cannot be encoded stays out of the batch instead of failing it.
+  Batch out;
+  std::vector<std::pair<ChunkPos, std::vector<std::uint8_t>>> chunks;
+  chunks.reserve(given.size());
+  for (const auto& [pos, chunk] : given) {
     auto blob = db_.encode(domain, pos, *chunk);
-    if (!blob) return std::unexpected(blob.error());
-    blobs.push_back(std::move(*blob));
+    if (blob) {
+      chunks.emplace_back(pos, std::move(*blob));
+      continue;
+    }
+    OSTREL_ERROR("ostrel_server::world",
+                 fmt::format("a chunk could not be encoded and stays unsaved: {}", ostrel_core::report(blob.error())),
+                 log::text("domain", domain), log::value("pos", pos));
+    out.unencoded.push_back(pos);
+    last_batch_error_ = blob.error();
   }
+  if (chunks.empty()) return out;
   auto& conn = db_.connection();
   auto fail = [&](const SqliteError& e) {
     conn.rollback();
@@ -50,7 +60,7 @@ std::expected<std::size_t, WorldError> World::write_batch(
       if (auto r = ostrel_core::persist::bind_chunk(*upsert, domain, chunks[i].first); !r)
         return fail(r.error());
       if (auto r = upsert->bind_i64(5, kChunkVersion); !r) return fail(r.error());
-      if (auto r = upsert->bind_blob(6, blobs[i]); !r) return fail(r.error());
+      if (auto r = upsert->bind_blob(6, chunks[i].second); !r) return fail(r.error());
       if (auto r = upsert->run(); !r) return fail(r.error());
       upsert->reset();
     }
@@ -59,8 +69,8 @@ std::expected<std::size_t, WorldError> World::write_batch(
   {
     auto forget = conn.cached(kDeleteSummaries);
     if (!forget) return fail(forget.error());
-    for (const auto& [pos, chunk] : chunks) {
-      if (auto r = ostrel_core::persist::bind_chunk(*forget, domain, pos); !r) return fail(r.error());
+    for (const auto& entry : chunks) {
+      if (auto r = ostrel_core::persist::bind_chunk(*forget, domain, entry.first); !r) return fail(r.error());
       if (auto r = forget->run(); !r) return fail(r.error());
       deleted += conn.changes();
       forget->reset();
@@ -68,7 +78,8 @@ std::expected<std::size_t, WorldError> World::write_batch(
   }
   if (auto r = conn.commit(); !r) return fail(r.error());
   db_.note_summaries_deleted(deleted);
-  return chunks.size();
+  out.written = chunks.size();
+  return out;
 }
 
 SaveResult World::save_dirty_within(std::chrono::nanoseconds budget) {
@@ -99,7 +110,9 @@ SaveResult World::save_dirty_within(std::chrono::nanoseconds budget) {
     }
     auto wrote = sqlclock::timed(calls_, "save chunk batch", [&] { return write_batch(domain, list); });
     if (wrote) {
-      out.written += *wrote;
+      out.written += wrote->written;
+      for (ChunkPos pos : wrote->unencoded) space.mark_dirty(pos);
+      out.left += wrote->unencoded.size();
       continue;
     }
     OSTREL_WARN("ostrel_server::world",

@@ -111,5 +111,23 @@ TEST_F(ModStorageFlush, SetThenDeleteRemovesTheRowAndFailedWritesAreMarkedAgain)
   EXPECT_TRUE((*g)->take_dirty().empty());
 }
 
+TEST_F(ModStorageFlush, AFailedFlushIsRetriedByTheNextWithoutANewSet) {
+  auto w = open_world();
+  Shared shared;
+  ASSERT_TRUE(w.db()
+                  .connection()
+                  .exec("CREATE TRIGGER refuse_all BEFORE INSERT ON mod_storage BEGIN SELECT RAISE(ABORT, 'no'); END;")
+                  .has_value());
+  shared.set("m", "k", Value::number(4.0));
+  test::LogLines logs;
+  shared.flush(w);
+  EXPECT_EQ(logs.count("could not save storage for mod `m`"), 1);
+  EXPECT_TRUE(world::load_mod_storage(w, "m")->empty());
+
+  ASSERT_TRUE(w.db().connection().exec("DROP TRIGGER refuse_all").has_value());
+  shared.flush(w);  // nothing set since the failure
+  EXPECT_EQ(world::load_mod_storage(w, "m")->at("k"), Value::number(4.0));
+}
+
 }  // namespace
 }  // namespace ostrel_server::storage

@@ -281,6 +281,81 @@ TEST_F(WorldTest, FailedGenerationIsNeverStoredAndIsRetriedOnTheNextLoad) {
   EXPECT_EQ(gen.fog("overworld", ChunkPos{}, 1), std::nullopt);
 }
 
+// Stone while `failing` is false; the air stand-in of a failed generation while it is true.
+class FlakySource final : public ChunkSource {
+ public:
+  Chunk generate(std::string_view d, ChunkPos p, std::uint64_t s) override {
+    return std::move(generate_with_fluid(d, p, s).chunk);
+  }
+  Generated generate_with_fluid(std::string_view, ChunkPos pos, std::uint64_t) override {
+    if (failing) return air_stand_in(pos);
+    return Generated{Chunk::filled(pos, kStone), {}, false};
+  }
+  Tint tint(std::string_view, ChunkPos, std::uint64_t) override { return kDefaultTint; }
+  std::optional<ostrel_core::proto::ChunkFog> fog(std::string_view, ChunkPos, std::uint64_t) override {
+    return std::nullopt;
+  }
+  void fault(std::string_view) override {}
+  std::vector<std::string> faulted() override { return {}; }
+  bool failing = true;
+};
+
+std::int64_t summary_rows(World& w) {
+  auto stmt = w.db().connection().prepare("SELECT COUNT(*) FROM chunk_summaries");
+  EXPECT_TRUE(stmt && *stmt->step());
+  return stmt->column_i64(0);
+}
+
+TEST_F(WorldTest, AStandInRefusesEditsAndNothingOfItIsEverStored) {
+  auto w = open_world();
+  FlakySource flaky;
+  const ChunkPos at{2, 0, 0};
+  ASSERT_TRUE(w.chunk("overworld", at, flaky).has_value());
+  EXPECT_TRUE(w.is_stand_in("overworld", at));
+
+  auto edit = w.apply("overworld", edit::Set{BlockPos{33, 5, 0}, kDirt}, flaky);
+  ASSERT_FALSE(edit.has_value());
+  EXPECT_EQ(edit.error().kind, EditErrorKind::StandIn);
+  EXPECT_EQ(edit.error().message(), "this chunk could not be generated; it cannot be changed until it is");
+  EXPECT_EQ(w.resident("overworld", at)->get_block(BlockPos{33, 5, 0})->material(), 0);
+  EXPECT_TRUE(w.space_of("overworld").dirty.empty());
+
+  // Summaries of the stand-in are answered, never stored.
+  EXPECT_EQ(*w.summary_stored("overworld", 1, at), std::nullopt);
+  EXPECT_TRUE(w.summary("overworld", 1, at, flaky).has_value());
+  const Chain chain = *World::encode_chain(*w.resident("overworld", at), {}, {}, w.db().materials());
+  EXPECT_TRUE(w.adopt_summaries("overworld", 1, at, chain).has_value());
+  EXPECT_EQ(w.save_dirty_within(milliseconds(100)).written, 0u);
+  EXPECT_EQ(chunk_rows(w, "overworld"), 0);
+  EXPECT_EQ(summary_rows(w), 0);
+
+  // Generation works again: the next load generates the chunk, which takes edits and is saved.
+  flaky.failing = false;
+  ASSERT_TRUE(w.unload("overworld", at));
+  ASSERT_TRUE(w.chunk("overworld", at, flaky).has_value());
+  EXPECT_FALSE(w.is_stand_in("overworld", at));
+  EXPECT_EQ(w.resident("overworld", at)->get_block(BlockPos{33, 5, 0})->material(), kStone);
+  ASSERT_TRUE(w.apply("overworld", edit::Set{BlockPos{33, 5, 0}, kDirt}, flaky).has_value());
+  EXPECT_EQ(w.save_dirty_within(milliseconds(100)).written, 1u);
+  EXPECT_EQ(chunk_rows(w, "overworld"), 1);
+}
+
+TEST_F(WorldTest, AdoptingKnowsStandInsAndReplacesThemWithRealChunks) {
+  auto w = open_world();
+  const ChunkPos at{0, 3, 0};
+  auto stand_in = air_stand_in(at);
+  ASSERT_TRUE(w.adopt_generated("overworld", at, std::move(stand_in.chunk), {}, true).has_value());
+  EXPECT_TRUE(w.is_stand_in("overworld", at));
+  EXPECT_TRUE(w.space_of("overworld").dirty.empty());
+  // Another stand-in changes nothing; a real chunk takes its place and is dirty.
+  ASSERT_TRUE(w.adopt_generated("overworld", at, Chunk::filled(at, kDirt), {}, true).has_value());
+  EXPECT_EQ(w.resident("overworld", at)->get_block(BlockPos{0, 48, 0})->material(), 0);
+  ASSERT_TRUE(w.adopt_generated("overworld", at, Chunk::filled(at, kStone), {}).has_value());
+  EXPECT_FALSE(w.is_stand_in("overworld", at));
+  EXPECT_EQ(w.resident("overworld", at)->get_block(BlockPos{0, 48, 0})->material(), kStone);
+  EXPECT_EQ(w.space_of("overworld").dirty, (std::vector<ChunkPos>{at}));
+}
+
 TEST(Generator, EntityStepsRunOnlyModsWithEntriesInEngineOrder) {
   auto host = std::make_unique<FailingHost>();
   FailingHost* h = host.get();
@@ -382,6 +457,27 @@ TEST_F(WorldTest, FailedCommitPutsTheBatchBackAtTheEnd) {
   EXPECT_TRUE(w.resident("overworld", ChunkPos{33, 0, 0}) != nullptr);
   EXPECT_FALSE(w.space_of("overworld").is_dirty(ChunkPos{33, 0, 0}));
   sqlite3_commit_hook(w.db().connection().handle(), nullptr, nullptr);
+}
+
+TEST_F(WorldTest, AChunkThatCannotBeEncodedStaysDirtyAndTheRestOfItsBatchIsWritten) {
+  auto w = open_world();
+  dirty_chunks(w, src_, "overworld", 32);
+  // Runtime material 900 has no world id: this chunk cannot be encoded.
+  w.space_of("overworld").chunks.at(ChunkPos{5, 0, 0}).set_block_local(ostrel_core::coords::LocalPos{1, 2, 3},
+                                                                       block::BlockValue::whole(900));
+  test::LogLines logs;
+  auto got = w.save_dirty_within(milliseconds(100));
+  EXPECT_EQ(got.written, 31u);
+  EXPECT_EQ(got.left, 1u);
+  EXPECT_EQ(chunk_rows(w, "overworld"), 31);
+  EXPECT_EQ(w.space_of("overworld").dirty, (std::vector<ChunkPos>{{5, 0, 0}}));
+  EXPECT_EQ(logs.count("a chunk could not be encoded and stays unsaved: chunk at (5, 0, 0) in domain `overworld`"), 1);
+
+  auto closed = World::close(std::move(w));
+  ASSERT_FALSE(closed.has_value());
+  EXPECT_EQ(closed.error().unsaved, 1u);
+  ASSERT_NE(closed.error().source(), nullptr);
+  EXPECT_EQ(closed.error().source()->message(), "chunk at (5, 0, 0) in domain `overworld`");
 }
 
 TEST_F(WorldTest, CloseWritesEveryDirtyChunkAndCheckpoints) {

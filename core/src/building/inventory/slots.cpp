@@ -289,7 +289,7 @@ std::optional<Stack> Slots::insert_within(std::string_view view, Stack stack) {
     if (n == 0) break;
     while (next_empty < v->slots.size() && v->slots[next_empty]) ++next_empty;
     if (next_empty == v->slots.size()) {
-      if (fixed) break;
+      if (fixed || v->slots.size() >= kMaxGrownSlots) break;
       v->slots.emplace_back();
     }
     v->slots[next_empty] = with_units(stack, n);
@@ -327,14 +327,14 @@ std::uint32_t Slots::take_from(std::string_view view, std::size_t slot, const St
 }
 
 bool Slots::fits(std::string_view view, std::span<const Stack> stacks) const {
-  const View* main = find(kMainView);
-  if (!(main_fixed_ && view == kMainView) || !main) return true;
+  const View* v = find(view);
+  if (!v) return true;
   Slots copy;
-  copy.views_.emplace_back(std::string(kMainView), *main);
+  copy.views_.emplace_back(std::string(view), *v);
   copy.items_ = items_;
-  copy.main_fixed_ = true;
+  copy.main_fixed_ = main_fixed_;
   for (const Stack& s : stacks) {
-    if (copy.insert_within(kMainView, s)) return false;
+    if (copy.insert_within(view, s)) return false;
   }
   return true;
 }

@@ -32,6 +32,9 @@ inline constexpr std::string_view kMainView = "player:main";
 inline constexpr std::size_t kMainSlots = 28;  // slots 0..8 the hotbar, 27 the off hand
 inline constexpr std::size_t kOffHandSlot = 27;
 inline constexpr std::size_t kHotbarBoundary = 9;
+// insert_within appends slots to a view only while it holds fewer: one give of a huge stack
+// cannot grow a view (and the player record that stores it) without bound.
+inline constexpr std::size_t kMaxGrownSlots = 256;
 
 // Materials registered as items: they move in whole items only.
 using Items = std::set<MaterialId>;
@@ -85,10 +88,14 @@ class Slots {
   bool swap_offhand(std::string_view view, std::size_t slot);
 
   // Gives and takes.
+  // Merges, then fills empty slots, appending slots up to kMaxGrownSlots (never to a fixed
+  // "player:main"); answers what did not fit.
   std::optional<Stack> insert_within(std::string_view view, Stack stack);
   bool give_into(std::string_view view, std::size_t slot, Stack stack);
   std::uint32_t take(std::string_view view, const Stack& like, std::uint32_t units);
   std::uint32_t take_from(std::string_view view, std::size_t slot, const Stack& like, std::uint32_t units);
+  // Whether insert_within would take every stack, tried on a copy of the view; a missing view
+  // answers true.
   bool fits(std::string_view view, std::span<const Stack> stacks) const;
   std::vector<Stack> consolidated(std::string_view view) const;
 

@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "base/bitpack.hpp"
 #include "persist/records/migrate.hpp"
 #include "proto/codec.hpp"
 
@@ -49,12 +50,18 @@ std::uint64_t word_of(const BlockContent& c) {
   return block::mixed_word(std::get<MixedContent>(c).slot);
 }
 
-// A sequence count whose items need at least `min_item_bytes` each: a count the remaining bytes
-// cannot hold is refused before anything is allocated, so decoding never holds more than a few
-// bytes of memory per payload byte.
-std::size_t bounded_count(proto::Reader& r, std::size_t min_item_bytes) {
+// The most items each payload sequence may hold: a chunk has 4096 blocks (so at most 4096
+// palette entries), 64 * 16 index words at the widest, and 65,536 mixed slots.
+constexpr std::size_t kMaxPaletteEntries = chunk::kBlocks;
+constexpr std::size_t kMaxIndexWords = bitpack::word_count(chunk::kBlocks, bitpack::kMaxWidth);
+constexpr std::size_t kMaxMixedSlots = chunk::kMaxSlots;
+
+// A sequence count whose items need at least `min_item_bytes` each: a count above `max_items`,
+// or one the remaining bytes cannot hold, is refused before anything is allocated, so no payload
+// makes the decoder reserve more than the largest chunk needs (3.4 MiB of mixed cells).
+std::size_t bounded_count(proto::Reader& r, std::size_t min_item_bytes, std::size_t max_items) {
   const std::size_t n = r.count();
-  if (r.ok() && n > r.remaining() / min_item_bytes) {
+  if (r.ok() && (n > max_items || n > r.remaining() / min_item_bytes)) {
     r.fail(proto::DecodeCode::CountTooLarge);
     return 0;
   }
@@ -184,7 +191,7 @@ std::expected<ChunkParts, proto::ProtocolError> read_payload(std::span<const std
   proto::Reader r(payload);
   ChunkParts parts;
   // Smallest encodings: a palette entry 3 bytes, a word 1, a mixed array 27, a free slot 1.
-  std::size_t n = bounded_count(r, 3);
+  std::size_t n = bounded_count(r, 3, kMaxPaletteEntries);
   parts.palette.reserve(n);
   for (std::size_t i = 0; i < n && r.ok(); ++i) {
     BlockContent content;
@@ -194,10 +201,10 @@ std::expected<ChunkParts, proto::ProtocolError> read_payload(std::span<const std
     parts.palette.push_back({word_of(content), refs});
   }
   proto::read_value(r, parts.index_width);
-  n = bounded_count(r, 1);
+  n = bounded_count(r, 1, kMaxIndexWords);
   parts.index_words.reserve(n);
   for (std::size_t i = 0; i < n && r.ok(); ++i) proto::read_value(r, parts.index_words.emplace_back());
-  n = bounded_count(r, 27);
+  n = bounded_count(r, 27, kMaxMixedSlots);
   parts.mixed_cells.reserve(n);
   for (std::size_t i = 0; i < n && r.ok(); ++i) {
     MixedCells cells{};
@@ -205,7 +212,7 @@ std::expected<ChunkParts, proto::ProtocolError> read_payload(std::span<const std
     parts.mixed_cells.push_back(cells);
   }
   if (has_mixed_free) {
-    n = bounded_count(r, 1);
+    n = bounded_count(r, 1, kMaxMixedSlots);
     parts.mixed_free.reserve(n);
     for (std::size_t i = 0; i < n && r.ok(); ++i) proto::read_value(r, parts.mixed_free.emplace_back());
   }

@@ -16,7 +16,8 @@
 //   words        varint count, then 64 * width u64 varints (the packed indices)
 //   mixed cells  varint count, then per mixed slot (freed ones too) 27 u16 material ids
 //   mixed free   varint count, then u16 slots, the free stack bottom first
-// Version 0 is the same without the mixed free list.
+// Version 0 is the same without the mixed free list. A reader refuses a count above what a chunk
+// can hold (palette 4096, words 1024, mixed cells and mixed free 65,536) before reserving.
 // Example: an all-air chunk's payload is 01 00 00 80 20 00 00 00 00
 //   (one entry Whole 0 with 4096 refs, width 0, no words, no mixed cells, no free slots).
 

@@ -2,6 +2,7 @@
 // world. A chunk has a row only while its stored layer holds fluid. Every write of a chunk's
 // fluid forgets the chunk's summaries first.
 
+#include "base/layer_runs.hpp"
 #include "fluid/codec.hpp"
 #include "fluid/fluid.hpp"
 #include "persist/world_db.hpp"
@@ -47,6 +48,25 @@ std::expected<FluidLayer, WorldError> translate(coords::ChunkPos pos, const Flui
   return FluidLayer::from_blocks(out);
 }
 
+// The stored runs with every word of level 28-31 (and a fluid id, nothing above bit 8) read
+// as level 27, as the translation caps levels; none when no word needs it. Any other word that
+// is not a state is left for the decoder to refuse.
+std::optional<std::vector<std::uint8_t>> capped_levels(std::span<const std::uint8_t> bytes) {
+  std::optional<std::vector<std::uint8_t>> out;
+  if (bytes.empty() || bytes[0] != fluid::codec::kTagRuns) return out;
+  // Run k's state word sits at 1 + 4k + 2.
+  for (std::size_t at = 1 + 2; at + 2 <= bytes.size(); at += fluid::codec::kRunSize) {
+    const Fluid word{layer_runs::get_u16(&bytes[at])};
+    if (word.level() <= fluid::kFullLevel) continue;
+    const Fluid capped{static_cast<std::uint16_t>((word.bits & ~Fluid::kLevelMask) | fluid::kFullLevel)};
+    if (!capped.is_wet()) continue;
+    if (!out) out.emplace(bytes.begin(), bytes.end());
+    (*out)[at] = static_cast<std::uint8_t>(capped.bits);
+    (*out)[at + 1] = static_cast<std::uint8_t>(capped.bits >> 8);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::expected<void, WorldError> WorldDb::reconcile_fluids(fluid::Fluids& fluids) {
@@ -69,16 +89,31 @@ std::expected<std::optional<FluidLayer>, WorldError> WorldDb::load_chunk_fluid_i
   auto row = stmt->step();
   if (!row) return sql_error(row.error());
   if (!*row) return std::nullopt;
-  auto stored = fluid::codec::decode(stmt->column_blob(0));
-  if (!stored) return std::unexpected(WorldError::fluid(pos, std::string(domain), make_source(stored.error())));
+  const auto bytes = stmt->column_blob(0);
+  const auto capped = capped_levels(bytes);
+  auto stored = fluid::codec::decode(capped ? std::span<const std::uint8_t>(*capped) : bytes);
+  const auto key = std::pair(std::string(domain), pos);
+  if (!stored) {
+    unreadable_fluid_.insert(key);
+    return std::unexpected(WorldError::fluid(pos, std::string(domain), make_source(stored.error())));
+  }
   const auto mapping = fluid_mapping_.value_or(fluidmap::FluidMapping::identity());
   auto layer = translate(pos, *stored, mapping.to_runtime, "world");
-  if (!layer) return std::unexpected(layer.error());
+  if (!layer) {
+    unreadable_fluid_.insert(key);
+    return std::unexpected(layer.error());
+  }
+  unreadable_fluid_.erase(key);
   return std::move(*layer);
+}
+
+bool WorldDb::fluid_kept(std::string_view domain, coords::ChunkPos pos) const {
+  return unreadable_fluid_.contains(std::pair(std::string(domain), pos));
 }
 
 std::expected<void, WorldError> WorldDb::save_chunk_fluid_in(std::string_view domain, coords::ChunkPos pos,
                                                              const FluidLayer& layer) {
+  if (fluid_kept(domain, pos)) return std::unexpected(WorldError::fluid_kept(pos, std::string(domain)));
   if (auto r = forget_summaries(domain, pos); !r) return r;
   if (layer.empty()) {
     auto stmt = db_.prepare(kDeleteFluid);
@@ -100,8 +135,15 @@ std::expected<void, WorldError> WorldDb::save_chunk_fluid_in(std::string_view do
   return {};
 }
 
-std::expected<void, WorldError> WorldDb::save_chunk_fluids_in(
-    std::string_view domain, std::span<const std::pair<coords::ChunkPos, const FluidLayer*>> layers) {
+std::expected<std::size_t, WorldError> WorldDb::save_chunk_fluids_in(
+    std::string_view domain, std::span<const std::pair<coords::ChunkPos, const FluidLayer*>> given) {
+  // Layers whose stored row failed to load stay as stored.
+  std::vector<std::pair<coords::ChunkPos, const FluidLayer*>> layers;
+  layers.reserve(given.size());
+  for (const auto& entry : given) {
+    if (!fluid_kept(domain, entry.first)) layers.push_back(entry);
+  }
+  const std::size_t kept = given.size() - layers.size();
   // Encode everything first, so that a layer that cannot be stored leaves the table untouched.
   std::vector<std::optional<std::vector<std::uint8_t>>> encoded;
   encoded.reserve(layers.size());
@@ -145,7 +187,7 @@ std::expected<void, WorldError> WorldDb::save_chunk_fluids_in(
   }
   if (auto r = db_.commit(); !r) return fail(r.error());
   note_summaries_deleted(summaries_deleted);
-  return {};
+  return kept;
 }
 
 }  // namespace ostrel_core::persist
