@@ -174,7 +174,20 @@ Result<Connection> Connection::open_read_only(const std::filesystem::path& path)
       uri += c;
     }
   }
-  uri += "?mode=ro&readonly_shm=1";
+  // A write-ahead log is read through its -shm index, opened read-only. Without an index there
+  // is no log to read unless a -wal was left behind: then the file alone is the database, and
+  // "immutable" reads it without creating the -wal and -shm a reader would otherwise leave.
+  std::error_code ignored;
+  const auto with_suffix = [&](const char* suffix) {
+    return std::filesystem::exists(std::filesystem::path(path.string() + suffix), ignored);
+  };
+  if (with_suffix("-shm")) {
+    uri += "?mode=ro&readonly_shm=1";
+  } else if (with_suffix("-wal")) {
+    uri += "?mode=ro";  // a log without its index: read it, at the cost of a new -shm
+  } else {
+    uri += "?mode=ro&immutable=1";
+  }
   return open_with(uri, SQLITE_OPEN_READONLY);
 }
 

@@ -96,7 +96,8 @@ class Connection {
   // Read-write but never created: a missing file is an error.
   [[nodiscard]] static Result<Connection> open_existing(const std::filesystem::path& path);
   // Reads an existing database without changing any of its files: no checkpoint, no recovery
-  // written back, and the shared-memory index (-shm) opened read-only.
+  // written back, the shared-memory index (-shm) opened read-only. (A -wal left without its
+  // -shm is still read; SQLite then creates a -shm beside it.)
   [[nodiscard]] static Result<Connection> open_read_only(const std::filesystem::path& path);
 
   // Runs one or more statements separated by semicolons.

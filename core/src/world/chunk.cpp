@@ -230,19 +230,34 @@ std::expected<Chunk, CorruptChunk> Chunk::from_parts(coords::ChunkPos pos, Chunk
     }
   }
 
+  // Every block's slot, read word by word in one pass (the blob is decoded for every chunk
+  // loaded or sent, and this is its one per-block loop).
   std::vector<std::uint32_t> counted(pal.size(), 0);
-  for (std::size_t b = 0; b < kBlocks; ++b) {
-    const std::uint32_t slot = indices->get(b);
-    CorruptChunk err{slot >= pal.size() ? CorruptChunkKind::IndexOutOfRange
-                                        : CorruptChunkKind::IndexToFreeSlot};
+  const auto bad_index = [&](std::size_t b, std::uint32_t slot) {
+    CorruptChunk err{slot >= pal.size() ? CorruptChunkKind::IndexOutOfRange : CorruptChunkKind::IndexToFreeSlot};
     err.block = b;
     err.slot = slot;
-    if (slot >= pal.size()) {
-      err.palette = pal.size();
-      return std::unexpected(std::move(err));
+    if (slot >= pal.size()) err.palette = pal.size();
+    return std::unexpected(std::move(err));
+  };
+  const unsigned width = indices->width();
+  if (width == 0) {
+    if (pal[0].refs == 0) return bad_index(0, 0);
+    counted[0] = kBlocks;
+  } else {
+    const auto words = indices->words();
+    const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
+    std::size_t bit = 0;
+    for (std::size_t b = 0; b < kBlocks; ++b, bit += width) {
+      const std::size_t w = bit >> 6;
+      const unsigned off = bit & 63;
+      std::uint64_t v = words[w] >> off;
+      if (off + width > 64) v |= words[w + 1] << (64 - off);
+      const auto slot = static_cast<std::uint32_t>(v & mask);
+      if (slot >= pal.size() || pal[slot].refs == 0) [[unlikely]]
+        return bad_index(b, slot);
+      ++counted[slot];
     }
-    if (pal[slot].refs == 0) return std::unexpected(std::move(err));
-    ++counted[slot];
   }
   for (std::size_t slot = 0; slot < pal.size(); ++slot) {
     if (pal[slot].refs != counted[slot]) {
