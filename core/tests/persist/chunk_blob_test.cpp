@@ -244,6 +244,57 @@ TEST(ChunkBlob, BadBlobsAreRefusedWithBoundedMemory) {
   }
 }
 
+TEST(ChunkBlob, IndexWordsReadAsTheRecordReaderReadsThem) {
+  // Each word as written (minimal or not) and its value; the list is given twice, so that the
+  // first copy is read while ten or more bytes remain and the second near the payload's end.
+  struct Word {
+    const char* hex;
+    std::uint64_t value;
+  };
+  const Word words[] = {
+      {"00", 0},
+      {"7f", 127},
+      {"80 01", 128},
+      {"80 00", 0},  // non-minimal forms are read
+      {"ff ff ff ff ff ff ff 7f", (std::uint64_t{1} << 56) - 1},
+      {"80 80 80 80 80 80 80 80 01", std::uint64_t{1} << 56},
+      {"ff ff ff ff ff ff ff ff 7f", (std::uint64_t{1} << 63) - 1},
+      {"80 80 80 80 80 80 80 80 80 01", std::uint64_t{1} << 63},
+      {"ff ff ff ff ff ff ff ff ff 01", ~std::uint64_t{0}},
+      {"80 80 80 80 80 80 80 80 80 00", 0},
+  };
+  static_assert(std::size(words) * 2 == 0x14);
+  std::string hex = "01 00 00 80 20 00 14";  // one air entry, width 0, 20 words
+  std::vector<std::uint64_t> want;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (const auto& w : words) {
+      hex += std::string(" ") + w.hex;
+      want.push_back(w.value);
+    }
+  }
+  auto parts = read_payload(from_hex(hex + " 00 00"), true);
+  ASSERT_TRUE(parts.has_value()) << parts.error().message();
+  EXPECT_EQ(parts->index_words, want);
+
+  struct Bad {
+    const char* name;
+    const char* words;  // after a count of 2 words
+    proto::DecodeCode code;
+  };
+  const Bad bad[] = {
+      {"tenth_byte_2_far_from_the_end", "ff ff ff ff ff ff ff ff ff 02 00 00 00 00 00 00 00 00 00 00",
+       proto::DecodeCode::VarintOverflow},
+      {"tenth_byte_2_as_the_last_bytes", "00 ff ff ff ff ff ff ff ff ff 02", proto::DecodeCode::VarintOverflow},
+      {"cut_inside_the_last_word", "00 ff ff", proto::DecodeCode::Truncated},
+  };
+  for (const auto& b : bad) {
+    SCOPED_TRACE(b.name);
+    auto got = read_payload(from_hex(std::string("01 00 00 80 20 00 02 ") + b.words), true);
+    ASSERT_FALSE(got.has_value());
+    EXPECT_EQ(got.error().decode_code(), b.code);
+  }
+}
+
 TEST(ChunkBlob, FreeSlotUsedByLiveEntryIsRefused) {
   // Block 0 is mixed (palette slot 1 -> mixed slot 0), and the free list names mixed slot 0 too.
   std::string words = " 01";

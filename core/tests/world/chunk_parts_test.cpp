@@ -1,6 +1,7 @@
 // Rebuilding chunks from stored parts: validation errors and the state a stored chunk resumes in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -154,6 +155,43 @@ TEST(ChunkFromParts, RefusesCorruptParts) {
     EXPECT_EQ(got.error().kind, c.kind);
     EXPECT_EQ(got.error().message(), c.message);
     EXPECT_EQ(got.error().debug(), c.debug);
+  }
+}
+
+TEST(ChunkFromParts, CountsEveryWidthAndFindsTheFirstBadBlock) {
+  // Every width the format allows, with a palette as large as the width can address (at most
+  // 4096 entries) and slots in short and long runs, so the last blocks of the array count too.
+  for (unsigned width = 1; width <= 16; ++width) {
+    SCOPED_TRACE(width);
+    const std::size_t entries = std::min<std::size_t>(std::size_t{1} << width, 4096);
+    const auto slot_of = [&](std::size_t b) {
+      return static_cast<std::uint32_t>(((b / (1 + b % 7)) * 2654435761u) % entries);
+    };
+    std::vector<Entry> palette(entries);
+    for (std::size_t i = 0; i < entries; ++i) palette[i].content = block::whole_word(static_cast<MaterialId>(i));
+    for (std::size_t b = 0; b < 4096; ++b) ++palette[slot_of(b)].refs;
+    auto parts = parts_of(palette, static_cast<std::uint8_t>(width), slot_of);
+    const auto ok = Chunk::from_parts({}, parts);
+    ASSERT_TRUE(ok.has_value()) << ok.error().message();
+    for (std::size_t b : {std::size_t{0}, std::size_t{4095}, std::size_t{4031}, std::size_t{2222}}) {
+      EXPECT_EQ(ok->get_block_local(at(static_cast<int>(b))).material(), slot_of(b)) << b;
+    }
+    // One reference too many on the slot of the last block is a mismatch.
+    auto counted_wrong = parts;
+    ++counted_wrong.palette[slot_of(4095)].refs;
+    ASSERT_FALSE(Chunk::from_parts({}, counted_wrong).has_value());
+    EXPECT_EQ(Chunk::from_parts({}, counted_wrong).error().kind, CorruptChunkKind::RefcountMismatch);
+    // A slot that blocks use but the palette holds free: the error names the first such block.
+    const std::uint32_t victim = slot_of(4090);
+    auto free_palette = palette;
+    free_palette[victim].refs = 0;
+    auto to_free = parts_of(free_palette, static_cast<std::uint8_t>(width), slot_of);
+    auto bad = Chunk::from_parts({}, to_free);
+    ASSERT_FALSE(bad.has_value());
+    EXPECT_EQ(bad.error().kind, CorruptChunkKind::IndexToFreeSlot);
+    std::size_t first = 0;
+    while (slot_of(first) != victim) ++first;
+    EXPECT_EQ(bad.error().block, first);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <tuple>
 #include <variant>
 #include <vector>
@@ -66,6 +68,69 @@ std::size_t bounded_count(proto::Reader& r, std::size_t min_item_bytes, std::siz
     return 0;
   }
   return n;
+}
+
+// Eight 7-bit groups (the low bits of each byte of `x`, first byte lowest) as one 56-bit value.
+std::uint64_t gather7(std::uint64_t x) {
+  x &= 0x7F7F7F7F7F7F7F7Full;
+  x = (x & 0x007F007F007F007Full) | ((x & 0x7F007F007F007F00ull) >> 1);  // 4 x 14 bits
+  x = (x & 0x00003FFF00003FFFull) | ((x & 0x3FFF00003FFF0000ull) >> 2);  // 2 x 28 bits
+  return (x & 0x000000000FFFFFFFull) | ((x & 0x0FFFFFFF00000000ull) >> 4);
+}
+
+std::uint64_t load_le64(const std::uint8_t* p) {
+  std::uint64_t x = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&x, p, sizeof x);
+  } else {
+    for (int i = 7; i >= 0; --i) x = (x << 8) | p[i];
+  }
+  return x;
+}
+
+// `n` index words, u64 varints exactly as the record reader reads them, straight from `in`; the
+// answer is the bytes used. Packed words are nearly all 9 or 10 bytes long, so the first eight
+// bytes of each are gathered at once while ten or more bytes remain.
+std::expected<std::size_t, proto::DecodeCode> read_words(std::span<const std::uint8_t> in, std::size_t n,
+                                                          std::vector<std::uint64_t>& out) {
+  out.resize(n);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (in.size() - at >= 10) {
+      const std::uint64_t x = load_le64(in.data() + at);
+      const std::uint64_t ends = ~x & 0x8080808080808080ull;  // bytes without the "more" bit
+      if (ends != 0) {
+        const unsigned len = static_cast<unsigned>(std::countr_zero(ends) / 8) + 1;
+        out[i] = gather7(len == 8 ? x : x & ((std::uint64_t{1} << (8 * len)) - 1));
+        at += len;
+        continue;
+      }
+      std::uint64_t v = gather7(x) | (static_cast<std::uint64_t>(in[at + 8] & 0x7F) << 56);
+      if ((in[at + 8] & 0x80) == 0) {
+        out[i] = v;
+        at += 9;
+        continue;
+      }
+      if (in[at + 9] > 0x01) return std::unexpected(proto::DecodeCode::VarintOverflow);
+      out[i] = v | (static_cast<std::uint64_t>(in[at + 9]) << 63);
+      at += 10;
+      continue;
+    }
+    std::uint64_t v = 0;
+    for (unsigned k = 0;; ++k) {
+      if (at >= in.size()) return std::unexpected(proto::DecodeCode::Truncated);
+      const std::uint8_t b = in[at++];
+      if (k == 9) {
+        if (b > 0x01) return std::unexpected(proto::DecodeCode::VarintOverflow);
+        v |= static_cast<std::uint64_t>(b) << 63;
+        break;
+      }
+      v |= static_cast<std::uint64_t>(b & 0x7F) << (7 * k);
+      if ((b & 0x80) == 0) break;
+    }
+    out[i] = v;
+  }
+  return at;
 }
 
 // Every material id of the parts through `translate`; the first failure is answered.
@@ -202,8 +267,14 @@ std::expected<ChunkParts, proto::ProtocolError> read_payload(std::span<const std
   }
   proto::read_value(r, parts.index_width);
   n = bounded_count(r, 1, kMaxIndexWords);
-  parts.index_words.reserve(n);
-  for (std::size_t i = 0; i < n && r.ok(); ++i) proto::read_value(r, parts.index_words.emplace_back());
+  if (r.ok()) {
+    // The words are read from the bytes that remain, and the reader goes on after them.
+    const std::size_t left = r.remaining();
+    const std::span<const std::uint8_t> rest(r.take(left), left);
+    auto used = read_words(rest, n, parts.index_words);
+    if (!used) return std::unexpected(proto::ProtocolError::malformed(used.error()));
+    r = proto::Reader(rest.subspan(*used));
+  }
   n = bounded_count(r, 27, kMaxMixedSlots);
   parts.mixed_cells.reserve(n);
   for (std::size_t i = 0; i < n && r.ok(); ++i) {
@@ -271,7 +342,12 @@ std::expected<chunk::Chunk, CodecError> decode_chunk(coords::ChunkPos pos, std::
   payload->clear();
   payload->shrink_to_fit();
   if (!map.identity) {
-    auto r = translate_materials(*parts, [&](std::uint16_t id) { return map.to_runtime(id); });
+    // The table lookup inline (a chunk has hundreds of mixed cells); to_runtime makes the error.
+    const auto& table = map.reverse_table;
+    auto r = translate_materials(*parts, [&](std::uint16_t id) -> std::expected<std::uint16_t, idmap::IdMapError> {
+      if (id < table.size() && table[id] != idmap::MaterialMap::kNoRuntime) return static_cast<std::uint16_t>(table[id]);
+      return map.to_runtime(id);
+    });
     if (!r) return std::unexpected(error_with(CodecErrorKind::Materials, make_source(r.error())));
   }
   auto bad_free = check_mixed_free(*parts);
