@@ -1,8 +1,5 @@
 #include "persist/idmap.hpp"
 
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
 
 #include "fluid/fluid.hpp"
@@ -13,12 +10,14 @@
 #include "persist/schema.hpp"
 #include "persist/world_db.hpp"
 #include "support/temp_dir.hpp"
+#include "support/write_file.hpp"
 
 namespace ostrel_core::persist {
 namespace {
 
 using idmap::IdMapErrorKind;
 using material::Registry;
+using test::file_bytes;
 using test::TempDir;
 
 // Opens (creating) the world with `registry`, after running `setup` SQL on the bare file.
@@ -34,10 +33,6 @@ std::expected<WorldDb, WorldError> open_with(const TempDir& dir, Registry& regis
   return WorldDb::from_connection(std::move(*conn), file, registry);
 }
 
-std::vector<std::uint8_t> file_bytes(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 Registry registry_of(std::initializer_list<const char*> names) {
   Registry r;

@@ -1,7 +1,6 @@
 #include "persist/world_db.hpp"
 
 #include <fstream>
-#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -9,11 +8,13 @@
 #include "persist/schema.hpp"
 #include "support/hex.hpp"
 #include "support/temp_dir.hpp"
+#include "support/write_file.hpp"
 
 namespace ostrel_core::persist {
 namespace {
 
 using test::from_hex;
+using test::file_bytes;
 using test::TempDir;
 
 WorldDb open_world(const std::filesystem::path& file) {
@@ -25,9 +26,16 @@ WorldDb open_world(const std::filesystem::path& file) {
   return std::move(*world);
 }
 
-std::vector<std::uint8_t> file_bytes(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+
+// Opens `file` as a world that must be refused, on a read-write connection as the server does;
+// answers the refusal.
+WorldError refused_open(const std::filesystem::path& file) {
+  material::Registry registry;
+  auto db = sqlite::Connection::open(file);
+  EXPECT_TRUE(db.has_value());
+  auto world = WorldDb::from_connection(std::move(*db), file, registry);
+  EXPECT_FALSE(world.has_value());
+  return world ? WorldError{} : world.error();
 }
 
 std::vector<std::string> names_of(sqlite::Connection& db, const char* type) {
@@ -82,17 +90,11 @@ TEST(WorldDbOpen, OtherSchemaVersionIsRefusedAndFileLeftAlone) {
   }
   const auto before = file_bytes(file);
   ASSERT_FALSE(before.empty());
-  {
-    auto db = sqlite::Connection::open(file);
-    ASSERT_TRUE(db);
-    material::Registry registry;
-    auto world = WorldDb::from_connection(std::move(*db), file, registry);
-    ASSERT_FALSE(world.has_value());
-    EXPECT_EQ(world.error().kind, WorldErrorKind::SchemaVersion);
-    EXPECT_EQ(world.error().message(),
-              "world uses schema version 2, but this build understands 1 — the world was created by "
-              "a different engine version");
-  }
+  const WorldError refusal = refused_open(file);
+  EXPECT_EQ(refusal.kind, WorldErrorKind::SchemaVersion);
+  EXPECT_EQ(refusal.message(),
+            "world uses schema version 2, but this build understands 1 — the world was created by "
+            "a different engine version");
   EXPECT_EQ(file_bytes(file), before);
   EXPECT_FALSE(std::filesystem::exists(dir / "world.sqlite-wal"));
 }
@@ -115,17 +117,13 @@ TEST(WorldDbOpen, OtherSchemaVersionInAPendingLogIsRefusedAndEveryFileLeftAlone)
     }
   }
   std::vector<std::vector<std::uint8_t>> before;
-  for (const char* suffix : {"", "-wal", "-shm"}) before.push_back(file_bytes(dir.path() / (std::string("world.sqlite") + suffix)));
-  ASSERT_FALSE(before[1].empty());  // the log holds the version
-  {
-    auto db = sqlite::Connection::open(file);
-    ASSERT_TRUE(db);
-    material::Registry registry;
-    auto world = WorldDb::from_connection(std::move(*db), file, registry);
-    ASSERT_FALSE(world.has_value());
-    EXPECT_EQ(world.error().kind, WorldErrorKind::SchemaVersion);
-    EXPECT_EQ(world.error().found, 2);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    before.push_back(file_bytes(dir.path() / (std::string("world.sqlite") + suffix)));
   }
+  ASSERT_FALSE(before[1].empty());  // the log holds the version
+  const WorldError refusal = refused_open(file);
+  EXPECT_EQ(refusal.kind, WorldErrorKind::SchemaVersion);
+  EXPECT_EQ(refusal.found, 2);
   int i = 0;
   for (const char* suffix : {"", "-wal", "-shm"}) {
     SCOPED_TRACE(suffix);

@@ -1,11 +1,15 @@
 #pragma once
-// Writing fixture files in tests.
+// Writing fixture files in tests, and reading files back as bytes.
 #include <filesystem>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace ostrel_core::test {
 
 // Writes `bytes` to `path`, creating the directories above it; replaces an existing file.
 void write_file(const std::filesystem::path& path, std::string_view bytes);
+// The file's bytes; empty when it cannot be read.
+std::vector<std::uint8_t> file_bytes(const std::filesystem::path& path);
 
 }  // namespace ostrel_core::test

@@ -15,6 +15,12 @@ namespace persist = ostrel_core::persist;
 
 constexpr std::size_t kDefaultContainerSlots = 256;
 
+void warn_dropped(const char* field, std::string_view name, std::size_t dropped) {
+  if (dropped == 0) return;
+  OSTREL_WARN("ostrel_server::world", "some stacks hold a material this world cannot name and were not saved",
+              log::text(field, name), log::value("dropped", dropped));
+}
+
 }  // namespace
 
 std::expected<std::optional<persist::playerdata::Decoded>, WorldError> load_player_slots(
@@ -35,11 +41,7 @@ std::expected<void, WorldError> save_player_slots(World& world,
                                                   const ostrel_core::inventory::slots::Slots& slots) {
   const std::string id = player.to_hex();
   auto data = persist::player_rows::row_data(slots, world.db().materials());
-  if (data.dropped > 0) {
-    OSTREL_WARN("ostrel_server::world",
-                "some stacks hold a material this world cannot name and were not saved",
-                log::text("player", id), log::value("dropped", data.dropped));
-  }
+  warn_dropped("player", id, data.dropped);
   return sqlclock::timed(world.calls(), "save player", [&] {
     return persist::player_rows::save_player(world.db(), id, persist::playerdata::kPlayerVersion, data.bytes);
   });
@@ -75,11 +77,7 @@ std::expected<Containers, WorldError> load_containers(
 std::expected<void, WorldError> save_container(World& world, std::string_view name,
                                                const ostrel_core::inventory::slots::View& view) {
   auto data = persist::container_rows::row_data(view, world.db().materials());
-  if (data.dropped > 0) {
-    OSTREL_WARN("ostrel_server::world",
-                "some stacks hold a material this world cannot name and were not saved",
-                log::text("container", name), log::value("dropped", data.dropped));
-  }
+  warn_dropped("container", name, data.dropped);
   return sqlclock::timed(world.calls(), "save container", [&] {
     return persist::container_rows::save_container(world.db(), name, persist::containers::kContainerVersion,
                                                    data.bytes);

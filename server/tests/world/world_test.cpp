@@ -19,7 +19,8 @@ using std::chrono::milliseconds;
 constexpr std::uint16_t kStone = 2;
 constexpr std::uint16_t kDirt = 3;
 
-// Every chunk whole stone, counting the calls.
+// Every chunk whole stone, counting the calls; while `failing`, the air stand-in of a failed
+// generation instead.
 class StoneSource final : public ChunkSource {
  public:
   Chunk generate(std::string_view d, ChunkPos p, std::uint64_t s) override {
@@ -27,6 +28,7 @@ class StoneSource final : public ChunkSource {
   }
   Generated generate_with_fluid(std::string_view, ChunkPos pos, std::uint64_t) override {
     ++generated;
+    if (failing) return air_stand_in(pos);
     return Generated{Chunk::filled(pos, kStone), {}, false};
   }
   Tint tint(std::string_view, ChunkPos, std::uint64_t) override { return kDefaultTint; }
@@ -36,6 +38,7 @@ class StoneSource final : public ChunkSource {
   void fault(std::string_view) override {}
   std::vector<std::string> faulted() override { return {}; }
   int generated = 0;
+  bool failing = false;
 };
 
 class WorldTest : public ::testing::Test {
@@ -281,25 +284,6 @@ TEST_F(WorldTest, FailedGenerationIsNeverStoredAndIsRetriedOnTheNextLoad) {
   EXPECT_EQ(gen.fog("overworld", ChunkPos{}, 1), std::nullopt);
 }
 
-// Stone while `failing` is false; the air stand-in of a failed generation while it is true.
-class FlakySource final : public ChunkSource {
- public:
-  Chunk generate(std::string_view d, ChunkPos p, std::uint64_t s) override {
-    return std::move(generate_with_fluid(d, p, s).chunk);
-  }
-  Generated generate_with_fluid(std::string_view, ChunkPos pos, std::uint64_t) override {
-    if (failing) return air_stand_in(pos);
-    return Generated{Chunk::filled(pos, kStone), {}, false};
-  }
-  Tint tint(std::string_view, ChunkPos, std::uint64_t) override { return kDefaultTint; }
-  std::optional<ostrel_core::proto::ChunkFog> fog(std::string_view, ChunkPos, std::uint64_t) override {
-    return std::nullopt;
-  }
-  void fault(std::string_view) override {}
-  std::vector<std::string> faulted() override { return {}; }
-  bool failing = true;
-};
-
 std::int64_t summary_rows(World& w) {
   auto stmt = w.db().connection().prepare("SELECT COUNT(*) FROM chunk_summaries");
   EXPECT_TRUE(stmt && *stmt->step());
@@ -308,7 +292,8 @@ std::int64_t summary_rows(World& w) {
 
 TEST_F(WorldTest, AStandInRefusesEditsAndNothingOfItIsEverStored) {
   auto w = open_world();
-  FlakySource flaky;
+  StoneSource flaky;
+  flaky.failing = true;
   const ChunkPos at{2, 0, 0};
   ASSERT_TRUE(w.chunk("overworld", at, flaky).has_value());
   EXPECT_TRUE(w.is_stand_in("overworld", at));
