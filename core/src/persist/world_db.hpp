@@ -54,8 +54,9 @@ class WorldDb {
 
   // Applies the connection settings and the schema, checks and writes the versions, and loads
   // the id maps. The connection is closed on failure. A world of another schema version is
-  // refused before anything is written to it. Reconciling material ids may register
-  // placeholders in `registry`.
+  // refused having been read on a read-only connection of its own, and a damaged id map (another
+  // name at world id 0 or 1, or id 65,535) before anything is written: the files stay as they
+  // were. Reconciling material ids may register placeholders in `registry`.
   [[nodiscard]] static std::expected<WorldDb, WorldError> from_connection(
       sqlite::Connection db, std::filesystem::path path, material::Registry& registry);
 
