@@ -8,8 +8,8 @@ namespace ostrel_core::persist::idmap {
 
 namespace {
 
-constexpr const char* kKindNames[] = {"Sql", "IdOutOfRange", "Exhausted", "Alias", "UnmappedRuntimeId",
-                                      "UnmappedWorldId", "Reserved"};
+constexpr const char* kKindNames[] = {
+    "Sql", "IdOutOfRange", "Exhausted", "Alias", "UnmappedRuntimeId", "UnmappedWorldId", "Reserved"};
 
 IdMapError error_of(IdMapErrorKind kind) { return IdMapError{kind}; }
 
@@ -43,7 +43,8 @@ std::string IdMapError::debug() const {
   std::string out = fmt::format("IdMapError::{}", kKindNames[static_cast<int>(kind)]);
   switch (kind) {
     case IdMapErrorKind::IdOutOfRange:
-    case IdMapErrorKind::Reserved: return out + fmt::format(" {{ name: {:?}, numeric: {} }}", name, numeric);
+    case IdMapErrorKind::Reserved:
+      return out + fmt::format(" {{ name: {:?}, numeric: {} }}", name, numeric);
     case IdMapErrorKind::Alias: return out + fmt::format(" {{ name: {:?} }}", name);
     case IdMapErrorKind::UnmappedRuntimeId:
     case IdMapErrorKind::UnmappedWorldId: return out + fmt::format(" {{ id: {} }}", id);
@@ -98,8 +99,8 @@ std::expected<IdTable, IdMapError> IdTable::load(sqlite::Connection& db) {
     const std::int64_t numeric = stmt->column_i64(1);
     // 65,535 is the forward table's unmapped marker: a name stored there could never be encoded.
     // Ids 0 and 1 mean air and unknown in every chunk; another name there would turn them into it.
-    const bool reserved = (numeric == 0 && name != material::kAirName) ||
-                          (numeric == 1 && name != material::kUnknownName);
+    const bool reserved =
+        (numeric == 0 && name != material::kAirName) || (numeric == 1 && name != material::kUnknownName);
     if (numeric < 0 || numeric > kMaxWorldId || reserved) {
       auto e = error_of(reserved ? IdMapErrorKind::Reserved : IdMapErrorKind::IdOutOfRange);
       e.name = std::move(name);

@@ -14,11 +14,21 @@ WorldError make(WorldErrorKind kind) {
   return e;
 }
 
-constexpr const char* kKindNames[] = {
-    "Sql",     "Chunk",   "Fluid",         "Entity",      "ModStorage",
-    "Player",  "Materials", "Fluids",      "FluidId",     "SchemaVersion",
-    "OverworldIsNotDestroyable", "NoSuchLevel", "NoVoxels", "WorldOption",
-    "FluidKept"};
+constexpr const char* kKindNames[] = {"Sql",
+                                      "Chunk",
+                                      "Fluid",
+                                      "Entity",
+                                      "ModStorage",
+                                      "Player",
+                                      "Materials",
+                                      "Fluids",
+                                      "FluidId",
+                                      "SchemaVersion",
+                                      "OverworldIsNotDestroyable",
+                                      "NoSuchLevel",
+                                      "NoVoxels",
+                                      "WorldOption",
+                                      "FluidKept"};
 
 }  // namespace
 

@@ -1,11 +1,11 @@
 #include "world/chunk.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <span>
-
-#include <fmt/format.h>
 
 #include "light/permeability.hpp"
 
@@ -302,7 +302,8 @@ std::expected<Chunk, CorruptChunk> Chunk::from_parts(coords::ChunkPos pos, Chunk
     for (std::size_t b = 0; b < kBlocks; ++b) {
       const std::uint32_t slot = indices->get(b);
       if (slot < pal.size() && pal[slot].refs > 0) continue;
-      CorruptChunk err{slot >= pal.size() ? CorruptChunkKind::IndexOutOfRange : CorruptChunkKind::IndexToFreeSlot};
+      CorruptChunk err{slot >= pal.size() ? CorruptChunkKind::IndexOutOfRange
+                                          : CorruptChunkKind::IndexToFreeSlot};
       err.block = b;
       err.slot = slot;
       if (slot >= pal.size()) err.palette = pal.size();

@@ -311,7 +311,8 @@ TEST(Slots, InsertWithinGrowsAViewTo256SlotsAndHandsBackTheRest) {
     ASSERT_EQ(v->slots.size(), kMaxGrownSlots);
     ASSERT_TRUE(rest.has_value());
     EXPECT_EQ(rest->units, 0xFFFF'FFFFu - 2430u * kMaxGrownSlots);
-    EXPECT_TRUE(std::all_of(v->slots.begin(), v->slots.end(), [](const auto& slot) { return slot && slot->units == 2430; }));
+    EXPECT_TRUE(std::all_of(v->slots.begin(), v->slots.end(),
+                            [](const auto& slot) { return slot && slot->units == 2430; }));
     // Full at the cap: nothing more goes in, and fits says so.
     EXPECT_EQ(s.insert_within(c.view, stack(kStone, 7))->units, 7u);
     EXPECT_FALSE(s.fits(c.view, std::vector<Stack>{stack(kStone, 1)}));

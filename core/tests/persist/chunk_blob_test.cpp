@@ -156,9 +156,10 @@ std::vector<std::uint8_t> unknown_size_frame(std::size_t zeros) {
 
 // `prefix`, then `count` as a varint, then `count` items of `item_bytes` zero bytes: a payload
 // whose sequence count is large but fits the bytes that follow.
-std::vector<std::uint8_t> counted_zeros(const std::string& prefix_hex, std::size_t count, std::size_t item_bytes) {
+std::vector<std::uint8_t> counted_zeros(const std::string& prefix_hex, std::size_t count,
+                                        std::size_t item_bytes) {
   std::vector<std::uint8_t> out = from_hex(prefix_hex);
-  for (std::size_t v = count; ; v >>= 7) {
+  for (std::size_t v = count;; v >>= 7) {
     out.push_back(static_cast<std::uint8_t>((v & 0x7F) | (v >= 0x80 ? 0x80 : 0)));
     if (v < 0x80) break;
   }
@@ -179,18 +180,21 @@ TEST(ChunkBlob, BadBlobsAreRefusedWithBoundedMemory) {
     const char* text;  // the whole report
   };
   const Bad cases[] = {
-      {"one_byte", from_hex("01"), CodecErrorKind::Truncated, "chunk blob is 1 bytes, shorter than the 2-byte header"},
+      {"one_byte", from_hex("01"), CodecErrorKind::Truncated,
+       "chunk blob is 1 bytes, shorter than the 2-byte header"},
       {"future_version", from_hex("02 00 00"), CodecErrorKind::FutureVersion,
-       "chunk blob claims format version 2, but this build understands at most 1 — the world was written by a "
+       "chunk blob claims format version 2, but this build understands at most 1 — the world was written by "
+       "a "
        "newer engine"},
       {"unknown_dictionary", from_hex("01 07"), CodecErrorKind::MissingDictionary,
        "chunk blob references dictionary 7, which is not stored in this world"},
       {"not_a_frame", from_hex("01 00 de ad be ef"), CodecErrorKind::Decompress, nullptr},
       {"frame_over_4mib", blob_of(1, std::vector<std::uint8_t>(kMaxPayloadBytes + 1, 0)),
        CodecErrorKind::Decompress, nullptr},
-      {"frame_of_unstated_size_over_4mib", with_header(1, unknown_size_frame(64 << 20)), CodecErrorKind::Decompress,
+      {"frame_of_unstated_size_over_4mib", with_header(1, unknown_size_frame(64 << 20)),
+       CodecErrorKind::Decompress, nullptr},
+      {"palette_count_past_the_bytes", blob_of(1, from_hex("ff ff ff 7f 00 00")), CodecErrorKind::Payload,
        nullptr},
-      {"palette_count_past_the_bytes", blob_of(1, from_hex("ff ff ff 7f 00 00")), CodecErrorKind::Payload, nullptr},
       {"mixed_count_past_the_bytes", blob_of(1, from_hex("01 00 00 80 20 00 00 ff ff 03 00 00")),
        CodecErrorKind::Payload, nullptr},
       {"bad_variant", blob_of(1, from_hex("01 03 00 80 20 00 00 00 00")), CodecErrorKind::Payload, nullptr},
@@ -207,21 +211,25 @@ TEST(ChunkBlob, BadBlobsAreRefusedWithBoundedMemory) {
       {"65537_free_mixed_slots", blob_of(1, counted_zeros("01 00 00 80 20 00 00 00", 65'537, 1)),
        CodecErrorKind::Payload, nullptr},
       {"narrow_index", blob_of(1, from_hex("02 00 00 80 20 00 05 00 00 00 00 00")), CodecErrorKind::Invalid,
-       "chunk blob decoded but failed validation\n  caused by: index width 0 cannot address a palette of 2 entries"},
+       "chunk blob decoded but failed validation\n  caused by: index width 0 cannot address a palette of 2 "
+       "entries"},
       {"refcount_mismatch", blob_of(1, from_hex("01 00 00 ff 1f 00 00 00 00")), CodecErrorKind::Invalid,
-       "chunk blob decoded but failed validation\n  caused by: palette slot 0 claims 4095 references but 4096 "
+       "chunk blob decoded but failed validation\n  caused by: palette slot 0 claims 4095 references but "
+       "4096 "
        "blocks use it"},
       {"non_canonical_partial", blob_of(1, from_hex("01 01 03 ff ff ff 3f 80 20 00 00 00 00")),
        CodecErrorKind::Invalid,
        "chunk blob decoded but failed validation\n  caused by: palette slot 0 holds a non-canonical Partial"},
       {"free_slot_past_table", blob_of(1, from_hex("01 00 00 80 20 00 00 01" + zeros(27) + " 01 01")),
        CodecErrorKind::Invalid,
-       "chunk blob decoded but failed validation\n  caused by: mixed free list names slot 1, which is past the "
+       "chunk blob decoded but failed validation\n  caused by: mixed free list names slot 1, which is past "
+       "the "
        "table's 1 slots, listed twice or in use"},
       {"free_slot_twice", blob_of(1, from_hex("01 00 00 80 20 00 00 01" + zeros(27) + " 02 00 00")),
        CodecErrorKind::Invalid, nullptr},
       {"version_0_malformed", blob_of(0, from_hex("01 00")), CodecErrorKind::Migration,
-       "could not migrate chunk blob from format version 0\n  caused by: format version 0 payload is malformed\n"
+       "could not migrate chunk blob from format version 0\n  caused by: format version 0 payload is "
+       "malformed\n"
        "  caused by: malformed message"},
   };
   for (const auto& c : cases) {
@@ -284,7 +292,8 @@ TEST(ChunkBlob, IndexWordsReadAsTheRecordReaderReadsThem) {
   const Bad bad[] = {
       {"tenth_byte_2_far_from_the_end", "ff ff ff ff ff ff ff ff ff 02 00 00 00 00 00 00 00 00 00 00",
        proto::DecodeCode::VarintOverflow},
-      {"tenth_byte_2_as_the_last_bytes", "00 ff ff ff ff ff ff ff ff ff 02", proto::DecodeCode::VarintOverflow},
+      {"tenth_byte_2_as_the_last_bytes", "00 ff ff ff ff ff ff ff ff ff 02",
+       proto::DecodeCode::VarintOverflow},
       {"cut_inside_the_last_word", "00 ff ff", proto::DecodeCode::Truncated},
   };
   for (const auto& b : bad) {

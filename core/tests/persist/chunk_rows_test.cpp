@@ -31,8 +31,8 @@ class ChunkRows : public ::testing::Test {
   WorldDb& world() { return *world_; }
   // Writes a chunk_fluid row in the overworld as given, bypassing the layer's checks.
   void put_fluid(ChunkPos pos, const std::vector<std::uint8_t>& data) {
-    auto stmt =
-        world().connection().prepare("INSERT OR REPLACE INTO chunk_fluid VALUES ('overworld', ?1, ?2, ?3, ?4)");
+    auto stmt = world().connection().prepare(
+        "INSERT OR REPLACE INTO chunk_fluid VALUES ('overworld', ?1, ?2, ?3, ?4)");
     ASSERT_TRUE(stmt->bind_i64(1, pos.x) && stmt->bind_i64(2, pos.y) && stmt->bind_i64(3, pos.z) &&
                 stmt->bind_blob(4, data) && stmt->run());
   }
@@ -194,7 +194,8 @@ TEST_F(ChunkRows, AFluidRowThatFailedToLoadIsNeverOverwritten) {
   ASSERT_FALSE(single);
   EXPECT_EQ(single.error().kind, WorldErrorKind::FluidKept);
   EXPECT_EQ(single.error().message(),
-            "fluid for chunk at (1, 0, 0) in domain `overworld` could not be read; the stored layer is kept and not "
+            "fluid for chunk at (1, 0, 0) in domain `overworld` could not be read; the stored layer is kept "
+            "and not "
             "overwritten");
   const std::pair<ChunkPos, const FluidLayer*> batch[] = {{bad, &water}, {good, &water}};
   auto left_out = world().save_chunk_fluids_in("overworld", batch);

@@ -4,13 +4,13 @@
 
 #include "fluid/fluid.hpp"
 #include "fluid/layer.hpp"
-#include "world/material.hpp"
-#include "persist/records/cutcells.hpp"
 #include "persist/fluidmap.hpp"
+#include "persist/records/cutcells.hpp"
 #include "persist/schema.hpp"
 #include "persist/world_db.hpp"
 #include "support/temp_dir.hpp"
 #include "support/write_file.hpp"
+#include "world/material.hpp"
 
 namespace ostrel_core::persist {
 namespace {
@@ -32,7 +32,6 @@ std::expected<WorldDb, WorldError> open_with(const TempDir& dir, Registry& regis
   }
   return WorldDb::from_connection(std::move(*conn), file, registry);
 }
-
 
 Registry registry_of(std::initializer_list<const char*> names) {
   Registry r;
@@ -122,12 +121,15 @@ TEST(Reconcile, DamagedIdMapsRefuseTheOpenAndChangeNothing) {
   };
   const Case cases[] = {
       {"another_name_at_0", "('m:stone', 0), ('engine:unknown', 1)", IdMapErrorKind::Reserved,
-       "material id mapping failed\n  caused by: material `m:stone` has stored numeric id 0, which belongs to "
+       "material id mapping failed\n  caused by: material `m:stone` has stored numeric id 0, which belongs "
+       "to "
        "`engine:air`"},
       {"another_name_at_1", "('engine:air', 0), ('m:stone', 1)", IdMapErrorKind::Reserved,
-       "material id mapping failed\n  caused by: material `m:stone` has stored numeric id 1, which belongs to "
+       "material id mapping failed\n  caused by: material `m:stone` has stored numeric id 1, which belongs "
+       "to "
        "`engine:unknown`"},
-      {"world_id_65535", "('engine:air', 0), ('engine:unknown', 1), ('m:x', 65535)", IdMapErrorKind::IdOutOfRange,
+      {"world_id_65535", "('engine:air', 0), ('engine:unknown', 1), ('m:x', 65535)",
+       IdMapErrorKind::IdOutOfRange,
        "material id mapping failed\n  caused by: material `m:x` has stored numeric id 65535, which is out of "
        "range"},
   };

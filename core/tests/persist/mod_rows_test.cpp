@@ -1,16 +1,17 @@
+#include "persist/rows/mod_rows.hpp"
+
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cmath>
 #include <limits>
 
-#include <gtest/gtest.h>
-
 #include "base/log.hpp"
-#include "world/material.hpp"
 #include "persist/compress.hpp"
-#include "persist/rows/mod_rows.hpp"
 #include "persist/world_db.hpp"
 #include "support/hex.hpp"
 #include "support/temp_dir.hpp"
+#include "world/material.hpp"
 
 namespace ostrel_core::persist {
 namespace {

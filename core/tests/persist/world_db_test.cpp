@@ -1,20 +1,20 @@
 #include "persist/world_db.hpp"
 
-#include <fstream>
-
 #include <gtest/gtest.h>
 
-#include "world/material.hpp"
+#include <fstream>
+
 #include "persist/schema.hpp"
 #include "support/hex.hpp"
 #include "support/temp_dir.hpp"
 #include "support/write_file.hpp"
+#include "world/material.hpp"
 
 namespace ostrel_core::persist {
 namespace {
 
-using test::from_hex;
 using test::file_bytes;
+using test::from_hex;
 using test::TempDir;
 
 WorldDb open_world(const std::filesystem::path& file) {
@@ -25,7 +25,6 @@ WorldDb open_world(const std::filesystem::path& file) {
   if (!world) ADD_FAILURE() << report(world.error());
   return std::move(*world);
 }
-
 
 // Opens `file` as a world that must be refused, on a read-write connection as the server does;
 // answers the refusal.
@@ -106,11 +105,12 @@ TEST(WorldDbOpen, OtherSchemaVersionInAPendingLogIsRefusedAndEveryFileLeftAlone)
   {
     auto db = sqlite::Connection::open(live / "world.sqlite");
     ASSERT_TRUE(db);
-    ASSERT_TRUE(db->exec("PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
-                         "CREATE TABLE meta (key TEXT PRIMARY KEY, value BLOB);"
-                         "INSERT INTO meta VALUES ('schema_version', x'0100000000000000');"
-                         "PRAGMA wal_checkpoint(TRUNCATE);"
-                         "UPDATE meta SET value = x'0200000000000000' WHERE key = 'schema_version';"));
+    ASSERT_TRUE(
+        db->exec("PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
+                 "CREATE TABLE meta (key TEXT PRIMARY KEY, value BLOB);"
+                 "INSERT INTO meta VALUES ('schema_version', x'0100000000000000');"
+                 "PRAGMA wal_checkpoint(TRUNCATE);"
+                 "UPDATE meta SET value = x'0200000000000000' WHERE key = 'schema_version';"));
     for (const char* suffix : {"", "-wal", "-shm"}) {
       std::filesystem::copy_file(live.path() / (std::string("world.sqlite") + suffix),
                                  dir.path() / (std::string("world.sqlite") + suffix));

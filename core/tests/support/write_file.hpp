@@ -1,7 +1,7 @@
 #pragma once
 // Writing fixture files in tests, and reading files back as bytes.
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <string_view>
 #include <vector>
 

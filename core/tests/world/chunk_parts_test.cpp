@@ -168,7 +168,8 @@ TEST(ChunkFromParts, CountsEveryWidthAndFindsTheFirstBadBlock) {
       return static_cast<std::uint32_t>(((b / (1 + b % 7)) * 2654435761u) % entries);
     };
     std::vector<Entry> palette(entries);
-    for (std::size_t i = 0; i < entries; ++i) palette[i].content = block::whole_word(static_cast<MaterialId>(i));
+    for (std::size_t i = 0; i < entries; ++i)
+      palette[i].content = block::whole_word(static_cast<MaterialId>(i));
     for (std::size_t b = 0; b < 4096; ++b) ++palette[slot_of(b)].refs;
     auto parts = parts_of(palette, static_cast<std::uint8_t>(width), slot_of);
     const auto ok = Chunk::from_parts({}, parts);

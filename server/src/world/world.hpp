@@ -189,8 +189,8 @@ class World {
   std::expected<Chunk*, WorldError> resident_or_stored(std::string_view domain, Space& space, ChunkPos pos);
   Chunk& adopt(std::string_view domain, Space& space, ChunkPos pos, Generated generated);
   struct Batch {
-    std::size_t written = 0;           // chunks committed
-    std::vector<ChunkPos> unencoded;   // left out: they could not be encoded (logged)
+    std::size_t written = 0;          // chunks committed
+    std::vector<ChunkPos> unencoded;  // left out: they could not be encoded (logged)
   };
   std::expected<Batch, WorldError> write_batch(std::string_view domain,
                                                std::span<const std::pair<ChunkPos, const Chunk*>> chunks);

@@ -40,9 +40,10 @@ std::expected<World::Batch, WorldError> World::write_batch(
       chunks.emplace_back(pos, std::move(*blob));
       continue;
     }
-    OSTREL_ERROR("ostrel_server::world",
-                 fmt::format("a chunk could not be encoded and stays unsaved: {}", ostrel_core::report(blob.error())),
-                 log::text("domain", domain), log::value("pos", pos));
+    OSTREL_ERROR(
+        "ostrel_server::world",
+        fmt::format("a chunk could not be encoded and stays unsaved: {}", ostrel_core::report(blob.error())),
+        log::text("domain", domain), log::value("pos", pos));
     out.unencoded.push_back(pos);
     last_batch_error_ = blob.error();
   }

@@ -114,10 +114,12 @@ TEST_F(ModStorageFlush, SetThenDeleteRemovesTheRowAndFailedWritesAreMarkedAgain)
 TEST_F(ModStorageFlush, AFailedFlushIsRetriedByTheNextWithoutANewSet) {
   auto w = open_world();
   Shared shared;
-  ASSERT_TRUE(w.db()
-                  .connection()
-                  .exec("CREATE TRIGGER refuse_all BEFORE INSERT ON mod_storage BEGIN SELECT RAISE(ABORT, 'no'); END;")
-                  .has_value());
+  ASSERT_TRUE(
+      w.db()
+          .connection()
+          .exec(
+              "CREATE TRIGGER refuse_all BEFORE INSERT ON mod_storage BEGIN SELECT RAISE(ABORT, 'no'); END;")
+          .has_value());
   shared.set("m", "k", Value::number(4.0));
   test::LogLines logs;
   shared.flush(w);

@@ -1,3 +1,5 @@
+#include "world/records.hpp"
+
 #include <gtest/gtest.h>
 
 #include "building/inventory/slots.hpp"
@@ -5,7 +7,6 @@
 #include "persist/rows/player_rows.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_world.hpp"
-#include "world/records.hpp"
 #include "world/world.hpp"
 
 namespace ostrel_server::world {

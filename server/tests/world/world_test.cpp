@@ -448,15 +448,18 @@ TEST_F(WorldTest, AChunkThatCannotBeEncodedStaysDirtyAndTheRestOfItsBatchIsWritt
   auto w = open_world();
   dirty_chunks(w, src_, "overworld", 32);
   // Runtime material 900 has no world id: this chunk cannot be encoded.
-  w.space_of("overworld").chunks.at(ChunkPos{5, 0, 0}).set_block_local(ostrel_core::coords::LocalPos{1, 2, 3},
-                                                                       block::BlockValue::whole(900));
+  w.space_of("overworld")
+      .chunks.at(ChunkPos{5, 0, 0})
+      .set_block_local(ostrel_core::coords::LocalPos{1, 2, 3}, block::BlockValue::whole(900));
   test::LogLines logs;
   auto got = w.save_dirty_within(milliseconds(100));
   EXPECT_EQ(got.written, 31u);
   EXPECT_EQ(got.left, 1u);
   EXPECT_EQ(chunk_rows(w, "overworld"), 31);
   EXPECT_EQ(w.space_of("overworld").dirty, (std::vector<ChunkPos>{{5, 0, 0}}));
-  EXPECT_EQ(logs.count("a chunk could not be encoded and stays unsaved: chunk at (5, 0, 0) in domain `overworld`"), 1);
+  EXPECT_EQ(
+      logs.count("a chunk could not be encoded and stays unsaved: chunk at (5, 0, 0) in domain `overworld`"),
+      1);
 
   auto closed = World::close(std::move(w));
   ASSERT_FALSE(closed.has_value());

@@ -1,5 +1,7 @@
 #include "persist/records/codec.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -7,8 +9,6 @@
 #include <tuple>
 #include <variant>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "base/bitpack.hpp"
 #include "persist/records/migrate.hpp"
@@ -92,7 +92,7 @@ std::uint64_t load_le64(const std::uint8_t* p) {
 // answer is the bytes used. Packed words are nearly all 9 or 10 bytes long, so the first eight
 // bytes of each are gathered at once while ten or more bytes remain.
 std::expected<std::size_t, proto::DecodeCode> read_words(std::span<const std::uint8_t> in, std::size_t n,
-                                                          std::vector<std::uint64_t>& out) {
+                                                         std::vector<std::uint64_t>& out) {
   out.resize(n);
   std::size_t at = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -344,10 +344,12 @@ std::expected<chunk::Chunk, CodecError> decode_chunk(coords::ChunkPos pos, std::
   if (!map.identity) {
     // The table lookup inline (a chunk has hundreds of mixed cells); to_runtime makes the error.
     const auto& table = map.reverse_table;
-    auto r = translate_materials(*parts, [&](std::uint16_t id) -> std::expected<std::uint16_t, idmap::IdMapError> {
-      if (id < table.size() && table[id] != idmap::MaterialMap::kNoRuntime) return static_cast<std::uint16_t>(table[id]);
-      return map.to_runtime(id);
-    });
+    auto r =
+        translate_materials(*parts, [&](std::uint16_t id) -> std::expected<std::uint16_t, idmap::IdMapError> {
+          if (id < table.size() && table[id] != idmap::MaterialMap::kNoRuntime)
+            return static_cast<std::uint16_t>(table[id]);
+          return map.to_runtime(id);
+        });
     if (!r) return std::unexpected(error_with(CodecErrorKind::Materials, make_source(r.error())));
   }
   auto bad_free = check_mixed_free(*parts);

@@ -13,7 +13,8 @@ std::expected<chunk::ChunkParts, SourcePtr> read_v0(std::span<const std::uint8_t
 }
 
 constexpr versioned::Rung<chunk::ChunkParts> kRungs[] = {{0, read_v0}};
-constexpr versioned::Ladder<chunk::ChunkParts> kLadder{versioned::Record::Chunk, codec::kFormatVersion, kRungs};
+constexpr versioned::Ladder<chunk::ChunkParts> kLadder{versioned::Record::Chunk, codec::kFormatVersion,
+                                                       kRungs};
 
 }  // namespace
 

@@ -93,7 +93,7 @@ std::optional<detgen::map::Map> map_of_row(sqlite::Statement& row, std::string_v
 }  // namespace
 
 std::expected<std::map<std::string, storage::Value>, WorldError> load_mod_storage(WorldDb& db,
-                                                                                 std::string_view mod_id) {
+                                                                                  std::string_view mod_id) {
   auto stmt = db.connection().prepare("SELECT key, value FROM mod_storage WHERE mod_id = ?1 ORDER BY key");
   if (!stmt) return sql_error(stmt.error());
   if (auto r = stmt->bind_text(1, mod_id); !r) return sql_error(r.error());
@@ -118,7 +118,8 @@ std::expected<void, WorldError> save_mod_storage_changes(WorldDb& db, std::strin
     return sql_error(e);
   };
   {
-    auto put = db.connection().prepare("INSERT OR REPLACE INTO mod_storage (mod_id, key, value) VALUES (?1, ?2, ?3)");
+    auto put = db.connection().prepare(
+        "INSERT OR REPLACE INTO mod_storage (mod_id, key, value) VALUES (?1, ?2, ?3)");
     if (!put) return fail(put.error());
     auto del = db.connection().prepare("DELETE FROM mod_storage WHERE mod_id = ?1 AND key = ?2");
     if (!del) return fail(del.error());
@@ -138,7 +139,8 @@ std::expected<void, WorldError> save_mod_storage_changes(WorldDb& db, std::strin
 }
 
 std::expected<std::vector<StoredMap>, WorldError> all_maps(WorldDb& db) {
-  auto stmt = db.connection().prepare("SELECT mod_id, name, side, scale, origin_x, origin_z, samples FROM mod_maps");
+  auto stmt =
+      db.connection().prepare("SELECT mod_id, name, side, scale, origin_x, origin_z, samples FROM mod_maps");
   if (!stmt) return sql_error(stmt.error());
   std::vector<StoredMap> out;
   for (;;) {
@@ -215,7 +217,8 @@ std::expected<void, WorldError> save_plan(WorldDb& db, std::string_view mod_id, 
     return std::unexpected(
         WorldError::mod_storage(std::string(mod_id), std::string(name), frame.error().message()));
   }
-  auto stmt = db.connection().prepare("INSERT OR REPLACE INTO mod_plans (mod_id, name, data) VALUES (?1, ?2, ?3)");
+  auto stmt =
+      db.connection().prepare("INSERT OR REPLACE INTO mod_plans (mod_id, name, data) VALUES (?1, ?2, ?3)");
   if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = bind_texts(*stmt, mod_id, name);
   if (r) r = stmt->bind_blob(3, *frame);
