@@ -1,0 +1,231 @@
+#include "detgen/noise.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "detgen/fp.hpp"
+#include "detgen/noise_lattice.hpp"
+
+namespace ostrel_core::detgen::noise {
+namespace {
+
+using namespace lattice;  // NOLINT: the constants are this file's vocabulary
+
+std::size_t checked_product(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_mul_overflow(a, b, &r) ? std::numeric_limits<std::size_t>::max() : r;
+}
+
+float corner_2d(std::uint64_t seed, std::int32_t a, std::int32_t b, float u, float w) {
+  const float tc = (kR2 - u * u) - w * w;
+  if (tc <= 0.0f) return 0.0f;
+  const float* g = kGrad2[lattice_hash(seed, a, b) & 7];
+  return ((tc * tc) * (tc * tc)) * (u * g[0] + w * g[1]);
+}
+
+float corner_3d(std::uint64_t seed, std::int32_t a, std::int32_t b, std::int32_t c, float u, float v,
+                float w) {
+  const float tc = ((kR3 - u * u) - v * v) - w * w;
+  if (tc <= 0.0f) return 0.0f;
+  const float* g = kGrad3[lattice_hash(seed, a, b, c) & 15];
+  return ((tc * tc) * (tc * tc)) * ((u * g[0] + v * g[1]) + w * g[2]);
+}
+
+// The per-octave weights and frequencies of a fractal sum, and their total; the same for every
+// sample, so formed once per fill.
+struct Octaves {
+  std::uint32_t count = 1;
+  float weight[kMaxOctaves];
+  float frequency[kMaxOctaves];
+  float total = 0.0f;
+};
+
+Octaves octaves_of(const NoiseOptions& o) {
+  Octaves out;
+  out.count = std::clamp<std::uint32_t>(o.octaves, 1, kMaxOctaves);
+  float weight = 1.0f;
+  float f = o.frequency;
+  for (std::uint32_t i = 0; i < out.count; ++i) {
+    out.weight[i] = weight;
+    out.frequency[i] = f;
+    out.total = weight + out.total;
+    weight = o.gain * weight;
+    f = o.lacunarity * f;
+  }
+  return out;
+}
+
+float shaped(Shaping s, float v) {
+  switch (s) {
+    case Shaping::Ridged:
+      return 1.0f - (std::fabs(v) + std::fabs(v));
+    case Shaping::Billow:
+      return (std::fabs(v) + std::fabs(v)) - 1.0f;
+    case Shaping::Plain:
+      break;
+  }
+  return v;
+}
+
+float fractal_2d(std::uint64_t seed, const Octaves& oc, Shaping s, float x, float z) {
+  float sum = 0.0f;
+  for (std::uint32_t o = 0; o < oc.count; ++o) {
+    const float f = oc.frequency[o];
+    const float v = shaped(s, simplex_2d(octave_seed(seed, o), x * f, z * f));
+    sum = sum + oc.weight[o] * v;
+  }
+  return sum / oc.total;
+}
+
+float fractal_3d(std::uint64_t seed, const Octaves& oc, Shaping s, float x, float y, float z) {
+  float sum = 0.0f;
+  for (std::uint32_t o = 0; o < oc.count; ++o) {
+    const float f = oc.frequency[o];
+    const float v = shaped(s, simplex_3d(octave_seed(seed, o), x * f, y * f, z * f));
+    sum = sum + oc.weight[o] * v;
+  }
+  return sum / oc.total;
+}
+
+// Position along an axis: origin + spacing * index, the index converted first.
+float at(float origin, float spacing, std::size_t index) {
+  return origin + spacing * static_cast<float>(index);
+}
+
+template <class Sample>
+std::expected<void, BufferSizeMismatch> fill_box(const Grid3& g, std::span<float> out, Sample sample) {
+  const std::size_t n = sample_count(g);
+  if (out.size() != n) return std::unexpected(BufferSizeMismatch{out.size(), n});
+  std::size_t k = 0;
+  for (std::size_t iz = 0; iz < g.nz; ++iz) {
+    const float z = at(g.z0, g.step, iz);
+    for (std::size_t iy = 0; iy < g.ny; ++iy) {
+      const float y = at(g.y0, g.step, iy);
+      for (std::size_t ix = 0; ix < g.nx; ++ix) out[k++] = sample(at(g.x0, g.step, ix), y, z);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::size_t sample_count(const Grid2& g) { return checked_product(g.nx, g.nz); }
+std::size_t sample_count(const Grid3& g) { return checked_product(checked_product(g.nx, g.ny), g.nz); }
+
+std::string BufferSizeMismatch::message() const {
+  return fmt::format("buffer holds {} samples but the region needs {}", held, needed);
+}
+
+std::uint64_t lattice_hash(std::uint64_t seed, std::int32_t a, std::int32_t b) {
+  return finish_hash(seed ^ (word(a) * kKx) ^ (word(b) * kKy));
+}
+
+std::uint64_t lattice_hash(std::uint64_t seed, std::int32_t a, std::int32_t b, std::int32_t c) {
+  return finish_hash(seed ^ (word(a) * kKx) ^ (word(b) * kKy) ^ (word(c) * kKz));
+}
+
+float simplex_2d(std::uint64_t seed, float x, float y) {
+  x = clamp_coord(x);
+  y = clamp_coord(y);
+  const float s = (x + y) * kF2;
+  const std::int32_t i = fp::floor_i32(x + s);
+  const std::int32_t j = fp::floor_i32(y + s);
+  const float t = static_cast<float>(wrap_add(i, j)) * kG2;
+  const float x0 = x - (static_cast<float>(i) - t);
+  const float y0 = y - (static_cast<float>(j) - t);
+  const std::int32_t i1 = x0 > y0 ? 1 : 0;  // a tie takes (0, 1)
+  const std::int32_t j1 = 1 - i1;
+  const float x1 = (x0 - static_cast<float>(i1)) + kG2;
+  const float y1 = (y0 - static_cast<float>(j1)) + kG2;
+  const float x2 = (x0 - 1.0f) + k2G2;
+  const float y2 = (y0 - 1.0f) + k2G2;
+  const float a = corner_2d(seed, i, j, x0, y0);
+  const float b = corner_2d(seed, wrap_add(i, i1), wrap_add(j, j1), x1, y1);
+  const float c = corner_2d(seed, wrap_add(i, 1), wrap_add(j, 1), x2, y2);
+  return ((a + b) + c) * kScale2;
+}
+
+float simplex_3d(std::uint64_t seed, float x, float y, float z) {
+  x = clamp_coord(x);
+  y = clamp_coord(y);
+  z = clamp_coord(z);
+  const float s = ((x + y) + z) * kF3;
+  const std::int32_t i = fp::floor_i32(x + s);
+  const std::int32_t j = fp::floor_i32(y + s);
+  const std::int32_t k = fp::floor_i32(z + s);
+  const float t = static_cast<float>(wrap_add(wrap_add(i, j), k)) * kG3;
+  const float x0 = x - (static_cast<float>(i) - t);
+  const float y0 = y - (static_cast<float>(j) - t);
+  const float z0 = z - (static_cast<float>(k) - t);
+  // Corners 1 and 2 of the simplex that holds the point, by the order of its offsets.
+  std::int32_t i1, j1, k1, i2, j2, k2;
+  if (x0 >= y0) {
+    if (y0 >= z0) {
+      i1 = 1, j1 = 0, k1 = 0, i2 = 1, j2 = 1, k2 = 0;
+    } else if (x0 >= z0) {
+      i1 = 1, j1 = 0, k1 = 0, i2 = 1, j2 = 0, k2 = 1;
+    } else {
+      i1 = 0, j1 = 0, k1 = 1, i2 = 1, j2 = 0, k2 = 1;
+    }
+  } else {
+    if (y0 < z0) {
+      i1 = 0, j1 = 0, k1 = 1, i2 = 0, j2 = 1, k2 = 1;
+    } else if (x0 < z0) {
+      i1 = 0, j1 = 1, k1 = 0, i2 = 0, j2 = 1, k2 = 1;
+    } else {
+      i1 = 0, j1 = 1, k1 = 0, i2 = 1, j2 = 1, k2 = 0;
+    }
+  }
+  const float x1 = (x0 - static_cast<float>(i1)) + kG3;
+  const float y1 = (y0 - static_cast<float>(j1)) + kG3;
+  const float z1 = (z0 - static_cast<float>(k1)) + kG3;
+  const float x2 = (x0 - static_cast<float>(i2)) + k2G3;
+  const float y2 = (y0 - static_cast<float>(j2)) + k2G3;
+  const float z2 = (z0 - static_cast<float>(k2)) + k2G3;
+  const float x3 = (x0 - 1.0f) + 0.5f;
+  const float y3 = (y0 - 1.0f) + 0.5f;
+  const float z3 = (z0 - 1.0f) + 0.5f;
+  const float a = corner_3d(seed, i, j, k, x0, y0, z0);
+  const float b = corner_3d(seed, wrap_add(i, i1), wrap_add(j, j1), wrap_add(k, k1), x1, y1, z1);
+  const float c = corner_3d(seed, wrap_add(i, i2), wrap_add(j, j2), wrap_add(k, k2), x2, y2, z2);
+  const float d = corner_3d(seed, wrap_add(i, 1), wrap_add(j, 1), wrap_add(k, 1), x3, y3, z3);
+  return (((a + b) + c) + d) * kScale3;
+}
+
+std::expected<void, BufferSizeMismatch> fill_2d(std::uint64_t seed, const Grid2& grid,
+                                                const NoiseOptions& options, std::span<float> out) {
+  const std::size_t n = sample_count(grid);
+  if (out.size() != n) return std::unexpected(BufferSizeMismatch{out.size(), n});
+  const Octaves oc = octaves_of(options);
+  std::size_t k = 0;
+  for (std::size_t r = 0; r < grid.nz; ++r) {
+    const float z = at(grid.z0, grid.dz, r);
+    for (std::size_t c = 0; c < grid.nx; ++c) {
+      out[k++] = fractal_2d(seed, oc, options.shaping, at(grid.x0, grid.dx, c), z);
+    }
+  }
+  return {};
+}
+
+std::expected<void, BufferSizeMismatch> fill_3d(std::uint64_t seed, const Grid3& grid,
+                                                const NoiseOptions& options, std::span<float> out) {
+  const Octaves oc = octaves_of(options);
+  return fill_box(grid, out, [&](float x, float y, float z) {
+    return fractal_3d(seed, oc, options.shaping, x, y, z);
+  });
+}
+
+std::expected<void, BufferSizeMismatch> fill_3d_stretched(std::uint64_t seed, const Grid3& grid,
+                                                          const NoiseOptions& options,
+                                                          const float (&stretch)[3],
+                                                          std::span<float> out) {
+  const Octaves oc = octaves_of(options);
+  return fill_box(grid, out, [&](float x, float y, float z) {
+    return fractal_3d(seed, oc, options.shaping, x / stretch[0], y / stretch[1], z / stretch[2]);
+  });
+}
+
+}  // namespace ostrel_core::detgen::noise
