@@ -17,3 +17,5 @@ jobs=$(nproc)
 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 # Movement must give the same bits on every build: four builds of the body trace.
 bash scripts/golden_physics.sh
+# The generation math must give the same bits from every compiler and optimisation level.
+bash scripts/detgen_golden.sh

@@ -1,0 +1,50 @@
+#include "detgen/float_mode.hpp"
+
+#include <optional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
+namespace ostrel_core::detgen {
+namespace {
+
+// Runs the check on a new thread whose floating-point unit flushes subnormals to zero and
+// treats subnormal inputs as zero; the caller's thread is left as it was.
+std::expected<void, NotIeeeMode> check_on_flushing_thread() {
+  std::optional<std::expected<void, NotIeeeMode>> result;
+  std::thread t([&] {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_setcsr(_mm_getcsr() | 0x8040);  // FTZ (bit 15) and DAZ (bit 6)
+#elif defined(__aarch64__)
+    std::uint64_t fpcr;
+    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
+    fpcr |= std::uint64_t{1} << 24;  // FZ
+    __asm__ volatile("msr fpcr, %0" : : "r"(fpcr));
+#endif
+    result = check_float_mode();
+  });
+  t.join();
+  return *result;
+}
+
+TEST(FloatMode, PassesOnAnOrdinaryThread) { EXPECT_TRUE(check_float_mode()); }
+
+TEST(FloatMode, FlushToZeroThreadFailsNamingTheBits) {
+  const auto r = check_on_flushing_thread();
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().observed, 0u);
+  EXPECT_EQ(r.error().message(),
+            "this thread's FPU is in flush-to-zero or denormals-are-zero mode: halving the smallest normal f32 gave "
+            "0x00000000, expected 0x00400000. Subnormal results are being silently replaced with zero, so simulation "
+            "on this thread will NOT match other machines. Audio backends and GPU drivers set this mode "
+            "process-wide; simulation must never run on a thread owned by one. See docs/float-determinism.md.");
+  // The flag was the other thread's: this one still keeps subnormals.
+  EXPECT_TRUE(check_float_mode());
+}
+
+}  // namespace
+}  // namespace ostrel_core::detgen
