@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "detgen/noise_x4.hpp"
 #include "detgen/reference_check.hpp"
+#include "detgen/rng.hpp"
 #include "support/alloc_count.hpp"
 
 namespace ostrel_core::detgen::noise {
@@ -136,6 +138,44 @@ TEST(Noise, FillsAllocateNothing) {
   ASSERT_TRUE(fill_3d_stretched(1, {16, 16, 16, 0, 0, 0, 1}, {}, s, out3));
   EXPECT_TRUE(fractal_3d_bounds(1, {}, 0, 15, 0, 15, 0, 15).low <= 0.0f);
   EXPECT_EQ(watch.count(), 0u);
+}
+
+}  // namespace
+}  // namespace ostrel_core::detgen::noise
+
+namespace ostrel_core::detgen::noise {
+namespace {
+
+// The fills run four samples at a time; each lane must be the scalar function's bits.
+TEST(NoiseX4, EveryLaneEqualsTheScalarSimplex) {
+  rng::StreamRng r(3, {0, 0, 0}, "x4");
+  const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), 0.0f, -0.0f, 0x1p-149f, 4194304.0f, -5e6f,
+                            1e38f, 0.5f, -1.0f, 123.0f};
+  auto pick = [&]() -> float {
+    if (r.below(8) == 0) return specials[r.below(std::size(specials))];
+    const float scale[] = {2.0f, 50.0f, 3000.0f, 1e6f};
+    return (r.next_f32() * 2.0f - 1.0f) * scale[r.below(4)];
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t seed = r.next_u64();
+    x4::F4 x, y, z;
+    for (int l = 0; l < 4; ++l) {
+      x[l] = pick();
+      y[l] = pick();
+      z[l] = pick();
+    }
+    const x4::F4 got = x4::simplex_3d(seed, x, y, z);
+    for (int l = 0; l < 4; ++l) {
+      const float want = simplex_3d(seed, x[l], y[l], z[l]);
+      if (std::isnan(want)) {
+        ASSERT_TRUE(std::isnan(got[l]));
+      } else {
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(got[l]), std::bit_cast<std::uint32_t>(want))
+            << x[l] << " " << y[l] << " " << z[l];
+      }
+    }
+  }
 }
 
 }  // namespace
