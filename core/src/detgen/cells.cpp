@@ -18,7 +18,8 @@ void trilinear_cells(std::span<const float, kLatticeSamples> lattice, std::uint3
   assert(bx <= 16 && by <= 16 && bz <= 16);
   const std::size_t a = bx + kLatticeSide * by + kLatticeSide * kLatticeSide * bz;
   const float c000 = lattice[a], c100 = lattice[a + 1], c010 = lattice[a + 18], c110 = lattice[a + 19];
-  const float c001 = lattice[a + 324], c101 = lattice[a + 325], c011 = lattice[a + 342], c111 = lattice[a + 343];
+  const float c001 = lattice[a + 324], c101 = lattice[a + 325], c011 = lattice[a + 342],
+              c111 = lattice[a + 343];
   for (int cz = 0; cz < 3; ++cz) {
     const float fz = kFraction[cz];
     for (int cy = 0; cy < 3; ++cy) {

@@ -1,12 +1,12 @@
 #include "detgen/density.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <optional>
-
-#include <fmt/format.h>
 
 #include "base/num.hpp"
 #include "detgen/fp.hpp"
@@ -28,10 +28,17 @@ struct Identity {
 
 Identity identity(std::uint8_t kind, const noise::NoiseOptions& o, std::uint32_t fifth, std::uint64_t stream,
                   std::array<float, 3> stretch) {
-  return {kind,          o.octaves,      static_cast<std::uint8_t>(o.shaping),
-          fp::bits(o.frequency), fp::bits(o.lacunarity), fp::bits(o.gain),
-          fifth,         stream,         fp::bits(stretch[0]),
-          fp::bits(stretch[1]),  fp::bits(stretch[2])};
+  return {kind,
+          o.octaves,
+          static_cast<std::uint8_t>(o.shaping),
+          fp::bits(o.frequency),
+          fp::bits(o.lacunarity),
+          fp::bits(o.gain),
+          fifth,
+          stream,
+          fp::bits(stretch[0]),
+          fp::bits(stretch[1]),
+          fp::bits(stretch[2])};
 }
 
 std::optional<Identity> identity_of(const Op& op) {

@@ -31,53 +31,53 @@ using noise::Interval;
 
 // One operation; the tag is the index of the alternative.
 struct Op {
-  struct Const {      // 0: push value
+  struct Const {  // 0: push value
     float value;
   };
-  struct Coord {      // 1: push the sample's coordinate on `axis` (0 x, 1 y, 2 z)
+  struct Coord {  // 1: push the sample's coordinate on `axis` (0 x, 1 y, 2 z)
     std::uint8_t axis;
   };
-  struct Noise {      // 2: push 3D fractal noise of seed (world seed ^ stream)
+  struct Noise {  // 2: push 3D fractal noise of seed (world seed ^ stream)
     float amplitude = 1.0f;
     std::array<float, 3> stretch{1.0f, 1.0f, 1.0f};
     noise::NoiseOptions options;
     std::uint64_t stream = 0;
   };
-  struct Contour {    // 3: push the distance in blocks from the zero contour of ground noise
+  struct Contour {  // 3: push the distance in blocks from the zero contour of ground noise
     bool is_signed = false;
     noise::NoiseOptions options;
     std::uint64_t stream = 0;
   };
-  struct Noise2 {     // 4: push noise of the ground plane y = 0, the same at every y
+  struct Noise2 {  // 4: push noise of the ground plane y = 0, the same at every y
     float amplitude = 1.0f;
     noise::NoiseOptions options;
     std::uint64_t stream = 0;
   };
-  struct Add {};      // 5 to 10 pop b, then a, and push a op b
+  struct Add {};  // 5 to 10 pop b, then a, and push a op b
   struct Sub {};
   struct Mul {};
   struct Div {};
   struct Min {};
   struct Max {};
-  struct Abs {};      // 11
-  struct MapLookup {  // 12: push the map's value under the sample, ignoring y
+  struct Abs {};                          // 11
+  struct MapLookup {                      // 12: push the map's value under the sample, ignoring y
     std::shared_ptr<const map::Map> map;  // a read-only snapshot, shared by every holder
     float low = 0.0f;                     // the map's finite range
     float high = 0.0f;
     bool holds_nan = false;  // any NaN sample: the bound of this operation is (-inf, +inf)
   };
-  struct Clamp {      // 13: low when low > v, then high when v > high; NaN stays NaN
+  struct Clamp {  // 13: low when low > v, then high when v > high; NaN stays NaN
     float low = -1.0f;
     float high = 1.0f;
   };
 
-  using Kind = std::variant<Const, Coord, Noise, Contour, Noise2, Add, Sub, Mul, Div, Min, Max, Abs,
-                            MapLookup, Clamp>;
+  using Kind =
+      std::variant<Const, Coord, Noise, Contour, Noise2, Add, Sub, Mul, Div, Min, Max, Abs, MapLookup, Clamp>;
   Kind v;
 
   template <class T>
-    requires std::is_constructible_v<Kind, T&&>
-  Op(T&& alt) : v(std::forward<T>(alt)) {}  // NOLINT: an Op is any of its alternatives
+  requires std::is_constructible_v<Kind, T&&> Op(T&& alt)
+      : v(std::forward<T>(alt)) {}  // NOLINT: an Op is any of its alternatives
 
   std::size_t tag() const { return v.index(); }
   // Values the operation pops: 2 for Add to Max, 1 for Abs and Clamp, 0 for the leaves.

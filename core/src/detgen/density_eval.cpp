@@ -101,7 +101,8 @@ class Run {
   std::size_t apply(const Op::Contour& c, std::size_t d) {
     constexpr float kOffsets[5][2] = {{0.0f, 0.0f}, {0.5f, 0.0f}, {-0.5f, 0.0f}, {0.0f, 0.5f}, {0.0f, -0.5f}};
     for (int i = 0; i < 5; ++i) {
-      (void)noise::fill_3d(seed_ ^ c.stream, ground(g_, kOffsets[i][0], kOffsets[i][1]), c.options, planes_[i]);
+      (void)noise::fill_3d(seed_ ^ c.stream, ground(g_, kOffsets[i][0], kOffsets[i][1]), c.options,
+                           planes_[i]);
     }
     std::span<float> n = planes_[0];
     const float* xp = planes_[1].data();
@@ -139,10 +140,18 @@ class Run {
     for (std::size_t k = 0; k < n; ++k) a[k] = f(a[k], b[k]);
     return d - 1;
   }
-  std::size_t apply(const Op::Add&, std::size_t d) { return binary(d, [](float a, float b) { return a + b; }); }
-  std::size_t apply(const Op::Sub&, std::size_t d) { return binary(d, [](float a, float b) { return a - b; }); }
-  std::size_t apply(const Op::Mul&, std::size_t d) { return binary(d, [](float a, float b) { return a * b; }); }
-  std::size_t apply(const Op::Div&, std::size_t d) { return binary(d, [](float a, float b) { return a / b; }); }
+  std::size_t apply(const Op::Add&, std::size_t d) {
+    return binary(d, [](float a, float b) { return a + b; });
+  }
+  std::size_t apply(const Op::Sub&, std::size_t d) {
+    return binary(d, [](float a, float b) { return a - b; });
+  }
+  std::size_t apply(const Op::Mul&, std::size_t d) {
+    return binary(d, [](float a, float b) { return a * b; });
+  }
+  std::size_t apply(const Op::Div&, std::size_t d) {
+    return binary(d, [](float a, float b) { return a / b; });
+  }
   std::size_t apply(const Op::Min&, std::size_t d) { return binary(d, min_num); }
   std::size_t apply(const Op::Max&, std::size_t d) { return binary(d, max_num); }
   std::size_t apply(const Op::Abs&, std::size_t d) {
@@ -200,21 +209,21 @@ Interval bound_of(const Op& op, const Box& box, std::uint64_t seed, const Interv
           return alt.axis == 0 ? box.x : (alt.axis == 1 ? box.y : box.z);
         } else if constexpr (std::is_same_v<T, Op::Noise>) {
           const auto& s = alt.stretch;
-          const Interval r =
-              noise::fractal_3d_bounds(seed ^ alt.stream, alt.options, box.x.low / s[0], box.x.high / s[0],
-                                       box.y.low / s[1], box.y.high / s[1], box.z.low / s[2], box.z.high / s[2]);
+          const Interval r = noise::fractal_3d_bounds(seed ^ alt.stream, alt.options, box.x.low / s[0],
+                                                      box.x.high / s[0], box.y.low / s[1], box.y.high / s[1],
+                                                      box.z.low / s[2], box.z.high / s[2]);
           return ordered(r.low * alt.amplitude, r.high * alt.amplitude);
         } else if constexpr (std::is_same_v<T, Op::Noise2>) {
-          const Interval r = noise::fractal_3d_bounds(seed ^ alt.stream, alt.options, box.x.low, box.x.high, 0.0f,
-                                                      0.0f, box.z.low, box.z.high);
+          const Interval r = noise::fractal_3d_bounds(seed ^ alt.stream, alt.options, box.x.low, box.x.high,
+                                                      0.0f, 0.0f, box.z.low, box.z.high);
           return ordered(r.low * alt.amplitude, r.high * alt.amplitude);
         } else if constexpr (std::is_same_v<T, Op::Contour>) {
           return {alt.is_signed ? -kContourCap : 0.0f, kContourCap};
         } else if constexpr (std::is_same_v<T, Op::MapLookup>) {
           // A NaN sample makes evaluation yield NaN, which range_over passes over.
           if (alt.holds_nan) return {-kInf, kInf};
-          return alt.map->range_over(fp::floor_i32(box.x.low), fp::floor_i32(box.x.high), fp::floor_i32(box.z.low),
-                                     fp::floor_i32(box.z.high));
+          return alt.map->range_over(fp::floor_i32(box.x.low), fp::floor_i32(box.x.high),
+                                     fp::floor_i32(box.z.low), fp::floor_i32(box.z.high));
         } else if constexpr (std::is_same_v<T, Op::Add>) {
           return {a.low + b.low, a.high + b.high};
         } else if constexpr (std::is_same_v<T, Op::Sub>) {

@@ -1,8 +1,8 @@
 #include "detgen/float_mode.hpp"
 
-#include <bit>
-
 #include <fmt/format.h>
+
+#include <bit>
 
 namespace ostrel_core::detgen {
 

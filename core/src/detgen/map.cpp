@@ -1,10 +1,10 @@
 #include "detgen/map.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cassert>
 #include <limits>
-
-#include <fmt/format.h>
 
 #include "detgen/fp.hpp"
 
@@ -63,8 +63,8 @@ std::string MapError::message() const {
   return "map error";
 }
 
-std::expected<Map, MapError> Map::create(std::uint32_t side, std::uint32_t scale,
-                                         std::int32_t origin_x, std::int32_t origin_z) {
+std::expected<Map, MapError> Map::create(std::uint32_t side, std::uint32_t scale, std::int32_t origin_x,
+                                         std::int32_t origin_z) {
   if (side == 0 || side > kMaxSide) return std::unexpected(MapError{MapErrorKind::SideOutOfRange, side});
   if (scale == 0) return std::unexpected(MapError{MapErrorKind::ScaleTooSmall});
   Map m;
@@ -159,7 +159,8 @@ std::expected<void, MapError> Map::blur(std::uint32_t radius) {
   for (std::size_t row = 0; row < n; ++row) {
     for (std::size_t c = 0; c < n; ++c) {
       float s = 0.0f;
-      for (std::int64_t k = -r; k <= r; ++k) s = s + h[clamp_index(static_cast<std::int64_t>(row) + k, side) * n + c];
+      for (std::int64_t k = -r; k <= r; ++k)
+        s = s + h[clamp_index(static_cast<std::int64_t>(row) + k, side) * n + c];
       samples[row * n + c] = s / d;
     }
   }

@@ -42,18 +42,17 @@ struct MapError {
 };
 
 struct Map {
-  std::uint32_t side = 1;        // samples along each edge, 1..=kMaxSide
-  std::uint32_t scale = 1;       // blocks per sample, at least 1
-  std::int32_t origin_x = 0;     // world block x of sample (0, 0)
-  std::int32_t origin_z = 0;     // world block z of sample (0, 0)
-  std::vector<float> samples;    // side * side, row by row
-  std::uint64_t revision = 0;    // raised by every change of samples; never stored
+  std::uint32_t side = 1;      // samples along each edge, 1..=kMaxSide
+  std::uint32_t scale = 1;     // blocks per sample, at least 1
+  std::int32_t origin_x = 0;   // world block x of sample (0, 0)
+  std::int32_t origin_z = 0;   // world block z of sample (0, 0)
+  std::vector<float> samples;  // side * side, row by row
+  std::uint64_t revision = 0;  // raised by every change of samples; never stored
 
   // A map of zeros at revision 0. The side is checked before the scale; nothing is allocated
   // on failure.
   [[nodiscard]] static std::expected<Map, MapError> create(std::uint32_t side, std::uint32_t scale,
-                                                           std::int32_t origin_x,
-                                                           std::int32_t origin_z);
+                                                           std::int32_t origin_x, std::int32_t origin_z);
 
   // The bilinear value at world block (x, z); at a sample's own position that sample exactly.
   float sample(std::int32_t x, std::int32_t z) const;
@@ -64,8 +63,7 @@ struct Map {
   // z_a and z_b (each pair in either order): the extremes of the samples it may read, or of the
   // whole map once those pass 4096. NaN samples are passed over; a map of nothing but NaN gives
   // (+inf, -inf).
-  noise::Interval range_over(std::int32_t x_a, std::int32_t x_b, std::int32_t z_a,
-                             std::int32_t z_b) const;
+  noise::Interval range_over(std::int32_t x_a, std::int32_t x_b, std::int32_t z_a, std::int32_t z_b) const;
 
   // Every sample becomes fractal 2D noise taken at its own world position, times amplitude.
   // The seed is used as given. Allocates nothing.

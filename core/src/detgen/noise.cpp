@@ -1,10 +1,10 @@
 #include "detgen/noise.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-
-#include <fmt/format.h>
 
 #include "detgen/fp.hpp"
 #include "detgen/noise_lattice.hpp"
@@ -122,8 +122,9 @@ x4::F4 fractal_3d(std::uint64_t seed, const Octaves& oc, Shaping s, x4::F4 x, x4
 }
 
 // The 3D fills, four samples of a row at a time; `stretch` divides each position when given.
-std::expected<void, BufferSizeMismatch> fill_box(std::uint64_t seed, const Grid3& g, const NoiseOptions& options,
-                                                 const float* stretch, std::span<float> out) {
+std::expected<void, BufferSizeMismatch> fill_box(std::uint64_t seed, const Grid3& g,
+                                                 const NoiseOptions& options, const float* stretch,
+                                                 std::span<float> out) {
   const std::size_t n = sample_count(g);
   if (out.size() != n) return std::unexpected(BufferSizeMismatch{out.size(), n});
   const Octaves oc = octaves_of(options);
@@ -135,7 +136,8 @@ std::expected<void, BufferSizeMismatch> fill_box(std::uint64_t seed, const Grid3
       const float y = at(g.y0, g.step, iy);
       std::size_t ix = 0;
       for (; ix + 4 <= g.nx; ix += 4, k += 4) {
-        x4::F4 px{at(g.x0, g.step, ix), at(g.x0, g.step, ix + 1), at(g.x0, g.step, ix + 2), at(g.x0, g.step, ix + 3)};
+        x4::F4 px{at(g.x0, g.step, ix), at(g.x0, g.step, ix + 1), at(g.x0, g.step, ix + 2),
+                  at(g.x0, g.step, ix + 3)};
         x4::F4 py = x4::splat(y), pz = x4::splat(z);
         if (stretch != nullptr) {
           px = px / stretch[0];
@@ -147,8 +149,9 @@ std::expected<void, BufferSizeMismatch> fill_box(std::uint64_t seed, const Grid3
       }
       for (; ix < g.nx; ++ix, ++k) {
         const float x = at(g.x0, g.step, ix);
-        out[k] = stretch == nullptr ? fractal_3d(seed, oc, sh, x, y, z)
-                                    : fractal_3d(seed, oc, sh, x / stretch[0], y / stretch[1], z / stretch[2]);
+        out[k] = stretch == nullptr
+                     ? fractal_3d(seed, oc, sh, x, y, z)
+                     : fractal_3d(seed, oc, sh, x / stretch[0], y / stretch[1], z / stretch[2]);
       }
     }
   }
@@ -252,8 +255,7 @@ std::expected<void, BufferSizeMismatch> fill_3d(std::uint64_t seed, const Grid3&
 
 std::expected<void, BufferSizeMismatch> fill_3d_stretched(std::uint64_t seed, const Grid3& grid,
                                                           const NoiseOptions& options,
-                                                          const float (&stretch)[3],
-                                                          std::span<float> out) {
+                                                          const float (&stretch)[3], std::span<float> out) {
   return fill_box(seed, grid, options, stretch, out);
 }
 

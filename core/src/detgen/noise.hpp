@@ -98,17 +98,16 @@ std::expected<void, BufferSizeMismatch> fill_3d(std::uint64_t seed, const Grid3&
 // As fill_3d with each sample position divided by `stretch` per axis before the frequency.
 std::expected<void, BufferSizeMismatch> fill_3d_stretched(std::uint64_t seed, const Grid3& grid,
                                                           const NoiseOptions& options,
-                                                          const float (&stretch)[3],
-                                                          std::span<float> out);
+                                                          const float (&stretch)[3], std::span<float> out);
 
 // A bound of simplex_3d over the box, or none when the box spans more than 64 skewed lattice
 // cells (or an axis has no number at all). Each axis's limits may come in either order.
-std::optional<Interval> simplex_3d_bounds(std::uint64_t seed, float x_a, float x_b, float y_a,
-                                          float y_b, float z_a, float z_b);
+std::optional<Interval> simplex_3d_bounds(std::uint64_t seed, float x_a, float x_b, float y_a, float y_b,
+                                          float z_a, float z_b);
 // A bound of what fill_3d produces at any position inside the box (limits in either order).
 // Each octave's bound is ordered after its weight, so a negative gain still gives a bound; a
 // total weight that is not above 0 gives (-inf, +inf).
-Interval fractal_3d_bounds(std::uint64_t seed, const NoiseOptions& options, float x_a, float x_b,
-                           float y_a, float y_b, float z_a, float z_b);
+Interval fractal_3d_bounds(std::uint64_t seed, const NoiseOptions& options, float x_a, float x_b, float y_a,
+                           float y_b, float z_a, float z_b);
 
 }  // namespace ostrel_core::detgen::noise

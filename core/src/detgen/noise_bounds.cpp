@@ -27,7 +27,9 @@ Interval square(Interval v) {
   return {0.0f, m * m};
 }
 
-Interval shift(Interval v, float minus, float plus) { return {(v.low - minus) + plus, (v.high - minus) + plus}; }
+Interval shift(Interval v, float minus, float plus) {
+  return {(v.low - minus) + plus, (v.high - minus) + plus};
+}
 
 // What one corner's term can be over offset intervals u, v, w.
 Interval corner_bound(std::uint64_t seed, std::int32_t a, std::int32_t b, std::int32_t c, Interval u,
@@ -68,12 +70,18 @@ constexpr Simplex kSimplices[6] = {
 
 bool reachable(int s, Interval x, Interval y, Interval z) {
   switch (s) {
-    case 0: return x.high >= y.low && y.high >= z.low;
-    case 1: return x.high >= y.low && x.high >= z.low && y.low < z.high;
-    case 2: return x.high >= y.low && x.low < z.high && y.low < z.high;
-    case 3: return x.low < y.high && y.low < z.high;
-    case 4: return x.low < y.high && y.high >= z.low && x.low < z.high;
-    default: return x.low < y.high && y.high >= z.low && x.high >= z.low;
+    case 0:
+      return x.high >= y.low && y.high >= z.low;
+    case 1:
+      return x.high >= y.low && x.high >= z.low && y.low < z.high;
+    case 2:
+      return x.high >= y.low && x.low < z.high && y.low < z.high;
+    case 3:
+      return x.low < y.high && y.low < z.high;
+    case 4:
+      return x.low < y.high && y.high >= z.low && x.low < z.high;
+    default:
+      return x.low < y.high && y.high >= z.low && x.high >= z.low;
   }
 }
 
@@ -122,10 +130,10 @@ std::optional<Interval> simplex_3d_bounds(std::uint64_t seed, float x_a, float x
         for (int s = 0; s < 6; ++s) {
           if (!reachable(s, x, y, z)) continue;
           const Simplex& sx = kSimplices[s];
-          const Interval c1 = corner_bound(
-              seed, wrap_add(i, sx.c1[0]), wrap_add(j, sx.c1[1]), wrap_add(k, sx.c1[2]),
-              shift(x, static_cast<float>(sx.c1[0]), kG3), shift(y, static_cast<float>(sx.c1[1]), kG3),
-              shift(z, static_cast<float>(sx.c1[2]), kG3));
+          const Interval c1 = corner_bound(seed, wrap_add(i, sx.c1[0]), wrap_add(j, sx.c1[1]),
+                                           wrap_add(k, sx.c1[2]), shift(x, static_cast<float>(sx.c1[0]), kG3),
+                                           shift(y, static_cast<float>(sx.c1[1]), kG3),
+                                           shift(z, static_cast<float>(sx.c1[2]), kG3));
           const Interval c2 = corner_bound(
               seed, wrap_add(i, sx.c2[0]), wrap_add(j, sx.c2[1]), wrap_add(k, sx.c2[2]),
               shift(x, static_cast<float>(sx.c2[0]), k2G3), shift(y, static_cast<float>(sx.c2[1]), k2G3),
@@ -151,9 +159,9 @@ Interval fractal_3d_bounds(std::uint64_t seed, const NoiseOptions& options, floa
   const std::uint32_t count = std::clamp<std::uint32_t>(options.octaves, 1, kMaxOctaves);
   float sum_low = 0.0f, sum_high = 0.0f, total = 0.0f, weight = 1.0f, f = options.frequency;
   for (std::uint32_t o = 0; o < count; ++o) {
-    const Interval r = simplex_3d_bounds(octave_seed(seed, o), x_a * f, x_b * f, y_a * f, y_b * f, z_a * f,
-                                         z_b * f)
-                           .value_or(Interval{-kOctaveBound, kOctaveBound});
+    const Interval r =
+        simplex_3d_bounds(octave_seed(seed, o), x_a * f, x_b * f, y_a * f, y_b * f, z_a * f, z_b * f)
+            .value_or(Interval{-kOctaveBound, kOctaveBound});
     Interval v = r;
     if (options.shaping != Shaping::Plain) {
       // The interval of |v| + |v|.

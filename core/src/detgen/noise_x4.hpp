@@ -17,7 +17,9 @@ using U4 = std::uint32_t __attribute__((vector_size(16)));
 inline F4 splat(float v) { return F4{v, v, v, v}; }
 
 // Lane by lane: a where mask is all ones, b where it is zero.
-inline F4 select(I4 mask, F4 a, F4 b) { return reinterpret_cast<F4>((reinterpret_cast<I4>(a) & mask) | (reinterpret_cast<I4>(b) & ~mask)); }
+inline F4 select(I4 mask, F4 a, F4 b) {
+  return reinterpret_cast<F4>((reinterpret_cast<I4>(a) & mask) | (reinterpret_cast<I4>(b) & ~mask));
+}
 
 inline F4 abs(F4 v) { return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & 0x7FFFFFFF); }
 
@@ -30,19 +32,21 @@ inline F4 clamp_coord(F4 v) {
 // fp::floor_i32 does.
 inline I4 floor_small(F4 v) {
   const F4 v0 = select(v != v, splat(0.0f), v);
-  const I4 t = __builtin_convertvector(v0, I4);  // truncation toward zero, in range
+  const I4 t = __builtin_convertvector(v0, I4);      // truncation toward zero, in range
   return t + (__builtin_convertvector(t, F4) > v0);  // a true lane is -1
 }
 
-inline I4 wrap_add(I4 a, I4 b) { return reinterpret_cast<I4>(reinterpret_cast<U4>(a) + reinterpret_cast<U4>(b)); }
+inline I4 wrap_add(I4 a, I4 b) {
+  return reinterpret_cast<I4>(reinterpret_cast<U4>(a) + reinterpret_cast<U4>(b));
+}
 
 inline F4 corner(std::uint64_t seed, I4 a, I4 b, I4 c, F4 u, F4 v, F4 w) {
   const F4 tc = ((splat(lattice::kR3) - u * u) - v * v) - w * w;
   F4 gx, gy, gz;
   for (int l = 0; l < 4; ++l) {
-    const std::uint64_t h = lattice::finish_hash(seed ^ (lattice::word(a[l]) * lattice::kKx) ^
-                                                 (lattice::word(b[l]) * lattice::kKy) ^
-                                                 (lattice::word(c[l]) * lattice::kKz));
+    const std::uint64_t h =
+        lattice::finish_hash(seed ^ (lattice::word(a[l]) * lattice::kKx) ^
+                             (lattice::word(b[l]) * lattice::kKy) ^ (lattice::word(c[l]) * lattice::kKz));
     const float* g = lattice::kGrad3[h & 15];
     gx[l] = g[0];
     gy[l] = g[1];
@@ -69,8 +73,10 @@ inline F4 simplex_3d(std::uint64_t seed, F4 x, F4 y, F4 z) {
   const I4 xy = x0 >= y0, yz = y0 >= z0, xz = x0 >= z0;
   const I4 i1 = xy & (yz | xz), j1 = ~xy & yz, k1 = ~yz & ~(xy & xz);
   const I4 i2 = xy | (yz & xz), j2 = yz | ~xy, k2 = ~yz | (~xy & ~xz);
-  const F4 x1 = (x0 - ones_where(i1)) + kG3, y1 = (y0 - ones_where(j1)) + kG3, z1 = (z0 - ones_where(k1)) + kG3;
-  const F4 x2 = (x0 - ones_where(i2)) + k2G3, y2 = (y0 - ones_where(j2)) + k2G3, z2 = (z0 - ones_where(k2)) + k2G3;
+  const F4 x1 = (x0 - ones_where(i1)) + kG3, y1 = (y0 - ones_where(j1)) + kG3,
+           z1 = (z0 - ones_where(k1)) + kG3;
+  const F4 x2 = (x0 - ones_where(i2)) + k2G3, y2 = (y0 - ones_where(j2)) + k2G3,
+           z2 = (z0 - ones_where(k2)) + k2G3;
   const F4 x3 = (x0 - 1.0f) + 0.5f, y3 = (y0 - 1.0f) + 0.5f, z3 = (z0 - 1.0f) + 0.5f;
   // A true mask lane is -1, so the corner's lattice step is the negated mask.
   const I4 one = I4{1, 1, 1, 1};

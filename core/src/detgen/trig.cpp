@@ -53,8 +53,8 @@ float atan2(float y, float x) {
   if (!std::isfinite(y) || !std::isfinite(x) || (y == 0.0f && x == 0.0f)) return 0.0f;
   const float ay = std::fabs(y);
   const float ax = std::fabs(x);
-  float a = ay <= ax ? atan_of_ratio(std::min(ay / ax, 1.0f))
-                     : kHalfPi - atan_of_ratio(std::min(ax / ay, 1.0f));
+  float a =
+      ay <= ax ? atan_of_ratio(std::min(ay / ax, 1.0f)) : kHalfPi - atan_of_ratio(std::min(ax / ay, 1.0f));
   if (x < 0.0f) a = kPi - a;
   if (y < 0.0f) a = -a;
   return a;

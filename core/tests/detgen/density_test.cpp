@@ -1,12 +1,12 @@
 #include "detgen/density.hpp"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "detgen/rng.hpp"
 #include "support/alloc_count.hpp"
@@ -42,7 +42,12 @@ Op::Noise noise_op(std::uint64_t stream, float amplitude = 1.0f) {
 }
 
 noise::Grid3 chunk(std::int32_t cx, std::int32_t cy, std::int32_t cz) {
-  return {16, 16, 16, 16.0f * static_cast<float>(cx), 16.0f * static_cast<float>(cy), 16.0f * static_cast<float>(cz),
+  return {16,
+          16,
+          16,
+          16.0f * static_cast<float>(cx),
+          16.0f * static_cast<float>(cy),
+          16.0f * static_cast<float>(cz),
           1.0f};
 }
 
@@ -72,25 +77,45 @@ TEST(DensityCompile, RefusalsInOrder) {
   const Case cases[] = {
       {"empty", {}, "a density program must have at least one operation"},
       {"4096 ops", std::vector<Op>(4096, Op::Abs{}), "operation 0 wanted 1 values and the stack held 0"},
-      {"4097 ops", std::vector<Op>(4097, Op::Abs{}), "a density program may hold at most 4096 operations, not 4097"},
+      {"4097 ops", std::vector<Op>(4097, Op::Abs{}),
+       "a density program may hold at most 4096 operations, not 4097"},
       {"lone add", {Op::Add{}}, "operation 0 wanted 2 values and the stack held 0"},
       {"two left", {Op::Const{1}, Op::Const{2}}, "a density program must leave exactly one value, not 2"},
       {"16 deep", deep(16), nullptr},
       {"17 deep", deep(17), "a density program may use at most 16 buffers at once, not 17"},
-      {"inf constant", {Op::Const{kInf}}, "a density program may not contain a constant, which is not a finite number"},
-      {"NaN stretch", {noise_with_stretch(kNaN)}, "a density program may not contain a noise stretch, which is not a finite number"},
+      {"inf constant",
+       {Op::Const{kInf}},
+       "a density program may not contain a constant, which is not a finite number"},
+      {"NaN stretch",
+       {noise_with_stretch(kNaN)},
+       "a density program may not contain a noise stretch, which is not a finite number"},
       {"zero stretch", {noise_with_stretch(0.0f)}, "a noise stretch must be greater than zero, not 0"},
-      {"negative stretch", {noise_with_stretch(-1.5f)}, "a noise stretch must be greater than zero, not -1.5"},
-      {"noise2 gain", {nan_gain}, "a density program may not contain a noise gain, which is not a finite number"},
-      {"clamp bound", {Op::Const{1}, Op::Clamp{0.0f, kInf}}, "a density program may not contain a clamp bound, which is not a finite number"},
+      {"negative stretch",
+       {noise_with_stretch(-1.5f)},
+       "a noise stretch must be greater than zero, not -1.5"},
+      {"noise2 gain",
+       {nan_gain},
+       "a density program may not contain a noise gain, which is not a finite number"},
+      {"clamp bound",
+       {Op::Const{1}, Op::Clamp{0.0f, kInf}},
+       "a density program may not contain a clamp bound, which is not a finite number"},
       {"contour frequency", {wild}, nullptr},
       {"reversed clamp", {Op::Const{1}, Op::Clamp{2.0f, -2.0f}}, nullptr},
       // The first failure met wins: a bad constant before a later underflow, a final depth
       // before the buffer count, an underflow before a bad stretch later on.
-      {"constant before underflow", {Op::Const{kNaN}, Op::Add{}}, "a density program may not contain a constant, which is not a finite number"},
-      {"depth before buffers", [] { auto d = deep(17); d.push_back(Op::Const{1}); return d; }(),
+      {"constant before underflow",
+       {Op::Const{kNaN}, Op::Add{}},
+       "a density program may not contain a constant, which is not a finite number"},
+      {"depth before buffers",
+       [] {
+         auto d = deep(17);
+         d.push_back(Op::Const{1});
+         return d;
+       }(),
        "a density program must leave exactly one value, not 2"},
-      {"underflow before stretch", {Op::Mul{}, noise_with_stretch(0.0f)}, "operation 0 wanted 2 values and the stack held 0"},
+      {"underflow before stretch",
+       {Op::Mul{}, noise_with_stretch(0.0f)},
+       "operation 0 wanted 2 values and the stack held 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -321,7 +346,8 @@ TEST(DensityMemo, PlansOfThePart) {
   EXPECT_EQ(kinds(p1), (std::vector<Memo>{{K::Store, 0}, {K::Reuse, 0}, {K::None, 0}}));
   EXPECT_EQ(p1.slots, 1u);
   const MemoPlan p2 = plan_memo(std::vector<Op>{a, b, Op::Add{}, a, Op::Add{}});
-  EXPECT_EQ(kinds(p2), (std::vector<Memo>{{K::Store, 0}, {K::None, 0}, {K::None, 0}, {K::Reuse, 0}, {K::None, 0}}));
+  EXPECT_EQ(kinds(p2),
+            (std::vector<Memo>{{K::Store, 0}, {K::None, 0}, {K::None, 0}, {K::Reuse, 0}, {K::None, 0}}));
   EXPECT_EQ(p2.slots, 1u);
   const MemoPlan p3 = plan_memo(std::vector<Op>{a, a, a});
   EXPECT_EQ(kinds(p3), (std::vector<Memo>{{K::Store, 0}, {K::Reuse, 0}, {K::Reuse, 0}}));
@@ -393,9 +419,10 @@ TEST(DensityBounds, HoldEverySampleOfRandomBoxes) {
     n2.stream = r.next_u64();
     n2.options = n.options;
     n2.amplitude = uniform(-4.0f, 4.0f);
-    const Density d = compile_ok({n, n2, Op::Mul{}, Op::Coord{1}, Op::Const{0.1f}, Op::Mul{}, Op::Sub{}, Op::Abs{},
-                                  n, Op::Max{}});
-    const noise::Grid3 g{8, 8, 8, uniform(-5000, 5000), uniform(-300, 300), uniform(-5000, 5000), uniform(0.1f, 6.0f)};
+    const Density d = compile_ok(
+        {n, n2, Op::Mul{}, Op::Coord{1}, Op::Const{0.1f}, Op::Mul{}, Op::Sub{}, Op::Abs{}, n, Op::Max{}});
+    const noise::Grid3 g{
+        8, 8, 8, uniform(-5000, 5000), uniform(-300, 300), uniform(-5000, 5000), uniform(0.1f, 6.0f)};
     const auto b = d.bounds(77, g);
     std::vector<float> out(512);
     ASSERT_TRUE(d.evaluate_with(77, g, out, scratch));

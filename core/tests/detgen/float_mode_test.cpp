@@ -1,9 +1,9 @@
 #include "detgen/float_mode.hpp"
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -37,11 +37,14 @@ TEST(FloatMode, FlushToZeroThreadFailsNamingTheBits) {
   const auto r = check_on_flushing_thread();
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().observed, 0u);
-  EXPECT_EQ(r.error().message(),
-            "this thread's FPU is in flush-to-zero or denormals-are-zero mode: halving the smallest normal f32 gave "
-            "0x00000000, expected 0x00400000. Subnormal results are being silently replaced with zero, so simulation "
-            "on this thread will NOT match other machines. Audio backends and GPU drivers set this mode "
-            "process-wide; simulation must never run on a thread owned by one. See docs/float-determinism.md.");
+  EXPECT_EQ(
+      r.error().message(),
+      "this thread's FPU is in flush-to-zero or denormals-are-zero mode: halving the smallest normal f32 "
+      "gave "
+      "0x00000000, expected 0x00400000. Subnormal results are being silently replaced with zero, so "
+      "simulation "
+      "on this thread will NOT match other machines. Audio backends and GPU drivers set this mode "
+      "process-wide; simulation must never run on a thread owned by one. See docs/float-determinism.md.");
   // The flag was the other thread's: this one still keeps subnormals.
   EXPECT_TRUE(check_float_mode());
 }

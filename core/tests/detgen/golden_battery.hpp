@@ -68,8 +68,8 @@ inline constexpr float kInf = std::numeric_limits<float>::infinity();
 inline const float kNaN = std::bit_cast<float>(0x7FC00000u);
 
 inline const std::vector<float>& specials() {
-  static const std::vector<float> v = {kNaN, kInf, -kInf, 0.0f, -0.0f, 1.0f, -2.5f, 0x1p-149f,
-                                       std::numeric_limits<float>::max(), 3.3f};
+  static const std::vector<float> v = {
+      kNaN, kInf, -kInf, 0.0f, -0.0f, 1.0f, -2.5f, 0x1p-149f, std::numeric_limits<float>::max(), 3.3f};
   return v;
 }
 
@@ -84,7 +84,9 @@ inline void push_value(std::vector<Op>& ops, float v) {
   }
 }
 
-inline noise::Grid3 chunk_grid(float cx, float cy, float cz) { return {16, 16, 16, 16 * cx, 16 * cy, 16 * cz, 1.0f}; }
+inline noise::Grid3 chunk_grid(float cx, float cy, float cz) {
+  return {16, 16, 16, 16 * cx, 16 * cy, 16 * cz, 1.0f};
+}
 
 inline void run_program(Sink& s, std::vector<Op> ops, const noise::Grid3& g, density::Scratch& scratch) {
   auto d = Density::compile(std::move(ops));
@@ -126,8 +128,11 @@ inline void operations(Sink& s) {
     }
   }
   // Coordinates of grids with non-finite or extreme origins and steps.
-  const noise::Grid3 grids[] = {{3, 2, 2, kNaN, 0, 0, 1}, {3, 1, 1, kInf, -kInf, 0, 1}, {2, 2, 2, 0, 0, 0, kInf},
-                                {4, 1, 1, -1e30f, 5, 5, 1e30f}, {2, 3, 2, 0x1p-149f, -0.0f, 0.0f, -0.5f}};
+  const noise::Grid3 grids[] = {{3, 2, 2, kNaN, 0, 0, 1},
+                                {3, 1, 1, kInf, -kInf, 0, 1},
+                                {2, 2, 2, 0, 0, 0, kInf},
+                                {4, 1, 1, -1e30f, 5, 5, 1e30f},
+                                {2, 3, 2, 0x1p-149f, -0.0f, 0.0f, -0.5f}};
   for (const auto& g : grids) {
     for (std::uint8_t axis = 0; axis < 3; ++axis) run_program(s, {Op::Coord{axis}}, g, scratch);
   }
@@ -136,7 +141,8 @@ inline void operations(Sink& s) {
 inline void fills(Sink& s) {
   for (std::uint32_t octaves = 0; octaves <= 17; ++octaves) {
     const auto shaping = static_cast<noise::Shaping>(octaves % 3);
-    const noise::NoiseOptions o{octaves, 0.011f * static_cast<float>(octaves + 1), 1.7f + 0.05f * static_cast<float>(octaves),
+    const noise::NoiseOptions o{octaves, 0.011f * static_cast<float>(octaves + 1),
+                                1.7f + 0.05f * static_cast<float>(octaves),
                                 0.35f + 0.04f * static_cast<float>(octaves), shaping};
     const std::uint64_t seed = 0x9E3779B97F4A7C15ull * (octaves + 1);
     std::vector<float> plane(15), box(18), stretched(18);
@@ -149,7 +155,8 @@ inline void fills(Sink& s) {
     s.fs(stretched);
   }
   // Extreme positions and options.
-  const float positions[] = {kNaN, kInf, -kInf, 0x1p-149f, -0.0f, 4194304.0f, -4194305.0f, 1e38f, 0.5f, -123.456f};
+  const float positions[] = {kNaN,       kInf,        -kInf, 0x1p-149f, -0.0f,
+                             4194304.0f, -4194305.0f, 1e38f, 0.5f,      -123.456f};
   for (float x : positions) {
     for (float y : positions) {
       s.f(noise::simplex_2d(7, x, y));
@@ -177,8 +184,8 @@ inline void bounds(Sink& s) {
     s.u32(b ? 1 : 0);
     if (b) s.interval(*b);
     const float gains[] = {0.5f, -1.0f, -0.5f, 0.0f};
-    const noise::NoiseOptions o{static_cast<std::uint32_t>(i % 18), u(0.001f, 0.5f), u(1.5f, 2.5f), gains[i % 4],
-                                static_cast<noise::Shaping>(i % 3)};
+    const noise::NoiseOptions o{static_cast<std::uint32_t>(i % 18), u(0.001f, 0.5f), u(1.5f, 2.5f),
+                                gains[i % 4], static_cast<noise::Shaping>(i % 3)};
     s.interval(noise::fractal_3d_bounds(r.next_u64(), o, x, x + 16 * w, y, y + 16, z + 16, z));
   }
   const auto none = noise::simplex_3d_bounds(1, kNaN, kNaN, 0, 1, 0, 1);
@@ -186,7 +193,8 @@ inline void bounds(Sink& s) {
   s.interval(noise::fractal_3d_bounds(1, {}, kInf, -kInf, kNaN, 0, 0, 1e30f));
 }
 
-inline std::shared_ptr<map::Map> new_map(std::uint32_t side, std::uint32_t scale, std::int32_t ox, std::int32_t oz) {
+inline std::shared_ptr<map::Map> new_map(std::uint32_t side, std::uint32_t scale, std::int32_t ox,
+                                         std::int32_t oz) {
   return std::make_shared<map::Map>(*map::Map::create(side, scale, ox, oz));
 }
 
@@ -241,8 +249,9 @@ inline void cells(Sink& s) {
   const std::uint32_t blocks[][3] = {{0, 0, 0}, {16, 16, 16}, {3, 9, 12}, {0, 16, 15}, {4, 0, 0}};
   for (const auto& b : blocks) {
     float out[27];
-    buffer::trilinear_cells(std::span<const float, buffer::kLatticeSamples>(lattice.data(), buffer::kLatticeSamples),
-                            b[0], b[1], b[2], out);
+    buffer::trilinear_cells(
+        std::span<const float, buffer::kLatticeSamples>(lattice.data(), buffer::kLatticeSamples), b[0], b[1],
+        b[2], out);
     s.fs(out);
   }
 }
@@ -281,9 +290,12 @@ inline void programs(Sink& s) {
   Op::Contour river;
   river.stream = rng::fnv1a64("river");
   river.is_signed = true;
-  const std::vector<Op> ops = {hills, ground, Op::Add{}, density::map_lookup(m), Op::Add{}, Op::Coord{1}, Op::Sub{},
-                               river, Op::Clamp{-4.0f, 12.0f}, Op::Min{}, hills, Op::Abs{}, Op::Max{}};
-  const noise::Grid3 grids[] = {chunk_grid(0, 0, 0), chunk_grid(-3, 1, 7), {18, 18, 18, 32, -16, 48, 1},
+  const std::vector<Op> ops = {hills,        ground,    Op::Add{}, density::map_lookup(m),  Op::Add{},
+                               Op::Coord{1}, Op::Sub{}, river,     Op::Clamp{-4.0f, 12.0f}, Op::Min{},
+                               hills,        Op::Abs{}, Op::Max{}};
+  const noise::Grid3 grids[] = {chunk_grid(0, 0, 0),
+                                chunk_grid(-3, 1, 7),
+                                {18, 18, 18, 32, -16, 48, 1},
                                 {6, 4, 5, -100.5f, 3.25f, 77.0f, 0.333f}};
   for (const auto& g : grids) run_program(s, ops, g, scratch);
 }

@@ -1,6 +1,6 @@
-#include "detgen/golden_battery.hpp"
-
 #include <gtest/gtest.h>
+
+#include "detgen/golden_battery.hpp"
 
 namespace ostrel_core::detgen::golden {
 namespace {

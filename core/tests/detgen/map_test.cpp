@@ -1,12 +1,12 @@
 #include "detgen/map.hpp"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_core::detgen::map {
 namespace {
@@ -36,9 +36,15 @@ TEST(MapError, Texts) {
     const char* text;
   };
   const Case cases[] = {
-      {Map::create(1025, 1, 0, 0), {MapErrorKind::SideOutOfRange, 1025}, "a map may be 1 to 1024 samples a side, not 1025"},
-      {Map::create(0, 0, 0, 0), {MapErrorKind::SideOutOfRange, 0}, "a map may be 1 to 1024 samples a side, not 0"},
-      {Map::create(5, 0, 0, 0), {MapErrorKind::ScaleTooSmall}, "a map's scale must be at least one block a sample"},
+      {Map::create(1025, 1, 0, 0),
+       {MapErrorKind::SideOutOfRange, 1025},
+       "a map may be 1 to 1024 samples a side, not 1025"},
+      {Map::create(0, 0, 0, 0),
+       {MapErrorKind::SideOutOfRange, 0},
+       "a map may be 1 to 1024 samples a side, not 0"},
+      {Map::create(5, 0, 0, 0),
+       {MapErrorKind::ScaleTooSmall},
+       "a map's scale must be at least one block a sample"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -148,11 +154,11 @@ TEST(MapCombine, EachWayWithNaN) {
     float a, b, want;
   };
   const Case cases[] = {
-      {CombineWay::Add, 1.5f, 2.0f, 3.5f}, {CombineWay::Mul, 1.5f, -2.0f, -3.0f},
+      {CombineWay::Add, 1.5f, 2.0f, 3.5f},   {CombineWay::Mul, 1.5f, -2.0f, -3.0f},
       {CombineWay::Min, 1.5f, -2.0f, -2.0f}, {CombineWay::Max, 1.5f, -2.0f, 1.5f},
-      {CombineWay::Min, kNaN, 4.0f, 4.0f}, {CombineWay::Min, 4.0f, kNaN, 4.0f},
+      {CombineWay::Min, kNaN, 4.0f, 4.0f},   {CombineWay::Min, 4.0f, kNaN, 4.0f},
       {CombineWay::Max, kNaN, -4.0f, -4.0f}, {CombineWay::Max, -4.0f, kNaN, -4.0f},
-      {CombineWay::Min, 0.0f, -0.0f, 0.0f}, {CombineWay::Min, -0.0f, 0.0f, -0.0f},
+      {CombineWay::Min, 0.0f, -0.0f, 0.0f},  {CombineWay::Min, -0.0f, 0.0f, -0.0f},
       {CombineWay::Max, -0.0f, 0.0f, -0.0f},
   };
   for (const auto& c : cases) {
@@ -213,7 +219,8 @@ TEST(MapRangeOver, BoundsEverySampleAtTheCoordinateExtremes) {
       {0, 0, INT32_MIN, INT32_MAX, 0, 0, UINT32_MAX},
   };
   Map m = make(32);
-  for (std::size_t k = 0; k < m.samples.size(); ++k) m.samples[k] = std::sin(static_cast<float>(k) * 0.7f) * 100.0f;
+  for (std::size_t k = 0; k < m.samples.size(); ++k)
+    m.samples[k] = std::sin(static_cast<float>(k) * 0.7f) * 100.0f;
   for (const auto& c : cases) {
     m.scale = c.scale;
     m.origin_x = c.ox;

@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cmath>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 #include "detgen/noise.hpp"
 #include "detgen/rng.hpp"

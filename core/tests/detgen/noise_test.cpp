@@ -1,11 +1,11 @@
 #include "detgen/noise.hpp"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "detgen/noise_x4.hpp"
 #include "detgen/reference_check.hpp"
@@ -33,7 +33,8 @@ TEST(Noise, ZeroAtTheOriginForEverySeed) {
 TEST(Noise, CoordinatesBeyondTheClampGiveTheClampedValue) {
   const float inside[] = {0.37f, -12.5f, 1001.25f};
   for (float y : inside) {
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(simplex_2d(3, 1e9f, y)), std::bit_cast<std::uint32_t>(simplex_2d(3, kClamp, y)));
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(simplex_2d(3, 1e9f, y)),
+              std::bit_cast<std::uint32_t>(simplex_2d(3, kClamp, y)));
     EXPECT_EQ(std::bit_cast<std::uint32_t>(simplex_2d(3, y, -1e12f)),
               std::bit_cast<std::uint32_t>(simplex_2d(3, y, -kClamp)));
     EXPECT_EQ(std::bit_cast<std::uint32_t>(simplex_3d(3, y, 5e7f, -y)),
@@ -149,9 +150,18 @@ namespace {
 // The fills run four samples at a time; each lane must be the scalar function's bits.
 TEST(NoiseX4, EveryLaneEqualsTheScalarSimplex) {
   rng::StreamRng r(3, {0, 0, 0}, "x4");
-  const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                            -std::numeric_limits<float>::infinity(), 0.0f, -0.0f, 0x1p-149f, 4194304.0f, -5e6f,
-                            1e38f, 0.5f, -1.0f, 123.0f};
+  const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(),
+                            0.0f,
+                            -0.0f,
+                            0x1p-149f,
+                            4194304.0f,
+                            -5e6f,
+                            1e38f,
+                            0.5f,
+                            -1.0f,
+                            123.0f};
   auto pick = [&]() -> float {
     if (r.below(8) == 0) return specials[r.below(std::size(specials))];
     const float scale[] = {2.0f, 50.0f, 3000.0f, 1e6f};

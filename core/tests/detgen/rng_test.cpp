@@ -1,9 +1,9 @@
 #include "detgen/rng.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_core::detgen::rng {
 namespace {
@@ -23,8 +23,8 @@ TEST(StreamRng, WorkedExampleStateAndOutputs) {
   const std::uint64_t want_state[4] = {0xD12B76472ADDC03Bull, 0x4DA4C5C74F51D288ull, 0x3A2EA940090BB7D3ull,
                                        0x2A7D2E27EDE8412Dull};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(s.state()[i], want_state[i]) << "word " << i;
-  EXPECT_EQ(draws(s, 3),
-            (std::vector<std::uint64_t>{0x08B7D947DF5B948Dull, 0x08558DDB83590743ull, 0x3DEF5F434DEC09B8ull}));
+  EXPECT_EQ(draws(s, 3), (std::vector<std::uint64_t>{0x08B7D947DF5B948Dull, 0x08558DDB83590743ull,
+                                                     0x3DEF5F434DEC09B8ull}));
 }
 
 TEST(StreamRng, WorkedExampleBelowBoolsAndFloats) {
@@ -63,10 +63,10 @@ TEST(StreamRng, BelowRejectsDrawsUnderTheThreshold) {
     const std::uint64_t got = s.below(bound);
     EXPECT_LT(got, bound);
     std::uint64_t x;
-    unsigned __int128 p;
+    __extension__ unsigned __int128 p;
     do {
       x = mirror.next_u64();
-      p = static_cast<unsigned __int128>(x) * bound;
+      p = static_cast<decltype(p)>(x) * bound;
     } while (static_cast<std::uint64_t>(p) < (0 - bound) % bound);
     EXPECT_EQ(got, static_cast<std::uint64_t>(p >> 64));
   }
@@ -76,7 +76,8 @@ TEST(StreamRng, KeyWordsAreZeroExtended) {
   // -1 enters the mix as 0x00000000FFFFFFFF; a sign-extended first word would give another stream.
   auto sign_extended = [](std::uint64_t seed, std::uint64_t word0) {
     std::uint64_t acc = mix((seed ^ fnv1a64("k")) + 0x9E3779B97F4A7C15ull);
-    for (std::uint64_t w : {word0, std::uint64_t{0}, std::uint64_t{0}}) acc ^= mix((acc ^ w) + 0x9E3779B97F4A7C15ull);
+    for (std::uint64_t w : {word0, std::uint64_t{0}, std::uint64_t{0}})
+      acc ^= mix((acc ^ w) + 0x9E3779B97F4A7C15ull);
     return mix(acc + 0x9E3779B97F4A7C15ull);
   };
   const StreamRng s(5, {-1, 0, 0}, "k");

@@ -1,11 +1,11 @@
 #include "detgen/trig.hpp"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <numbers>
-
-#include <gtest/gtest.h>
 
 #include "detgen/trig_tables.hpp"
 
@@ -20,7 +20,8 @@ bool nearest_single(long double v, float f) {
   const long double d = std::fabs(v - static_cast<long double>(f));
   const float up = std::nextafter(f, kInf);
   const float down = std::nextafter(f, -kInf);
-  return d <= std::fabs(v - static_cast<long double>(up)) && d <= std::fabs(v - static_cast<long double>(down));
+  return d <= std::fabs(v - static_cast<long double>(up)) &&
+         d <= std::fabs(v - static_cast<long double>(down));
 }
 
 TEST(TrigTables, EveryEntryIsCorrectlyRounded) {
