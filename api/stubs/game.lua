@@ -1083,3 +1083,222 @@ function game.export(api) end
 ---@param mod_id string
 ---@return table|nil
 function game.exports(mod_id) end
+
+-- ---- Terrain generation ----------------------------------------------------------------------
+--
+-- Every number a generator's terrain depends on is computed natively, in single precision with
+-- one rounding per operation, so every machine builds the same world: scripts describe fields
+-- and shapes, the engine evaluates them. These functions work in every phase, while mods load
+-- included, in every engine (each generation worker loads the mods itself). Their refusals are
+-- Lua errors whose text is the message alone. Handles (`Ostrel.Density`, `Ostrel.Map`,
+-- `Ostrel.Heightmap`, `Ostrel.Schematic`, `Ostrel.Stream`) are opaque: build them once at load
+-- and keep them; what they hold counts against your mods' memory limit.
+
+---@class Ostrel.ChunkPos
+---@field x integer Chunk coordinate.
+---@field y integer
+---@field z integer
+---@field seed integer The world seed's 64 bits (a negative integer is a seed with its top bit set).
+---@field domain string|nil
+
+---@class Ostrel.NoiseOptions
+---@field octaves integer|nil 1 to 16, default 4 (0 counts as 1, more than 16 as 16).
+---@field frequency number|nil Default 0.02: features about 50 blocks across.
+---@field lacunarity number|nil Frequency factor from one octave to the next, default 2.0.
+---@field gain number|nil Weight factor from one octave to the next, default 0.5.
+
+--- One node of a density field: a value at every point, solid where positive. `op` is one of
+--- "const" (`value`), "x", "y", "z" (the world coordinate), "noise" (3D fractal noise: the noise
+--- options, `stream` (a name; default "default"), `amplitude` (1.0), `stretch` ({x, y, z},
+--- each default 1, above 0)), "noise2" (the same on the ground plane y = 0, no `stretch`),
+--- "contour" (distance in blocks from the zero line of ground noise, capped at 256; `signed`
+--- makes it negative where the noise is), "map" (`map`, a map handle: its value under the sample;
+--- the map is read as it is when `game.density` runs), "abs" (`a`), "clamp" (`a`, `low` -1,
+--- `high` 1), "add", "sub", "mul", "div", "min", "max" (`a`, `b`). Options that do not convert
+--- take their defaults.
+---@class Ostrel.DensityNode
+---@field op string
+---@field a Ostrel.DensityNode|nil
+---@field b Ostrel.DensityNode|nil
+
+---@class Ostrel.Density
+local Density = {}
+--- The number of operations the tree compiled to (one a node).
+---@return integer
+function Density:len() end
+--- The field's value at one world position, for placing things (a fill evaluates whole chunks).
+--- Refusals: "a seed must be a whole number, not <n>", "a seed must be an integer, not <kind>".
+---@param x number
+---@param y number
+---@param z number
+---@param seed integer The world seed, as `pos.seed` carries it.
+---@return number
+function Density:at(x, y, z, seed) end
+--- An interval holding every value of the field over the chunk at `pos` (it may be wider than
+--- the field's true range, never narrower): `all_solid` when low > 0, `all_empty` when high <= 0.
+--- Refusal: "density:bounds wants the `pos` your generator was handed — it carries the world
+--- seed, and a bound over a box cannot be computed without it".
+---@param pos Ostrel.ChunkPos
+---@return { low: number, high: number, all_solid: boolean, all_empty: boolean }
+function Density:bounds(pos) end
+
+--- Compiles a density tree once into a native program; keep the handle.
+---
+--- Refusals: "a density table may not nest more than 64 deep"; "every node in a density table
+--- needs an `op` field"; "`<op>` is not a density operation. The list is: ..."; "a `<op>` node
+--- needs a `<a|b>` field"; "a noise node's `stretch` is a table: { x = 1, y = 4, z = 1 }"; "a
+--- noise node's `stretch.<axis>` is a number"; "a `noise2` node takes no `stretch`; stretch is a
+--- `noise` option" (likewise `contour`); "a `map` node needs a `map` field holding a map"; "a
+--- `map` node's `map` field is not a map"; the map's own refusals; "a density program may hold at
+--- most 4096 operations, not <n>"; "a density program may use at most 16 buffers at once, not
+--- <n>"; "a density program may not contain <what>, which is not a finite number"; "a noise
+--- stretch must be greater than zero, not <n>".
+---@param spec Ostrel.DensityNode
+---@return Ostrel.Density
+function game.density(spec) end
+
+---@class Ostrel.Heightmap
+local Heightmap = {}
+--- The number of columns: 256, one a column of a chunk (x + 16 z). Scripts cannot read heights.
+---@return integer
+function Heightmap:len() end
+
+--- One chunk's surface from 2D fractal noise: each column's height is the noise times
+--- `amplitude` (default 6), cut toward zero, plus `base` (default 0), in world blocks. `pos`
+--- needs `x`, `y` and `z`; its `seed` (default 0) picks the noise.
+---@param pos Ostrel.ChunkPos
+---@param options Ostrel.NoiseOptions|{ amplitude: number|nil, base: integer|nil }
+---@return Ostrel.Heightmap
+function game.noise_heightmap(pos, options) end
+
+--- A heightmap of 256 columns of one height.
+---@param height integer
+---@return Ostrel.Heightmap
+function game.flat_heightmap(height) end
+
+---@class Ostrel.Map
+local Map = {}
+---@return integer
+function Map:side() end
+---@return integer Blocks per sample.
+function Map:scale() end
+--- Every sample becomes fractal noise at its world position times `amplitude` (default 1). The
+--- seed (default 0) is used as given, not mixed with the world seed.
+---@param options Ostrel.NoiseOptions|{ amplitude: number|nil, seed: integer|nil }
+function Map:noise(options) end
+--- Every sample becomes the density field's value at its world position on the plane `y`
+--- (default 0), with `seed` (default 0). Refusal: "map:fill wants a density, from game.density".
+---@param density Ostrel.Density
+---@param options { y: number|nil, seed: integer|nil }|nil
+function Map:fill(density, options) end
+---@param by number Added to every sample.
+function Map:offset(by) end
+---@param by number Every sample is multiplied by it.
+function Map:scale_by(by) end
+--- Bounds every sample to [low, high]; NaN samples stay NaN. Refusal: "min > max, or either was
+--- NaN. min = <low>, max = <high>".
+---@param low number
+---@param high number
+function Map:clamp(low, high) end
+--- A box blur of width 2 * radius + 1 along rows, then columns; beyond an edge the edge sample
+--- repeats. Refusal: "a blur radius of <r> is wider than a map <side> samples across".
+---@param radius integer
+function Map:blur(radius) end
+--- Merges `other` into this map sample by sample ("add", "mul", "min", "max"; min and max let a
+--- NaN lose). Refusals: "`<how>` is not a way to combine two maps. The list is: add, mul, min,
+--- max."; "a map cannot be combined with itself; use scale_by or offset"; "maps must match to
+--- combine: <side> x <side> against <other> x <other>".
+---@param other Ostrel.Map
+---@param how "add"|"mul"|"min"|"max"
+function Map:combine(other, how) end
+--- The 256 column heights of the chunk column at `pos.x`, `pos.z`: the map's bilinear value,
+--- rounded down (NaN gives 0). Beyond the map the nearest edge sample repeats.
+---@param pos { x: integer, z: integer }
+---@return Ostrel.Heightmap
+function Map:heightmap(pos) end
+
+--- Your mod's map of that name, made blank (all 0) when it does not exist or has another side,
+--- scale or origin; handles fetched with the same values share one map. `side` is 1..=1024
+--- samples (default 256), `scale` blocks a sample (default 16); a value that does not convert
+--- takes its default. Maps that exist when the world's first `register_on_world_init` handler
+--- returns are stored with the world. Any method on a map an internal failure interrupted fails
+--- with "this map was poisoned by an earlier error".
+---
+--- Refusals: "game.map: missing required field `name`"; "a map may be 1 to 1024 samples a side,
+--- not <side>"; "a map's scale must be at least one block a sample".
+---@param spec { name: string, side: integer|nil, scale: integer|nil, origin_x: integer|nil, origin_z: integer|nil }
+---@return Ostrel.Map
+function game.map(spec) end
+
+---@class Ostrel.Schematic
+local Schematic = {}
+--- The number of entries (one per material per block).
+---@return integer
+function Schematic:len() end
+
+--- A structure from blocks already cut: each `{dx, dy, dz, material, mask}`, an offset from the
+--- root (at most 256 blocks on each axis), a material id and the 27-bit mask of its cells
+--- (cell x + 3y + 9z). Later entries land over earlier ones.
+---
+--- Refusals: "schematic: every block is `{dx, dy, dz, material, mask}`; entry <k> (<name>) is
+--- missing or not an integer" (mask first; an offset outside 32 bits or a material above 65535
+--- included); "schematic: a block's mask is a 27-bit cell mask, at least one cell"; "schematic:
+--- block <i> lies more than 256 blocks from the root"; "schematic: no blocks".
+---@param blocks integer[][]
+---@return Ostrel.Schematic
+function game.schematic(blocks) end
+
+--- A structure cut natively from shapes, in blocks from the root: `kind` "path" (`points`, at
+--- least two `{x, y, z, r}`), "ellipsoid" (`centre`, `radii`, three numbers each) or "cells"
+--- (`at`, a block, and `mask`); each with `material` (0 carves), `priority` (default 0; the
+--- higher wins a cell, the later at equal priority) and `rough` (default 0). Every number must be
+--- finite, a shape may visit at most 16777216 cells (16777216 for the whole call) and reach at
+--- most 256 blocks from the root.
+---
+--- Refusals: "schematic_shapes: shape <i>: <reason>" with "`material` is a block id", "`kind`
+--- is \"path\", \"ellipsoid\" or \"cells\"", "no shape called `<kind>`", "`points` is a list", "a
+--- path needs two points at least", "every point is `{x, y, z, r}`", "`<field>` is three
+--- numbers", "every radius is above zero", "`mask` is a 27-bit cell mask", "every number of a
+--- shape is finite, not <n>", "a shape may visit at most 16777216 cells, not <n>", "a shape may
+--- reach at most 256 blocks from the root"; "schematic_shapes: the shapes visit more than
+--- 16777216 cells in all; cut the structure into smaller ones"; "schematic_shapes: the shapes
+--- cover no cell".
+---@param shapes table[]
+---@return Ostrel.Schematic
+function game.schematic_shapes(shapes) end
+
+--- Queues the schematic to be written into the running world with its root at `pos`, turned
+--- `turn` quarter turns (one turn takes +x to -z), over the following ticks. True when queued;
+--- false with no world (while mods load, in generators) or when too many stamps are waiting.
+---
+--- Refusals: "stamp_schematic: <reason>" with "`schematic` is one built by game.schematic or
+--- game.schematic_shapes", "`pos` is a table of whole blocks, { x, y, z }", "`pos.<axis>` is a
+--- whole block coordinate", "no option called `<key>`; the options are `domain` and `turn`",
+--- "`domain` is a domain's id, as a string", "`domain` is a domain's id, not an empty string",
+--- "`turn` is a whole number of quarter turns, 0 to 3", "`turn` is 0 to 3 quarter turns about
+--- the vertical, not <n>", "`domain` names no domain: \"<id>\"", "block <i> lands past the edge
+--- of the coordinates from `pos`".
+---@param schematic Ostrel.Schematic
+---@param pos { x: integer, y: integer, z: integer, domain: string|nil }
+---@param options { domain: string|nil, turn: integer|nil }|nil
+---@return boolean
+function game.stamp_schematic(schematic, pos, options) end
+
+---@class Ostrel.Stream
+local Stream = {}
+--- A uniform integer in 0..bound-1 (0 for a bound of 0, which draws nothing).
+---@param bound integer
+---@return integer
+function Stream:below(bound) end
+---@return boolean
+function Stream:next_bool() end
+
+--- A random stream that is a pure function of `pos.x`, `pos.y`, `pos.z`, `pos.seed` (default 0)
+--- and `name`: the same on every machine; streams of other names are unrelated. Each call starts
+--- a new stream at its beginning.
+---
+--- Refusals: "a seed must be an integer, not <kind>", "a seed must be a whole number, not <n>".
+---@param pos Ostrel.ChunkPos
+---@param name string
+---@return Ostrel.Stream
+function game.rng_stream(pos, name) end

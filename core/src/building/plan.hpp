@@ -10,12 +10,15 @@
 // Example: a 1x1x1 plan of one whole "m:stone" block:
 //   01 01 01 | 01 07 "m:stone" | 01 00 00 ff ff ff 3f
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
 #include "base/error.hpp"
+#include "detgen/schematic.hpp"
 
 namespace ostrel_core::plan {
 
@@ -76,6 +79,18 @@ struct PlanError {
   // The reason text scripts are given: "too big", "refused", ...
   std::string message() const;
   const ErrorSource* source() const { return nullptr; }
+};
+
+// The script side's way to the plan store and its stamper, installed into the simulation's
+// script engine when the world opens.
+class Access {
+ public:
+  virtual ~Access() = default;
+  // Queues a schematic's entries, already turned, with their root at `root` in `domain`, to be
+  // written over the following ticks. False when the stamper refuses it (too many stamps are
+  // waiting); nothing is queued then.
+  virtual bool stamp_schematic(std::string_view domain, std::array<std::int32_t, 3> root,
+                               std::vector<detgen::buffer::StampBlock> entries) = 0;
 };
 
 }  // namespace ostrel_core::plan

@@ -190,4 +190,23 @@ std::expected<void, MapError> Map::combine(const Map& other, CombineWay way) {
   return {};
 }
 
+void Map::offset(float by) {
+  ++revision;
+  for (float& v : samples) v = v + by;
+}
+
+void Map::scale_by(float by) {
+  ++revision;
+  for (float& v : samples) v = by * v;
+}
+
+void Map::clamp(float low, float high) {
+  assert(low <= high);
+  ++revision;
+  for (float& v : samples) {
+    const float w = v < low ? low : v;
+    v = high < w ? high : w;
+  }
+}
+
 }  // namespace ostrel_core::detgen::map

@@ -75,6 +75,11 @@ struct Map {
   // Merges `other` (never this map itself) sample by sample; another side is refused before
   // anything changes. Scale and origin are not compared. Min and Max are minNum and maxNum.
   std::expected<void, MapError> combine(const Map& other, CombineWay way);
+  // Every sample s becomes s + by, by * s, or (with low <= high, neither NaN) low when s < low,
+  // then high when high < s; a NaN sample stays NaN. Each raises the revision.
+  void offset(float by);
+  void scale_by(float by);
+  void clamp(float low, float high);
 };
 
 }  // namespace ostrel_core::detgen::map

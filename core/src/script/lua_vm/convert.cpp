@@ -1,5 +1,6 @@
 #include "script/lua_vm/convert.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 
@@ -289,6 +290,10 @@ void arg_function(lua_State* L, int arg, std::string_view fn) {
   if (lua_type(L, arg) != LUA_TFUNCTION) arg_error(L, arg, fn, mismatch(L, arg, "function").text);
 }
 
+void arg_table(lua_State* L, int arg, std::string_view fn) {
+  if (lua_type(L, arg) != LUA_TTABLE) arg_error(L, arg, fn, mismatch(L, arg, "table").text);
+}
+
 bool arg_optional_table(lua_State* L, int arg, std::string_view fn) {
   const int t = lua_type(L, arg);
   if (t == LUA_TNONE || t == LUA_TNIL) return false;
@@ -321,6 +326,48 @@ std::uint16_t material_of(lua_State* L, int idx) {
   }
   raise(L, fmt::format("material must be a block id or a numeric material, got {}",
                        type_name(L, idx)));
+}
+
+std::expected<std::uint64_t, std::string> bits_from_lua(lua_State* L, int idx, std::string_view what) {
+  if (lua_type(L, idx) == LUA_TNUMBER) {
+    if (lua_isinteger(L, idx)) return static_cast<std::uint64_t>(lua_tointeger(L, idx));
+    const double f = lua_tonumber(L, idx);
+    if (f >= 0.0 && f < 18446744073709551616.0) {
+      const auto u = num::saturate<std::uint64_t>(f);
+      if (std::bit_cast<std::uint64_t>(static_cast<double>(u)) == std::bit_cast<std::uint64_t>(f)) return u;
+      return std::unexpected(fmt::format("{} must be a whole number, not {}", what, num::format_number(f)));
+    }
+  }
+  return std::unexpected(fmt::format("{} must be an integer, not {}", what, type_name(L, idx)));
+}
+
+std::expected<std::uint64_t, std::string> seed_in(lua_State* L, int t, std::string_view key) {
+  t = lua_absindex(L, t);
+  lua_pushlstring(L, key.data(), key.size());
+  lua_rawget(L, t);
+  std::expected<std::uint64_t, std::string> out = std::uint64_t{0};
+  if (!lua_isnil(L, -1)) out = bits_from_lua(L, -1, "a seed");
+  lua_pop(L, 1);
+  return out;
+}
+
+std::string domain_of(lua_State* L, int t) {
+  t = lua_absindex(L, t);
+  lua_pushliteral(L, "domain");
+  lua_rawget(L, t);
+  if (lua_isnil(L, -1)) {
+    lua_pop(L, 1);
+    return "overworld";
+  }
+  auto text = to_text(L, -1);
+  lua_pop(L, 1);
+  if (!text) raise(L, text.error().text);
+  return text->empty() ? "overworld" : std::move(*text);
+}
+
+std::expected<std::shared_ptr<plan::Access>, std::string> plan_store(const Slot<plan::Access>& slot) {
+  if (slot.poisoned()) return std::unexpected("the plan store is poisoned; the simulation panicked");
+  return slot.get();
 }
 
 }  // namespace ostrel_core::script::convert

@@ -22,10 +22,15 @@
 #include <expected>
 #include <limits>
 #include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "script/slot.hpp"
+
 struct lua_State;
+
+namespace ostrel_core::plan { class Access; }
 
 namespace ostrel_core::script::convert {
 
@@ -108,6 +113,8 @@ std::string arg_text(lua_State* L, int arg, std::string_view fn);
 void arg_function(lua_State* L, int arg, std::string_view fn);
 // Raises unless argument `arg` is absent, nil or a table; true when it is a table.
 bool arg_optional_table(lua_State* L, int arg, std::string_view fn);
+// Raises unless argument `arg` is a table.
+void arg_table(lua_State* L, int arg, std::string_view fn);
 [[noreturn]] void arg_error(lua_State* L, int arg, std::string_view fn, std::string_view why);
 
 template <std::integral I>
@@ -122,5 +129,28 @@ I arg_integer(lua_State* L, int arg, std::string_view fn) {
 // "no block registered with id `{}`" or "material must be a block id or a numeric material,
 // got {}".
 std::uint16_t material_of(lua_State* L, int idx);
+
+// ---- Readers shared by the runtime and generation functions ----------------------------------
+
+// A value as 64 raw bits, for seeds and entity ids: an integer gives its own bits (-1 is all
+// ones); a float gives the unsigned integer it equals when it lies in [0, 2^64) and converting it
+// there and back keeps its bits (so -0.0 is refused). A float in that range that fails the round
+// trip: "{what} must be a whole number, not {value}"; anything else (a float outside it, NaN, a
+// text, nil...): "{what} must be an integer, not {kind}" with the value's kind ("number" for a
+// float).
+std::expected<std::uint64_t, std::string> bits_from_lua(lua_State* L, int idx, std::string_view what);
+
+// The field `key` of the table at `t` as a seed: absent or nil gives 0, anything else is read by
+// bits_from_lua as "a seed".
+std::expected<std::uint64_t, std::string> seed_in(lua_State* L, int t, std::string_view key);
+
+// The `domain` field of the table at `t`: absent or the empty text gives "overworld", any other
+// text is returned as it is. A value that is not a text (a number in its text form counts) raises
+// the conversion error.
+std::string domain_of(lua_State* L, int t);
+
+// The plan store behind `slot`: null when none is installed (no world yet, a generation worker);
+// "the plan store is poisoned; the simulation panicked" when a holder failed.
+std::expected<std::shared_ptr<plan::Access>, std::string> plan_store(const Slot<plan::Access>& slot);
 
 }  // namespace ostrel_core::script::convert

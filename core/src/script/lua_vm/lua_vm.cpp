@@ -288,8 +288,9 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
   LuaRef env(L, env_ref);
   LuaRef game(L, game_ref);
 
-  // The rest of `game`, in order: registration functions, hooks, settings, world options and
-  // exports. The first installer that fails ends the load before the script runs.
+  // The rest of `game`, in order: registration functions, hooks, settings, world options,
+  // exports, then the runtime functions. The first installer that fails ends the load before
+  // the script runs.
   game.push(L);
   auto installed = install_entity_step_hook(mod_id, -1);
   if (installed) installed = install_world_init_hook(mod_id, -1);
@@ -299,6 +300,7 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
   if (installed) installed = install_settings(mod_id, -1);
   if (installed) installed = install_world_options(-1);
   if (installed) installed = install_exports(mod_id, -1);
+  if (installed) installed = install_frozen_api(mod_id, -1);
   lua_pop(L, 1);
   if (!installed) return std::unexpected(installed.error());
 

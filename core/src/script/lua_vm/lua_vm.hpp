@@ -237,6 +237,10 @@ class LuaVm {
   std::expected<void, vm::ScriptError> install_world_options(int game_idx);
   // Sets `export` and `exports` on the `game` table at `game_idx`.
   std::expected<void, vm::ScriptError> install_exports(std::string_view mod_id, int game_idx);
+  // The runtime half of `game` on the table at `game_idx`, made for `mod_id`: load_mod calls it
+  // after the registration functions and before `init.lua` runs. A failure to create or store a
+  // function ends it at that step with `Vm`; keys stored before stay.
+  std::expected<void, vm::ScriptError> install_frozen_api(std::string_view mod_id, int game_idx);
 
   // ---- Settings --------------------------------------------------------------------------
 
