@@ -4,6 +4,7 @@
 // state, no allocation, no locks. Arithmetic is single precision, one rounding per operation,
 // in the order written in noise.cpp, so every machine gets the same bits.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -99,6 +100,12 @@ std::expected<void, BufferSizeMismatch> fill_3d(std::uint64_t seed, const Grid3&
 std::expected<void, BufferSizeMismatch> fill_3d_stretched(std::uint64_t seed, const Grid3& grid,
                                                           const NoiseOptions& options,
                                                           const float (&stretch)[3], std::span<float> out);
+
+// The 256 column heights of chunk column (chunk_x, chunk_z), indexed x + 16 z: fill_2d over the
+// chunk's blocks (origin 16 * chunk, wrapping in 32 bits; step 1), each sample times `amplitude`
+// cut toward zero (saturating, NaN 0), plus `base` wrapping in 32 bits.
+std::array<std::int32_t, 256> column_heights(std::uint64_t seed, std::int32_t chunk_x, std::int32_t chunk_z,
+                                             const NoiseOptions& options, float amplitude, std::int32_t base);
 
 // A bound of simplex_3d over the box, or none when the box spans more than 64 skewed lattice
 // cells (or an axis has no number at all). Each axis's limits may come in either order.

@@ -2,7 +2,8 @@
 // A fixed battery over the generation math whose every result bit goes into one BLAKE3 digest:
 // every density operation with NaN, +-0 and +-inf operands, fills of 1 to 16 octaves, noise at
 // extreme positions and its bounds, map noise, blur, combine and lookups at the 32-bit limits,
-// trilinear cells, table trigonometry and streams. Every compiler at every optimisation level
+// trilinear cells, table trigonometry and streams, noise heightmaps, the other map passes and
+// rasterised schematics. Every compiler at every optimisation level
 // must give the committed digest. Shared by the unit tests and the detgen_golden program.
 
 #include <bit>
@@ -20,12 +21,13 @@
 #include "detgen/map.hpp"
 #include "detgen/noise.hpp"
 #include "detgen/rng.hpp"
+#include "detgen/shapes.hpp"
 #include "detgen/trig.hpp"
 
 namespace ostrel_core::detgen::golden {
 
 // The digest of battery(), committed. A change of any generation result changes it.
-inline constexpr const char* kDigest = "26778e4dc449a79a4f4ff47c1ba91a25886ed8cc563fc154bc65996bfae42528";
+inline constexpr const char* kDigest = "758df717b568d815ba8801a2d9d89711290ce47bc20bade2928c17c3b62979d5";
 
 class Sink {
  public:
@@ -300,6 +302,76 @@ inline void programs(Sink& s) {
   for (const auto& g : grids) run_program(s, ops, g, scratch);
 }
 
+inline void heightmaps(Sink& s) {
+  const std::int32_t chunks[] = {0, 1, -1, 77, -3000, INT32_MAX, INT32_MIN};
+  const noise::NoiseOptions options[] = {{}, {1, 0.1f, 2.0f, 0.5f, noise::Shaping::Plain},
+                                         {16, 0.005f, 2.2f, 0.45f, noise::Shaping::Plain}};
+  const float amplitudes[] = {6.0f, 0.0f, -37.5f, 3e9f, kNaN};
+  for (std::size_t i = 0; i < std::size(chunks); ++i) {
+    for (const auto& o : options) {
+      for (float a : amplitudes) {
+        const std::int32_t base = (i % 2 == 0) ? 64 : INT32_MAX;
+        for (std::int32_t h : noise::column_heights(0x5EED ^ i, chunks[i], chunks[(i + 3) % std::size(chunks)], o, a, base)) {
+          s.i32(h);
+        }
+      }
+    }
+  }
+}
+
+inline void map_passes(Sink& s) {
+  auto m = new_map(24, 7, -100, 333);
+  m->noise(21, {4, 0.01f, 2.0f, 0.5f, noise::Shaping::Plain}, 12.0f);
+  m->offset(-3.25f);
+  s.fs(m->samples);
+  m->scale_by(-1.5f);
+  s.fs(m->samples);
+  m->clamp(-4.0f, 6.5f);
+  s.fs(m->samples);
+  m->samples[3] = kNaN;
+  m->samples[4] = kInf;
+  m->clamp(-1.0f, -1.0f);
+  s.fs(m->samples);
+  for (float by : {kNaN, kInf, -0.0f, 0x1p-149f}) {
+    map::Map c = *m;
+    c.offset(by);
+    s.fs(c.samples);
+    c.scale_by(by);
+    s.fs(c.samples);
+    for (std::int32_t h : c.heightmap(-1, 2)) s.i32(h);
+  }
+  s.u64(m->revision);
+}
+
+inline void schematics(Sink& s) {
+  using shapes::Shape;
+  std::vector<Shape> tree;
+  tree.push_back({shapes::Path{{{{0.5, 0.0, 0.5, 0.45}}, {{0.7, 6.0, 0.4, 0.3}}, {{1.5, 9.0, -0.5, 0.2}}}, 0.0}, 11, 1});
+  for (int i = 0; i < 12; ++i) {
+    const double a = i * 0.52;
+    tree.push_back({shapes::Ellipsoid{{0.5 + 2.5 * (i % 3 - 1), 6.0 + i * 0.4, 0.5 + 2.0 * ((i / 3) % 3 - 1)},
+                                      {1.6 + a * 0.1, 1.2, 1.7 - a * 0.05},
+                                      i % 2 == 0 ? 0.0 : 0.6},
+                    12, 0});
+  }
+  tree.push_back({shapes::Ellipsoid{{0.5, 3.0, 0.5}, {0.3, 1.0, 0.3}, 0.0}, 0, 5});  // a hollow in the trunk
+  tree.push_back({shapes::Cells{{-1, -1, -1}, 0x1FF}, 13, 2});
+  tree.push_back({shapes::Path{{{{-4.0, -2.0, 3.0, 0.8}}, {{-4.0, -2.0, 3.0, 0.3}}}, -0.75}, 14, 0});
+  const auto cut = shapes::rasterise(tree);
+  s.u32(static_cast<std::uint32_t>(cut.blocks.size()));
+  for (const auto& b : cut.blocks) {
+    s.i32(b.dx);
+    s.i32(b.dy);
+    s.i32(b.dz);
+    s.u32(b.material);
+    s.u32(b.mask);
+  }
+  s.i32(cut.reach_x);
+  s.i32(cut.reach_z);
+  s.i32(cut.low_dy);
+  s.i32(cut.high_dy);
+}
+
 }  // namespace battery_detail
 
 struct Section {
@@ -310,7 +382,8 @@ inline constexpr Section kSections[] = {
     {"operations", battery_detail::operations}, {"fills", battery_detail::fills},
     {"bounds", battery_detail::bounds},         {"maps", battery_detail::maps},
     {"cells", battery_detail::cells},           {"trig_and_streams", battery_detail::trig_and_streams},
-    {"programs", battery_detail::programs},
+    {"programs", battery_detail::programs},     {"heightmaps", battery_detail::heightmaps},
+    {"map_passes", battery_detail::map_passes}, {"schematics", battery_detail::schematics},
 };
 
 inline std::vector<std::uint8_t> section_bytes(const Section& section) {

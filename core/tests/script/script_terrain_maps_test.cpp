@@ -258,3 +258,29 @@ TEST(HeightmapScript, NoiseHeightsTruncateTowardZero) {
 
 }  // namespace
 }  // namespace ostrel_core::script::lua_vm
+
+namespace ostrel_core::script::lua_vm {
+namespace {
+
+// What handles keep natively counts against the engine's memory limit, and is given back when
+// they are collected.
+TEST(TerrainMemory, HandlesCountAgainstTheMemoryLimit) {
+  auto vm = test::make_engine(48ull << 20);
+  const std::uint64_t before = vm.memory_used();
+  // Each 1024-sample map charges 8 MiB (its samples and one cached snapshot).
+  EXPECT_EQ(run(vm, "m", "keep = {} for i = 1, 100 do keep[i] = game.map({name = 'm' .. i, side = 1024}) end"),
+            "error: not enough memory");
+  EXPECT_GT(vm.memory_used(), before + (32ull << 20));
+  // Dropped and collected, the maps give their bytes back (the registry still holds the maps
+  // by name, so clear those too).
+  ASSERT_EQ(run(vm, "m", "keep = nil return 1"), "1");
+  lua_State* L = vm.state();
+  lua_newtable(L);
+  lua_setfield(L, LUA_REGISTRYINDEX, "ostrel.maps");
+  lua_gc(L, LUA_GCCOLLECT);
+  EXPECT_LT(vm.memory_used(), before + (1ull << 20));
+  EXPECT_EQ(run(vm, "m", "return game.map({name = 'again', side = 1024}):side()"), "1024");
+}
+
+}  // namespace
+}  // namespace ostrel_core::script::lua_vm

@@ -256,17 +256,7 @@ int noise_heightmap(lua_State* L) {
   const auto options = terrain_read::noise_options(L, 2);
   const float amplitude = terrain_read::f32_or(L, 2, "amplitude", 6.0f);
   const std::int32_t base = terrain_read::i32_or(L, 2, "base", 0);
-  auto block = [](std::int32_t c) {
-    return static_cast<float>(static_cast<std::int32_t>(static_cast<std::uint32_t>(c) * 16u));
-  };
-  float noise[256];
-  const auto filled = detgen::noise::fill_2d(*seed, {16, 16, block(x), block(z), 1.0f, 1.0f}, options, noise);
-  if (!filled) convert::raise(L, filled.error().message());
-  Heightmap& out = push_heightmap(L);
-  for (std::size_t k = 0; k < 256; ++k) {
-    const auto h = num::saturate<std::int32_t>(noise[k] * amplitude);
-    out.heights[k] = static_cast<std::int32_t>(static_cast<std::uint32_t>(h) + static_cast<std::uint32_t>(base));
-  }
+  push_heightmap(L).heights = detgen::noise::column_heights(*seed, x, z, options, amplitude, base);
   return 1;
 }
 
