@@ -145,24 +145,31 @@ std::expected<void, MapError> Map::blur(std::uint32_t radius) {
   const float d = static_cast<float>(2 * radius + 1);
   const std::int64_t r = radius;
   const std::size_t n = side;
-  // Rows into h, then columns of h back into the samples; the edge sample repeats.
+  // Rows into h, then columns of h back into the samples; the edge sample repeats. Each output
+  // sums its 2r + 1 terms from k = -r upwards, one whole row of outputs per k.
   std::vector<float> h(samples.size());
+  std::vector<float> acc(n);
   for (std::size_t row = 0; row < n; ++row) {
     const float* src = samples.data() + row * n;
-    for (std::size_t c = 0; c < n; ++c) {
-      float s = 0.0f;
-      for (std::int64_t k = -r; k <= r; ++k) s = s + src[clamp_index(static_cast<std::int64_t>(c) + k, side)];
-      h[row * n + c] = s / d;
+    std::fill(acc.begin(), acc.end(), 0.0f);
+    for (std::int64_t k = -r; k <= r; ++k) {
+      // Columns whose neighbour c + k lies inside the row, then the clamped ones at the edges.
+      const std::size_t lo = static_cast<std::size_t>(std::max<std::int64_t>(0, -k));
+      const std::size_t hi = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), static_cast<std::int64_t>(n) - k));
+      for (std::size_t c = 0; c < lo; ++c) acc[c] = acc[c] + src[0];
+      for (std::size_t c = lo; c < hi; ++c) acc[c] = acc[c] + src[static_cast<std::int64_t>(c) + k];
+      for (std::size_t c = hi; c < n; ++c) acc[c] = acc[c] + src[n - 1];
     }
+    for (std::size_t c = 0; c < n; ++c) h[row * n + c] = acc[c] / d;
   }
   ++revision;
   for (std::size_t row = 0; row < n; ++row) {
-    for (std::size_t c = 0; c < n; ++c) {
-      float s = 0.0f;
-      for (std::int64_t k = -r; k <= r; ++k)
-        s = s + h[clamp_index(static_cast<std::int64_t>(row) + k, side) * n + c];
-      samples[row * n + c] = s / d;
+    std::fill(acc.begin(), acc.end(), 0.0f);
+    for (std::int64_t k = -r; k <= r; ++k) {
+      const float* src = h.data() + clamp_index(static_cast<std::int64_t>(row) + k, side) * n;
+      for (std::size_t c = 0; c < n; ++c) acc[c] = acc[c] + src[c];
     }
+    for (std::size_t c = 0; c < n; ++c) samples[row * n + c] = acc[c] / d;
   }
   return {};
 }

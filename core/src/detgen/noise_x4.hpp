@@ -58,6 +58,40 @@ inline F4 corner(std::uint64_t seed, I4 a, I4 b, I4 c, F4 u, F4 v, F4 w) {
 
 inline F4 ones_where(I4 mask) { return select(mask, splat(1.0f), splat(0.0f)); }
 
+inline F4 corner(std::uint64_t seed, I4 a, I4 b, F4 u, F4 w) {
+  const F4 tc = (splat(lattice::kR2) - u * u) - w * w;
+  F4 gx, gy;
+  for (int l = 0; l < 4; ++l) {
+    const std::uint64_t h =
+        lattice::finish_hash(seed ^ (lattice::word(a[l]) * lattice::kKx) ^ (lattice::word(b[l]) * lattice::kKy));
+    const float* g = lattice::kGrad2[h & 7];
+    gx[l] = g[0];
+    gy[l] = g[1];
+  }
+  const F4 term = ((tc * tc) * (tc * tc)) * (u * gx + w * gy);
+  return select(tc <= 0.0f, splat(0.0f), term);
+}
+
+inline F4 simplex_2d(std::uint64_t seed, F4 x, F4 y) {
+  using namespace lattice;  // NOLINT
+  x = clamp_coord(x);
+  y = clamp_coord(y);
+  const F4 s = (x + y) * kF2;
+  const I4 i = floor_small(x + s), j = floor_small(y + s);
+  const F4 t = __builtin_convertvector(wrap_add(i, j), F4) * kG2;
+  const F4 x0 = x - (__builtin_convertvector(i, F4) - t);
+  const F4 y0 = y - (__builtin_convertvector(j, F4) - t);
+  const I4 i1 = x0 > y0;  // a tie takes (0, 1)
+  const I4 j1 = ~i1;
+  const F4 x1 = (x0 - ones_where(i1)) + kG2, y1 = (y0 - ones_where(j1)) + kG2;
+  const F4 x2 = (x0 - 1.0f) + k2G2, y2 = (y0 - 1.0f) + k2G2;
+  const I4 one = I4{1, 1, 1, 1};
+  const F4 a = corner(seed, i, j, x0, y0);
+  const F4 b = corner(seed, wrap_add(i, -i1), wrap_add(j, -j1), x1, y1);
+  const F4 c = corner(seed, wrap_add(i, one), wrap_add(j, one), x2, y2);
+  return ((a + b) + c) * kScale2;
+}
+
 inline F4 simplex_3d(std::uint64_t seed, F4 x, F4 y, F4 z) {
   using namespace lattice;  // NOLINT
   x = clamp_coord(x);
