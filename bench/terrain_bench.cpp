@@ -4,10 +4,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <lua5.4/lua.hpp>
 #include <string>
 #include <vector>
-
-#include <lua5.4/lua.hpp>
 
 #include "detgen/shapes.hpp"
 #include "script/lua_vm/lua_vm.hpp"
@@ -20,7 +19,8 @@ using ostrel_core::script::lua_vm::LuaVm;
 // iteration in the mod's environment.
 class Scripted {
  public:
-  Scripted(const std::string& setup, const std::string& call) : vm_(*LuaVm::create(256ull << 20, 20'000'000)) {
+  Scripted(const std::string& setup, const std::string& call)
+      : vm_(*LuaVm::create(256ull << 20, 20'000'000)) {
     if (!vm_.load_mod("m", setup, "mods/m")) std::abort();
     lua_State* L = vm_.state();
     vm_.push_environment("m");
@@ -109,8 +109,10 @@ void BM_RasteriseTrunkAndTwelveClumps(benchmark::State& state) {
   std::vector<Shape> shapes;
   shapes.push_back({Path{{{{0.5, 0, 0.5, 0.45}}, {{0.6, 8, 0.5, 0.3}}}, 0}, 2, 1});
   for (int i = 1; i <= 12; ++i) {
-    shapes.push_back({Ellipsoid{{0.5 + 2.5 * (i % 3 - 1), 6 + i * 0.3, 0.5 + 2.0 * ((i / 3) % 3 - 1)}, {1.8, 1.3, 1.8}, 0.3},
-                      3, 0});
+    shapes.push_back(
+        {Ellipsoid{
+             {0.5 + 2.5 * (i % 3 - 1), 6 + i * 0.3, 0.5 + 2.0 * ((i / 3) % 3 - 1)}, {1.8, 1.3, 1.8}, 0.3},
+         3, 0});
   }
   for (auto _ : state) benchmark::DoNotOptimize(rasterise(shapes));
 }

@@ -178,15 +178,6 @@ std::size_t planes_for(const Op& op) {
 
 Interval ordered(float a, float b) { return {min_num(a, b), max_num(a, b)}; }
 
-Interval extremes(const float (&e)[4]) {
-  Interval out{e[0], e[0]};
-  for (int i = 1; i < 4; ++i) {
-    out.low = min_num(out.low, e[i]);
-    out.high = max_num(out.high, e[i]);
-  }
-  return out;
-}
-
 // The box a grid covers, per axis.
 struct Box {
   Interval x, y, z;
@@ -229,12 +220,14 @@ Interval bound_of(const Op& op, const Box& box, std::uint64_t seed, const Interv
         } else if constexpr (std::is_same_v<T, Op::Sub>) {
           return {a.low - b.high, a.high - b.low};
         } else if constexpr (std::is_same_v<T, Op::Mul>) {
-          return extremes({a.low * b.low, a.low * b.high, a.high * b.low, a.high * b.high});
+          const float e[4] = {a.low * b.low, a.low * b.high, a.high * b.low, a.high * b.high};
+          return noise::hull(e);
         } else if constexpr (std::is_same_v<T, Op::Div>) {
           if (b.low <= 0.0f && 0.0f <= b.high) return {-kInf, kInf};
           const float r1 = 1.0f / b.low;
           const float r2 = 1.0f / b.high;
-          return extremes({a.low * r1, a.low * r2, a.high * r1, a.high * r2});
+          const float e[4] = {a.low * r1, a.low * r2, a.high * r1, a.high * r2};
+          return noise::hull(e);
         } else if constexpr (std::is_same_v<T, Op::Min>) {
           return {min_num(a.low, b.low), min_num(a.high, b.high)};
         } else if constexpr (std::is_same_v<T, Op::Max>) {

@@ -155,7 +155,8 @@ std::expected<void, MapError> Map::blur(std::uint32_t radius) {
     for (std::int64_t k = -r; k <= r; ++k) {
       // Columns whose neighbour c + k lies inside the row, then the clamped ones at the edges.
       const std::size_t lo = static_cast<std::size_t>(std::max<std::int64_t>(0, -k));
-      const std::size_t hi = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), static_cast<std::int64_t>(n) - k));
+      const std::size_t hi = static_cast<std::size_t>(
+          std::min<std::int64_t>(static_cast<std::int64_t>(n), static_cast<std::int64_t>(n) - k));
       for (std::size_t c = 0; c < lo; ++c) acc[c] = acc[c] + src[0];
       for (std::size_t c = lo; c < hi; ++c) acc[c] = acc[c] + src[static_cast<std::int64_t>(c) + k];
       for (std::size_t c = hi; c < n; ++c) acc[c] = acc[c] + src[n - 1];

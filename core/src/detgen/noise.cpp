@@ -277,13 +277,15 @@ std::expected<void, BufferSizeMismatch> fill_3d_stretched(std::uint64_t seed, co
 }
 
 std::array<std::int32_t, 256> column_heights(std::uint64_t seed, std::int32_t chunk_x, std::int32_t chunk_z,
-                                             const NoiseOptions& options, float amplitude, std::int32_t base) {
+                                             const NoiseOptions& options, float amplitude,
+                                             std::int32_t base) {
   auto block = [](std::int32_t c) {
     return static_cast<float>(static_cast<std::int32_t>(static_cast<std::uint32_t>(c) * 16u));
   };
   float noise[256];
   // 16 x 16 samples into 256 slots: the fill cannot refuse.
-  [[maybe_unused]] const auto filled = fill_2d(seed, {16, 16, block(chunk_x), block(chunk_z), 1.0f, 1.0f}, options, noise);
+  [[maybe_unused]] const auto filled =
+      fill_2d(seed, {16, 16, block(chunk_x), block(chunk_z), 1.0f, 1.0f}, options, noise);
   std::array<std::int32_t, 256> out;
   for (std::size_t k = 0; k < 256; ++k) {
     const auto h = num::saturate<std::int32_t>(noise[k] * amplitude);

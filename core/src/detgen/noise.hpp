@@ -78,6 +78,10 @@ struct Interval {
   float high = 0.0f;
 };
 
+// The least and greatest of `values` by minNum and maxNum: a NaN value loses to any number.
+// REQUIRES: `values` is not empty.
+Interval hull(std::span<const float> values);
+
 // The largest magnitude one 3D simplex octave is taken to reach (bits 0x40720419).
 inline constexpr float kOctaveBound = 3.7815f;
 

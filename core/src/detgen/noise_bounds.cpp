@@ -46,12 +46,7 @@ Interval corner_bound(std::uint64_t seed, std::int32_t a, std::int32_t b, std::i
   const float p = (t_low * t_low) * (t_low * t_low);
   const float q = (t_high * t_high) * (t_high * t_high);
   const float e[4] = {p * dot_low, p * dot_high, q * dot_low, q * dot_high};
-  Interval out{e[0], e[0]};
-  for (int i = 1; i < 4; ++i) {
-    out.low = min_num(out.low, e[i]);
-    out.high = max_num(out.high, e[i]);
-  }
-  return out;
+  return hull(e);
 }
 
 // One simplex of a cell: which corners 1 and 2 it has, and when the box can reach it.
@@ -94,6 +89,15 @@ std::int64_t cell_count(std::int32_t from, std::int32_t to) {
 }
 
 }  // namespace
+
+Interval hull(std::span<const float> values) {
+  Interval out{values[0], values[0]};
+  for (float v : values.subspan(1)) {
+    out.low = min_num(out.low, v);
+    out.high = max_num(out.high, v);
+  }
+  return out;
+}
 
 std::optional<Interval> simplex_3d_bounds(std::uint64_t seed, float x_a, float x_b, float y_a, float y_b,
                                           float z_a, float z_b) {

@@ -62,8 +62,8 @@ inline F4 corner(std::uint64_t seed, I4 a, I4 b, F4 u, F4 w) {
   const F4 tc = (splat(lattice::kR2) - u * u) - w * w;
   F4 gx, gy;
   for (int l = 0; l < 4; ++l) {
-    const std::uint64_t h =
-        lattice::finish_hash(seed ^ (lattice::word(a[l]) * lattice::kKx) ^ (lattice::word(b[l]) * lattice::kKy));
+    const std::uint64_t h = lattice::finish_hash(seed ^ (lattice::word(a[l]) * lattice::kKx) ^
+                                                 (lattice::word(b[l]) * lattice::kKy));
     const float* g = lattice::kGrad2[h & 7];
     gx[l] = g[0];
     gy[l] = g[1];

@@ -8,7 +8,8 @@ namespace ostrel_core::detgen::buffer {
 namespace {
 
 std::int32_t magnitude(std::int32_t v) {
-  return v == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : std::abs(v);
+  return v == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max()
+                                                       : std::abs(v);
 }
 
 }  // namespace

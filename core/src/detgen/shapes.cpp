@@ -131,7 +131,8 @@ void write_ellipsoid(Raster& r, const Shape& s, const Ellipsoid& e) {
 void write_cells(Raster& r, const Shape& s, const Cells& c) {
   const std::int64_t bx = c.at[0], by = c.at[1], bz = c.at[2];
   for (std::int64_t k = 0; k < 27; ++k) {
-    if ((c.mask >> k) & 1u) r.put(3 * bx + k % 3, 3 * by + (k / 3) % 3, 3 * bz + k / 9, s.material, s.priority);
+    if ((c.mask >> k) & 1u)
+      r.put(3 * bx + k % 3, 3 * by + (k / 3) % 3, 3 * bz + k / 9, s.material, s.priority);
   }
 }
 
@@ -142,8 +143,9 @@ Extent extent(const Shape& shape) {
   boxes(shape, [&](Range x, Range y, Range z) {
     const std::uint64_t n = saturating_product(saturating_product(x.count(), y.count()), z.count());
     if (n == 0) return;
-    out.cells = out.cells > std::numeric_limits<std::uint64_t>::max() - n ? std::numeric_limits<std::uint64_t>::max()
-                                                                          : out.cells + n;
+    out.cells = out.cells > std::numeric_limits<std::uint64_t>::max() - n
+                    ? std::numeric_limits<std::uint64_t>::max()
+                    : out.cells + n;
     const Range r[3] = {x, y, z};
     for (int a = 0; a < 3; ++a) {
       const std::int64_t lo = block_of(r[a].first), hi = block_of(r[a].last);
@@ -163,10 +165,11 @@ std::size_t Raster::KeyHash::operator()(const Key& k) const {
   return static_cast<std::size_t>(h * kKm);
 }
 
-void Raster::put(std::int64_t cx, std::int64_t cy, std::int64_t cz, std::uint16_t material, std::int32_t priority) {
+void Raster::put(std::int64_t cx, std::int64_t cy, std::int64_t cz, std::uint16_t material,
+                 std::int32_t priority) {
   auto block = [](std::int64_t c) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(block_of(c), std::numeric_limits<std::int32_t>::min(),
-                                                              std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        block_of(c), std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
   };
   auto sub = [](std::int64_t c) { return ((c % 3) + 3) % 3; };
   Block& b = blocks_[Key{block(cx), block(cy), block(cz)}];

@@ -304,14 +304,15 @@ inline void programs(Sink& s) {
 
 inline void heightmaps(Sink& s) {
   const std::int32_t chunks[] = {0, 1, -1, 77, -3000, INT32_MAX, INT32_MIN};
-  const noise::NoiseOptions options[] = {{}, {1, 0.1f, 2.0f, 0.5f, noise::Shaping::Plain},
-                                         {16, 0.005f, 2.2f, 0.45f, noise::Shaping::Plain}};
+  const noise::NoiseOptions options[] = {
+      {}, {1, 0.1f, 2.0f, 0.5f, noise::Shaping::Plain}, {16, 0.005f, 2.2f, 0.45f, noise::Shaping::Plain}};
   const float amplitudes[] = {6.0f, 0.0f, -37.5f, 3e9f, kNaN};
   for (std::size_t i = 0; i < std::size(chunks); ++i) {
     for (const auto& o : options) {
       for (float a : amplitudes) {
         const std::int32_t base = (i % 2 == 0) ? 64 : INT32_MAX;
-        for (std::int32_t h : noise::column_heights(0x5EED ^ i, chunks[i], chunks[(i + 3) % std::size(chunks)], o, a, base)) {
+        for (std::int32_t h :
+             noise::column_heights(0x5EED ^ i, chunks[i], chunks[(i + 3) % std::size(chunks)], o, a, base)) {
           s.i32(h);
         }
       }
@@ -346,7 +347,8 @@ inline void map_passes(Sink& s) {
 inline void schematics(Sink& s) {
   using shapes::Shape;
   std::vector<Shape> tree;
-  tree.push_back({shapes::Path{{{{0.5, 0.0, 0.5, 0.45}}, {{0.7, 6.0, 0.4, 0.3}}, {{1.5, 9.0, -0.5, 0.2}}}, 0.0}, 11, 1});
+  tree.push_back(
+      {shapes::Path{{{{0.5, 0.0, 0.5, 0.45}}, {{0.7, 6.0, 0.4, 0.3}}, {{1.5, 9.0, -0.5, 0.2}}}, 0.0}, 11, 1});
   for (int i = 0; i < 12; ++i) {
     const double a = i * 0.52;
     tree.push_back({shapes::Ellipsoid{{0.5 + 2.5 * (i % 3 - 1), 6.0 + i * 0.4, 0.5 + 2.0 * ((i / 3) % 3 - 1)},

@@ -189,7 +189,8 @@ TEST(NoiseX4, EveryLaneEqualsTheScalarSimplex) {
       if (std::isnan(want2)) {
         ASSERT_TRUE(std::isnan(got2[l]));
       } else {
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(got2[l]), std::bit_cast<std::uint32_t>(want2)) << x[l] << " " << z[l];
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(got2[l]), std::bit_cast<std::uint32_t>(want2))
+            << x[l] << " " << z[l];
       }
     }
   }

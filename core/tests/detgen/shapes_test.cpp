@@ -1,19 +1,21 @@
 #include "detgen/shapes.hpp"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_core::detgen::shapes {
 namespace {
 
 using buffer::StampBlock;
 
-Shape cells(std::array<std::int32_t, 3> at, std::uint32_t mask, std::uint16_t material, std::int32_t priority = 0) {
+Shape cells(std::array<std::int32_t, 3> at, std::uint32_t mask, std::uint16_t material,
+            std::int32_t priority = 0) {
   return {Cells{at, mask}, material, priority};
 }
-Shape ball(std::array<double, 3> c, double r, std::uint16_t material, std::int32_t priority = 0, double rough = 0) {
+Shape ball(std::array<double, 3> c, double r, std::uint16_t material, std::int32_t priority = 0,
+           double rough = 0) {
   return {Ellipsoid{c, {r, r, r}, rough}, material, priority};
 }
 
@@ -61,7 +63,8 @@ TEST(Rasterise, EllipsoidsToTheCell) {
   const auto s19 = cut({ball({0.5, 0.5, 0.5}, 0.5, 3)});
   ASSERT_EQ(s19.blocks.size(), 1u);
   EXPECT_EQ(std::popcount(s19.blocks[0].mask), 19);
-  for (int corner : {0, 2, 6, 8, 18, 20, 24, 26}) EXPECT_EQ((s19.blocks[0].mask >> corner) & 1u, 0u) << corner;
+  for (int corner : {0, 2, 6, 8, 18, 20, 24, 26})
+    EXPECT_EQ((s19.blocks[0].mask >> corner) & 1u, 0u) << corner;
   // A tenth of a block: the centre cell alone.
   EXPECT_EQ(cut({ball({0.5, 0.5, 0.5}, 0.1, 3)}).blocks, (std::vector<StampBlock>{{0, 0, 0, 3, 1u << 13}}));
   // At a block corner no cell centre is in reach.
@@ -126,7 +129,8 @@ TEST(ShapeExtent, CountsVisitedCellsAndBlocks) {
 }
 
 TEST(SchematicTurn, QuarterTurnsOfOffsetsAndCells) {
-  const auto s = buffer::Schematic::of({{1, 0, 0, 3, 0x1}, {2, 7, -5, 4, 0x7FFFFFF}, {INT32_MIN, 0, 0, 5, 0x1}});
+  const auto s =
+      buffer::Schematic::of({{1, 0, 0, 3, 0x1}, {2, 7, -5, 4, 0x7FFFFFF}, {INT32_MIN, 0, 0, 5, 0x1}});
   const auto one = s.turned(1);
   EXPECT_EQ(one[0], (StampBlock{0, 0, -1, 3, 0x40000}));
   EXPECT_EQ(one[1], (StampBlock{-5, 7, -2, 4, 0x7FFFFFF}));

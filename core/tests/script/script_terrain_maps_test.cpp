@@ -41,12 +41,15 @@ TEST(MapScript, FetchingAndGeometry) {
   };
   const Case cases[] = {
       {"defaults", "local m = game.map({name = 'h'}) return m:side() .. ' ' .. m:scale()", "256 16"},
-      {"side 0", "return game.map({name = 'h', side = 0})", "error: a map may be 1 to 1024 samples a side, not 0"},
-      {"side 1025", "return game.map({name = 'h', side = 1025})", "error: a map may be 1 to 1024 samples a side, not 1025"},
+      {"side 0", "return game.map({name = 'h', side = 0})",
+       "error: a map may be 1 to 1024 samples a side, not 0"},
+      {"side 1025", "return game.map({name = 'h', side = 1025})",
+       "error: a map may be 1 to 1024 samples a side, not 1025"},
       {"side text", "return game.map({name = 'h', side = 'x'}):side()", "256"},
       {"side -1", "return game.map({name = 'h', side = -1}):side()", "256"},
       {"scale -3", "return game.map({name = 'h', scale = -3}):scale()", "16"},
-      {"scale 0", "return game.map({name = 'h', scale = 0})", "error: a map's scale must be at least one block a sample"},
+      {"scale 0", "return game.map({name = 'h', scale = 0})",
+       "error: a map's scale must be at least one block a sample"},
       {"no name", "return game.map({side = 4})", "error: game.map: missing required field `name`"},
       {"name a table", "return game.map({name = {}})", "error: game.map: missing required field `name`"},
       {"not a table", "return game.map('h')", "error: bad argument #1 to 'map' (expected table, got string)"},
@@ -67,14 +70,17 @@ TEST(MapScript, OneNameSharesAMapAnotherGeometryReplacesIt) {
             "256");
   EXPECT_EQ(samples_of(vm, "m", "b"), std::vector<float>(16, 1.5f));
   // Another side: a blank map under the name; the old handles keep the old samples.
-  ASSERT_EQ(run(vm, "m", "c = game.map({name = 'h', side = 8, scale = 2, origin_x = -8}) return c:side()"), "8");
+  ASSERT_EQ(run(vm, "m", "c = game.map({name = 'h', side = 8, scale = 2, origin_x = -8}) return c:side()"),
+            "8");
   EXPECT_EQ(samples_of(vm, "m", "c"), std::vector<float>(64, 0.0f));
   EXPECT_EQ(samples_of(vm, "m", "a"), std::vector<float>(16, 1.5f));
   // The first geometry again: another fresh map, not the first one.
   ASSERT_EQ(run(vm, "m", "d = game.map({name = 'h', side = 4, scale = 2, origin_x = -8}) return 1"), "1");
   EXPECT_EQ(samples_of(vm, "m", "d"), std::vector<float>(16, 0.0f));
   // Two mods, one name: two maps.
-  ASSERT_EQ(run(vm, "n", "e = game.map({name = 'h', side = 4, scale = 2, origin_x = -8}) e:offset(7) return 1"), "1");
+  ASSERT_EQ(
+      run(vm, "n", "e = game.map({name = 'h', side = 4, scale = 2, origin_x = -8}) e:offset(7) return 1"),
+      "1");
   EXPECT_EQ(samples_of(vm, "m", "d"), std::vector<float>(16, 0.0f));
   EXPECT_EQ(samples_of(vm, "n", "e"), std::vector<float>(16, 7.0f));
 }
@@ -92,13 +98,16 @@ TEST(MapScript, CombineRefusalsAndWays) {
             "error: `ADD` is not a way to combine two maps. The list is: add, mul, min, max.");
   EXPECT_EQ(run(vm, "m", "a:combine(5, 'add')"),
             "error: bad argument #2 to 'combine' (expected Ostrel.Map, got integer)");
-  EXPECT_EQ(run(vm, "m", "a:combine(a, 'add')"), "error: a map cannot be combined with itself; use scale_by or offset");
+  EXPECT_EQ(run(vm, "m", "a:combine(a, 'add')"),
+            "error: a map cannot be combined with itself; use scale_by or offset");
   EXPECT_EQ(run(vm, "m", "a:combine(game.map({name = 'a', side = 2}), 'add')"),
             "error: a map cannot be combined with itself; use scale_by or offset");
   EXPECT_EQ(run(vm, "m", "a:combine(game.map({name = 'c', side = 3}), 'add')"),
             "error: maps must match to combine: 2 x 2 against 3 x 3");
   EXPECT_EQ(samples_of(vm, "m", "a"), std::vector<float>(4, 3.0f));
-  ASSERT_EQ(run(vm, "m", "a:combine(b, 'mul') a:combine(game.map({name = 'd', side = 2, scale = 9}), 'max') return 1"), "1");
+  ASSERT_EQ(run(vm, "m",
+                "a:combine(b, 'mul') a:combine(game.map({name = 'd', side = 2, scale = 9}), 'max') return 1"),
+            "1");
   EXPECT_EQ(samples_of(vm, "m", "a"), std::vector<float>(4, 0.0f));
 }
 
@@ -129,17 +138,20 @@ TEST(MapScript, HeightmapsOfAMap) {
     auto* h = test::handle<MapHandle>(vm, "m", "m");
     auto map = h->locked();
     ASSERT_TRUE(map);
-    for (std::size_t k = 0; k < 64 * 64; ++k) (*map)->samples[k] = static_cast<float>(k % 64 + 1000 * (k / 64));
+    for (std::size_t k = 0; k < 64 * 64; ++k)
+      (*map)->samples[k] = static_cast<float>(k % 64 + 1000 * (k / 64));
   }
   ASSERT_EQ(run(vm, "m", "h = m:heightmap({x = 1, z = -1}) return h:len()"), "256");
   const auto h = heights_of(vm, "m", "h");
   for (int r = 0; r < 16; ++r) {
     for (int c = 0; c < 16; ++c) EXPECT_EQ(h[c + 16 * r], 16 + c) << c << " " << r;
   }
-  EXPECT_EQ(run(vm, "m", "return m:heightmap({x = 1})"), "error: heightmap: bad field `z` (expected integer, got nil)");
+  EXPECT_EQ(run(vm, "m", "return m:heightmap({x = 1})"),
+            "error: heightmap: bad field `z` (expected integer, got nil)");
   // A map's -2.5 floors to -3; NaN samples give 0.
-  ASSERT_EQ(run(vm, "m", "n = game.map({name = 'n', side = 2}) n:offset(-2.5) f = n:heightmap({x = 5, z = 5}) "
-                         "n:offset(0/0) g = n:heightmap({x = 0, z = 0}) return 1"),
+  ASSERT_EQ(run(vm, "m",
+                "n = game.map({name = 'n', side = 2}) n:offset(-2.5) f = n:heightmap({x = 5, z = 5}) "
+                "n:offset(0/0) g = n:heightmap({x = 0, z = 0}) return 1"),
             "1");
   EXPECT_EQ(heights_of(vm, "m", "f")[17], -3);
   EXPECT_EQ(heights_of(vm, "m", "g"), (std::array<std::int32_t, 256>{}));
@@ -177,8 +189,10 @@ TEST(MapScript, SnapshotsOfProgramsStayAsCompiled) {
             "2.0 3.0");
   // An unchanged map shares one snapshot between programs.
   ASSERT_EQ(run(vm, "m", "again = game.density({op = 'map', map = m}) return 1"), "1");
-  const auto& a = std::get<detgen::density::Op::MapLookup>(test::handle<DensityHandle>(vm, "m", "after")->program->ops()[0].v);
-  const auto& b = std::get<detgen::density::Op::MapLookup>(test::handle<DensityHandle>(vm, "m", "again")->program->ops()[0].v);
+  const auto& a = std::get<detgen::density::Op::MapLookup>(
+      test::handle<DensityHandle>(vm, "m", "after")->program->ops()[0].v);
+  const auto& b = std::get<detgen::density::Op::MapLookup>(
+      test::handle<DensityHandle>(vm, "m", "again")->program->ops()[0].v);
   EXPECT_EQ(a.map.get(), b.map.get());
   // An infinity refuses the snapshot; the map stays usable.
   EXPECT_EQ(run(vm, "m", "m:offset(1/0) return game.density({op = 'map', map = m})"),
@@ -188,7 +202,9 @@ TEST(MapScript, SnapshotsOfProgramsStayAsCompiled) {
 
 TEST(MapScript, AnInternalFailurePoisonsTheMapForGood) {
   auto vm = test::make_engine();
-  ASSERT_EQ(run(vm, "m", "m = game.map({name = 'm', side = 4}) other = game.map({name = 'm', side = 4}) return 1"), "1");
+  ASSERT_EQ(
+      run(vm, "m", "m = game.map({name = 'm', side = 4}) other = game.map({name = 'm', side = 4}) return 1"),
+      "1");
   // An exception unwinding through the map's lock, as a failed allocation inside an operation would.
   {
     auto* h = test::handle<MapHandle>(vm, "m", "m");
@@ -199,23 +215,26 @@ TEST(MapScript, AnInternalFailurePoisonsTheMapForGood) {
     } catch (const std::runtime_error&) {
     }
   }
-  for (const char* code : {"return m:side()", "m:offset(1)", "return other:scale()", "return game.map({name = 'm', side = 4})",
-                           "return game.density({op = 'map', map = m})"}) {
+  for (const char* code :
+       {"return m:side()", "m:offset(1)", "return other:scale()", "return game.map({name = 'm', side = 4})",
+        "return game.density({op = 'map', map = m})"}) {
     SCOPED_TRACE(code);
     EXPECT_EQ(run(vm, "m", code), "error: this map was poisoned by an earlier error");
   }
   // The name stays poisoned, whatever geometry is asked; other names are untouched.
-  EXPECT_EQ(run(vm, "m", "return game.map({name = 'm', side = 5})"), "error: this map was poisoned by an earlier error");
+  EXPECT_EQ(run(vm, "m", "return game.map({name = 'm', side = 5})"),
+            "error: this map was poisoned by an earlier error");
   EXPECT_EQ(run(vm, "m", "return game.map({name = 'n', side = 5}):side()"), "5");
 }
 
 TEST(HeightmapScript, NoiseAndFlatHeights) {
   auto vm = test::make_engine();
-  ASSERT_EQ(run(vm, "m",
-                "flat = game.flat_heightmap(-10) zero = game.noise_heightmap({x = 3, y = 9, z = -2, seed = 4}, "
-                "{amplitude = 0, base = 17}) plain = game.noise_heightmap({x = 3, y = 0, z = -2}, {octaves = -1}) "
-                "text = game.noise_heightmap({x = 3, y = 5, z = -2, seed = 0}, {octaves = 'x'}) return flat:len()"),
-            "256");
+  ASSERT_EQ(
+      run(vm, "m",
+          "flat = game.flat_heightmap(-10) zero = game.noise_heightmap({x = 3, y = 9, z = -2, seed = 4}, "
+          "{amplitude = 0, base = 17}) plain = game.noise_heightmap({x = 3, y = 0, z = -2}, {octaves = -1}) "
+          "text = game.noise_heightmap({x = 3, y = 5, z = -2, seed = 0}, {octaves = 'x'}) return flat:len()"),
+      "256");
   EXPECT_EQ(heights_of(vm, "m", "flat"), all(-10));
   EXPECT_EQ(heights_of(vm, "m", "zero"), all(17));
   // Octaves -1 and "x" fall back to 4; stacked chunks (other y) and an absent seed agree.
@@ -247,11 +266,13 @@ TEST(HeightmapScript, NoiseHeightsTruncateTowardZero) {
   ASSERT_GE(k1, 0);
   ASSERT_GE(k2, 0);
   auto vm = test::make_engine();
-  ASSERT_EQ(run(vm, "m", fmt::format("a = game.noise_heightmap({{x = 10, y = 0, z = 20, seed = 9}}, {{amplitude = {:.9g}}}) "
-                                     "b = game.noise_heightmap({{x = 10, y = 0, z = 20, seed = 9}}, {{amplitude = {:.9g}, "
-                                     "base = 10}}) return 1",
-                                     a1, a2)),
-            "1");
+  ASSERT_EQ(
+      run(vm, "m",
+          fmt::format("a = game.noise_heightmap({{x = 10, y = 0, z = 20, seed = 9}}, {{amplitude = {:.9g}}}) "
+                      "b = game.noise_heightmap({{x = 10, y = 0, z = 20, seed = 9}}, {{amplitude = {:.9g}, "
+                      "base = 10}}) return 1",
+                      a1, a2)),
+      "1");
   EXPECT_EQ(heights_of(vm, "m", "a")[k1], -2);
   EXPECT_EQ(heights_of(vm, "m", "b")[k2], 10);
 }
@@ -268,8 +289,9 @@ TEST(TerrainMemory, HandlesCountAgainstTheMemoryLimit) {
   auto vm = test::make_engine(48ull << 20);
   const std::uint64_t before = vm.memory_used();
   // Each 1024-sample map charges 8 MiB (its samples and one cached snapshot).
-  EXPECT_EQ(run(vm, "m", "keep = {} for i = 1, 100 do keep[i] = game.map({name = 'm' .. i, side = 1024}) end"),
-            "error: not enough memory");
+  EXPECT_EQ(
+      run(vm, "m", "keep = {} for i = 1, 100 do keep[i] = game.map({name = 'm' .. i, side = 1024}) end"),
+      "error: not enough memory");
   EXPECT_GT(vm.memory_used(), before + (32ull << 20));
   // Dropped and collected, the maps give their bytes back (the registry still holds the maps
   // by name, so clear those too).

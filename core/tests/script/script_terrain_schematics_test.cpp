@@ -18,7 +18,8 @@ using detgen::buffer::StampBlock;
 using test::run;
 
 constexpr const char* kEntry =
-    "error: schematic: every block is `{dx, dy, dz, material, mask}`; entry {} ({}) is missing or not an integer";
+    "error: schematic: every block is `{dx, dy, dz, material, mask}`; entry {} ({}) is missing or not an "
+    "integer";
 
 std::string entry(int k, const char* name) {
   std::string t = kEntry;
@@ -55,7 +56,8 @@ TEST(SchematicScript, Blocks) {
        "error: schematic: block 2 lies more than 256 blocks from the root"},
       {"no blocks", "return game.schematic({})", "error: schematic: no blocks"},
       {"first entry nil", "return game.schematic({nil, {0, 0, 0, 1, 1}})", "error: schematic: no blocks"},
-      {"entry not a table", "return game.schematic({5})", "error: schematic: bad block 1 (expected table, got integer)"},
+      {"entry not a table", "return game.schematic({5})",
+       "error: schematic: bad block 1 (expected table, got integer)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -79,16 +81,20 @@ TEST(SchematicScript, Shapes) {
     const char* want;
   };
   const Case cases[] = {
-      {"19 cells", "return game.schematic_shapes({{kind = 'ellipsoid', material = 3, centre = {0.5, 0.5, 0.5}, "
-                   "radii = {0.5, 0.5, 0.5}}}):len()",
+      {"19 cells",
+       "return game.schematic_shapes({{kind = 'ellipsoid', material = 3, centre = {0.5, 0.5, 0.5}, "
+       "radii = {0.5, 0.5, 0.5}}}):len()",
        "1"},
-      {"cover no cell", "return game.schematic_shapes({{kind = 'ellipsoid', material = 3, centre = {0, 0, 0}, "
-                        "radii = {0.1, 0.1, 0.1}}})",
+      {"cover no cell",
+       "return game.schematic_shapes({{kind = 'ellipsoid', material = 3, centre = {0, 0, 0}, "
+       "radii = {0.1, 0.1, 0.1}}})",
        "error: schematic_shapes: the shapes cover no cell"},
-      {"one-point path", "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0, 1}}}})",
+      {"one-point path",
+       "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0, 1}}}})",
        "error: schematic_shapes: shape 1: a path needs two points at least"},
-      {"cone", "return game.schematic_shapes({{kind = 'cells', material = 1, at = {0, 0, 0}, mask = 1}, "
-               "{kind = 'cone', material = 1}})",
+      {"cone",
+       "return game.schematic_shapes({{kind = 'cells', material = 1, at = {0, 0, 0}, mask = 1}, "
+       "{kind = 'cone', material = 1}})",
        "error: schematic_shapes: shape 2: no shape called `cone`"},
       {"no kind", "return game.schematic_shapes({{material = 1}})",
        "error: schematic_shapes: shape 1: `kind` is \"path\", \"ellipsoid\" or \"cells\""},
@@ -96,33 +102,43 @@ TEST(SchematicScript, Shapes) {
        "error: schematic_shapes: shape 1: `material` is a block id"},
       {"points not a list", "return game.schematic_shapes({{kind = 'path', material = 1, points = 4}})",
        "error: schematic_shapes: shape 1: `points` is a list"},
-      {"three-number point", "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0}, "
-                             "{1, 1, 1, 1}}}})",
+      {"three-number point",
+       "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0}, "
+       "{1, 1, 1, 1}}}})",
        "error: schematic_shapes: shape 1: every point is `{x, y, z, r}`"},
-      {"point element a text", "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0, 'r'}, "
-                               "{1, 1, 1, 1}}}})",
+      {"point element a text",
+       "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0, 'r'}, "
+       "{1, 1, 1, 1}}}})",
        "error: schematic_shapes: bad field `points` (expected number, got string)"},
-      {"radii of two", "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, centre = {0, 0, 0}, "
-                       "radii = {1, 1}}})",
+      {"radii of two",
+       "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, centre = {0, 0, 0}, "
+       "radii = {1, 1}}})",
        "error: schematic_shapes: shape 1: `radii` is three numbers"},
-      {"zero radius", "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, centre = {0, 0, 0}, "
-                      "radii = {1, 0, 1}}})",
+      {"zero radius",
+       "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, centre = {0, 0, 0}, "
+       "radii = {1, 0, 1}}})",
        "error: schematic_shapes: shape 1: every radius is above zero"},
-      {"mask a text", "return game.schematic_shapes({{kind = 'cells', material = 1, at = {0, 0, 0}, mask = 'all'}})",
+      {"mask a text",
+       "return game.schematic_shapes({{kind = 'cells', material = 1, at = {0, 0, 0}, mask = 'all'}})",
        "error: schematic_shapes: shape 1: `mask` is a 27-bit cell mask"},
-      {"priority a text", "return game.schematic_shapes({{kind = 'cells', material = 1, priority = 'high', "
-                          "at = {0, 0, 0}, mask = 1}})",
+      {"priority a text",
+       "return game.schematic_shapes({{kind = 'cells', material = 1, priority = 'high', "
+       "at = {0, 0, 0}, mask = 1}})",
        "error: schematic_shapes: bad field `priority` (expected integer, got string)"},
-      {"rough infinite", "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, rough = 1/0, "
-                         "centre = {0, 0, 0}, radii = {1, 1, 1}}})",
+      {"rough infinite",
+       "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, rough = 1/0, "
+       "centre = {0, 0, 0}, radii = {1, 1, 1}}})",
        "error: schematic_shapes: shape 1: every number of a shape is finite, not inf"},
-      {"centre NaN", "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, centre = {0, 0/0, 0}, "
-                     "radii = {1, 1, 1}}})",
+      {"centre NaN",
+       "return game.schematic_shapes({{kind = 'ellipsoid', material = 1, centre = {0, 0/0, 0}, "
+       "radii = {1, 1, 1}}})",
        "error: schematic_shapes: shape 1: every number of a shape is finite, not NaN"},
-      {"cells far away", "return game.schematic_shapes({{kind = 'cells', material = 1, at = {0, 300, 0}, mask = 1}})",
+      {"cells far away",
+       "return game.schematic_shapes({{kind = 'cells', material = 1, at = {0, 300, 0}, mask = 1}})",
        "error: schematic_shapes: shape 1: a shape may reach at most 256 blocks from the root"},
-      {"long path", "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0, 1}, "
-                    "{250, 0, 0, 1}}}, {kind = 'path', material = 1, points = {{-250, 0, 0, 1}, {0, 200, 0, 1}}}})",
+      {"long path",
+       "return game.schematic_shapes({{kind = 'path', material = 1, points = {{0, 0, 0, 1}, "
+       "{250, 0, 0, 1}}}, {kind = 'path', material = 1, points = {{-250, 0, 0, 1}, {0, 200, 0, 1}}}})",
        nullptr},
   };
   for (const auto& c : cases) {
@@ -138,14 +154,15 @@ TEST(SchematicScript, Shapes) {
 
 TEST(SchematicScript, ShapesCutToTheCell) {
   auto vm = test::make_engine();
-  ASSERT_EQ(run(vm, "m",
-                "centre = game.schematic_shapes({{kind = 'ellipsoid', material = 3, centre = {0.5, 0.5, 0.5}, "
-                "radii = {0.1, 0.1, 0.1}}}) "
-                "two = game.schematic_shapes({{kind = 'cells', material = 4, at = {0, 0, 0}, mask = 0x7FFFFFE}, "
-                "{kind = 'cells', material = 9, at = {0, 0, 0}, mask = 0xF8000001}}) "
-                "win = game.schematic_shapes({{kind = 'cells', material = 6, priority = 1, at = {1.9, -2.7, 0}, "
-                "mask = 0x1FF}, {kind = 'cells', material = 7, at = {1, -2, 0}, mask = 0x1FF}}) return 1"),
-            "1");
+  ASSERT_EQ(
+      run(vm, "m",
+          "centre = game.schematic_shapes({{kind = 'ellipsoid', material = 3, centre = {0.5, 0.5, 0.5}, "
+          "radii = {0.1, 0.1, 0.1}}}) "
+          "two = game.schematic_shapes({{kind = 'cells', material = 4, at = {0, 0, 0}, mask = 0x7FFFFFE}, "
+          "{kind = 'cells', material = 9, at = {0, 0, 0}, mask = 0xF8000001}}) "
+          "win = game.schematic_shapes({{kind = 'cells', material = 6, priority = 1, at = {1.9, -2.7, 0}, "
+          "mask = 0x1FF}, {kind = 'cells', material = 7, at = {1, -2, 0}, mask = 0x1FF}}) return 1"),
+      "1");
   EXPECT_EQ(blocks_of(vm, "centre"), (std::vector<StampBlock>{{0, 0, 0, 3, 1u << 13}}));
   // Material 9 holds cell 0 (the mask's bits above the cells are dropped): it comes first.
   EXPECT_EQ(blocks_of(vm, "two"), (std::vector<StampBlock>{{0, 0, 0, 9, 1}, {0, 0, 0, 4, 0x7FFFFFE}}));
@@ -169,8 +186,12 @@ TEST(SchematicScript, HugeShapesAreRefusedAtOnce) {
     for (const char* kind : {"ellipsoid", "path"}) {
       const std::string shape =
           std::string(kind) == "path"
-              ? fmt::format("{{kind = 'path', material = 1, points = {{{{0, 0, 0, {0}}}, {{1, 0, 0, {0}}}}}}}", c.radius)
-              : fmt::format("{{kind = 'ellipsoid', material = 1, centre = {{0, 0, 0}}, radii = {{{0}, 1, 1}}}}", c.radius);
+              ? fmt::format(
+                    "{{kind = 'path', material = 1, points = {{{{0, 0, 0, {0}}}, {{1, 0, 0, {0}}}}}}}",
+                    c.radius)
+              : fmt::format(
+                    "{{kind = 'ellipsoid', material = 1, centre = {{0, 0, 0}}, radii = {{{0}, 1, 1}}}}",
+                    c.radius);
       const auto start = std::chrono::steady_clock::now();
       const std::string got = run(vm, "m", "return game.schematic_shapes({" + shape + "})");
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
@@ -184,11 +205,12 @@ TEST(SchematicScript, HugeShapesAreRefusedAtOnce) {
   }
   // Many shapes together may not pass the per-call limit either.
   auto vm = test::make_engine();
-  EXPECT_EQ(run(vm, "m",
-                "local t = {} for i = 1, 8 do t[i] = {kind = 'ellipsoid', material = 1, centre = {0, 0, 0}, "
-                "radii = {40, 40, 40}} end return game.schematic_shapes(t)"),
-            "error: schematic_shapes: the shapes visit more than 16777216 cells in all; cut the structure into "
-            "smaller ones");
+  EXPECT_EQ(
+      run(vm, "m",
+          "local t = {} for i = 1, 8 do t[i] = {kind = 'ellipsoid', material = 1, centre = {0, 0, 0}, "
+          "radii = {40, 40, 40}} end return game.schematic_shapes(t)"),
+      "error: schematic_shapes: the shapes visit more than 16777216 cells in all; cut the structure into "
+      "smaller ones");
 }
 
 // A stamper that records what it was handed and refuses once eight stamps wait.
@@ -211,7 +233,8 @@ class FakeStamper : public plan::Access {
 class FakeDomains : public domain::Access {
  public:
   std::optional<std::string> create(std::string_view, std::string_view) override { return std::nullopt; }
-  std::optional<std::string> create_at(std::string_view, std::string_view, std::optional<domain::UniversalPos>) override {
+  std::optional<std::string> create_at(std::string_view, std::string_view,
+                                       std::optional<domain::UniversalPos>) override {
     return std::nullopt;
   }
   std::optional<domain::UniversalPos> position_of(std::string_view) override { return std::nullopt; }
@@ -239,7 +262,8 @@ TEST(StampScript, RefusalsWithTheirTexts) {
       {"s, p, {turn = 4}", "`turn` is 0 to 3 quarter turns about the vertical, not 4"},
       {"s, p, {turn = -1}", "`turn` is 0 to 3 quarter turns about the vertical, not -1"},
       {"s, p, {turn = 1.5}", "`turn` is a whole number of quarter turns, 0 to 3"},
-      {"s, p, {domain = 'overworld', tilt = 1, spin = 2}", "no option called `spin`; the options are `domain` and `turn`"},
+      {"s, p, {domain = 'overworld', tilt = 1, spin = 2}",
+       "no option called `spin`; the options are `domain` and `turn`"},
       {"s, p, {[1] = true}", "no option called `a integer key`; the options are `domain` and `turn`"},
       {"s, p, {domain = ''}", "`domain` is a domain's id, not an empty string"},
       {"s, p, {domain = {}}", "`domain` is a domain's id, as a string"},
@@ -262,25 +286,34 @@ TEST(StampScript, AcceptedStampsReachTheStamper) {
   auto stamper = std::make_shared<FakeStamper>();
   vm.set_plan_access(stamper);
   vm.set_domain_access(std::make_shared<FakeDomains>());
-  ASSERT_EQ(run(vm, "m", "s = game.schematic({{1, 0, 0, 7, 1}}) far = game.schematic({{5, 0, 0, 1, 1}}) return 1"), "1");
+  ASSERT_EQ(
+      run(vm, "m", "s = game.schematic({{1, 0, 0, 7, 1}}) far = game.schematic({{5, 0, 0, 1, 1}}) return 1"),
+      "1");
   EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 10, y = 20, z = 30}, {turn = 1})"), "true");
-  EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0, domain = 'caves'}, {turn = 2.0})"), "true");
-  EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0, domain = 'caves'}, {domain = 'overworld'})"),
-            "true");
+  EXPECT_EQ(
+      run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0, domain = 'caves'}, {turn = 2.0})"),
+      "true");
+  EXPECT_EQ(
+      run(vm, "m",
+          "return game.stamp_schematic(s, {x = 0, y = 0, z = 0, domain = 'caves'}, {domain = 'overworld'})"),
+      "true");
   EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0, domain = ''}, {})"), "true");
   // Turned half a turn, dx 5 becomes -5 and lands inside the coordinates.
-  EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(far, {x = 2^31 - 3, y = 0, z = 0}, {turn = 2})"), "true");
+  EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(far, {x = 2^31 - 3, y = 0, z = 0}, {turn = 2})"),
+            "true");
   ASSERT_EQ(stamper->waiting.size(), 5u);
   EXPECT_EQ(stamper->waiting[0].domain, "overworld");
   EXPECT_EQ(stamper->waiting[0].root, (std::array<std::int32_t, 3>{10, 20, 30}));
   EXPECT_EQ(stamper->waiting[0].entries, (std::vector<StampBlock>{{0, 0, -1, 7, 0x40000}}));
   EXPECT_EQ(stamper->waiting[1].domain, "caves");
-  EXPECT_EQ(stamper->waiting[1].entries, (std::vector<StampBlock>{{-1, 0, 0, 7, 1u << 20}}));  // cell (2, 0, 2)
+  EXPECT_EQ(stamper->waiting[1].entries,
+            (std::vector<StampBlock>{{-1, 0, 0, 7, 1u << 20}}));  // cell (2, 0, 2)
   EXPECT_EQ(stamper->waiting[2].domain, "overworld");
   EXPECT_EQ(stamper->waiting[3].domain, "overworld");
   EXPECT_EQ(stamper->waiting[4].entries[0].dx, -5);
   // Eight waiting: false, nothing queued.
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0})"), "true");
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0})"), "true");
   EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0})"), "false");
   EXPECT_EQ(stamper->waiting.size(), 8u);
 }
@@ -289,7 +322,8 @@ TEST(StampScript, WithoutAWorldTheAnswerIsFalse) {
   auto vm = test::make_engine();
   ASSERT_EQ(run(vm, "m", "s = game.schematic({{0, 0, 0, 1, 1}}) return 1"), "1");
   // No world: any domain passes unchecked, and the answer is false; bad arguments still fail.
-  EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0}, {domain = 'moon'})"), "false");
+  EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0}, {domain = 'moon'})"),
+            "false");
   EXPECT_EQ(run(vm, "m", "return game.stamp_schematic(s, {x = 0, y = 0, z = 0}, {turn = 9})"),
             "error: stamp_schematic: `turn` is 0 to 3 quarter turns about the vertical, not 9");
   // A poisoned plan store fails without the prefix.

@@ -38,11 +38,14 @@ TEST(StreamScript, StreamsAndTheirArguments) {
                 "return a:below(1000) == b:below(1000)"),
             "false");
   auto draws = [&](const std::string& pos, const char* name) {
-    return run(vm, "m", "local s = game.rng_stream(" + pos + ", '" + name +
-                             "') return s:below(1 << 62) .. ' ' .. s:below(1 << 62) .. ' ' .. s:below(0)");
+    return run(vm, "m",
+               "local s = game.rng_stream(" + pos + ", '" + name +
+                   "') return s:below(1 << 62) .. ' ' .. s:below(1 << 62) .. ' ' .. s:below(0)");
   };
-  EXPECT_EQ(draws("{x = 1, y = -2, z = 3, seed = 9}", "ore"), draws("{x = 1, y = -2, z = 3, seed = 9}", "ore"));
-  EXPECT_NE(draws("{x = 1, y = -2, z = 3, seed = 9}", "ore"), draws("{x = 1, y = -2, z = 3, seed = 9}", "tree"));
+  EXPECT_EQ(draws("{x = 1, y = -2, z = 3, seed = 9}", "ore"),
+            draws("{x = 1, y = -2, z = 3, seed = 9}", "ore"));
+  EXPECT_NE(draws("{x = 1, y = -2, z = 3, seed = 9}", "ore"),
+            draws("{x = 1, y = -2, z = 3, seed = 9}", "tree"));
   EXPECT_EQ(draws("{x = 0, y = 0, z = 0}", "k"), draws("{x = 0, y = 0, z = 0, seed = 0}", "k"));
   // Seed -1 is 2^64 - 1.
   detgen::rng::StreamRng want(~std::uint64_t{0}, {4, 5, 6}, "s");
@@ -52,12 +55,15 @@ TEST(StreamScript, StreamsAndTheirArguments) {
   const std::uint64_t big = 0xFFFFFFFFFFFFF000ull;  // 2^64 - 2^12, a float in Lua
   std::string label;
   for (int i = 0; label.empty(); ++i) {
-    if (detgen::rng::StreamRng(0, {0, 0, 0}, "big" + std::to_string(i)).below(big) > (std::uint64_t{1} << 63)) {
+    if (detgen::rng::StreamRng(0, {0, 0, 0}, "big" + std::to_string(i)).below(big) >
+        (std::uint64_t{1} << 63)) {
       label = "big" + std::to_string(i);
     }
   }
-  EXPECT_EQ(run(vm, "m", "return math.type(game.rng_stream({x = 0, y = 0, z = 0}, '" + label + "'):below(2^64 - 2^12))"),
-            "float");
+  EXPECT_EQ(
+      run(vm, "m",
+          "return math.type(game.rng_stream({x = 0, y = 0, z = 0}, '" + label + "'):below(2^64 - 2^12))"),
+      "float");
   EXPECT_EQ(run(vm, "m", "return game.rng_stream({x = 0, y = 0}, 'k')"),
             "error: rng_stream: bad field `z` (expected integer, got nil)");
   EXPECT_EQ(run(vm, "m", "return game.rng_stream({x = 0, y = 0, z = 0, seed = 1.5}, 'k')"),
@@ -98,11 +104,13 @@ TEST(ShareReaders, BitsFromLua) {
 TEST(ShareReaders, SeedsDomainsAndThePlanStore) {
   auto vm = test::make_engine();
   lua_State* L = vm.state();
-  ASSERT_EQ(luaL_dostring(L, "return {seed = 7, domain = 'caves'}, {}, {seed = false, domain = ''}, {domain = 5}"),
-            LUA_OK);
+  ASSERT_EQ(
+      luaL_dostring(L, "return {seed = 7, domain = 'caves'}, {}, {seed = false, domain = ''}, {domain = 5}"),
+      LUA_OK);
   EXPECT_EQ(convert::seed_in(L, -4, "seed"), 7u);
   EXPECT_EQ(convert::seed_in(L, -3, "seed"), 0u);
-  EXPECT_EQ(convert::seed_in(L, -2, "seed"), std::unexpected(std::string("a seed must be an integer, not boolean")));
+  EXPECT_EQ(convert::seed_in(L, -2, "seed"),
+            std::unexpected(std::string("a seed must be an integer, not boolean")));
   EXPECT_EQ(convert::domain_of(L, -4), "caves");
   EXPECT_EQ(convert::domain_of(L, -3), "overworld");
   EXPECT_EQ(convert::domain_of(L, -2), "overworld");

@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <lua5.4/lua.hpp>
 #include <string>
 #include <string_view>
-
-#include <lua5.4/lua.hpp>
 
 #include "script/api/terrain.hpp"
 #include "script/lua_vm/lua_vm.hpp"

@@ -1,8 +1,9 @@
 // game.rng_stream and the stream handle, and the installation of the generation functions.
 
+#include "script/api/terrain.hpp"
+
 #include <lua.hpp>
 
-#include "script/api/terrain.hpp"
 #include "script/api/terrain_read.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/lua_vm.hpp"
@@ -47,7 +48,8 @@ constexpr userdata::Method kStreamMethods[] = {{"below", stream_below}, {"next_b
 namespace userdata {
 template <>
 const TypeInfo& type_of<StreamHandle>() {
-  static const TypeInfo info{"Ostrel.Stream", kStreamMethods, destroy_box<StreamHandle>, box_alive<StreamHandle>};
+  static const TypeInfo info{"Ostrel.Stream", kStreamMethods, destroy_box<StreamHandle>,
+                             box_alive<StreamHandle>};
   return info;
 }
 }  // namespace userdata

@@ -2,6 +2,7 @@
 // density handle's methods len, at and bounds.
 
 #include <fmt/format.h>
+
 #include <lua.hpp>
 
 #include "detgen/rng.hpp"
@@ -56,7 +57,8 @@ Op::Noise density_noise(lua_State* L, int node) {
   n.stream = detgen::rng::fnv1a64(terrain_read::text_or(L, node, "stream", "default"));
   const int stretch = field(L, node, "stretch");
   if (stretch != LUA_TNIL) {
-    if (stretch != LUA_TTABLE) convert::raise(L, "a noise node's `stretch` is a table: { x = 1, y = 4, z = 1 }");
+    if (stretch != LUA_TTABLE)
+      convert::raise(L, "a noise node's `stretch` is a table: { x = 1, y = 4, z = 1 }");
     const char* axes[3] = {"x", "y", "z"};
     for (int a = 0; a < 3; ++a) {
       lua_pushstring(L, axes[a]);
@@ -73,7 +75,9 @@ Op::Noise density_noise(lua_State* L, int node) {
   return n;
 }
 
-bool unit_stretch(const Op::Noise& n) { return n.stretch[0] == 1.0f && n.stretch[1] == 1.0f && n.stretch[2] == 1.0f; }
+bool unit_stretch(const Op::Noise& n) {
+  return n.stretch[0] == 1.0f && n.stretch[1] == 1.0f && n.stretch[2] == 1.0f;
+}
 
 Op map_node(lua_State* L, int node) {
   field(L, node, "map");
@@ -90,13 +94,15 @@ void compile_density(lua_State* L, int node, OpList& ops, std::size_t depth);
 
 // Compiles child `key` of the node whose operation is `op`.
 void child(lua_State* L, int node, const std::string& op, const char* key, OpList& ops, std::size_t depth) {
-  if (field(L, node, key) != LUA_TTABLE) convert::raise(L, fmt::format("a `{}` node needs a `{}` field", op, key));
+  if (field(L, node, key) != LUA_TTABLE)
+    convert::raise(L, fmt::format("a `{}` node needs a `{}` field", op, key));
   compile_density(L, lua_gettop(L), ops, depth + 1);
   lua_pop(L, 1);
 }
 
 void compile_density(lua_State* L, int node, OpList& ops, std::size_t depth) {
-  if (depth > kMaxNesting) convert::raise(L, fmt::format("a density table may not nest more than {} deep", kMaxNesting));
+  if (depth > kMaxNesting)
+    convert::raise(L, fmt::format("a density table may not nest more than {} deep", kMaxNesting));
   luaL_checkstack(L, 8, "a density table nests too deep");
   field(L, node, "op");
   auto text = lua_isnil(L, -1) ? std::nullopt : std::optional(convert::to_text(L, -1));
@@ -111,11 +117,13 @@ void compile_density(lua_State* L, int node, OpList& ops, std::size_t depth) {
     ops.push(density_noise(L, node));
   } else if (op == "noise2") {
     const Op::Noise n = density_noise(L, node);
-    if (!unit_stretch(n)) convert::raise(L, "a `noise2` node takes no `stretch`; stretch is a `noise` option");
+    if (!unit_stretch(n))
+      convert::raise(L, "a `noise2` node takes no `stretch`; stretch is a `noise` option");
     ops.push(Op::Noise2{n.amplitude, n.options, n.stream});
   } else if (op == "contour") {
     const Op::Noise n = density_noise(L, node);  // its amplitude is read and dropped
-    if (!unit_stretch(n)) convert::raise(L, "a `contour` node takes no `stretch`; stretch is a `noise` option");
+    if (!unit_stretch(n))
+      convert::raise(L, "a `contour` node takes no `stretch`; stretch is a `noise` option");
     field(L, node, "signed");
     const bool is_signed = lua_toboolean(L, -1) != 0;
     lua_pop(L, 1);
@@ -127,7 +135,8 @@ void compile_density(lua_State* L, int node, OpList& ops, std::size_t depth) {
     ops.push(Op::Abs{});
   } else if (op == "clamp") {
     child(L, node, op, "a", ops, depth);
-    ops.push(Op::Clamp{terrain_read::f32_or(L, node, "low", -1.0f), terrain_read::f32_or(L, node, "high", 1.0f)});
+    ops.push(
+        Op::Clamp{terrain_read::f32_or(L, node, "low", -1.0f), terrain_read::f32_or(L, node, "high", 1.0f)});
   } else if (op == "add" || op == "sub" || op == "mul" || op == "div" || op == "min" || op == "max") {
     child(L, node, op, "a", ops, depth);
     child(L, node, op, "b", ops, depth);
@@ -217,14 +226,16 @@ int density_bounds(lua_State* L) {
   return 1;
 }
 
-constexpr userdata::Method kDensityMethods[] = {{"len", density_len}, {"at", density_at}, {"bounds", density_bounds}};
+constexpr userdata::Method kDensityMethods[] = {
+    {"len", density_len}, {"at", density_at}, {"bounds", density_bounds}};
 
 }  // namespace
 
 namespace userdata {
 template <>
 const TypeInfo& type_of<DensityHandle>() {
-  static const TypeInfo info{"Ostrel.Density", kDensityMethods, destroy_box<DensityHandle>, box_alive<DensityHandle>};
+  static const TypeInfo info{"Ostrel.Density", kDensityMethods, destroy_box<DensityHandle>,
+                             box_alive<DensityHandle>};
   return info;
 }
 }  // namespace userdata

@@ -1,10 +1,10 @@
 // game.map and the map handle: a mod's named maps in the engine's registry ("ostrel.maps"), each
 // shared by every handle fetched for it, with ten whole-map methods; and the heightmap handle.
 
+#include <fmt/format.h>
+
 #include <cmath>
 #include <limits>
-
-#include <fmt/format.h>
 #include <lua.hpp>
 
 #include "base/num.hpp"
@@ -23,7 +23,9 @@ namespace {
 constexpr const char* kPoisoned = "this map was poisoned by an earlier error";
 
 // Native bytes a map keeps: its samples and room for one cached snapshot of them.
-std::size_t map_bytes(std::uint32_t side) { return 2 * static_cast<std::size_t>(side) * side * sizeof(float); }
+std::size_t map_bytes(std::uint32_t side) {
+  return 2 * static_cast<std::size_t>(side) * side * sizeof(float);
+}
 
 // Runs `fn(map)` under the map's lock and returns what it returns; a poisoned map raises. The
 // lock is released before anything is raised, so refusals never poison the map.
@@ -39,7 +41,8 @@ auto with_map(lua_State* L, const MapHandle& h, F&& fn) {
 }
 
 // As with_map for an operation whose refusal is a MapError.
-void map_operation(lua_State* L, const MapHandle& h, const std::function<std::expected<void, detgen::map::MapError>(Map&)>& fn) {
+void map_operation(lua_State* L, const MapHandle& h,
+                   const std::function<std::expected<void, detgen::map::MapError>(Map&)>& fn) {
   const auto r = with_map(L, h, fn);
   if (!r) convert::raise(L, r.error().message());
 }
@@ -100,8 +103,8 @@ int map_fill(lua_State* L) {
     // The revision rises first: a failed evaluation still leaves the cached snapshot stale.
     ++m.revision;
     const float step = static_cast<float>(m.scale);
-    const detgen::noise::Grid3 grid{m.side, 1, m.side, static_cast<float>(m.origin_x), y, static_cast<float>(m.origin_z),
-                                    step};
+    const detgen::noise::Grid3 grid{
+        m.side, 1, m.side, static_cast<float>(m.origin_x), y, static_cast<float>(m.origin_z), step};
     detgen::density::Scratch scratch;
     return d->program->evaluate_with(seed, grid, m.samples, scratch);
   });
@@ -109,25 +112,19 @@ int map_fill(lua_State* L) {
   return 0;
 }
 
-int map_offset(lua_State* L) {
-  const MapHandle& h = userdata::self<MapHandle>(L, "offset");
-  const float by = number_arg(L, 2, "offset");
+// A pass of one number over every sample: offset or scale_by.
+int map_pass(lua_State* L, const char* name, void (Map::*pass)(float)) {
+  const MapHandle& h = userdata::self<MapHandle>(L, name);
+  const float by = number_arg(L, 2, name);
   with_map(L, h, [&](Map& m) {
-    m.offset(by);
+    (m.*pass)(by);
     return true;
   });
   return 0;
 }
 
-int map_scale_by(lua_State* L) {
-  const MapHandle& h = userdata::self<MapHandle>(L, "scale_by");
-  const float by = number_arg(L, 2, "scale_by");
-  with_map(L, h, [&](Map& m) {
-    m.scale_by(by);
-    return true;
-  });
-  return 0;
-}
+int map_offset(lua_State* L) { return map_pass(L, "offset", &Map::offset); }
+int map_scale_by(lua_State* L) { return map_pass(L, "scale_by", &Map::scale_by); }
 
 int map_clamp(lua_State* L) {
   const MapHandle& h = userdata::self<MapHandle>(L, "clamp");
@@ -167,11 +164,13 @@ int map_combine(lua_State* L) {
   } else if (how == "max") {
     way = detgen::map::CombineWay::Max;
   } else {
-    convert::raise(L, fmt::format("`{}` is not a way to combine two maps. The list is: add, mul, min, max.", how));
+    convert::raise(
+        L, fmt::format("`{}` is not a way to combine two maps. The list is: add, mul, min, max.", how));
   }
   const MapHandle* other = userdata::test<MapHandle>(L, 2);
   if (other == nullptr) convert::arg_error(L, 2, "combine", convert::mismatch(L, 2, "Ostrel.Map").text);
-  if (other->shared == h.shared) convert::raise(L, "a map cannot be combined with itself; use scale_by or offset");
+  if (other->shared == h.shared)
+    convert::raise(L, "a map cannot be combined with itself; use scale_by or offset");
   // Never two maps' locks at once: copy the other, release it, then change this one.
   const Map copy = with_map(L, *other, [](Map& m) { return m; });
   map_operation(L, h, [&](Map& m) { return m.combine(copy, way); });
@@ -239,8 +238,8 @@ int map(lua_State* L) {
 }
 
 constexpr userdata::Method kMapMethods[] = {
-    {"side", map_side},       {"scale", map_scale},       {"noise", map_noise}, {"fill", map_fill},
-    {"offset", map_offset},   {"scale_by", map_scale_by}, {"clamp", map_clamp}, {"blur", map_blur},
+    {"side", map_side},       {"scale", map_scale},        {"noise", map_noise}, {"fill", map_fill},
+    {"offset", map_offset},   {"scale_by", map_scale_by},  {"clamp", map_clamp}, {"blur", map_blur},
     {"combine", map_combine}, {"heightmap", map_heightmap}};
 constexpr userdata::Method kHeightmapMethods[] = {{"len", heightmap_len}};
 
@@ -276,7 +275,8 @@ const TypeInfo& type_of<MapHandle>() {
 }
 template <>
 const TypeInfo& type_of<Heightmap>() {
-  static const TypeInfo info{"Ostrel.Heightmap", kHeightmapMethods, destroy_box<Heightmap>, box_alive<Heightmap>};
+  static const TypeInfo info{"Ostrel.Heightmap", kHeightmapMethods, destroy_box<Heightmap>,
+                             box_alive<Heightmap>};
   return info;
 }
 }  // namespace userdata

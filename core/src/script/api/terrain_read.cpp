@@ -1,6 +1,7 @@
 #include "script/api/terrain_read.hpp"
 
 #include <fmt/format.h>
+
 #include <lua.hpp>
 
 #include "script/lua_vm/convert.hpp"

@@ -4,13 +4,13 @@
 // kMaxCells cells visited by one shape and by one call, every offset within kMaxReach blocks of
 // the root (the scatter pass's work grows with a schematic's reach).
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <vector>
-
-#include <fmt/format.h>
 #include <lua.hpp>
+#include <vector>
 
 #include "base/num.hpp"
 #include "building/plan.hpp"
@@ -27,7 +27,7 @@ using detgen::buffer::StampBlock;
 
 namespace {
 
-constexpr std::int64_t kMaxReach = 256;               // blocks from the root, on every axis
+constexpr std::int64_t kMaxReach = 256;                      // blocks from the root, on every axis
 constexpr std::uint64_t kMaxCells = std::uint64_t{1} << 24;  // cells one shape, or one call, visits
 
 // The slots game.stamp_schematic reaches, held by its closure.
@@ -49,7 +49,8 @@ const TypeInfo& type_of<StampSlots>() {
 namespace {
 
 int schematic_len(lua_State* L) {
-  lua_pushinteger(L, static_cast<lua_Integer>(userdata::self<SchematicHandle>(L, "len").schematic->blocks.size()));
+  lua_pushinteger(
+      L, static_cast<lua_Integer>(userdata::self<SchematicHandle>(L, "len").schematic->blocks.size()));
   return 1;
 }
 constexpr userdata::Method kSchematicMethods[] = {{"len", schematic_len}};
@@ -57,6 +58,23 @@ constexpr userdata::Method kSchematicMethods[] = {{"len", schematic_len}};
 void push_schematic(lua_State* L, Schematic s) {
   auto charge = userdata::NativeCharge::take(L, s.blocks.size() * sizeof(StampBlock));
   userdata::push<SchematicHandle>(L, std::make_shared<const Schematic>(std::move(s)), std::move(charge));
+}
+
+// Pushes entry `i` of the sequence at `t`; at the nil that ends it, pops it and answers false.
+bool push_item(lua_State* L, int t, lua_Integer i) {
+  if (lua_rawgeti(L, t, i) != LUA_TNIL) return true;
+  lua_pop(L, 1);
+  return false;
+}
+
+// As push_item for a sequence of tables: an entry of another type raises the conversion error
+// "{fn}: bad {what} {i} ({why})".
+bool push_table_item(lua_State* L, int t, lua_Integer i, std::string_view fn, std::string_view what) {
+  if (!push_item(L, t, i)) return false;
+  if (lua_type(L, -1) != LUA_TTABLE) {
+    convert::raise(L, fmt::format("{}: bad {} {} ({})", fn, what, i, convert::mismatch(L, -1, "table").text));
+  }
+  return true;
 }
 
 // ---- game.schematic ------------------------------------------------------------------------
@@ -69,9 +87,10 @@ std::int64_t block_entry(lua_State* L, int k, std::int64_t lo, std::int64_t hi) 
   const auto v = convert::to_integer<std::int64_t>(L, -1);
   lua_pop(L, 1);
   if (!v || *v < lo || *v > hi) {
-    convert::raise(L, fmt::format("schematic: every block is `{{dx, dy, dz, material, mask}}`; entry {} ({}) is "
-                                  "missing or not an integer",
-                                  k, kEntryNames[k - 1]));
+    convert::raise(L,
+                   fmt::format("schematic: every block is `{{dx, dy, dz, material, mask}}`; entry {} ({}) is "
+                               "missing or not an integer",
+                               k, kEntryNames[k - 1]));
   }
   return *v;
 }
@@ -79,17 +98,10 @@ std::int64_t block_entry(lua_State* L, int k, std::int64_t lo, std::int64_t hi) 
 int schematic(lua_State* L) {
   convert::arg_table(L, 1, "schematic");
   std::vector<StampBlock> blocks;
-  for (lua_Integer i = 1;; ++i) {
-    const int t = lua_rawgeti(L, 1, i);
-    if (t == LUA_TNIL) {
-      lua_pop(L, 1);
-      break;
-    }
-    if (t != LUA_TTABLE) {
-      convert::raise(L, fmt::format("schematic: bad block {} ({})", i, convert::mismatch(L, -1, "table").text));
-    }
+  for (lua_Integer i = 1; push_table_item(L, 1, i, "schematic", "block"); ++i) {
     // The mask first, checked before the other four.
-    const auto mask = block_entry(L, 5, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
+    const auto mask =
+        block_entry(L, 5, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
     if (mask < 1 || mask > detgen::buffer::kCellMask) {
       convert::raise(L, "schematic: a block's mask is a 27-bit cell mask, at least one cell");
     }
@@ -100,8 +112,10 @@ int schematic(lua_State* L) {
     b.material = static_cast<std::uint16_t>(block_entry(L, 4, 0, 65535));
     b.mask = static_cast<std::uint32_t>(mask);
     lua_pop(L, 1);
-    if (std::max({std::abs(std::int64_t{b.dx}), std::abs(std::int64_t{b.dy}), std::abs(std::int64_t{b.dz})}) > kMaxReach) {
-      convert::raise(L, fmt::format("schematic: block {} lies more than {} blocks from the root", i, kMaxReach));
+    if (std::max({std::abs(std::int64_t{b.dx}), std::abs(std::int64_t{b.dy}), std::abs(std::int64_t{b.dz})}) >
+        kMaxReach) {
+      convert::raise(L,
+                     fmt::format("schematic: block {} lies more than {} blocks from the root", i, kMaxReach));
     }
     blocks.push_back(b);
   }
@@ -125,11 +139,7 @@ int schematic(lua_State* L) {
 bool numbers(lua_State* L, const char* field, std::size_t n, double* out) {
   if (lua_type(L, -1) != LUA_TTABLE) return false;
   std::size_t count = 0;
-  for (lua_Integer i = 1;; ++i) {
-    if (lua_rawgeti(L, -1, i) == LUA_TNIL) {
-      lua_pop(L, 1);
-      break;
-    }
+  for (lua_Integer i = 1; push_item(L, -1, i); ++i) {
     if (count < n) {
       const auto v = convert::to_number(L, -1);
       if (!v) bad_field(L, field, v.error().text);
@@ -150,11 +160,7 @@ int field(lua_State* L, int shape, const char* key) {
 detgen::shapes::Path read_path(lua_State* L, int shape, lua_Integer index) {
   detgen::shapes::Path p;
   if (field(L, shape, "points") != LUA_TTABLE) refuse_shape(L, index, "`points` is a list");
-  for (lua_Integer i = 1;; ++i) {
-    if (lua_rawgeti(L, -1, i) == LUA_TNIL) {
-      lua_pop(L, 1);
-      break;
-    }
+  for (lua_Integer i = 1; push_item(L, -1, i); ++i) {
     std::array<double, 4> point;
     if (!numbers(L, "points", 4, point.data())) refuse_shape(L, index, "every point is `{x, y, z, r}`");
     lua_pop(L, 1);
@@ -228,7 +234,9 @@ detgen::shapes::Shape read_shape(lua_State* L, int shape, lua_Integer index) {
   } else if (**kind == "cells") {
     const auto at = three(L, shape, "at", index);
     for (double v : at) {
-      if (!std::isfinite(v)) refuse_shape(L, index, fmt::format("every number of a shape is finite, not {}", num::format_number(v)));
+      if (!std::isfinite(v))
+        refuse_shape(L, index,
+                     fmt::format("every number of a shape is finite, not {}", num::format_number(v)));
     }
     field(L, shape, "mask");
     const auto mask = convert::to_integer<std::uint32_t>(L, -1);
@@ -241,7 +249,8 @@ detgen::shapes::Shape read_shape(lua_State* L, int shape, lua_Integer index) {
     refuse_shape(L, index, fmt::format("no shape called `{}`", **kind));
   }
   if (const auto bad = not_finite(s, rough)) {
-    refuse_shape(L, index, fmt::format("every number of a shape is finite, not {}", num::format_number(*bad)));
+    refuse_shape(L, index,
+                 fmt::format("every number of a shape is finite, not {}", num::format_number(*bad)));
   }
   return s;
 }
@@ -250,15 +259,7 @@ int schematic_shapes(lua_State* L) {
   convert::arg_table(L, 1, "schematic_shapes");
   std::vector<detgen::shapes::Shape> shapes;
   std::uint64_t visited = 0;
-  for (lua_Integer i = 1;; ++i) {
-    const int t = lua_rawgeti(L, 1, i);
-    if (t == LUA_TNIL) {
-      lua_pop(L, 1);
-      break;
-    }
-    if (t != LUA_TTABLE) {
-      convert::raise(L, fmt::format("schematic_shapes: bad shape {} ({})", i, convert::mismatch(L, -1, "table").text));
-    }
+  for (lua_Integer i = 1; push_table_item(L, 1, i, "schematic_shapes", "shape"); ++i) {
     auto s = read_shape(L, lua_gettop(L), i);
     lua_pop(L, 1);
     const auto e = detgen::shapes::extent(s);
@@ -294,7 +295,8 @@ int stamp_schematic(lua_State* L) {
   const bool has_options = convert::arg_optional_table(L, 3, "stamp_schematic");
   const auto* slots = userdata::test<StampSlots>(L, lua_upvalueindex(1));
   const SchematicHandle* handle = userdata::test<SchematicHandle>(L, 1);
-  if (handle == nullptr) refuse_stamp(L, "`schematic` is one built by game.schematic or game.schematic_shapes");
+  if (handle == nullptr)
+    refuse_stamp(L, "`schematic` is one built by game.schematic or game.schematic_shapes");
   if (lua_type(L, 2) != LUA_TTABLE) refuse_stamp(L, "`pos` is a table of whole blocks, { x, y, z }");
   std::array<std::int32_t, 3> root;
   const char* axes[3] = {"x", "y", "z"};
@@ -303,7 +305,8 @@ int stamp_schematic(lua_State* L) {
     lua_rawget(L, 2);
     const auto v = convert::whole_number(L, -1);
     lua_pop(L, 1);
-    if (!v || *v < INT32_MIN || *v > INT32_MAX) refuse_stamp(L, fmt::format("`pos.{}` is a whole block coordinate", axes[a]));
+    if (!v || *v < INT32_MIN || *v > INT32_MAX)
+      refuse_stamp(L, fmt::format("`pos.{}` is a whole block coordinate", axes[a]));
     root[a] = static_cast<std::int32_t>(*v);
   }
   auto options = stamp_options(L, has_options ? 3 : 0, 2);
@@ -317,7 +320,8 @@ int stamp_schematic(lua_State* L) {
   std::vector<StampBlock> entries = handle->schematic->turned(options->turn);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const StampBlock& b = entries[i];
-    const std::int64_t at[3] = {std::int64_t{root[0]} + b.dx, std::int64_t{root[1]} + b.dy, std::int64_t{root[2]} + b.dz};
+    const std::int64_t at[3] = {std::int64_t{root[0]} + b.dx, std::int64_t{root[1]} + b.dy,
+                                std::int64_t{root[2]} + b.dz};
     for (std::int64_t v : at) {
       if (v < INT32_MIN || v > INT32_MAX) {
         refuse_stamp(L, fmt::format("block {} lands past the edge of the coordinates from `pos`", i + 1));
@@ -330,7 +334,8 @@ int stamp_schematic(lua_State* L) {
   }
   auto store = convert::plan_store(*slots->plans);
   if (!store) convert::raise(L, store.error());
-  const bool queued = *store != nullptr && (*store)->stamp_schematic(options->domain, root, std::move(entries));
+  const bool queued =
+      *store != nullptr && (*store)->stamp_schematic(options->domain, root, std::move(entries));
   lua_pushboolean(L, queued ? 1 : 0);
   return 1;
 }

@@ -1,6 +1,7 @@
 #include "script/lua_vm/userdata.hpp"
 
 #include <fmt/format.h>
+
 #include <lua.hpp>
 
 #include "script/budget.hpp"
@@ -34,7 +35,8 @@ void push_metatable(lua_State* L, const TypeInfo& type) {
 
 }  // namespace
 
-void* push_raw(lua_State* L, const TypeInfo& type, std::size_t size, const std::function<void(void*)>& construct) {
+void* push_raw(lua_State* L, const TypeInfo& type, std::size_t size,
+               const std::function<void(void*)>& construct) {
   // The metatable first, then the memory: once the object is built nothing may fail before its
   // finaliser is attached.
   push_metatable(L, type);

@@ -22,7 +22,9 @@
 
 struct lua_State;
 
-namespace ostrel_core::script::budget { struct Budget; }
+namespace ostrel_core::script::budget {
+struct Budget;
+}
 
 namespace ostrel_core::script::lua_vm::userdata {
 
@@ -46,7 +48,8 @@ struct Box {
 };
 
 // Pushes a new userdata of `type` whose memory `construct` fills. May raise (memory).
-void* push_raw(lua_State* L, const TypeInfo& type, std::size_t size, const std::function<void(void*)>& construct);
+void* push_raw(lua_State* L, const TypeInfo& type, std::size_t size,
+               const std::function<void(void*)>& construct);
 // The box at `idx` when it is a live userdata of `type`, else null.
 void* test_raw(lua_State* L, int idx, const TypeInfo& type);
 
@@ -69,9 +72,8 @@ bool box_alive(const void* p) {
 
 template <class T, class... A>
 T& push(lua_State* L, A&&... args) {
-  void* p = push_raw(L, type_of<T>(), sizeof(Box<T>), [&](void* mem) {
-    new (mem) Box<T>{T(std::forward<A>(args)...)};
-  });
+  void* p = push_raw(L, type_of<T>(), sizeof(Box<T>),
+                     [&](void* mem) { new (mem) Box<T>{T(std::forward<A>(args)...)}; });
   return static_cast<Box<T>*>(p)->value;
 }
 
