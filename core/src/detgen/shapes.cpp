@@ -20,7 +20,12 @@ constexpr std::uint64_t kKm = 0xBF58476D1CE4E5B9ull;
 struct Range {
   std::int64_t first;
   std::int64_t last;  // inclusive; below `first` when empty
-  std::uint64_t count() const { return last < first ? 0 : static_cast<std::uint64_t>(last - first) + 1; }
+  // Saturating: a range of saturated ends holds 2^64 cells, which does not fit.
+  std::uint64_t count() const {
+    if (last < first) return 0;
+    const std::uint64_t d = static_cast<std::uint64_t>(last) - static_cast<std::uint64_t>(first);
+    return d == std::numeric_limits<std::uint64_t>::max() ? d : d + 1;
+  }
 };
 
 Range cell_range(double lo, double hi, double margin) {

@@ -123,6 +123,9 @@ TEST(ShapeExtent, CountsVisitedCellsAndBlocks) {
   const Extent e = extent(ball({0, 0, 0}, 1e9, 1));
   EXPECT_GT(e.cells, std::uint64_t{1} << 24);
   EXPECT_LT(e.low[0], -256);
+  // Ranges whose ends saturate at the 64-bit limits count as more cells than fit.
+  EXPECT_EQ(extent(ball({0, 0, 0}, 1e300, 1)).cells, UINT64_MAX);
+  EXPECT_EQ(extent({Path{{{{-1e300, 0, 0, 1}}, {{1e300, 0, 0, 1}}}}, 1, 0}).cells, UINT64_MAX);
   const Extent p = extent({Path{{{{0, 0, 0, 0.5}}, {{10, 0, 0, 0.5}}}}, 1, 0});
   EXPECT_FALSE(p.empty);
   EXPECT_EQ(p.high[0], 10);

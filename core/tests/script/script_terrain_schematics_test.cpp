@@ -177,6 +177,7 @@ TEST(SchematicScript, HugeShapesAreRefusedAtOnce) {
   };
   const Case cases[] = {
       {"1e9", "error: schematic_shapes: shape 1: a shape may visit at most 16777216 cells, not "},
+      {"1e300", "error: schematic_shapes: shape 1: a shape may visit at most 16777216 cells, not "},
       {"1/0", "error: schematic_shapes: shape 1: every number of a shape is finite, not inf"},
       {"0/0", "error: schematic_shapes: shape 1: every radius is above zero"},
   };
