@@ -62,38 +62,6 @@ Octaves octaves_of(const NoiseOptions& o) {
   return out;
 }
 
-float shaped(Shaping s, float v) {
-  switch (s) {
-    case Shaping::Ridged:
-      return 1.0f - (std::fabs(v) + std::fabs(v));
-    case Shaping::Billow:
-      return (std::fabs(v) + std::fabs(v)) - 1.0f;
-    case Shaping::Plain:
-      break;
-  }
-  return v;
-}
-
-float fractal_2d(std::uint64_t seed, const Octaves& oc, Shaping s, float x, float z) {
-  float sum = 0.0f;
-  for (std::uint32_t o = 0; o < oc.count; ++o) {
-    const float f = oc.frequency[o];
-    const float v = shaped(s, simplex_2d(octave_seed(seed, o), x * f, z * f));
-    sum = sum + oc.weight[o] * v;
-  }
-  return sum / oc.total;
-}
-
-float fractal_3d(std::uint64_t seed, const Octaves& oc, Shaping s, float x, float y, float z) {
-  float sum = 0.0f;
-  for (std::uint32_t o = 0; o < oc.count; ++o) {
-    const float f = oc.frequency[o];
-    const float v = shaped(s, simplex_3d(octave_seed(seed, o), x * f, y * f, z * f));
-    sum = sum + oc.weight[o] * v;
-  }
-  return sum / oc.total;
-}
-
 // Position along an axis: origin + spacing * index, the index converted first.
 float at(float origin, float spacing, std::size_t index) {
   return origin + spacing * static_cast<float>(index);
@@ -133,7 +101,9 @@ x4::F4 fractal_3d(std::uint64_t seed, const Octaves& oc, Shaping s, x4::F4 x, x4
   return sum / oc.total;
 }
 
-// The 3D fills, four samples of a row at a time; `stretch` divides each position when given.
+// The 3D fills, four samples at a time in storage order (a group may span rows; the last one is
+// padded with copies of the last sample and only its own lanes are kept); `stretch` divides
+// each position when given.
 std::expected<void, BufferSizeMismatch> fill_box(std::uint64_t seed, const Grid3& g,
                                                  const NoiseOptions& options, const float* stretch,
                                                  std::span<float> out) {
@@ -141,31 +111,25 @@ std::expected<void, BufferSizeMismatch> fill_box(std::uint64_t seed, const Grid3
   if (out.size() != n) return std::unexpected(BufferSizeMismatch{out.size(), n});
   const Octaves oc = octaves_of(options);
   const Shaping sh = options.shaping;
-  std::size_t k = 0;
-  for (std::size_t iz = 0; iz < g.nz; ++iz) {
-    const float z = at(g.z0, g.step, iz);
-    for (std::size_t iy = 0; iy < g.ny; ++iy) {
-      const float y = at(g.y0, g.step, iy);
-      std::size_t ix = 0;
-      for (; ix + 4 <= g.nx; ix += 4, k += 4) {
-        x4::F4 px{at(g.x0, g.step, ix), at(g.x0, g.step, ix + 1), at(g.x0, g.step, ix + 2),
-                  at(g.x0, g.step, ix + 3)};
-        x4::F4 py = x4::splat(y), pz = x4::splat(z);
-        if (stretch != nullptr) {
-          px = px / stretch[0];
-          py = py / stretch[1];
-          pz = pz / stretch[2];
-        }
-        const x4::F4 v = fractal_3d(seed, oc, sh, px, py, pz);
-        for (int l = 0; l < 4; ++l) out[k + l] = v[l];
-      }
-      for (; ix < g.nx; ++ix, ++k) {
-        const float x = at(g.x0, g.step, ix);
-        out[k] = stretch == nullptr
-                     ? fractal_3d(seed, oc, sh, x, y, z)
-                     : fractal_3d(seed, oc, sh, x / stretch[0], y / stretch[1], z / stretch[2]);
+  std::size_t ix = 0, iy = 0, iz = 0;  // the next sample's indices
+  for (std::size_t k = 0; k < n; k += 4) {
+    x4::F4 px, py, pz;
+    for (int l = 0; l < 4; ++l) {
+      px[l] = at(g.x0, g.step, ix);
+      py[l] = at(g.y0, g.step, iy);
+      pz[l] = at(g.z0, g.step, iz);
+      if (k + l + 1 < n && ++ix == g.nx) {
+        ix = 0;
+        if (++iy == g.ny) iy = 0, ++iz;
       }
     }
+    if (stretch != nullptr) {
+      px = px / stretch[0];
+      py = py / stretch[1];
+      pz = pz / stretch[2];
+    }
+    const x4::F4 v = fractal_3d(seed, oc, sh, px, py, pz);
+    for (std::size_t l = 0; l < 4 && k + l < n; ++l) out[k + l] = v[l];
   }
   return {};
 }
@@ -250,17 +214,17 @@ std::expected<void, BufferSizeMismatch> fill_2d(std::uint64_t seed, const Grid2&
   const std::size_t n = sample_count(grid);
   if (out.size() != n) return std::unexpected(BufferSizeMismatch{out.size(), n});
   const Octaves oc = octaves_of(options);
-  std::size_t k = 0;
-  for (std::size_t r = 0; r < grid.nz; ++r) {
-    const float z = at(grid.z0, grid.dz, r);
-    std::size_t c = 0;
-    for (; c + 4 <= grid.nx; c += 4, k += 4) {
-      const x4::F4 px{at(grid.x0, grid.dx, c), at(grid.x0, grid.dx, c + 1), at(grid.x0, grid.dx, c + 2),
-                      at(grid.x0, grid.dx, c + 3)};
-      const x4::F4 v = fractal_2d(seed, oc, options.shaping, px, x4::splat(z));
-      for (int l = 0; l < 4; ++l) out[k + l] = v[l];
+  // Four samples at a time in storage order, as fill_box.
+  std::size_t c = 0, r = 0;
+  for (std::size_t k = 0; k < n; k += 4) {
+    x4::F4 px, pz;
+    for (int l = 0; l < 4; ++l) {
+      px[l] = at(grid.x0, grid.dx, c);
+      pz[l] = at(grid.z0, grid.dz, r);
+      if (k + l + 1 < n && ++c == grid.nx) c = 0, ++r;
     }
-    for (; c < grid.nx; ++c) out[k++] = fractal_2d(seed, oc, options.shaping, at(grid.x0, grid.dx, c), z);
+    const x4::F4 v = fractal_2d(seed, oc, options.shaping, px, pz);
+    for (std::size_t l = 0; l < 4 && k + l < n; ++l) out[k + l] = v[l];
   }
   return {};
 }
