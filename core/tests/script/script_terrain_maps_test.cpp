@@ -59,6 +59,15 @@ TEST(MapScript, FetchingAndGeometry) {
     auto vm = test::make_engine();
     EXPECT_EQ(run(vm, "m", c.code), c.want);
   }
+  // Without origins, sample (0, 0) stands at world block (0, 0).
+  auto vm = test::make_engine();
+  ASSERT_EQ(run(vm, "m", "d = game.map({name = 'h', side = 2, scale = 3}) return 1"), "1");
+  const auto* h = test::handle<MapHandle>(vm, "m", "d");
+  ASSERT_NE(h, nullptr);
+  auto map = h->locked();
+  ASSERT_TRUE(map);
+  EXPECT_EQ((*map)->origin_x, 0);
+  EXPECT_EQ((*map)->origin_z, 0);
 }
 
 TEST(MapScript, OneNameSharesAMapAnotherGeometryReplacesIt) {
@@ -198,6 +207,39 @@ TEST(MapScript, SnapshotsOfProgramsStayAsCompiled) {
   EXPECT_EQ(run(vm, "m", "m:offset(1/0) return game.density({op = 'map', map = m})"),
             "error: a `map` node's map holds no finite values to read");
   EXPECT_EQ(run(vm, "m", "return m:side()"), "4");
+}
+
+TEST(MapScript, SnapshotRangeFollowsTheSamples) {
+  auto vm = test::make_engine();
+  ASSERT_EQ(run(vm, "m", "m = game.map({name = 'm', side = 3}) return 1"), "1");
+  const auto* h = test::handle<MapHandle>(vm, "m", "m");
+  ASSERT_NE(h, nullptr);
+  const auto fresh = h->snapshot();
+  ASSERT_TRUE(fresh) << fresh.error();
+  EXPECT_EQ(fresh->low, 0.0f);
+  EXPECT_EQ(fresh->high, 0.0f);
+  // Unchanged: the same copy. Changed: a new one with the new range.
+  EXPECT_EQ(h->snapshot()->map.get(), fresh->map.get());
+  {
+    auto map = h->locked();
+    ASSERT_TRUE(map);
+    (*map)->samples[4] = -2.5f;
+    (*map)->samples[7] = 9.0f;
+    ++(*map)->revision;
+  }
+  const auto changed = h->snapshot();
+  ASSERT_TRUE(changed);
+  EXPECT_NE(changed->map.get(), fresh->map.get());
+  EXPECT_EQ(changed->low, -2.5f);
+  EXPECT_EQ(changed->high, 9.0f);
+  EXPECT_EQ(fresh->map->samples[4], 0.0f);  // the old copy is untouched
+  {
+    auto map = h->locked();
+    ASSERT_TRUE(map);
+    (*map)->samples[0] = -std::numeric_limits<float>::infinity();
+    ++(*map)->revision;
+  }
+  EXPECT_EQ(h->snapshot().error(), "a `map` node's map holds no finite values to read");
 }
 
 TEST(MapScript, AnInternalFailurePoisonsTheMapForGood) {
