@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "proto/client.hpp"
-#include "proto/server.hpp"
+#include "proto/codec.hpp"
+#include "proto/server_message.hpp"
 
 namespace {
 
@@ -36,7 +37,8 @@ BENCHMARK(BM_DecodeValidatePlace);
 std::vector<std::uint8_t> varint_heavy() {
   server::EntityDespawn gone;
   for (std::uint64_t i = 0; i < 20000; ++i) gone.ids.push_back(i * 0x9E3779B97F4A7C15ull >> (i % 50));
-  return encode(ServerMessage{gone});
+  const Frame frame = encode(gone);
+  return {frame.payload().begin(), frame.payload().end()};
 }
 
 void BM_DecodeVarintHeavyRecord(benchmark::State& state) {
@@ -55,7 +57,8 @@ void BM_DecodeEntityMoves(benchmark::State& state) {
     moves.moves.push_back(EntityDelta{i * 7919ull, {static_cast<std::int32_t>(i) - 1000, 4, -300},
                                       {1.5f, 2.5f, 3.5f}, {0.1f, 0.0f, -0.1f}, 12, -3, 1, {255, 128, 0}});
   }
-  auto bytes = encode(ServerMessage{moves});
+  const Frame frame = encode(moves);
+  const std::vector<std::uint8_t> bytes(frame.payload().begin(), frame.payload().end());
   for (auto _ : state) {
     auto m = decode_server(bytes);
     benchmark::DoNotOptimize(m);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "proto/client.hpp"
+#include "proto/codec.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ostrel_core::proto;

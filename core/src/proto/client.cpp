@@ -6,16 +6,17 @@
 #include <fmt/format.h>
 
 #include "presentation/ui/limits.hpp"
+#include "proto/codec.hpp"
 
 namespace ostrel_core::proto {
 namespace {
 
 constexpr std::string_view kClientNames[] = {
-    "Hello",      "AuthResponse", "ContentRequest", "JoinWorld",   "PlayerInput", "BlockDelta",
-    "Chat",       "AddKey",       "RotateKey",      "Disconnect",  "StartDig",    "CancelDig",
-    "SelectTool", "Place",        "ViewDistance",   "Punch",       "Action",      "DialogEvent",
-    "SwapOffhand", "SelectSlot",  "SetSetting",     "Use"};
-static_assert(std::size(kClientNames) == kClientMessageVariants);
+#define OSTREL_PROTO_NAME(N, T) #T,
+    OSTREL_CLIENT_MESSAGES(OSTREL_PROTO_NAME)
+#undef OSTREL_PROTO_NAME
+};
+static_assert(std::size(kClientNames) == kClientMessages);
 
 // Field limits, in bytes of UTF-8 or in items.
 constexpr std::size_t kDisplayNameMax = 32;
@@ -105,6 +106,9 @@ Check check_event(const dialog_event::Closed&) { return {}; }
 Check check_event(const dialog_event::Dropped&) { return {}; }
 
 }  // namespace
+
+template std::expected<ClientMessage, ProtocolError> decode_message<ClientMessage>(
+    std::span<const std::uint8_t> bytes);
 
 std::string_view client_message_name(const ClientMessage& m) { return kClientNames[m.index()]; }
 

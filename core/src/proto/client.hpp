@@ -8,6 +8,7 @@
 // that the session applies to every decoded message before acting on it.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -15,16 +16,16 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <variant>
 #include <vector>
 
-#include "proto/codec.hpp"
 #include "proto/protocol_error.hpp"
-#include "proto/records.hpp"
+#include "proto/records/common.hpp"
+#include "proto/records/dialog.hpp"
+#include "proto/records/edit.hpp"
 
 namespace ostrel_core::proto {
-
-inline constexpr std::uint32_t kProtocolVersion = 90;
 
 using PublicKey = std::array<std::uint8_t, 32>;  // Ed25519, compressed
 
@@ -169,16 +170,38 @@ struct Use {
 };
 }  // namespace client
 
-// Variant order is the wire index: Hello is 0, Use is 21.
-using ClientMessage =
-    std::variant<client::Hello, client::AuthResponse, client::ContentRequest, client::JoinWorld,
-                 client::PlayerInput, client::BlockDelta, client::Chat, client::AddKey, client::RotateKey,
-                 client::Disconnect, client::StartDig, client::CancelDig, client::SelectTool, client::Place,
-                 client::ViewDistance, client::Punch, client::Action, client::DialogEvent,
-                 client::SwapOffhand, client::SelectSlot, client::SetSetting, client::Use>;
+// The client messages, one X(index, name) each, in wire-index order: the one list that the
+// variant and the names are made from.
+#define OSTREL_CLIENT_MESSAGES(X) \
+  X(0, Hello) X(1, AuthResponse) X(2, ContentRequest) X(3, JoinWorld)   \
+  X(4, PlayerInput) X(5, BlockDelta) X(6, Chat) X(7, AddKey)            \
+  X(8, RotateKey) X(9, Disconnect) X(10, StartDig) X(11, CancelDig)     \
+  X(12, SelectTool) X(13, Place) X(14, ViewDistance) X(15, Punch)       \
+  X(16, Action) X(17, DialogEvent) X(18, SwapOffhand) X(19, SelectSlot) \
+  X(20, SetSetting) X(21, Use)
 
-inline constexpr std::size_t kClientMessageVariants = std::variant_size_v<ClientMessage>;
-static_assert(kClientMessageVariants == 22);
+#define OSTREL_PROTO_COUNT(N, T) +1
+inline constexpr std::size_t kClientMessages = 0 OSTREL_CLIENT_MESSAGES(OSTREL_PROTO_COUNT);
+#undef OSTREL_PROTO_COUNT
+static_assert(kClientMessages == 22);
+
+namespace detail {
+template <std::size_t I>
+struct ClientAt;  // the message type of wire index I
+#define OSTREL_PROTO_AT(N, T) \
+  template <>                 \
+  struct ClientAt<N> {        \
+    using type = client::T;   \
+  };
+OSTREL_CLIENT_MESSAGES(OSTREL_PROTO_AT)
+#undef OSTREL_PROTO_AT
+
+template <std::size_t... I>
+auto client_variant(std::index_sequence<I...>) -> std::variant<typename ClientAt<I>::type...>;
+}  // namespace detail
+
+// Variant order is the wire index: Hello is 0, Use is 21.
+using ClientMessage = decltype(detail::client_variant(std::make_index_sequence<kClientMessages>{}));
 
 // The variant's name as the program shows it ("Hello", "JoinWorld", ...).
 std::string_view client_message_name(const ClientMessage& m);
@@ -195,6 +218,13 @@ std::string_view client_message_name(const ClientMessage& m);
 
 // decode_client, then validate_client_message.
 [[nodiscard]] std::expected<ClientMessage, ProtocolError> decode_and_validate_client(
+    std::span<const std::uint8_t> bytes);
+
+// The one instance of the variant's decoder, in client.cpp: a frame reader that decodes client
+// messages links to it instead of making its own.
+template <class T>
+std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes);
+extern template std::expected<ClientMessage, ProtocolError> decode_message<ClientMessage>(
     std::span<const std::uint8_t> bytes);
 
 }  // namespace ostrel_core::proto

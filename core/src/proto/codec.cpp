@@ -1,5 +1,7 @@
 #include "proto/codec.hpp"
 
+#include "proto/records/common.hpp"
+
 namespace ostrel_core::proto {
 
 // Well-formed UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing past U+10FFFF.
@@ -35,6 +37,19 @@ bool is_valid_utf8(std::span<const std::uint8_t> s) {
     i += len;
   }
   return true;
+}
+
+void Codec<Signature>::write(Writer& w, const Signature& s) {
+  w.varint(s.bytes.size());
+  w.bytes(s.bytes);
+}
+
+void Codec<Signature>::read(Reader& r, Signature& s) {
+  if (r.u64() != s.bytes.size()) {
+    r.fail(DecodeCode::BadSignatureLength);
+    return;
+  }
+  if (const std::uint8_t* p = r.take(s.bytes.size())) std::memcpy(s.bytes.data(), p, s.bytes.size());
 }
 
 }  // namespace ostrel_core::proto

@@ -50,11 +50,7 @@
 
 namespace ostrel_core::proto {
 
-// A 64-byte Ed25519 signature, encoded as a byte string whose count must be exactly 64.
-struct Signature {
-  std::array<std::uint8_t, 64> bytes{};
-  friend bool operator==(const Signature&, const Signature&) = default;
-};
+struct Signature;  // proto/records/common.hpp
 
 class Writer {
  public:
@@ -249,19 +245,11 @@ struct Codec<std::string> {
   }
 };
 
+// A byte string whose count must be 64 (codec.cpp).
 template <>
 struct Codec<Signature> {
-  static void write(Writer& w, const Signature& s) {
-    w.varint(64);
-    w.bytes(s.bytes);
-  }
-  static void read(Reader& r, Signature& s) {
-    if (r.u64() != 64) {
-      r.fail(DecodeCode::BadSignatureLength);
-      return;
-    }
-    if (const std::uint8_t* p = r.take(64)) std::memcpy(s.bytes.data(), p, 64);
-  }
+  static void write(Writer& w, const Signature& s);
+  static void read(Reader& r, Signature& s);
 };
 
 template <class T>

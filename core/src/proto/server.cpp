@@ -1,35 +1,37 @@
 #include "proto/server.hpp"
 
+#include "proto/codec.hpp"
+
 namespace ostrel_core::proto {
 namespace {
 
 constexpr std::string_view kServerNames[] = {
-    "ServerHello",    "AuthChallenge",     "ModList",        "ContentSlice",      "JoinAccepted",
-    "ChunkData",      "ChunkUnload",       "BlockEdit",      "Blob",              "ChatLine",
-    "Disconnect",     "Inventory",         "MaterialTable",  "PlayerState",       "DigProgress",
-    "ToolTable",      "ChunkLight",        "SkyTable",       "TimeOfDay",         "ChunkFluid",
-    "FluidTable",     "ViewDistanceLimit", "EntitySpawn",    "EntityDespawn",     "EntityMoves",
-    "ActionTable",    "SoundTable",        "PlaySound",      "ShowDialog",        "UpdateDialog",
-    "CloseDialog",    "ContainerView",     "HudScriptTable", "SoundBindingTable", "StartSoundLoop",
-    "StopSoundLoop",  "EntityHandsChanged", "HudValues",     "EnterDomain",       "ChunkSummary",
-    "SlotSelected",   "FontTable",         "SettingTable",   "Particles",         "SetSkyModifier",
-    "SkyFlash",       "SetPrecipitation",  "PictureTable",   "SetTheme",          "CloudDeck",
-    "SetClouds",      "ModelTable",        "Abilities",      "SetCloudMap",       "ShowBadge",
-    "LightningStrike", "SetRainbow",       "SetHover"};
-static_assert(std::size(kServerNames) == kServerMessageVariants);
+#define OSTREL_PROTO_NAME(N, T) #T,
+    OSTREL_SERVER_MESSAGES(OSTREL_PROTO_NAME)
+#undef OSTREL_PROTO_NAME
+};
+static_assert(std::size(kServerNames) == kServerMessages);
+
+// The index as its one-byte varint, then the fields: every index is below 128.
+template <class T>
+Frame frame_of(std::uint8_t index, const T& m) {
+  std::vector<std::uint8_t> out;
+  Writer w(out);
+  w.varint(index);
+  write_value(w, m);
+  return Frame(std::move(out));
+}
 
 }  // namespace
 
-std::string_view server_message_name(const ServerMessage& m) { return kServerNames[m.index()]; }
-
-std::expected<std::vector<std::uint8_t>, ProtocolError> encode_server(const ServerMessage& m) {
-  std::vector<std::uint8_t> out = encode(m);
-  if (out.size() > kMaxMessageBytes) return std::unexpected(ProtocolError::too_large(out.size()));
-  return out;
+std::string_view server_message_name(std::uint32_t index) {
+  return index < kServerMessages ? kServerNames[index] : std::string_view("?");
 }
 
-std::expected<ServerMessage, ProtocolError> decode_server(std::span<const std::uint8_t> bytes) {
-  return decode_message<ServerMessage>(bytes);
-}
+#define OSTREL_PROTO_ENCODER(N, T)                                   \
+  static_assert((N) < 0x80);                                         \
+  Frame encode(const server::T& m) { return frame_of((N), m); }
+OSTREL_SERVER_MESSAGES(OSTREL_PROTO_ENCODER)
+#undef OSTREL_PROTO_ENCODER
 
 }  // namespace ostrel_core::proto

@@ -19,7 +19,7 @@
 #include "base/error.hpp"
 #include "identity/identity.hpp"
 #include "building/inventory/stack.hpp"
-#include "proto/records.hpp"
+#include "proto/records/dialog.hpp"
 
 namespace ostrel_core::script::vm {
 

@@ -17,7 +17,7 @@ namespace {
 // One Disconnect that leaves the connection open: refusals of key changes in the world.
 Response refuse_in_place(std::string text) {
   Response r;
-  r.messages.emplace_back(sm::Disconnect{dr::Refused{std::move(text)}});
+  r.messages.push_back(proto::encode(sm::Disconnect{dr::Refused{std::move(text)}}));
   return r;
 }
 
@@ -41,31 +41,32 @@ std::string_view phase_name(Phase p) {
   return "Closed";
 }
 
-std::vector<proto::ServerMessage> content_tables(const SessionContext& ctx) {
-  std::vector<proto::ServerMessage> out;
+std::vector<proto::Frame> content_tables(const SessionContext& ctx) {
+  using proto::encode;
+  std::vector<proto::Frame> out;
   out.reserve(15);
-  out.emplace_back(sm::ModList{ctx.mods, ctx.mod_set});
-  out.emplace_back(sm::MaterialTable{ctx.materials});
-  out.emplace_back(sm::ToolTable{ctx.tools});
-  out.emplace_back(sm::FluidTable{ctx.fluids});
-  out.emplace_back(ctx.sky);
-  out.emplace_back(sm::ActionTable{ctx.actions});
-  out.emplace_back(sm::SoundTable{ctx.sounds});
-  out.emplace_back(sm::HudScriptTable{ctx.hud_scripts});
-  out.emplace_back(sm::SoundBindingTable{ctx.sound_bindings});
-  out.emplace_back(sm::FontTable{ctx.fonts});
-  out.emplace_back(sm::SettingTable{ctx.settings});
-  out.emplace_back(sm::PictureTable{ctx.pictures});
-  out.emplace_back(sm::SetTheme{ctx.theme});
-  out.emplace_back(sm::CloudDeck{ctx.clouds});
-  out.emplace_back(sm::ModelTable{ctx.models});
+  out.push_back(encode(sm::ModList{ctx.mods, ctx.mod_set}));
+  out.push_back(encode(sm::MaterialTable{ctx.materials}));
+  out.push_back(encode(sm::ToolTable{ctx.tools}));
+  out.push_back(encode(sm::FluidTable{ctx.fluids}));
+  out.push_back(encode(ctx.sky));
+  out.push_back(encode(sm::ActionTable{ctx.actions}));
+  out.push_back(encode(sm::SoundTable{ctx.sounds}));
+  out.push_back(encode(sm::HudScriptTable{ctx.hud_scripts}));
+  out.push_back(encode(sm::SoundBindingTable{ctx.sound_bindings}));
+  out.push_back(encode(sm::FontTable{ctx.fonts}));
+  out.push_back(encode(sm::SettingTable{ctx.settings}));
+  out.push_back(encode(sm::PictureTable{ctx.pictures}));
+  out.push_back(encode(sm::SetTheme{ctx.theme}));
+  out.push_back(encode(sm::CloudDeck{ctx.clouds}));
+  out.push_back(encode(sm::ModelTable{ctx.models}));
   return out;
 }
 
 Response Session::close_with(proto::DisconnectReason reason) {
   phase_ = Phase::Closed;
   Response r;
-  r.messages.emplace_back(sm::Disconnect{std::move(reason)});
+  r.messages.push_back(proto::encode(sm::Disconnect{std::move(reason)}));
   r.close = true;
   return r;
 }
@@ -124,8 +125,8 @@ Response Session::handle_hello(const cm::Hello& m, const SessionContext& ctx) {
   name_ = m.display_name;
   phase_ = Phase::AwaitingAuth;
   Response r;
-  r.messages.emplace_back(sm::ServerHello{proto::kProtocolVersion, ctx.fingerprint});
-  r.messages.emplace_back(sm::AuthChallenge{*challenge});
+  r.messages.push_back(proto::encode(sm::ServerHello{proto::kProtocolVersion, ctx.fingerprint}));
+  r.messages.push_back(proto::encode(sm::AuthChallenge{*challenge}));
   return r;
 }
 
@@ -165,11 +166,12 @@ Response Session::handle_join(const SessionContext& ctx) {
   if (ctx.online >= ctx.max_players) return close_with(dr::ServerFull{ctx.max_players});
   phase_ = Phase::InWorld;
   Response r;
-  r.messages.emplace_back(sm::JoinAccepted{uuid_.bytes, ctx.spawn, ctx.tick, ctx.op, ctx.world_seed});
+  r.messages.push_back(
+      proto::encode(sm::JoinAccepted{uuid_.bytes, ctx.spawn, ctx.tick, ctx.op, ctx.world_seed}));
   if (asked_name_ && name_) {
-    r.messages.emplace_back(sm::ChatLine{
-        std::nullopt,
-        fmt::format("`{}` is already somebody else's name on this server; you are `{}` here", *asked_name_, *name_)});
+    r.messages.push_back(proto::encode(sm::ChatLine{
+        std::nullopt, fmt::format("`{}` is already somebody else's name on this server; you are `{}` here",
+                                  *asked_name_, *name_)}));
   }
   asked_name_.reset();
   return r;

@@ -19,7 +19,9 @@
 
 #include "identity/identity.hpp"
 #include "proto/client.hpp"
-#include "proto/records.hpp"
+#include "proto/frame.hpp"
+#include "proto/records/common.hpp"
+#include "proto/records/content.hpp"
 #include "proto/server.hpp"
 
 namespace ostrel_core::session {
@@ -53,7 +55,7 @@ using Action = std::variant<action::None, proto::Edit, proto::client::Chat, acti
                             proto::client::SetSetting, proto::client::PlayerInput>;
 
 struct Response {
-  std::vector<proto::ServerMessage> messages;  // to send, in order
+  std::vector<proto::Frame> messages;  // encoded, to send in order
   Action action = action::None{};
   bool close = false;  // close after sending `messages`
 };
@@ -122,6 +124,6 @@ class Session {
 };
 
 // The content tables a verified login receives, 15 messages in their fixed order.
-std::vector<proto::ServerMessage> content_tables(const SessionContext& ctx);
+std::vector<proto::Frame> content_tables(const SessionContext& ctx);
 
 }  // namespace ostrel_core::session

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "proto/records.hpp"
+#include "proto/records/sky.hpp"
 
 namespace ostrel_core::domain {
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "proto/records/common.hpp"
 #include "support/hex.hpp"
 
 namespace ostrel_core::proto {

@@ -1,6 +1,10 @@
-#include "proto/records.hpp"
-
 #include <gtest/gtest.h>
+
+#include "proto/codec.hpp"
+#include "proto/records/dialog.hpp"
+#include "proto/records/edit.hpp"
+#include "proto/records/entity.hpp"
+#include "proto/records/sky.hpp"
 
 #include "support/hex.hpp"
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "proto/client.hpp"
+#include "proto/codec.hpp"
 #include "support/hex.hpp"
 
 namespace ostrel_core::proto {

@@ -27,7 +27,7 @@ std::vector<std::uint8_t> from_hex(std::string_view hex) {
   return out;
 }
 
-std::string to_hex(const std::vector<std::uint8_t>& bytes) {
+std::string to_hex(std::span<const std::uint8_t> bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (i) out += ' ';

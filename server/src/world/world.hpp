@@ -35,7 +35,7 @@
 #include "fluid/layer.hpp"
 #include "building/inventory/stack.hpp"
 #include "persist/world_db.hpp"
-#include "proto/records.hpp"
+#include "proto/records/edit.hpp"
 #include "world/sqlclock.hpp"
 #include "world/world_source.hpp"
 

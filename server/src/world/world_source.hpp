@@ -17,7 +17,7 @@
 #include "world/chunk.hpp"
 #include "world/coords.hpp"
 #include "fluid/layer.hpp"
-#include "proto/records.hpp"
+#include "proto/records/sky.hpp"
 #include "script/vm.hpp"
 
 namespace ostrel_server::world {

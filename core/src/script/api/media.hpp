@@ -22,7 +22,8 @@
 #include "base/blake3.hpp"
 #include "world/domain.hpp"
 #include "building/inventory/slots.hpp"
-#include "proto/records.hpp"
+#include "proto/records/content.hpp"
+#include "proto/records/sky.hpp"
 #include "script/vm.hpp"
 
 struct lua_State;

@@ -1,0 +1,55 @@
+#pragma once
+// ServerMessage: the variant of all 58 server messages, for reading frames back (test clients,
+// tests, fuzzers, benchmarks). The server itself never builds one: it encodes each message where
+// it makes it (proto/server.hpp).
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "proto/frame.hpp"
+#include "proto/protocol_error.hpp"
+#include "proto/server.hpp"
+
+namespace ostrel_core::proto {
+
+namespace detail {
+template <std::size_t I>
+struct ServerAt;  // the message type of wire index I
+#define OSTREL_PROTO_AT(N, T) \
+  template <>                 \
+  struct ServerAt<N> {        \
+    using type = server::T;   \
+  };
+OSTREL_SERVER_MESSAGES(OSTREL_PROTO_AT)
+#undef OSTREL_PROTO_AT
+
+template <std::size_t... I>
+auto server_variant(std::index_sequence<I...>) -> std::variant<typename ServerAt<I>::type...>;
+}  // namespace detail
+
+// Variant order is the wire index: ServerHello is 0, SetHover is 57.
+using ServerMessage = decltype(detail::server_variant(std::make_index_sequence<kServerMessages>{}));
+
+std::string_view server_message_name(const ServerMessage& m);
+
+// The frame of whichever message `m` holds: the same bytes as that message's own encoder.
+[[nodiscard]] Frame encode(const ServerMessage& m);
+
+// A client-side reader of server messages: the same rules as decode_client.
+[[nodiscard]] std::expected<ServerMessage, ProtocolError> decode_server(std::span<const std::uint8_t> bytes);
+
+// decode_server of a frame's payload.
+[[nodiscard]] std::expected<ServerMessage, ProtocolError> decode_server(const Frame& frame);
+
+// The one instance of the decoder, in server_message.cpp.
+template <class T>
+std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes);
+extern template std::expected<ServerMessage, ProtocolError> decode_message<ServerMessage>(
+    std::span<const std::uint8_t> bytes);
+
+}  // namespace ostrel_core::proto
