@@ -21,6 +21,7 @@
 
 #include "base/error.hpp"
 #include "proto/codec.hpp"
+#include "proto/frame.hpp"
 #include "proto/protocol_error.hpp"
 #include "transport/stream.hpp"
 
@@ -114,6 +115,12 @@ template <AsyncWriteStream S, class Msg>
 asio::awaitable<std::expected<void, FrameError>> write(S& stream, const Msg& message) {
   const std::vector<std::uint8_t> payload = ostrel_core::proto::encode(message);
   co_return co_await write_encoded(stream, payload);
+}
+
+// Writes a server message encoded where it was made (a session response, a broadcast).
+template <AsyncWriteStream S>
+asio::awaitable<std::expected<void, FrameError>> write(S& stream, const ostrel_core::proto::Frame& frame) {
+  co_return co_await write_encoded(stream, frame.payload());
 }
 
 // Reads one frame and returns its payload, unchecked beyond its length.

@@ -4,6 +4,7 @@
 
 #include <asio/io_context.hpp>
 
+#include "proto/server.hpp"
 #include "support/hex.hpp"
 #include "support/memory_stream.hpp"
 #include "support/run.hpp"
@@ -56,6 +57,23 @@ TEST(FrameWrite, RefusesOversizeMessagesWithoutWriting) {
       EXPECT_TRUE(s.written().empty());
     }
   }
+}
+
+TEST(FrameWrite, WritesServerFramesAsEncodedAndRefusesOversizeOnes) {
+  namespace proto = ostrel_core::proto;
+  asio::io_context io;
+  MemoryStream s(io.get_executor());
+  auto r = run_sync(io, write(s, proto::encode(proto::server::ChatLine{std::nullopt, "hi"})));
+  ASSERT_TRUE(r.has_value());
+  EXPECT_EQ(to_hex(s.written()), "00 00 00 05 09 00 02 68 69");
+
+  // ChunkData: index, pos (3 bytes), count varint (3 bytes), data, tint (3), fog (1).
+  proto::server::ChunkData over{{0, 0, 0}, std::vector<std::uint8_t>(kMaxPayloadBytes - 10), {}, {}};
+  MemoryStream refused(io.get_executor());
+  r = run_sync(io, write(refused, proto::encode(over)));
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().message(), "message is 1048577 bytes, over the 1048576-byte limit");
+  EXPECT_TRUE(refused.written().empty());
 }
 
 TEST(FrameWrite, StreamTakingNothingIsWriteZero) {
