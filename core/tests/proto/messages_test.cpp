@@ -164,13 +164,10 @@ TEST(Messages, EveryServerVariantRoundTrips) {
     const ServerMessage& m = samples[i];
     SCOPED_TRACE(server_message_name(m));
     ASSERT_EQ(m.index(), i) << "samples must be in index order";
-    // The message's own encoder makes the bytes the variant's generic encoding makes.
     const Frame frame = std::visit([](const auto& message) { return encode(message); }, m);
-    const std::vector<std::uint8_t> bytes(frame.payload().begin(), frame.payload().end());
-    EXPECT_EQ(bytes, encode<ServerMessage>(m));
+    EXPECT_EQ(frame.payload().front(), i) << "the index is the first byte";
     EXPECT_EQ(frame.index(), i);
     EXPECT_EQ(frame.name(), server_message_name(m));
-    EXPECT_EQ(bytes.front(), i) << "the index is the first byte";
     auto back = decode_server(frame);
     ASSERT_TRUE(back.has_value()) << back.error().message();
     EXPECT_EQ(*back, m);
