@@ -419,6 +419,17 @@ std::expected<T, ProtocolError> decode_exact(std::span<const std::uint8_t> bytes
   return v;
 }
 
+// Decodes one value at the start of `bytes`; bytes after it are ignored (stored records that a
+// later version may extend).
+template <class T>
+std::expected<T, ProtocolError> decode_leading(std::span<const std::uint8_t> bytes) {
+  Reader r(bytes);
+  T v{};
+  read_value(r, v);
+  if (!r.ok()) return std::unexpected(ProtocolError::malformed(r.code()));
+  return v;
+}
+
 // The message decode rules: over the limit, empty, malformed, trailing bytes, in that order.
 template <class T>
 std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes) {

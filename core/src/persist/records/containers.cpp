@@ -11,13 +11,13 @@ using stored_stack::StoredStack;
 using Slots = std::vector<std::optional<StoredStack>>;
 
 std::expected<Slots, SourcePtr> read_v1(std::span<const std::uint8_t> bytes) {
-  auto v1 = stored_stack::read_leading<StoredContainerOf<stored_stack::ContainerStackV1>>(bytes);
+  auto v1 = proto::decode_leading<StoredContainerOf<stored_stack::ContainerStackV1>>(bytes);
   if (!v1) return std::unexpected(SourcePtr{});
   return stored_stack::upgraded_slots(v1->slots);
 }
 
 std::expected<Slots, SourcePtr> read_v2(std::span<const std::uint8_t> bytes) {
-  auto v2 = stored_stack::read_leading<StoredContainerOf<StoredStack>>(bytes);
+  auto v2 = proto::decode_leading<StoredContainerOf<StoredStack>>(bytes);
   if (!v2) return std::unexpected(SourcePtr{});
   return std::move(v2->slots);
 }

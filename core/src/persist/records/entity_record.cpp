@@ -110,7 +110,7 @@ ent::Entity entity_of(Record&& r) {
 
 template <class Record>
 std::expected<Record, proto::ProtocolError> read(std::span<const std::uint8_t> bytes) {
-  return stored_stack::read_leading<Record>(bytes);
+  return proto::decode_leading<Record>(bytes);
 }
 
 SourcePtr reason(const proto::ProtocolError& e) { return make_source(TextError(describe(e))); }

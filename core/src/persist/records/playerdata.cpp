@@ -15,7 +15,7 @@ using Frame = StoredSlotsOf<StoredStack>;
 // One frame of `T`'s layout; spare bytes after it are ignored.
 template <class T>
 std::expected<T, SourcePtr> read_frame(std::span<const std::uint8_t> bytes) {
-  auto frame = stored_stack::read_leading<T>(bytes);
+  auto frame = proto::decode_leading<T>(bytes);
   if (!frame) return std::unexpected(SourcePtr{});
   return std::move(*frame);
 }

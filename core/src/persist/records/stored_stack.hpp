@@ -12,9 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <optional>
-#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -22,7 +20,6 @@
 
 #include "building/inventory/stack.hpp"
 #include "persist/idmap.hpp"
-#include "proto/codec.hpp"
 
 namespace ostrel_core::persist::stored_stack {
 
@@ -71,16 +68,6 @@ auto upgraded_slots(const std::vector<std::optional<S>>& slots) {
   out.reserve(slots.size());
   for (const auto& s : slots) out.push_back(s ? std::optional(s->upgraded()) : std::nullopt);
   return out;
-}
-
-// One stored record at the start of `bytes`; bytes after it are ignored.
-template <class T>
-std::expected<T, proto::ProtocolError> read_leading(std::span<const std::uint8_t> bytes) {
-  proto::Reader reader(bytes);
-  T record{};
-  proto::read_value(reader, record);
-  if (!reader.ok()) return std::unexpected(proto::ProtocolError::malformed(reader.code()));
-  return record;
 }
 
 // The stored form of a stack, or nothing when its material or a cell has no world id.
