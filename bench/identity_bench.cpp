@@ -84,8 +84,7 @@ void BM_ReturningPlayerLogin(benchmark::State& state) {
   for (auto _ : state) {
     session::Session s;
     auto hello = s.handle(proto::client::Hello{90, p.pk, "sam"}, ctx, provider, registry);
-    const auto nonce =
-        std::get<proto::server::AuthChallenge>(proto::decode_server(hello.messages[1]).value()).nonce;
+    const auto nonce = proto::decode_server_as<proto::server::AuthChallenge>(hello.messages[1]).value().nonce;
     const auto sig = sign(p, identity::challenge_message(nonce, ctx.fingerprint, 90));
     auto auth = s.handle(proto::client::AuthResponse{{sig}}, ctx, provider, registry);
     if (auth.messages.size() != 15) state.SkipWithError("login refused");

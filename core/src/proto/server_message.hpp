@@ -46,6 +46,16 @@ std::string_view server_message_name(const ServerMessage& m);
 // decode_server of a frame's payload.
 [[nodiscard]] std::expected<ServerMessage, ProtocolError> decode_server(const Frame& frame);
 
+// decode_server of a frame that must hold a T: Invalid when it holds another message. Made once
+// per message in server_message.cpp, so a reader of one message needs neither the variant nor
+// the codec.
+template <class T>
+[[nodiscard]] std::expected<T, ProtocolError> decode_server_as(const Frame& frame);
+#define OSTREL_PROTO_DECODE_AS(N, T) \
+  extern template std::expected<server::T, ProtocolError> decode_server_as<server::T>(const Frame&);
+OSTREL_SERVER_MESSAGES(OSTREL_PROTO_DECODE_AS)
+#undef OSTREL_PROTO_DECODE_AS
+
 // The one instance of the decoder, in server_message.cpp.
 template <class T>
 std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes);

@@ -176,6 +176,16 @@ TEST(Messages, EveryServerVariantRoundTrips) {
   EXPECT_EQ(samples.size(), std::variant_size_v<ServerMessage>) << "one sample per variant";
 }
 
+TEST(Messages, ReadingBackOneServerMessageNamesWhatTheFrameHolds) {
+  const Frame chat = encode(server::ChatLine{std::nullopt, "hi"});
+  auto same = decode_server_as<server::ChatLine>(chat);
+  ASSERT_TRUE(same.has_value());
+  EXPECT_EQ(*same, (server::ChatLine{std::nullopt, "hi"}));
+  auto other = decode_server_as<server::TimeOfDay>(chat);
+  ASSERT_FALSE(other.has_value());
+  EXPECT_EQ(other.error().message(), "the frame holds ChatLine, not TimeOfDay");
+}
+
 TEST(Messages, ServerGoldenBytes) {
   struct Golden {
     const char* name;

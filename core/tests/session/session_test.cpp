@@ -16,11 +16,12 @@ using identity::PlayerUuid;
 using identity::keyset::KeySet;
 using test::TestKey;
 
-// The message a frame carries, read back as a client reads it.
-proto::ServerMessage decoded(const proto::Frame& frame) {
-  auto m = proto::decode_server(frame);
+// The T a frame carries, read back as a client reads it.
+template <class T>
+T decoded(const proto::Frame& frame) {
+  auto m = proto::decode_server_as<T>(frame);
   EXPECT_TRUE(m.has_value()) << m.error().message();
-  return m.value();
+  return m ? std::move(*m) : T{};
 }
 
 // One connection's session with its own registry, allowlist and hub view.
@@ -52,7 +53,7 @@ class Script {
   Response login(const TestKey& key, std::string name) {
     auto r = hello(key, std::move(name));
     if (r.messages.size() != 2) return r;
-    const auto challenge = std::get<sm::AuthChallenge>(decoded(r.messages[1])).nonce;
+    const auto challenge = decoded<sm::AuthChallenge>(r.messages[1]).nonce;
     return send(cm::AuthResponse{{key.sign(identity::challenge_message(challenge, ctx.fingerprint, 90))}});
   }
 
@@ -65,17 +66,15 @@ class Script {
 
 std::vector<std::string_view> names_of(const Response& r) {
   std::vector<std::string_view> out;
-  for (const auto& m : r.messages) out.push_back(proto::server_message_name(decoded(m)));
+  for (const auto& m : r.messages) out.push_back(m.name());
   return out;
 }
 
 // The response is one Disconnect with `reason`, closing the connection.
 void expect_closed_with(const Response& r, const proto::DisconnectReason& reason, const Session& s) {
   ASSERT_EQ(r.messages.size(), 1u);
-  const auto message = decoded(r.messages[0]);
-  const auto* d = std::get_if<sm::Disconnect>(&message);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->reason, reason);
+  ASSERT_EQ(r.messages[0].name(), "Disconnect");
+  EXPECT_EQ(decoded<sm::Disconnect>(r.messages[0]).reason, reason);
   EXPECT_TRUE(r.close);
   EXPECT_EQ(s.phase(), Phase::Closed);
 }
@@ -83,10 +82,8 @@ void expect_closed_with(const Response& r, const proto::DisconnectReason& reason
 // One Disconnect with a refusal text, the connection left open.
 void expect_refused_in_place(const Response& r, const std::string& text) {
   ASSERT_EQ(r.messages.size(), 1u);
-  const auto message = decoded(r.messages[0]);
-  const auto* d = std::get_if<sm::Disconnect>(&message);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->reason, proto::DisconnectReason(dr::Refused{text}));
+  ASSERT_EQ(r.messages[0].name(), "Disconnect");
+  EXPECT_EQ(decoded<sm::Disconnect>(r.messages[0]).reason, proto::DisconnectReason(dr::Refused{text}));
   EXPECT_FALSE(r.close);
 }
 
@@ -120,11 +117,11 @@ TEST(Login, ValidLoginSendsTheTablesThenJoins) {
   Script s;
   auto hello = s.hello(key, "sam");
   ASSERT_EQ(names_of(hello), (std::vector<std::string_view>{"ServerHello", "AuthChallenge"}));
-  EXPECT_EQ(std::get<sm::ServerHello>(decoded(hello.messages[0])), (sm::ServerHello{90, s.ctx.fingerprint}));
+  EXPECT_EQ(decoded<sm::ServerHello>(hello.messages[0]), (sm::ServerHello{90, s.ctx.fingerprint}));
   EXPECT_FALSE(hello.close);
   EXPECT_EQ(s.session.phase(), Phase::AwaitingAuth);
 
-  const auto challenge = std::get<sm::AuthChallenge>(decoded(hello.messages[1])).nonce;
+  const auto challenge = decoded<sm::AuthChallenge>(hello.messages[1]).nonce;
   auto auth = s.send(cm::AuthResponse{{key.sign(identity::challenge_message(challenge, s.ctx.fingerprint, 90))}});
   const std::vector<std::string_view> tables = {
       "ModList",      "MaterialTable",     "ToolTable", "FluidTable",   "SkyTable",
@@ -132,11 +129,11 @@ TEST(Login, ValidLoginSendsTheTablesThenJoins) {
       "SettingTable", "PictureTable",      "SetTheme",  "CloudDeck",    "ModelTable"};
   ASSERT_EQ(names_of(auth), tables);
   EXPECT_FALSE(auth.close);
-  EXPECT_EQ(std::get<sm::ModList>(decoded(auth.messages[0])), (sm::ModList{s.ctx.mods, 0x1122334455667788}));
-  EXPECT_EQ(std::get<sm::SkyTable>(decoded(auth.messages[4])), s.ctx.sky);
-  EXPECT_EQ(std::get<sm::FontTable>(decoded(auth.messages[9])).fonts, s.ctx.fonts);
-  EXPECT_EQ(std::get<sm::PictureTable>(decoded(auth.messages[11])).pictures, s.ctx.pictures);
-  EXPECT_FALSE(std::get<sm::SetTheme>(decoded(auth.messages[12])).theme);
+  EXPECT_EQ(decoded<sm::ModList>(auth.messages[0]), (sm::ModList{s.ctx.mods, 0x1122334455667788}));
+  EXPECT_EQ(decoded<sm::SkyTable>(auth.messages[4]), s.ctx.sky);
+  EXPECT_EQ(decoded<sm::FontTable>(auth.messages[9]).fonts, s.ctx.fonts);
+  EXPECT_EQ(decoded<sm::PictureTable>(auth.messages[11]).pictures, s.ctx.pictures);
+  EXPECT_FALSE(decoded<sm::SetTheme>(auth.messages[12]).theme);
 
   const PlayerUuid id = identity::uuid_of_root(key.pk);
   EXPECT_EQ(s.session.phase(), Phase::Authenticated);
@@ -151,7 +148,7 @@ TEST(Login, ValidLoginSendsTheTablesThenJoins) {
   EXPECT_TRUE(s.send(cm::ContentRequest{}).messages.empty());
   auto join = s.send(cm::JoinWorld{});
   ASSERT_EQ(names_of(join), (std::vector<std::string_view>{"JoinAccepted"}));
-  EXPECT_EQ(std::get<sm::JoinAccepted>(decoded(join.messages[0])),
+  EXPECT_EQ(decoded<sm::JoinAccepted>(join.messages[0]),
             (sm::JoinAccepted{id.bytes, {1, 2, 3}, 77, false, 0x5EED}));
   EXPECT_EQ(s.session.phase(), Phase::InWorld);
 }
@@ -174,7 +171,7 @@ TEST(Login, AnswersThatDoNotProveTheKeyAreRefused) {
     SCOPED_TRACE(c.name);
     Script s;
     auto hello = s.hello(key, "sam");
-    const auto challenge = std::get<sm::AuthChallenge>(decoded(hello.messages[1])).nonce;
+    const auto challenge = decoded<sm::AuthChallenge>(hello.messages[1]).nonce;
     const std::span<const std::uint8_t> fp = c.with_fingerprint ? std::span<const std::uint8_t>(s.ctx.fingerprint)
                                                                 : std::span<const std::uint8_t>();
     auto r = s.send(cm::AuthResponse{{c.signer->sign(identity::challenge_message(challenge, fp, c.version))}});
@@ -243,7 +240,7 @@ TEST(Login, TakenNameGivesANumberedNameAndOneNotice) {
   EXPECT_EQ(s.session.name(), "sam 2");
   auto join = s.send(cm::JoinWorld{});
   ASSERT_EQ(names_of(join), (std::vector<std::string_view>{"JoinAccepted", "ChatLine"}));
-  EXPECT_EQ(std::get<sm::ChatLine>(decoded(join.messages[1])),
+  EXPECT_EQ(decoded<sm::ChatLine>(join.messages[1]),
             (sm::ChatLine{std::nullopt, "`sam` is already somebody else's name on this server; you are `sam 2` here"}));
 }
 
