@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "proto/message_list.hpp"
 #include "proto/protocol_error.hpp"
 #include "proto/records/common.hpp"
 #include "proto/records/dialog.hpp"
@@ -180,28 +181,16 @@ struct Use {
   X(16, Action) X(17, DialogEvent) X(18, SwapOffhand) X(19, SelectSlot) \
   X(20, SetSetting) X(21, Use)
 
-#define OSTREL_PROTO_COUNT(N, T) +1
 inline constexpr std::size_t kClientMessages = 0 OSTREL_CLIENT_MESSAGES(OSTREL_PROTO_COUNT);
-#undef OSTREL_PROTO_COUNT
 static_assert(kClientMessages == 22);
 
-namespace detail {
-template <std::size_t I>
-struct ClientAt;  // the message type of wire index I
-#define OSTREL_PROTO_AT(N, T) \
-  template <>                 \
-  struct ClientAt<N> {        \
-    using type = client::T;   \
-  };
+struct ClientList;  // names the client message list
+#define OSTREL_PROTO_AT(N, T) OSTREL_PROTO_MESSAGE_AT(ClientList, client, N, T)
 OSTREL_CLIENT_MESSAGES(OSTREL_PROTO_AT)
 #undef OSTREL_PROTO_AT
 
-template <std::size_t... I>
-auto client_variant(std::index_sequence<I...>) -> std::variant<typename ClientAt<I>::type...>;
-}  // namespace detail
-
 // Variant order is the wire index: Hello is 0, Use is 21.
-using ClientMessage = decltype(detail::client_variant(std::make_index_sequence<kClientMessages>{}));
+using ClientMessage = MessageVariant<ClientList, kClientMessages>;
 
 // The variant's name as the program shows it ("Hello", "JoinWorld", ...).
 std::string_view client_message_name(const ClientMessage& m);

@@ -407,15 +407,22 @@ std::vector<std::uint8_t> encode(const T& v) {
   return out;
 }
 
+// Reads one value from `r`; Malformed on the reader's first failure.
+template <class T>
+std::expected<T, ProtocolError> read_one(Reader& r) {
+  T v{};
+  read_value(r, v);
+  if (!r.ok()) return std::unexpected(ProtocolError::malformed(r.code()));
+  return v;
+}
+
 // Decodes one value that must use every byte: a short input is Malformed, spare bytes are
 // TrailingBytes. No size limit: callers of message decoding check kMaxMessageBytes first.
 template <class T>
 std::expected<T, ProtocolError> decode_exact(std::span<const std::uint8_t> bytes) {
   Reader r(bytes);
-  T v{};
-  read_value(r, v);
-  if (!r.ok()) return std::unexpected(ProtocolError::malformed(r.code()));
-  if (r.remaining() != 0) return std::unexpected(ProtocolError::trailing_bytes(r.remaining()));
+  auto v = read_one<T>(r);
+  if (v && r.remaining() != 0) return std::unexpected(ProtocolError::trailing_bytes(r.remaining()));
   return v;
 }
 
@@ -424,10 +431,7 @@ std::expected<T, ProtocolError> decode_exact(std::span<const std::uint8_t> bytes
 template <class T>
 std::expected<T, ProtocolError> decode_leading(std::span<const std::uint8_t> bytes) {
   Reader r(bytes);
-  T v{};
-  read_value(r, v);
-  if (!r.ok()) return std::unexpected(ProtocolError::malformed(r.code()));
-  return v;
+  return read_one<T>(r);
 }
 
 // The message decode rules: over the limit, empty, malformed, trailing bytes, in that order.

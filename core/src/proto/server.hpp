@@ -27,6 +27,7 @@
 #include "presentation/particle.hpp"
 #include "presentation/ui/tree.hpp"
 #include "proto/frame.hpp"
+#include "proto/message_list.hpp"
 #include "proto/records/common.hpp"
 #include "proto/records/content.hpp"
 #include "proto/records/edit.hpp"
@@ -473,9 +474,7 @@ struct SetHover {
   X(52, Abilities) X(53, SetCloudMap) X(54, ShowBadge) X(55, LightningStrike)               \
   X(56, SetRainbow) X(57, SetHover)
 
-#define OSTREL_PROTO_COUNT(N, T) +1
 inline constexpr std::size_t kServerMessages = 0 OSTREL_SERVER_MESSAGES(OSTREL_PROTO_COUNT);
-#undef OSTREL_PROTO_COUNT
 static_assert(kServerMessages == 58);
 
 // The name of the message of wire index `index` ("ChatLine"); "?" past the list.

@@ -12,28 +12,19 @@
 #include <variant>
 
 #include "proto/frame.hpp"
+#include "proto/message_list.hpp"
 #include "proto/protocol_error.hpp"
 #include "proto/server.hpp"
 
 namespace ostrel_core::proto {
 
-namespace detail {
-template <std::size_t I>
-struct ServerAt;  // the message type of wire index I
-#define OSTREL_PROTO_AT(N, T) \
-  template <>                 \
-  struct ServerAt<N> {        \
-    using type = server::T;   \
-  };
+struct ServerList;  // names the server message list
+#define OSTREL_PROTO_AT(N, T) OSTREL_PROTO_MESSAGE_AT(ServerList, server, N, T)
 OSTREL_SERVER_MESSAGES(OSTREL_PROTO_AT)
 #undef OSTREL_PROTO_AT
 
-template <std::size_t... I>
-auto server_variant(std::index_sequence<I...>) -> std::variant<typename ServerAt<I>::type...>;
-}  // namespace detail
-
 // Variant order is the wire index: ServerHello is 0, SetHover is 57.
-using ServerMessage = decltype(detail::server_variant(std::make_index_sequence<kServerMessages>{}));
+using ServerMessage = MessageVariant<ServerList, kServerMessages>;
 
 std::string_view server_message_name(const ServerMessage& m);
 

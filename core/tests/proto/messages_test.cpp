@@ -138,42 +138,38 @@ std::vector<ServerMessage> server_samples() {
 }
 
 // Each sample decodes back to itself and encodes to the same bytes, led by its index.
-template <class Message, class Name, class Decode>
-void expect_round_trips(const std::vector<Message>& samples, Name name, Decode decode) {
+template <class Message, class Name, class Encode, class Decode>
+void expect_round_trips(const std::vector<Message>& samples, Name name, Encode bytes_of, Decode decode) {
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const Message& m = samples[i];
     SCOPED_TRACE(name(m));
     ASSERT_EQ(m.index(), i) << "samples must be in index order";
-    auto bytes = encode(m);
+    const std::vector<std::uint8_t> bytes = bytes_of(m);
     EXPECT_EQ(bytes.front(), i) << "the index is the first byte";
     auto back = decode(bytes);
     ASSERT_TRUE(back.has_value()) << back.error().message();
     EXPECT_EQ(*back, m);
-    EXPECT_EQ(encode(*back), bytes);
+    EXPECT_EQ(bytes_of(*back), bytes);
   }
   EXPECT_EQ(samples.size(), std::variant_size_v<Message>) << "one sample per variant";
 }
 
 TEST(Messages, EveryClientVariantRoundTrips) {
-  expect_round_trips(client_samples(), client_message_name, decode_client);
+  expect_round_trips(
+      client_samples(), client_message_name, [](const ClientMessage& m) { return encode(m); }, decode_client);
 }
 
 TEST(Messages, EveryServerVariantRoundTrips) {
-  const auto samples = server_samples();
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    const ServerMessage& m = samples[i];
-    SCOPED_TRACE(server_message_name(m));
-    ASSERT_EQ(m.index(), i) << "samples must be in index order";
+  // The frame of the message's own encoder, which names the message it holds.
+  auto bytes_of = [](const ServerMessage& m) {
     const Frame frame = std::visit([](const auto& message) { return encode(message); }, m);
-    EXPECT_EQ(frame.payload().front(), i) << "the index is the first byte";
-    EXPECT_EQ(frame.index(), i);
+    EXPECT_EQ(frame.index(), m.index());
     EXPECT_EQ(frame.name(), server_message_name(m));
-    auto back = decode_server(frame);
-    ASSERT_TRUE(back.has_value()) << back.error().message();
-    EXPECT_EQ(*back, m);
-    EXPECT_EQ(encode(*back), frame);
-  }
-  EXPECT_EQ(samples.size(), std::variant_size_v<ServerMessage>) << "one sample per variant";
+    return std::vector<std::uint8_t>(frame.payload().begin(), frame.payload().end());
+  };
+  auto name = [](const ServerMessage& m) { return server_message_name(m); };
+  auto decode = [](std::span<const std::uint8_t> bytes) { return decode_server(bytes); };
+  expect_round_trips(server_samples(), name, bytes_of, decode);
 }
 
 TEST(Messages, ReadingBackOneServerMessageNamesWhatTheFrameHolds) {
