@@ -211,8 +211,6 @@ std::string_view client_message_name(const ClientMessage& m);
 
 // The one instance of the variant's decoder, in client.cpp: a frame reader that decodes client
 // messages links to it instead of making its own.
-template <class T>
-std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes);
 extern template std::expected<ClientMessage, ProtocolError> decode_message<ClientMessage>(
     std::span<const std::uint8_t> bytes);
 

@@ -434,7 +434,8 @@ std::expected<T, ProtocolError> decode_leading(std::span<const std::uint8_t> byt
   return read_one<T>(r);
 }
 
-// The message decode rules: over the limit, empty, malformed, trailing bytes, in that order.
+// The message decode rules (declared in proto/protocol_error.hpp): over the limit, empty,
+// malformed, trailing bytes, in that order.
 template <class T>
 std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > kMaxMessageBytes) return std::unexpected(ProtocolError::too_large(bytes.size()));

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -73,5 +75,11 @@ class ProtocolError {
   std::size_t limit_ = 0;
   std::string text_;  // the Invalid text, or the FieldTooLong field name
 };
+
+// Decodes one whole message: over kMaxMessageBytes is TooLarge, no byte Empty, then Malformed or
+// TrailingBytes. Defined in proto/codec.hpp; each message set's variant has its one instance
+// beside its list (client.cpp, server_message.cpp), so a frame reader of those needs no codec.
+template <class T>
+std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes);
 
 }  // namespace ostrel_core::proto

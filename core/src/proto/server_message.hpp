@@ -48,8 +48,6 @@ OSTREL_SERVER_MESSAGES(OSTREL_PROTO_DECODE_AS)
 #undef OSTREL_PROTO_DECODE_AS
 
 // The one instance of the decoder, in server_message.cpp.
-template <class T>
-std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes);
 extern template std::expected<ServerMessage, ProtocolError> decode_message<ServerMessage>(
     std::span<const std::uint8_t> bytes);
 

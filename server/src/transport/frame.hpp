@@ -20,7 +20,6 @@
 #include <asio/awaitable.hpp>
 
 #include "base/error.hpp"
-#include "proto/codec.hpp"
 #include "proto/frame.hpp"
 #include "proto/protocol_error.hpp"
 #include "transport/stream.hpp"
@@ -110,13 +109,6 @@ asio::awaitable<std::expected<void, FrameError>> write_encoded(S& stream, std::s
   co_return co_await write_all(stream, payload);
 }
 
-// Encodes `message` and writes it as one frame.
-template <AsyncWriteStream S, class Msg>
-asio::awaitable<std::expected<void, FrameError>> write(S& stream, const Msg& message) {
-  const std::vector<std::uint8_t> payload = ostrel_core::proto::encode(message);
-  co_return co_await write_encoded(stream, payload);
-}
-
 // Writes a server message encoded where it was made (a session response, a broadcast).
 template <AsyncWriteStream S>
 asio::awaitable<std::expected<void, FrameError>> write(S& stream, const ostrel_core::proto::Frame& frame) {
@@ -135,7 +127,8 @@ asio::awaitable<std::expected<std::vector<std::uint8_t>, FrameError>> read_paylo
   co_return payload;
 }
 
-// Reads one frame and decodes one Msg from it.
+// Reads one frame and decodes one Msg from it. Msg's decode_message instance comes from its
+// message set (proto/client.hpp) or, for any other record, from proto/codec.hpp.
 template <class Msg, AsyncReadStream S>
 asio::awaitable<std::expected<Msg, FrameError>> read(S& stream) {
   auto payload = co_await read_payload(stream);

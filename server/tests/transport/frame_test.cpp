@@ -4,6 +4,7 @@
 
 #include <asio/io_context.hpp>
 
+#include "proto/codec.hpp"
 #include "proto/server.hpp"
 #include "support/hex.hpp"
 #include "support/memory_stream.hpp"
@@ -26,6 +27,13 @@ struct Note {
 
 using Blob = std::vector<std::uint8_t>;  // encodes as a count varint and the bytes
 
+// Encodes any record and writes it as one frame.
+template <class Msg>
+asio::awaitable<std::expected<void, FrameError>> write_record(MemoryStream& stream, const Msg& message) {
+  const std::vector<std::uint8_t> payload = ostrel_core::proto::encode(message);
+  co_return co_await write_encoded(stream, payload);
+}
+
 // A byte string whose encoding is exactly `total` bytes (a 3-byte count for these sizes).
 Blob blob_encoding_to(std::size_t total) { return Blob(total - 3, 0xab); }
 
@@ -33,7 +41,7 @@ TEST(FrameWrite, WritesHeaderThenPayload) {
   asio::io_context io;
   MemoryStream s(io.get_executor());
   s.set_max_write(1);  // every partial write is continued
-  auto r = run_sync(io, write(s, Note{7, "hi"}));
+  auto r = run_sync(io, write_record(s, Note{7, "hi"}));
   ASSERT_TRUE(r.has_value());
   EXPECT_EQ(to_hex(s.written()), "00 00 00 04 07 02 68 69");
 }
@@ -45,7 +53,7 @@ TEST(FrameWrite, RefusesOversizeMessagesWithoutWriting) {
     SCOPED_TRACE(c.name);
     asio::io_context io;
     MemoryStream s(io.get_executor());
-    auto r = run_sync(io, write(s, blob_encoding_to(c.encoded)));
+    auto r = run_sync(io, write_record(s, blob_encoding_to(c.encoded)));
     if (c.sent) {
       ASSERT_TRUE(r.has_value());
       EXPECT_EQ(s.written().size(), kHeaderBytes + c.encoded);
@@ -80,7 +88,7 @@ TEST(FrameWrite, StreamTakingNothingIsWriteZero) {
   asio::io_context io;
   MemoryStream s(io.get_executor());
   s.set_write_budget(6);  // the header and two payload bytes fit
-  auto r = run_sync(io, write(s, Note{7, "hi"}));
+  auto r = run_sync(io, write_record(s, Note{7, "hi"}));
   ASSERT_FALSE(r.has_value());
   EXPECT_EQ(r.error().kind(), FrameErrorKind::Stream);
   EXPECT_EQ(ostrel_core::report(r.error()), "connection stream failed\n  caused by: write zero");
@@ -145,7 +153,7 @@ TEST(FrameRead, ReadsFramesSplitAnywhere) {
     SCOPED_TRACE(piece);
     asio::io_context io;
     MemoryStream out(io.get_executor());
-    for (const auto& n : notes) ASSERT_TRUE(run_sync(io, write(out, n)).has_value());
+    for (const auto& n : notes) ASSERT_TRUE(run_sync(io, write_record(out, n)).has_value());
     MemoryStream in(io.get_executor());
     in.push(out.written());
     in.finish();
@@ -166,7 +174,7 @@ TEST(FrameRead, AcceptsPayloadAtTheLimit) {
   MemoryStream s(io.get_executor());
   Blob big = blob_encoding_to(kMaxPayloadBytes);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-  ASSERT_TRUE(run_sync(io, write(s, big)).has_value());
+  ASSERT_TRUE(run_sync(io, write_record(s, big)).has_value());
   MemoryStream in(io.get_executor());
   in.push(s.written());
   in.finish();

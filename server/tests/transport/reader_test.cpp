@@ -7,6 +7,7 @@
 #include <asio/io_context.hpp>
 
 #include "proto/client.hpp"
+#include "proto/codec.hpp"
 #include "support/hex.hpp"
 #include "support/memory_stream.hpp"
 
