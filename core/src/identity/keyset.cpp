@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 namespace ostrel_core::identity::keyset {
 
 namespace {
@@ -36,6 +38,9 @@ std::string message(KeySetError e) {
              "an existing one, or ask an admin for a rebind.";
     case KeySetError::NoRoot:
       return "that key is not part of this identity";
+    case KeySetError::TooManyKeys:
+      return fmt::format("this identity holds as many keys as it may ({} active, {} in all)", kMaxActiveKeys,
+                         kMaxKeys);
   }
   return "that key is not part of this identity";
 }
@@ -53,6 +58,7 @@ std::vector<std::uint8_t> rotate_key_message(const PlayerUuid& uuid, const Publi
 KeySet KeySet::create(const PublicKey& root, std::optional<Commitment> next_key_hash, std::uint64_t now) {
   KeySet set(root, uuid_of_root(root.bytes()));
   set.keys_.insert_or_assign(root.bytes(), AuthorisedKey{std::nullopt, std::nullopt, root, now, next_key_hash});
+  set.active_ = 1;
   return set;
 }
 
@@ -61,7 +67,13 @@ std::expected<KeySet, KeySetError> KeySet::from_stored(std::span<const Authorise
   if (root == keys.end()) return std::unexpected(KeySetError::NoRoot);
   KeySet set(root->key, uuid_of_root(root->key.bytes()));
   for (const auto& k : keys) set.keys_.insert_or_assign(k.key.bytes(), k);
+  set.count_active();
   return set;
+}
+
+void KeySet::count_active() {
+  active_ = static_cast<std::size_t>(
+      std::ranges::count_if(keys_, [](const auto& entry) { return !entry.second.revoked_at.has_value(); }));
 }
 
 std::expected<const AuthorisedKey*, KeySetError> KeySet::active(const PublicKey& key) const {
@@ -77,10 +89,12 @@ std::expected<void, KeySetError> KeySet::add_key(const PublicKey& signer, const 
                                                  std::uint64_t now) {
   if (auto a = active(signer); !a) return std::unexpected(a.error());
   if (keys_.contains(key.bytes())) return std::unexpected(KeySetError::AlreadyAuthorised);
+  if (active_ >= kMaxActiveKeys || keys_.size() >= kMaxKeys) return std::unexpected(KeySetError::TooManyKeys);
   if (!verify_strict(signer.bytes(), add_key_message(uuid_, key, next_key_hash), signature)) {
     return std::unexpected(KeySetError::BadSignature);
   }
   keys_.insert_or_assign(key.bytes(), AuthorisedKey{signer, std::nullopt, key, now, next_key_hash});
+  ++active_;
   return {};
 }
 
@@ -93,6 +107,10 @@ std::expected<Rotation, KeySetError> KeySet::rotate_key(const PublicKey& current
   const auto& committed = (*entry)->next_key_hash;
   if (!committed) return std::unexpected(KeySetError::NoSuccessor);
   if (commitment_of(key.bytes()) != *committed) return std::unexpected(KeySetError::SuccessorMismatch);
+  // A successor already in the set would be re-added under a new adder: the root would lose its
+  // place as the one key without an adder, and a revoked key would come back.
+  if (keys_.contains(key.bytes())) return std::unexpected(KeySetError::AlreadyAuthorised);
+  if (keys_.size() >= kMaxKeys) return std::unexpected(KeySetError::TooManyKeys);
   if (!verify_strict(current.bytes(), rotate_key_message(uuid_, key, next_key_hash), signature)) {
     return std::unexpected(KeySetError::BadSignature);
   }
@@ -109,6 +127,7 @@ void KeySet::admin_rebind(const PublicKey& key, std::uint64_t now) {
   std::optional<PublicKey> adder;
   if (key != root_) adder = root_;
   keys_.insert_or_assign(key.bytes(), AuthorisedKey{adder, std::nullopt, key, now, std::nullopt});
+  active_ = 1;
 }
 
 std::vector<AuthorisedKey> KeySet::all_keys() const {

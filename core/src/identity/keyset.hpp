@@ -7,6 +7,10 @@
 //
 // A key is active while revoked_at is absent; only active keys sign. The root key and the uuid
 // never change, not even by an operator's rebind.
+//
+// A player's own requests cannot grow a set past kMaxActiveKeys active keys or kMaxKeys keys in
+// all (a rotation adds one key and revokes one). An operator's rebind is never refused, and a
+// stored set of any size loads.
 
 #include <cstdint>
 #include <expected>
@@ -21,6 +25,9 @@
 namespace ostrel_core::identity::keyset {
 
 using Commitment = Digest32;
+
+inline constexpr std::size_t kMaxActiveKeys = 16;
+inline constexpr std::size_t kMaxKeys = 64;  // revoked ones included
 
 struct AuthorisedKey {
   std::optional<PublicKey> added_by;      // the key that signed this one; absent for the root
@@ -41,6 +48,7 @@ enum class KeySetError : std::uint8_t {
   SuccessorMismatch = 4,  // the new key is not the committed successor
   NoSuccessor = 5,        // the current key has no commitment
   NoRoot = 6,             // stored keys without a root
+  TooManyKeys = 7,        // the set holds kMaxActiveKeys active keys, or kMaxKeys in all
 };
 
 std::string message(KeySetError e);
@@ -76,6 +84,7 @@ class KeySet {
   // In key-byte order, revoked keys included.
   std::vector<AuthorisedKey> all_keys() const;
   const std::map<KeyBytes, AuthorisedKey>& keys() const { return keys_; }
+  std::size_t active_count() const { return active_; }
 
   friend bool operator==(const KeySet&, const KeySet&) = default;
 
@@ -84,9 +93,12 @@ class KeySet {
   // The active entry for `key`, or the error for a missing or revoked one.
   std::expected<const AuthorisedKey*, KeySetError> active(const PublicKey& key) const;
 
+  void count_active();
+
   PublicKey root_;
   PlayerUuid uuid_;
   std::map<KeyBytes, AuthorisedKey> keys_;
+  std::size_t active_ = 0;  // keys_ entries without revoked_at
 };
 
 // The bytes a client signs to add or rotate a key (exposed for clients and tests).

@@ -1,5 +1,7 @@
 #include "session/registry.hpp"
 
+#include <vector>
+
 #include <fmt/format.h>
 
 namespace ostrel_core::session::registry {
@@ -31,7 +33,8 @@ std::string RegistryError::message() const {
 }
 
 void IdentityRegistry::insert(KeySet set) {
-  dirty_.insert(set.uuid());
+  auto& rows = dirty_[set.uuid()];
+  for (const auto& [bytes, k] : set.keys()) rows.insert(bytes);
   insert_clean(std::move(set));
 }
 
@@ -49,39 +52,59 @@ void IdentityRegistry::insert_clean(KeySet set) {
   identities_.insert_or_assign(uuid, std::move(set));
 }
 
-template <class Change>
-std::expected<void, RegistryError> IdentityRegistry::change_keys(const PlayerUuid& uuid, Change change) {
+std::expected<KeySet*, RegistryError> IdentityRegistry::registered(const PlayerUuid& uuid) {
   auto it = identities_.find(uuid);
   if (it == identities_.end()) return std::unexpected(RegistryError::unknown_identity());
-  KeySet changed = it->second;
-  if (auto r = change(changed); !r) return std::unexpected(RegistryError::key_set(r.error()));
-  dirty_.insert(uuid);
-  insert_clean(std::move(changed));
-  return {};
+  return &it->second;
+}
+
+void IdentityRegistry::touched(const PlayerUuid& uuid, const KeySet& set, const identity::KeyBytes& bytes) {
+  const auto& key = set.keys().at(bytes);
+  if (!key.revoked_at) {
+    key_index_.insert_or_assign(bytes, uuid);
+  } else if (auto it = key_index_.find(bytes); it != key_index_.end() && it->second == uuid) {
+    key_index_.erase(it);
+  }
+  dirty_[uuid].insert(bytes);
 }
 
 std::expected<void, RegistryError> IdentityRegistry::add_key(
     const PlayerUuid& uuid, const PublicKey& signer, const PublicKey& key, std::optional<Commitment> next_key_hash,
     std::span<const std::uint8_t, identity::kSignatureBytes> signature, std::uint64_t now) {
-  return change_keys(uuid, [&](KeySet& set) { return set.add_key(signer, key, next_key_hash, signature, now); });
+  auto set = registered(uuid);
+  if (!set) return std::unexpected(set.error());
+  if (auto r = (*set)->add_key(signer, key, next_key_hash, signature, now); !r) {
+    return std::unexpected(RegistryError::key_set(r.error()));
+  }
+  touched(uuid, **set, key.bytes());
+  return {};
 }
 
 std::expected<void, RegistryError> IdentityRegistry::rotate_key(
     const PlayerUuid& uuid, const PublicKey& current, const PublicKey& key, std::optional<Commitment> next_key_hash,
     std::span<const std::uint8_t, identity::kSignatureBytes> signature, std::uint64_t now) {
-  return change_keys(uuid, [&](KeySet& set) -> std::expected<void, KeySetError> {
-    auto r = set.rotate_key(current, key, next_key_hash, signature, now);
-    if (!r) return std::unexpected(r.error());
-    return {};
-  });
+  auto set = registered(uuid);
+  if (!set) return std::unexpected(set.error());
+  if (auto r = (*set)->rotate_key(current, key, next_key_hash, signature, now); !r) {
+    return std::unexpected(RegistryError::key_set(r.error()));
+  }
+  touched(uuid, **set, current.bytes());
+  touched(uuid, **set, key.bytes());
+  return {};
 }
 
 std::expected<void, RegistryError> IdentityRegistry::admin_rebind(const PlayerUuid& uuid, const PublicKey& key,
                                                                   std::uint64_t now) {
-  return change_keys(uuid, [&](KeySet& set) -> std::expected<void, KeySetError> {
-    set.admin_rebind(key, now);
-    return {};
-  });
+  auto set = registered(uuid);
+  if (!set) return std::unexpected(set.error());
+  std::vector<identity::KeyBytes> was_active;
+  for (const auto& [bytes, k] : (*set)->keys()) {
+    if (!k.revoked_at) was_active.push_back(bytes);
+  }
+  (*set)->admin_rebind(key, now);
+  for (const auto& bytes : was_active) touched(uuid, **set, bytes);
+  touched(uuid, **set, key.bytes());
+  return {};
 }
 
 std::expected<void, RegistryError> IdentityRegistry::bind_name(std::string_view name, const PlayerUuid& uuid) {

@@ -1,6 +1,7 @@
 #pragma once
 // IdentityRegistry: every known identity with its key set, an index from each active key to its
-// identity, the display names (one holder per name) and what changed since the last flush.
+// identity, the display names (one holder per name) and what changed since the last flush, down
+// to the key: a flush writes the rows of the keys that changed and no others.
 // A plain single-threaded object: its owner keeps it behind one lock, held for a whole login
 // step so that an identity's existence check, creation and name binding are one step.
 
@@ -62,13 +63,14 @@ class RegistryError {
 
 class IdentityRegistry final : public identity::KeyLookup {
  public:
-  // Registers a new identity and marks it for storing.
+  // Registers a new identity and marks every key of it for storing.
   void insert(KeySet set);
   // Puts a key set in place (replacing one of the same id) and re-indexes its active keys,
   // without marking anything for storing.
   void insert_clean(KeySet set);
 
-  // Each fails with UnknownIdentity or the key set's error and then changes nothing.
+  // Each fails with UnknownIdentity or the key set's error and then changes nothing. On success
+  // the keys the change touched are re-indexed and marked for storing.
   std::expected<void, RegistryError> add_key(const PlayerUuid& uuid, const PublicKey& signer, const PublicKey& key,
                                              std::optional<Commitment> next_key_hash,
                                              std::span<const std::uint8_t, identity::kSignatureBytes> signature,
@@ -99,15 +101,18 @@ class IdentityRegistry final : public identity::KeyLookup {
 
   const std::map<PlayerUuid, KeySet>& identities() const { return identities_; }
   const std::map<std::string, PlayerUuid, std::less<>>& names() const { return names_; }
-  const std::set<PlayerUuid>& dirty() const { return dirty_; }
+  // Per identity, the keys whose rows must be written.
+  const std::map<PlayerUuid, std::set<identity::KeyBytes>>& dirty() const { return dirty_; }
   const std::set<std::string, std::less<>>& dirty_names() const { return dirty_names_; }
   bool has_changes() const { return !dirty_.empty() || !dirty_names_.empty(); }
   void clear_dirty();
 
  private:
-  // Runs `change` on the registered key set, then re-indexes it and marks it dirty.
-  template <class Change>
-  std::expected<void, RegistryError> change_keys(const PlayerUuid& uuid, Change change);
+  // The registered key set of `uuid`, changed in place by the key operations.
+  std::expected<KeySet*, RegistryError> registered(const PlayerUuid& uuid);
+  // `bytes` of `uuid`'s set changed: index it while active, drop it from the index when revoked,
+  // and mark its row for storing.
+  void touched(const PlayerUuid& uuid, const KeySet& set, const identity::KeyBytes& bytes);
   // REQUIRES: `name` is free. Gives it to `uuid` in both name maps; marks nothing.
   void place_name(std::string name, const PlayerUuid& uuid);
   // Takes the name at `it` from its holder in both name maps; marks nothing.
@@ -117,7 +122,7 @@ class IdentityRegistry final : public identity::KeyLookup {
   std::map<identity::KeyBytes, PlayerUuid> key_index_;  // exactly the active keys
   std::map<std::string, PlayerUuid, std::less<>> names_;  // one holder per name
   std::map<PlayerUuid, std::set<std::string, std::less<>>> names_held_;  // names_ inverted; no empty sets
-  std::set<PlayerUuid> dirty_;                          // key sets to write
+  std::map<PlayerUuid, std::set<identity::KeyBytes>> dirty_;  // key rows to write; no empty sets
   std::set<std::string, std::less<>> dirty_names_;      // bindings to write or delete
 };
 

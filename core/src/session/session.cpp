@@ -141,17 +141,17 @@ Response Session::handle_auth(const cm::AuthResponse& m, const SessionContext& c
   const identity::PlayerUuid uuid = verified->uuid;
   assert(ctx.allowlist != nullptr);
   if (!ctx.allowlist->allows(uuid)) return close_with(dr::NotAllowed{});
-  if (verified->is_new) {
-    // The key's own identity exists but the key is no longer active in it (rotated or rebound).
-    if (registry.contains(uuid)) return close_with(dr::Refused{"authentication failed"});
-    registry.insert(identity::keyset::KeySet::create(*key_, std::nullopt, ctx.now));
-  }
+  // The key's own identity exists but the key is no longer active in it (rotated or rebound).
+  if (verified->is_new && registry.contains(uuid)) return close_with(dr::Refused{"authentication failed"});
   const std::string asked = name_.value_or("");
+  // A new identity is registered only once its name is bound (binding needs no registration), so
+  // a refused login stores nothing.
   auto bound = registry.bind_name_or_next(asked, uuid, kNameLimit);
   if (!bound) {
     if (bound.error().kind() == registry::RegistryErrorKind::NameTaken) return close_with(dr::NameTaken{asked});
     return close_with(dr::Refused{bound.error().message()});
   }
+  if (verified->is_new) registry.insert(identity::keyset::KeySet::create(*key_, std::nullopt, ctx.now));
   if (*bound != asked) asked_name_ = asked;
   name_ = *bound;
   authenticated_ = true;

@@ -36,12 +36,14 @@ rows::StoredPlayerKey to_row(const AuthorisedKey& k) {
 
 std::expected<void, persist::WorldError> write_changes(persist::WorldDb& db,
                                                        const registry::IdentityRegistry& registry) {
-  for (const auto& uuid : registry.dirty()) {
+  for (const auto& [uuid, changed] : registry.dirty()) {
     const KeySet* set = registry.find(uuid);
     if (set == nullptr) continue;
     const std::string text = uuid.to_hex();
-    for (const auto& k : set->all_keys()) {
-      if (auto r = rows::put_player_key(db, text, to_row(k)); !r) return r;
+    for (const auto& bytes : changed) {
+      auto k = set->keys().find(bytes);
+      if (k == set->keys().end()) continue;
+      if (auto r = rows::put_player_key(db, text, to_row(k->second)); !r) return r;
     }
   }
   for (const auto& name : registry.dirty_names()) {

@@ -62,8 +62,8 @@ struct LoadReport {
 // Nothing is dirty after a load; unusable identities and names are reported in `skipped`.
 [[nodiscard]] std::expected<LoadReport, StoreError> load(persist::WorldDb& db);
 
-// Writes the dirty key sets (every column of every key row) and names in one transaction, then
-// clears the dirty sets. Nothing to write touches no database.
+// Writes the changed key rows (every column of each) and names in one transaction, then clears
+// the dirty sets. Nothing to write touches no database.
 [[nodiscard]] std::expected<void, StoreError> flush(persist::WorldDb& db, registry::IdentityRegistry& registry);
 
 }  // namespace ostrel_core::session::store

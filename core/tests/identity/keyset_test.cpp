@@ -228,5 +228,86 @@ TEST(KeySet, FromStoredFindsTheRootAndLetsLaterEntriesWin) {
   EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.key < b.key; }));
 }
 
+
+// Root R adds K2 committing to R's own bytes, then K2 rotates to R: taking R in again would give
+// the root an adder and leave a stored set without a root. Any key the set holds is refused.
+TEST(KeySet, RotationToAKeyTheSetHoldsIsRefused) {
+  const Keys k;
+  auto set = KeySet::create(k.root.key(), std::nullopt, 100);
+  const Commitment to_root = commitment_of(k.root.pk);
+  ASSERT_TRUE(set.add_key(k.root.key(), k.second.key(), to_root, add_sig(set, k.root, k.second, to_root), 110));
+  const Commitment to_second = commitment_of(k.second.pk);
+  ASSERT_TRUE(set.add_key(k.root.key(), k.third.key(), to_second, add_sig(set, k.root, k.third, to_second), 120));
+  const KeySet before = set;
+  struct Case { const char* name; const TestKey* current; const TestKey* next; };
+  const Case cases[] = {{"to the root", &k.second, &k.root}, {"to another active key", &k.third, &k.second}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto r = set.rotate_key(c.current->key(), c.next->key(), std::nullopt,
+                            rotate_sig(set, *c.current, *c.next, std::nullopt), 130);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), KeySetError::AlreadyAuthorised);
+    EXPECT_EQ(message(r.error()), "that key is already authorised for this identity");
+    EXPECT_EQ(set, before);
+  }
+  auto back = KeySet::from_stored(set.all_keys());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, set);
+}
+
+// A player's own requests stop at 16 active keys and 64 in all; the cap is checked after the
+// duplicate check and before any signature is verified. An operator's rebind goes past it and
+// such a set still loads.
+TEST(KeySet, PlayerRequestsStopAtTheKeyCaps) {
+  const Keys k;
+  const std::array<std::uint8_t, 64> garbage{};
+  const std::string cap_text = "this identity holds as many keys as it may (16 active, 64 in all)";
+
+  // Active: the root adds 15 keys.
+  auto wide = KeySet::create(k.root.key(), std::nullopt, 100);
+  for (std::uint8_t seed = 100; wide.active_count() < kMaxActiveKeys; ++seed) {
+    const auto key = TestKey::from_seed(seed);
+    ASSERT_TRUE(wide.add_key(k.root.key(), key.key(), std::nullopt, add_sig(wide, k.root, key, std::nullopt), 110));
+  }
+  const KeySet full = wide;
+  auto one_more = wide.add_key(k.root.key(), k.third.key(), std::nullopt, garbage, 120);
+  ASSERT_FALSE(one_more);
+  EXPECT_EQ(one_more.error(), KeySetError::TooManyKeys);
+  EXPECT_EQ(message(one_more.error()), cap_text);
+  EXPECT_EQ(wide.add_key(k.root.key(), TestKey::from_seed(100).key(), std::nullopt, garbage, 120).error(),
+            KeySetError::AlreadyAuthorised);
+  EXPECT_EQ(wide, full);
+
+  // In all: a chain of rotations, each adding one key and revoking one.
+  auto deep = KeySet::create(k.root.key(), std::nullopt, 100);
+  std::uint8_t seed = 10;
+  auto current = TestKey::from_seed(seed);
+  auto next = TestKey::from_seed(++seed);
+  Commitment c = commitment_of(next.pk);
+  ASSERT_TRUE(deep.add_key(k.root.key(), current.key(), c, add_sig(deep, k.root, current, c), 110));
+  while (deep.keys().size() < kMaxKeys) {
+    const auto after = TestKey::from_seed(++seed);
+    c = commitment_of(after.pk);
+    ASSERT_TRUE(deep.rotate_key(current.key(), next.key(), c, rotate_sig(deep, current, next, c), 120));
+    current = next;
+    next = after;
+  }
+  EXPECT_EQ(deep.active_count(), 2u);
+  const KeySet at_cap = deep;
+  auto rotation = deep.rotate_key(current.key(), next.key(), std::nullopt,
+                                  rotate_sig(deep, current, next, std::nullopt), 130);
+  ASSERT_FALSE(rotation);
+  EXPECT_EQ(rotation.error(), KeySetError::TooManyKeys);
+  EXPECT_EQ(deep.add_key(k.root.key(), k.third.key(), std::nullopt, garbage, 130).error(), KeySetError::TooManyKeys);
+  EXPECT_EQ(deep, at_cap);
+
+  deep.admin_rebind(k.fourth.key(), 140);
+  EXPECT_EQ(deep.keys().size(), kMaxKeys + 1);
+  EXPECT_EQ(deep.active_count(), 1u);
+  auto back = KeySet::from_stored(deep.all_keys());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, deep);
+}
+
 }  // namespace
 }  // namespace ostrel_core::identity::keyset

@@ -1,3 +1,6 @@
+#include <functional>
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "world/material.hpp"
@@ -347,6 +350,133 @@ TEST_F(IdentityStore, ReleasedNamesAreDeletedByTheFlush) {
   ASSERT_TRUE(reg.bind_name("new", id));
   ASSERT_TRUE(store::flush(db(), reg));
   EXPECT_EQ(*rows::all_name_bindings(db()), (std::vector<rows::NameBinding>{{"new", id.to_hex()}}));
+}
+
+
+std::int64_t total_changes(persist::WorldDb& db) {
+  auto st = db.connection().prepare("SELECT total_changes()");
+  if (!st || !st->step().value_or(false)) return -1;
+  return st->column_i64(0);
+}
+
+// Adds `key` to identity `id` with a signature of `signer`.
+std::expected<void, registry::RegistryError> add(IdentityRegistry& reg, const PlayerUuid& id, const TestKey& signer,
+                                                 const TestKey& key, std::optional<Commitment> next) {
+  return reg.add_key(id, signer.key(), key.key(), next,
+                     signer.sign(identity::keyset::add_key_message(id, key.key(), next)), 50);
+}
+
+std::expected<void, registry::RegistryError> rotate(IdentityRegistry& reg, const PlayerUuid& id,
+                                                    const TestKey& current, const TestKey& next,
+                                                    std::optional<Commitment> after) {
+  return reg.rotate_key(id, current.key(), next.key(), after,
+                        current.sign(identity::keyset::rotate_key_message(id, next.key(), after)), 60);
+}
+
+// An identity with 63 keys (two active) after a chain of rotations: one key short of the cap.
+PlayerUuid one_short_of_the_cap(IdentityRegistry& reg, const TestKey& root) {
+  reg.insert(KeySet::create(root.key(), std::nullopt, 1));
+  const PlayerUuid id = identity::uuid_of_root(root.pk);
+  std::uint8_t seed = 10;
+  auto current = TestKey::from_seed(seed);
+  auto next = TestKey::from_seed(++seed);
+  if (!add(reg, id, root, current, identity::commitment_of(next.pk))) return id;
+  while (reg.find(id)->keys().size() < identity::keyset::kMaxKeys - 1) {
+    const auto after = TestKey::from_seed(++seed);
+    if (!rotate(reg, id, current, next, identity::commitment_of(after.pk))) break;
+    current = next;
+    next = after;
+  }
+  return id;
+}
+
+// A flush writes the rows of the keys that changed: one new key on an identity of 63 is one row.
+TEST_F(IdentityStore, FlushWritesOnlyTheRowsThatChanged) {
+  const auto root = TestKey::from_seed(1), added = TestKey::from_seed(2);
+  IdentityRegistry reg;
+  const PlayerUuid id = one_short_of_the_cap(reg, root);
+  ASSERT_EQ(reg.find(id)->keys().size(), identity::keyset::kMaxKeys - 1);
+  ASSERT_TRUE(store::flush(db(), reg));
+
+  const auto before = total_changes(db());
+  ASSERT_TRUE(add(reg, id, root, added, std::nullopt));
+  EXPECT_EQ(reg.dirty().at(id), (std::set<identity::KeyBytes>{added.pk}));
+  ASSERT_TRUE(store::flush(db(), reg));
+  EXPECT_EQ(total_changes(db()) - before, 1);
+
+  // At the cap a further key is refused with its own text and nothing becomes dirty.
+  auto refused = add(reg, id, root, TestKey::from_seed(3), std::nullopt);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().message(), "this identity holds as many keys as it may (16 active, 64 in all)");
+  EXPECT_FALSE(reg.has_changes());
+
+  auto report = store::load(db());
+  ASSERT_TRUE(report);
+  ASSERT_NE(report->registry.find(id), nullptr);
+  EXPECT_EQ(*report->registry.find(id), *reg.find(id));
+}
+
+// Every way a key set changes, and the refusals, come back from the database as they were.
+TEST_F(IdentityStore, EveryKeyChangeSurvivesFlushAndReload) {
+  const auto r = TestKey::from_seed(1), k2 = TestKey::from_seed(2), k3 = TestKey::from_seed(3),
+             k4 = TestKey::from_seed(4);
+  const PlayerUuid id = identity::uuid_of_root(r.pk);
+  struct Case {
+    const char* name;
+    std::function<void(IdentityRegistry&)> change;
+  };
+  const Case cases[] = {
+      {"new identity", [](IdentityRegistry&) {}},
+      {"added keys", [&](IdentityRegistry& reg) {
+         ASSERT_TRUE(add(reg, id, r, k2, identity::commitment_of(k3.pk)));
+         ASSERT_TRUE(add(reg, id, k2, k4, std::nullopt));
+       }},
+      {"rotation", [&](IdentityRegistry& reg) {
+         ASSERT_TRUE(add(reg, id, r, k2, identity::commitment_of(k3.pk)));
+         ASSERT_TRUE(rotate(reg, id, k2, k3, identity::commitment_of(k4.pk)));
+       }},
+      {"rotation to the root refused", [&](IdentityRegistry& reg) {
+         ASSERT_TRUE(add(reg, id, r, k2, identity::commitment_of(r.pk)));
+         auto refused = rotate(reg, id, k2, r, std::nullopt);
+         ASSERT_FALSE(refused);
+         EXPECT_EQ(refused.error().message(), "that key is already authorised for this identity");
+       }},
+      {"rebind", [&](IdentityRegistry& reg) {
+         ASSERT_TRUE(add(reg, id, r, k2, std::nullopt));
+         ASSERT_TRUE(reg.admin_rebind(id, k3.key(), 70));
+       }},
+      {"rebind to the root", [&](IdentityRegistry& reg) {
+         ASSERT_TRUE(reg.admin_rebind(id, k3.key(), 70));
+         ASSERT_TRUE(reg.admin_rebind(id, r.key(), 80));
+       }},
+      {"at the cap, then rebound", [&](IdentityRegistry& reg) {
+         one_short_of_the_cap(reg, r);  // replaces the set of one key
+         ASSERT_TRUE(add(reg, id, r, k2, std::nullopt));
+         ASSERT_FALSE(add(reg, id, r, k3, std::nullopt));
+         ASSERT_TRUE(reg.admin_rebind(id, k4.key(), 90));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    exec("DELETE FROM player_keys; DELETE FROM player_names");
+    IdentityRegistry reg;
+    reg.insert(KeySet::create(r.key(), std::nullopt, 1));
+    ASSERT_TRUE(reg.bind_name("sam", id));
+    ASSERT_TRUE(store::flush(db(), reg));  // the change is flushed on its own, as the tick would
+    c.change(reg);
+    ASSERT_TRUE(store::flush(db(), reg));
+    auto report = store::load(db());
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->skipped.empty()) << report->skipped.front().message();
+    EXPECT_EQ(report->identity_count, 1u);
+    ASSERT_NE(report->registry.find(id), nullptr);
+    EXPECT_EQ(*report->registry.find(id), *reg.find(id));
+    for (const auto& [bytes, k] : reg.find(id)->keys()) {
+      const auto key = *identity::public_key_from_bytes(bytes);
+      EXPECT_EQ(report->registry.identity_of(key), reg.identity_of(key));
+    }
+    EXPECT_EQ(report->registry.name_of(id), reg.name_of(id));
+  }
 }
 
 }  // namespace

@@ -244,7 +244,8 @@ TEST(Login, TakenNameGivesANumberedNameAndOneNotice) {
             (sm::ChatLine{std::nullopt, "`sam` is already somebody else's name on this server; you are `sam 2` here"}));
 }
 
-TEST(Login, NewIdentityWithNoFreeNameIsRefusedButKept) {
+// A refused login stores nothing: the identity is registered only once its name is bound.
+TEST(Login, NewIdentityWithNoFreeNameIsRefusedAndNotKept) {
   const auto key = TestKey::from_seed(1);
   Script s;
   const std::string asked(30, 'n');
@@ -254,8 +255,12 @@ TEST(Login, NewIdentityWithNoFreeNameIsRefusedButKept) {
     holder.bytes[0] = static_cast<std::uint8_t>(i);
     ASSERT_TRUE(s.registry.bind_name(asked + " " + std::to_string(i), holder));
   }
+  const auto names_before = s.registry.dirty_names();
   expect_closed_with(s.login(key, asked), dr::NameTaken{asked}, s.session);
-  EXPECT_TRUE(s.registry.dirty().contains(identity::uuid_of_root(key.pk)));
+  EXPECT_FALSE(s.registry.contains(identity::uuid_of_root(key.pk)));
+  EXPECT_FALSE(s.registry.dirty().contains(identity::uuid_of_root(key.pk)));
+  EXPECT_FALSE(s.registry.identity_of(key.key()));
+  EXPECT_EQ(s.registry.dirty_names(), names_before);
 }
 
 TEST(Login, AllowlistIsCheckedAtAuthentication) {

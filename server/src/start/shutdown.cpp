@@ -20,18 +20,20 @@ namespace ostrel_server::shutdown {
 
 struct Channel {
   std::mutex mu;  // guards everything below
-  std::condition_variable cv;
-  bool pending = false;      // the one slot
-  bool has_sender = false;   // false once no notification can come
+  std::condition_variable cv;       // pending set, or the counts below changed
+  bool pending = false;             // the one slot
+  bool has_sender = false;          // false once no notification can come
+  std::size_t wakeups = 0;          // taken by the signal thread
+  std::size_t waiters = 0;          // threads blocked in Signal::wait
 
   // Never blocks the caller beyond the short lock; a full slot drops the notification.
   void offer() {
     {
       std::lock_guard lock(mu);
-      if (pending) return;
+      ++wakeups;
       pending = true;
     }
-    cv.notify_one();
+    cv.notify_all();
   }
 };
 
@@ -88,8 +90,16 @@ Signal::~Signal() = default;
 
 void Signal::wait() {
   std::unique_lock lock(channel_->mu);
+  ++channel_->waiters;
+  channel_->cv.notify_all();
   channel_->cv.wait(lock, [&] { return channel_->pending || !channel_->has_sender; });
+  --channel_->waiters;
   channel_->pending = false;
+}
+
+void Signal::settle(std::size_t wakeups, std::size_t waiters) const {
+  std::unique_lock lock(channel_->mu);
+  channel_->cv.wait(lock, [&] { return channel_->wakeups >= wakeups && channel_->waiters == waiters; });
 }
 
 Signal listen() {
@@ -106,6 +116,10 @@ Signal listen() {
     return without_sender(ostrel_core::IoError::from_code(e.code()).message());
   }
   if (auto installed = install_handlers(); !installed) return without_sender(installed.error());
+  sigset_t ours;
+  sigemptyset(&ours);
+  for (int sig : kSignals) sigaddset(&ours, sig);
+  pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
   return Signal(std::move(channel));
 }
 

@@ -6,7 +6,12 @@
 // The handler only posts a semaphore (async-signal-safe). The signal thread offers a
 // notification per wake-up; one that finds the slot full is dropped, so any number of signals
 // before the main thread wakes make one notification.
+//
+// A process started with the three signals blocked (as tests start the program, so that a
+// signal sent early waits instead of killing it) gets them once the handler is in place:
+// listen() unblocks them in the calling thread.
 
+#include <cstddef>
 #include <memory>
 
 namespace ostrel_server::shutdown {
@@ -23,6 +28,10 @@ class Signal {
   // Blocks until a notification is available and takes it, or until no sender exists (the
   // handler could not be installed). No timeout.
   void wait();
+
+  // For tests that order signals and waits: blocks until the signal thread has taken `wakeups`
+  // wake-ups since listen() and `waiters` threads are blocked in wait().
+  void settle(std::size_t wakeups, std::size_t waiters) const;
 
  private:
   std::shared_ptr<Channel> channel_;

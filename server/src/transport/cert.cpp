@@ -115,6 +115,32 @@ std::expected<void, IoError> write_file(const fs::path& path, std::string_view t
   return {};
 }
 
+// Replaces `path` with `text` through "<path>.tmp", written in full and then renamed into place:
+// a crash leaves the old file or the new one, never a part of one. The directory entry is
+// synced so that the rename survives a crash too.
+std::expected<void, IoError> replace_file(const fs::path& path, std::string_view text, mode_t mode) {
+  fs::path tmp = path;
+  tmp += ".tmp";
+  if (::unlink(tmp.c_str()) != 0 && errno != ENOENT) return std::unexpected(IoError::from_errno(errno));
+  if (auto w = write_file(tmp, text, mode); !w) {
+    ::unlink(tmp.c_str());
+    return w;
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    return std::unexpected(IoError::from_errno(err));
+  }
+  const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(IoError::from_errno(errno));
+  const int synced = ::fsync(fd);
+  const int err = errno;
+  ::close(fd);
+  if (synced != 0) return std::unexpected(IoError::from_errno(err));
+  return {};
+}
+
 std::expected<bool, IoError> path_exists(const fs::path& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) return true;
@@ -225,8 +251,12 @@ std::expected<ServerCert, CertError> create(const fs::path& dir, const fs::path&
   if (ec) return std::unexpected(CertError::io(dir, IoError::from_code(ec)));
   auto g = generate();
   if (!g) return std::unexpected(CertError::generate(std::move(g.error())));
-  if (auto r = write_file(cert_path, g->cert_pem, 0644); !r) return std::unexpected(CertError::io(cert_path, r.error()));
-  if (auto r = write_file(key_path, g->key_pem, 0600); !r) return std::unexpected(CertError::io(key_path, r.error()));
+  // The key first: a crash before the certificate is in place leaves a lone key, which the next
+  // start replaces, since no client can have pinned a certificate that was never written.
+  if (auto r = replace_file(key_path, g->key_pem, 0600); !r) return std::unexpected(CertError::io(key_path, r.error()));
+  if (auto r = replace_file(cert_path, g->cert_pem, 0644); !r) {
+    return std::unexpected(CertError::io(cert_path, r.error()));
+  }
   ServerCert c;
   c.fingerprint = fingerprint_of(g->cert_der);
   c.private_key = std::move(g->key_der);
@@ -244,8 +274,8 @@ std::expected<ServerCert, CertError> ServerCert::load_or_create(const fs::path& 
   auto cert_exists = path_exists(cert_path);
   if (!cert_exists) return std::unexpected(CertError::io(cert_path, cert_exists.error()));
   if (*key_exists && *cert_exists) return load(cert_path, key_path);
-  // A lone file is kept: replacing it would silently change the fingerprint clients pinned.
-  if (*key_exists) return std::unexpected(CertError::io(cert_path, IoError::from_errno(ENOENT)));
+  // A lone certificate is kept: replacing it would silently change the fingerprint clients
+  // pinned. A lone key is what a first start that stopped between its two writes leaves.
   if (*cert_exists) return std::unexpected(CertError::io(key_path, IoError::from_errno(ENOENT)));
   return create(dir, cert_path, key_path);
 }

@@ -58,8 +58,10 @@ struct ServerCert {
   std::vector<std::vector<std::uint8_t>> certificates;  // exactly one DER certificate
   Fingerprint fingerprint{};
 
-  // Loads both files from `dir` when both exist; creates both (and `dir`) when both are
-  // missing. When only one exists, fails naming the missing one: a lone file is never replaced.
+  // Loads both files from `dir` when both exist. Otherwise creates both (and `dir`), the key
+  // first, each through a temporary file renamed into place, so a lone key is what an
+  // interrupted creation leaves and is replaced too. A lone certificate is never replaced: the
+  // call fails naming the missing key.
   [[nodiscard]] static std::expected<ServerCert, CertError> load_or_create(const std::filesystem::path& dir);
 
   // 64 lowercase hexadecimal characters, byte 0 first.

@@ -23,18 +23,27 @@ struct Tasks {
   asio::steady_timer done;  // cancelled when running drops to 0
 };
 
+// Logs how a connection whose handler failed ended: a missed login deadline, or a close by
+// either side without a frame error, at DEBUG; anything else at WARN.
+void log_end(const quic::Connection& conn, const frame::FrameError& error, const std::string& remote) {
+  const auto info = conn.close_info();
+  if (info && info->kind == quic::CloseInfo::Kind::Deadline) {
+    OSTREL_DEBUG(kTarget, fmt::format("connection closed: {}", info->reason), ostrel_core::log::value("remote", remote));
+  } else if (error.is_early_eof()) {
+    OSTREL_DEBUG(kTarget, "connection closed", ostrel_core::log::value("remote", remote));
+  } else {
+    OSTREL_WARN(kTarget, fmt::format("connection failed: {}", error.message()), ostrel_core::log::value("remote", remote));
+  }
+}
+
 asio::awaitable<void> run_connection(quic::Connection conn, Handler handler, std::shared_ptr<Tasks> tasks) {
   const std::string remote = quic::format_addr(conn.remote());
   if (auto h = co_await conn.handshake(); !h) {
     OSTREL_DEBUG(kTarget, fmt::format("handshake failed: {}", h.error().message()),
                  ostrel_core::log::value("remote", remote));
-  } else if (auto r = co_await handler(conn); !r) {
-    if (r.error().is_early_eof()) {
-      OSTREL_DEBUG(kTarget, "connection closed", ostrel_core::log::value("remote", remote));
-    } else {
-      OSTREL_WARN(kTarget, fmt::format("connection failed: {}", r.error().message()),
-                  ostrel_core::log::value("remote", remote));
-    }
+  } else {
+    conn.set_deadline(limits::kHelloWithin, std::string(kNoHelloReason));
+    if (auto r = co_await handler(conn); !r) log_end(conn, r.error(), remote);
   }
   if (--tasks->running == 0) tasks->done.cancel();
 }
@@ -72,9 +81,15 @@ asio::awaitable<std::expected<quic::Stream, frame::FrameError>> accept_stream(qu
   auto s = co_await conn.accept_stream();
   if (s) co_return std::move(*s);
   const auto& info = s.error().info();
-  const auto kind = info.kind == quic::CloseInfo::Kind::Application ? StreamErrc::UnexpectedEof : StreamErrc::Closed;
+  const bool clean = info.kind == quic::CloseInfo::Kind::Application ||
+                     (info.by_peer && info.kind == quic::CloseInfo::Kind::Transport);
+  const auto kind = clean ? StreamErrc::UnexpectedEof : StreamErrc::Closed;
   co_return std::unexpected(frame::FrameError::stream(ostrel_core::IoError(info.describe(), make_error_code(kind))));
 }
+
+void hello_received(quic::Connection& conn) { conn.set_deadline(limits::kWorldWithin, std::string(kNoWorldReason)); }
+
+void entered_world(quic::Connection& conn) { conn.clear_deadline(); }
 
 asio::awaitable<void> flush_and_close(quic::Stream& stream, quic::Connection& conn) {
   stream.finish();

@@ -1,5 +1,7 @@
 #include "transport/frame.hpp"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 namespace ostrel_server::transport::frame {
@@ -52,6 +54,11 @@ std::expected<std::size_t, FrameError> parse_header(std::span<const std::uint8_t
   if (n == 0) return std::unexpected(FrameError::declared_empty());
   if (n > kMaxPayloadBytes) return std::unexpected(FrameError::declared_too_large(n));
   return std::size_t{n};
+}
+
+std::size_t grown_size(std::size_t declared, std::size_t held) {
+  const std::size_t step = std::clamp(held, limits::kFrameFirstStep, limits::kFrameGrowStep);
+  return std::min(declared, held + step);
 }
 
 }  // namespace ostrel_server::transport::frame

@@ -7,6 +7,10 @@
 //
 // Worked example: the one-byte message 09 is the frame 00 00 00 01 09. A header 00 10 00 01
 // (1048577) is refused before any payload byte is read or any buffer allocated.
+//
+// A declared length reserves nothing: the payload buffer grows as its bytes arrive, doubling
+// from limits::kFrameFirstStep and by at most limits::kFrameGrowStep at a time. A header
+// 00 10 00 00 followed by 10 bytes holds a buffer of 1 KiB, not 1 MiB.
 
 #include <array>
 #include <cstddef>
@@ -22,6 +26,7 @@
 #include "base/error.hpp"
 #include "proto/frame.hpp"
 #include "proto/protocol_error.hpp"
+#include "transport/limits.hpp"
 #include "transport/stream.hpp"
 
 namespace ostrel_server::transport::frame {
@@ -69,6 +74,9 @@ class FrameError {
 std::array<std::uint8_t, kHeaderBytes> header_for(std::size_t n);
 // The checked payload length of a received header: DeclaredEmpty or DeclaredTooLarge.
 std::expected<std::size_t, FrameError> parse_header(std::span<const std::uint8_t, kHeaderBytes> header);
+// The size a payload buffer of `declared` bytes grows to when its first `held` bytes are read
+// and more are due. REQUIRES: held < declared.
+std::size_t grown_size(std::size_t declared, std::size_t held);
 
 // Reads exactly buf.size() bytes; an end of stream before that is "early eof".
 template <AsyncReadStream S>
@@ -115,16 +123,39 @@ asio::awaitable<std::expected<void, FrameError>> write(S& stream, const ostrel_c
   co_return co_await write_encoded(stream, frame.payload());
 }
 
+// Reads one frame's header and returns its checked length.
+template <AsyncReadStream S>
+asio::awaitable<std::expected<std::size_t, FrameError>> read_header(S& stream) {
+  std::array<std::uint8_t, kHeaderBytes> header{};
+  if (auto r = co_await read_exact(stream, header); !r) co_return std::unexpected(std::move(r.error()));
+  co_return parse_header(header);
+}
+
+// Reads the `declared` payload bytes that follow a header, growing the buffer as they arrive.
+template <AsyncReadStream S>
+asio::awaitable<std::expected<std::vector<std::uint8_t>, FrameError>> read_body(S& stream, std::size_t declared) {
+  std::vector<std::uint8_t> payload;
+  std::size_t held = 0;
+  while (held < declared) {
+    if (held == payload.size()) {
+      const std::size_t size = grown_size(declared, held);
+      payload.reserve(size);  // exactly: resize alone may double the capacity
+      payload.resize(size);
+    }
+    auto n = co_await stream.read_some(std::span(payload).subspan(held));
+    if (!n) co_return std::unexpected(FrameError::stream(std::move(n.error())));
+    if (*n == 0) co_return std::unexpected(FrameError::stream(early_eof()));
+    held += *n;
+  }
+  co_return payload;
+}
+
 // Reads one frame and returns its payload, unchecked beyond its length.
 template <AsyncReadStream S>
 asio::awaitable<std::expected<std::vector<std::uint8_t>, FrameError>> read_payload(S& stream) {
-  std::array<std::uint8_t, kHeaderBytes> header{};
-  if (auto r = co_await read_exact(stream, header); !r) co_return std::unexpected(std::move(r.error()));
-  auto n = parse_header(header);
+  auto n = co_await read_header(stream);
   if (!n) co_return std::unexpected(std::move(n.error()));
-  std::vector<std::uint8_t> payload(*n);
-  if (auto r = co_await read_exact(stream, payload); !r) co_return std::unexpected(std::move(r.error()));
-  co_return payload;
+  co_return co_await read_body(stream, *n);
 }
 
 // Reads one frame and decodes one Msg from it. Msg's decode_message instance comes from its

@@ -64,8 +64,7 @@ TEST(ShutdownDeathTest, QuickSignalsGiveOneNotification) {
     raise(SIGINT);
     raise(SIGTERM);
     raise(SIGINT);
-    // Let the signal thread take every wake-up before the first wait.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    signal.settle(3, 0);  // the signal thread has taken every wake-up before the first wait
     signal.wait();
     woke();
     alarm_in(std::chrono::milliseconds(300));
@@ -79,8 +78,8 @@ TEST(ShutdownDeathTest, SignalWhileWaitingWakesTheWaiter) {
   auto run = [] {
     alarm_in(std::chrono::seconds(5));
     auto signal = listen();
-    std::thread sender([] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::thread sender([&signal] {
+      signal.settle(0, 1);  // the main thread is blocked in wait()
       kill(getpid(), SIGTERM);
     });
     signal.wait();
@@ -93,6 +92,22 @@ TEST(ShutdownDeathTest, SignalWhileWaitingWakesTheWaiter) {
 void log_to_stderr(std::string_view line, void*) {
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+}
+
+TEST(ShutdownDeathTest, SignalsBlockedAtStartArriveOnceListening) {
+  auto run = [] {
+    alarm_in(std::chrono::seconds(5));
+    sigset_t ours;
+    sigemptyset(&ours);
+    sigaddset(&ours, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &ours, nullptr);
+    raise(SIGTERM);  // pending: without the listener it would end the process
+    auto signal = listen();
+    signal.wait();
+    woke();
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(run(), ExitedWithCode(0), "^woke\n$");
 }
 
 TEST(ShutdownDeathTest, InstalledOncePerProcess) {

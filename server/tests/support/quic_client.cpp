@@ -61,6 +61,7 @@ asio::awaitable<std::expected<void, frame::FrameError>> QuicClient::send_raw(std
 asio::awaitable<std::expected<void, frame::FrameError>> echo(quic::Connection conn) {
   auto s = co_await transport::endpoint::accept_stream(conn);
   if (!s) co_return std::unexpected(std::move(s.error()));
+  int login_frames = 0;
   for (;;) {
     auto payload = co_await frame::read_payload(*s);
     if (!payload) {
@@ -68,6 +69,13 @@ asio::awaitable<std::expected<void, frame::FrameError>> echo(quic::Connection co
       co_return std::unexpected(std::move(payload.error()));
     }
     if (auto w = co_await frame::write_encoded(*s, *payload); !w) co_return w;
+    const bool hold = std::string_view(reinterpret_cast<const char*>(payload->data()), payload->size()) == kHoldFrame;
+    if (hold || login_frames == 2) continue;
+    if (++login_frames == 1) {
+      transport::endpoint::hello_received(conn);
+    } else {
+      transport::endpoint::entered_world(conn);
+    }
   }
 }
 
@@ -134,6 +142,10 @@ std::size_t TestServer::connection_count() {
 
 std::size_t TestServer::routed_id_count() {
   return on_strand([this] { return impl_->endpoint->routed_id_count(); });
+}
+
+quic::Stats TestServer::stats() {
+  return on_strand([this] { return impl_->endpoint->stats(); });
 }
 
 }  // namespace ostrel_server::test

@@ -55,8 +55,11 @@ class QuicClient {
 };
 
 // Echoes every frame back. A bad frame closes the connection with code kEchoRefusal and the
-// frame error's text as the reason.
+// frame error's text as the reason. Stands in for a login too: the first frame counts as the
+// Hello and the second as entering the world, each after it is echoed (so a client that has its
+// echo knows the deadline moved); a frame "hold" (kHoldFrame) is echoed but does neither.
 inline constexpr std::uint64_t kEchoRefusal = 5;
+inline constexpr std::string_view kHoldFrame = "hold";
 asio::awaitable<std::expected<void, transport::frame::FrameError>> echo(transport::quic::Connection conn);
 
 // A server endpoint on 127.0.0.1 with a fresh certificate, running the accept loop with a
@@ -70,9 +73,11 @@ class TestServer {
 
   asio::ip::udp::endpoint address() const { return address_; }
   const cert::ServerCert& cert() const { return *cert_; }
-  // Read on the endpoint's strand while the server runs.
+  // Read on the endpoint's strand while the server runs. Each is also a barrier: what was
+  // posted to the strand before it (a manual clock's step) has been handled.
   std::size_t connection_count();
   std::size_t routed_id_count();
+  transport::quic::Stats stats();
   // Closes the endpoint (as the stop does) and waits for the accept loop to return.
   void stop();
   std::atomic<bool>& stop_flag() { return stop_; }

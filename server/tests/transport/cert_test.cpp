@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -92,23 +93,55 @@ TEST(ServerCert, KeyFileIsNeverWiderThan0600) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
-TEST(ServerCert, RefusesALoneFileNamingTheMissingOne) {
-  struct Case { const char* name; std::string_view keep; std::string_view missing; };
-  const Case cases[] = {{"key_only", kKeyFile, kCertFile}, {"cert_only", kCertFile, kKeyFile}};
+TEST(ServerCert, RefusesALoneCertificateNamingTheMissingKey) {
+  TempDir tmp;
+  ASSERT_TRUE(ServerCert::load_or_create(tmp.path()).has_value());
+  const std::string kept = slurp(tmp.path() / kCertFile);
+  std::filesystem::remove(tmp.path() / kKeyFile);
+  auto r = ServerCert::load_or_create(tmp.path());
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().kind(), CertErrorKind::Io);
+  EXPECT_EQ(ostrel_core::report(r.error()),
+            "could not access `" + (tmp.path() / kKeyFile).string() +
+                "`\n  caused by: No such file or directory (os error 2)");
+  EXPECT_EQ(slurp(tmp.path() / kCertFile), kept);  // untouched: clients pinned it
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() / kKeyFile));
+}
+
+// The key is written before the certificate, each through a temporary file renamed into place,
+// so whatever a first start leaves when it stops partway, the next start succeeds: a lone key
+// (which no client can have pinned) or a stale temporary file is replaced.
+TEST(ServerCert, AnInterruptedFirstStartLeavesAStartableState) {
+  struct Case { const char* name; std::string_view blocked; bool key_left; };
+  const Case cases[] = {
+      {"stopped before the key was in place", "server-key.pem.tmp", false},
+      {"stopped between the two files", "server-cert.pem.tmp", true},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir tmp;
-    ASSERT_TRUE(ServerCert::load_or_create(tmp.path()).has_value());
-    const std::string kept = slurp(tmp.path() / c.keep);
-    std::filesystem::remove(tmp.path() / c.missing);
-    auto r = ServerCert::load_or_create(tmp.path());
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().kind(), CertErrorKind::Io);
-    EXPECT_EQ(ostrel_core::report(r.error()),
-              "could not access `" + (tmp.path() / c.missing).string() +
-                  "`\n  caused by: No such file or directory (os error 2)");
-    EXPECT_EQ(slurp(tmp.path() / c.keep), kept);  // untouched
-    EXPECT_FALSE(std::filesystem::exists(tmp.path() / c.missing));
+    // A directory where the temporary file goes makes that write fail, as a crash would stop it.
+    std::filesystem::create_directory(tmp.path() / c.blocked);
+    auto failed = ServerCert::load_or_create(tmp.path());
+    ASSERT_FALSE(failed.has_value());
+    EXPECT_EQ(failed.error().kind(), CertErrorKind::Io);
+    EXPECT_EQ(std::filesystem::exists(tmp.path() / kKeyFile), c.key_left);
+    EXPECT_FALSE(std::filesystem::exists(tmp.path() / kCertFile));
+
+    std::filesystem::remove(tmp.path() / c.blocked);
+    write_file(tmp.path() / "server-cert.pem.tmp", "half a certificate");  // a stale leftover
+    auto next = ServerCert::load_or_create(tmp.path());
+    ASSERT_TRUE(next.has_value()) << ostrel_core::report(next.error());
+    auto again = ServerCert::load_or_create(tmp.path());
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->fingerprint, next->fingerprint);
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.path())) files.push_back(e.path().filename());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"server-cert.pem", "server-key.pem"}));
+    struct stat st{};
+    ASSERT_EQ(::stat((tmp.path() / kKeyFile).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
   }
 }
 

@@ -1,7 +1,11 @@
 #include "transport/frame.hpp"
 
+#include <malloc.h>
+
 #include <gtest/gtest.h>
 
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
 #include <asio/io_context.hpp>
 
 #include "proto/codec.hpp"
@@ -182,6 +186,75 @@ TEST(FrameRead, AcceptsPayloadAtTheLimit) {
   ASSERT_TRUE(r.has_value()) << r.error().message();
   EXPECT_EQ(*r, big);
   EXPECT_EQ(in.consumed(), kHeaderBytes + kMaxPayloadBytes);
+}
+
+
+TEST(FrameRead, BufferGrowsInBoundedSteps) {
+  struct Case { const char* name; std::size_t declared, held, want; };
+  constexpr std::size_t kMiB = 1 << 20;
+  const Case cases[] = {
+      {"small_frame_at_once", 30, 0, 30},
+      {"first_step", kMiB, 0, 1024},
+      {"doubling", kMiB, 1024, 2048},
+      {"doubling_up_to_the_step", kMiB, 32 * 1024, 64 * 1024},
+      {"then_by_the_step", kMiB, 64 * 1024, 128 * 1024},
+      {"step_never_more", kMiB, 512 * 1024, 576 * 1024},
+      {"never_past_declared", kMiB, kMiB - 100, kMiB},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(grown_size(c.declared, c.held), c.want);
+  }
+}
+
+// Bytes allocated on this (the main) thread's heap and not freed.
+std::size_t heap_in_use() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// Reads that have their header of a 1 MiB frame and nothing more hold no payload buffer; a few
+// bytes more hold the first step; the whole frame still arrives byte for byte.
+TEST(FrameRead, PayloadBufferGrowsOnlyAsBytesArrive) {
+  constexpr int kReads = 200;
+  asio::io_context io;
+  std::vector<MemoryStream> streams;
+  for (int i = 0; i < kReads; ++i) streams.emplace_back(io.get_executor());
+  std::vector<std::vector<std::uint8_t>> got(kReads);
+  for (auto& s : streams) s.push(from_hex("00 10 00 00"));
+  const std::size_t before = heap_in_use();
+  for (int i = 0; i < kReads; ++i) {
+    asio::co_spawn(
+        io,
+        [&, i]() -> asio::awaitable<void> {
+          auto r = co_await read_payload(streams[i]);
+          if (r) got[i] = std::move(*r);
+        },
+        asio::detached);
+  }
+  io.poll();
+  const std::size_t headers_only = (heap_in_use() - before) / kReads;
+  EXPECT_LT(headers_only, 1024u) << "a read waiting after its header holds " << headers_only << " bytes";
+  const std::vector<std::uint8_t> few(10, 0x5a);
+  for (auto& s : streams) s.push(few);
+  io.poll();
+  const std::size_t first_bytes = (heap_in_use() - before) / kReads;
+  EXPECT_LT(first_bytes, headers_only + 1024 + 256);
+
+  std::vector<std::uint8_t> rest((1 << 20) - few.size());
+  for (std::size_t i = 0; i < rest.size(); ++i) rest[i] = static_cast<std::uint8_t>(i * 13);
+  // Two frames are completed in odd-sized pieces; the others end early.
+  for (int i = 0; i < kReads; ++i) {
+    if (i < 2) {
+      streams[i].set_max_read(70000);
+      streams[i].push(rest);
+    }
+    streams[i].finish();
+  }
+  io.run();
+  std::vector<std::uint8_t> want(few);
+  want.insert(want.end(), rest.begin(), rest.end());
+  for (int i = 0; i < kReads; ++i) ASSERT_EQ(got[i], i < 2 ? want : std::vector<std::uint8_t>{}) << i;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
@@ -22,6 +23,7 @@ namespace ostrel_server::transport {
 namespace {
 
 using namespace std::chrono_literals;
+using ostrel_core::clock::ManualClock;
 using test::QuicClient;
 using test::run_sync;
 using test::TestServer;
@@ -92,7 +94,9 @@ asio::awaitable<void> echo_one_mib(asio::io_context& io, const TestServer& serve
 }
 
 TEST(QuicLoad, TwoHundredClientsEachEchoOneMebibyte) {
-  TestServer server;
+  quic::Settings settings;
+  settings.limits.per_address = 256;  // every client is on 127.0.0.1
+  TestServer server(test::echo, settings);
   asio::io_context io;
   LoadResult result;
   for (std::uint32_t i = 0; i < 200; ++i) asio::co_spawn(io, echo_one_mib(io, server, i, &result), asio::detached);
@@ -229,6 +233,181 @@ TEST(QuicRobustness, GarbageDatagramsLeaveAConnectedClientAlone) {
   }
   EXPECT_TRUE(server_drains(io, server, 1, 20s));
   EXPECT_EQ(server.connection_count(), 1u);
+}
+
+
+// Every thread allocates from one arena (set before any thread starts), so that mallinfo2(),
+// which reports the main arena only, sees the server thread's heap too.
+[[maybe_unused]] const int kOneArena = mallopt(M_ARENA_MAX, 1);
+
+// Bytes the process has allocated and not freed.
+std::size_t heap_in_use() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// Until every connection's handshake has ended, one way or the other.
+asio::awaitable<void> handshakes_ended(std::vector<quic::Connection>& conns) {
+  for (auto& c : conns) (void)co_await c.handshake();
+}
+
+// A client of its own on 127.0.0.1 logs in (Hello, then JoinWorld) and echoes; how long it took.
+std::expected<std::chrono::milliseconds, std::string> log_in(asio::io_context& io, const TestServer& server,
+                                                             std::optional<QuicClient>& out) {
+  const auto start = std::chrono::steady_clock::now();
+  auto client = run_sync(io, QuicClient::connect(io.get_executor(), server.address(), server.cert().fingerprint));
+  if (!client) return std::unexpected(client.error());
+  for (std::uint8_t i = 0; i < 2; ++i) {
+    const std::vector<std::uint8_t> frame(16, i);
+    if (!run_sync(io, client->send(frame))) return std::unexpected("send failed");
+    auto back = run_sync(io, client->receive());
+    if (!back || *back != frame) return std::unexpected("echo failed");
+  }
+  out.emplace(std::move(*client));
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+constexpr int kFlood = 5000;
+constexpr int kFloodBatch = 100;
+
+// One UDP socket (127.0.0.2) opens 5,000 connections and completes every handshake the server
+// lets it; then it idles. The server keeps kMaxPerAddress of them, refuses the rest, lets
+// another client log in as usual, and drops the flood at the Hello deadline.
+TEST(QuicFlood, HandshakesFromOneSocketLockNobodyOut) {
+  ManualClock clock;
+  quic::Settings settings;
+  settings.clock = &clock;
+  TestServer server(test::echo, settings);
+  asio::io_context io;
+  const std::size_t heap_before = heap_in_use();
+  {
+    asio::io_context flood_io;
+    auto flood = quic::Endpoint::client(flood_io.get_executor(), server.address(), ostrel_core::clock::steady(),
+                                        asio::ip::make_address("127.0.0.2"));
+    ASSERT_TRUE(flood.has_value());
+    int opened = 0;
+    for (int sent = 0; sent < kFlood; sent += kFloodBatch) {
+      std::vector<quic::Connection> batch;
+      for (int i = 0; i < kFloodBatch; ++i) {
+        auto c = flood->connect(server.address());
+        ASSERT_TRUE(c.has_value());
+        batch.push_back(std::move(*c));
+      }
+      run_sync(flood_io, handshakes_ended(batch));
+      for (auto& c : batch) opened += c.close_info() ? 0 : 1;
+    }
+    EXPECT_EQ(opened, static_cast<int>(limits::kMaxPerAddress));
+    const auto stats = server.stats();
+    EXPECT_EQ(stats.connections, limits::kMaxPerAddress);
+    EXPECT_GE(stats.refused, static_cast<std::size_t>(kFlood) - limits::kMaxPerAddress);
+    RecordProperty("flood_retries", static_cast<int>(stats.retries));
+
+    std::optional<QuicClient> player;
+    auto took = log_in(io, server, player);
+    ASSERT_TRUE(took.has_value()) << took.error();
+    EXPECT_LT(*took, 3s);  // a lockout would be the 10 s handshake timeout
+    RecordProperty("login_ms_during_flood", static_cast<int>(took->count()));
+    // The flood's client goes away without a word; its connections stay until their deadline.
+  }
+  const std::size_t held = heap_in_use() - std::min(heap_in_use(), heap_before);
+  RecordProperty("server_heap_bytes_for_flood", static_cast<int>(held));
+  EXPECT_LT(held, std::size_t{4} << 20);
+  EXPECT_EQ(server.connection_count(), limits::kMaxPerAddress + 1);
+  clock.advance(limits::kHelloWithin);
+  clock.advance(1s);  // the closing periods
+  EXPECT_EQ(server.connection_count(), 1u);
+}
+
+// One UDP socket (127.0.0.3) sends 5,000 Initials and nothing more. The server holds at most
+// kMaxUnprovenPerAddress half-open connections for it and answers the rest with Retry, which
+// the flood never follows; another client logs in as usual; the half-open ones end at the
+// handshake timeout.
+TEST(QuicFlood, InitialsFromOneSocketLockNobodyOut) {
+  ManualClock clock;
+  quic::Settings settings;
+  settings.clock = &clock;
+  TestServer server(test::echo, settings);
+  asio::io_context io;
+  {
+    // The flood's io_context never runs: its connections send their first Initial and nothing else.
+    asio::io_context flood_io;
+    auto flood = quic::Endpoint::client(flood_io.get_executor(), server.address(), ostrel_core::clock::steady(),
+                                        asio::ip::make_address("127.0.0.3"));
+    ASSERT_TRUE(flood.has_value());
+    for (int sent = 0; sent < kFlood; sent += kFloodBatch) {
+      for (int i = 0; i < kFloodBatch; ++i) ASSERT_TRUE(flood->connect(server.address()).has_value());
+      // Each Initial is admitted or answered before the next batch goes out.
+      ASSERT_TRUE(test::eventually(io, [&] {
+        const auto s = server.stats();
+        return s.retries + s.connections == static_cast<std::size_t>(sent + kFloodBatch);
+      }, 20s));
+    }
+    const auto stats = server.stats();
+    EXPECT_EQ(stats.half_open, limits::kMaxUnprovenPerAddress);
+    EXPECT_EQ(stats.retries, static_cast<std::size_t>(kFlood) - limits::kMaxUnprovenPerAddress);
+
+    std::optional<QuicClient> player;
+    auto took = log_in(io, server, player);
+    ASSERT_TRUE(took.has_value()) << took.error();
+    EXPECT_LT(*took, 3s);
+    RecordProperty("login_ms_during_flood", static_cast<int>(took->count()));
+  }
+  EXPECT_EQ(server.connection_count(), limits::kMaxUnprovenPerAddress + 1);
+  clock.advance(limits::kHandshakeTimeout);
+  EXPECT_EQ(server.connection_count(), 1u);
+  EXPECT_EQ(server.stats().half_open, 0u);
+}
+
+// 1,000 connections that each send the header of a 1 MiB frame and nothing else hold no
+// frame buffer: the payload is allocated only as its bytes arrive.
+TEST(QuicFlood, HeadersWithoutPayloadsReserveNothing) {
+  constexpr int kConns = 1000;
+  std::atomic<int> headers = 0;
+  quic::Settings settings;
+  settings.limits.per_address = kConns;
+  TestServer server(
+      [&headers](quic::Connection conn) -> asio::awaitable<std::expected<void, frame::FrameError>> {
+        auto s = co_await endpoint::accept_stream(conn);
+        if (!s) co_return std::unexpected(s.error());
+        auto n = co_await frame::read_header(*s);
+        if (!n) co_return std::unexpected(n.error());
+        endpoint::hello_received(conn);
+        ++headers;
+        auto body = co_await frame::read_body(*s, *n);
+        if (!body) co_return std::unexpected(body.error());
+        co_return std::expected<void, frame::FrameError>{};
+      },
+      settings);
+  asio::io_context io;
+  auto client = quic::Endpoint::client(io.get_executor(), server.address());
+  ASSERT_TRUE(client.has_value());
+  std::vector<quic::Connection> conns;
+  for (int i = 0; i < kConns; ++i) conns.push_back(*client->connect(server.address()));
+  run_sync(io, handshakes_ended(conns));
+  std::vector<quic::Stream> streams;
+  for (auto& c : conns) {
+    auto s = c.open_stream();
+    ASSERT_TRUE(s.has_value()) << s.error().message();
+    streams.push_back(*s);
+  }
+  const std::size_t before = heap_in_use();
+  run_sync(io, [&]() -> asio::awaitable<bool> {
+    const std::array<std::uint8_t, 4> header = {0x00, 0x10, 0x00, 0x00};  // 1,048,576 bytes follow
+    for (auto& s : streams) {
+      if (!co_await frame::write_all(s, header)) co_return false;
+    }
+    // Acknowledged: the clients' send buffers are empty again.
+    for (auto& s : streams) (void)co_await s.delivered(20s);
+    co_return true;
+  }());
+  ASSERT_TRUE(test::eventually(io, [&] {
+    server.connection_count();  // a barrier: the handlers that counted have gone on to wait
+    return headers.load() == kConns;
+  }, 30s));
+  const std::size_t after = heap_in_use();
+  const std::size_t per_connection = (after - std::min(after, before)) / kConns;
+  RecordProperty("bytes_per_header_only_connection", static_cast<int>(per_connection));
+  EXPECT_LT(per_connection, std::size_t{16} << 10);  // the old reader held 1 MiB each
 }
 
 }  // namespace

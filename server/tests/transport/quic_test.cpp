@@ -1,6 +1,7 @@
 // Loopback tests of the QUIC endpoint with the echo handler.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +22,7 @@
 namespace ostrel_server::transport {
 namespace {
 
+using ostrel_core::clock::ManualClock;
 using test::eventually;
 using test::QuicClient;
 using test::run_sync;
@@ -141,23 +143,39 @@ TEST(QuicEndpoint, EchoesAFrameAtTheLimit) {
   EXPECT_EQ(*back, msg);
 }
 
+// One echoed frame; false when it did not come back unchanged.
+bool echoes(asio::io_context& io, QuicClient& client, std::span<const std::uint8_t> msg) {
+  if (!run_sync(io, client.send(msg)).has_value()) return false;
+  auto back = run_sync(io, client.receive());
+  return back.has_value() && std::ranges::equal(*back, msg);
+}
+
+// Logs in as far as the echo handler tells: the first frame is the Hello, the second enters the
+// world.
+bool enter_world(asio::io_context& io, QuicClient& client) {
+  return echoes(io, client, pattern(10, 1)) && echoes(io, client, pattern(10, 2));
+}
+
 TEST(QuicEndpoint, SilentClientIsDroppedAfterIdleTimeout) {
-  quic::Settings settings;
-  settings.idle_timeout = 600ms;
-  settings.keep_alive = 200ms;
+  ManualClock clock;
+  quic::Settings settings;  // idle timeout 30 s, keep-alive 10 s
+  settings.clock = &clock;
   TestServer server(test::echo, settings);
   asio::io_context quiet_io, live_io;
   auto quiet = run_sync(quiet_io, connect(quiet_io, server));
   auto live = run_sync(live_io, connect(live_io, server));
   ASSERT_TRUE(quiet.has_value() && live.has_value());
-  // The quiet client's io_context no longer runs: it answers nothing, not even keep-alives.
-  ASSERT_TRUE(eventually(live_io, [&] { return server.connection_count() == 1; }, 5s));
-  // The live one answered the server's keep-alives for the whole time and still echoes.
-  const auto msg = pattern(10, 2);
-  ASSERT_TRUE(run_sync(live_io, live->send(msg)).has_value());
-  auto back = run_sync(live_io, live->receive());
-  ASSERT_TRUE(back.has_value());
-  EXPECT_EQ(*back, msg);
+  ASSERT_TRUE(enter_world(quiet_io, *quiet) && enter_world(live_io, *live));
+  // From here the quiet client's io_context no longer runs: it answers nothing, not even the
+  // server's keep-alives. The live one is heard after every second of server time.
+  for (int second = 1; second <= 31; ++second) {
+    clock.advance(1s);
+    ASSERT_TRUE(echoes(live_io, *live, pattern(10, static_cast<std::uint32_t>(second)))) << second;
+    if (second < 30) {
+      EXPECT_EQ(server.connection_count(), 2u) << second;
+    }
+  }
+  EXPECT_EQ(server.connection_count(), 1u);
 }
 
 TEST(QuicEndpoint, EndpointCloseReachesEveryClient) {
@@ -216,19 +234,21 @@ TEST(QuicEndpoint, AnswersUnknownVersionsWithVersionNegotiation) {
     p.resize(size, 0);
     return p;
   };
+  // The next datagram for the probe, waiting at most 5 s.
   auto answer = [&]() -> std::vector<std::uint8_t> {
+    pollfd p{probe.native_handle(), POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return {};
     std::vector<std::uint8_t> buf(2048);
-    for (int i = 0; i < 50; ++i) {
-      asio::error_code ec;
-      const std::size_t n = probe.receive(asio::buffer(buf), 0, ec);
-      if (!ec) return {buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n)};
-      std::this_thread::sleep_for(10ms);
-    }
-    return {};
+    asio::error_code ec;
+    const std::size_t n = probe.receive(asio::buffer(buf), 0, ec);
+    if (ec) return {};
+    return {buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n)};
   };
-  // Too small to be an Initial: no answer, so the server cannot be used to amplify.
-  probe.send_to(asio::buffer(packet(100)), server.address());
-  EXPECT_TRUE(answer().empty());
+  // Too small to be an Initial: no answer, so the server cannot be used to amplify. The server
+  // handles one socket's datagrams in order, so the first answer is to the second probe.
+  auto small = packet(100);
+  small[6] = 0x99;  // another destination id, which the answer would echo
+  probe.send_to(asio::buffer(small), server.address());
   probe.send_to(asio::buffer(packet(1200)), server.address());
   const auto vn = answer();
   ASSERT_GE(vn.size(), 23u + 4u);
@@ -286,10 +306,13 @@ TEST(QuicRecvBuffer, ReturnsBytesInOrderAcrossAppendsAndReads) {
 }
 
 // A handler that answers the first frame with `reply_bytes` of frames, then flushes and closes.
-// It tells `got_first` when the first frame is in and waits for `go` before answering.
+// It tells `got_first` when the first frame is in and waits for `go` before answering; it tells
+// `flushing` as it starts the flush, and `took` how long the flush took on `clock`.
 struct FlushProbe {
+  const ostrel_core::clock::Clock* clock = &ostrel_core::clock::steady();
   std::promise<void> got_first;
   std::promise<void> go;
+  std::promise<void> flushing;
   std::promise<std::chrono::milliseconds> took;
 };
 
@@ -298,15 +321,16 @@ endpoint::Handler flush_after(std::size_t reply_bytes, FlushProbe* probe) {
     auto s = co_await endpoint::accept_stream(conn);
     if (!s) co_return std::unexpected(s.error());
     if (auto first = co_await frame::read_payload(*s); !first) co_return std::unexpected(first.error());
+    endpoint::entered_world(conn);
     probe->got_first.set_value();
     probe->go.get_future().wait();  // blocks the server thread: nothing else runs meanwhile
     for (std::size_t sent = 0; sent < reply_bytes; sent += 65536) {
       if (auto w = co_await frame::write_encoded(*s, pattern(65536, static_cast<std::uint32_t>(sent))); !w) co_return w;
     }
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = probe->clock->now();
+    probe->flushing.set_value();
     co_await endpoint::flush_and_close(*s, conn);
-    probe->took.set_value(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start));
+    probe->took.set_value(std::chrono::duration_cast<std::chrono::milliseconds>(probe->clock->now() - start));
     co_return std::expected<void, frame::FrameError>{};
   };
 }
@@ -333,10 +357,15 @@ TEST(FlushAndClose, DeliversEverythingThenCloses) {
 }
 
 TEST(FlushAndClose, GivesUpOnASilentPeerAfterTwoSeconds) {
+  ManualClock clock;
   FlushProbe probe;
+  probe.clock = &clock;
   auto got_first = probe.got_first.get_future();
+  auto flushing = probe.flushing.get_future();
   auto took = probe.took.get_future();
-  TestServer server(flush_after(2 << 20, &probe));  // fits the send buffer
+  quic::Settings settings;
+  settings.clock = &clock;
+  TestServer server(flush_after(2 << 20, &probe), settings);  // fits the send buffer
   asio::io_context io;
   auto client = run_sync(io, connect(io, server));
   ASSERT_TRUE(client.has_value()) << client.error();
@@ -344,9 +373,13 @@ TEST(FlushAndClose, GivesUpOnASilentPeerAfterTwoSeconds) {
   ASSERT_TRUE(eventually(io, [&] { return got_first.wait_for(0s) == std::future_status::ready; }));
   { auto gone = std::move(*client); }  // the client vanishes without a word: nothing is acknowledged
   probe.go.set_value();
-  const auto waited = took.get();
-  EXPECT_GE(waited, 1900ms);
-  EXPECT_LT(waited, 4000ms);
+  flushing.wait();
+  server.connection_count();  // the handler has gone on to wait for the acknowledgements
+  clock.advance(1999ms);
+  server.connection_count();
+  EXPECT_EQ(took.wait_for(0s), std::future_status::timeout);
+  clock.advance(1ms);
+  EXPECT_EQ(took.get(), 2000ms);
 }
 
 // Log lines of the accept loop, captured from the server thread.
@@ -368,15 +401,30 @@ struct Captured {
   }
 };
 
+// Sends every log line at DEBUG and above to `captured` while it lives.
+class CaptureLogs {
+ public:
+  explicit CaptureLogs(Captured& captured) {
+    namespace log = ostrel_core::log;
+    log::Options options;
+    options.filter = *log::Filter::parse("debug");
+    options.colour = false;
+    log::install(options);
+    log::set_sink(&Captured::sink, &captured);
+  }
+  ~CaptureLogs() {
+    namespace log = ostrel_core::log;
+    log::set_sink(nullptr, nullptr);
+    log::install(log::Options{});
+  }
+  CaptureLogs(const CaptureLogs&) = delete;
+  CaptureLogs& operator=(const CaptureLogs&) = delete;
+};
+
 TEST(AcceptLoop, LogsHowEachConnectionEnded) {
-  namespace log = ostrel_core::log;
   Captured captured;
-  log::Options options;
-  options.filter = *log::Filter::parse("debug");
-  options.colour = false;
-  log::install(options);
-  log::set_sink(&Captured::sink, &captured);
   {
+    CaptureLogs capture(captured);
     // The echo handler, counting the connections whose handshake the server finished.
     std::atomic<int> handled = 0;
     TestServer server([&handled](quic::Connection conn) {
@@ -390,6 +438,16 @@ TEST(AcceptLoop, LogsHowEachConnectionEnded) {
     // Its last handshake flight has reached the server: closing now is not a failed handshake.
     ASSERT_TRUE(eventually(io, [&] { return handled.load() == 1; }));
     quiet->connection().close(0, "bye");
+    // Clients that close at the transport level (NO_ERROR), before opening their stream and in
+    // the world: each one DEBUG "connection closed", as a clean end.
+    auto early = run_sync(io, connect(io, server));
+    ASSERT_TRUE(early.has_value());
+    ASSERT_TRUE(eventually(io, [&] { return handled.load() == 2; }));
+    early->connection().close_transport(0);
+    auto late = run_sync(io, connect(io, server));
+    ASSERT_TRUE(late.has_value());
+    ASSERT_TRUE(enter_world(io, *late));
+    late->connection().close_transport(0);
     // A client that sends an empty frame: WARN with the frame error's text.
     auto bad = run_sync(io, connect(io, server));
     ASSERT_TRUE(bad.has_value());
@@ -400,20 +458,20 @@ TEST(AcceptLoop, LogsHowEachConnectionEnded) {
     wrong.alpn = {"wrong/1"};
     ASSERT_FALSE(run_sync(io, connect(io, server, wrong)).has_value());
     ASSERT_TRUE(eventually(io, [&] {
-      return !captured.matching("connection closed").empty() && !captured.matching("handshake failed").empty();
+      return captured.matching("connection closed").size() == 3 && !captured.matching("handshake failed").empty();
     }))
         << testing::PrintToString(captured.matching(""));
   }
-  log::set_sink(nullptr, nullptr);
-  log::install(log::Options{});
   const auto listening = captured.matching("listening for QUIC connections");
   ASSERT_EQ(listening.size(), 1u);
   EXPECT_NE(listening[0].find(" INFO ostrel_server::transport::endpoint: listening for QUIC connections addr=127.0.0.1:"),
             std::string::npos);
   const auto closed = captured.matching("connection closed");
-  ASSERT_EQ(closed.size(), 1u);
-  EXPECT_NE(closed[0].find("DEBUG ostrel_server::transport::endpoint: connection closed remote=127.0.0.1:"),
-            std::string::npos);
+  ASSERT_EQ(closed.size(), 3u);
+  for (const auto& line : closed) {
+    EXPECT_NE(line.find("DEBUG ostrel_server::transport::endpoint: connection closed remote=127.0.0.1:"),
+              std::string::npos);
+  }
   const auto failed = captured.matching("connection failed");
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_NE(failed[0].find(" WARN ostrel_server::transport::endpoint: connection failed: peer declared an empty message remote="),
@@ -422,6 +480,162 @@ TEST(AcceptLoop, LogsHowEachConnectionEnded) {
   ASSERT_EQ(handshake.size(), 1u);
   EXPECT_NE(handshake[0].find("DEBUG ostrel_server::transport::endpoint: handshake failed: closed with transport error 0x178"),
             std::string::npos);
+}
+
+
+// A login that stalls is closed by its deadline, counted from the end of the handshake on the
+// server's clock, and each close is one DEBUG line. The client sees code 0 and the reason.
+TEST(AcceptLoop, ClosesLoginsThatMissTheirDeadline) {
+  Captured captured;
+  CaptureLogs capture(captured);
+  ManualClock clock;
+  quic::Settings settings;
+  settings.clock = &clock;
+  TestServer server(test::echo, settings);
+  asio::io_context io;
+  auto silent = run_sync(io, connect(io, server));   // never sends a frame
+  auto stalled = run_sync(io, connect(io, server));  // sends its Hello, never joins
+  auto playing = run_sync(io, connect(io, server));  // joins the world
+  ASSERT_TRUE(silent.has_value() && stalled.has_value() && playing.has_value());
+  ASSERT_TRUE(eventually(io, [&] { return server.stats().half_open == 0; }));  // all three handshakes done
+  ASSERT_TRUE(echoes(io, *stalled, pattern(10, 1)));
+  ASSERT_TRUE(enter_world(io, *playing));
+  const std::vector<std::uint8_t> hold(test::kHoldFrame.begin(), test::kHoldFrame.end());
+
+  // Steps of 2 s: the stalled and the playing clients are heard after each (the stalled one
+  // without moving its login on), so only the deadlines can close them.
+  auto step_to = [&](std::chrono::milliseconds at, std::chrono::milliseconds& now) {
+    while (now < at) {
+      clock.advance(2s);
+      now += 2s;
+      for (auto* c : {&stalled, &playing}) {
+        if (!(*c)->connection().close_info()) echoes(io, **c, hold);
+      }
+    }
+  };
+  std::chrono::milliseconds now{0};
+  step_to(4s, now);
+  EXPECT_EQ(server.connection_count(), 3u);
+  step_to(6s, now);  // past the 5 s for the Hello
+  auto info = run_sync(io, silent->connection().closed());
+  EXPECT_EQ(info.describe(), "closed by peer with code 0: no Hello in time");
+  step_to(118s, now);
+  EXPECT_EQ(server.connection_count(), 2u);
+  step_to(122s, now);  // past the 120 s for the world
+  info = run_sync(io, stalled->connection().closed());
+  EXPECT_EQ(info.describe(), "closed by peer with code 0: login took too long");
+  step_to(200s, now);
+  EXPECT_EQ(server.connection_count(), 1u);  // the player in the world has no deadline
+  EXPECT_TRUE(echoes(io, *playing, pattern(100, 3)));
+
+  ASSERT_TRUE(eventually(io, [&] { return captured.matching("connection closed: ").size() == 2; }));
+  const auto hello = captured.matching("connection closed: no Hello in time");
+  ASSERT_EQ(hello.size(), 1u);
+  EXPECT_NE(hello[0].find("DEBUG ostrel_server::transport::endpoint: connection closed: no Hello in time remote=127.0.0.1:"),
+            std::string::npos);
+  const auto world = captured.matching("connection closed: login took too long");
+  ASSERT_EQ(world.size(), 1u);
+  EXPECT_NE(world[0].find("DEBUG ostrel_server::transport::endpoint: connection closed: login took too long remote="),
+            std::string::npos);
+  EXPECT_TRUE(captured.matching("WARN").empty()) << testing::PrintToString(captured.matching("WARN"));
+}
+
+// The admission of new connections: the caps refuse, Retry proves an address, a forged token
+// is refused, and none of it costs a connection that gets in.
+TEST(QuicAdmission, CapsRefuseWithConnectionRefused) {
+  struct Case { const char* name; quic::Limits limits; };
+  quic::Limits per_address;
+  per_address.per_address = 2;
+  quic::Limits in_all;
+  in_all.connections = 2;
+  const Case cases[] = {{"per_address", per_address}, {"in_all", in_all}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    quic::Settings settings;
+    settings.limits = c.limits;
+    TestServer server(test::echo, settings);
+    asio::io_context io;
+    auto first = run_sync(io, connect(io, server));
+    auto second = run_sync(io, connect(io, server));
+    ASSERT_TRUE(first.has_value() && second.has_value());
+    auto third = run_sync(io, connect(io, server));
+    ASSERT_FALSE(third.has_value());
+    EXPECT_EQ(third.error(), "handshake failed: closed by peer with transport error 0x2");  // CONNECTION_REFUSED
+    EXPECT_EQ(server.stats().refused, 1u);
+    EXPECT_EQ(server.connection_count(), 2u);
+    first->connection().close(0, "done");
+    run_sync(io, first->connection().closed());
+    ASSERT_TRUE(eventually(io, [&] { return server.connection_count() == 1; }));
+    auto again = run_sync(io, connect(io, server));  // a freed place is taken again
+    ASSERT_TRUE(again.has_value()) << again.error();
+    EXPECT_TRUE(enter_world(io, *again));
+  }
+}
+
+TEST(QuicAdmission, RetryProvesTheAddressUnderHandshakeLoad) {
+  struct Case { const char* name; std::size_t retry_above; std::size_t unproven; int silent; };
+  const Case cases[] = {
+      {"retry_for_all", 0, 4, 0},      // every handshake is under load
+      {"in_all", 2, 4, 2},             // two half-open connections are load
+      {"one_address", 64, 2, 2},       // this address has two unproven half-open ones
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    quic::Settings settings;
+    settings.limits.retry_above = c.retry_above;
+    settings.limits.unproven_per_address = c.unproven;
+    TestServer server(test::echo, settings);
+    // Half-open connections: Initials from a client whose io_context never runs.
+    asio::io_context silent_io, io;
+    auto silent = quic::Endpoint::client(silent_io.get_executor(), server.address());
+    ASSERT_TRUE(silent.has_value());
+    for (int i = 0; i < c.silent; ++i) ASSERT_TRUE(silent->connect(server.address()).has_value());
+    ASSERT_TRUE(eventually(io, [&] { return server.stats().half_open == static_cast<std::size_t>(c.silent); }));
+    auto client = run_sync(io, connect(io, server));
+    ASSERT_TRUE(client.has_value()) << client.error();
+    EXPECT_TRUE(enter_world(io, *client));
+    EXPECT_GE(server.stats().retries, 1u);
+    EXPECT_EQ(server.stats().connections, static_cast<std::size_t>(c.silent) + 1);
+  }
+}
+
+// A version-1 Initial of 1200 bytes whose token claims to be a Retry token but is not ours.
+std::vector<std::uint8_t> initial_with_token(std::span<const std::uint8_t> token) {
+  std::vector<std::uint8_t> p = {0xc3, 0, 0, 0, 1, 8, 1, 2, 3, 4, 5, 6, 7, 8, 8, 9, 9, 9, 9, 9, 9, 9, 9};
+  p.push_back(static_cast<std::uint8_t>(token.size()));
+  p.insert(p.end(), token.begin(), token.end());
+  const std::size_t rest = 1200 - p.size() - 2;
+  p.push_back(static_cast<std::uint8_t>(0x40 | (rest >> 8)));
+  p.push_back(static_cast<std::uint8_t>(rest));
+  p.resize(1200, 0x5a);
+  return p;
+}
+
+TEST(QuicAdmission, ForgedRetryTokensAreRefused) {
+  TestServer server;
+  asio::io_context io;
+  asio::ip::udp::socket probe(io, asio::ip::udp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+  std::vector<std::uint8_t> token(60, 0x33);
+  token[0] = 0xb6;  // the magic byte of a Retry token
+  probe.send_to(asio::buffer(initial_with_token(token)), server.address());
+  pollfd p{probe.native_handle(), POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);  // the refusal
+  const auto stats = server.stats();
+  EXPECT_EQ(stats.refused, 1u);
+  EXPECT_EQ(stats.connections, 0u);
+  EXPECT_EQ(stats.retries, 0u);
+}
+
+TEST(QuicAdmission, CountsIpv4ByAddressAndIpv6ByPrefix) {
+  auto key_of = [](const char* text) {
+    const auto addr = asio::ip::udp::endpoint(asio::ip::make_address(text), 4433);
+    return ostrel_core::test::to_hex(quic::detail::address_key(addr.data()));
+  };
+  EXPECT_EQ(key_of("192.0.2.7"), "00 00 00 00 00 00 00 00 00 00 ff ff c0 00 02 07");
+  EXPECT_EQ(key_of("::ffff:192.0.2.7"), key_of("192.0.2.7"));  // one client through a dual-stack socket
+  EXPECT_EQ(key_of("2001:db8:1:2:aaaa::1"), "20 01 0d b8 00 01 00 02 00 00 00 00 00 00 00 00");
+  EXPECT_EQ(key_of("2001:db8:1:2:bbbb::9"), key_of("2001:db8:1:2:aaaa::1"));
+  EXPECT_NE(key_of("2001:db8:1:3::1"), key_of("2001:db8:1:2::1"));
 }
 
 }  // namespace

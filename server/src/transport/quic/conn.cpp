@@ -55,8 +55,7 @@ int handshake_completed_cb(ngtcp2_conn*, void* ud) {
       return NGTCP2_ERR_CALLBACK_FAILURE;
     }
   }
-  c.phase = Phase::Open;
-  c.waiters.notify();
+  c.handshake_done();
   return 0;
 }
 
@@ -154,10 +153,10 @@ ngtcp2_callbacks make_callbacks(bool server) {
   return cb;
 }
 
-ngtcp2_settings make_settings(const Settings& s) {
+ngtcp2_settings make_settings(const Settings& s, std::uint64_t now) {
   ngtcp2_settings st;
   ngtcp2_settings_default(&st);
-  st.initial_ts = now_ns();
+  st.initial_ts = now;
   st.max_tx_udp_payload_size = kMaxDatagram;
   st.max_window = 24 << 20;
   st.max_stream_window = 16 << 20;
@@ -189,14 +188,11 @@ CloseInfo info_of(const ngtcp2_connection_close_error& e, bool by_peer) {
 
 }  // namespace
 
-std::uint64_t now_ns() {
-  return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
-}
-
-asio::awaitable<void> Waiters::wait(const asio::any_io_executor& ex, asio::steady_timer::time_point until) {
-  asio::steady_timer t(ex, until);
+asio::awaitable<void> Waiters::wait(const asio::any_io_executor& ex, const Clock& clock,
+                                    std::optional<Instant> until) {
+  std::optional<asio::steady_timer::time_point> at;
+  if (until) at = clock.on_steady(*until);
+  asio::steady_timer t(ex, at.value_or(asio::steady_timer::time_point::max()));
   timers_.push_back(&t);
   struct Unlist {
     std::vector<asio::steady_timer*>& v;
@@ -213,13 +209,13 @@ void Waiters::notify() {
 std::size_t SendBuffer::append(std::span<const std::uint8_t> data) {
   std::size_t done = 0;
   while (done < data.size()) {
-    const std::size_t used = static_cast<std::size_t>((base_ + size_) % kSendChunk);
-    if (used == 0 && (chunks_.empty() || size_ == chunks_.size() * kSendChunk)) {
+    if (end_ == base_ + chunks_.size() * kSendChunk) {
       chunks_.push_back(std::make_unique<std::array<std::uint8_t, kSendChunk>>());
     }
-    const std::size_t n = std::min(kSendChunk - used, data.size() - done);
-    std::memcpy(chunks_.back()->data() + used, data.data() + done, n);
-    size_ += n;
+    const std::size_t at = static_cast<std::size_t>((end_ - base_) % kSendChunk);
+    const std::size_t n = std::min(kSendChunk - at, data.size() - done);
+    std::memcpy(chunks_.back()->data() + at, data.data() + done, n);
+    end_ += n;
     done += n;
   }
   return done;
@@ -238,10 +234,11 @@ std::size_t SendBuffer::gather(std::uint64_t from, ngtcp2_vec* out, std::size_t 
 }
 
 void SendBuffer::release_before(std::uint64_t offset) {
-  while (!chunks_.empty() && offset >= base_ + kSendChunk && size_ >= kSendChunk) {
+  while (!chunks_.empty() && offset >= std::min(base_ + kSendChunk, end_)) {
+    // A piece is full, or it is the last one and everything in it is acknowledged; appends
+    // after that start a fresh piece at the end.
+    base_ = std::min(base_ + kSendChunk, end_);
     chunks_.pop_front();
-    base_ += kSendChunk;
-    size_ -= kSendChunk;
   }
 }
 
@@ -277,14 +274,20 @@ Conn::~Conn() {
   if (tls != nullptr) gnutls_deinit(tls);
 }
 
-bool Conn::init_server(const ngtcp2_pkt_hd& hd, const sockaddr* local, socklen_t local_len, const sockaddr* remote,
-                       socklen_t remote_len) {
+bool Conn::init_server(const ngtcp2_pkt_hd& hd, const std::optional<ngtcp2_cid>& odcid, const sockaddr* local,
+                       socklen_t local_len, const sockaddr* remote, socklen_t remote_len) {
   ngtcp2_path_storage_init(&ps, local, local_len, remote, remote_len, nullptr);
   const auto cb = make_callbacks(true);
-  auto st = make_settings(settings);
+  auto st = make_settings(settings, ep->now_ns());
   st.token = hd.token;
   auto params = make_params(settings, true);
   params.original_dcid = hd.dcid;
+  if (odcid) {
+    // After a Retry the client's first id is the original; the id it uses now is ours from the Retry.
+    params.original_dcid = *odcid;
+    params.retry_scid = hd.dcid;
+    params.retry_scid_present = 1;
+  }
   ngtcp2_cid scid;
   scid.datalen = kCidBytes;
   if (gnutls_rnd(GNUTLS_RND_RANDOM, scid.data, kCidBytes) != 0) return false;
@@ -313,7 +316,7 @@ bool Conn::init_client(const sockaddr* local, socklen_t local_len, const sockadd
   settings = options.settings;
   ngtcp2_path_storage_init(&ps, local, local_len, remote, remote_len, nullptr);
   const auto cb = make_callbacks(false);
-  const auto st = make_settings(settings);
+  const auto st = make_settings(settings, ep->now_ns());
   const auto params = make_params(settings, false);
   ngtcp2_cid dcid, scid;
   dcid.datalen = kCidBytes;
@@ -348,7 +351,7 @@ void Conn::on_datagram(const std::uint8_t* data, std::size_t n, const sockaddr* 
   path.remote.addr = const_cast<sockaddr*>(remote);
   path.remote.addrlen = remote_len;
   ngtcp2_pkt_info pi{};
-  const int rv = ngtcp2_conn_read_pkt(conn, &path, &pi, data, n, now_ns());
+  const int rv = ngtcp2_conn_read_pkt(conn, &path, &pi, data, n, ep->now_ns());
   if (rv == 0) {
     first_read_ok = true;
     tx_blocked = false;  // MAX_DATA has no callback of its own
@@ -403,7 +406,7 @@ void Conn::schedule_write() {
 void Conn::write_out() {
   if (!alive()) return;
   std::array<std::uint8_t, kMaxDatagram> buf;
-  const std::uint64_t ts = now_ns();
+  const std::uint64_t ts = ep->now_ns();
   const std::size_t max_payload = std::min(kMaxDatagram, ngtcp2_conn_get_max_tx_udp_payload_size(conn));
   const std::size_t max_pkts = std::max<std::size_t>(1, ngtcp2_conn_get_send_quantum(conn) / max_payload);
   std::size_t pkts = 0;
@@ -456,21 +459,37 @@ void Conn::write_out() {
 }
 
 void Conn::arm_timer() {
-  std::uint64_t at;
+  const Instant now = ep->clock.now();
+  due.reset();
   if (phase == Phase::Closing || phase == Phase::Draining) {
-    at = now_ns() + 3 * ngtcp2_conn_get_pto(conn);
-  } else {
-    at = ngtcp2_conn_get_expiry(conn);
-    if (at == UINT64_MAX) {
-      timer.cancel();
-      return;
-    }
+    due = now + std::chrono::nanoseconds(3 * ngtcp2_conn_get_pto(conn));
+  } else if (alive()) {
+    const std::uint64_t expiry = ngtcp2_conn_get_expiry(conn);
+    if (expiry != UINT64_MAX) due = Instant(std::chrono::nanoseconds(expiry));
+    if (deadline && (!due || *deadline < *due)) due = deadline;
   }
-  timer.expires_at(asio::steady_timer::time_point(std::chrono::nanoseconds(at)));
+  timer.cancel();
+  if (!due) return;
+  // A manual clock has no OS time: its steps run what is due (on_clock_step).
+  const auto at = ep->clock.on_steady(*due);
+  if (!at) return;
+  timer.expires_at(*at);
   timer.async_wait([w = weak_from_this()](const asio::error_code& ec) {
     if (ec) return;
     if (auto c = w.lock()) c->on_timer();
   });
+}
+
+void Conn::on_clock_step() {
+  waiters.notify();
+  if (due && ep->clock.now() >= *due) on_timer();
+}
+
+void Conn::handshake_done() {
+  phase = Phase::Open;
+  opened_at = ep->clock.now();
+  if (server) ep->count_opened(*this);
+  waiters.notify();
 }
 
 void Conn::on_timer() {
@@ -479,7 +498,13 @@ void Conn::on_timer() {
     return;
   }
   if (!alive()) return;
-  const int rv = ngtcp2_conn_handle_expiry(conn, now_ns());
+  if (deadline && ep->clock.now() >= *deadline) {
+    deadline.reset();
+    close_app(0, deadline_reason);
+    if (close) close->kind = CloseInfo::Kind::Deadline;
+    return;
+  }
+  const int rv = ngtcp2_conn_handle_expiry(conn, ep->now_ns());
   if (rv == NGTCP2_ERR_IDLE_CLOSE) {
     destroy(CloseInfo{CloseInfo::Kind::IdleTimeout, 0, "idle timeout", false});
     return;
@@ -502,7 +527,7 @@ void Conn::start_closing(const ngtcp2_connection_close_error& ccerr, CloseInfo i
   std::array<std::uint8_t, kMaxDatagram> buf;
   ngtcp2_pkt_info pi{};
   const ngtcp2_ssize n =
-      ngtcp2_conn_write_connection_close(conn, &ps.path, &pi, buf.data(), buf.size(), &ccerr, now_ns());
+      ngtcp2_conn_write_connection_close(conn, &ps.path, &pi, buf.data(), buf.size(), &ccerr, ep->now_ns());
   if (!close) close = std::move(info);
   if (n <= 0) {
     destroy(close);
@@ -537,6 +562,7 @@ void Conn::destroy(std::optional<CloseInfo> info) {
   if (!close) close = std::move(info);
   if (!close) close = CloseInfo{CloseInfo::Kind::Transport, 0, "connection dropped", false};
   phase = Phase::Gone;
+  due.reset();
   timer.cancel();
   auto keep = shared_from_this();  // the routes may hold the last reference
   for (const auto& key : cids) ep->unroute(key);

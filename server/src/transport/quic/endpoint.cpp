@@ -4,6 +4,7 @@
 #include "transport/quic/endpoint.hpp"
 
 #include <gnutls/crypto.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -53,10 +54,61 @@ asio::awaitable<void> receive_loop(std::shared_ptr<EndpointCore> ep) {
 
 }  // namespace
 
-EndpointCore::EndpointCore(const asio::any_io_executor& ex, bool is_server)
-    : strand(asio::make_strand(ex)), socket(strand), server(is_server) {}
+EndpointCore::EndpointCore(const asio::any_io_executor& ex, bool is_server, const Clock& c)
+    : strand(asio::make_strand(ex)), socket(strand), server(is_server), clock(c) {}
 
 void EndpointCore::start_receiving() { asio::co_spawn(strand, receive_loop(shared_from_this()), asio::detached); }
+
+void EndpointCore::watch_clock() {
+  step_watch = clock.on_step([w = weak_from_this()] {
+    auto ep = w.lock();
+    if (!ep) return;
+    asio::post(ep->strand, [w] {
+      auto ep = w.lock();
+      if (!ep) return;
+      std::vector<std::shared_ptr<Conn>> all;
+      all.reserve(ep->conns.size());
+      for (Conn* c : ep->conns) all.push_back(c->shared_from_this());
+      for (auto& c : all) c->on_clock_step();
+    });
+  });
+}
+
+AddressKey address_key(const sockaddr* addr) {
+  AddressKey key{};
+  if (addr->sa_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(addr);
+    key[10] = 0xff;
+    key[11] = 0xff;
+    std::memcpy(key.data() + 12, &in->sin_addr, 4);
+  } else if (addr->sa_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(addr);
+    std::memcpy(key.data(), &in6->sin6_addr, 16);
+    // An IPv4 client of a dual-stack socket keeps its whole address; IPv6 counts by /64.
+    if (!IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) std::fill(key.begin() + 8, key.end(), 0);
+  }
+  return key;
+}
+
+void EndpointCore::count_in(Conn& c) {
+  auto& load = loads[c.address];
+  ++load.connections;
+  if (!c.proven) ++load.unproven;
+  ++half_open;
+}
+
+void EndpointCore::count_opened(Conn& c) {
+  if (!c.half_open) return;
+  c.half_open = false;
+  --half_open;
+  if (!c.proven) --loads[c.address].unproven;
+}
+
+void EndpointCore::count_out(Conn& c) {
+  count_opened(c);
+  auto it = loads.find(c.address);
+  if (it != loads.end() && --it->second.connections == 0) loads.erase(it);
+}
 
 void EndpointCore::handle_datagram(std::span<const std::uint8_t> pkt, const sockaddr* from, socklen_t from_len) {
   if (pkt.empty()) return;  // the library asserts on an empty datagram
@@ -82,12 +134,49 @@ void EndpointCore::handle_datagram(std::span<const std::uint8_t> pkt, const sock
     c->on_datagram(pkt.data(), pkt.size(), from, from_len);
     return;
   }
-  if (!server || closing || conns.size() >= kMaxConnections) return;
+  if (!server || closing) return;
+  admit(pkt, from, from_len);
+}
+
+void EndpointCore::admit(std::span<const std::uint8_t> pkt, const sockaddr* from, socklen_t from_len) {
   ngtcp2_pkt_hd hd;
-  if (ngtcp2_accept(&hd, pkt.data(), pkt.size()) != 0) return;
+  // Only a client's Initial opens a connection (no 0-RTT without one).
+  if (ngtcp2_accept(&hd, pkt.data(), pkt.size()) != 0 || hd.type != NGTCP2_PKT_INITIAL) return;
+  const Limits& limits = settings.limits;
+  if (conns.size() >= limits.connections) {
+    send_refusal(hd, NGTCP2_CONNECTION_REFUSED, from, from_len);
+    return;
+  }
+  std::optional<ngtcp2_cid> odcid;
+  if (hd.token.len > 0 && hd.token.base[0] == NGTCP2_CRYPTO_TOKEN_MAGIC_RETRY) {
+    ngtcp2_cid original;
+    const auto lifetime = static_cast<ngtcp2_duration>(limits.retry_token_lifetime.count()) * NGTCP2_MILLISECONDS;
+    if (ngtcp2_crypto_verify_retry_token(&original, hd.token.base, hd.token.len, token_secret.data(),
+                                         token_secret.size(), hd.version, from, from_len, &hd.dcid, lifetime,
+                                         now_ns()) != 0) {
+      send_refusal(hd, NGTCP2_INVALID_TOKEN, from, from_len);
+      return;
+    }
+    odcid = original;
+  }
+  const AddressKey key = address_key(from);
+  const auto load = loads.find(key);
+  const AddressLoad here = load == loads.end() ? AddressLoad{} : load->second;
+  // Any other token (one this server never issues) proves nothing.
+  if (!odcid && (half_open >= limits.retry_above || here.unproven >= limits.unproven_per_address)) {
+    send_retry(hd, from, from_len);
+    return;
+  }
+  if (here.connections >= limits.per_address) {
+    send_refusal(hd, NGTCP2_CONNECTION_REFUSED, from, from_len);
+    return;
+  }
   auto c = std::make_shared<Conn>(shared_from_this(), true);
+  c->address = key;
+  c->proven = odcid.has_value();
   conns.insert(c.get());
-  if (!c->init_server(hd, reinterpret_cast<const sockaddr*>(&local_addr), local_len, from, from_len)) {
+  count_in(*c);
+  if (!c->init_server(hd, odcid, reinterpret_cast<const sockaddr*>(&local_addr), local_len, from, from_len)) {
     c->destroy(std::nullopt);
     return;
   }
@@ -99,6 +188,33 @@ void EndpointCore::handle_datagram(std::span<const std::uint8_t> pkt, const sock
     incoming.push_back(c);
     accept_waiters.notify();
   }
+}
+
+void EndpointCore::send_retry(const ngtcp2_pkt_hd& hd, const sockaddr* from, socklen_t from_len) {
+  ngtcp2_cid scid;
+  scid.datalen = kCidBytes;
+  if (gnutls_rnd(GNUTLS_RND_NONCE, scid.data, scid.datalen) != 0) return;
+  std::array<std::uint8_t, NGTCP2_CRYPTO_MAX_RETRY_TOKENLEN> token;
+  const ngtcp2_ssize token_len =
+      ngtcp2_crypto_generate_retry_token(token.data(), token_secret.data(), token_secret.size(), hd.version, from,
+                                         from_len, &scid, &hd.dcid, now_ns());
+  if (token_len < 0) return;
+  std::array<std::uint8_t, kMaxDatagram> buf;
+  const ngtcp2_ssize n = ngtcp2_crypto_write_retry(buf.data(), buf.size(), hd.version, &hd.scid, &scid, &hd.dcid,
+                                                   token.data(), static_cast<std::size_t>(token_len));
+  if (n <= 0) return;
+  ++stats.retries;
+  send({buf.data(), static_cast<std::size_t>(n)}, ngtcp2_addr{const_cast<sockaddr*>(from), from_len});
+}
+
+void EndpointCore::send_refusal(const ngtcp2_pkt_hd& hd, std::uint64_t error_code, const sockaddr* from,
+                                socklen_t from_len) {
+  std::array<std::uint8_t, kMaxDatagram> buf;
+  const ngtcp2_ssize n = ngtcp2_crypto_write_connection_close(buf.data(), buf.size(), hd.version, &hd.scid,
+                                                              &hd.dcid, error_code, nullptr, 0);
+  if (n <= 0) return;
+  ++stats.refused;
+  send({buf.data(), static_cast<std::size_t>(n)}, ngtcp2_addr{const_cast<sockaddr*>(from), from_len});
 }
 
 void EndpointCore::send(std::span<const std::uint8_t> pkt, const ngtcp2_addr& to) {
@@ -120,7 +236,8 @@ std::vector<std::shared_ptr<Conn>> EndpointCore::routed_conns() const {
 }
 
 void EndpointCore::forget(Conn* c) {
-  conns.erase(c);
+  if (conns.erase(c) == 0) return;
+  if (server) count_out(*c);
   if (!conns.empty()) return;
   idle_waiters.notify();
   shutdown_socket_if_idle();
@@ -154,6 +271,7 @@ std::string CloseInfo::describe() const {
                             : fmt::format("{} with transport error {:#x}: {}", who, code, reason);
     case Kind::IdleTimeout: return "connection timed out";
     case Kind::Handshake: return "handshake timed out";
+    case Kind::Deadline: return reason;
   }
   return "connection closed";
 }
@@ -185,12 +303,15 @@ asio::awaitable<std::expected<std::size_t, ostrel_core::IoError>> Stream::read_s
     }
     if (c->rx_fin) co_return std::size_t{0};
     if (!c->alive()) {
-      // A peer that closes the connection with an application code has ended its stream.
-      const bool peer_ended = c->close && c->close->by_peer && c->close->kind == CloseInfo::Kind::Application;
+      // A peer that closes the connection, with an application code or at the transport level,
+      // has ended its stream.
+      const bool peer_ended = c->close && c->close->by_peer &&
+                              (c->close->kind == CloseInfo::Kind::Application ||
+                               c->close->kind == CloseInfo::Kind::Transport);
       if (peer_ended) co_return std::size_t{0};
       co_return std::unexpected(c->closed_error());
     }
-    co_await c->waiters.wait(c->ep->strand);
+    co_await c->waiters.wait(c->ep->strand, c->ep->clock);
   }
 }
 
@@ -209,7 +330,7 @@ asio::awaitable<std::expected<std::size_t, ostrel_core::IoError>> Stream::write_
       c->schedule_write();
       co_return n;
     }
-    co_await c->waiters.wait(c->ep->strand);
+    co_await c->waiters.wait(c->ep->strand, c->ep->clock);
   }
 }
 
@@ -220,13 +341,14 @@ void Stream::finish() {
 
 asio::awaitable<bool> Stream::delivered(std::chrono::milliseconds limit) {
   auto c = conn_;
-  const auto deadline = asio::steady_timer::clock_type::now() + limit;
+  const Clock& clock = c->ep->clock;
+  const Instant deadline = clock.now() + limit;
   for (;;) {
-    if (asio::steady_timer::clock_type::now() >= deadline) co_return false;
+    if (clock.now() >= deadline) co_return false;
     const bool all_acked = c->tx_acked >= c->tx.end() && (!c->fin_wanted || c->fin_sent);
     if (all_acked) co_return true;
     if (c->tx_stopped || c->stream_closed || !c->alive()) co_return false;
-    co_await c->waiters.wait(c->ep->strand, deadline);
+    co_await c->waiters.wait(c->ep->strand, clock, deadline);
   }
 }
 
@@ -239,7 +361,7 @@ asio::awaitable<std::expected<void, ConnectionError>> Connection::handshake() {
   for (;;) {
     if (c->phase == Phase::Open) co_return std::expected<void, ConnectionError>{};
     if (!c->alive()) co_return std::unexpected(ConnectionError(c->close.value_or(CloseInfo{})));
-    co_await c->waiters.wait(c->ep->strand);
+    co_await c->waiters.wait(c->ep->strand, c->ep->clock);
   }
 }
 
@@ -248,7 +370,7 @@ asio::awaitable<std::expected<Stream, ConnectionError>> Connection::accept_strea
   for (;;) {
     if (c->sid >= 0 && c->alive()) co_return Stream(c);
     if (!c->alive()) co_return std::unexpected(ConnectionError(c->close.value_or(CloseInfo{})));
-    co_await c->waiters.wait(c->ep->strand);
+    co_await c->waiters.wait(c->ep->strand, c->ep->clock);
   }
 }
 
@@ -267,10 +389,38 @@ std::expected<Stream, ConnectionError> Connection::open_stream() {
 
 void Connection::close(std::uint64_t code, std::string_view reason) { conn_->close_app(code, reason); }
 
+void Connection::close_transport(std::uint64_t code) {
+  auto& c = *conn_;
+  if (!c.alive()) return;
+  ngtcp2_connection_close_error ccerr;
+  ngtcp2_connection_close_error_set_transport_error(&ccerr, code, nullptr, 0);
+  c.start_closing(ccerr, CloseInfo{CloseInfo::Kind::Transport, code, {}, false});
+}
+
 asio::awaitable<CloseInfo> Connection::closed() {
   auto c = conn_;
-  while (c->phase != Phase::Gone) co_await c->waiters.wait(c->ep->strand);
+  while (c->phase != Phase::Gone) co_await c->waiters.wait(c->ep->strand, c->ep->clock);
   co_return c->close.value_or(CloseInfo{});
+}
+
+std::optional<CloseInfo> Connection::close_info() const {
+  if (conn_->phase == Phase::Handshaking || conn_->phase == Phase::Open) return std::nullopt;
+  return conn_->close;
+}
+
+void Connection::set_deadline(std::chrono::milliseconds after, std::string reason) {
+  auto& c = *conn_;
+  if (!c.alive()) return;
+  c.deadline = c.opened_at + after;
+  c.deadline_reason = std::move(reason);
+  c.arm_timer();
+}
+
+void Connection::clear_deadline() {
+  auto& c = *conn_;
+  if (!c.deadline) return;
+  c.deadline.reset();
+  c.arm_timer();
 }
 
 asio::ip::udp::endpoint Connection::remote() const { return conn_->remote_ep; }
@@ -307,8 +457,9 @@ Endpoint::~Endpoint() {
 namespace {
 
 std::expected<std::shared_ptr<EndpointCore>, EndpointError> open_socket(const asio::any_io_executor& ex, bool server,
-                                                                        const asio::ip::udp::endpoint& addr) {
-  auto core = std::make_shared<EndpointCore>(ex, server);
+                                                                        const asio::ip::udp::endpoint& addr,
+                                                                        const ostrel_core::clock::Clock& clock) {
+  auto core = std::make_shared<EndpointCore>(ex, server, clock);
   auto bind_error = [&](const asio::error_code& ec) {
     return std::unexpected(EndpointError(EndpointErrorKind::Bind, format_addr(addr),
                                          ostrel_core::make_source(ostrel_core::IoError::from_errno(ec.value()))));
@@ -326,7 +477,8 @@ std::expected<std::shared_ptr<EndpointCore>, EndpointError> open_socket(const as
       0) {
     return bind_error(asio::error_code(errno, asio::system_category()));
   }
-  if (gnutls_rnd(GNUTLS_RND_KEY, core->reset_secret.data(), core->reset_secret.size()) != 0) {
+  if (gnutls_rnd(GNUTLS_RND_KEY, core->reset_secret.data(), core->reset_secret.size()) != 0 ||
+      gnutls_rnd(GNUTLS_RND_KEY, core->token_secret.data(), core->token_secret.size()) != 0) {
     return std::unexpected(EndpointError(EndpointErrorKind::Quic, {},
                                          ostrel_core::make_source(ostrel_core::TextError("no random bytes"))));
   }
@@ -344,26 +496,32 @@ std::expected<Endpoint, EndpointError> Endpoint::bind(const asio::any_io_executo
     return std::unexpected(
         EndpointError(EndpointErrorKind::Tls, {}, ostrel_core::make_source(ostrel_core::TextError(tls_error))));
   }
-  auto core = open_socket(ex, true, addr);
+  auto core = open_socket(ex, true, addr, *settings.clock);
   if (!core) return std::unexpected(std::move(core.error()));
   (*core)->tls = std::move(tls);
   (*core)->settings = settings;
+  (*core)->watch_clock();
   (*core)->start_receiving();
   return Endpoint(std::move(*core));
 }
 
 std::expected<Endpoint, EndpointError> Endpoint::client(const asio::any_io_executor& ex,
-                                                        const asio::ip::udp::endpoint& server_family) {
+                                                        const asio::ip::udp::endpoint& server_family,
+                                                        const ostrel_core::clock::Clock& clock,
+                                                        std::optional<asio::ip::address> local) {
   std::string tls_error;
   auto tls = detail::make_client_tls(&tls_error);
   if (!tls) {
     return std::unexpected(
         EndpointError(EndpointErrorKind::Tls, {}, ostrel_core::make_source(ostrel_core::TextError(tls_error))));
   }
-  const asio::ip::udp::endpoint any(server_family.protocol(), 0);
-  auto core = open_socket(ex, false, any);
+  asio::ip::udp::endpoint here(server_family.protocol(), 0);
+  if (local) here.address(*local);
+  auto core = open_socket(ex, false, here, clock);
   if (!core) return std::unexpected(std::move(core.error()));
   (*core)->tls = std::move(tls);
+  (*core)->settings.clock = &clock;
+  (*core)->watch_clock();
   (*core)->start_receiving();
   return Endpoint(std::move(*core));
 }
@@ -386,7 +544,7 @@ asio::awaitable<std::optional<Connection>> Endpoint::accept() {
       core->incoming.pop_front();
       co_return Connection(std::move(c));
     }
-    co_await core->accept_waiters.wait(core->strand);
+    co_await core->accept_waiters.wait(core->strand, core->clock);
   }
 }
 
@@ -415,10 +573,17 @@ void Endpoint::close(std::uint64_t code, std::string_view reason) {
 
 asio::awaitable<void> Endpoint::wait_idle() {
   auto core = core_;
-  while (!core->conns.empty()) co_await core->idle_waiters.wait(core->strand);
+  while (!core->conns.empty()) co_await core->idle_waiters.wait(core->strand, core->clock);
 }
 
 std::size_t Endpoint::connection_count() const { return core_->conns.size(); }
+
+Stats Endpoint::stats() const {
+  Stats s = core_->stats;
+  s.connections = core_->conns.size();
+  s.half_open = core_->half_open;
+  return s;
+}
 std::size_t Endpoint::routed_id_count() const { return core_->routes.size(); }
 
 }  // namespace ostrel_server::transport::quic

@@ -21,7 +21,9 @@
 #include <asio/awaitable.hpp>
 #include <asio/ip/udp.hpp>
 
+#include "base/clock.hpp"
 #include "base/error.hpp"
+#include "transport/limits.hpp"
 
 namespace ostrel_server::cert {
 struct ServerCert;
@@ -39,10 +41,31 @@ inline constexpr std::string_view kAlpn = "ostrel/1";
 // "127.0.0.1:4433", "[::1]:4433".
 std::string format_addr(const asio::ip::udp::endpoint& addr);
 
+// What one endpoint lets clients hold; the defaults are those of limits.hpp.
+struct Limits {
+  std::size_t connections = limits::kMaxConnections;
+  std::size_t per_address = limits::kMaxPerAddress;
+  std::size_t unproven_per_address = limits::kMaxUnprovenPerAddress;
+  std::size_t retry_above = limits::kRetryAbove;
+  std::chrono::milliseconds retry_token_lifetime = limits::kRetryTokenLifetime;
+};
+
 struct Settings {
-  std::chrono::milliseconds idle_timeout{30'000};       // a silent peer is dropped after this
-  std::chrono::milliseconds keep_alive{10'000};         // a ping after this much quiet
-  std::chrono::milliseconds handshake_timeout{10'000};  // a handshake not done by then fails
+  std::chrono::milliseconds idle_timeout = limits::kIdleTimeout;
+  std::chrono::milliseconds keep_alive = limits::kKeepAlive;
+  std::chrono::milliseconds handshake_timeout = limits::kHandshakeTimeout;
+  Limits limits{};  // a server's admission of new connections
+  // A server endpoint's time: timestamps, timers and deadlines. Outlives the endpoint. (A client
+  // endpoint takes its clock in Endpoint::client.)
+  const ostrel_core::clock::Clock* clock = &ostrel_core::clock::steady();
+};
+
+// What a server endpoint holds and has turned away, for tests and benchmarks.
+struct Stats {
+  std::size_t connections = 0;   // not yet gone
+  std::size_t half_open = 0;     // of those, still handshaking
+  std::size_t retries = 0;       // Retry packets sent
+  std::size_t refused = 0;       // Initials answered with a refusal
 };
 
 // How a connection was closed, as reported by the peer or decided here.
@@ -52,6 +75,7 @@ struct CloseInfo {
     Transport,    // a QUIC transport error code, e.g. 0x178 for a refused ALPN
     IdleTimeout,  // nothing heard for the idle timeout
     Handshake,    // the handshake never completed in time
+    Deadline,     // closed here because it missed a deadline; reason says which
   };
   Kind kind = Kind::Application;
   std::uint64_t code = 0;
@@ -127,8 +151,18 @@ class Connection {
   // Closes with an application code and reason; idempotent, the first close wins. Before the
   // handshake completes the peer sees a transport-level application error without reason.
   void close(std::uint64_t code, std::string_view reason);
+  // Closes at the transport level with `code` (0 is NO_ERROR), with no application code.
+  // Idempotent like close().
+  void close_transport(std::uint64_t code);
   // Until the connection is gone (its closing period over). Returns how it ended.
   asio::awaitable<CloseInfo> closed();
+  // How it ended or is ending; nothing while it is open.
+  std::optional<CloseInfo> close_info() const;
+  // Closes the connection with application code 0 and `reason` once `after` has passed on the
+  // endpoint's clock since the handshake completed, unless another deadline replaces it or
+  // clear_deadline() removes it first. REQUIRES: the handshake has completed.
+  void set_deadline(std::chrono::milliseconds after, std::string reason);
+  void clear_deadline();
 
   asio::ip::udp::endpoint remote() const;
   // The peer's first certificate (DER); empty when it sent none.
@@ -141,7 +175,7 @@ class Connection {
 
 struct ClientOptions {
   std::vector<std::string> alpn{std::string(kAlpn)};  // offered protocols; empty offers none
-  Settings settings{};
+  Settings settings{};  // the timeouts; a client uses its endpoint's clock and admits nothing
 };
 
 class Endpoint {
@@ -157,9 +191,12 @@ class Endpoint {
                                                                    const asio::ip::udp::endpoint& addr,
                                                                    const cert::ServerCert& cert,
                                                                    const Settings& settings = {});
-  // A client endpoint on an ephemeral port of the same address family as `server_family`.
-  [[nodiscard]] static std::expected<Endpoint, EndpointError> client(const asio::any_io_executor& ex,
-                                                                     const asio::ip::udp::endpoint& server_family);
+  // A client endpoint on an ephemeral port of the same address family as `server_family`,
+  // bound to `local` when given (a loopback address of its own, in tests). `clock` outlives it.
+  [[nodiscard]] static std::expected<Endpoint, EndpointError> client(
+      const asio::any_io_executor& ex, const asio::ip::udp::endpoint& server_family,
+      const ostrel_core::clock::Clock& clock = ostrel_core::clock::steady(),
+      std::optional<asio::ip::address> local = std::nullopt);
 
   const asio::any_io_executor& executor() const;
   std::optional<asio::ip::udp::endpoint> local_address() const;
@@ -176,6 +213,7 @@ class Endpoint {
   // Connections not yet gone, and the connection ids routed to them.
   std::size_t connection_count() const;
   std::size_t routed_id_count() const;
+  Stats stats() const;
 
  private:
   explicit Endpoint(std::shared_ptr<detail::EndpointCore> core);
