@@ -8,9 +8,9 @@
 // Worked example: the one-byte message 09 is the frame 00 00 00 01 09. A header 00 10 00 01
 // (1048577) is refused before any payload byte is read or any buffer allocated.
 //
-// A declared length reserves nothing: the payload buffer grows as its bytes arrive, doubling
-// from limits::kFrameFirstStep and by at most limits::kFrameGrowStep at a time. A header
-// 00 10 00 00 followed by 10 bytes holds a buffer of 1 KiB, not 1 MiB.
+// A declared length reserves nothing beyond a first step: the payload buffer grows as its bytes
+// arrive, from limits::kFrameFirstStep, doubling, by at most limits::kFrameGrowStep at a time. A
+// header 00 10 00 00 followed by 10 bytes holds a buffer of 1 KiB, not 1 MiB.
 
 #include <array>
 #include <cstddef>

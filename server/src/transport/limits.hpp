@@ -35,8 +35,8 @@ inline constexpr std::chrono::milliseconds kRetryTokenLifetime{10'000};
 inline constexpr std::chrono::milliseconds kHelloWithin{5'000};    // stream opened and Hello read
 inline constexpr std::chrono::milliseconds kWorldWithin{120'000};  // JoinWorld accepted
 
-// Frames: a payload buffer is allocated only as its bytes arrive, doubling from the first step
-// and growing by at most the grow step at a time, so a header alone reserves nothing.
+// Frames: a payload buffer grows as its bytes arrive, from the first step, doubling, by at most
+// the grow step at a time; a header alone holds the first step, whatever length it declares.
 inline constexpr std::size_t kFrameFirstStep = 1024;
 inline constexpr std::size_t kFrameGrowStep = 64 * 1024;
 

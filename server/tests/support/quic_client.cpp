@@ -114,26 +114,39 @@ TestServer::TestServer(transport::endpoint::Handler handler, quic::Settings sett
   impl_->thread = std::thread([this] { impl_->io.run(); });
 }
 
+TestServer::TestServer(transport::endpoint::Handler handler, quic::Settings settings,
+                       ostrel_core::clock::ManualClock& clock)
+    : TestServer(std::move(handler), [&] {
+        settings.clock = &clock;
+        return settings;
+      }()) {
+  manual_ = &clock;
+}
+
 TestServer::~TestServer() {
   stop();
   impl_->endpoint.reset();
-}
-
-void TestServer::stop() {
-  if (!impl_->thread.joinable()) return;
-  asio::post(impl_->endpoint->executor(), [this] { impl_->endpoint->close(0, "server shutting down"); });
-  impl_->loop_done.get();
-  impl_->thread.join();
-}
-
-bool TestServer::loop_ended(std::chrono::milliseconds limit) {
-  return impl_->loop_done.wait_for(limit) == std::future_status::ready;
 }
 
 template <class F>
 auto TestServer::on_strand(F fn) {
   if (!impl_->thread.joinable()) return fn();
   return asio::post(impl_->endpoint->executor(), asio::use_future(std::move(fn))).get();
+}
+
+void TestServer::stop() {
+  if (!impl_->thread.joinable()) return;
+  asio::post(impl_->endpoint->executor(), [this] { impl_->endpoint->close(0, "server shutting down"); });
+  if (manual_ != nullptr) {
+    on_strand([] { return 0; });  // the close has been made
+    manual_->advance(std::chrono::minutes(1));
+  }
+  impl_->loop_done.get();
+  impl_->thread.join();
+}
+
+bool TestServer::loop_ended(std::chrono::milliseconds limit) {
+  return impl_->loop_done.wait_for(limit) == std::future_status::ready;
 }
 
 std::size_t TestServer::connection_count() {

@@ -17,6 +17,7 @@
 #include <asio/awaitable.hpp>
 #include <asio/io_context.hpp>
 
+#include "base/clock.hpp"
 #include "transport/cert.hpp"
 #include "support/run.hpp"
 #include "transport/endpoint.hpp"
@@ -67,6 +68,9 @@ asio::awaitable<std::expected<void, transport::frame::FrameError>> echo(transpor
 class TestServer {
  public:
   explicit TestServer(transport::endpoint::Handler handler = echo, transport::quic::Settings settings = {});
+  // On a manual clock, which is the server's time; stop() steps it past the closing periods.
+  TestServer(transport::endpoint::Handler handler, transport::quic::Settings settings,
+             ostrel_core::clock::ManualClock& clock);
   ~TestServer();  // closes the endpoint and joins
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
@@ -93,6 +97,7 @@ class TestServer {
   std::optional<cert::ServerCert> cert_;
   asio::ip::udp::endpoint address_;
   std::atomic<bool> stop_{false};
+  ostrel_core::clock::ManualClock* manual_ = nullptr;
 };
 
 // A fresh certificate in a temporary directory (created once per process).

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
@@ -255,6 +256,8 @@ void EndpointCore::shutdown_socket_if_idle() {
 using detail::Conn;
 using detail::EndpointCore;
 using detail::Phase;
+using ostrel_core::clock::Clock;
+using ostrel_core::clock::Instant;
 
 std::string format_addr(const asio::ip::udp::endpoint& a) {
   if (a.address().is_v6()) return fmt::format("[{}]:{}", a.address().to_string(), a.port());

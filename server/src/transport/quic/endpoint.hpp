@@ -43,17 +43,17 @@ std::string format_addr(const asio::ip::udp::endpoint& addr);
 
 // What one endpoint lets clients hold; the defaults are those of limits.hpp.
 struct Limits {
-  std::size_t connections = limits::kMaxConnections;
-  std::size_t per_address = limits::kMaxPerAddress;
-  std::size_t unproven_per_address = limits::kMaxUnprovenPerAddress;
-  std::size_t retry_above = limits::kRetryAbove;
-  std::chrono::milliseconds retry_token_lifetime = limits::kRetryTokenLifetime;
+  std::size_t connections = transport::limits::kMaxConnections;
+  std::size_t per_address = transport::limits::kMaxPerAddress;
+  std::size_t unproven_per_address = transport::limits::kMaxUnprovenPerAddress;
+  std::size_t retry_above = transport::limits::kRetryAbove;
+  std::chrono::milliseconds retry_token_lifetime = transport::limits::kRetryTokenLifetime;
 };
 
 struct Settings {
-  std::chrono::milliseconds idle_timeout = limits::kIdleTimeout;
-  std::chrono::milliseconds keep_alive = limits::kKeepAlive;
-  std::chrono::milliseconds handshake_timeout = limits::kHandshakeTimeout;
+  std::chrono::milliseconds idle_timeout = transport::limits::kIdleTimeout;
+  std::chrono::milliseconds keep_alive = transport::limits::kKeepAlive;
+  std::chrono::milliseconds handshake_timeout = transport::limits::kHandshakeTimeout;
   Limits limits{};  // a server's admission of new connections
   // A server endpoint's time: timestamps, timers and deadlines. Outlives the endpoint. (A client
   // endpoint takes its clock in Endpoint::client.)
