@@ -134,11 +134,17 @@ auto TestServer::on_strand(F fn) {
   return asio::post(impl_->endpoint->executor(), asio::use_future(std::move(fn))).get();
 }
 
+void TestServer::advance(std::chrono::nanoseconds by) {
+  manual_->advance(by);
+  on_strand([] { return 0; });
+}
+
 void TestServer::stop() {
   if (!impl_->thread.joinable()) return;
   asio::post(impl_->endpoint->executor(), [this] { impl_->endpoint->close(0, "server shutting down"); });
   if (manual_ != nullptr) {
     on_strand([] { return 0; });  // the close has been made
+    // Past every closing period. No barrier after it: the server thread ends with the loop.
     manual_->advance(std::chrono::minutes(1));
   }
   impl_->loop_done.get();

@@ -82,6 +82,9 @@ class TestServer {
   std::size_t connection_count();
   std::size_t routed_id_count();
   transport::quic::Stats stats();
+  // Steps the manual clock and returns once the server has handled the step (a step handled
+  // later would see the time of a later one). REQUIRES: made with a manual clock.
+  void advance(std::chrono::nanoseconds by);
   // Closes the endpoint (as the stop does) and waits for the accept loop to return.
   void stop();
   std::atomic<bool>& stop_flag() { return stop_; }
