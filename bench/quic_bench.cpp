@@ -55,6 +55,13 @@ void frames_of(std::uint64_t n, std::uint64_t rate, F frame) {
   }
 }
 
+// frames_of as a list of (length, last of its tick).
+std::vector<std::pair<std::size_t, bool>> plan_of(std::uint64_t n, std::uint64_t rate) {
+  std::vector<std::pair<std::size_t, bool>> frames;
+  frames_of(n, rate, [&](std::size_t len, bool last) { frames.emplace_back(len, last); });
+  return frames;
+}
+
 // Answers a frame holding a byte count (u64, little-endian) and optionally a rate in bytes per
 // second (u64) with that many bytes in frames of at most 64 KiB: at once without a rate, or
 // one tick's share every 50 ms. Then waits for the next request.
@@ -70,12 +77,11 @@ asio::awaitable<std::expected<void, frame::FrameError>> sender(quic::Connection 
     std::uint64_t n = 0, rate = 0;
     std::memcpy(&n, req->data(), std::min<std::size_t>(8, req->size()));
     if (req->size() >= 16) std::memcpy(&rate, req->data() + 8, 8);
-    std::vector<std::pair<std::size_t, bool>> frames;
-    frames_of(n, rate, [&](std::size_t len, bool last) { frames.emplace_back(len, last); });
+    const auto frames = plan_of(n, rate);
     auto next = std::chrono::steady_clock::now();
-    for (const auto& [len, last_of_tick] : frames) {
-      if (auto w = co_await frame::write_encoded(*s, std::span(chunk).first(len)); !w) co_return w;
-      if (rate != 0 && last_of_tick) {
+    for (const auto& f : frames) {
+      if (auto w = co_await frame::write_encoded(*s, std::span(chunk).first(f.first)); !w) co_return w;
+      if (rate != 0 && f.second) {
         next += kTick;
         tick.expires_at(next);
         co_await tick.async_wait(asio::experimental::as_tuple(asio::use_awaitable));

@@ -1,6 +1,7 @@
 // The `server` program run as a subprocess: exit codes, where its messages go, its log lines.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,14 +58,16 @@ class Child {
   Child(std::vector<std::string> args, const fs::path& cwd, std::vector<EnvVar> env = {}) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) std::abort();
+    // A signal sent before the program listens waits, pending, instead of ending it: the child
+    // starts with these blocked (from the fork on, so no signal can come first) and the program
+    // unblocks them once its handler is in place. No polling for readiness.
+    sigset_t early, before;
+    sigemptyset(&early);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&early, sig);
+    pthread_sigmask(SIG_BLOCK, &early, &before);
     pid_ = fork();
+    if (pid_ != 0) pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (pid_ == 0) {
-      // A signal sent before the program listens waits, pending, instead of ending it: the
-      // program unblocks these once its handler is in place. No polling for readiness.
-      sigset_t early;
-      sigemptyset(&early);
-      for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&early, sig);
-      sigprocmask(SIG_BLOCK, &early, nullptr);
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
       if (chdir(cwd.c_str()) != 0) _exit(126);
