@@ -398,6 +398,12 @@ struct Captured {
     }
     return out;
   }
+  // Checks that exactly one line holds `part` and that it contains `expected`.
+  void expect_one(std::string_view part, std::string_view expected) {
+    const auto found = matching(part);
+    ASSERT_EQ(found.size(), 1u) << part;
+    EXPECT_NE(found[0].find(expected), std::string::npos) << found[0];
+  }
 };
 
 // Sends every log line at DEBUG and above to `captured` while it lives.
@@ -461,24 +467,18 @@ TEST(AcceptLoop, LogsHowEachConnectionEnded) {
     }))
         << testing::PrintToString(captured.matching(""));
   }
-  const auto listening = captured.matching("listening for QUIC connections");
-  ASSERT_EQ(listening.size(), 1u);
-  EXPECT_NE(listening[0].find(" INFO ostrel_server::transport::endpoint: listening for QUIC connections addr=127.0.0.1:"),
-            std::string::npos);
+  captured.expect_one("listening for QUIC connections",
+                      " INFO ostrel_server::transport::endpoint: listening for QUIC connections addr=127.0.0.1:");
   const auto closed = captured.matching("connection closed");
   ASSERT_EQ(closed.size(), 3u);
   for (const auto& line : closed) {
     EXPECT_NE(line.find("DEBUG ostrel_server::transport::endpoint: connection closed remote=127.0.0.1:"),
               std::string::npos);
   }
-  const auto failed = captured.matching("connection failed");
-  ASSERT_EQ(failed.size(), 1u);
-  EXPECT_NE(failed[0].find(" WARN ostrel_server::transport::endpoint: connection failed: peer declared an empty message remote="),
-            std::string::npos);
-  const auto handshake = captured.matching("handshake failed");
-  ASSERT_EQ(handshake.size(), 1u);
-  EXPECT_NE(handshake[0].find("DEBUG ostrel_server::transport::endpoint: handshake failed: closed with transport error 0x178"),
-            std::string::npos);
+  captured.expect_one("connection failed",
+                      " WARN ostrel_server::transport::endpoint: connection failed: peer declared an empty message remote=");
+  captured.expect_one("handshake failed",
+                      "DEBUG ostrel_server::transport::endpoint: handshake failed: closed with transport error 0x178");
 }
 
 
@@ -527,14 +527,10 @@ TEST(AcceptLoop, ClosesLoginsThatMissTheirDeadline) {
   EXPECT_TRUE(echoes(io, *playing, pattern(100, 3)));
 
   ASSERT_TRUE(eventually(io, [&] { return captured.matching("connection closed: ").size() == 2; }));
-  const auto hello = captured.matching("connection closed: no Hello in time");
-  ASSERT_EQ(hello.size(), 1u);
-  EXPECT_NE(hello[0].find("DEBUG ostrel_server::transport::endpoint: connection closed: no Hello in time remote=127.0.0.1:"),
-            std::string::npos);
-  const auto world = captured.matching("connection closed: login took too long");
-  ASSERT_EQ(world.size(), 1u);
-  EXPECT_NE(world[0].find("DEBUG ostrel_server::transport::endpoint: connection closed: login took too long remote="),
-            std::string::npos);
+  captured.expect_one("connection closed: no Hello in time",
+                      "DEBUG ostrel_server::transport::endpoint: connection closed: no Hello in time remote=127.0.0.1:");
+  captured.expect_one("connection closed: login took too long",
+                      "DEBUG ostrel_server::transport::endpoint: connection closed: login took too long remote=");
   EXPECT_TRUE(captured.matching("WARN").empty()) << testing::PrintToString(captured.matching("WARN"));
 }
 
