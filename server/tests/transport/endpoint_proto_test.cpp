@@ -21,7 +21,7 @@ TEST(FrameErrorReason, EveryFrameErrorIsAProtocolViolationWithItsText) {
   const Case cases[] = {
       {frame::FrameError::declared_too_large(1048577), "peer declared a 1048577-byte message, over the 1048576-byte limit"},
       {frame::FrameError::declared_empty(), "peer declared an empty message"},
-      {frame::FrameError::stream(frame::early_eof()), "connection stream failed"},
+      {frame::FrameError::stream(transport::early_eof()), "connection stream failed"},
       {frame::FrameError::protocol(proto::ProtocolError::trailing_bytes(3)),
        proto::ProtocolError::trailing_bytes(3).message()},
   };
