@@ -110,7 +110,8 @@ TEST(QuicLoad, TwoHundredClientsEachEchoOneMebibyte) {
   io.run();
   EXPECT_EQ(result.ok.load(), 200) << result.first_error;
   io.restart();
-  EXPECT_TRUE(server_drains(io, server, 0, 20s));
+  // A client's close lost under this load leaves its connection to the 30 s idle timeout.
+  EXPECT_TRUE(server_drains(io, server, 0, 45s));
   EXPECT_EQ(server.connection_count(), 0u);
   EXPECT_EQ(server.routed_id_count(), 0u);
 }
