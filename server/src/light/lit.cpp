@@ -1,0 +1,157 @@
+#include "light/lit.hpp"
+
+#include <algorithm>
+
+#include "light/propagate.hpp"
+
+namespace ostrel_server::light {
+namespace {
+
+using ostrel_core::block::Kind;
+using ostrel_core::chunk::Chunk;
+using ostrel_core::chunk::PaletteEntry;
+using ostrel_core::fluid::kMaxFluids;
+using ostrel_core::light::propagate::Channel;
+using ostrel_core::light::propagate::kChannels;
+using ostrel_core::light::propagate::level_of;
+using ostrel_core::light::propagate::with_level;
+
+std::uint16_t brighter(std::uint16_t a, std::uint16_t b) {
+  for (Channel c : kChannels) {
+    if (level_of(b, c) > level_of(a, c)) a = with_level(a, c, level_of(b, c));
+  }
+  return a;
+}
+
+}  // namespace
+
+Lit::Lit(LightLayers& layers, const Tables& tables, ChunkPos relit, const Resident& solid, const Glowing& fluid,
+         Touched& touched)
+    : layers_(layers),
+      tables_(tables),
+      relit_(relit),
+      solid_(solid),
+      fluid_(fluid),
+      touched_(touched),
+      any_fluid_falloff_(fluid.any_falloff()),
+      relit_chunk_(solid.resident(relit)) {
+  node_ = layers_.extract(relit);
+}
+
+Lit::~Lit() {
+  if (node_) layers_.insert(std::move(node_));
+}
+
+const Chunk* Lit::chunk_of(ChunkPos c) {
+  if (c == relit_) return relit_chunk_;
+  if (chunk_at_ != c) {
+    chunk_ = solid_.resident(c);
+    chunk_at_ = c;
+  }
+  return chunk_;
+}
+
+LightLayer* Lit::layer_of(ChunkPos c) {
+  if (c == relit_) return relit_layer();
+  if (layer_at_ != c) {
+    auto it = layers_.find(c);
+    layer_ = it == layers_.end() ? nullptr : &it->second;
+    layer_at_ = c;
+  }
+  return layer_;
+}
+
+const FluidLayer* Lit::fluid_of(ChunkPos c) {
+  if (fluid_at_ != c) {
+    fluid_layer_ = fluid_.layer(c);
+    fluid_at_ = c;
+  }
+  return fluid_layer_;
+}
+
+const PaletteEntry* Lit::entry_at(BlockPos pos) {
+  const Chunk* c = chunk_of(pos.chunk());
+  if (!c) return nullptr;
+  return &c->palette()[c->indices().get(pos.local_index())];
+}
+
+std::uint16_t Lit::light(BlockPos pos) {
+  const LightLayer* l = layer_of(pos.chunk());
+  if (!l) return 0;
+  const auto local = pos.local();
+  return l->get(local.x, local.y, local.z);
+}
+
+std::optional<std::uint8_t> Lit::faces(BlockPos pos) {
+  const PaletteEntry* e = entry_at(pos);
+  if (!e) return std::nullopt;
+  if (tables_.any_passes && e->kind() == Kind::Whole && tables_.passes_of(e->material())) {
+    return ostrel_core::light::kOpen;
+  }
+  return e->permeability;
+}
+
+std::uint8_t Lit::falloff(BlockPos pos) {
+  std::uint8_t f = 0;
+  if (any_fluid_falloff_) {
+    const FluidLayer* fl = fluid_of(pos.chunk());
+    if (fl && !fl->empty()) {
+      const auto s = fl->get(pos.local_index());
+      if (s.is_wet()) f = fluid_.falloff(s.id());
+    }
+  }
+  if (tables_.any_falloff) {
+    const PaletteEntry* e = entry_at(pos);
+    if (e && e->kind() == Kind::Whole) f = std::max(f, tables_.falloff_of(e->material()));
+  }
+  return f;
+}
+
+std::uint16_t Lit::material_emission(const PaletteEntry& e, const Chunk& c) const {
+  if (e.kind() != Kind::Mixed) return tables_.emission_of(e.material());
+  std::uint16_t out = 0;
+  for (MaterialId m : c.mixed().cells(e.mixed_slot())) out = brighter(out, tables_.emission_of(m));
+  return out;
+}
+
+std::uint16_t Lit::emission(BlockPos pos) {
+  const Chunk* c = chunk_of(pos.chunk());
+  if (!c) return 0;
+  const PaletteEntry& e = c->palette()[c->indices().get(pos.local_index())];
+  std::uint16_t out = material_emission(e, *c);
+  if (!tables_.any_emits) return out;
+  const FluidLayer* fl = fluid_of(pos.chunk());
+  if (fl && !fl->empty()) {
+    const auto s = fl->get(pos.local_index());
+    if (s.is_wet()) {
+      if (const auto m = fluid_.material(s.id())) out = brighter(out, tables_.emission_of(*m));
+    }
+  }
+  return out;
+}
+
+void Lit::set_light(BlockPos pos, std::uint16_t value) {
+  const ChunkPos c = pos.chunk();
+  LightLayer* l = layer_of(c);
+  if (!l) return;
+  const auto local = pos.local();
+  if (l->get(local.x, local.y, local.z) == value) return;
+  l->set(local.x, local.y, local.z, value);
+  touched_.insert(c);
+}
+
+bool Lit::may_emit() {
+  if (!tables_.any_emits || !relit_chunk_) return false;
+  for (const PaletteEntry& e : relit_chunk_->palette()) {
+    if (e.refs != 0 && material_emission(e, *relit_chunk_) != 0) return true;
+  }
+  const FluidLayer* fl = fluid_of(relit_);
+  if (!fl || fl->empty()) return false;
+  for (std::size_t id = 1; id <= kMaxFluids; ++id) {
+    const auto m = fluid_.material(static_cast<FluidId>(id));
+    if (m && tables_.emission_of(*m) != 0) return true;
+  }
+  return false;
+}
+
+}  // namespace ostrel_server::light

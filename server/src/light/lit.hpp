@@ -1,0 +1,82 @@
+#pragma once
+// Lit: one domain's lighting while one chunk is relit, as the propagation algorithms see it.
+// The relit chunk's layer is taken out of the domain's map for the relight, so writes into it
+// need no lookup, and goes back when the Lit ends. Chunks whose light is written are added to
+// the caller's Touched set. A chunk without a layer is never written; a chunk that is not
+// resident never passes light.
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <unordered_map>
+
+#include "light/glowing.hpp"
+#include "light/layer.hpp"
+#include "light/tables.hpp"
+#include "movement/phys/voxels.hpp"
+#include "world/chunk.hpp"
+#include "world/coords.hpp"
+
+namespace ostrel_server::light {
+
+using ostrel_core::coords::BlockPos;
+using ostrel_core::light::layer::LightLayer;
+using ostrel_core::phys::voxels::Resident;
+
+using Touched = std::set<ChunkPos>;
+using LightLayers = std::unordered_map<ChunkPos, LightLayer>;
+
+class Lit {
+ public:
+  Lit(LightLayers& layers, const Tables& tables, ChunkPos relit, const Resident& solid, const Glowing& fluid,
+      Touched& touched);
+  ~Lit();  // puts the relit chunk's layer back
+  Lit(const Lit&) = delete;
+  Lit& operator=(const Lit&) = delete;
+
+  // --- what propagation asks ---
+  std::uint16_t light(BlockPos pos);
+  // The block's face bits; 0x3F for a whole block of a material that passes light; none when
+  // its chunk is not resident.
+  std::optional<std::uint8_t> faces(BlockPos pos);
+  // The larger of its fluid's and (for a whole block) its material's falloff.
+  std::uint8_t falloff(BlockPos pos);
+  // Its material's light (mixed: the largest per channel among its cells), raised by the light
+  // of the block its fluid is drawn as.
+  std::uint16_t emission(BlockPos pos);
+  void set_light(BlockPos pos, std::uint16_t value);
+
+  // --- for the relight steps ---
+  const ostrel_core::chunk::Chunk* relit_chunk() const { return relit_chunk_; }
+  // The relit chunk's layer, or null when it has none.
+  LightLayer* relit_layer() { return node_ ? &node_.mapped() : nullptr; }
+  // Whether some block of the relit chunk may give off light.
+  bool may_emit();
+
+ private:
+  const ostrel_core::chunk::Chunk* chunk_of(ChunkPos c);
+  LightLayer* layer_of(ChunkPos c);
+  const FluidLayer* fluid_of(ChunkPos c);
+  const ostrel_core::chunk::PaletteEntry* entry_at(BlockPos pos);
+  std::uint16_t material_emission(const ostrel_core::chunk::PaletteEntry& e, const ostrel_core::chunk::Chunk& c) const;
+
+  LightLayers& layers_;
+  const Tables& tables_;
+  const ChunkPos relit_;
+  const Resident& solid_;
+  const Glowing& fluid_;
+  Touched& touched_;
+  const bool any_fluid_falloff_;  // asked of the fluid side once
+  LightLayers::node_type node_;  // the relit chunk's layer while it is out of the map
+  const ostrel_core::chunk::Chunk* relit_chunk_;
+
+  // The last other chunk, light layer and fluid layer looked up (null: none there).
+  std::optional<ChunkPos> chunk_at_;
+  const ostrel_core::chunk::Chunk* chunk_ = nullptr;
+  std::optional<ChunkPos> layer_at_;
+  LightLayer* layer_ = nullptr;
+  std::optional<ChunkPos> fluid_at_;
+  const FluidLayer* fluid_layer_ = nullptr;
+};
+
+}  // namespace ostrel_server::light
