@@ -87,6 +87,11 @@ struct ChunkPos {
 
   // The block at `local` in this chunk. Wraps like two's complement beyond the i32 range.
   constexpr BlockPos block(LocalPos local) const;
+  // Every block of the chunk has an i32 position: -2^27 <= each coordinate < 2^27.
+  constexpr bool addressable() const {
+    constexpr std::int32_t lo = -(1 << 27), hi = (1 << 27) - 1;
+    return x >= lo && x <= hi && y >= lo && y <= hi && z >= lo && z <= hi;
+  }
   constexpr bool contains(const BlockPos& b) const;
   constexpr bool contains(const struct SubNodePos& s) const;
 };

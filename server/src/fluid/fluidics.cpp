@@ -105,7 +105,7 @@ class Settling {
     const BlockPos down = solver::below(p);
     if (down != p && takes(down, s.id(), t.waterlogs_at)) return true;
     for (const BlockPos& q : beside(p)) {
-      if (q != p && wet_.fluid(q).level() + 2 <= l && takes(q, s.id(), t.waterlogs_at)) return true;
+      if (q != p && wet_.fluid(q).level() + 2u <= l && takes(q, s.id(), t.waterlogs_at)) return true;
     }
     if (l == 1 || l == 2) {
       for (const BlockPos& q : beside(p)) {
@@ -211,11 +211,11 @@ FluidLayer Fluidics::lay_pour_over(ChunkPos pos, FluidLayer stored) {
 }
 
 void Fluidics::chunk_loaded(ChunkPos pos, FluidLayer layer, const Resident& solid) {
-  const bool was_poured = !loaded_.contains(pos) && poured_.contains(pos);
   loaded_.insert(pos);
-  if (was_poured) layer = lay_pour_over(pos, std::move(layer));  // stays dirty: it differs from the store
+  if (poured_.contains(pos)) layer = lay_pour_over(pos, std::move(layer));  // stays dirty: it differs from the store
   if (layer.empty()) return;
-  const bool asleep = sea_over_air(layer, solid.resident(pos));
+  // A chunk past the block range has no block a step could reach: its fluid only waits.
+  const bool asleep = !pos.addressable() || sea_over_air(layer, solid.resident(pos));
   layers_.insert_or_assign(pos, std::move(layer));
   if (!asleep) schedule_unsettled(pos, solid);
 }

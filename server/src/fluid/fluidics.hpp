@@ -88,6 +88,8 @@ class Fluidics final : public ostrel_core::phys::voxels::FluidSource, public lig
   const Solver& solver() const { return solver_; }
   const Tunings& tunings() const { return tunings_; }
   const Fluids& fluids() const { return fluids_; }
+  const Materials& passable() const { return *passable_; }
+  const Materials& washes_away() const { return *washes_away_; }
 
   // --- Glowing ---
   std::optional<MaterialId> material(FluidId id) const override;

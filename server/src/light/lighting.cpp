@@ -21,13 +21,6 @@ constexpr std::uint8_t kUpFace = propagate::face_bit(propagate::kUp);
 constexpr std::uint8_t kDownFace = propagate::face_bit(propagate::kDown);
 constexpr std::uint16_t kSky = 0xF000;
 
-// Whether every block of the chunk has an i32 block position.
-bool addressable(ChunkPos c) {
-  constexpr std::int32_t lo = std::numeric_limits<std::int32_t>::min() >> 4;
-  constexpr std::int32_t hi = std::numeric_limits<std::int32_t>::max() >> 4;
-  return c.x >= lo && c.x <= hi && c.y >= lo && c.y <= hi && c.z >= lo && c.z <= hi;
-}
-
 BlockPos origin_of(ChunkPos c) { return c.block({0, 0, 0}); }
 BlockPos far_corner_of(ChunkPos c) { return c.block({15, 15, 15}); }
 
@@ -102,7 +95,7 @@ bool Lighting::solid_dark(const ostrel_core::chunk::Chunk* chunk) const {
 Touched Lighting::chunk_loaded_with_fluid(ChunkPos c, const Resident& solid, const Glowing& fluid) {
   layers_.try_emplace(c);
   Touched touched{c};
-  if (!addressable(c)) return touched;
+  if (!c.addressable()) return touched;
   if (solid_dark(solid.resident(c))) {
     ++skipped_solid_;
     layers_[c] = LightLayer();  // dark, also when it held light before
@@ -139,7 +132,7 @@ Touched Lighting::chunk_loaded_with_fluid(ChunkPos c, const Resident& solid, con
 }
 
 void Lighting::roof_over_below(ChunkPos c, const Resident& solid, Touched& touched, const Glowing& fluid) {
-  if (layers_.empty() || !addressable(c) || c.y == std::numeric_limits<std::int32_t>::min() >> 4) return;
+  if (layers_.empty() || !c.addressable() || !ChunkPos{c.x, c.y - 1, c.z}.addressable()) return;
   const ChunkPos b{c.x, c.y - 1, c.z};
   if (!layers_.contains(b)) return;  // nothing below to darken
   Lit lit(layers_, *tables_, b, solid, fluid, touched);

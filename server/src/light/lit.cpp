@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "light/permeability.hpp"
 #include "light/propagate.hpp"
 
 namespace ostrel_server::light {

@@ -1,0 +1,321 @@
+#include "light/lighting.hpp"
+
+#include <limits>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "fluid/fluidics.hpp"
+#include "fluid/ponds.hpp"
+#include "light/lights.hpp"
+#include "support/chunks.hpp"
+
+namespace ostrel_server::light {
+namespace {
+
+using ostrel_core::block::BlockValue;
+using ostrel_core::block::Cells;
+using ostrel_core::fluid::Fluid;
+using test::Chunks;
+
+constexpr MaterialId kStone = 2, kGlass = 3, kLamp = 4, kMurk = 5, kBlueLamp = 6;
+
+Tables tables() {
+  Tables t;
+  t.emission.assign(7, 0);
+  t.emission[kLamp] = 0x0F00;
+  t.emission[kBlueLamp] = 0x000C;
+  t.passes.assign(4, 0);
+  t.passes[kGlass] = 1;
+  t.falloff.assign(6, 0);
+  t.falloff[kMurk] = 3;
+  t.any_emits = t.any_passes = t.any_falloff = true;
+  return t;
+}
+
+Lighting lighting() { return Lighting(std::make_shared<const Tables>(tables())); }
+
+std::uint8_t sky(std::uint16_t v) { return v >> 12; }
+std::uint8_t red(std::uint16_t v) { return (v >> 8) & 15; }
+
+bool uniform(const Lighting& l, ChunkPos c, std::uint16_t v) {
+  const LightLayer* layer = l.layer(c);
+  return layer && layer->is_uniform() && layer->uniform_value() == v;
+}
+
+TEST(Lighting, OpenAirUnderNothingIsFullSky) {
+  Chunks world;
+  world.air({0, 0, 0});
+  Lighting l = lighting();
+  const Dry dry;
+  EXPECT_EQ(l.chunk_loaded_with_fluid({0, 0, 0}, world, dry), (Touched{{0, 0, 0}}));
+  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0xF000));
+  EXPECT_EQ(l.at({0, 0, 0}), 0xF000);
+  EXPECT_EQ(l.at({-1, 0, 0}), 0);  // no layer
+  EXPECT_EQ(l.skipped_solid(), 0u);
+}
+
+TEST(Lighting, ASolidChunkTakesTheShortcutAndRoofsTheChunkBelow) {
+  Chunks world;
+  world.air({0, 0, 0});
+  Lighting l = lighting();
+  const Dry dry;
+  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  ASSERT_TRUE(uniform(l, {0, 0, 0}, 0xF000));
+  world.fill({0, 1, 0}, kStone);
+  const Touched t = l.chunk_loaded_with_fluid({0, 1, 0}, world, dry);
+  EXPECT_EQ(l.skipped_solid(), 1u);
+  EXPECT_TRUE(uniform(l, {0, 1, 0}, 0));
+  EXPECT_EQ(t, (Touched{{0, 0, 0}, {0, 1, 0}}));
+  EXPECT_EQ(sky(l.at({5, 15, 5})), 0);  // the top row lost its sky
+  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0));  // and nothing else lights it
+
+  // A solid chunk that was lit before is left dark too.
+  world.air({3, 0, 0});
+  l.chunk_loaded_with_fluid({3, 0, 0}, world, dry);
+  ASSERT_TRUE(uniform(l, {3, 0, 0}, 0xF000));
+  world.fill({3, 0, 0}, kStone);
+  l.chunk_loaded_with_fluid({3, 0, 0}, world, dry);
+  EXPECT_EQ(l.skipped_solid(), 2u);
+  EXPECT_TRUE(uniform(l, {3, 0, 0}, 0));
+
+  // Glass and lamp blocks are lit in full.
+  for (MaterialId m : {kGlass, kLamp}) {
+    world.fill({6, 0, 0}, m);
+    l.chunk_loaded_with_fluid({6, 0, 0}, world, dry);
+  }
+  EXPECT_EQ(l.skipped_solid(), 2u);
+  EXPECT_TRUE(uniform(l, {6, 0, 0}, 0x0F00));  // every lamp block holds its own light
+}
+
+TEST(Lighting, AirLoadedOverLitAirKeepsTheSkyBelow) {
+  Chunks world;
+  world.air({0, 0, 0});
+  Lighting l = lighting();
+  const Dry dry;
+  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  world.air({0, 1, 0});
+  l.chunk_loaded_with_fluid({0, 1, 0}, world, dry);
+  EXPECT_TRUE(uniform(l, {0, 1, 0}, 0xF000));
+  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0xF000));
+}
+
+TEST(Lighting, GlassPassesTheSkyAndStoneCutsIt) {
+  struct Case {
+    const char* name;
+    MaterialId floor;
+    std::uint16_t below;
+  };
+  const Case cases[] = {{"glass", kGlass, 0xF000}, {"stone", kStone, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Chunks world;
+    world.air({0, 0, 0}, {0, 1, 0});
+    world.box({0, 16, 0}, {15, 16, 15}, c.floor);  // the bottom row of the upper chunk
+    Lighting l = lighting();
+    const Dry dry;
+    l.chunk_loaded_with_fluid({0, 1, 0}, world, dry);
+    l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+    EXPECT_EQ(l.at({4, 17, 4}), 0xF000);
+    EXPECT_TRUE(uniform(l, {0, 0, 0}, c.below));
+  }
+}
+
+TEST(Lighting, StoneOverALitColumnDarkensItAndDiggingRestoresIt) {
+  Chunks world;
+  world.air({-1, 0, -1}, {1, 0, 1});
+  Lighting l = lighting();
+  const Dry dry;
+  for (std::int32_t x = -1; x <= 1; ++x)
+    for (std::int32_t z = -1; z <= 1; ++z) l.chunk_loaded_with_fluid({x, 0, z}, world, dry);
+  const auto before = l.layers();
+
+  world.set({8, 15, 8}, BlockValue::whole(kStone));
+  const Touched t = l.edited_with_fluid({8, 15, 8}, world, dry);
+  EXPECT_EQ(t, (Touched{{0, 0, 0}}));
+  EXPECT_EQ(l.at({8, 15, 8}), 0);
+  for (std::int32_t y = 0; y < 15; ++y) EXPECT_EQ(l.at({8, y, 8}), 0xE000) << y;  // lit from the side
+  EXPECT_EQ(l.at({9, 3, 8}), 0xF000);
+
+  world.set({8, 15, 8}, BlockValue::air());
+  l.edited_with_fluid({8, 15, 8}, world, dry);
+  EXPECT_EQ(l.layers(), before);  // compacted back to one value
+}
+
+TEST(Lighting, AnEditWhereNothingIsLitWritesOnlyIntoLitNeighbours) {
+  Chunks world;
+  world.air({0, 0, 0}, {1, 0, 0});
+  world.box({0, 15, 0}, {31, 15, 15}, kStone);  // a roof: only the lamp lights anything
+  Lighting l = lighting();
+  const Dry dry;
+  l.chunk_loaded_with_fluid({1, 0, 0}, world, dry);
+  ASSERT_TRUE(uniform(l, {1, 0, 0}, 0));
+  world.set({15, 5, 5}, BlockValue::whole(kLamp));
+  const Touched t = l.edited_with_fluid({15, 5, 5}, world, dry);
+  EXPECT_EQ(l.layer({0, 0, 0}), nullptr);
+  EXPECT_EQ(t, (Touched{{1, 0, 0}}));
+  EXPECT_EQ(l.at({16, 5, 5}), 0x0E00);
+  EXPECT_EQ(l.at({17, 5, 5}), 0x0D00);
+  EXPECT_EQ(l.at({16, 5, 6}), 0x0D00);
+}
+
+TEST(Lighting, AChunkThatIsNotResidentStaysDark) {
+  Chunks world;
+  world.air({0, 0, 0});
+  Lighting l = lighting();
+  const Dry dry;
+  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  EXPECT_EQ(l.chunk_loaded_with_fluid({1, 0, 0}, world, dry), (Touched{{1, 0, 0}}));
+  EXPECT_TRUE(uniform(l, {1, 0, 0}, 0));
+}
+
+TEST(Lighting, FluidGlowsWithItsBlockAndDimsWhatPassesThrough) {
+  ostrel_core::fluid::Fluids fluids;
+  ostrel_core::fluid::Registered glow, murk;
+  glow.name = "m:glow";
+  glow.material = kLamp;
+  murk.name = "m:murk";
+  murk.material = kStone;
+  murk.light_falloff = 4;
+  ASSERT_TRUE(fluids.register_fluid(glow).has_value());
+  ASSERT_TRUE(fluids.register_fluid(murk).has_value());
+  Chunks world;
+  world.air({0, 0, 0});
+  fluid::Fluidics wet(fluids);
+  ASSERT_TRUE(wet.set({4, 14, 4}, Fluid::of(2, 27)));  // murk under the top row
+  ASSERT_TRUE(wet.set({10, 3, 10}, Fluid::of(1, 5)));  // a glowing pool
+  Lighting l = lighting();
+  l.chunk_loaded_with_fluid({0, 0, 0}, world, wet);
+  EXPECT_EQ(l.at({4, 14, 4}), 0xB000);  // 15 less its falloff of 4
+  EXPECT_EQ(l.at({4, 13, 4}), 0xE000);  // lit from the side again
+  EXPECT_EQ(red(l.at({10, 3, 10})), 15);
+  EXPECT_EQ(red(l.at({12, 3, 10})), 13);
+
+  const Dry dry;
+  Lighting plain = lighting();
+  plain.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  EXPECT_TRUE(uniform(plain, {0, 0, 0}, 0xF000));
+}
+
+TEST(Lighting, MixedBlocksShineWithTheirBrightestCellsAndPassWhereCellsAreEmpty) {
+  Chunks world;
+  world.air({0, 0, 0});
+  world.box({0, 15, 0}, {15, 15, 15}, kStone);
+  Cells cells{};
+  cells[0] = kLamp;
+  cells[1] = kBlueLamp;
+  world.set({5, 5, 5}, BlockValue::mixed(cells));
+  Lighting l = lighting();
+  const Dry dry;
+  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  EXPECT_EQ(l.at({5, 5, 5}), 0x0F0C);
+  EXPECT_EQ(l.at({6, 5, 5}), 0x0E0B);
+  EXPECT_EQ(l.at({5, 9, 5}), 0x0B08);
+}
+
+TEST(Lighting, AForgottenChunkIsLitAgainOnReload) {
+  Chunks world;
+  world.air({0, 0, 0});
+  Lighting l = lighting();
+  const Dry dry;
+  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  EXPECT_TRUE(l.forget({0, 0, 0}));
+  EXPECT_FALSE(l.forget({0, 0, 0}));
+  EXPECT_EQ(l.layer({0, 0, 0}), nullptr);
+  EXPECT_EQ(l.at({1, 1, 1}), 0);
+  world.box({0, 15, 0}, {15, 15, 15}, kStone);  // the world changed while it was away
+  EXPECT_EQ(l.chunk_loaded_with_fluid({0, 0, 0}, world, dry), (Touched{{0, 0, 0}}));
+  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0));
+
+  for (int i = 0; i < 10000; ++i) {
+    const ChunkPos c{i % 7, i % 3 + 4, i % 5};
+    if (i % 4 == 0) {
+      world.air(c);
+    } else {
+      world.fill(c, kStone);
+    }
+    l.chunk_loaded_with_fluid(c, world, dry);
+    ASSERT_TRUE(l.forget(c));
+  }
+  EXPECT_TRUE(l.layers().empty());
+}
+
+TEST(Lights, AnEditRelightsItsOwnDomainOnly) {
+  Lights lights(tables());
+  fluid::Ponds ponds(ostrel_core::fluid::Fluids{}, {});
+  Chunks over, dungeon;
+  over.air({0, 0, 0});
+  dungeon.air({0, 0, 0});
+  const Dry dry;
+  lights.of("overworld").chunk_loaded_with_fluid({0, 0, 0}, over, dry);
+  lights.of("dun/a").chunk_loaded_with_fluid({0, 0, 0}, dungeon, dry);
+  dungeon.set({3, 15, 3}, BlockValue::whole(kStone));
+  const std::vector<Edited> edits = {{"dun/a", {3, 15, 3}}};
+  const auto changed = relight(lights, ponds, edits, [&](std::string_view d) -> const Resident& {
+    return d == "overworld" ? over : dungeon;
+  });
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_EQ(changed.at("dun/a"), (Touched{{0, 0, 0}}));
+  EXPECT_EQ(lights.of("dun/a").at({3, 15, 3}), 0);
+  EXPECT_EQ(lights.of("overworld").at({3, 15, 3}), 0xF000);
+  EXPECT_TRUE(uniform(lights.of("overworld"), {0, 0, 0}, 0xF000));
+
+  EXPECT_TRUE(lights.forget_domain("dun/a"));
+  EXPECT_EQ(lights.find("dun/a"), nullptr);
+  EXPECT_EQ(lights.of("dun/a").at({1, 1, 1}), 0);  // a new instance of the id starts dark
+  EXPECT_FALSE(lights.forget_domain("nowhere"));
+}
+
+TEST(LightSource, AnswersDarknessForUnknownDomainsAndAPoisonedLock) {
+  auto lock = std::make_shared<LightsLock>(Lights(tables()));
+  Chunks world;
+  world.air({0, 0, 0});
+  (*lock->lock())->of("overworld").chunk_loaded_with_fluid({0, 0, 0}, world, Dry{});
+  Shared source(lock);
+  EXPECT_EQ(source.light_at("overworld", {1, 2, 3}), 0xF000);
+  EXPECT_EQ(source.light_at("nether", {1, 2, 3}), 0);
+  EXPECT_EQ(source.light_at("overworld", {100, 2, 3}), 0);
+  EXPECT_EQ((*lock->lock())->find("nether"), nullptr);  // a read makes nothing
+  try {
+    auto guard = lock->lock();
+    throw std::runtime_error("relight failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(source.light_at("overworld", {1, 2, 3}), 0);
+}
+
+TEST(Lighting, ChunksAndBlocksAtTheEdgesOfTheRangeOverflowNothing) {
+  constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
+  Chunks world;
+  Lighting l = lighting();
+  const Dry dry;
+  struct Case {
+    BlockPos corner;
+    BlockPos inside;  // one block in from the corner along x
+  };
+  const Case cases[] = {{{kMax, kMax, kMax}, {kMax - 1, kMax, kMax}},
+                        {{kMin, kMin, kMin}, {kMin + 1, kMin, kMin}},
+                        {{kMax, kMin, kMax}, {kMax - 1, kMin, kMax}},
+                        {{kMin, kMax, kMin}, {kMin + 1, kMax, kMin}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.corner.x << "," << c.corner.y << "," << c.corner.z);
+    const ChunkPos chunk = c.corner.chunk();
+    world.air(chunk);
+    EXPECT_EQ(l.chunk_loaded_with_fluid(chunk, world, dry), Touched{chunk});
+    EXPECT_EQ(l.at(c.corner), 0xF000);  // nothing above: open sky falls through
+    world.set(c.corner, BlockValue::whole(kLamp));
+    EXPECT_EQ(l.edited_with_fluid(c.corner, world, dry), Touched{chunk});
+    EXPECT_EQ(red(l.at(c.corner)), 15);
+    EXPECT_EQ(red(l.at(c.inside)), 14);
+    world.set(c.corner, BlockValue::air());
+    l.edited_with_fluid(c.corner, world, dry);
+    EXPECT_TRUE(uniform(l, chunk, 0xF000));
+  }
+  // A chunk past the block range has no blocks to light.
+  EXPECT_EQ(l.chunk_loaded_with_fluid({kMax, kMin, 0}, world, dry), (Touched{{kMax, kMin, 0}}));
+  EXPECT_TRUE(uniform(l, {kMax, kMin, 0}, 0));
+}
+
+}  // namespace
+}  // namespace ostrel_server::light
