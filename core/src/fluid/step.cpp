@@ -317,9 +317,11 @@ class Stepper {
     return occ && *occ == 0;
   }
 
+  // A position can be queued twice in one step (carried, deferred, woken); it still loses at
+  // most one cell a step.
   void evaporate(BlockPos p, FluidId f, const Tuning& t) {
     if (!wet(p) || t.evaporates == 0 || !open_above(p)) return;
-    if (evaporation_hash(step_, p, seed_) % t.evaporates != 0) return;
+    if (evaporation_hash(step_, p, seed_) % t.evaporates != 0 || !evaporated_.insert(p).second) return;
     relevel(p, f, level(p) - 1);
   }
 
@@ -339,6 +341,7 @@ class Stepper {
   const std::uint64_t seed_;
   std::vector<Flow>& flows_;
   PosSet woken_;                          // positions to touch for the next step
+  PosSet evaporated_;                     // positions that lost a cell to the air this step
   std::optional<std::uint64_t> dry_wake_; // computed on first need
 };
 

@@ -28,6 +28,7 @@
 #include <limits>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "world/coords.hpp"
 
@@ -164,17 +165,26 @@ void flood(N& n, FloodQueue& queue) {
 
 // Darkens, on `channel`, what the `level` that `pos` used to hold could have lit, and pushes
 // onto `queue` the blocks lit from elsewhere. `pos` itself is the caller's to write; the caller
-// floods `queue` afterwards.
+// floods `queue` afterwards. Emitters in or beside the dark patch are seeded again, so a closed
+// lamp lights its neighbours as it did when they were first lit, whatever was removed near it.
 template <Neighbourhood N>
 void remove(N& n, BlockPos pos, Channel channel, std::uint8_t level, FloodQueue& queue) {
   std::deque<std::pair<BlockPos, std::uint8_t>> dark;
+  std::vector<BlockPos> emitters;
+  auto note_emitter = [&](BlockPos e) {
+    if (channel != Channel::Sky && level_of(n.emission(e), channel) != 0) emitters.push_back(e);
+  };
   dark.emplace_back(pos, level);
   while (!dark.empty()) {
     const auto [p, j] = dark.front();
     dark.pop_front();
     for (unsigned i = 0; i < 6; ++i) {
       const auto m = neighbour(p, i);
-      if (!m || !detail::open_toward(n, *m, i)) continue;
+      if (!m) continue;
+      if (!detail::open_toward(n, *m, i)) {
+        note_emitter(*m);
+        continue;
+      }
       const std::uint8_t l = level_of(n.light(*m), channel);
       if (l == 0) continue;
       const std::uint8_t f = n.falloff(*m);
@@ -188,9 +198,11 @@ void remove(N& n, BlockPos pos, Channel channel, std::uint8_t level, FloodQueue&
         }
       }
       n.set_light(*m, with_level(n.light(*m), channel, 0));
+      note_emitter(*m);
       dark.emplace_back(*m, l);
     }
   }
+  for (const BlockPos& e : emitters) seed_emission(n, e, queue);
 }
 
 }  // namespace ostrel_core::light::propagate

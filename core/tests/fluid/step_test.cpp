@@ -107,7 +107,7 @@ TEST(FluidStep, AFullBlockOnAFloorSpreadsInTurnOrderThenSettles) {
   const BlockPos p{0, 1, 0};  // turn order +x, -z, +z, -x
   g.pour(p, kWater, 27);
   Solver s;
-  s.touch(p);
+  s.wake(p);
   const auto flows = run(s, g, 0);
   EXPECT_EQ(g.level(p), 2u);
   EXPECT_EQ(g.level({1, 1, 0}), 13u);
@@ -207,7 +207,7 @@ TEST(FluidStep, FluidPushedOutOfAFilledBlockGoesDownThenSidewaysAndTheRestIsLost
     g.pour(p, kWater, 27);
     g.terrain[p] = 27;  // a player built into it
     Solver s;
-    s.touch(p);
+    s.wake(p);
     const auto flows = run(s, g, 0);
     EXPECT_EQ(g.level(p), 0u);
     EXPECT_EQ(g.level({0, 0, 0}), c.below);

@@ -125,27 +125,54 @@ TEST(LightPropagation, FloodsAndRemovesByTheStepRule) {
   }
 }
 
-TEST(LightPropagation, RemovingALampRelightsFromTheOtherOne) {
-  Space both;
-  lamp(both, {0, 0, 0}, 0x0F00);
-  lamp(both, {4, 0, 0}, 0x0F00);
-  EXPECT_EQ(both.light({2, 0, 0}), 0x0D00);
-  EXPECT_EQ(both.light({-3, 0, 0}), 0x0C00);
+// Lamps lit one after another, the last one then taken away: what is left must equal the
+// lamps that stay, lit afresh.
+TEST(LightPropagation, RemovingALampLeavesWhatTheOtherLampsLight) {
+  struct Lamp {
+    BlockPos at;
+    std::uint16_t emits;
+    bool closed;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Lamp> stay;
+    Lamp removed;
+  };
+  const Case cases[] = {
+      {"a second lamp four blocks away", {{{4, 0, 0}, 0x0F00, false}}, {{0, 0, 0}, 0x0F00, false}},
+      {"a closed lamp beside it", {{{0, 0, 0}, 0x0F00, true}}, {{2, 0, 0}, 0x0F00, false}},
+      {"a weaker lamp next to it", {{{0, 0, 0}, 0x0500, false}}, {{1, 0, 0}, 0x0F00, false}},
+      {"lamps of other colours", {{{3, 1, 0}, 0x0F0F, true}, {{-2, 0, 0}, 0x00F0, false}},
+       {{0, 0, 0}, 0x0FF0, false}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto place = [](Space& s, const Lamp& l) {
+      if (l.closed) s.face_bits[l.at] = 0;
+      lamp(s, l.at, l.emits);
+    };
+    Space lit(12), fresh(12);
+    for (const auto& l : c.stay) place(lit, l);
+    place(lit, c.removed);
+    for (const auto& l : c.stay) place(fresh, l);
 
-  both.emitters.erase({0, 0, 0});
-  both.set_light({0, 0, 0}, 0);
-  FloodQueue q;
-  remove(both, {0, 0, 0}, Channel::Red, 15, q);
-  flood(both, q);
-
-  Space one;
-  lamp(one, {4, 0, 0}, 0x0F00);
-  for (std::int32_t x = -20; x <= 20; ++x)
-    for (std::int32_t y = -20; y <= 20; ++y)
-      for (std::int32_t z = -20; z <= 20; ++z) {
-        const BlockPos p{x, y, z};
-        ASSERT_EQ(both.light(p), one.light(p)) << x << "," << y << "," << z;
-      }
+    lit.emitters.erase(c.removed.at);
+    lit.face_bits.erase(c.removed.at);
+    const std::uint16_t old = lit.light(c.removed.at);
+    lit.set_light(c.removed.at, 0);
+    FloodQueue q;
+    for (Channel ch : kChannels) {
+      if (level_of(old, ch) != 0) remove(lit, c.removed.at, ch, level_of(old, ch), q);
+    }
+    for (unsigned i = 0; i < 6; ++i) q.push_back(*neighbour(c.removed.at, i));
+    flood(lit, q);
+    for (std::int32_t x = -12; x <= 12; ++x)
+      for (std::int32_t y = -12; y <= 12; ++y)
+        for (std::int32_t z = -12; z <= 12; ++z) {
+          const BlockPos p{x, y, z};
+          ASSERT_EQ(lit.light(p), fresh.light(p)) << x << "," << y << "," << z;
+        }
+  }
 }
 
 TEST(LightPropagation, RemovingTheSkyDarkensItsColumnAndRefillsFromTheSide) {

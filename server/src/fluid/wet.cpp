@@ -38,7 +38,7 @@ std::uint32_t Wet::absorbency(BlockPos pos, FluidId fluid) {
   const auto block = c->get_block_local(pos.local());
   if (block.kind() == Kind::Mixed || block.material() >= absorbs_.size()) return 0;
   const auto& rule = absorbs_[block.material()];
-  if (!rule || (rule->fluid && *rule->fluid != fluid)) return 0;
+  if (!rule || (rule->fluid && (*rule->fluid == 0 || *rule->fluid != fluid))) return 0;  // 0: a fluid nobody registered
   return rule->rate;
 }
 

@@ -56,6 +56,26 @@ bool open_toward(Lit& lit, BlockPos m, unsigned direction) {
   return f && (*f & propagate::face_bit(direction ^ 1));
 }
 
+// Emitters in the six chunks that share a face with `c`, on the slab touching it, light c's
+// blocks beside them again: a closed lamp never floods, so pushing it would not reach c.
+void seed_bordering_emitters(Lit& lit, ChunkPos c, propagate::FloodQueue& queue) {
+  const BlockPos o = origin_of(c);
+  const std::int64_t x = o.x, y = o.y, z = o.z;
+  auto slab = [&](ChunkPos n, std::int64_t x0, std::int64_t y0, std::int64_t z0, std::int64_t x1, std::int64_t y1,
+                  std::int64_t z1) {
+    if (!n.addressable() || !lit.may_emit(n)) return;
+    clipped(x0, y0, z0, x1, y1, z1, [&](BlockPos b) {
+      if (lit.emission(b) != 0) propagate::seed_emission(lit, b, queue);
+    });
+  };
+  slab({c.x - 1, c.y, c.z}, x - 1, y, z, x - 1, y + 15, z + 15);
+  slab({c.x + 1, c.y, c.z}, x + 16, y, z, x + 16, y + 15, z + 15);
+  slab({c.x, c.y - 1, c.z}, x, y - 1, z, x + 15, y - 1, z + 15);
+  slab({c.x, c.y + 1, c.z}, x, y + 16, z, x + 15, y + 16, z + 15);
+  slab({c.x, c.y, c.z - 1}, x, y, z - 1, x + 15, y + 15, z - 1);
+  slab({c.x, c.y, c.z + 1}, x, y, z + 16, x + 15, y + 15, z + 16);
+}
+
 }  // namespace
 
 std::uint16_t Lighting::at(BlockPos pos) const {
@@ -110,8 +130,9 @@ Touched Lighting::chunk_loaded_with_fluid(ChunkPos c, const Resident& solid, con
     shell(c, [&](BlockPos p) {
       if (lit.light(p) != 0) queue.push_back(p);
     });
+    seed_bordering_emitters(lit, c, queue);
     const Region inside{origin_of(c), far_corner_of(c)};
-    if (lit.may_emit()) inside.blocks([&](BlockPos p) { propagate::seed_emission(lit, p, queue); });
+    if (lit.may_emit(c)) inside.blocks([&](BlockPos p) { propagate::seed_emission(lit, p, queue); });
     // Open sky: only the top row can lack a block above, and only when the chunk above is away.
     const BlockPos top = far_corner_of(c);
     if (lit.relit_chunk() && !propagate::neighbour(top, propagate::kUp).and_then([&](BlockPos up) {
@@ -181,7 +202,12 @@ Touched Lighting::edited_with_fluid(BlockPos p, const Resident& solid, const Glo
     }
     for (unsigned i = 0; i < 6; ++i) {
       const auto m = propagate::neighbour(p, i);
-      if (m && open_toward(lit, *m, i)) queue.push_back(*m);
+      if (!m) continue;
+      if (open_toward(lit, *m, i)) {
+        queue.push_back(*m);
+      } else if (lit.emission(*m) != 0) {
+        propagate::seed_emission(lit, *m, queue);  // a closed lamp beside p lights it now it is open
+      }
     }
     if (now != 0) propagate::seed_emission(lit, p, queue);
     if (lit.light(p) != 0) queue.push_back(p);

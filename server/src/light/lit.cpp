@@ -141,12 +141,14 @@ void Lit::set_light(BlockPos pos, std::uint16_t value) {
   touched_.insert(c);
 }
 
-bool Lit::may_emit() {
-  if (!tables_.any_emits || !relit_chunk_) return false;
-  for (const PaletteEntry& e : relit_chunk_->palette()) {
-    if (e.refs != 0 && material_emission(e, *relit_chunk_) != 0) return true;
+bool Lit::may_emit(ChunkPos c) {
+  if (!tables_.any_emits) return false;
+  const Chunk* chunk = chunk_of(c);
+  if (!chunk) return false;
+  for (const PaletteEntry& e : chunk->palette()) {
+    if (e.refs != 0 && material_emission(e, *chunk) != 0) return true;
   }
-  const FluidLayer* fl = fluid_of(relit_);
+  const FluidLayer* fl = fluid_of(c);
   if (!fl || fl->empty()) return false;
   for (std::size_t id = 1; id <= kMaxFluids; ++id) {
     const auto m = fluid_.material(static_cast<FluidId>(id));

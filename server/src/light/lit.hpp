@@ -50,8 +50,8 @@ class Lit {
   const ostrel_core::chunk::Chunk* relit_chunk() const { return relit_chunk_; }
   // The relit chunk's layer, or null when it has none.
   LightLayer* relit_layer() { return node_ ? &node_.mapped() : nullptr; }
-  // Whether some block of the relit chunk may give off light.
-  bool may_emit();
+  // Whether some block of the chunk may give off light; false when it is not resident.
+  bool may_emit(ChunkPos c);
 
  private:
   const ostrel_core::chunk::Chunk* chunk_of(ChunkPos c);

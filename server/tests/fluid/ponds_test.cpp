@@ -232,11 +232,11 @@ TEST(FluidRules, TablesFromTheBlockRules) {
   const auto table = absorb_table(rules, materials, one_fluid());
   const MaterialId sponge = *materials.id_of("m:sponge"), moss = *materials.id_of("m:moss"),
                    grass = *materials.id_of("m:grass"), reed = *materials.id_of("m:reed");
-  ASSERT_GT(table.size(), std::size_t{reed});
+  ASSERT_GT(table.size(), std::size_t{moss});
   EXPECT_EQ(table[sponge], (ostrel_core::fluid::solver::AbsorbRule{materials.id_of("m:wet_sponge"), 4, kWater}));
   EXPECT_EQ(table[moss], (ostrel_core::fluid::solver::AbsorbRule{std::nullopt, 2, FluidId{0}}));
   EXPECT_EQ(table[grass], (ostrel_core::fluid::solver::AbsorbRule{std::nullopt, 1, std::nullopt}));
-  EXPECT_FALSE(table[reed].has_value());
+  EXPECT_TRUE(reed >= table.size() || !table[reed].has_value());
   EXPECT_EQ(passable_materials(rules, materials), (Materials{grass, reed}));
   EXPECT_EQ(washing_materials(rules, materials), (Materials{grass, reed}));
 

@@ -159,6 +159,41 @@ TEST(Lighting, AnEditWhereNothingIsLitWritesOnlyIntoLitNeighbours) {
   EXPECT_EQ(l.at({16, 5, 6}), 0x0D00);
 }
 
+// A lamp block is closed: it lights its neighbours when it is seeded and never floods. Its
+// neighbours must still get its light when they open after it, in its chunk or the next.
+TEST(Lighting, AClosedLampLightsNeighboursThatOpenLater) {
+  Chunks world;
+  world.air({0, 0, 0}, {1, 0, 0});
+  world.box({0, 15, 0}, {31, 15, 15}, kStone);  // roofed: only the lamp lights anything
+  world.set({15, 5, 5}, BlockValue::whole(kLamp));
+  world.set({14, 5, 5}, BlockValue::whole(kStone));
+  Lighting l = lighting();
+  const Dry dry;
+  {
+    SCOPED_TRACE("the chunk beside the lamp loads after it");
+    l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+    l.chunk_loaded_with_fluid({1, 0, 0}, world, dry);
+    EXPECT_EQ(l.at({16, 5, 5}), 0x0E00);
+    EXPECT_EQ(l.at({17, 5, 5}), 0x0D00);
+  }
+  {
+    SCOPED_TRACE("a block beside the lamp is dug out");
+    EXPECT_EQ(l.at({14, 5, 5}), 0);
+    world.set({14, 5, 5}, BlockValue::air());
+    l.edited_with_fluid({14, 5, 5}, world, dry);
+    EXPECT_EQ(l.at({14, 5, 5}), 0x0E00);
+  }
+  {
+    SCOPED_TRACE("a brighter lamp beside it comes and goes");
+    world.set({16, 6, 5}, BlockValue::whole(kLamp));
+    l.edited_with_fluid({16, 6, 5}, world, dry);
+    world.set({16, 6, 5}, BlockValue::air());
+    l.edited_with_fluid({16, 6, 5}, world, dry);
+    EXPECT_EQ(l.at({16, 5, 5}), 0x0E00);
+    EXPECT_EQ(l.at({16, 6, 5}), 0x0D00);
+  }
+}
+
 TEST(Lighting, AChunkThatIsNotResidentStaysDark) {
   Chunks world;
   world.air({0, 0, 0});
@@ -226,6 +261,7 @@ TEST(Lighting, AForgottenChunkIsLitAgainOnReload) {
   world.box({0, 15, 0}, {15, 15, 15}, kStone);  // the world changed while it was away
   EXPECT_EQ(l.chunk_loaded_with_fluid({0, 0, 0}, world, dry), (Touched{{0, 0, 0}}));
   EXPECT_TRUE(uniform(l, {0, 0, 0}, 0));
+  EXPECT_TRUE(l.forget({0, 0, 0}));
 
   for (int i = 0; i < 10000; ++i) {
     const ChunkPos c{i % 7, i % 3 + 4, i % 5};
