@@ -39,13 +39,10 @@ std::uint32_t room(std::uint32_t occupancy, std::uint32_t waterlogs_at) {
 std::uint32_t space(std::uint32_t room, std::uint32_t level) { return level <= room ? room - level : 0; }
 
 void Solver::touch(BlockPos p) {
-  touched_.insert(p);
-  touched_.insert(step(p, 0, -1, 0));
-  touched_.insert(step(p, 0, 1, 0));
-  touched_.insert(step(p, -1, 0, 0));
-  touched_.insert(step(p, 1, 0, 0));
-  touched_.insert(step(p, 0, 0, -1));
-  touched_.insert(step(p, 0, 0, 1));
+  for (const BlockPos& q : {p, step(p, 0, -1, 0), step(p, 0, 1, 0), step(p, -1, 0, 0), step(p, 1, 0, 0),
+                            step(p, 0, 0, -1), step(p, 0, 0, 1)}) {
+    touched_.push_back(q);
+  }
 }
 
 void Solver::defer(std::uint64_t at, BlockPos p) {

@@ -134,7 +134,7 @@ class Solver {
   // (x+1), (z-1), (z+1).
   void touch(BlockPos p);
   // Wakes `p` alone.
-  void wake(BlockPos p) { touched_.insert(p); }
+  void wake(BlockPos p) { touched_.push_back(p); }
   // Puts `p` into the set of step `at`.
   void defer(std::uint64_t at, BlockPos p);
   // Removes every set deferred to a step at most `now`; answers them in ascending step order.
@@ -142,8 +142,9 @@ class Solver {
 
   // Nothing is woken, queued, deferred or exposed.
   bool idle() const { return touched_.empty() && queued_ == 0 && due_count_ == 0 && exposed_.empty(); }
-  WorkSets work_sets() const { return {touched_.size(), queued_, due_count_, exposed_.size()}; }
-  const PosSet& touched() const { return touched_; }
+  WorkSets work_sets() const { return {touched().size(), queued_, due_count_, exposed_.size()}; }
+  // The woken positions, each once.
+  PosSet touched() const { return PosSet(touched_.begin(), touched_.end()); }
   const PosSet& exposed() const { return exposed_; }
 
   // Left by the steps; the caller empties them after each step.
@@ -163,7 +164,9 @@ class Solver {
 
   std::deque<PosSet> queue_;              // work carried from step to step, front first
   std::size_t queued_ = 0;                // positions held in queue_
-  PosSet touched_;                        // woken since the last step
+  // Woken since the last step, in the order woken, repeats included: a set is made of them once
+  // a step takes them, which costs less than keeping them ordered as they come.
+  std::vector<BlockPos> touched_;
   std::map<std::uint64_t, PosSet> due_;   // step -> positions deferred to it
   std::size_t due_count_ = 0;             // positions held in due_
   PosSet exposed_;                        // wet, evaporating, open above

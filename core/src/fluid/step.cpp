@@ -65,6 +65,8 @@ class Stepper {
     enqueue(std::move(wake));
     const bool all_due = all_enabled_due(step_);
     work(all_due);
+    std::sort(woken_.begin(), woken_.end());
+    woken_.erase(std::unique(woken_.begin(), woken_.end()), woken_.end());
     for (const BlockPos& p : woken_) solver_.touch(p);
   }
 
@@ -117,6 +119,11 @@ class Stepper {
     return wake;
   }
 
+  static PosSet sorted_set(std::vector<BlockPos> positions) {
+    std::sort(positions.begin(), positions.end());
+    return PosSet(positions.begin(), std::unique(positions.begin(), positions.end()));
+  }
+
   void push_back(PosSet set) {
     if (set.empty()) return;
     solver_.queued_ += set.size();
@@ -125,7 +132,7 @@ class Stepper {
 
   void enqueue(PosSet wake) {
     for (PosSet& set : solver_.take_due(step_)) push_back(std::move(set));
-    push_back(std::exchange(solver_.touched_, {}));
+    push_back(sorted_set(std::exchange(solver_.touched_, {})));
     push_back(std::move(wake));
   }
 
@@ -200,8 +207,8 @@ class Stepper {
     }
     update_exposure(p);
     for (std::size_t i = mark; i < flows_.size(); ++i) {
-      woken_.insert(flows_[i].pos);
-      woken_.insert(solver::above(flows_[i].pos));
+      woken_.push_back(flows_[i].pos);
+      woken_.push_back(solver::above(flows_[i].pos));
     }
   }
 
@@ -340,7 +347,7 @@ class Stepper {
   const std::uint64_t step_;
   const std::uint64_t seed_;
   std::vector<Flow>& flows_;
-  PosSet woken_;                          // positions to touch for the next step
+  std::vector<BlockPos> woken_;           // positions to touch for the next step, repeats included
   PosSet evaporated_;                     // positions that lost a cell to the air this step
   std::optional<std::uint64_t> dry_wake_; // computed on first need
 };

@@ -39,6 +39,16 @@ class LightLayer {
   // REQUIRES: each coordinate 0..=15.
   void set(int x, int y, int z, std::uint16_t value);
 
+  // By local index x + 16y + 256z, for the relight loops. REQUIRES: index < 4096.
+  std::uint16_t at(std::uint16_t index) const { return values_.empty() ? uniform_ : values_[index & 4095]; }
+  void set_at(std::uint16_t index, std::uint16_t value) {
+    if (values_.empty()) {
+      if (value == uniform_) return;
+      values_.assign(kBlocks, uniform_);
+    }
+    values_[index & 4095] = value;
+  }
+
   // Equal in form and values: a uniform layer never equals a full one.
   friend bool operator==(const LightLayer& a, const LightLayer& b) {
     if (a.is_uniform() != b.is_uniform()) return false;

@@ -195,6 +195,35 @@ TEST(LightPropagation, RemovingTheSkyDarkensItsColumnAndRefillsFromTheSide) {
   EXPECT_EQ(s.light({1, 0, 0}), 0xF000);
 }
 
+// The step rule one channel at a time, as written.
+std::uint16_t step_rule(std::uint16_t source, unsigned direction, std::uint8_t falloff, std::uint16_t current) {
+  std::uint16_t out = current;
+  for (Channel c : kChannels) {
+    const int s = level_of(source, c);
+    int l = std::max(0, s - std::max<int>(falloff, 1));
+    if (c == Channel::Sky && s == 15 && direction == kDown && falloff == 0) l = 15;
+    if (l > level_of(out, c)) out = with_level(out, c, static_cast<std::uint8_t>(l));
+  }
+  return out;
+}
+
+TEST(LightPropagation, TheFourChannelsAtOnceFollowTheStepRule) {
+  std::uint32_t mixer = 12345;
+  for (std::uint32_t source = 0; source < 65536; source += 3) {
+    for (unsigned falloff : {0u, 1u, 2u, 3u, 7u, 14u, 15u, 16u, 17u, 200u, 255u}) {
+      for (unsigned direction = 0; direction < 6; ++direction) {
+        mixer = mixer * 1103515245u + 12345u;
+        const auto current = static_cast<std::uint16_t>(mixer >> 8);
+        const auto s = static_cast<std::uint16_t>(source);
+        const auto f = static_cast<std::uint8_t>(falloff);
+        ASSERT_EQ(lit_through(s, direction, f, current), step_rule(s, direction, f, current))
+            << std::hex << source << " " << falloff << " " << direction << " " << current;
+        ASSERT_EQ(lit_through(s, direction, f, 0), step_rule(s, direction, f, 0));
+      }
+    }
+  }
+}
+
 TEST(LightPropagation, NeighboursPastTheRangeDoNotExist) {
   constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
   constexpr auto kMin = std::numeric_limits<std::int32_t>::min();

@@ -125,6 +125,7 @@ Touched Lighting::chunk_loaded_with_fluid(ChunkPos c, const Resident& solid, con
   }
   {
     Lit lit(layers_, *tables_, c, solid, fluid, touched);
+    lit.cache_relit_faces();
     FloodQueue queue;
     *lit.relit_layer() = LightLayer();  // every block back to 0
     shell(c, [&](BlockPos p) {

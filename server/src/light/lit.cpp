@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "light/permeability.hpp"
 #include "light/propagate.hpp"
 
 namespace ostrel_server::light {
@@ -43,25 +42,6 @@ Lit::~Lit() {
   if (node_) layers_.insert(std::move(node_));
 }
 
-const Chunk* Lit::chunk_of(ChunkPos c) {
-  if (c == relit_) return relit_chunk_;
-  if (chunk_at_ != c) {
-    chunk_ = solid_.resident(c);
-    chunk_at_ = c;
-  }
-  return chunk_;
-}
-
-LightLayer* Lit::layer_of(ChunkPos c) {
-  if (c == relit_) return relit_layer();
-  if (layer_at_ != c) {
-    auto it = layers_.find(c);
-    layer_ = it == layers_.end() ? nullptr : &it->second;
-    layer_at_ = c;
-  }
-  return layer_;
-}
-
 const FluidLayer* Lit::fluid_of(ChunkPos c) {
   if (fluid_at_ != c) {
     fluid_layer_ = fluid_.layer(c);
@@ -70,29 +50,7 @@ const FluidLayer* Lit::fluid_of(ChunkPos c) {
   return fluid_layer_;
 }
 
-const PaletteEntry* Lit::entry_at(BlockPos pos) {
-  const Chunk* c = chunk_of(pos.chunk());
-  if (!c) return nullptr;
-  return &c->palette()[c->indices().get(pos.local_index())];
-}
-
-std::uint16_t Lit::light(BlockPos pos) {
-  const LightLayer* l = layer_of(pos.chunk());
-  if (!l) return 0;
-  const auto local = pos.local();
-  return l->get(local.x, local.y, local.z);
-}
-
-std::optional<std::uint8_t> Lit::faces(BlockPos pos) {
-  const PaletteEntry* e = entry_at(pos);
-  if (!e) return std::nullopt;
-  if (tables_.any_passes && e->kind() == Kind::Whole && tables_.passes_of(e->material())) {
-    return ostrel_core::light::kOpen;
-  }
-  return e->permeability;
-}
-
-std::uint8_t Lit::falloff(BlockPos pos) {
+std::uint8_t Lit::dimming(BlockPos pos) {
   std::uint8_t f = 0;
   if (any_fluid_falloff_) {
     const FluidLayer* fl = fluid_of(pos.chunk());
@@ -131,14 +89,19 @@ std::uint16_t Lit::emission(BlockPos pos) {
   return out;
 }
 
-void Lit::set_light(BlockPos pos, std::uint16_t value) {
-  const ChunkPos c = pos.chunk();
-  LightLayer* l = layer_of(c);
-  if (!l) return;
-  const auto local = pos.local();
-  if (l->get(local.x, local.y, local.z) == value) return;
-  l->set(local.x, local.y, local.z, value);
-  touched_.insert(c);
+void Lit::cache_relit_faces() {
+  if (!relit_chunk_) return;
+  const auto palette = relit_chunk_->palette();
+  std::vector<std::uint8_t> by_slot(palette.size());
+  for (std::size_t slot = 0; slot < palette.size(); ++slot) {
+    const PaletteEntry& e = palette[slot];
+    by_slot[slot] = tables_.any_passes && e.kind() == Kind::Whole && tables_.passes_of(e.material())
+                        ? ostrel_core::light::kOpen
+                        : e.permeability;
+  }
+  relit_faces_.resize(ostrel_core::light::layer::kBlocks);
+  const auto& indices = relit_chunk_->indices();
+  for (std::size_t i = 0; i < relit_faces_.size(); ++i) relit_faces_[i] = by_slot[indices.get(i)];
 }
 
 bool Lit::may_emit(ChunkPos c) {
