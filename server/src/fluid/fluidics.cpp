@@ -211,6 +211,9 @@ FluidLayer Fluidics::lay_pour_over(ChunkPos pos, FluidLayer stored) {
 }
 
 void Fluidics::chunk_loaded(ChunkPos pos, FluidLayer layer, const Resident& solid) {
+  // A chunk taken in already whose fluid changed since its save holds newer fluid than any
+  // stored layer: keep it, so the change still reaches the save.
+  if (loaded_.contains(pos) && dirty_.contains(pos)) return;
   loaded_.insert(pos);
   if (poured_.contains(pos)) layer = lay_pour_over(pos, std::move(layer));  // stays dirty: it differs from the store
   if (layer.empty()) return;

@@ -59,7 +59,8 @@ class Fluidics final : public ostrel_core::phys::voxels::FluidSource, public lig
   bool set(BlockPos pos, Fluid state);
 
   // Takes a chunk's stored or generated fluid in; `solid` is the domain's resident chunks. Fluid
-  // that is not settled wakes for the next step.
+  // that is not settled wakes for the next step. A full layer replaces what a clean chunk held;
+  // a chunk with unsaved changes keeps its own.
   void chunk_loaded(ChunkPos pos, FluidLayer layer, const Resident& solid);
   void chunk_loaded(ChunkPos pos, FluidLayer layer, std::string_view domain, const world::World& world);
 

@@ -195,6 +195,12 @@ TEST(Fluidics, ChunkLoadedWithAnEmptyLayerKeepsWhatIsHeld) {
   f.chunk_loaded({0, 0, 0}, layer_of({{{2, 2, 2}, Fluid::of(kLava, 6)}}), world);  // a full layer replaces
   EXPECT_EQ(f.at({1, 1, 1}), Fluid{});
   EXPECT_EQ(f.at({2, 2, 2}), Fluid::of(kLava, 6));
+
+  // Unsaved changes are newer than anything stored: a second load keeps them.
+  ASSERT_TRUE(f.set({3, 3, 3}, Fluid::of(kWater, 7)));
+  f.chunk_loaded({0, 0, 0}, layer_of({{{2, 2, 2}, Fluid::of(kLava, 1)}}), world);
+  EXPECT_EQ(f.at({3, 3, 3}), Fluid::of(kWater, 7));
+  EXPECT_EQ(f.at({2, 2, 2}), Fluid::of(kLava, 6));
 }
 
 TEST(Fluidics, AStepsFlowsReachTheSave) {

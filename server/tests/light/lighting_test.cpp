@@ -1,7 +1,9 @@
 #include "light/lighting.hpp"
 
+#include <atomic>
 #include <limits>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +320,41 @@ TEST(LightSource, AnswersDarknessForUnknownDomainsAndAPoisonedLock) {
   } catch (const std::runtime_error&) {
   }
   EXPECT_EQ(source.light_at("overworld", {1, 2, 3}), 0);
+}
+
+TEST(LightSourceStress, ReadersSeeOnlyWholeRelights) {
+  auto lock = std::make_shared<LightsLock>(Lights(tables()));
+  Chunks world;
+  world.air({0, 0, 0});
+  const Dry dry;
+  (*lock->lock())->of("overworld").chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  std::atomic<bool> done{false};
+  std::thread tick([&] {
+    for (int i = 0; i < 300; ++i) {
+      auto lights = lock->lock();
+      if (!lights) {
+        ADD_FAILURE() << "the lock was poisoned";
+        break;
+      }
+      world.set({8, 15, 8}, i % 2 ? BlockValue::air() : BlockValue::whole(kStone));
+      (*lights)->of("overworld").edited_with_fluid({8, 15, 8}, world, dry);
+    }
+    done = true;
+  });
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&] {
+      Shared source(lock);
+      while (!done) {
+        const std::uint16_t v = source.light_at("overworld", {8, 3, 8});
+        ASSERT_TRUE(v == 0xF000 || v == 0xE000) << std::hex << v;
+        ASSERT_EQ(source.light_at("overworld", {1, 1, 1}), 0xF000);
+      }
+    });
+  }
+  tick.join();
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(Shared(lock).light_at("overworld", {8, 3, 8}), 0xF000);  // the last write dug it out
 }
 
 TEST(Lighting, ChunksAndBlocksAtTheEdgesOfTheRangeOverflowNothing) {
