@@ -131,14 +131,21 @@ Chunks terrain(Kind kind) {
   return world;
 }
 
-void BM_ChunkLoadedWithFluid(benchmark::State& state) {
-  const auto kind = static_cast<Kind>(state.range(0));
-  Chunks world = terrain(kind);
+// Every chunk of `terrain` lit, in load order.
+light::Lighting lit(const Chunks& world) {
   light::Lighting l(std::make_shared<const light::Tables>(tables()));
   const light::Dry dry;
   for (std::int32_t x = -1; x <= 1; ++x)
     for (std::int32_t y = -1; y <= 0; ++y)
       for (std::int32_t z = -1; z <= 1; ++z) l.chunk_loaded_with_fluid({x, y, z}, world, dry);
+  return l;
+}
+
+void BM_ChunkLoadedWithFluid(benchmark::State& state) {
+  const auto kind = static_cast<Kind>(state.range(0));
+  Chunks world = terrain(kind);
+  light::Lighting l = lit(world);
+  const light::Dry dry;
   for (auto _ : state) {
     l.forget({0, 0, 0});
     benchmark::DoNotOptimize(l.chunk_loaded_with_fluid({0, 0, 0}, world, dry));
@@ -152,11 +159,8 @@ BENCHMARK(BM_ChunkLoadedWithFluid)->Arg(kOpenAir)->Arg(kCave)->Arg(kSolid)->Unit
 void BM_EditedWithFluid(benchmark::State& state) {
   const auto kind = static_cast<Kind>(state.range(0));
   Chunks world = terrain(kind);
-  light::Lighting l(std::make_shared<const light::Tables>(tables()));
+  light::Lighting l = lit(world);
   const light::Dry dry;
-  for (std::int32_t x = -1; x <= 1; ++x)
-    for (std::int32_t y = -1; y <= 0; ++y)
-      for (std::int32_t z = -1; z <= 1; ++z) l.chunk_loaded_with_fluid({x, y, z}, world, dry);
   const BlockPos p = kind == kOpenAir ? BlockPos{8, 15, 8} : BlockPos{8, 6, 8};
   const MaterialId on = kind == kOpenAir ? kStone : kLamp;
   world.set(p, 0);
