@@ -228,7 +228,9 @@ std::expected<std::optional<std::vector<WorldOption>>, sqlite::SqliteError>
 WorldDb::peek_world_options(const std::filesystem::path& path) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-  auto db = sqlite::Connection::open_existing(path);
+  // Read-only: a world that is then refused (another schema) keeps every file as it was; a
+  // read-write connection would checkpoint a pending log into the file as it closed.
+  auto db = sqlite::Connection::open_read_only(path);
   if (!db) return std::unexpected(db.error());
   // Checking for the table first keeps a foreign file as it is and needs no error text matching.
   auto exists = has_table(*db, "meta");

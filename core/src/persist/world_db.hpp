@@ -82,8 +82,9 @@ class WorldDb {
   // Refuses an option that would read back differently: an empty id, a tab or a line break in
   // the id or the value, or a carriage return at the end of either.
   std::expected<void, WorldError> set_world_options(std::span<const WorldOption> options);
-  // Reads a world's options without opening it as a world (no settings, no schema): nothing
-  // when the file is absent, holds no `meta` table, or the options are not UTF-8.
+  // Reads a world's options without opening it as a world (no settings, no schema) and without
+  // changing any of its files: nothing when the file is absent, holds no `meta` table, or the
+  // options are not UTF-8.
   static std::expected<std::optional<std::vector<WorldOption>>, sqlite::SqliteError>
   peek_world_options(const std::filesystem::path& path);
 

@@ -84,7 +84,7 @@ TEST(StartEvents, ComeInStageOrder) {
 
   const std::vector<std::string> want = {
       "ERROR mod failed to load and is disabled: mod `broken` errored in init.lua",
-      "INFO mods loaded and registries frozen mods=2 disabled=1 blocks=5 content_items=8",
+      "INFO mods loaded and registries frozen mods=2 disabled=1 blocks=5 content_items=10 ",
       "ERROR could not register material `engine:air`: `engine:air` is reserved by the engine",
       "ERROR block declares a texture that is not in the mod directory; clients will draw the missing-texture "
       "placeholder mod_id=\"alpha\" path=\"textures/glass.png\" block=\"alpha:glass\"",
