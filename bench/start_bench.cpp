@@ -52,7 +52,8 @@ void write_mods(const fs::path& mods) {
           "game.register_block{{ id = 'b{0}', textures = {{ all = 'textures/b{0}.png' }}, hardness = 1.5, "
           "friction = 0.8, sounds = {{ step = 'step' }}, tags = {{ 'stone' }} }}\n",
           b);
-      write(mods / id / "textures" / fmt::format("b{}.png", b), std::string(2048, static_cast<char>('a' + b % 26)) + id);
+      write(mods / id / "textures" / fmt::format("b{}.png", b),
+            std::string(2048, static_cast<char>('a' + b % 26)) + id);
     }
     write(mods / id / "mod.toml", fmt::format("id = \"{}\"\nname = \"{}\"\nversion = \"1.0.0\"\n", id, id));
     write(mods / id / "init.lua", init);
@@ -123,7 +124,8 @@ void BM_MaterialTable(benchmark::State& state) {
   const auto rules = ostrel_core::script::records::registered_block_rules(vm);
   const auto items = ostrel_core::script::records::registered_items(vm);
   for (auto _ : state) {
-    auto table = material_table(stage->registry, stage->world.materials(), stage->content, textures, rules, items);
+    auto table =
+        material_table(stage->registry, stage->world.materials(), stage->content, textures, rules, items);
     benchmark::DoNotOptimize(table);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(stage->registry.size()));

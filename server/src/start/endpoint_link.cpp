@@ -1,8 +1,7 @@
 #include "start/endpoint_link.hpp"
 
-#include <utility>
-
 #include <asio/post.hpp>
+#include <utility>
 
 #include "transport/endpoint.hpp"
 #include "transport/quic/endpoint.hpp"

@@ -4,6 +4,8 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 #include <system_error>
 
 #include "base/log.hpp"
@@ -50,7 +52,8 @@ ServerThread::~ServerThread() {
   if (thread_.joinable()) thread_.join();
 }
 
-std::expected<ServerThread, ostrel_core::IoError> ServerThread::spawn(std::string name, std::function<void()> body) {
+std::expected<ServerThread, ostrel_core::IoError> ServerThread::spawn(std::string name,
+                                                                      std::function<void()> body) {
   ServerThread t;
   t.panicked_ = std::make_shared<std::atomic<bool>>(false);
   name.resize(std::min<std::size_t>(name.size(), 15));  // the kernel keeps 15 bytes and a NUL
@@ -80,7 +83,8 @@ bool ServerThread::join() {
 
 // ---- ServerHandle -----------------------------------------------------------------------------
 
-ServerHandle::ServerHandle(config::SocketAddr local_addr, sim::Control control, std::shared_ptr<EndpointLink> endpoint,
+ServerHandle::ServerHandle(config::SocketAddr local_addr, sim::Control control,
+                           std::shared_ptr<EndpointLink> endpoint,
                            std::shared_ptr<transport::endpoint::Shared> hub, ServerThread network,
                            ServerThread simulation)
     : local_addr(local_addr),
@@ -92,9 +96,14 @@ ServerHandle::ServerHandle(config::SocketAddr local_addr, sim::Control control, 
 
 ServerHandle::~ServerHandle() {
   if (!network_.holds_thread() && !simulation_.holds_thread()) return;
-  // Dropped while running: an early return or an unwinding failure in main. The stop logs what
-  // went wrong itself; its answer has no one left to read it.
-  if (!shutdown()) return;
+  // Dropped while running (an early return, an unwinding failure in main): the same orderly
+  // stop. It logs a thread that panicked itself; nobody is left to read its answer.
+  try {
+    [[maybe_unused]] const bool clean = shutdown();
+  } catch (const std::exception& e) {
+    // Only running out of memory gets here; the threads are still joined as the members go.
+    std::fprintf(stderr, "the server stop failed: %s\n", e.what());
+  }
 }
 
 bool ServerHandle::stop() && {
@@ -108,7 +117,8 @@ bool ServerHandle::shutdown() {
   const bool network_clean = std::exchange(network_, ServerThread()).join();
   const bool simulation_clean = std::exchange(simulation_, ServerThread()).join();
   if (!network_clean) OSTREL_ERROR(kTarget, "the network thread panicked");
-  if (!simulation_clean) OSTREL_ERROR(kTarget, "the simulation thread panicked; the world may be inconsistent");
+  if (!simulation_clean)
+    OSTREL_ERROR(kTarget, "the simulation thread panicked; the world may be inconsistent");
   return network_clean && simulation_clean;
 }
 

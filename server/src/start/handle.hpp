@@ -83,7 +83,7 @@ class ServerThread {
   // Starts `body` on a thread named `name` (at most 15 bytes are kept). Fails with the operating
   // system's refusal.
   [[nodiscard]] static std::expected<ServerThread, ostrel_core::IoError> spawn(std::string name,
-                                                                                std::function<void()> body);
+                                                                               std::function<void()> body);
 
   bool holds_thread() const { return thread_.joinable(); }
   // Waits for the thread to end and lets it go. True when its body returned, or when no thread
@@ -99,7 +99,8 @@ class ServerHandle {
  public:
   // What ServerHandle::start assembles; a test gives its own threads.
   ServerHandle(config::SocketAddr local_addr, sim::Control control, std::shared_ptr<EndpointLink> endpoint,
-               std::shared_ptr<transport::endpoint::Shared> hub, ServerThread network, ServerThread simulation);
+               std::shared_ptr<transport::endpoint::Shared> hub, ServerThread network,
+               ServerThread simulation);
   ServerHandle(ServerHandle&&) noexcept = default;
   ServerHandle& operator=(ServerHandle&&) = delete;
   ServerHandle(const ServerHandle&) = delete;
@@ -116,10 +117,10 @@ class ServerHandle {
   // counts as clean.
   [[nodiscard]] bool shutdown();
 
-  config::SocketAddr local_addr;                      // where the endpoint is bound
-  sim::Control control;                               // the stop flag and the tick counters
-  std::shared_ptr<EndpointLink> endpoint;             // null: nothing to close
-  std::shared_ptr<transport::endpoint::Shared> hub;   // the player hub
+  config::SocketAddr local_addr;                     // where the endpoint is bound
+  sim::Control control;                              // the stop flag and the tick counters
+  std::shared_ptr<EndpointLink> endpoint;            // null: nothing to close
+  std::shared_ptr<transport::endpoint::Shared> hub;  // the player hub
 
  private:
   ServerThread network_;

@@ -1,10 +1,9 @@
 #include "start/stage_mods.hpp"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <system_error>
-
-#include <fmt/format.h>
 
 #include "base/log.hpp"
 #include "persist/sqlite.hpp"
@@ -35,7 +34,8 @@ fs::path sqlite_name(const fs::path& path) {
 bool has_nul(const fs::path& path) { return path.native().find('\0') != std::string::npos; }
 
 StartError cannot_open(const fs::path& db, std::string text) {
-  return StartError::world(db, persist::WorldError::sql(sqlite::SqliteError(SQLITE_CANTOPEN, std::move(text))));
+  return StartError::world(db,
+                           persist::WorldError::sql(sqlite::SqliteError(SQLITE_CANTOPEN, std::move(text))));
 }
 
 void log_refused_material(std::string_view name, const ostrel_core::material::RegistryError& e) {
@@ -58,13 +58,14 @@ std::expected<OptionPairs, StartError> choose_world_options(const Settings& sett
 std::expected<std::optional<Host>, StartError> load_mods(
     const Settings& settings, std::span<const std::pair<std::string, std::string>> options) {
   if (!settings.mods_path) return std::optional<Host>();
-  auto host = Host::load_selected_with_options(*settings.mods_path, kScriptMemoryLimit,
-                                               kInstructionBudget, settings.enabled_mods, options);
+  auto host = Host::load_selected_with_options(*settings.mods_path, kScriptMemoryLimit, kInstructionBudget,
+                                               settings.enabled_mods, options);
   if (!host) return std::unexpected(StartError::mods(std::move(host.error())));
   if (auto frozen = host->vm.freeze(); !frozen) {
     using ostrel_core::script::host::HostError;
     using ostrel_core::script::host::HostErrorKind;
-    return std::unexpected(StartError::mods(HostError{HostErrorKind::Script, {}, {}, std::move(frozen.error())}));
+    return std::unexpected(
+        StartError::mods(HostError{HostErrorKind::Script, {}, {}, std::move(frozen.error())}));
   }
   // The host logged each failure as it happened; this line is the start's own account of it.
   for (const auto& e : host->load_errors) {
@@ -100,9 +101,10 @@ std::vector<ModEntry> index_mods(const Host& host, ContentIndex& content) {
     if (auto hash = content.add_mod_with(mod.id, mod.dir, extra)) {
       entry.hash = *hash;
     } else {
-      OSTREL_ERROR(kTarget,
-                   fmt::format("could not index mod content, assets will not be pushed: {}", hash.error().message()),
-                   log::text("mod_id", mod.id));
+      OSTREL_ERROR(
+          kTarget,
+          fmt::format("could not index mod content, assets will not be pushed: {}", hash.error().message()),
+          log::text("mod_id", mod.id));
     }
     mods.push_back(std::move(entry));
   }
@@ -137,8 +139,8 @@ std::expected<persist::WorldDb, StartError> open_world(const fs::path& world_pat
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) {
-      return std::unexpected(cannot_open(
-          db, fmt::format("could not create world directory: {}", ostrel_core::IoError::from_code(ec).message())));
+      return std::unexpected(cannot_open(db, fmt::format("could not create world directory: {}",
+                                                         ostrel_core::IoError::from_code(ec).message())));
     }
   }
   auto conn = sqlite::Connection::open(sqlite_name(db));
@@ -157,15 +159,16 @@ std::expected<ModsAndWorld, StartError> load_mods_and_world(const Settings& sett
   auto host = load_mods(settings, *options);
   if (!host) return std::unexpected(std::move(host.error()));
   if (*host) {
-    if (auto r = register_mod_materials(registry, (*host)->vm); !r) return std::unexpected(std::move(r.error()));
+    if (auto r = register_mod_materials(registry, (*host)->vm); !r)
+      return std::unexpected(std::move(r.error()));
     mods = index_mods(**host, content);
     log_mods_loaded(**host, content, *settings.mods_path);
   }
   register_extra_materials(registry, settings.extra_materials);
   auto world = open_world(settings.world_path, registry);
   if (!world) return std::unexpected(std::move(world.error()));
-  return ModsAndWorld{std::move(registry), std::move(*host), std::move(content), std::move(mods),
-                      std::move(*options), std::move(*world)};
+  return ModsAndWorld{std::move(registry), std::move(*host),    std::move(content),
+                      std::move(mods),     std::move(*options), std::move(*world)};
 }
 
 }  // namespace ostrel_server::handle

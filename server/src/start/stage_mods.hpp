@@ -40,12 +40,12 @@ inline constexpr std::uint32_t kInstructionBudget = 20'000'000;
 
 // What the first stage hands to the tables and the rest of the assembly.
 struct ModsAndWorld {
-  ostrel_core::material::Registry registry;   // engine names, the mods' materials, the extras
-  std::optional<Host> host;                   // absent without a mods directory
-  ostrel_core::content::ContentIndex content;  // every indexed file of the resolved set
+  ostrel_core::material::Registry registry;        // engine names, the mods' materials, the extras
+  std::optional<Host> host;                        // absent without a mods directory
+  ostrel_core::content::ContentIndex content;      // every indexed file of the resolved set
   std::vector<ostrel_core::proto::ModEntry> mods;  // load order, failed mods included
-  OptionPairs world_options;                  // what the mods were loaded with
-  ostrel_core::persist::WorldDb world;        // material ids reconciled with `registry`
+  OptionPairs world_options;                       // what the mods were loaded with
+  ostrel_core::persist::WorldDb world;             // material ids reconciled with `registry`
 };
 
 // The database file: `world_path` joined with "world.sqlite".
@@ -62,8 +62,8 @@ std::filesystem::path database_path(const std::filesystem::path& world_path);
 
 // Without a mods directory: no host. Otherwise the selected mods loaded with the server's
 // limits and `options`, registration frozen, and every mod that failed logged once more.
-[[nodiscard]] std::expected<std::optional<Host>, StartError> load_mods(const Settings& settings,
-                                                                     std::span<const std::pair<std::string, std::string>> options);
+[[nodiscard]] std::expected<std::optional<Host>, StartError> load_mods(
+    const Settings& settings, std::span<const std::pair<std::string, std::string>> options);
 
 // Registers every block and item name in the engine's order. A name the registry numbers
 // otherwise than the engine ends start; a name the registry refuses is logged and skipped.
@@ -80,8 +80,7 @@ void log_mods_loaded(const Host& host, const ostrel_core::content::ContentIndex&
                      const std::filesystem::path& mods_path);
 
 // Registers `names` in order without comparing ids; a refusal is logged and skipped.
-void register_extra_materials(ostrel_core::material::Registry& registry,
-                              std::span<const std::string> names);
+void register_extra_materials(ostrel_core::material::Registry& registry, std::span<const std::string> names);
 
 // Creates the world directory when missing and opens "world.sqlite" in it, reconciling the
 // stored material ids with `registry`.

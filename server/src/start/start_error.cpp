@@ -1,8 +1,8 @@
 #include "start/start_error.hpp"
 
-#include <utility>
-
 #include <fmt/format.h>
+
+#include <utility>
 
 #include "persist/world_error.hpp"
 #include "script/host.hpp"
@@ -45,8 +45,7 @@ StartError StartError::mods(ostrel_core::script::host::HostError error) {
   return e;
 }
 
-StartError StartError::material_mismatch(std::string name, std::uint16_t engine_id,
-                                         std::uint16_t script_id) {
+StartError StartError::material_mismatch(std::string name, std::uint16_t engine_id, std::uint16_t script_id) {
   StartError e(StartErrorKind::MaterialMismatch);
   e.text_ = std::move(name);
   e.engine_id_ = engine_id;
@@ -63,19 +62,24 @@ StartError StartError::thread(std::string what, ostrel_core::IoError error) {
 
 std::string StartError::message() const {
   switch (kind_) {
-    case StartErrorKind::World: return fmt::format("world database at `{}`", text_);
+    case StartErrorKind::World:
+      return fmt::format("world database at `{}`", text_);
     // The certificate's and the endpoint's errors already say what failed; they stand as the
     // line itself.
     case StartErrorKind::Cert:
-    case StartErrorKind::Endpoint: return inner_->message();
-    case StartErrorKind::Identities: return "could not load the identity registry";
-    case StartErrorKind::Mods: return "could not load mods";
+    case StartErrorKind::Endpoint:
+      return inner_->message();
+    case StartErrorKind::Identities:
+      return "could not load the identity registry";
+    case StartErrorKind::Mods:
+      return "could not load mods";
     case StartErrorKind::MaterialMismatch:
       return fmt::format(
           "material `{}` was assigned id {} by the engine but {} by the script VM — every block "
           "this mod places would be the wrong material",
           text_, engine_id_, script_id_);
-    case StartErrorKind::Thread: return fmt::format("could not start the {} thread", text_);
+    case StartErrorKind::Thread:
+      return fmt::format("could not start the {} thread", text_);
   }
   return "could not start the server";
 }
@@ -83,8 +87,10 @@ std::string StartError::message() const {
 const ostrel_core::ErrorSource* StartError::source() const {
   switch (kind_) {
     case StartErrorKind::Cert:
-    case StartErrorKind::Endpoint: return inner_->source();
-    default: return inner_.get();
+    case StartErrorKind::Endpoint:
+      return inner_->source();
+    default:
+      return inner_.get();
   }
 }
 

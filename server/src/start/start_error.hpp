@@ -45,8 +45,7 @@ class StartError {
   static StartError identities(ostrel_core::session::store::StoreError error);
   static StartError endpoint(ostrel_server::transport::quic::EndpointError error);
   static StartError mods(ostrel_core::script::host::HostError error);
-  static StartError material_mismatch(std::string name, std::uint16_t engine_id,
-                                      std::uint16_t script_id);
+  static StartError material_mismatch(std::string name, std::uint16_t engine_id, std::uint16_t script_id);
   // `what`: "network runtime", "network" or "simulation".
   static StartError thread(std::string what, ostrel_core::IoError error);
 

@@ -1,12 +1,12 @@
 #include "start/tables.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
 #include <string_view>
 #include <utility>
-
-#include <fmt/format.h>
 
 #include "base/log.hpp"
 
@@ -56,9 +56,11 @@ void copy_rules(const records::BlockRules& r, proto::MaterialDef& def) {
 
 }  // namespace
 
-proto::server::MaterialTable material_table(const ostrel_core::material::Registry& registry, const MaterialMap& map,
-                                    const ContentIndex& content, std::span<const records::BlockTexture> textures,
-                                    std::span<const records::BlockRules> rules, std::span<const std::string> items) {
+proto::server::MaterialTable material_table(const ostrel_core::material::Registry& registry,
+                                            const MaterialMap& map, const ContentIndex& content,
+                                            std::span<const records::BlockTexture> textures,
+                                            std::span<const records::BlockRules> rules,
+                                            std::span<const std::string> items) {
   const auto texture_of = by_block(textures);
   const auto rules_of = by_block(rules);
   const std::set<std::string_view> item_names(items.begin(), items.end());
@@ -85,7 +87,8 @@ proto::server::MaterialTable material_table(const ostrel_core::material::Registr
         OSTREL_ERROR(kTarget,
                      "block declares a texture that is not in the mod directory; clients will draw the "
                      "missing-texture placeholder",
-                     log::text("mod_id", texture.mod), log::text("path", texture.path), log::text("block", name));
+                     log::text("mod_id", texture.mod), log::text("path", texture.path),
+                     log::text("block", name));
       }
     }
     if (auto r = rules_of.find(name); r != rules_of.end()) copy_rules(*r->second, def);
@@ -100,8 +103,8 @@ proto::server::ToolTable tool_table(std::span<const records::Tool> tools) {
   proto::server::ToolTable table;
   table.tools.reserve(tools.size());
   for (const auto& t : tools) {
-    table.tools.push_back(proto::ToolDef{t.id, t.name.value_or(t.id),
-                                         t.brush == records::Brush::Subnode ? "subnode" : "block", t.is_default});
+    table.tools.push_back(proto::ToolDef{
+        t.id, t.name.value_or(t.id), t.brush == records::Brush::Subnode ? "subnode" : "block", t.is_default});
   }
   return table;
 }
@@ -146,20 +149,25 @@ TableStage build_tables(const ostrel_core::material::Registry& registry, const M
   t.materials = material_table(registry, map, content, textures, out.block_rules, out.items);
   t.tools = tool_table(host ? records::registered_tools(host->vm) : std::vector<records::Tool>{});
   t.actions = action_table(host ? media::registered_actions(host->vm) : std::vector<media::Action>{});
-  t.settings = setting_table(host ? host->vm.registered_settings() : std::vector<ostrel_core::script::vm::Setting>{});
+  t.settings =
+      setting_table(host ? host->vm.registered_settings() : std::vector<ostrel_core::script::vm::Setting>{});
 
   t.sounds = sound_table(host ? media::registered_sounds(host->vm) : std::vector<media::Sound>{}, content);
   t.fonts = font_table(host ? media::registered_fonts(host->vm) : std::vector<media::Font>{}, content);
-  t.pictures = picture_table(host ? media::registered_pictures(host->vm) : std::vector<media::Picture>{}, content);
-  t.models = model_table(host ? media::registered_models(host->vm) : std::vector<media::ModelFile>{}, content);
+  t.pictures =
+      picture_table(host ? media::registered_pictures(host->vm) : std::vector<media::Picture>{}, content);
+  t.models =
+      model_table(host ? media::registered_models(host->vm) : std::vector<media::ModelFile>{}, content);
   check_block_models(out.block_rules, t.models);
   t.theme = choose_theme(host, content, t.fonts, t.pictures);
   t.cloud_deck = cloud_deck(host ? media::registered_clouds(host->vm) : std::nullopt);
-  t.sound_bindings = cue_bindings(host ? media::registered_bindings(host->vm) : std::vector<proto::SoundBinding>{});
+  t.sound_bindings =
+      cue_bindings(host ? media::registered_bindings(host->vm) : std::vector<proto::SoundBinding>{});
   t.hud_scripts = hud_script_table(
       host ? media::registered_hud_scripts(host->vm) : std::vector<media::ScriptFile>{}, content);
 
-  const auto textured = std::ranges::count_if(t.materials.materials, [](const auto& m) { return m.texture.has_value(); });
+  const auto textured =
+      std::ranges::count_if(t.materials.materials, [](const auto& m) { return m.texture.has_value(); });
   OSTREL_INFO(kTarget, "material table built", log::value("materials", t.materials.materials.size()),
               log::value("textured", textured));
   return out;

@@ -33,8 +33,8 @@ struct ContentTables {
   ostrel_core::proto::server::ActionTable actions;      // registration order
   ostrel_core::proto::server::SettingTable settings;    // registration order, at most kMaxSettings
   ostrel_core::proto::server::SoundTable sounds;
-  ostrel_core::proto::server::FontTable fonts;          // the theme's fonts last
-  ostrel_core::proto::server::PictureTable pictures;    // the theme's pictures last
+  ostrel_core::proto::server::FontTable fonts;        // the theme's fonts last
+  ostrel_core::proto::server::PictureTable pictures;  // the theme's pictures last
   ostrel_core::proto::server::ModelTable models;
   ostrel_core::proto::server::SetTheme theme;
   ostrel_core::proto::server::CloudDeck cloud_deck;
@@ -71,24 +71,28 @@ ostrel_core::proto::server::MaterialTable material_table(
 ostrel_core::proto::server::ToolTable tool_table(std::span<const ostrel_core::script::records::Tool> tools);
 
 // Logs "action table built".
-ostrel_core::proto::server::ActionTable action_table(std::span<const ostrel_core::script::media::Action> actions);
+ostrel_core::proto::server::ActionTable action_table(
+    std::span<const ostrel_core::script::media::Action> actions);
 
 // Keeps the first kMaxSettings (warning when there were more) and logs "mod setting table
 // built". A choice's default goes out one-based (the engine keeps it zero-based); a
 // checkbox's stays 0 or 1.
-ostrel_core::proto::server::SettingTable setting_table(std::span<const ostrel_core::script::vm::Setting> settings);
+ostrel_core::proto::server::SettingTable setting_table(
+    std::span<const ostrel_core::script::vm::Setting> settings);
 
 // ---- Media, theme, bindings (tables_media.cpp) ----------------------------------------------
 
 // Each logs the missing files of its entries, then its count.
 ostrel_core::proto::server::SoundTable sound_table(std::span<const ostrel_core::script::media::Sound> sounds,
-                                           const ostrel_core::content::ContentIndex& content);
+                                                   const ostrel_core::content::ContentIndex& content);
 ostrel_core::proto::server::FontTable font_table(std::span<const ostrel_core::script::media::Font> fonts,
-                                         const ostrel_core::content::ContentIndex& content);
-ostrel_core::proto::server::PictureTable picture_table(std::span<const ostrel_core::script::media::Picture> pictures,
-                                               const ostrel_core::content::ContentIndex& content);
-ostrel_core::proto::server::ModelTable model_table(std::span<const ostrel_core::script::media::ModelFile> models,
-                                           const ostrel_core::content::ContentIndex& content);
+                                                 const ostrel_core::content::ContentIndex& content);
+ostrel_core::proto::server::PictureTable picture_table(
+    std::span<const ostrel_core::script::media::Picture> pictures,
+    const ostrel_core::content::ContentIndex& content);
+ostrel_core::proto::server::ModelTable model_table(
+    std::span<const ostrel_core::script::media::ModelFile> models,
+    const ostrel_core::content::ContentIndex& content);
 
 // Logs every block rule naming a model that no ModelDef has, compared byte for byte.
 void check_block_models(std::span<const ostrel_core::script::records::BlockRules> rules,
@@ -96,16 +100,19 @@ void check_block_models(std::span<const ostrel_core::script::records::BlockRules
 
 // The theme of the last mod in load order that loaded and declares one; its files go to the
 // end of `fonts` and `pictures`. Logs "theme chosen". A null `host` has no theme.
-ostrel_core::proto::server::SetTheme choose_theme(const Host* host, const ostrel_core::content::ContentIndex& content,
-                                          ostrel_core::proto::server::FontTable& fonts,
-                                          ostrel_core::proto::server::PictureTable& pictures);
+ostrel_core::proto::server::SetTheme choose_theme(const Host* host,
+                                                  const ostrel_core::content::ContentIndex& content,
+                                                  ostrel_core::proto::server::FontTable& fonts,
+                                                  ostrel_core::proto::server::PictureTable& pictures);
 
 // The deck as the engine chose it; logs "cloud deck built".
 ostrel_core::proto::server::CloudDeck cloud_deck(std::optional<ostrel_core::atmosphere::CloudLayer> deck);
 // The bindings as registered; logs "cue bindings built".
-ostrel_core::proto::server::SoundBindingTable cue_bindings(std::vector<ostrel_core::proto::SoundBinding> bindings);
+ostrel_core::proto::server::SoundBindingTable cue_bindings(
+    std::vector<ostrel_core::proto::SoundBinding> bindings);
 // Logs the missing scripts, then "HUD script table built".
-ostrel_core::proto::server::HudScriptTable hud_script_table(std::span<const ostrel_core::script::media::ScriptFile> scripts,
-                                                    const ostrel_core::content::ContentIndex& content);
+ostrel_core::proto::server::HudScriptTable hud_script_table(
+    std::span<const ostrel_core::script::media::ScriptFile> scripts,
+    const ostrel_core::content::ContentIndex& content);
 
 }  // namespace ostrel_server::handle

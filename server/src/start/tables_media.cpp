@@ -1,15 +1,14 @@
 // The tables of files clients download from the mods, the block model check, the theme, the
 // cloud deck, the cue bindings and the HUD scripts.
-#include "start/tables.hpp"
+#include <fmt/format.h>
 
 #include <set>
 #include <string_view>
 #include <utility>
 
-#include <fmt/format.h>
-
 #include "base/log.hpp"
 #include "modload/manifest.hpp"
+#include "start/tables.hpp"
 
 namespace ostrel_server::handle {
 
@@ -32,13 +31,15 @@ std::optional<proto::Hash> file_hash(const ContentIndex& content, const std::str
 
 // Fonts and pictures: one PictureDef each, a missing file reported with `message` under the
 // entry field `what`.
-std::vector<proto::PictureDef> picture_defs(std::span<const media::Picture> entries, const ContentIndex& content,
-                                            std::string_view message, std::string_view what) {
+std::vector<proto::PictureDef> picture_defs(std::span<const media::Picture> entries,
+                                            const ContentIndex& content, std::string_view message,
+                                            std::string_view what) {
   std::vector<proto::PictureDef> out;
   out.reserve(entries.size());
   for (const auto& e : entries) {
     auto hash = file_hash(content, e.mod_id, e.file, [&] {
-      OSTREL_ERROR(kTarget, message, log::text("mod_id", e.mod_id), log::text("path", e.file), log::text(what, e.id));
+      OSTREL_ERROR(kTarget, message, log::text("mod_id", e.mod_id), log::text("path", e.file),
+                   log::text(what, e.id));
     });
     out.push_back(proto::PictureDef{e.id, e.mod_id, hash});
   }
@@ -52,7 +53,8 @@ proto::server::SoundTable sound_table(std::span<const media::Sound> sounds, cons
   table.sounds.reserve(sounds.size());
   for (const auto& s : sounds) {
     auto hash = file_hash(content, s.mod_id, s.file, [&] {
-      OSTREL_ERROR(kTarget, "sound declares a file that is not in the mod directory; clients will play nothing",
+      OSTREL_ERROR(kTarget,
+                   "sound declares a file that is not in the mod directory; clients will play nothing",
                    log::text("mod_id", s.mod_id), log::text("path", s.file), log::text("sound", s.id));
     });
     table.sounds.push_back(proto::SoundDef{s.id, s.mod_id, hash, s.gain, s.pitch_variance});
@@ -63,16 +65,17 @@ proto::server::SoundTable sound_table(std::span<const media::Sound> sounds, cons
 
 proto::server::FontTable font_table(std::span<const media::Font> fonts, const ContentIndex& content) {
   proto::server::FontTable table{picture_defs(
-      fonts, content, "font declares a file that is not in the mod directory; clients will draw in their own font",
-      "font")};
+      fonts, content,
+      "font declares a file that is not in the mod directory; clients will draw in their own font", "font")};
   OSTREL_INFO(kTarget, "font table built", log::value("fonts", table.fonts.size()));
   return table;
 }
 
-proto::server::PictureTable picture_table(std::span<const media::Picture> pictures, const ContentIndex& content) {
+proto::server::PictureTable picture_table(std::span<const media::Picture> pictures,
+                                          const ContentIndex& content) {
   proto::server::PictureTable table{picture_defs(
-      pictures, content, "picture declares a file that is not in the mod directory; clients will draw nothing",
-      "picture")};
+      pictures, content,
+      "picture declares a file that is not in the mod directory; clients will draw nothing", "picture")};
   OSTREL_INFO(kTarget, "picture table built", log::value("pictures", table.pictures.size()));
   return table;
 }
@@ -90,7 +93,8 @@ proto::server::ModelTable model_table(std::span<const media::ModelFile> models, 
     std::optional<proto::Hash> texture;
     if (m.texture) {
       texture = file_hash(content, m.mod_id, *m.texture, [&] {
-        OSTREL_WARN(kTarget, "model declares a texture that is not in the mod directory; it will be drawn matte white",
+        OSTREL_WARN(kTarget,
+                    "model declares a texture that is not in the mod directory; it will be drawn matte white",
                     log::text("mod_id", m.mod_id), log::text("path", *m.texture), log::text("model", m.id));
       });
     }
@@ -111,8 +115,8 @@ void check_block_models(std::span<const records::BlockRules> rules, const proto:
   }
 }
 
-proto::server::SetTheme choose_theme(const Host* host, const ContentIndex& content, proto::server::FontTable& fonts,
-                             proto::server::PictureTable& pictures) {
+proto::server::SetTheme choose_theme(const Host* host, const ContentIndex& content,
+                                     proto::server::FontTable& fonts, proto::server::PictureTable& pictures) {
   const ostrel_core::modload::resolve::ResolvedMod* chosen = nullptr;
   if (host) {
     std::set<std::string_view> failed;
@@ -132,7 +136,8 @@ proto::server::SetTheme choose_theme(const Host* host, const ContentIndex& conte
   def.mod_id = chosen->id;
   // A file part found in the index is listed as "engine:theme_{part}"; one that is not is left
   // to the client.
-  auto part = [&](std::string_view what, const std::optional<std::string>& path) -> std::optional<proto::Hash> {
+  auto part = [&](std::string_view what,
+                  const std::optional<std::string>& path) -> std::optional<proto::Hash> {
     if (!path) return std::nullopt;
     return file_hash(content, chosen->id, *path, [&] {
       OSTREL_ERROR(kTarget,
@@ -141,13 +146,15 @@ proto::server::SetTheme choose_theme(const Host* host, const ContentIndex& conte
                    log::text("mod_id", chosen->id), log::text("path", *path), log::text("what", what));
     });
   };
-  auto font = [&](std::string_view what, const std::optional<std::string>& path, std::optional<std::string>& field) {
+  auto font = [&](std::string_view what, const std::optional<std::string>& path,
+                  std::optional<std::string>& field) {
     if (auto hash = part(what, path)) {
       field = fmt::format("engine:theme_{}", what);
       fonts.fonts.push_back(proto::PictureDef{*field, chosen->id, hash});
     }
   };
-  auto picture = [&](std::string_view what, const std::optional<std::string>& path, std::optional<proto::Hash>& field) {
+  auto picture = [&](std::string_view what, const std::optional<std::string>& path,
+                     std::optional<proto::Hash>& field) {
     if (auto hash = part(what, path)) {
       field = hash;
       pictures.pictures.push_back(proto::PictureDef{fmt::format("engine:theme_{}", what), chosen->id, hash});
@@ -182,7 +189,8 @@ proto::server::SoundBindingTable cue_bindings(std::vector<proto::SoundBinding> b
   return proto::server::SoundBindingTable{std::move(bindings)};
 }
 
-proto::server::HudScriptTable hud_script_table(std::span<const media::ScriptFile> scripts, const ContentIndex& content) {
+proto::server::HudScriptTable hud_script_table(std::span<const media::ScriptFile> scripts,
+                                               const ContentIndex& content) {
   proto::server::HudScriptTable table;
   table.scripts.reserve(scripts.size());
   for (const auto& s : scripts) {

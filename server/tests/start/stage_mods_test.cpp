@@ -64,8 +64,9 @@ void make_world(const fs::path& world_path) {
 
 // A mod `m` declaring the world option `m:biome` (a, b or c; a by default).
 void write_option_mod(const fs::path& mods) {
-  write_mod(mods, "m", "", "[[world_option]]\nid = \"biome\"\nname = \"Biome\"\noptions = [\"a\", \"b\", \"c\"]\n"
-                           "default = 1\n");
+  write_mod(mods, "m", "",
+            "[[world_option]]\nid = \"biome\"\nname = \"Biome\"\noptions = [\"a\", \"b\", \"c\"]\n"
+            "default = 1\n");
 }
 
 TEST(StageMods, WorldOptionsComeFromTheWorldWhenItExists) {
@@ -85,7 +86,8 @@ TEST(StageMods, WorldOptionsComeFromTheWorldWhenItExists) {
          auto db = persist::sqlite::Connection::open(w / "world.sqlite");
          ASSERT_TRUE(db && db->exec("CREATE TABLE other (x);"));
        },
-       {}, "a"},
+       {},
+       "a"},
       {"world_with_options",
        [](const fs::path& w) {
          ostrel_core::material::Registry registry;
@@ -93,7 +95,8 @@ TEST(StageMods, WorldOptionsComeFromTheWorldWhenItExists) {
          ASSERT_TRUE(world.has_value());
          ASSERT_TRUE(world->set_world_options(std::vector<persist::WorldOption>{{"m:biome", "b"}}));
        },
-       {{"m:biome", "b"}}, "b"},
+       {{"m:biome", "b"}},
+       "b"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -175,7 +178,8 @@ TEST(StageMods, ModsThatFailKeepTheirEntryFilesAndMaterials) {
   EXPECT_NE(own[1].find("mod_id=\"b\""), std::string::npos);
   const auto summary = logs.containing("mods loaded and registries frozen");
   ASSERT_EQ(summary.size(), 1u);
-  EXPECT_NE(summary[0].find("mods=2 disabled=2 blocks=1 content_items=3 content_bytes=85"), std::string::npos);
+  EXPECT_NE(summary[0].find("mods=2 disabled=2 blocks=1 content_items=3 content_bytes=85"),
+            std::string::npos);
   EXPECT_TRUE(logs.containing(kNoModsWarning).empty());
 }
 
@@ -220,15 +224,17 @@ TEST(StageMods, RefusedMaterialNamesAreLoggedAndSkipped) {
   EXPECT_EQ(registry.id_of("x:glass"), 2);
   const auto lines = logs.containing("could not register material `engine:air`: ");
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("ERROR ostrel_server::handle: could not register material `engine:air`: `engine:air` "
-                          "is reserved by the engine and cannot be registered"),
-            std::string::npos);
+  EXPECT_NE(
+      lines[0].find("ERROR ostrel_server::handle: could not register material `engine:air`: `engine:air` "
+                    "is reserved by the engine and cannot be registered"),
+      std::string::npos);
 }
 
 TEST(StageMods, FailuresEndStartWithTheirContext) {
   TempDir dir;
   write_file(dir / "plain", "a regular file");
-  write_file(dir / "garbage" / "world.sqlite", "this is not a database, and it is long enough to be read as one");
+  write_file(dir / "garbage" / "world.sqlite",
+             "this is not a database, and it is long enough to be read as one");
   struct Case {
     const char* name;
     Settings settings;
@@ -241,12 +247,15 @@ TEST(StageMods, FailuresEndStartWithTheirContext) {
   Settings garbage;
   garbage.world_path = dir / "garbage";
   const Case cases[] = {
-      {"world_under_a_file", under_file,
-       {"world database at `" + (dir / "plain" / "world" / "world.sqlite").string() + "`", "world database error",
-        "could not create world directory: Not a directory (os error 20) (code 14)"}},
-      {"mods_directory_missing", no_mods_dir,
+      {"world_under_a_file",
+       under_file,
+       {"world database at `" + (dir / "plain" / "world" / "world.sqlite").string() + "`",
+        "world database error", "could not create world directory: Not a directory (os error 20) (code 14)"}},
+      {"mods_directory_missing",
+       no_mods_dir,
        {"could not load mods", "could not read mods from `" + (dir / "nowhere").string() + "`"}},
-      {"not_a_database", garbage,
+      {"not_a_database",
+       garbage,
        {"world database at `" + (dir / "garbage" / "world.sqlite").string() + "`", "world database error"}},
   };
   for (const auto& c : cases) {
@@ -274,27 +283,30 @@ TEST(StageMods, AWorldOfAnotherSchemaIsRefusedAndLeftAsItWas) {
     {
       auto db = persist::sqlite::Connection::open(live / "world.sqlite");
       ASSERT_TRUE(db);
-      ASSERT_TRUE(db->exec(
-          "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
-          "CREATE TABLE meta (key TEXT PRIMARY KEY, value BLOB);"
-          "INSERT INTO meta VALUES ('schema_version', x'0100000000000000');"
-          "INSERT INTO meta VALUES ('world_options', CAST('m:biome\tb' AS BLOB));"));
+      ASSERT_TRUE(
+          db->exec("PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
+                   "CREATE TABLE meta (key TEXT PRIMARY KEY, value BLOB);"
+                   "INSERT INTO meta VALUES ('schema_version', x'0100000000000000');"
+                   "INSERT INTO meta VALUES ('world_options', CAST('m:biome\tb' AS BLOB));"));
       if (c.pending_log) {
-        ASSERT_TRUE(db->exec("PRAGMA wal_checkpoint(TRUNCATE);"
-                             "UPDATE meta SET value = x'0200000000000000' WHERE key = 'schema_version';"));
+        ASSERT_TRUE(
+            db->exec("PRAGMA wal_checkpoint(TRUNCATE);"
+                     "UPDATE meta SET value = x'0200000000000000' WHERE key = 'schema_version';"));
         for (const char* suffix : {"", "-wal", "-shm"}) {
-          fs::copy_file(live.path() / (std::string("world.sqlite") + suffix), world / (std::string("world.sqlite") + suffix));
+          fs::copy_file(live.path() / (std::string("world.sqlite") + suffix),
+                        world / (std::string("world.sqlite") + suffix));
         }
       } else {
-        ASSERT_TRUE(db->exec("UPDATE meta SET value = x'0200000000000000' WHERE key = 'schema_version';"
-                             "PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE;"));
+        ASSERT_TRUE(
+            db->exec("UPDATE meta SET value = x'0200000000000000' WHERE key = 'schema_version';"
+                     "PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode = DELETE;"));
       }
     }
     if (!c.pending_log) fs::copy_file(live / "world.sqlite", world / "world.sqlite");
     std::vector<std::vector<std::uint8_t>> before;
-    const std::vector<std::string> files = c.pending_log ? std::vector<std::string>{"world.sqlite", "world.sqlite-wal",
-                                                                                    "world.sqlite-shm"}
-                                                         : std::vector<std::string>{"world.sqlite"};
+    const std::vector<std::string> files =
+        c.pending_log ? std::vector<std::string>{"world.sqlite", "world.sqlite-wal", "world.sqlite-shm"}
+                      : std::vector<std::string>{"world.sqlite"};
     for (const auto& f : files) before.push_back(file_bytes(world / f));
 
     write_option_mod(dir / "mods");
@@ -302,9 +314,10 @@ TEST(StageMods, AWorldOfAnotherSchemaIsRefusedAndLeftAsItWas) {
     const auto e = refused(s);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->kind(), StartErrorKind::World);
-    EXPECT_EQ(error_chain(*e).at(1),
-              "world uses schema version 2, but this build understands 1 — the world was created by a different "
-              "engine version");
+    EXPECT_EQ(
+        error_chain(*e).at(1),
+        "world uses schema version 2, but this build understands 1 — the world was created by a different "
+        "engine version");
     for (std::size_t i = 0; i < files.size(); ++i) {
       SCOPED_TRACE(files[i]);
       EXPECT_EQ(file_bytes(world / files[i]), before[i]);
@@ -349,7 +362,8 @@ TEST(StageMods, RelativeWorldPathsNameFilesEvenWhenTheyLookLikeUris) {
     // The same world again: what was stored is found, so it was a file and not a memory database.
     auto again = loaded(s);
     ASSERT_TRUE(again);
-    EXPECT_EQ(*again->world.meta("probe"), std::optional<std::vector<std::uint8_t>>(std::vector<std::uint8_t>{7}));
+    EXPECT_EQ(*again->world.meta("probe"),
+              std::optional<std::vector<std::uint8_t>>(std::vector<std::uint8_t>{7}));
   }
 }
 

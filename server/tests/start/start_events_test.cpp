@@ -43,6 +43,7 @@ constexpr const char* kAlphaTheme = R"(
 [theme]
 font = "fonts/title.ttf"
 sheet = "ui/sheet.png"
+button = "ui/button.png"
 [theme.colours]
 text = "#112233"
 )";
@@ -50,7 +51,7 @@ text = "#112233"
 void write_fixture(const fs::path& mods) {
   write_mod(mods, "alpha", kAlphaInit, kAlphaTheme);
   for (const char* f : {"textures/stone.png", "sounds/ping.ogg", "fonts/serif.ttf", "fonts/title.ttf",
-                        "pics/logo.png", "models/lamp.glb", "models/lamp.png", "hud.lua"}) {
+                        "pics/logo.png", "models/lamp.glb", "models/lamp.png", "hud.lua", "ui/button.png"}) {
     write_file(mods / "alpha" / f, f);
   }
   write_mod(mods, "broken", "game.register_block{ id = 'rock' }\nerror('boom')");
@@ -84,9 +85,10 @@ TEST(StartEvents, ComeInStageOrder) {
 
   const std::vector<std::string> want = {
       "ERROR mod failed to load and is disabled: mod `broken` errored in init.lua",
-      "INFO mods loaded and registries frozen mods=2 disabled=1 blocks=5 content_items=10 ",
+      "INFO mods loaded and registries frozen mods=2 disabled=1 blocks=5 content_items=11 ",
       "ERROR could not register material `engine:air`: `engine:air` is reserved by the engine",
-      "ERROR block declares a texture that is not in the mod directory; clients will draw the missing-texture "
+      "ERROR block declares a texture that is not in the mod directory; clients will draw the "
+      "missing-texture "
       "placeholder mod_id=\"alpha\" path=\"textures/glass.png\" block=\"alpha:glass\"",
       "INFO action table built actions=1",
       "INFO mod setting table built settings=1",
@@ -96,7 +98,8 @@ TEST(StartEvents, ComeInStageOrder) {
       "INFO model table built models=1",
       "ERROR block names a model nobody registered; clients will draw nothing for it block=\"alpha:lantern\" "
       "model=\"alpha:Lamp\"",
-      "ERROR theme names a file that is not in the mod directory; that part of the look will be the client's own "
+      "ERROR theme names a file that is not in the mod directory; that part of the look will be the client's "
+      "own "
       "mod_id=\"alpha\" path=\"ui/sheet.png\" what=\"sheet\"",
       "INFO theme chosen theme=Some(\"alpha\")",
       "INFO cloud deck built clouds=true",
@@ -112,8 +115,11 @@ TEST(StartEvents, ComeInStageOrder) {
 
   // What the tables hold.
   const auto& t = tables.tables;
-  EXPECT_EQ(t.fonts.fonts.size(), 2u);  // the theme's font after the one logged
+  // The theme's files come after the counts were logged.
+  ASSERT_EQ(t.fonts.fonts.size(), 2u);
   EXPECT_EQ(t.fonts.fonts[1].id, "engine:theme_font");
+  ASSERT_EQ(t.pictures.pictures.size(), 2u);
+  EXPECT_EQ(t.pictures.pictures[1].id, "engine:theme_button");
   EXPECT_TRUE(t.sounds.sounds[0].file.has_value());
   EXPECT_TRUE(t.models.models[0].texture.has_value());
   EXPECT_EQ(t.hud_scripts.scripts[0].reserve, 12u);

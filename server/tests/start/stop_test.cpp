@@ -1,18 +1,16 @@
 // The orderly stop, on handles whose threads the tests give.
+#include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/io_context.hpp>
 #include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/io_context.hpp>
 
 #include "start/endpoint_link.hpp"
 #include "start/handle.hpp"
@@ -35,7 +33,8 @@ ServerThread spawn(const char* name, std::function<void()> body) {
 }
 
 // A body that runs until the stop flag is set, then ends normally or panics.
-std::function<void()> until_stop(const sim::Control& control, bool panic, std::atomic<bool>* ended = nullptr) {
+std::function<void()> until_stop(const sim::Control& control, bool panic,
+                                 std::atomic<bool>* ended = nullptr) {
   return [control, panic, ended] {
     while (!control->stop_requested()) std::this_thread::yield();
     if (ended) ended->store(true);
@@ -44,8 +43,8 @@ std::function<void()> until_stop(const sim::Control& control, bool panic, std::a
 }
 
 ServerHandle handle_with(const sim::Control& control, ServerThread network, ServerThread simulation) {
-  return ServerHandle(config::SocketAddr::v4({127, 0, 0, 1}, 47811), control, nullptr, nullptr, std::move(network),
-                      std::move(simulation));
+  return ServerHandle(config::SocketAddr::v4({127, 0, 0, 1}, 47811), control, nullptr, nullptr,
+                      std::move(network), std::move(simulation));
 }
 
 // The ERROR lines the stop wrote, in order.
@@ -171,11 +170,12 @@ TEST(ServerHandleStop, ClosesEveryConnectionWithTheShutdownReason) {
   auto link = std::make_shared<EndpointLink>(std::move(*bound));
   std::atomic<bool> simulation_ended{false};
   auto h = ServerHandle(config::SocketAddr::v4({127, 0, 0, 1}, addr.port()), control, link, nullptr,
-                        network_thread(link, io, control), spawn("simulation", until_stop(control, false, &simulation_ended)));
+                        network_thread(link, io, control),
+                        spawn("simulation", until_stop(control, false, &simulation_ended)));
 
   asio::io_context client_io;
-  auto client = test::run_sync(client_io, test::QuicClient::connect(client_io.get_executor(), addr,
-                                                                      test::test_cert().fingerprint));
+  auto client = test::run_sync(
+      client_io, test::QuicClient::connect(client_io.get_executor(), addr, test::test_cert().fingerprint));
   ASSERT_TRUE(client.has_value()) << client.error();
   ASSERT_TRUE(test::run_sync(client_io, client->send(std::vector<std::uint8_t>{1, 2, 3})).has_value());
   ASSERT_TRUE(test::run_sync(client_io, client->receive()).has_value());

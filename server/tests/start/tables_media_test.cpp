@@ -1,12 +1,11 @@
 // The sound, font, picture, model and HUD script tables, the block model check, the theme, the
 // cloud deck and the cue bindings.
-#include "start/tables.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "start/tables.hpp"
 #include "support/script_engine.hpp"
 #include "support/temp_dir.hpp"
 #include "support/write_file.hpp"
@@ -37,10 +36,12 @@ TEST(MediaTables, MissingFilesAreReportedAndTheirEntriesKeptWithoutAHash) {
   ContentIndex content;
   index_mod(content, dir, "m", {"ping.ogg", "serif.ttf", "logo.png", "lamp.glb", "lamp.png", "hud.json"});
 
-  const std::vector<media::Sound> sounds = {{"m:ping", "ping.ogg", 0.5f, 0.1f, "m"}, {"m:gone", "gone.ogg", 2.0f, 0.0f, "m"}};
+  const std::vector<media::Sound> sounds = {{"m:ping", "ping.ogg", 0.5f, 0.1f, "m"},
+                                            {"m:gone", "gone.ogg", 2.0f, 0.0f, "m"}};
   const auto st = sound_table(sounds, content);
-  const std::vector<proto::SoundDef> want_sounds = {{"m:ping", "m", content.hash_of("m", "ping.ogg"), 0.5f, 0.1f},
-                                                    {"m:gone", "m", std::nullopt, 2.0f, 0.0f}};
+  const std::vector<proto::SoundDef> want_sounds = {
+      {"m:ping", "m", content.hash_of("m", "ping.ogg"), 0.5f, 0.1f},
+      {"m:gone", "m", std::nullopt, 2.0f, 0.0f}};
   EXPECT_EQ(st.sounds, want_sounds);
 
   const std::vector<media::Font> fonts = {{"m:serif", "m", "serif.ttf"}, {"m:sans", "m", "sans.ttf"}};
@@ -56,16 +57,17 @@ TEST(MediaTables, MissingFilesAreReportedAndTheirEntriesKeptWithoutAHash) {
   EXPECT_EQ(pt.pictures, want_pictures);
 
   const std::vector<media::ModelFile> models = {
-      {"m:lamp", "lamp.glb", 2.0f, "lamp.png", "m"},  // both found
-      {"m:post", "lamp.glb", 1.0f, "post.png", "m"},  // texture missing: the file's hash stays
+      {"m:lamp", "lamp.glb", 2.0f, "lamp.png", "m"},    // both found
+      {"m:post", "lamp.glb", 1.0f, "post.png", "m"},    // texture missing: the file's hash stays
       {"m:bare", "lamp.glb", 1.0f, std::nullopt, "m"},  // no texture: no event
       {"m:ghost", "ghost.glb", 1.0f, std::nullopt, "m"}};
   const auto mt = model_table(models, content);
   const auto glb = content.hash_of("m", "lamp.glb");
-  const std::vector<proto::ModelDef> want_models = {{"m:lamp", "m", glb, 2.0f, content.hash_of("m", "lamp.png")},
-                                                    {"m:post", "m", glb, 1.0f, std::nullopt},
-                                                    {"m:bare", "m", glb, 1.0f, std::nullopt},
-                                                    {"m:ghost", "m", std::nullopt, 1.0f, std::nullopt}};
+  const std::vector<proto::ModelDef> want_models = {
+      {"m:lamp", "m", glb, 2.0f, content.hash_of("m", "lamp.png")},
+      {"m:post", "m", glb, 1.0f, std::nullopt},
+      {"m:bare", "m", glb, 1.0f, std::nullopt},
+      {"m:ghost", "m", std::nullopt, 1.0f, std::nullopt}};
   EXPECT_EQ(mt.models, want_models);
 
   const std::vector<media::ScriptFile> scripts = {{"hud.json", 40, "m"}, {"gone.json", 0, "n"}};
@@ -78,21 +80,27 @@ TEST(MediaTables, MissingFilesAreReportedAndTheirEntriesKeptWithoutAHash) {
     const char* text;
   };
   const Line lines[] = {
-      {"ERROR ostrel_server::handle: sound declares a file that is not in the mod directory; clients will play "
+      {"ERROR ostrel_server::handle: sound declares a file that is not in the mod directory; clients will "
+       "play "
        "nothing mod_id=\"m\" path=\"gone.ogg\" sound=\"m:gone\""},
       {"INFO ostrel_server::handle: sound table built sounds=2"},
-      {"ERROR ostrel_server::handle: font declares a file that is not in the mod directory; clients will draw in "
+      {"ERROR ostrel_server::handle: font declares a file that is not in the mod directory; clients will "
+       "draw in "
        "their own font mod_id=\"m\" path=\"sans.ttf\" font=\"m:sans\""},
       {"INFO ostrel_server::handle: font table built fonts=2"},
-      {"ERROR ostrel_server::handle: picture declares a file that is not in the mod directory; clients will draw "
+      {"ERROR ostrel_server::handle: picture declares a file that is not in the mod directory; clients will "
+       "draw "
        "nothing mod_id=\"m\" path=\"bg.png\" picture=\"m:bg\""},
       {"INFO ostrel_server::handle: picture table built pictures=2"},
-      {"WARN ostrel_server::handle: model declares a texture that is not in the mod directory; it will be drawn "
+      {"WARN ostrel_server::handle: model declares a texture that is not in the mod directory; it will be "
+       "drawn "
        "matte white mod_id=\"m\" path=\"post.png\" model=\"m:post\""},
-      {"ERROR ostrel_server::handle: model declares a file that is not in the mod directory; clients will draw "
+      {"ERROR ostrel_server::handle: model declares a file that is not in the mod directory; clients will "
+       "draw "
        "nothing for entities that name it mod_id=\"m\" path=\"ghost.glb\" model=\"m:ghost\""},
       {"INFO ostrel_server::handle: model table built models=4"},
-      {"ERROR ostrel_server::handle: HUD script is not in the mod directory; clients will draw nothing for it "
+      {"ERROR ostrel_server::handle: HUD script is not in the mod directory; clients will draw nothing for "
+       "it "
        "mod_id=\"n\" path=\"gone.json\""},
       {"INFO ostrel_server::handle: HUD script table built hud_scripts=2"},
   };
@@ -113,7 +121,8 @@ TEST(MediaTables, ABlockNamingAnUnregisteredModelIsReported) {
   rules[1].model = "m:Lamp";  // differs in case only
   rules[2].block = "m:stone";
   check_block_models(rules, models);
-  const auto lines = logs.containing("block names a model nobody registered; clients will draw nothing for it");
+  const auto lines =
+      logs.containing("block names a model nobody registered; clients will draw nothing for it");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("ERROR ostrel_server::handle: "), std::string::npos);
   EXPECT_NE(lines[0].find("block=\"m:torch\" model=\"m:Lamp\""), std::string::npos);
@@ -128,7 +137,8 @@ Host host_of(std::vector<ostrel_core::modload::resolve::ResolvedMod> mods, std::
   return h;
 }
 
-ostrel_core::modload::resolve::ResolvedMod themed(const std::string& id, std::optional<manifest::Theme> theme) {
+ostrel_core::modload::resolve::ResolvedMod themed(const std::string& id,
+                                                  std::optional<manifest::Theme> theme) {
   ostrel_core::modload::resolve::ResolvedMod m;
   m.id = id;
   m.theme = std::move(theme);
@@ -177,7 +187,9 @@ TEST(Theme, TheLastModThatLoadedWins) {
     const std::vector<proto::PictureDef> want = {
         {"engine:theme_font", *c.winner, content.hash_of(*c.winner, *c.winner + ".ttf")}};
     EXPECT_EQ(fonts.fonts, want);
-    EXPECT_EQ(logs.containing("INFO ostrel_server::handle: theme chosen theme=Some(\"" + *c.winner + "\")").size(), 1u);
+    EXPECT_EQ(
+        logs.containing("INFO ostrel_server::handle: theme chosen theme=Some(\"" + *c.winner + "\")").size(),
+        1u);
   }
 }
 
@@ -219,8 +231,9 @@ TEST(Theme, PartsFoundAreListedAndAMissingOneIsLeftToTheClient) {
   const std::vector<proto::PictureDef> want_pictures = {{"engine:theme_button", "t", want.button}};
   EXPECT_EQ(pictures.pictures, want_pictures);
 
-  const auto missing = logs.containing("theme names a file that is not in the mod directory; that part of the look "
-                                       "will be the client's own");
+  const auto missing = logs.containing(
+      "theme names a file that is not in the mod directory; that part of the look "
+      "will be the client's own");
   ASSERT_EQ(missing.size(), 1u);
   EXPECT_NE(missing[0].find("ERROR ostrel_server::handle: "), std::string::npos);
   EXPECT_NE(missing[0].find("mod_id=\"t\" path=\"ui/sheet.png\" what=\"sheet\""), std::string::npos);
@@ -230,7 +243,8 @@ TEST(MediaTables, WithoutModsEveryTableIsEmptyAndThereIsNoThemeOrDeck) {
   LogCapture logs;
   ostrel_core::material::Registry registry;
   ContentIndex content;
-  const auto stage = build_tables(registry, ostrel_core::persist::idmap::MaterialMap::identity_map(), content, nullptr);
+  const auto stage =
+      build_tables(registry, ostrel_core::persist::idmap::MaterialMap::identity_map(), content, nullptr);
   const auto& t = stage.tables;
   EXPECT_TRUE(t.sounds.sounds.empty());
   EXPECT_TRUE(t.fonts.fonts.empty());
@@ -250,7 +264,8 @@ TEST(MediaTables, TheDeckAndTheBindingsPassThrough) {
   ostrel_core::atmosphere::CloudLayer deck;
   deck.base = 300.0f;
   EXPECT_EQ(cloud_deck(deck).layer, deck);
-  const std::vector<proto::SoundBinding> bindings = {{"m:dig", "m:crunch", "m"}, {"m:step", "x:nowhere", "m"}};
+  const std::vector<proto::SoundBinding> bindings = {{"m:dig", "m:crunch", "m"},
+                                                     {"m:step", "x:nowhere", "m"}};
   EXPECT_EQ(cue_bindings(bindings).bindings, bindings);
   EXPECT_EQ(logs.containing("cloud deck built clouds=true").size(), 1u);
   EXPECT_EQ(logs.containing("cue bindings built bindings=2").size(), 1u);

@@ -101,8 +101,9 @@ TEST(MaterialTable, TexturesComeFromTheIndexAndAMissingOneIsReported) {
   EXPECT_EQ(t.materials[3].name, "m:glass");
   EXPECT_FALSE(t.materials[3].texture.has_value());  // still listed
   EXPECT_FALSE(t.materials[4].texture.has_value());  // no texture declared: no event
-  const auto errors = logs.containing("block declares a texture that is not in the mod directory; clients will "
-                                      "draw the missing-texture placeholder");
+  const auto errors = logs.containing(
+      "block declares a texture that is not in the mod directory; clients will "
+      "draw the missing-texture placeholder");
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("ERROR ostrel_server::handle: "), std::string::npos);
   EXPECT_NE(errors[0].find("mod_id=\"m\" path=\"textures/glass.png\" block=\"m:glass\""), std::string::npos);
@@ -157,7 +158,8 @@ TEST(MaterialTable, RulesAreCopiedAndItemsAreNotBlocks) {
     const char* name;
     bool billboard, cross, cutout, block;
   };
-  const Flags flags[] = {{"m:leaf", true, true, true, true}, {"m:bush", true, false, true, true},
+  const Flags flags[] = {{"m:leaf", true, true, true, true},
+                         {"m:bush", true, false, true, true},
                          {"m:stick", false, false, false, false}};
   for (std::size_t i = 0; i < std::size(flags); ++i) {
     const auto& m = t.materials[3 + i];
@@ -215,8 +217,9 @@ TEST(SettingTable, KeepsAtMostSixtyFourAndWarnsAboutTheRest) {
     const auto t = setting_table(settings_of(c.declared));
     ASSERT_EQ(t.settings.size(), c.kept);
     if (c.kept) EXPECT_EQ(t.settings.back().id, "m:s" + std::to_string(c.kept));  // the first ones, in order
-    const auto warned = logs.containing(" WARN ostrel_server::handle: more mod settings than a screen holds; the rest "
-                                        "are dropped");
+    const auto warned = logs.containing(
+        " WARN ostrel_server::handle: more mod settings than a screen holds; the rest "
+        "are dropped");
     if (c.warns) {
       ASSERT_EQ(warned.size(), 1u);
       EXPECT_NE(warned[0].find("declared=" + std::to_string(c.declared) + " cap=64"), std::string::npos);
