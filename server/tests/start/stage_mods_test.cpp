@@ -183,6 +183,31 @@ TEST(StageMods, ModsThatFailKeepTheirEntryFilesAndMaterials) {
   EXPECT_TRUE(logs.containing(kNoModsWarning).empty());
 }
 
+// A file named outside the mod's directory fails that mod alone, with the refusal's text; the
+// file outside is never indexed.
+TEST(StageMods, FilesOutsideTheModDirectoryFailOnlyTheirMod) {
+  LogCapture logs;
+  TempDir dir;
+  write_file(dir / "mods" / "outside.png", "not the mod's");
+  write_file(dir / "mods" / "up.ogg", "not the mod's");
+  write_mod(dir / "mods", "snd", "game.register_sound{ id = 'up', file = '../up.ogg' }");
+  write_mod(dir / "mods", "tex", "game.register_block{ id = 'wall', textures = { all = '../outside.png' } }");
+  write_mod(dir / "mods", "zok", "game.register_block{ id = 'stone' }");
+  auto stage = loaded(settings_in(dir));
+  ASSERT_TRUE(stage);
+  ASSERT_EQ(stage->mods.size(), 3u);
+  ASSERT_EQ(stage->host->load_errors.size(), 2u);
+  EXPECT_EQ(stage->registry.id_of("zok:stone"), 2);
+  EXPECT_FALSE(stage->content.hash_of("tex", "../outside.png").has_value());
+  EXPECT_FALSE(stage->content.hash_of("snd", "../up.ogg").has_value());
+  const auto own = logs.containing("ostrel_server::handle: mod failed to load and is disabled: ");
+  ASSERT_EQ(own.size(), 2u);
+  EXPECT_NE(own[0].find("path `../up.ogg` escapes the mod directory"), std::string::npos) << own[0];
+  EXPECT_NE(own[0].find("mod_id=\"snd\""), std::string::npos);
+  EXPECT_NE(own[1].find("path `../outside.png` escapes the mod directory"), std::string::npos) << own[1];
+  EXPECT_NE(own[1].find("mod_id=\"tex\""), std::string::npos);
+}
+
 TEST(StageMods, AModThatCannotBeIndexedIsListedWithAZeroHash) {
   LogCapture logs;
   TempDir dir;

@@ -88,8 +88,7 @@ TEST(StartEvents, ComeInStageOrder) {
       "INFO mods loaded and registries frozen mods=2 disabled=1 blocks=5 content_items=11 ",
       "ERROR could not register material `engine:air`: `engine:air` is reserved by the engine",
       "ERROR block declares a texture that is not in the mod directory; clients will draw the "
-      "missing-texture "
-      "placeholder mod_id=\"alpha\" path=\"textures/glass.png\" block=\"alpha:glass\"",
+      "missing-texture placeholder mod_id=\"alpha\" path=\"textures/glass.png\" block=\"alpha:glass\"",
       "INFO action table built actions=1",
       "INFO mod setting table built settings=1",
       "INFO sound table built sounds=1",
@@ -99,8 +98,7 @@ TEST(StartEvents, ComeInStageOrder) {
       "ERROR block names a model nobody registered; clients will draw nothing for it block=\"alpha:lantern\" "
       "model=\"alpha:Lamp\"",
       "ERROR theme names a file that is not in the mod directory; that part of the look will be the client's "
-      "own "
-      "mod_id=\"alpha\" path=\"ui/sheet.png\" what=\"sheet\"",
+      "own mod_id=\"alpha\" path=\"ui/sheet.png\" what=\"sheet\"",
       "INFO theme chosen theme=Some(\"alpha\")",
       "INFO cloud deck built clouds=true",
       "INFO cue bindings built bindings=1",

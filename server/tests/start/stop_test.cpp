@@ -7,6 +7,7 @@
 #include <asio/io_context.hpp>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -160,34 +161,45 @@ ServerThread network_thread(std::shared_ptr<EndpointLink> link, std::shared_ptr<
   });
 }
 
+// Whether the handle is stopped or dropped while running, the endpoint is closed on its own
+// executor and every client is told why.
 TEST(ServerHandleStop, ClosesEveryConnectionWithTheShutdownReason) {
-  auto control = sim::make_control();
-  auto io = std::make_shared<asio::io_context>();
-  auto bound = transport::endpoint::bind(io->get_executor(), {asio::ip::make_address("127.0.0.1"), 0},
-                                         test::test_cert());
-  ASSERT_TRUE(bound.has_value());
-  const auto addr = *bound->local_address();
-  auto link = std::make_shared<EndpointLink>(std::move(*bound));
-  std::atomic<bool> simulation_ended{false};
-  auto h = ServerHandle(config::SocketAddr::v4({127, 0, 0, 1}, addr.port()), control, link, nullptr,
-                        network_thread(link, io, control),
-                        spawn("simulation", until_stop(control, false, &simulation_ended)));
+  for (const bool dropped : {false, true}) {
+    SCOPED_TRACE(dropped ? "dropped" : "stopped");
+    auto control = sim::make_control();
+    auto io = std::make_shared<asio::io_context>();
+    auto bound = transport::endpoint::bind(io->get_executor(), {asio::ip::make_address("127.0.0.1"), 0},
+                                           test::test_cert());
+    ASSERT_TRUE(bound.has_value());
+    const auto addr = *bound->local_address();
+    auto link = std::make_shared<EndpointLink>(std::move(*bound));
+    std::atomic<bool> simulation_ended{false};
+    std::optional<ServerHandle> h;
+    h.emplace(config::SocketAddr::v4({127, 0, 0, 1}, addr.port()), control, link, nullptr,
+              network_thread(link, io, control),
+              spawn("simulation", until_stop(control, false, &simulation_ended)));
 
-  asio::io_context client_io;
-  auto client = test::run_sync(
-      client_io, test::QuicClient::connect(client_io.get_executor(), addr, test::test_cert().fingerprint));
-  ASSERT_TRUE(client.has_value()) << client.error();
-  ASSERT_TRUE(test::run_sync(client_io, client->send(std::vector<std::uint8_t>{1, 2, 3})).has_value());
-  ASSERT_TRUE(test::run_sync(client_io, client->receive()).has_value());
+    asio::io_context client_io;
+    auto client = test::run_sync(
+        client_io, test::QuicClient::connect(client_io.get_executor(), addr, test::test_cert().fingerprint));
+    ASSERT_TRUE(client.has_value()) << client.error();
+    ASSERT_TRUE(test::run_sync(client_io, client->send(std::vector<std::uint8_t>{1, 2, 3})).has_value());
+    ASSERT_TRUE(test::run_sync(client_io, client->receive()).has_value());
 
-  EXPECT_TRUE(std::move(h).stop());
-  EXPECT_TRUE(simulation_ended);
-  EXPECT_EQ(link->endpoint(), nullptr);  // let go by the network thread
-  const auto closed = test::run_sync(client_io, client->connection().closed());
-  EXPECT_EQ(closed.kind, quic::CloseInfo::Kind::Application);
-  EXPECT_EQ(closed.code, 0u);
-  EXPECT_EQ(closed.reason, "server shutting down");
-  link->close();  // released: nothing left to close, and nothing breaks
+    if (dropped) {
+      h.reset();
+    } else {
+      EXPECT_TRUE(std::move(*h).stop());
+    }
+    EXPECT_TRUE(control->stop_requested());
+    EXPECT_TRUE(simulation_ended);
+    EXPECT_EQ(link->endpoint(), nullptr);  // let go by the network thread
+    const auto closed = test::run_sync(client_io, client->connection().closed());
+    EXPECT_EQ(closed.kind, quic::CloseInfo::Kind::Application);
+    EXPECT_EQ(closed.code, 0u);
+    EXPECT_EQ(closed.reason, "server shutting down");
+    link->close();  // released: nothing left to close, and nothing breaks
+  }
 }
 
 // Closes racing each other and the network thread's release: each close either reaches the

@@ -81,27 +81,21 @@ TEST(MediaTables, MissingFilesAreReportedAndTheirEntriesKeptWithoutAHash) {
   };
   const Line lines[] = {
       {"ERROR ostrel_server::handle: sound declares a file that is not in the mod directory; clients will "
-       "play "
-       "nothing mod_id=\"m\" path=\"gone.ogg\" sound=\"m:gone\""},
+       "play nothing mod_id=\"m\" path=\"gone.ogg\" sound=\"m:gone\""},
       {"INFO ostrel_server::handle: sound table built sounds=2"},
       {"ERROR ostrel_server::handle: font declares a file that is not in the mod directory; clients will "
-       "draw in "
-       "their own font mod_id=\"m\" path=\"sans.ttf\" font=\"m:sans\""},
+       "draw in their own font mod_id=\"m\" path=\"sans.ttf\" font=\"m:sans\""},
       {"INFO ostrel_server::handle: font table built fonts=2"},
       {"ERROR ostrel_server::handle: picture declares a file that is not in the mod directory; clients will "
-       "draw "
-       "nothing mod_id=\"m\" path=\"bg.png\" picture=\"m:bg\""},
+       "draw nothing mod_id=\"m\" path=\"bg.png\" picture=\"m:bg\""},
       {"INFO ostrel_server::handle: picture table built pictures=2"},
       {"WARN ostrel_server::handle: model declares a texture that is not in the mod directory; it will be "
-       "drawn "
-       "matte white mod_id=\"m\" path=\"post.png\" model=\"m:post\""},
+       "drawn matte white mod_id=\"m\" path=\"post.png\" model=\"m:post\""},
       {"ERROR ostrel_server::handle: model declares a file that is not in the mod directory; clients will "
-       "draw "
-       "nothing for entities that name it mod_id=\"m\" path=\"ghost.glb\" model=\"m:ghost\""},
+       "draw nothing for entities that name it mod_id=\"m\" path=\"ghost.glb\" model=\"m:ghost\""},
       {"INFO ostrel_server::handle: model table built models=4"},
       {"ERROR ostrel_server::handle: HUD script is not in the mod directory; clients will draw nothing for "
-       "it "
-       "mod_id=\"n\" path=\"gone.json\""},
+       "it mod_id=\"n\" path=\"gone.json\""},
       {"INFO ostrel_server::handle: HUD script table built hud_scripts=2"},
   };
   ASSERT_EQ(logs.lines().size(), std::size(lines));
