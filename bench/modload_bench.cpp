@@ -2,44 +2,24 @@
 // cutting download slices.
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "modload/content.hpp"
-#include "mods/content.hpp"
 #include "modload/manifest.hpp"
 #include "modload/resolve.hpp"
+#include "mods/content.hpp"
+#include "scratch.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace ostrel_core;
 
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "ostrel-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-void write(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+using ostrel_bench::Scratch;
+using ostrel_bench::write;
 
 // Image-like bytes: runs and noise, so zstd has some but not all work to skip.
 std::string asset(std::size_t n, std::uint32_t seed) {

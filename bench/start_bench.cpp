@@ -2,13 +2,13 @@
 // and the client content tables, for 20 mods of 50 blocks each with a texture per block.
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
 
 #include "base/log.hpp"
+#include "scratch.hpp"
 #include "start/stage_mods.hpp"
 #include "start/tables.hpp"
 
@@ -20,27 +20,8 @@ using namespace ostrel_server::handle;
 constexpr int kMods = 20;
 constexpr int kBlocksPerMod = 50;
 
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "ostrel-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-void write(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+using ostrel_bench::Scratch;
+using ostrel_bench::write;
 
 // Mod `mNN` registers blocks b0..b49, each with its own 2 KiB texture and a few rules.
 void write_mods(const fs::path& mods) {
@@ -72,6 +53,17 @@ Settings settings_in(const Scratch& dir) {
   return s;
 }
 
+// The mods written and the first stage run once, for what follows it.
+struct Loaded {
+  Loaded() {
+    quiet_log();
+    write_mods(dir.path() / "mods");
+    if (auto r = load_mods_and_world(settings_in(dir))) stage.emplace(std::move(*r));
+  }
+  Scratch dir;
+  std::optional<ModsAndWorld> stage;
+};
+
 // The whole first stage on a new world; the world directory is removed between runs, untimed.
 void BM_StageOne(benchmark::State& state) {
   quiet_log();
@@ -81,7 +73,10 @@ void BM_StageOne(benchmark::State& state) {
   for (auto _ : state) {
     {
       auto stage = load_mods_and_world(s);
-      if (!stage) state.SkipWithError("stage one failed");
+      if (!stage) {
+        state.SkipWithError("stage one failed");
+        break;
+      }
       benchmark::DoNotOptimize(stage);
       state.PauseTiming();
     }  // the world closes here, untimed
@@ -94,10 +89,8 @@ BENCHMARK(BM_StageOne)->Unit(benchmark::kMillisecond);
 
 // Every content table from the loaded mods, in stage order.
 void BM_Tables(benchmark::State& state) {
-  quiet_log();
-  Scratch dir;
-  write_mods(dir.path() / "mods");
-  auto stage = load_mods_and_world(settings_in(dir));
+  Loaded loaded;
+  auto& stage = loaded.stage;
   if (!stage) {
     state.SkipWithError("stage one failed");
     return;
@@ -111,10 +104,8 @@ BENCHMARK(BM_Tables)->Unit(benchmark::kMillisecond);
 
 // The material table alone, from registrations already read back: the lookups per material.
 void BM_MaterialTable(benchmark::State& state) {
-  quiet_log();
-  Scratch dir;
-  write_mods(dir.path() / "mods");
-  auto stage = load_mods_and_world(settings_in(dir));
+  Loaded loaded;
+  auto& stage = loaded.stage;
   if (!stage) {
     state.SkipWithError("stage one failed");
     return;
