@@ -2,7 +2,7 @@
 // The endpoint's two functions over protocol messages, apart from endpoint.hpp so that its
 // users need not include the message set.
 
-#include "proto/records.hpp"
+#include "proto/records/edit.hpp"
 #include "proto/server.hpp"
 #include "transport/frame.hpp"
 #include "world/coords.hpp"
