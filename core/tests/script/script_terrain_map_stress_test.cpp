@@ -17,6 +17,12 @@ namespace {
 TEST(MapHandleStress, SnapshotsAreWholeStates) {
   auto shared = std::make_shared<MapShared>(*detgen::map::Map::create(8, 1, 0, 0));
   const MapHandle handle{shared};
+  // Start from a whole state too, so a reader that runs before every writer sees one.
+  {
+    auto map = handle.locked();
+    ASSERT_TRUE(map);
+    for (std::size_t k = 0; k < (*map)->samples.size(); ++k) (*map)->samples[k] = static_cast<float>(k);
+  }
   constexpr int kRounds = 2000;
   std::atomic<int> bad{0};
   std::vector<std::thread> threads;
