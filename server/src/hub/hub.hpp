@@ -1,0 +1,383 @@
+#pragma once
+// The player hub (`Shared`): where connection tasks, the simulation thread and the console
+// meet. Connection tasks push what clients ask for into bounded queues; the tick drains them
+// once a tick and leaves per-player messages and values for the connection tasks to send.
+//
+// Locks: every mutable field has its own poisoning mutex, held for one short step. No
+// operation here holds two hub locks, except that the particle service may hold `players`
+// while it queues particles or badges (order: players, then particles or badges). A lock that
+// saw a failure stays poisoned; operations then treat its data as unavailable: queries answer
+// absent, empty or 0, pushes refuse, takes return nothing, and nothing throws again.
+//
+// Bounds: the action queues hold at most 4096 entries each (the 4097th push is refused), the
+// chunk request queue takes a request while fewer than 512 wait, a player's outboxes hold 60
+// replication messages and 256 single messages, 256 bursts, badges for 64 entities and 256
+// notices. Nothing a client sends grows the hub past these.
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/broadcast.hpp"
+#include "base/once_cell.hpp"
+#include "base/sync.hpp"
+#include "hub/edit_queue.hpp"
+#include "hub/records.hpp"
+#include "identity/identity.hpp"
+#include "modload/content.hpp"
+#include "persist/idmap.hpp"
+#include "presentation/atmosphere.hpp"
+#include "presentation/particle.hpp"
+#include "proto/records.hpp"
+#include "proto/server.hpp"
+#include "session/registry.hpp"
+#include "sim/control.hpp"
+#include "sync/async_mutex.hpp"
+#include "world/domain.hpp"
+
+namespace ostrel_server::transport::endpoint {
+
+inline constexpr std::size_t kQueueCap = 4096;
+inline constexpr std::size_t kChunkRequestCap = 512;
+inline constexpr std::size_t kChunkBatch = 22;
+inline constexpr std::size_t kSummaryBatch = 5;
+inline constexpr std::size_t kBroadcastCapacity = 1024;
+inline constexpr std::size_t kKickCapacity = 64;
+inline constexpr std::size_t kMaxReplicationMessages = 60;
+inline constexpr std::size_t kMaxSingleMessages = 256;
+inline constexpr std::size_t kMaxBursts = 256;
+inline constexpr std::size_t kMaxBadgeEntities = 64;
+inline constexpr std::size_t kMaxNotices = 256;
+inline constexpr BlockPos kSpawn{0, 1, 0};
+
+using PlayerMap = std::map<PlayerUuid, PlayerSim>;
+using Players = ostrel_core::sync::Mutex<PlayerMap>;
+using DomainRegistry = ostrel_core::sync::RwLock<ostrel_core::domain::Registry>;
+
+// The tables a client receives after login, built once at start.
+struct LoginTables {
+  std::vector<ostrel_core::proto::ModEntry> mods;
+  std::vector<ostrel_core::proto::MaterialDef> materials;  // by material id
+  std::vector<ostrel_core::proto::ToolDef> tools;
+  std::vector<ostrel_core::proto::FluidDef> fluids;
+  std::vector<ostrel_core::proto::ActionDef> actions;  // also what queue_action accepts
+  std::vector<ostrel_core::proto::SettingDef> settings;
+  std::vector<ostrel_core::proto::SoundDef> sounds;
+  std::vector<ostrel_core::proto::FontDef> fonts;
+  std::vector<ostrel_core::proto::PictureDef> pictures;
+  std::vector<ostrel_core::proto::ModelDef> models;
+  std::optional<ostrel_core::proto::ThemeDef> theme;
+  std::vector<ostrel_core::proto::HudScriptDef> hud_scripts;
+  std::vector<ostrel_core::proto::SoundBinding> sound_bindings;
+  std::optional<ostrel_core::atmosphere::CloudLayer> cloud_deck;
+};
+
+// Everything the hub is built from; queues and per-player maps start empty.
+struct HubInit {
+  ostrel_core::session::registry::IdentityRegistry identities;
+  LoginTables tables;
+  ostrel_core::persist::idmap::MaterialMap material_map = ostrel_core::persist::idmap::MaterialMap::identity_map();
+  ostrel_core::content::ContentIndex content;
+  ostrel_core::identity::Allowlist allowlist;
+  std::set<PlayerUuid> operators;
+  sim::Control control = sim::make_control();
+  std::array<std::uint8_t, 32> cert_fingerprint{};
+  std::uint64_t world_seed = 0;
+  std::uint64_t mod_set_hash = 0;  // first 8 bytes, little-endian, of the mod-set hash
+  std::uint32_t max_players = 16;
+  std::uint8_t view_distance_cap = 8;
+  std::uint8_t vertical_view_distance_cap = 12;
+  std::uint32_t day_length = 0;    // ticks a day; 0 holds the clock
+  std::uint64_t time_of_day = 0;   // the first time of day
+  // Materials written only as their own shape: material -> its 27-bit occupancy.
+  std::map<MaterialId, std::uint32_t> whole_materials;
+};
+
+// A queue of at most kQueueCap records behind its own poisoning mutex.
+template <class T>
+class BoundedQueue {
+ public:
+  // Full when 4096 are queued; Refused when the lock is poisoned. The record is dropped then.
+  plans::Queued offer(T record) {
+    auto q = queue_.lock();
+    if (!q) return plans::Queued::Refused;
+    if ((*q)->size() >= kQueueCap) return plans::Queued::Full;
+    (*q)->push_back(std::move(record));
+    return plans::Queued::Queued;
+  }
+  bool push(T record) { return offer(std::move(record)) == plans::Queued::Queued; }
+  // Every record in arrival order; empty when poisoned.
+  std::vector<T> drain() {
+    auto q = queue_.lock();
+    if (!q) return {};
+    return std::exchange(**q, {});
+  }
+  std::size_t size() {
+    auto q = queue_.lock();
+    return q ? (*q)->size() : 0;
+  }
+
+ private:
+  friend struct HubProbe;
+  ostrel_core::sync::Mutex<std::vector<T>> queue_;
+};
+
+class Shared final : public plans::EditQueue {
+ public:
+  explicit Shared(HubInit init);
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
+  // The one hub of a server, behind its shared handle.
+  static std::shared_ptr<Shared> create(HubInit init);
+
+  // --- Fixed at build.
+  ostrel_server::sync::AsyncMutex<ostrel_core::session::registry::IdentityRegistry>& identities() { return identities_; }
+  const LoginTables& tables() const { return tables_; }
+  const ostrel_core::persist::idmap::MaterialMap& material_map() const { return material_map_; }
+  const ostrel_core::content::ContentIndex& content() const { return content_; }
+  ostrel_core::sync::RwLock<ostrel_core::identity::Allowlist>& allowlist() { return allowlist_; }
+  const std::set<PlayerUuid>& operators() const { return operators_; }
+  const sim::Control& control() const { return control_; }
+  const std::array<std::uint8_t, 32>& cert_fingerprint() const { return cert_fingerprint_; }
+  std::uint64_t world_seed() const { return world_seed_; }
+  std::uint64_t mod_set_hash() const { return mod_set_hash_; }
+  std::uint32_t max_players() const { return max_players_; }
+  std::uint8_t view_distance_cap() const { return view_distance_cap_; }
+  std::uint8_t vertical_view_distance_cap() const { return vertical_view_distance_cap_; }
+  BlockPos spawn() const { return kSpawn; }
+  const std::map<MaterialId, std::uint32_t>& whole_materials() const { return whole_materials_; }
+  // The domain registry, set once by the simulation thread while it opens the world.
+  ostrel_core::sync::SetOnce<std::shared_ptr<DomainRegistry>>& domains() { return domains_; }
+
+  // --- The world clock. Only the simulation thread writes it.
+  std::uint32_t day_length() const { return day_length_; }
+  std::uint64_t time_of_day() const { return time_of_day_.load(std::memory_order_relaxed); }
+  void set_time_of_day(std::uint64_t t) { time_of_day_.store(t, std::memory_order_relaxed); }
+  // One tick on: (time + 1) mod the day length; held when the day length is 0.
+  void advance_time_of_day();
+  // time / day length as a 32-bit float; 0 when the day length is 0.
+  float day_fraction() const;
+
+  // --- Presence.
+  // PlayerSlots alive (acquire load; claims and drops add with acquire-release).
+  std::uint32_t online_count() const { return online_count_.load(std::memory_order_acquire); }
+  // A fresh record at `spawn` in "overworld", replacing one held under the id.
+  void add_player(const PlayerUuid& player, BlockPos spawn);
+  // Removes the record, the presentation values and what waits for the player (notices,
+  // particles, badges, entity messages, the selected slot). The inventory stays: the tick
+  // saves and forgets it.
+  void remove_player(const PlayerUuid& player);
+  // (id, display name) of the presence map, in id order.
+  std::vector<std::pair<PlayerUuid, std::string>> online_players();
+  bool is_online(const PlayerUuid& player);
+  // The shared handle on the records, for the lease and the population.
+  const std::shared_ptr<Players>& players() const { return players_; }
+
+  // --- Per-player queries: absent for a player without a record or a poisoned lock.
+  std::optional<ChunkPos> player_chunk(const PlayerUuid& player);
+  std::optional<std::string> player_domain(const PlayerUuid& player);
+  std::optional<std::pair<std::string, ChunkPos>> player_place(const PlayerUuid& player);
+  std::optional<std::pair<ChunkPos, Vec3f>> player_eye(const PlayerUuid& player);
+  std::optional<Aim> player_aim(const PlayerUuid& player);
+  // The player's PlayerState: last sequence taken, chunk, feet, velocity, the body flags.
+  std::optional<ostrel_core::proto::ServerMessage> player_state(const PlayerUuid& player);
+  // Takes the facing when `sequence` is not older than the newest seen, then offers the intent
+  // to the player's input queue and answers its verdict; false without a record.
+  bool queue_input(const PlayerUuid& player, std::uint64_t sequence, const ostrel_core::phys::Intent& intent,
+                   float yaw, float pitch);
+
+  // --- Whole-hub queries: 0 or empty on a poisoned lock.
+  // Records whose domain equals `domain` byte for byte.
+  std::size_t players_in(std::string_view domain);
+  std::vector<BodyBox> body_boxes();
+  std::vector<std::pair<std::string, ChunkPos>> player_centres();
+  // Full-chunk requests one connection may have out: 11 / players, at least 2.
+  std::size_t chunks_in_flight_per_client();
+
+  // --- Broadcasts and kicks. Sending never waits; with nobody subscribed it is discarded.
+  ostrel_core::sync::broadcast::Receiver<SharedBroadcast> subscribe_broadcasts() const {
+    return broadcasts_.subscribe();
+  }
+  ostrel_core::sync::broadcast::Receiver<SharedKick> subscribe_kicks() const { return kicks_.subscribe(); }
+  // To every connection, after the BlockEdit material translation.
+  void broadcast(ostrel_core::proto::ServerMessage message);
+  // To the connections whose player is in `domain`, after the same translation.
+  void broadcast_in(std::string_view domain, ostrel_core::proto::ServerMessage message);
+  // True when at least one connection task is subscribed.
+  bool kick(const PlayerUuid& player, std::string reason);
+
+  // --- Queues from connection tasks. Each answers whether the record was queued.
+  bool queue_edit(const PlayerUuid& player, ostrel_core::proto::Edit edit);
+  bool queue_punch(const PlayerUuid& player, std::uint64_t entity);
+  bool queue_use(const PlayerUuid& player, std::optional<SubNodePos> target);
+  // Refused, without touching the queue, for an id the action table does not list.
+  bool queue_action(const PlayerUuid& player, std::string action, bool pressed);
+  bool queue_setting_change(const PlayerUuid& player, std::string setting, std::uint32_t value);
+  bool queue_chat(const PlayerUuid& player, std::string text);
+  bool queue_dialog_event(const PlayerUuid& player, std::string form, ostrel_core::proto::DialogEvent event);
+  bool queue_placement(PlacementRequest request);
+
+  // --- Seeds and merges (the plans' EditQueue). A whole material's rules refuse for good,
+  // logging at WARN with `material`; a full queue answers Full; a poisoned one Refused.
+  plans::Queued queue_seed(std::string_view domain, const Seed& seed) override;
+  plans::Queued queue_merge(std::string_view domain, BlockPos pos, MaterialId material, std::uint32_t mask) override;
+  bool is_whole(MaterialId material) const override;
+
+  // --- Drains, for the tick: every record in arrival order; empty when poisoned.
+  std::vector<SeedRequest> drain_seeds() { return seeds_.drain(); }
+  std::vector<EditRequest> drain_edits() { return edits_.drain(); }
+  std::vector<PlacementRequest> drain_placements() { return placements_.drain(); }
+  std::vector<UseRequest> drain_uses() { return uses_.drain(); }
+  std::vector<PunchRequest> drain_punches() { return punches_.drain(); }
+  std::vector<ActionRequest> drain_actions() { return actions_.drain(); }
+  std::vector<SettingChange> drain_setting_changes() { return setting_changes_.drain(); }
+  std::vector<ChatRequest> drain_chat() { return chat_.drain(); }
+  std::vector<DialogEventRequest> drain_dialog_events() { return dialog_events_.drain(); }
+
+  // --- Chunk requests.
+  // The reply's receiving end; absent when 512 or more wait or the lock is poisoned.
+  std::optional<ServedReceiver> request_chunk_at(std::string_view domain, ChunkPos pos,
+                                                 std::optional<std::uint8_t> level);
+  std::size_t queued_chunk_requests();
+  // This tick's batch: at most 22 requests, at most 5 of them summaries; what stays keeps its
+  // order.
+  std::vector<ChunkRequest> take_chunk_requests();
+  // Puts requests back in front of every request queued since, in their order; no limit.
+  void requeue_chunk_requests(std::vector<ChunkRequest> requests);
+
+  // --- Per-player outboxes, taken by the player's connection task.
+  // Replication messages (spawns, moves, hands, despawns). When the player's replication
+  // messages then pass 60, every one of them is discarded (single messages stay).
+  EntityPush push_entity_messages(const PlayerUuid& player, std::vector<ostrel_core::proto::ServerMessage> messages);
+  // One single message (a dialog, a sound, a slot selection): true when refused because 256
+  // wait. A poisoned lock drops it and answers false.
+  bool push_entity_message(const PlayerUuid& player, ostrel_core::proto::ServerMessage message);
+  std::vector<ostrel_core::proto::ServerMessage> take_entity_messages(const PlayerUuid& player);
+  // A chat line for one player: false when the player is not online or 256 lines wait.
+  bool tell(const PlayerUuid& player, std::string text);
+  std::vector<std::string> take_notices(const PlayerUuid& player);
+  // False when 256 bursts wait (the burst is dropped).
+  bool queue_particles(const PlayerUuid& player, const ostrel_core::particle::Burst& burst);
+  std::vector<ostrel_core::particle::Burst> take_particles(const PlayerUuid& player);
+  // The latest badge per entity; false for a 65th entity.
+  bool queue_badge(const PlayerUuid& player, const ostrel_core::particle::Badge& badge);
+  // In ascending entity id.
+  std::vector<ostrel_core::particle::Badge> take_badges(const PlayerUuid& player);
+  // The hotbar slot the player selected (written by the connection task).
+  void select_slot(const PlayerUuid& player, std::size_t slot);
+  std::optional<std::size_t> selected_slot(const PlayerUuid& player);
+
+ private:
+  friend class PlayerSlot;
+  friend struct HubProbe;  // tests: reaches the locks to poison them
+
+  struct Presence {
+    std::string name;    // the display name the player joined under
+    std::uint64_t claim;  // which PlayerSlot owns the entry
+  };
+  // What waits for one player in `entity_messages`.
+  struct EntityOutbox {
+    std::vector<ostrel_core::proto::ServerMessage> messages;  // in the order appended
+    std::vector<bool> replication;  // per message: pushed in list form
+    std::size_t replicated = 0;     // list-form messages held
+    std::size_t singles = 0;        // single messages held
+  };
+
+  void add_player_claimed(const PlayerUuid& player, BlockPos spawn, std::uint64_t claim);
+  // Drops the player's per-player leftovers and presentation values.
+  void forget_player_state(const PlayerUuid& player);
+  // The claim that owns the presence now, when known.
+  std::optional<std::uint64_t> owner_claim(const PlayerUuid& player);
+  void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::ServerMessage message);
+  // A BlockEdit's material in the world's ids: 1 for a material the map cannot name.
+  ostrel_core::proto::ServerMessage to_world_ids(ostrel_core::proto::ServerMessage message) const;
+  plans::Queued push_seed(std::string_view domain, Seed seed);
+
+  // Constant after construction.
+  const LoginTables tables_;
+  const ostrel_core::persist::idmap::MaterialMap material_map_;
+  const ostrel_core::content::ContentIndex content_;
+  const std::set<PlayerUuid> operators_;
+  const sim::Control control_;
+  const std::array<std::uint8_t, 32> cert_fingerprint_;
+  const std::uint64_t world_seed_;
+  const std::uint64_t mod_set_hash_;
+  const std::uint32_t max_players_;
+  const std::uint8_t view_distance_cap_;
+  const std::uint8_t vertical_view_distance_cap_;
+  const std::uint32_t day_length_;
+  const std::map<MaterialId, std::uint32_t> whole_materials_;
+
+  // Locks of their own.
+  ostrel_server::sync::AsyncMutex<ostrel_core::session::registry::IdentityRegistry> identities_;
+  ostrel_core::sync::RwLock<ostrel_core::identity::Allowlist> allowlist_;
+  ostrel_core::sync::SetOnce<std::shared_ptr<DomainRegistry>> domains_;
+
+  // Atomics.
+  std::atomic<std::uint64_t> time_of_day_;
+  std::atomic<std::uint32_t> online_count_{0};
+  std::atomic<std::uint64_t> next_claim_{1};
+
+  // Channels: one sender each; every connection task subscribes.
+  const ostrel_core::sync::broadcast::Sender<SharedBroadcast> broadcasts_{kBroadcastCapacity};
+  const ostrel_core::sync::broadcast::Sender<SharedKick> kicks_{kKickCapacity};
+
+  // Queues, each behind its own mutex.
+  BoundedQueue<EditRequest> edits_;
+  BoundedQueue<PunchRequest> punches_;
+  BoundedQueue<UseRequest> uses_;
+  BoundedQueue<ActionRequest> actions_;
+  BoundedQueue<SettingChange> setting_changes_;
+  BoundedQueue<ChatRequest> chat_;
+  BoundedQueue<DialogEventRequest> dialog_events_;
+  BoundedQueue<SeedRequest> seeds_;
+  BoundedQueue<PlacementRequest> placements_;
+  ostrel_core::sync::Mutex<std::deque<ChunkRequest>> chunk_requests_;
+
+  // Per-player state, each behind its own mutex.
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, Presence>> online_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, std::vector<std::string>>> notices_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, std::vector<ostrel_core::particle::Burst>>> particles_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, std::map<std::uint64_t, ostrel_core::particle::Badge>>> badges_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, EntityOutbox>> entity_messages_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, std::size_t>> selected_slots_;
+  const std::shared_ptr<Players> players_;
+};
+
+// One player's presence, held by its connection task from the moment the player enters the
+// world. Claiming counts the player in `online_count`, records the display name and gives the
+// player a fresh record at the spawn; dropping undoes all three. A second claim for a player
+// already present supersedes the first: the newer slot owns the presence and a fresh record,
+// and the older slot's drop only lowers the count.
+class PlayerSlot {
+ public:
+  static PlayerSlot claim(std::shared_ptr<Shared> hub, const PlayerUuid& player, std::string name);
+  PlayerSlot(PlayerSlot&& other) noexcept;
+  PlayerSlot& operator=(PlayerSlot&&) = delete;
+  PlayerSlot(const PlayerSlot&) = delete;
+  PlayerSlot& operator=(const PlayerSlot&) = delete;
+  ~PlayerSlot();
+
+  const PlayerUuid& player() const { return player_; }
+  // True once a newer claim for the same player owns the presence.
+  bool superseded() const;
+
+ private:
+  PlayerSlot(std::shared_ptr<Shared> hub, const PlayerUuid& player, std::uint64_t claim)
+      : hub_(std::move(hub)), player_(player), claim_(claim) {}
+  std::shared_ptr<Shared> hub_;  // null once moved from
+  PlayerUuid player_;
+  std::uint64_t claim_;
+};
+
+}  // namespace ostrel_server::transport::endpoint

@@ -1,0 +1,171 @@
+#pragma once
+// The records the player hub keeps and hands over: a player's simulation record, what travels
+// in its queues, the chunk request with its one-shot reply, and the broadcast, encoded once.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/oneshot.hpp"
+#include "hub/seed.hpp"
+#include "identity/identity.hpp"
+#include "movement/phys/input.hpp"
+#include "proto/records.hpp"
+#include "proto/server.hpp"
+#include "world/coords.hpp"
+
+namespace ostrel_server::transport::endpoint {
+
+using ostrel_core::coords::ChunkPos;
+using ostrel_core::identity::PlayerUuid;
+using Vec3f = std::array<float, 3>;
+
+// A body is 1.8 cells wide and 5.4 tall; the eye is 4.86 cells above the feet.
+inline constexpr float kBodyHalfWidth = 0.9f;
+inline constexpr float kBodyHeight = 5.4f;
+inline constexpr float kEyeHeight = 4.86f;
+
+// One connected player's simulation record.
+struct PlayerSim {
+  std::string domain;        // the domain the body is in
+  ChunkPos chunk;            // the chunk the body stands in
+  Vec3f local{};             // feet, cells within `chunk` (0..48 on each axis)
+  float yaw = 0.0f;          // facing as the client sent it, in turns; the tick converts it
+  float pitch = 0.0f;        // turns
+  std::uint64_t facing_seq = 0;  // the input sequence the facing came with
+  Vec3f velocity{};          // cells per tick, kept by the movement step
+  bool on_ground = false;    // kept by the movement step
+  bool body_flag = false;    // the body's second flag, kept by the movement step
+  ostrel_core::phys::input::InputQueue input;
+  std::optional<ostrel_core::proto::AbilitiesDef> abilities;  // what a mod set; absent until set
+  bool abilities_sent = false;
+  std::optional<std::uint64_t> last_swing;  // the tick of the player's last swing
+  std::uint64_t claim = 0;   // the presence claim that made this record (0: made directly)
+
+  // A fresh record standing centred on the floor of block `spawn` in "overworld", its input
+  // window starting at `tick`. Spawn (0, 1, 0): chunk (0, 0, 0), local (1.5, 3.0, 1.5).
+  static PlayerSim at_spawn(BlockPos spawn, std::uint64_t tick);
+  // (local.x, local.y + 4.86, local.z), relative to `chunk` even past its top.
+  Vec3f eye() const { return {local[0], local[1] + kEyeHeight, local[2]}; }
+};
+
+// A body's box in cells relative to its chunk.
+struct BodyBox {
+  ChunkPos chunk;
+  Vec3f min{};
+  Vec3f max{};
+  friend bool operator==(const BodyBox&, const BodyBox&) = default;
+};
+
+// Where a player looks from: facing in turns, the chunk, feet and eye in cells.
+struct Aim {
+  float yaw = 0.0f;
+  float pitch = 0.0f;
+  ChunkPos chunk;
+  Vec3f feet{};
+  Vec3f eye{};
+};
+
+// One message for every connection task (or those whose player is in `domain`), encoded once;
+// receivers share it.
+struct Broadcast {
+  std::optional<std::string> domain;    // absent: every domain
+  ostrel_core::proto::ServerMessage message;
+  std::vector<std::uint8_t> payload;    // the message's frame payload
+};
+using SharedBroadcast = std::shared_ptr<const Broadcast>;
+
+// A kick order: the connection task of `player` closes with `reason`.
+struct Kick {
+  PlayerUuid player;
+  std::string reason;
+};
+using SharedKick = std::shared_ptr<const Kick>;
+
+// The simulation's answer to a chunk request.
+struct Served {
+  std::vector<std::uint8_t> bytes;                 // the chunk blob, or the summary bytes
+  std::optional<std::vector<std::uint8_t>> fluid;  // the fluid layer's wire form
+  ostrel_core::proto::Rgb tint{};
+  std::optional<ostrel_core::proto::ChunkFog> fog;
+  bool solid = false;  // one opaque material throughout
+};
+
+// One connection's request for a chunk (or, with a level, its summary). An absent answer and a
+// reply dropped unanswered both mean "not served".
+struct ChunkRequest {
+  std::string domain;
+  ChunkPos pos;
+  std::optional<std::uint8_t> level;
+  ostrel_core::sync::oneshot::Sender<std::optional<Served>> reply;
+};
+using ServedReceiver = ostrel_core::sync::oneshot::Receiver<std::optional<Served>>;
+
+// One `Place` message with its sender, copied unchanged (world material ids).
+struct PlacementRequest {
+  PlayerUuid player;
+  SubNodePos target;
+  std::uint16_t material = 0;
+  std::uint32_t occupancy = 0;               // 27-bit cell mask
+  std::array<std::uint8_t, 3> orient{};      // orientation flags
+  std::optional<std::string> detail;
+  std::vector<std::uint16_t> cells;          // empty, or 27 world ids
+  friend bool operator==(const PlacementRequest&, const PlacementRequest&) = default;
+};
+
+// The records of the other queues, fields in queue order.
+struct EditRequest {
+  PlayerUuid player;
+  ostrel_core::proto::Edit edit;
+  friend bool operator==(const EditRequest&, const EditRequest&) = default;
+};
+struct PunchRequest {
+  PlayerUuid player;
+  std::uint64_t entity = 0;
+  friend bool operator==(const PunchRequest&, const PunchRequest&) = default;
+};
+struct UseRequest {
+  PlayerUuid player;
+  std::optional<SubNodePos> target;
+  friend bool operator==(const UseRequest&, const UseRequest&) = default;
+};
+struct ActionRequest {
+  PlayerUuid player;
+  std::string action;
+  bool pressed = false;
+  friend bool operator==(const ActionRequest&, const ActionRequest&) = default;
+};
+struct SettingChange {
+  PlayerUuid player;
+  std::string setting;
+  std::uint32_t value = 0;
+  friend bool operator==(const SettingChange&, const SettingChange&) = default;
+};
+struct ChatRequest {
+  PlayerUuid player;
+  std::string text;
+  friend bool operator==(const ChatRequest&, const ChatRequest&) = default;
+};
+struct DialogEventRequest {
+  PlayerUuid player;
+  std::string form;
+  ostrel_core::proto::DialogEvent event;
+  friend bool operator==(const DialogEventRequest&, const DialogEventRequest&) = default;
+};
+struct SeedRequest {
+  std::string domain;
+  Seed seed;
+  friend bool operator==(const SeedRequest&, const SeedRequest&) = default;
+};
+
+// What one list-form push of entity messages did.
+struct EntityPush {
+  bool overflow = false;  // the player's replication messages were discarded, the new ones too
+  // The entity ids of every EntityDespawn discarded: the client never learned they left.
+  std::vector<std::uint64_t> discarded_despawns;
+};
+
+}  // namespace ostrel_server::transport::endpoint
