@@ -100,6 +100,7 @@ TEST(BroadcastStress, EveryReceiverSeesEachSendOnceOrCountsItMissed) {
     threads.emplace_back([&, r] {
       std::vector<int> last(kSenders, -1);
       for (;;) {
+        bool senders_finished = senders_done.load() == kSenders;  // read before the receive
         auto got = rxs[r].try_recv();
         if (got.kind == Kind::Value) {
           int s = *got.value / kPerSender;
@@ -109,8 +110,8 @@ TEST(BroadcastStress, EveryReceiverSeesEachSendOnceOrCountsItMissed) {
           ++seen[r];
         } else if (got.kind == Kind::Lagged) {
           seen[r] += got.missed;
-        } else if (senders_done.load() == kSenders) {
-          if (rxs[r].try_recv().kind == Kind::Empty) break;
+        } else if (senders_finished) {
+          break;
         }
       }
     });

@@ -77,9 +77,12 @@ TEST(ControlStress, ReadersSeeCountersRiseWhileTheLoopWrites) {
   auto control = make_control();
   std::atomic<bool> done{false};
   std::atomic<bool> fell{false};
+  std::atomic<int> started{0};
   std::vector<std::thread> readers;
   for (int r = 0; r < 3; ++r) {
     readers.emplace_back([&] {
+      control->request_save();
+      ++started;
       std::uint64_t last_slowest = 0, last_ticks = 0;
       while (!done.load()) {
         auto s = control->slowest_tick_us();
@@ -92,6 +95,7 @@ TEST(ControlStress, ReadersSeeCountersRiseWhileTheLoopWrites) {
       }
     });
   }
+  while (started.load() < 3) std::this_thread::yield();
   std::uint64_t saves = 0;
   for (std::uint64_t i = 1; i <= 5000; ++i) {
     control->note_tick(std::chrono::microseconds(i));
