@@ -74,3 +74,72 @@ void BM_AccumulatorAdvance(benchmark::State& state) {
 BENCHMARK(BM_AccumulatorAdvance);
 
 }  // namespace
+
+namespace {
+
+HubInit inventory_hub() {
+  HubInit init;
+  init.views = {{"mod:bag", 9}};
+  init.tools = {{"hand", Tool{.id = "hand"}}};
+  init.default_tool = "hand";
+  return init;
+}
+
+// One click that moves a stack to the cursor and one that puts it back, then one credit of a
+// stack that merges into a slot: the connection task's and the tick's inventory work.
+void BM_HubClickAndCredit(benchmark::State& state) {
+  auto hub = Shared::create(inventory_hub());
+  auto p = player(1);
+  hub->add_player(p, kSpawn);
+  hub->credit(p, {Stack{.material = 2, .units = 100}});
+  for (auto _ : state) {
+    hub->click_slot(p, "player:main", 0, 0, std::nullopt);
+    hub->click_slot(p, "player:main", 0, 0, std::nullopt);
+    benchmark::DoNotOptimize(hub->credit(p, {Stack{.material = 2, .units = 1}}));
+    hub->debit(p, Stack{.material = 2}, 1);
+  }
+}
+BENCHMARK(BM_HubClickAndCredit);
+
+// The connection task's six presentation polls for a player with every value already sent.
+void BM_HubSixPollsNothingChanged(benchmark::State& state) {
+  auto hub = Shared::create({});
+  auto p = player(1);
+  hub->set_hud_values(p, "mod", {{"hp", ostrel_core::hud::state::Number{20}}});
+  hub->set_sky_modifier(p, ostrel_core::atmosphere::SkyModifier{});
+  hub->set_precipitation(p, std::nullopt);
+  hub->set_rainbow(p, ostrel_core::atmosphere::Rainbow{});
+  hub->set_cloud_map(p, std::nullopt);
+  hub->set_clouds(p, ostrel_core::atmosphere::Clouds{});
+  auto poll_all = [&] {
+    benchmark::DoNotOptimize(hub->unsent_hud_values(p));
+    benchmark::DoNotOptimize(hub->unsent_sky_modifier(p));
+    benchmark::DoNotOptimize(hub->unsent_precipitation(p));
+    benchmark::DoNotOptimize(hub->unsent_rainbow(p));
+    benchmark::DoNotOptimize(hub->unsent_cloud_map(p));
+    benchmark::DoNotOptimize(hub->unsent_clouds(p));
+  };
+  poll_all();  // hands everything out once
+  for (auto _ : state) poll_all();
+}
+BENCHMARK(BM_HubSixPollsNothingChanged);
+
+// One tick's dig work for 200 digging players.
+void BM_HubAdvanceDig200(benchmark::State& state) {
+  auto hub = Shared::create(inventory_hub());
+  for (int i = 0; i < 200; ++i) {
+    PlayerUuid p;
+    p.bytes[0] = static_cast<std::uint8_t>(i);
+    p.bytes[1] = static_cast<std::uint8_t>(i >> 8);
+    hub->add_player(p, kSpawn);
+    hub->set_dig(p, SubNodePos{i, 0, 0});
+  }
+  auto digs = hub->digs_in_progress();
+  for (auto _ : state) {
+    for (const auto& d : digs) benchmark::DoNotOptimize(hub->advance_dig(d.player, 27, 2, 1e9f));
+  }
+  state.SetItemsProcessed(state.iterations() * 200);
+}
+BENCHMARK(BM_HubAdvanceDig200);
+
+}  // namespace

@@ -33,6 +33,18 @@ Shared::Shared(HubInit init)
       vertical_view_distance_cap_(init.vertical_view_distance_cap),
       day_length_(init.day_length),
       whole_materials_(std::move(init.whole_materials)),
+      views_(std::move(init.views)),
+      main_slots_(init.main_slots),
+      slot_grain_(init.slot_grain),
+      item_materials_(std::move(init.item_materials)),
+      tools_(std::move(init.tools)),
+      default_tool_(std::move(init.default_tool)),
+      tool_speeds_(std::move(init.tool_speeds)),
+      drops_(std::move(init.drops)),
+      block_ids_(std::move(init.block_ids)),
+      resistances_(std::move(init.resistances)),
+      placing_materials_(std::move(init.placing_materials)),
+      placing_exceptions_(std::move(init.placing_exceptions)),
       identities_(std::move(init.identities)),
       allowlist_(std::move(init.allowlist)),
       time_of_day_(init.time_of_day),
@@ -72,6 +84,11 @@ void Shared::remove_player(const PlayerUuid& player) {
 
 void Shared::forget_player_state(const PlayerUuid& player) {
   // One lock at a time, each released before the next.
+  forget_hud_values(player);
+  forget_sky_modifier(player);
+  forget_precipitation(player);
+  forget_rainbow(player);
+  forget_clouds(player);
   if (auto g = notices_.lock()) (*g)->erase(player);
   if (auto g = particles_.lock()) (*g)->erase(player);
   if (auto g = badges_.lock()) (*g)->erase(player);
@@ -105,6 +122,16 @@ std::vector<std::pair<PlayerUuid, std::string>> Shared::online_players() {
 bool Shared::is_online(const PlayerUuid& player) {
   auto online = online_.lock();
   return online && (*online)->contains(player);
+}
+
+bool Shared::may_fly(const PlayerUuid& player) {
+  const bool op = operators_.contains(player);
+  auto players = players_->lock();
+  if (!players) return op;
+  auto it = (*players)->find(player);
+  if (it == (*players)->end() || !it->second.abilities) return op;
+  const auto& a = *it->second.abilities;
+  return a.fly || (op && a.operator_fly);
 }
 
 // --- Per-player queries.
@@ -214,15 +241,17 @@ std::size_t Shared::chunks_in_flight_per_client() {
 proto::ServerMessage Shared::to_world_ids(proto::ServerMessage message) const {
   auto* edit = std::get_if<proto::server::BlockEdit>(&message);
   if (!edit || material_map_.identity) return message;
-  std::visit(
-      [&](auto& e) {
-        auto runtime = e.material;
-        const auto& forward = material_map_.forward;
-        bool named = runtime < forward.size() && forward[runtime] != ostrel_core::persist::idmap::kUnmapped;
-        e.material = named ? forward[runtime] : ostrel_core::material::kUnknown;
-      },
-      edit->edit);
+  std::visit([&](auto& e) { e.material = to_world(e.material); }, edit->edit);
   return message;
+}
+
+std::uint16_t Shared::to_world(MaterialId runtime) const {
+  if (material_map_.identity) return runtime;
+  const auto& forward = material_map_.forward;
+  if (runtime >= forward.size() || forward[runtime] == ostrel_core::persist::idmap::kUnmapped) {
+    return ostrel_core::material::kUnknown;
+  }
+  return forward[runtime];
 }
 
 void Shared::send_broadcast(std::optional<std::string_view> domain, proto::ServerMessage message) {

@@ -3,11 +3,13 @@
 // meet. Connection tasks push what clients ask for into bounded queues; the tick drains them
 // once a tick and leaves per-player messages and values for the connection tasks to send.
 //
-// Locks: every mutable field has its own poisoning mutex, held for one short step. No
-// operation here holds two hub locks, except that the particle service may hold `players`
-// while it queues particles or badges (order: players, then particles or badges). A lock that
-// saw a failure stays poisoned; operations then treat its data as unavailable: queries answer
-// absent, empty or 0, pushes refuse, takes return nothing, and nothing throws again.
+// Locks: every mutable field has its own poisoning mutex, held for one short step; an operation
+// holds one at a time except in the orders below. A lock that saw a failure stays poisoned;
+// operations then treat its data as unavailable: queries answer absent, empty or 0, pushes
+// refuse, takes return nothing, and nothing throws again.
+//
+// Lock order: `inventories` before `inventory_dirty` (debit and click_slot); `players` before
+// `particles` or `badges` (the particle service).
 //
 // Bounds: the action queues hold at most 4096 entries each (the 4097th push is refused), the
 // chunk request queue takes a request while fewer than 512 wait, a player's outboxes hold 60
@@ -31,6 +33,9 @@
 #include "base/broadcast.hpp"
 #include "base/once_cell.hpp"
 #include "base/sync.hpp"
+#include "building/dig/drops.hpp"
+#include "building/dig/hardness.hpp"
+#include "building/inventory/slots.hpp"
 #include "hub/edit_queue.hpp"
 #include "hub/records.hpp"
 #include "identity/identity.hpp"
@@ -39,7 +44,9 @@
 #include "presentation/atmosphere.hpp"
 #include "presentation/particle.hpp"
 #include "proto/records.hpp"
+#include "presentation/hud/state.hpp"
 #include "proto/server.hpp"
+#include "script/read/records.hpp"
 #include "session/registry.hpp"
 #include "sim/control.hpp"
 #include "sync/async_mutex.hpp"
@@ -63,6 +70,10 @@ inline constexpr BlockPos kSpawn{0, 1, 0};
 using PlayerMap = std::map<PlayerUuid, PlayerSim>;
 using Players = ostrel_core::sync::Mutex<PlayerMap>;
 using DomainRegistry = ostrel_core::sync::RwLock<ostrel_core::domain::Registry>;
+using ostrel_core::inventory::Stack;
+using ostrel_core::inventory::slots::Slots;
+using Tool = ostrel_core::script::records::Tool;
+using HudMap = std::map<std::string, ostrel_core::hud::state::Value>;
 
 // The tables a client receives after login, built once at start.
 struct LoginTables {
@@ -101,6 +112,20 @@ struct HubInit {
   std::uint64_t time_of_day = 0;   // the first time of day
   // Materials written only as their own shape: material -> its 27-bit occupancy.
   std::map<MaterialId, std::uint32_t> whole_materials;
+
+  // Inventories and digging.
+  std::vector<ostrel_core::inventory::slots::ViewDef> views;  // the views of every new inventory
+  std::optional<std::size_t> main_slots;          // "player:main" slots a mod fixed; 28 without
+  std::uint32_t slot_grain = 1;                   // units a split moves of loose material
+  std::set<MaterialId> item_materials;            // the registered items that are materials
+  std::map<std::string, Tool> tools;              // by tool id
+  std::optional<std::string> default_tool;        // used when a player holds none
+  ostrel_core::script::records::ToolSpeeds tool_speeds;  // tool id -> material -> speed
+  std::map<MaterialId, ostrel_core::dig::drops::DropList> drops;  // a block's registered drops
+  std::map<std::string, MaterialId, std::less<>> block_ids;       // every material by name
+  ostrel_core::dig::hardness::Table resistances;
+  std::set<MaterialId> placing_materials;   // drawn as billboards (the placing step reads it)
+  std::set<MaterialId> placing_exceptions;  // whole materials that do not sweep (the same)
 };
 
 // A queue of at most kQueueCap records behind its own poisoning mutex.
@@ -156,6 +181,21 @@ class Shared final : public plans::EditQueue {
   std::uint8_t vertical_view_distance_cap() const { return vertical_view_distance_cap_; }
   BlockPos spawn() const { return kSpawn; }
   const std::map<MaterialId, std::uint32_t>& whole_materials() const { return whole_materials_; }
+  const std::vector<ostrel_core::inventory::slots::ViewDef>& views() const { return views_; }
+  std::optional<std::size_t> main_slots() const { return main_slots_; }
+  std::uint32_t slot_grain() const { return slot_grain_; }
+  // The registered items that are materials: copied into every player's slots, and refused by
+  // placing and uses. One set under both names.
+  const std::set<MaterialId>& slot_item_materials() const { return item_materials_; }
+  const std::set<MaterialId>& item_materials() const { return item_materials_; }
+  const std::map<std::string, Tool>& tools() const { return tools_; }
+  const std::optional<std::string>& default_tool() const { return default_tool_; }
+  const ostrel_core::script::records::ToolSpeeds& tool_speeds() const { return tool_speeds_; }
+  const std::map<MaterialId, ostrel_core::dig::drops::DropList>& drops() const { return drops_; }
+  const std::map<std::string, MaterialId, std::less<>>& block_ids() const { return block_ids_; }
+  const ostrel_core::dig::hardness::Table& resistances() const { return resistances_; }
+  const std::set<MaterialId>& placing_materials() const { return placing_materials_; }
+  const std::set<MaterialId>& placing_exceptions() const { return placing_exceptions_; }
   // The domain registry, set once by the simulation thread while it opens the world.
   ostrel_core::sync::SetOnce<std::shared_ptr<DomainRegistry>>& domains() { return domains_; }
 
@@ -180,6 +220,9 @@ class Shared final : public plans::EditQueue {
   // (id, display name) of the presence map, in id order.
   std::vector<std::pair<PlayerUuid, std::string>> online_players();
   bool is_online(const PlayerUuid& player);
+  // The abilities a mod set, else whether the player is an operator: `fly`, or operator and
+  // `operator_fly`. A poisoned lock answers "operator".
+  bool may_fly(const PlayerUuid& player);
   // The shared handle on the records, for the lease and the population.
   const std::shared_ptr<Players>& players() const { return players_; }
 
@@ -277,6 +320,102 @@ class Shared final : public plans::EditQueue {
   void select_slot(const PlayerUuid& player, std::size_t slot);
   std::optional<std::size_t> selected_slot(const PlayerUuid& player);
 
+  // --- Inventories. A poisoned lock reads as "the player has nothing": counts 0, lists empty,
+  // can_carry false. Only `debit` holds two locks: `inventories`, then `inventory_dirty`.
+  // An empty inventory as a new player gets it: the views, main slots, item set and grain.
+  Slots fresh_slots() const;
+  void ensure_inventory(const PlayerUuid& player);
+  // Stores `slots` (with the hub's item set and grain) and marks the player dirty.
+  void restore_inventory(const PlayerUuid& player, Slots slots);
+  void forget_inventory(const PlayerUuid& player);
+  std::vector<std::pair<PlayerUuid, Slots>> all_inventories();
+  std::optional<Slots> slots_of(const PlayerUuid& player);
+  // The consolidated stacks of "player:main", or of `view`.
+  std::vector<Stack> inventory_of(const PlayerUuid& player);
+  std::vector<Stack> contents_of(const PlayerUuid& player, std::string_view view);
+  // Units that did not go in: all of them for a player not in the world; with a slot, all or
+  // nothing. A player without an inventory gets a fresh one first.
+  std::uint32_t give(const PlayerUuid& player, std::string_view view, std::optional<std::size_t> slot, Stack stack);
+  // Click 0 left, 1 right, 2 shift-left (into `other`, or "player:main" when `other` is the
+  // clicked view; without one, stow by 9), 3 shift-right. True when anything moved.
+  bool click_slot(const PlayerUuid& player, std::string_view view, std::size_t slot, std::uint8_t click,
+                  std::optional<std::string_view> other);
+  bool swap_offhand(const PlayerUuid& player, std::size_t slot);
+  bool return_held(const PlayerUuid& player);
+  // Puts a stack back on the cursor's side; what fits nowhere is logged and handed back.
+  std::optional<Stack> untake_held(const PlayerUuid& player, Stack stack);
+  std::optional<Stack> take_held(const PlayerUuid& player, std::uint32_t mode);
+  void mark_inventory_dirty(const PlayerUuid& player);
+  // Whether the player was dirty; the mark is cleared.
+  bool take_inventory_dirty(const PlayerUuid& player);
+  // Units taken like `like` from `view` (from `slot` on, or anywhere).
+  std::uint32_t take(const PlayerUuid& player, std::string_view view, std::optional<std::size_t> slot,
+                     const Stack& like, std::uint32_t units);
+  // Units taken like `like` from "player:main".
+  std::uint32_t debit(const PlayerUuid& player, const Stack& like, std::uint32_t units);
+  // Puts the stacks into "player:main" (a fresh inventory when there is none) and answers what
+  // did not fit; nothing is dropped here. Marks the player dirty.
+  std::vector<Stack> credit(const PlayerUuid& player, std::vector<Stack> stacks);
+  // Whether every stack would fit in "player:main"; true without an inventory.
+  bool can_carry(const PlayerUuid& player, const std::vector<Stack>& stacks);
+  // The stacks in the selected hotbar slot (0 when none) and in the off hand (slot 27).
+  std::pair<std::optional<Stack>, std::optional<Stack>> hands_of(const PlayerUuid& player);
+  // In the world's material ids: an id the map cannot name becomes 1.
+  ostrel_core::proto::StackDef wire_stack(const Stack& stack) const;
+  // One ContainerView per view of the player's inventory.
+  std::vector<ostrel_core::proto::ServerMessage> view_updates(const PlayerUuid& player);
+
+  // --- Tools and digs, under the players lock.
+  // The tool of `id`, else the default tool, else none.
+  std::optional<Tool> resolve_tool(const std::optional<std::string>& id) const;
+  // An id no tool has counts as none; the player's dig ends. Nothing for a player not present.
+  void select_tool(const PlayerUuid& player, std::optional<std::string> id);
+  // The brush of the player's resolved tool; 0 without a record or a tool.
+  std::uint8_t place_brush(const PlayerUuid& player);
+  // Starts, moves or (with no target, or no tool) ends the player's dig. Ending, and a move
+  // that discards progress, clear the dig hook's drops; the carry stays.
+  void set_dig(const PlayerUuid& player, std::optional<SubNodePos> target);
+  void make_dig_whole(const PlayerUuid& player);
+  // One tick of the player's dig; (0, false, false) without a dig or a tool.
+  DigAdvance advance_dig(const PlayerUuid& player, std::uint32_t cells, MaterialId material, float hardness);
+  std::optional<ostrel_core::proto::ServerMessage> dig_progress(const PlayerUuid& player);
+  // Every dig, in player order.
+  std::vector<DigEntry> digs_in_progress();
+  // A dig hook's answer (block name, units per block): names nobody registered are left out
+  // with a WARN naming the `block`; none makes the block's own drops apply again.
+  void set_dig_drops(const PlayerUuid& player,
+                     const std::optional<std::vector<std::pair<std::string, std::uint32_t>>>& drops);
+  // What the removed stacks would earn the player, on a copy of its yield; the input itself for
+  // a player not present.
+  std::vector<Stack> would_yield(const PlayerUuid& player, const std::vector<Stack>& removed);
+  // The same, on the player's own yield.
+  std::vector<Stack> yield_of(const PlayerUuid& player, const std::vector<Stack>& removed);
+  float block_hardness_of(MaterialId material) const;
+  float block_hardness_of(const ostrel_core::block::Cells& cells) const;
+
+  // --- Presentation: the latest value per player with a sent mark. A set equal to a value
+  // already sent changes nothing; a poll hands the value out once.
+  void set_sky_modifier(const PlayerUuid& player, std::optional<ostrel_core::atmosphere::SkyModifier> v);
+  void set_precipitation(const PlayerUuid& player, std::optional<ostrel_core::atmosphere::Precipitation> v);
+  void set_rainbow(const PlayerUuid& player, std::optional<ostrel_core::atmosphere::Rainbow> v);
+  void set_clouds(const PlayerUuid& player, std::optional<ostrel_core::atmosphere::Clouds> v);
+  void set_cloud_map(const PlayerUuid& player, std::optional<ostrel_core::atmosphere::CloudMap> v);
+  // The whole list of one HUD slot (a mod's), replacing what it held.
+  void set_hud_values(const PlayerUuid& player, std::string_view slot, HudMap values);
+  std::optional<ostrel_core::proto::ServerMessage> unsent_sky_modifier(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::ServerMessage> unsent_precipitation(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::ServerMessage> unsent_rainbow(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::ServerMessage> unsent_clouds(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::ServerMessage> unsent_cloud_map(const PlayerUuid& player);
+  // One HudValues per slot not yet sent, in slot name order, values in name order.
+  std::vector<ostrel_core::proto::ServerMessage> unsent_hud_values(const PlayerUuid& player);
+  void forget_sky_modifier(const PlayerUuid& player);
+  void forget_precipitation(const PlayerUuid& player);
+  void forget_rainbow(const PlayerUuid& player);
+  // The clouds and the cloud map.
+  void forget_clouds(const PlayerUuid& player);
+  void forget_hud_values(const PlayerUuid& player);
+
  private:
   friend class PlayerSlot;
   friend struct HubProbe;  // tests: reaches the locks to poison them
@@ -284,6 +423,18 @@ class Shared final : public plans::EditQueue {
   struct Presence {
     std::string name;    // the display name the player joined under
     std::uint64_t claim;  // which PlayerSlot owns the entry
+  };
+  // The latest value of one presentation kind for one player.
+  template <class T>
+  struct Latest {
+    std::optional<T> value;
+    bool sent = false;
+  };
+  template <class T>
+  using LatestMap = ostrel_core::sync::Mutex<std::map<PlayerUuid, Latest<T>>>;
+  struct HudSlot {
+    HudMap values;
+    bool sent = false;
   };
   // What waits for one player in `entity_messages`.
   struct EntityOutbox {
@@ -299,9 +450,19 @@ class Shared final : public plans::EditQueue {
   // The claim that owns the presence now, when known.
   std::optional<std::uint64_t> owner_claim(const PlayerUuid& player);
   void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::ServerMessage message);
-  // A BlockEdit's material in the world's ids: 1 for a material the map cannot name.
+  // A material in the world's ids: 1 for one the map cannot name, unchanged by an identity map.
+  std::uint16_t to_world(MaterialId runtime) const;
+  // A BlockEdit's material in the world's ids.
   ostrel_core::proto::ServerMessage to_world_ids(ostrel_core::proto::ServerMessage message) const;
   plans::Queued push_seed(std::string_view domain, Seed seed);
+  void mark_dirty(const PlayerUuid& player);
+  // The speed of the player's resolved tool on `material`.
+  float speed_of(const Tool& tool, MaterialId material) const;
+  std::vector<Stack> earn(ostrel_core::dig::drops::Yield& yield, const std::vector<Stack>& removed) const;
+  template <class T>
+  static void set_latest(LatestMap<T>& map, const PlayerUuid& player, std::optional<T> value);
+  template <class T>
+  static std::optional<std::optional<T>> take_unsent(LatestMap<T>& map, const PlayerUuid& player);
 
   // Constant after construction.
   const LoginTables tables_;
@@ -317,6 +478,18 @@ class Shared final : public plans::EditQueue {
   const std::uint8_t vertical_view_distance_cap_;
   const std::uint32_t day_length_;
   const std::map<MaterialId, std::uint32_t> whole_materials_;
+  const std::vector<ostrel_core::inventory::slots::ViewDef> views_;
+  const std::optional<std::size_t> main_slots_;
+  const std::uint32_t slot_grain_;
+  const std::set<MaterialId> item_materials_;
+  const std::map<std::string, Tool> tools_;
+  const std::optional<std::string> default_tool_;
+  const ostrel_core::script::records::ToolSpeeds tool_speeds_;
+  const std::map<MaterialId, ostrel_core::dig::drops::DropList> drops_;
+  const std::map<std::string, MaterialId, std::less<>> block_ids_;
+  const ostrel_core::dig::hardness::Table resistances_;
+  const std::set<MaterialId> placing_materials_;
+  const std::set<MaterialId> placing_exceptions_;
 
   // Locks of their own.
   ostrel_server::sync::AsyncMutex<ostrel_core::session::registry::IdentityRegistry> identities_;
@@ -351,6 +524,14 @@ class Shared final : public plans::EditQueue {
   ostrel_core::sync::Mutex<std::map<PlayerUuid, std::map<std::uint64_t, ostrel_core::particle::Badge>>> badges_;
   ostrel_core::sync::Mutex<std::map<PlayerUuid, EntityOutbox>> entity_messages_;
   ostrel_core::sync::Mutex<std::map<PlayerUuid, std::size_t>> selected_slots_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, Slots>> inventories_;
+  ostrel_core::sync::Mutex<std::set<PlayerUuid>> inventory_dirty_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, std::map<std::string, HudSlot, std::less<>>>> hud_;
+  LatestMap<ostrel_core::atmosphere::SkyModifier> sky_modifiers_;
+  LatestMap<ostrel_core::atmosphere::Precipitation> precipitation_;
+  LatestMap<ostrel_core::atmosphere::Rainbow> rainbows_;
+  LatestMap<ostrel_core::atmosphere::Clouds> clouds_;
+  LatestMap<ostrel_core::atmosphere::CloudMap> cloud_maps_;
   const std::shared_ptr<Players> players_;
 };
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "base/oneshot.hpp"
+#include "building/dig/dig.hpp"
+#include "building/dig/drops.hpp"
 #include "hub/seed.hpp"
 #include "identity/identity.hpp"
 #include "movement/phys/input.hpp"
@@ -40,6 +42,11 @@ struct PlayerSim {
   bool on_ground = false;    // kept by the movement step
   bool body_flag = false;    // the body's second flag, kept by the movement step
   ostrel_core::phys::input::InputQueue input;
+  std::optional<std::string> tool;           // the id of the tool the player selected
+  std::optional<ostrel_core::dig::Dig> dig;  // the dig in progress
+  // A dig hook's drops for the current dig and the carry of 27ths, which lives as long as the
+  // record: ending or moving a dig clears the drops only.
+  ostrel_core::dig::drops::Yield yield;
   std::optional<ostrel_core::proto::AbilitiesDef> abilities;  // what a mod set; absent until set
   bool abilities_sent = false;
   std::optional<std::uint64_t> last_swing;  // the tick of the player's last swing
@@ -159,6 +166,23 @@ struct SeedRequest {
   std::string domain;
   Seed seed;
   friend bool operator==(const SeedRequest&, const SeedRequest&) = default;
+};
+
+// One tick of a player's dig.
+struct DigAdvance {
+  std::uint32_t cells = 0;  // cells to remove now
+  bool complete = false;    // every counted cell is removed
+  bool first = false;       // the dig's first cells come off now
+  friend bool operator==(const DigAdvance&, const DigAdvance&) = default;
+};
+
+// A dig as the tick walks it.
+struct DigEntry {
+  PlayerUuid player;
+  SubNodePos target;
+  std::uint8_t brush = 0;
+  bool started = false;  // neither a tick counted nor a cell removed
+  friend bool operator==(const DigEntry&, const DigEntry&) = default;
 };
 
 // What one list-form push of entity messages did.

@@ -11,7 +11,8 @@ namespace ostrel_server::transport::endpoint {
 struct HubProbe {
   enum class Lock {
     Players, Online, Edits, Punches, Uses, Actions, SettingChanges, Chat, DialogEvents, Seeds, Placements,
-    ChunkRequests, Notices, Particles, Badges, EntityMessages, SelectedSlots,
+    ChunkRequests, Notices, Particles, Badges, EntityMessages, SelectedSlots, Inventories, InventoryDirty, Hud,
+    SkyModifiers, Clouds,
   };
 
   // Throws while holding the lock and catches the failure outside it.
@@ -34,6 +35,11 @@ struct HubProbe {
       case Lock::Badges: return fail_under(hub.badges_);
       case Lock::EntityMessages: return fail_under(hub.entity_messages_);
       case Lock::SelectedSlots: return fail_under(hub.selected_slots_);
+      case Lock::Inventories: return fail_under(hub.inventories_);
+      case Lock::InventoryDirty: return fail_under(hub.inventory_dirty_);
+      case Lock::Hud: return fail_under(hub.hud_);
+      case Lock::SkyModifiers: return fail_under(hub.sky_modifiers_);
+      case Lock::Clouds: return fail_under(hub.clouds_);
     }
   }
 
