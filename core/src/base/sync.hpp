@@ -18,31 +18,43 @@
 
 namespace ostrel_core::sync {
 
+namespace detail {
+
+// Holds an exclusive lock for its life and gives the guarded value; a failure unwinding through
+// it marks the lock poisoned. Made only by the lock that owns the three parts.
+template <class M, class T>
+class PoisonGuard {
+ public:
+  // REQUIRES: `mu` held by the caller; the guard releases it.
+  PoisonGuard(M& mu, bool& poisoned, T& value)
+      : mu_(&mu), poisoned_(&poisoned), value_(&value), exceptions_(std::uncaught_exceptions()) {}
+  PoisonGuard(PoisonGuard&& other) noexcept
+      : mu_(std::exchange(other.mu_, nullptr)), poisoned_(other.poisoned_), value_(other.value_),
+        exceptions_(other.exceptions_) {}
+  PoisonGuard(const PoisonGuard&) = delete;
+  PoisonGuard& operator=(const PoisonGuard&) = delete;
+  PoisonGuard& operator=(PoisonGuard&&) = delete;
+  ~PoisonGuard() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
+    if (!mu_) return;
+    if (std::uncaught_exceptions() > exceptions_) *poisoned_ = true;
+    mu_->unlock();
+  }
+  T& operator*() const { return *value_; }
+  T* operator->() const { return value_; }
+
+ private:
+  M* mu_;  // null once moved from
+  bool* poisoned_;
+  T* value_;
+  int exceptions_;  // failures unwinding when the guard was made
+};
+
+}  // namespace detail
+
 template <class T>
 class Mutex {
  public:
-  class Guard {
-   public:
-    Guard(Guard&& other) noexcept
-        : owner_(std::exchange(other.owner_, nullptr)), exceptions_(other.exceptions_) {}
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-    Guard& operator=(Guard&&) = delete;
-    ~Guard() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
-      if (!owner_) return;
-      if (std::uncaught_exceptions() > exceptions_) owner_->poisoned_ = true;
-      owner_->mu_.unlock();
-    }
-    T& operator*() const OSTREL_NO_THREAD_SAFETY_ANALYSIS { return owner_->value_; }
-    T* operator->() const OSTREL_NO_THREAD_SAFETY_ANALYSIS { return &owner_->value_; }
-
-   private:
-    friend class Mutex;
-    // REQUIRES: m.mu_ held by the caller; the guard releases it.
-    explicit Guard(Mutex& m) : owner_(&m), exceptions_(std::uncaught_exceptions()) {}
-    Mutex* owner_;
-    int exceptions_;
-  };
+  using Guard = detail::PoisonGuard<PlainMutex, T>;
 
   Mutex() = default;
   explicit Mutex(T value) : value_(std::move(value)) {}
@@ -52,20 +64,12 @@ class Mutex {
   // Null when the lock is poisoned; the lock is not held then.
   std::optional<Guard> lock() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
     mu_.lock();
-    if (poisoned_) {
-      mu_.unlock();
-      return std::nullopt;
-    }
-    return std::optional<Guard>(Guard(*this));
+    return admit();
   }
   // Null when the lock is held elsewhere or poisoned.
   std::optional<Guard> try_lock() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
     if (!mu_.try_lock()) return std::nullopt;
-    if (poisoned_) {
-      mu_.unlock();
-      return std::nullopt;
-    }
-    return std::optional<Guard>(Guard(*this));
+    return admit();
   }
   // Read under the lock; only meaningful as a hint. Never call it while holding a guard.
   bool is_poisoned() {
@@ -74,6 +78,15 @@ class Mutex {
   }
 
  private:
+  // With mu_ held: a guard, or (poisoned) nothing and mu_ released.
+  std::optional<Guard> admit() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
+    if (poisoned_) {
+      mu_.unlock();
+      return std::nullopt;
+    }
+    return std::optional<Guard>(std::in_place, mu_, poisoned_, value_);
+  }
+
   PlainMutex mu_;
   bool poisoned_ OSTREL_GUARDED_BY(mu_) = false;
   T value_ OSTREL_GUARDED_BY(mu_);
@@ -120,27 +133,7 @@ class RwLock {
   };
 
   // Exclusive access; a failure unwinding through it poisons the lock.
-  class WriteGuard {
-   public:
-    WriteGuard(WriteGuard&& other) noexcept
-        : owner_(std::exchange(other.owner_, nullptr)), exceptions_(other.exceptions_) {}
-    WriteGuard(const WriteGuard&) = delete;
-    WriteGuard& operator=(const WriteGuard&) = delete;
-    WriteGuard& operator=(WriteGuard&&) = delete;
-    ~WriteGuard() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
-      if (!owner_) return;
-      if (std::uncaught_exceptions() > exceptions_) owner_->poisoned_ = true;
-      owner_->mu_.unlock();
-    }
-    T& operator*() const OSTREL_NO_THREAD_SAFETY_ANALYSIS { return owner_->value_; }
-    T* operator->() const OSTREL_NO_THREAD_SAFETY_ANALYSIS { return &owner_->value_; }
-
-   private:
-    friend class RwLock;
-    explicit WriteGuard(RwLock& l) : owner_(&l), exceptions_(std::uncaught_exceptions()) {}
-    RwLock* owner_;
-    int exceptions_;
-  };
+  using WriteGuard = detail::PoisonGuard<SharedMutex, T>;
 
   RwLock() = default;
   explicit RwLock(T value) : value_(std::move(value)) {}
@@ -151,35 +144,19 @@ class RwLock {
   // lock is held in a way that excludes them.
   std::optional<ReadGuard> read() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
     mu_.lock_shared();
-    if (poisoned_) {
-      mu_.unlock_shared();
-      return std::nullopt;
-    }
-    return std::optional<ReadGuard>(ReadGuard(*this));
+    return admit_reader();
   }
   std::optional<ReadGuard> try_read() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
     if (!mu_.try_lock_shared()) return std::nullopt;
-    if (poisoned_) {
-      mu_.unlock_shared();
-      return std::nullopt;
-    }
-    return std::optional<ReadGuard>(ReadGuard(*this));
+    return admit_reader();
   }
   std::optional<WriteGuard> write() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
     mu_.lock();
-    if (poisoned_) {
-      mu_.unlock();
-      return std::nullopt;
-    }
-    return std::optional<WriteGuard>(WriteGuard(*this));
+    return admit_writer();
   }
   std::optional<WriteGuard> try_write() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
     if (!mu_.try_lock()) return std::nullopt;
-    if (poisoned_) {
-      mu_.unlock();
-      return std::nullopt;
-    }
-    return std::optional<WriteGuard>(WriteGuard(*this));
+    return admit_writer();
   }
   // A hint only; never call it while holding a write guard.
   bool is_poisoned() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
@@ -188,6 +165,22 @@ class RwLock {
   }
 
  private:
+  // With mu_ held the matching way: a guard, or (poisoned) nothing and mu_ released.
+  std::optional<ReadGuard> admit_reader() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
+    if (poisoned_) {
+      mu_.unlock_shared();
+      return std::nullopt;
+    }
+    return std::optional<ReadGuard>(ReadGuard(*this));
+  }
+  std::optional<WriteGuard> admit_writer() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
+    if (poisoned_) {
+      mu_.unlock();
+      return std::nullopt;
+    }
+    return std::optional<WriteGuard>(std::in_place, mu_, poisoned_, value_);
+  }
+
   SharedMutex mu_;
   bool poisoned_ OSTREL_GUARDED_BY(mu_) = false;  // only write guards set it
   T value_ OSTREL_GUARDED_BY(mu_);

@@ -224,6 +224,16 @@ TEST(HubPresence, ClockHeldByADayLengthOfZero) {
   EXPECT_EQ(hub->time_of_day(), 0u);
 }
 
+TEST(HubPresence, TheDomainRegistryIsSetOnce) {
+  auto hub = make_hub();
+  EXPECT_EQ(hub->domains().get(), nullptr);
+  auto registry = std::make_shared<DomainRegistry>();
+  EXPECT_TRUE(hub->domains().set(registry));
+  EXPECT_FALSE(hub->domains().set(std::make_shared<DomainRegistry>()));
+  ASSERT_NE(hub->domains().get(), nullptr);
+  EXPECT_EQ(hub->domains().get()->get(), registry.get());
+}
+
 // A material map where runtime 2 is world 5, runtime 1 has no world id and runtime 3 is past
 // the end of the table.
 ostrel_core::persist::idmap::MaterialMap partial_map() {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "base/broadcast.hpp"
+#include "support/cancellable.hpp"
 
 namespace ostrel_server::sync {
 namespace {
@@ -53,16 +54,8 @@ TEST(AwaitBroadcast, CancelledReceiveLosesNothing) {
   asio::io_context io;
   asio::cancellation_signal cancel;
   bool aborted = false;
-  asio::co_spawn(
-      io,
-      [&]() -> asio::awaitable<void> {
-        try {
-          co_await recv(rx);
-        } catch (const std::system_error& e) {
-          aborted = e.code() == asio::error::operation_aborted;
-        }
-      },
-      asio::bind_cancellation_slot(cancel.slot(), asio::detached));
+  test::spawn_cancellable(
+      io, cancel, [](Receiver<std::string>& r) -> asio::awaitable<void> { co_await recv(r); }(rx), aborted);
   io.poll();
   cancel.emit(asio::cancellation_type::terminal);
   io.poll();
