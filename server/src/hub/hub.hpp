@@ -36,15 +36,17 @@
 #include "building/dig/drops.hpp"
 #include "building/dig/hardness.hpp"
 #include "building/inventory/slots.hpp"
+#include "hub/bounded_queue.hpp"
 #include "hub/edit_queue.hpp"
+#include "hub/init.hpp"
 #include "hub/records.hpp"
 #include "identity/identity.hpp"
 #include "modload/content.hpp"
 #include "persist/idmap.hpp"
 #include "presentation/atmosphere.hpp"
+#include "presentation/hud/state.hpp"
 #include "presentation/particle.hpp"
 #include "proto/records.hpp"
-#include "presentation/hud/state.hpp"
 #include "proto/server.hpp"
 #include "script/read/records.hpp"
 #include "session/registry.hpp"
@@ -54,7 +56,6 @@
 
 namespace ostrel_server::transport::endpoint {
 
-inline constexpr std::size_t kQueueCap = 4096;
 inline constexpr std::size_t kChunkRequestCap = 512;
 inline constexpr std::size_t kChunkBatch = 22;
 inline constexpr std::size_t kSummaryBatch = 5;
@@ -72,90 +73,7 @@ using Players = ostrel_core::sync::Mutex<PlayerMap>;
 using DomainRegistry = ostrel_core::sync::RwLock<ostrel_core::domain::Registry>;
 using ostrel_core::inventory::Stack;
 using ostrel_core::inventory::slots::Slots;
-using Tool = ostrel_core::script::records::Tool;
 using HudMap = std::map<std::string, ostrel_core::hud::state::Value>;
-
-// The tables a client receives after login, built once at start.
-struct LoginTables {
-  std::vector<ostrel_core::proto::ModEntry> mods;
-  std::vector<ostrel_core::proto::MaterialDef> materials;  // by material id
-  std::vector<ostrel_core::proto::ToolDef> tools;
-  std::vector<ostrel_core::proto::FluidDef> fluids;
-  std::vector<ostrel_core::proto::ActionDef> actions;  // also what queue_action accepts
-  std::vector<ostrel_core::proto::SettingDef> settings;
-  std::vector<ostrel_core::proto::SoundDef> sounds;
-  std::vector<ostrel_core::proto::FontDef> fonts;
-  std::vector<ostrel_core::proto::PictureDef> pictures;
-  std::vector<ostrel_core::proto::ModelDef> models;
-  std::optional<ostrel_core::proto::ThemeDef> theme;
-  std::vector<ostrel_core::proto::HudScriptDef> hud_scripts;
-  std::vector<ostrel_core::proto::SoundBinding> sound_bindings;
-  std::optional<ostrel_core::atmosphere::CloudLayer> cloud_deck;
-};
-
-// Everything the hub is built from; queues and per-player maps start empty.
-struct HubInit {
-  ostrel_core::session::registry::IdentityRegistry identities;
-  LoginTables tables;
-  ostrel_core::persist::idmap::MaterialMap material_map = ostrel_core::persist::idmap::MaterialMap::identity_map();
-  ostrel_core::content::ContentIndex content;
-  ostrel_core::identity::Allowlist allowlist;
-  std::set<PlayerUuid> operators;
-  sim::Control control = sim::make_control();
-  std::array<std::uint8_t, 32> cert_fingerprint{};
-  std::uint64_t world_seed = 0;
-  std::uint64_t mod_set_hash = 0;  // first 8 bytes, little-endian, of the mod-set hash
-  std::uint32_t max_players = 16;
-  std::uint8_t view_distance_cap = 8;
-  std::uint8_t vertical_view_distance_cap = 12;
-  std::uint32_t day_length = 0;    // ticks a day; 0 holds the clock
-  std::uint64_t time_of_day = 0;   // the first time of day
-  // Materials written only as their own shape: material -> its 27-bit occupancy.
-  std::map<MaterialId, std::uint32_t> whole_materials;
-
-  // Inventories and digging.
-  std::vector<ostrel_core::inventory::slots::ViewDef> views;  // the views of every new inventory
-  std::optional<std::size_t> main_slots;          // "player:main" slots a mod fixed; 28 without
-  std::uint32_t slot_grain = 1;                   // units a split moves of loose material
-  std::set<MaterialId> item_materials;            // the registered items that are materials
-  std::map<std::string, Tool> tools;              // by tool id
-  std::optional<std::string> default_tool;        // used when a player holds none
-  ostrel_core::script::records::ToolSpeeds tool_speeds;  // tool id -> material -> speed
-  std::map<MaterialId, ostrel_core::dig::drops::DropList> drops;  // a block's registered drops
-  std::map<std::string, MaterialId, std::less<>> block_ids;       // every material by name
-  ostrel_core::dig::hardness::Table resistances;
-  std::set<MaterialId> placing_materials;   // drawn as billboards (the placing step reads it)
-  std::set<MaterialId> placing_exceptions;  // whole materials that do not sweep (the same)
-};
-
-// A queue of at most kQueueCap records behind its own poisoning mutex.
-template <class T>
-class BoundedQueue {
- public:
-  // Full when 4096 are queued; Refused when the lock is poisoned. The record is dropped then.
-  plans::Queued offer(T record) {
-    auto q = queue_.lock();
-    if (!q) return plans::Queued::Refused;
-    if ((*q)->size() >= kQueueCap) return plans::Queued::Full;
-    (*q)->push_back(std::move(record));
-    return plans::Queued::Queued;
-  }
-  bool push(T record) { return offer(std::move(record)) == plans::Queued::Queued; }
-  // Every record in arrival order; empty when poisoned.
-  std::vector<T> drain() {
-    auto q = queue_.lock();
-    if (!q) return {};
-    return std::exchange(**q, {});
-  }
-  std::size_t size() {
-    auto q = queue_.lock();
-    return q ? (*q)->size() : 0;
-  }
-
- private:
-  friend struct HubProbe;
-  ostrel_core::sync::Mutex<std::vector<T>> queue_;
-};
 
 class Shared final : public plans::EditQueue {
  public:
@@ -533,32 +451,6 @@ class Shared final : public plans::EditQueue {
   LatestMap<ostrel_core::atmosphere::Clouds> clouds_;
   LatestMap<ostrel_core::atmosphere::CloudMap> cloud_maps_;
   const std::shared_ptr<Players> players_;
-};
-
-// One player's presence, held by its connection task from the moment the player enters the
-// world. Claiming counts the player in `online_count`, records the display name and gives the
-// player a fresh record at the spawn; dropping undoes all three. A second claim for a player
-// already present supersedes the first: the newer slot owns the presence and a fresh record,
-// and the older slot's drop only lowers the count.
-class PlayerSlot {
- public:
-  static PlayerSlot claim(std::shared_ptr<Shared> hub, const PlayerUuid& player, std::string name);
-  PlayerSlot(PlayerSlot&& other) noexcept;
-  PlayerSlot& operator=(PlayerSlot&&) = delete;
-  PlayerSlot(const PlayerSlot&) = delete;
-  PlayerSlot& operator=(const PlayerSlot&) = delete;
-  ~PlayerSlot();
-
-  const PlayerUuid& player() const { return player_; }
-  // True once a newer claim for the same player owns the presence.
-  bool superseded() const;
-
- private:
-  PlayerSlot(std::shared_ptr<Shared> hub, const PlayerUuid& player, std::uint64_t claim)
-      : hub_(std::move(hub)), player_(player), claim_(claim) {}
-  std::shared_ptr<Shared> hub_;  // null once moved from
-  PlayerUuid player_;
-  std::uint64_t claim_;
 };
 
 }  // namespace ostrel_server::transport::endpoint

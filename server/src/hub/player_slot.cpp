@@ -1,6 +1,6 @@
-#include <utility>
+#include "hub/player_slot.hpp"
 
-#include "hub/hub.hpp"
+#include <utility>
 
 namespace ostrel_server::transport::endpoint {
 

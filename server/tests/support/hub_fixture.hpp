@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "hub/hub.hpp"
+#include "hub/player_slot.hpp"
 
 namespace ostrel_server::test {
 
