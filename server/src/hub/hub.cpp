@@ -212,10 +212,9 @@ std::vector<BodyBox> Shared::body_boxes() {
   auto g = players_->lock();
   if (!g) return out;
   out.reserve((*g)->size());
+  const auto& shape = ostrel_core::phys::kPlayerShape;
   for (const auto& [id, p] : **g) {
-    out.push_back({p.chunk,
-                   {p.local[0] - kBodyHalfWidth, p.local[1], p.local[2] - kBodyHalfWidth},
-                   {p.local[0] + kBodyHalfWidth, p.local[1] + kBodyHeight, p.local[2] + kBodyHalfWidth}});
+    out.push_back({p.chunk, ostrel_core::phys::Aabb::of_body(p.local, shape.width, shape.height)});
   }
   return out;
 }

@@ -14,6 +14,7 @@
 #include "building/dig/drops.hpp"
 #include "hub/seed.hpp"
 #include "identity/identity.hpp"
+#include "movement/phys.hpp"
 #include "movement/phys/input.hpp"
 #include "proto/records.hpp"
 #include "proto/server.hpp"
@@ -25,9 +26,7 @@ using ostrel_core::coords::ChunkPos;
 using ostrel_core::identity::PlayerUuid;
 using Vec3f = std::array<float, 3>;
 
-// A body is 1.8 cells wide and 5.4 tall; the eye is 4.86 cells above the feet.
-inline constexpr float kBodyHalfWidth = 0.9f;
-inline constexpr float kBodyHeight = 5.4f;
+// The eye is 4.86 cells above the feet of a player's body (phys::kPlayerShape).
 inline constexpr float kEyeHeight = 4.86f;
 
 // One connected player's simulation record.
@@ -62,8 +61,7 @@ struct PlayerSim {
 // A body's box in cells relative to its chunk.
 struct BodyBox {
   ChunkPos chunk;
-  Vec3f min{};
-  Vec3f max{};
+  ostrel_core::phys::Aabb box;
   friend bool operator==(const BodyBox&, const BodyBox&) = default;
 };
 
