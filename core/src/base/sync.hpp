@@ -29,7 +29,9 @@ class PoisonGuard {
   PoisonGuard(M& mu, bool& poisoned, T& value)
       : mu_(&mu), poisoned_(&poisoned), value_(&value), exceptions_(std::uncaught_exceptions()) {}
   PoisonGuard(PoisonGuard&& other) noexcept
-      : mu_(std::exchange(other.mu_, nullptr)), poisoned_(other.poisoned_), value_(other.value_),
+      : mu_(std::exchange(other.mu_, nullptr)),
+        poisoned_(other.poisoned_),
+        value_(other.value_),
         exceptions_(other.exceptions_) {}
   PoisonGuard(const PoisonGuard&) = delete;
   PoisonGuard& operator=(const PoisonGuard&) = delete;

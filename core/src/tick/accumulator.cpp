@@ -25,7 +25,8 @@ Span add_saturating(Span a, Span b) {
 
 // REQUIRES: n below 2^64 seconds' worth of nanoseconds.
 constexpr Span of_nanos(u128 n) {
-  return {static_cast<std::uint64_t>(n / Span::kNanosPerSec), static_cast<std::uint32_t>(n % Span::kNanosPerSec)};
+  return {static_cast<std::uint64_t>(n / Span::kNanosPerSec),
+          static_cast<std::uint32_t>(n % Span::kNanosPerSec)};
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "base/once_cell.hpp"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_core::sync {
 namespace {

@@ -1,10 +1,10 @@
 #include "base/oneshot.hpp"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_core::sync::oneshot {
 namespace {

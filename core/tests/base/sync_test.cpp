@@ -1,11 +1,11 @@
 #include "base/sync.hpp"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_core::sync {
 namespace {

@@ -1,9 +1,9 @@
 #include "movement/phys/input.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_core::phys::input {
 namespace {

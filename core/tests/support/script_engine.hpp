@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <lua5.4/lua.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <lua5.4/lua.hpp>
 
 #include "base/log.hpp"
 #include "script/lua_vm/lua_vm.hpp"

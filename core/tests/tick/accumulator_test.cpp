@@ -1,8 +1,8 @@
 #include "tick/accumulator.hpp"
 
-#include <chrono>
-
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "support/alloc_count.hpp"
 

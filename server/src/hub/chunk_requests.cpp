@@ -57,7 +57,8 @@ void Shared::requeue_chunk_requests(std::vector<ChunkRequest> requests) {
   // With a poisoned lock the requests are dropped here, which closes their replies unanswered.
   auto q = chunk_requests_.lock();
   if (!q) return;
-  (*q)->insert((*q)->begin(), std::make_move_iterator(requests.begin()), std::make_move_iterator(requests.end()));
+  (*q)->insert((*q)->begin(), std::make_move_iterator(requests.begin()),
+               std::make_move_iterator(requests.end()));
 }
 
 }  // namespace ostrel_server::transport::endpoint

@@ -92,7 +92,8 @@ void Shared::make_dig_whole(const PlayerUuid& player) {
   if (it != (*g)->end() && it->second.dig) it->second.dig->brush = dig::kBrushWhole;
 }
 
-DigAdvance Shared::advance_dig(const PlayerUuid& player, std::uint32_t cells, MaterialId material, float hardness) {
+DigAdvance Shared::advance_dig(const PlayerUuid& player, std::uint32_t cells, MaterialId material,
+                               float hardness) {
   auto g = players_->lock();
   if (!g) return {};
   auto it = (*g)->find(player);

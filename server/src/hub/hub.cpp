@@ -140,7 +140,8 @@ namespace {
 
 // Runs `f` on the player's record under the players lock; absent without one.
 template <class F>
-auto with_record(Players& players, const PlayerUuid& player, F f) -> std::optional<decltype(f(std::declval<PlayerSim&>()))> {
+auto with_record(Players& players, const PlayerUuid& player, F f)
+    -> std::optional<decltype(f(std::declval<PlayerSim&>()))> {
   auto g = players.lock();
   if (!g) return std::nullopt;
   auto it = (*g)->find(player);
@@ -167,8 +168,9 @@ std::optional<std::pair<ChunkPos, Vec3f>> Shared::player_eye(const PlayerUuid& p
 }
 
 std::optional<Aim> Shared::player_aim(const PlayerUuid& player) {
-  return with_record(*players_, player,
-                     [](const PlayerSim& p) { return Aim{p.yaw, p.pitch, p.chunk, p.local, p.eye()}; });
+  return with_record(*players_, player, [](const PlayerSim& p) {
+    return Aim{p.yaw, p.pitch, p.chunk, p.local, p.eye()};
+  });
 }
 
 std::optional<proto::ServerMessage> Shared::player_state(const PlayerUuid& player) {
@@ -185,8 +187,8 @@ std::optional<proto::ServerMessage> Shared::player_state(const PlayerUuid& playe
   });
 }
 
-bool Shared::queue_input(const PlayerUuid& player, std::uint64_t sequence, const ostrel_core::phys::Intent& intent,
-                         float yaw, float pitch) {
+bool Shared::queue_input(const PlayerUuid& player, std::uint64_t sequence,
+                         const ostrel_core::phys::Intent& intent, float yaw, float pitch) {
   auto taken = with_record(*players_, player, [&](PlayerSim& p) {
     if (sequence >= p.facing_seq) {
       p.yaw = yaw;

@@ -84,7 +84,9 @@ class Shared final : public plans::EditQueue {
   static std::shared_ptr<Shared> create(HubInit init);
 
   // --- Fixed at build.
-  ostrel_server::sync::AsyncMutex<ostrel_core::session::registry::IdentityRegistry>& identities() { return identities_; }
+  ostrel_server::sync::AsyncMutex<ostrel_core::session::registry::IdentityRegistry>& identities() {
+    return identities_;
+  }
   const LoginTables& tables() const { return tables_; }
   const ostrel_core::persist::idmap::MaterialMap& material_map() const { return material_map_; }
   const ostrel_core::content::ContentIndex& content() const { return content_; }
@@ -191,7 +193,8 @@ class Shared final : public plans::EditQueue {
   // --- Seeds and merges (the plans' EditQueue). A whole material's rules refuse for good,
   // logging at WARN with `material`; a full queue answers Full; a poisoned one Refused.
   plans::Queued queue_seed(std::string_view domain, const Seed& seed) override;
-  plans::Queued queue_merge(std::string_view domain, BlockPos pos, MaterialId material, std::uint32_t mask) override;
+  plans::Queued queue_merge(std::string_view domain, BlockPos pos, MaterialId material,
+                            std::uint32_t mask) override;
   bool is_whole(MaterialId material) const override;
 
   // --- Drains, for the tick: every record in arrival order; empty when poisoned.
@@ -219,7 +222,8 @@ class Shared final : public plans::EditQueue {
   // --- Per-player outboxes, taken by the player's connection task.
   // Replication messages (spawns, moves, hands, despawns). When the player's replication
   // messages then pass 60, every one of them is discarded (single messages stay).
-  EntityPush push_entity_messages(const PlayerUuid& player, std::vector<ostrel_core::proto::ServerMessage> messages);
+  EntityPush push_entity_messages(const PlayerUuid& player,
+                                  std::vector<ostrel_core::proto::ServerMessage> messages);
   // One single message (a dialog, a sound, a slot selection): true when refused because 256
   // wait. A poisoned lock drops it and answers false.
   bool push_entity_message(const PlayerUuid& player, ostrel_core::proto::ServerMessage message);
@@ -253,7 +257,8 @@ class Shared final : public plans::EditQueue {
   std::vector<Stack> contents_of(const PlayerUuid& player, std::string_view view);
   // Units that did not go in: all of them for a player not in the world; with a slot, all or
   // nothing. A player without an inventory gets a fresh one first.
-  std::uint32_t give(const PlayerUuid& player, std::string_view view, std::optional<std::size_t> slot, Stack stack);
+  std::uint32_t give(const PlayerUuid& player, std::string_view view, std::optional<std::size_t> slot,
+                     Stack stack);
   // Click 0 left, 1 right, 2 shift-left (into `other`, or "player:main" when `other` is the
   // clicked view; without one, stow by 9), 3 shift-right. True when anything moved.
   bool click_slot(const PlayerUuid& player, std::string_view view, std::size_t slot, std::uint8_t click,
@@ -339,7 +344,7 @@ class Shared final : public plans::EditQueue {
   friend struct HubProbe;  // tests: reaches the locks to poison them
 
   struct Presence {
-    std::string name;    // the display name the player joined under
+    std::string name;     // the display name the player joined under
     std::uint64_t claim;  // which PlayerSlot owns the entry
   };
   // The latest value of one presentation kind for one player.
@@ -357,9 +362,9 @@ class Shared final : public plans::EditQueue {
   // What waits for one player in `entity_messages`.
   struct EntityOutbox {
     std::vector<ostrel_core::proto::ServerMessage> messages;  // in the order appended
-    std::vector<bool> replication;  // per message: pushed in list form
-    std::size_t replicated = 0;     // list-form messages held
-    std::size_t singles = 0;        // single messages held
+    std::vector<bool> replication;                            // per message: pushed in list form
+    std::size_t replicated = 0;                               // list-form messages held
+    std::size_t singles = 0;                                  // single messages held
   };
 
   void add_player_claimed(const PlayerUuid& player, BlockPos spawn, std::uint64_t claim);
@@ -439,7 +444,8 @@ class Shared final : public plans::EditQueue {
   ostrel_core::sync::Mutex<std::map<PlayerUuid, Presence>> online_;
   ostrel_core::sync::Mutex<std::map<PlayerUuid, std::vector<std::string>>> notices_;
   ostrel_core::sync::Mutex<std::map<PlayerUuid, std::vector<ostrel_core::particle::Burst>>> particles_;
-  ostrel_core::sync::Mutex<std::map<PlayerUuid, std::map<std::uint64_t, ostrel_core::particle::Badge>>> badges_;
+  ostrel_core::sync::Mutex<std::map<PlayerUuid, std::map<std::uint64_t, ostrel_core::particle::Badge>>>
+      badges_;
   ostrel_core::sync::Mutex<std::map<PlayerUuid, EntityOutbox>> entity_messages_;
   ostrel_core::sync::Mutex<std::map<PlayerUuid, std::size_t>> selected_slots_;
   ostrel_core::sync::Mutex<std::map<PlayerUuid, Slots>> inventories_;

@@ -50,7 +50,8 @@ struct LoginTables {
 struct HubInit {
   ostrel_core::session::registry::IdentityRegistry identities;
   LoginTables tables;
-  ostrel_core::persist::idmap::MaterialMap material_map = ostrel_core::persist::idmap::MaterialMap::identity_map();
+  ostrel_core::persist::idmap::MaterialMap material_map =
+      ostrel_core::persist::idmap::MaterialMap::identity_map();
   ostrel_core::content::ContentIndex content;
   ostrel_core::identity::Allowlist allowlist;
   std::set<PlayerUuid> operators;
@@ -61,19 +62,19 @@ struct HubInit {
   std::uint32_t max_players = 16;
   std::uint8_t view_distance_cap = 8;
   std::uint8_t vertical_view_distance_cap = 12;
-  std::uint32_t day_length = 0;    // ticks a day; 0 holds the clock
-  std::uint64_t time_of_day = 0;   // the first time of day
+  std::uint32_t day_length = 0;   // ticks a day; 0 holds the clock
+  std::uint64_t time_of_day = 0;  // the first time of day
   // Materials written only as their own shape: material -> its 27-bit occupancy.
   std::map<MaterialId, std::uint32_t> whole_materials;
 
   // Inventories and digging.
   std::vector<ostrel_core::inventory::slots::ViewDef> views;  // the views of every new inventory
-  std::optional<std::size_t> main_slots;          // "player:main" slots a mod fixed; 28 without
-  std::uint32_t slot_grain = 1;                   // units a split moves of loose material
-  std::set<MaterialId> item_materials;            // the registered items that are materials
-  std::map<std::string, Tool> tools;              // by tool id
-  std::optional<std::string> default_tool;        // used when a player holds none
-  ostrel_core::script::records::ToolSpeeds tool_speeds;  // tool id -> material -> speed
+  std::optional<std::size_t> main_slots;                      // "player:main" slots a mod fixed; 28 without
+  std::uint32_t slot_grain = 1;                               // units a split moves of loose material
+  std::set<MaterialId> item_materials;                        // the registered items that are materials
+  std::map<std::string, Tool> tools;                          // by tool id
+  std::optional<std::string> default_tool;                    // used when a player holds none
+  ostrel_core::script::records::ToolSpeeds tool_speeds;       // tool id -> material -> speed
   std::map<MaterialId, ostrel_core::dig::drops::DropList> drops;  // a block's registered drops
   std::map<std::string, MaterialId, std::less<>> block_ids;       // every material by name
   ostrel_core::dig::hardness::Table resistances;

@@ -173,7 +173,8 @@ std::optional<Stack> Shared::untake_held(const PlayerUuid& player, Stack stack) 
   }
   if (lost) {
     OSTREL_WARN(kTarget, "an unclaimed drop fitted nowhere and is lost",
-                ostrel_core::log::value("player", player.to_hex()), ostrel_core::log::value("units", lost->units));
+                ostrel_core::log::value("player", player.to_hex()),
+                ostrel_core::log::value("units", lost->units));
   }
   mark_dirty(player);
   return lost;
@@ -258,7 +259,9 @@ std::pair<std::optional<Stack>, std::optional<Stack>> Shared::hands_of(const Pla
 }
 
 proto::StackDef Shared::wire_stack(const Stack& stack) const {
-  proto::StackDef def{.material = to_world(stack.material), .count = stack.units, .shape = stack.shape.value_or(0),
+  proto::StackDef def{.material = to_world(stack.material),
+                      .count = stack.units,
+                      .shape = stack.shape.value_or(0),
                       .detail = stack.detail};
   if (stack.cells) {
     def.cells.reserve(stack.cells->size());

@@ -10,7 +10,8 @@ namespace ostrel_server::transport::endpoint {
 
 namespace proto = ostrel_core::proto;
 
-EntityPush Shared::push_entity_messages(const PlayerUuid& player, std::vector<proto::ServerMessage> messages) {
+EntityPush Shared::push_entity_messages(const PlayerUuid& player,
+                                        std::vector<proto::ServerMessage> messages) {
   EntityPush out;
   auto g = entity_messages_.lock();
   if (!g) return out;

@@ -34,7 +34,9 @@ bool Shared::queue_edit(const PlayerUuid& player, ostrel_core::proto::Edit edit)
   return edits_.push({player, std::move(edit)});
 }
 
-bool Shared::queue_punch(const PlayerUuid& player, std::uint64_t entity) { return punches_.push({player, entity}); }
+bool Shared::queue_punch(const PlayerUuid& player, std::uint64_t entity) {
+  return punches_.push({player, entity});
+}
 
 bool Shared::queue_use(const PlayerUuid& player, std::optional<SubNodePos> target) {
   return uses_.push({player, target});
@@ -42,7 +44,8 @@ bool Shared::queue_use(const PlayerUuid& player, std::optional<SubNodePos> targe
 
 bool Shared::queue_action(const PlayerUuid& player, std::string action, bool pressed) {
   const auto& table = tables_.actions;
-  if (std::none_of(table.begin(), table.end(), [&](const auto& def) { return def.id == action; })) return false;
+  if (std::none_of(table.begin(), table.end(), [&](const auto& def) { return def.id == action; }))
+    return false;
   return actions_.push({player, std::move(action), pressed});
 }
 
@@ -50,9 +53,12 @@ bool Shared::queue_setting_change(const PlayerUuid& player, std::string setting,
   return setting_changes_.push({player, std::move(setting), value});
 }
 
-bool Shared::queue_chat(const PlayerUuid& player, std::string text) { return chat_.push({player, std::move(text)}); }
+bool Shared::queue_chat(const PlayerUuid& player, std::string text) {
+  return chat_.push({player, std::move(text)});
+}
 
-bool Shared::queue_dialog_event(const PlayerUuid& player, std::string form, ostrel_core::proto::DialogEvent event) {
+bool Shared::queue_dialog_event(const PlayerUuid& player, std::string form,
+                                ostrel_core::proto::DialogEvent event) {
   return dialog_events_.push({player, std::move(form), std::move(event)});
 }
 
@@ -90,7 +96,8 @@ plans::Queued Shared::queue_seed(std::string_view domain, const Seed& seed) {
   return push_seed(domain, seed::Masked{whole.material, whole.pos, shape->second});
 }
 
-plans::Queued Shared::queue_merge(std::string_view domain, BlockPos pos, MaterialId material, std::uint32_t mask) {
+plans::Queued Shared::queue_merge(std::string_view domain, BlockPos pos, MaterialId material,
+                                  std::uint32_t mask) {
   if (is_whole(material)) {
     warn_whole(kMerge, material);
     return plans::Queued::Refused;

@@ -31,15 +31,15 @@ inline constexpr float kEyeHeight = 4.86f;
 
 // One connected player's simulation record.
 struct PlayerSim {
-  std::string domain;        // the domain the body is in
-  ChunkPos chunk;            // the chunk the body stands in
-  Vec3f local{};             // feet, cells within `chunk` (0..48 on each axis)
-  float yaw = 0.0f;          // facing as the client sent it, in turns; the tick converts it
-  float pitch = 0.0f;        // turns
+  std::string domain;            // the domain the body is in
+  ChunkPos chunk;                // the chunk the body stands in
+  Vec3f local{};                 // feet, cells within `chunk` (0..48 on each axis)
+  float yaw = 0.0f;              // facing as the client sent it, in turns; the tick converts it
+  float pitch = 0.0f;            // turns
   std::uint64_t facing_seq = 0;  // the input sequence the facing came with
-  Vec3f velocity{};          // cells per tick, kept by the movement step
-  bool on_ground = false;    // kept by the movement step
-  bool body_flag = false;    // the body's second flag, kept by the movement step
+  Vec3f velocity{};              // cells per tick, kept by the movement step
+  bool on_ground = false;        // kept by the movement step
+  bool body_flag = false;        // the body's second flag, kept by the movement step
   ostrel_core::phys::input::InputQueue input;
   std::optional<std::string> tool;           // the id of the tool the player selected
   std::optional<ostrel_core::dig::Dig> dig;  // the dig in progress
@@ -49,7 +49,7 @@ struct PlayerSim {
   std::optional<ostrel_core::proto::AbilitiesDef> abilities;  // what a mod set; absent until set
   bool abilities_sent = false;
   std::optional<std::uint64_t> last_swing;  // the tick of the player's last swing
-  std::uint64_t claim = 0;   // the presence claim that made this record (0: made directly)
+  std::uint64_t claim = 0;                  // the presence claim that made this record (0: made directly)
 
   // A fresh record standing centred on the floor of block `spawn` in "overworld", its input
   // window starting at `tick`. Spawn (0, 1, 0): chunk (0, 0, 0), local (1.5, 3.0, 1.5).
@@ -77,9 +77,9 @@ struct Aim {
 // One message for every connection task (or those whose player is in `domain`), encoded once;
 // receivers share it.
 struct Broadcast {
-  std::optional<std::string> domain;    // absent: every domain
+  std::optional<std::string> domain;  // absent: every domain
   ostrel_core::proto::ServerMessage message;
-  std::vector<std::uint8_t> payload;    // the message's frame payload
+  std::vector<std::uint8_t> payload;  // the message's frame payload
 };
 using SharedBroadcast = std::shared_ptr<const Broadcast>;
 
@@ -114,10 +114,10 @@ struct PlacementRequest {
   PlayerUuid player;
   SubNodePos target;
   std::uint16_t material = 0;
-  std::uint32_t occupancy = 0;               // 27-bit cell mask
-  std::array<std::uint8_t, 3> orient{};      // orientation flags
+  std::uint32_t occupancy = 0;           // 27-bit cell mask
+  std::array<std::uint8_t, 3> orient{};  // orientation flags
   std::optional<std::string> detail;
-  std::vector<std::uint16_t> cells;          // empty, or 27 world ids
+  std::vector<std::uint16_t> cells;  // empty, or 27 world ids
   friend bool operator==(const PlacementRequest&, const PlacementRequest&) = default;
 };
 

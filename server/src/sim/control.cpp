@@ -21,8 +21,8 @@ void ControlInner::note_tick(std::chrono::nanoseconds duration) {
   raise_to(slowest_tick_us_, us);
   if (duration > kTickBudget) overruns_.fetch_add(1, std::memory_order_relaxed);
   if (auto samples = tick_us_.lock(); samples && (*samples)->size() < kMaxTickSamples) {
-    (*samples)->push_back(static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(us, std::numeric_limits<std::uint32_t>::max())));
+    (*samples)->push_back(
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(us, std::numeric_limits<std::uint32_t>::max())));
   }
 }
 

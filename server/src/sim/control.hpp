@@ -62,10 +62,10 @@ class ControlInner {
   const std::atomic<bool>& stop_flag() const { return stop_; }
 
  private:
-  std::atomic<std::uint64_t> ticks_{0};            // ticks run since start
-  std::atomic<std::uint64_t> dropped_{0};          // running total of dropped ticks
-  std::atomic<std::uint64_t> slowest_tick_us_{0};  // microseconds
-  std::atomic<std::uint64_t> overruns_{0};         // ticks over 50 ms
+  std::atomic<std::uint64_t> ticks_{0};                           // ticks run since start
+  std::atomic<std::uint64_t> dropped_{0};                         // running total of dropped ticks
+  std::atomic<std::uint64_t> slowest_tick_us_{0};                 // microseconds
+  std::atomic<std::uint64_t> overruns_{0};                        // ticks over 50 ms
   ostrel_core::sync::Mutex<std::vector<std::uint32_t>> tick_us_;  // microseconds, at most 100,000
   std::atomic<std::uint64_t> slowest_report_us_{0};
   ostrel_core::sync::Mutex<std::string> slowest_report_;

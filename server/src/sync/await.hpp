@@ -5,11 +5,6 @@
 // a cancelled lock wait leaves the line and never holds the lock; a cancelled receive changes
 // nothing in the ring.
 
-#include <memory>
-#include <optional>
-#include <system_error>
-#include <utility>
-
 #include <asio/associated_cancellation_slot.hpp>
 #include <asio/associated_executor.hpp>
 #include <asio/async_result.hpp>
@@ -19,6 +14,10 @@
 #include <asio/post.hpp>
 #include <asio/prefer.hpp>
 #include <asio/use_awaitable.hpp>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <utility>
 
 #include "base/broadcast.hpp"
 #include "sync/async_mutex.hpp"
@@ -34,7 +33,8 @@ class Wait : public std::enable_shared_from_this<Wait<Handler, Args...>> {
  public:
   explicit Wait(Handler handler)
       : handler_(std::move(handler)),
-        work_(asio::prefer(asio::get_associated_executor(handler_), asio::execution::outstanding_work.tracked)),
+        work_(
+            asio::prefer(asio::get_associated_executor(handler_), asio::execution::outstanding_work.tracked)),
         slot_(asio::get_associated_cancellation_slot(handler_)) {}
 
   // Completes on the handler's executor. Arguments that own something (a lock guard) are
@@ -63,7 +63,8 @@ asio::awaitable<typename AsyncMutex<T>::Guard> lock(AsyncMutex<T>& m) {
   auto start = [&m](auto handler) {
     using W = detail::Wait<decltype(handler), std::optional<Guard>>;
     auto wait = std::make_shared<W>(std::move(handler));
-    auto ticket = m.line().acquire_or_wait([&m, wait] { wait->complete({}, std::optional<Guard>(m.adopt())); });
+    auto ticket =
+        m.line().acquire_or_wait([&m, wait] { wait->complete({}, std::optional<Guard>(m.adopt())); });
     if (!ticket) {
       wait->complete({}, std::optional<Guard>(m.adopt()));
       return;
@@ -83,7 +84,8 @@ asio::awaitable<typename AsyncMutex<T>::Guard> lock(AsyncMutex<T>& m) {
 
 // The next receive that is not Empty: a value, a lag report or the close.
 template <class T>
-asio::awaitable<ostrel_core::sync::broadcast::Received<T>> recv(ostrel_core::sync::broadcast::Receiver<T>& rx) {
+asio::awaitable<ostrel_core::sync::broadcast::Received<T>> recv(
+    ostrel_core::sync::broadcast::Receiver<T>& rx) {
   using Kind = typename ostrel_core::sync::broadcast::Received<T>::Kind;
   for (;;) {
     auto r = rx.try_recv();
@@ -103,7 +105,7 @@ asio::awaitable<ostrel_core::sync::broadcast::Received<T>> recv(ostrel_core::syn
       }
     };
     co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(std::error_code)>(std::move(start),
-                                                                                        asio::use_awaitable);
+                                                                                         asio::use_awaitable);
   }
 }
 

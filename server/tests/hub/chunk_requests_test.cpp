@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -39,7 +39,8 @@ std::vector<int> xs_of(const std::vector<ChunkRequest>& rs) {
 TEST(HubChunkRequests, TakesARequestWhileFewerThan512Wait) {
   auto hub = make_hub();
   std::vector<ServedReceiver> replies;
-  for (int i = 0; i < 511; ++i) replies.push_back(*hub->request_chunk_at("overworld", {i, 0, 0}, std::nullopt));
+  for (int i = 0; i < 511; ++i)
+    replies.push_back(*hub->request_chunk_at("overworld", {i, 0, 0}, std::nullopt));
   EXPECT_TRUE(hub->request_chunk_at("overworld", {511, 0, 0}, std::nullopt));
   EXPECT_FALSE(hub->request_chunk_at("overworld", {512, 0, 0}, std::nullopt));
   EXPECT_EQ(hub->queued_chunk_requests(), 512u);

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <limits>
 #include <variant>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -166,8 +166,8 @@ TEST(HubYield, NoListYieldsTheBlockAndAHookListWins) {
 TEST(HubYield, AnUnregisteredDropNameIsLeftOutWithOneWarning) {
   auto hub = digging_hub();
   ostrel_core::test::LogCapture log;
-  hub->set_dig_drops(player(1),
-                     std::vector<std::pair<std::string, std::uint32_t>>{{"nobody:block", 27}, {"test:gem", 27}});
+  hub->set_dig_drops(
+      player(1), std::vector<std::pair<std::string, std::uint32_t>>{{"nobody:block", 27}, {"test:gem", 27}});
   auto lines = log.containing("a dig hook's `drops` names a block nobody registered; left out");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("block=\"nobody:block\""), std::string::npos);
@@ -201,7 +201,8 @@ TEST(HubMayFly, AbilitiesElseOperator) {
   EXPECT_TRUE(hub->may_fly(player(9)));   // operator, no abilities
   EXPECT_FALSE(hub->may_fly(player(1)));  // neither
   auto set = [&](const PlayerUuid& p, bool fly, bool operator_fly) {
-    (*hub->players()->lock())->at(p).abilities = proto::AbilitiesDef{.fly = fly, .operator_fly = operator_fly};
+    (*hub->players()->lock())->at(p).abilities =
+        proto::AbilitiesDef{.fly = fly, .operator_fly = operator_fly};
   };
   set(player(9), false, false);
   EXPECT_FALSE(hub->may_fly(player(9)));

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -5,8 +7,6 @@
 #include <thread>
 #include <variant>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -34,8 +34,24 @@ struct Tally {
 
 TEST(HubStress, EightPushersOneDrainerNothingLostNothingInvented) {
   auto hub = stress_hub();
-  enum Road { Edits, Punches, Uses, Actions, Settings, Chat, Dialogs, Seeds, Placements, Particles, Badges,
-              Entity, Singles, Notices, Chunks, kRoads };
+  enum Road {
+    Edits,
+    Punches,
+    Uses,
+    Actions,
+    Settings,
+    Chat,
+    Dialogs,
+    Seeds,
+    Placements,
+    Particles,
+    Badges,
+    Entity,
+    Singles,
+    Notices,
+    Chunks,
+    kRoads
+  };
   std::vector<Tally> tally(kRoads);
   constexpr int kPushers = 8;
   constexpr int kRounds = 1000;
@@ -49,7 +65,9 @@ TEST(HubStress, EightPushersOneDrainerNothingLostNothingInvented) {
     threads.emplace_back([&, t] {
       auto p = player(t);
       std::vector<ServedReceiver> replies;
-      auto count = [&](Road r, bool ok) { if (ok) ++tally[r].accepted; };
+      auto count = [&](Road r, bool ok) {
+        if (ok) ++tally[r].accepted;
+      };
       for (int i = 0; i < kRounds; ++i) {
         count(Edits, hub->queue_edit(p, proto::edit::Set{{i, 0, 0}, 1}));
         count(Punches, hub->queue_punch(p, i));
@@ -110,8 +128,9 @@ TEST(HubStress, EightPushersOneDrainerNothingLostNothingInvented) {
   while (hub->queued_chunk_requests() > 0) drain_all();
   drain_all();
 
-  const char* names[] = {"edits", "punches", "uses", "actions", "settings", "chat", "dialogs", "seeds",
-                         "placements", "particles", "badges", "entity", "singles", "notices", "chunks"};
+  const char* names[] = {"edits",  "punches", "uses",    "actions",    "settings",
+                         "chat",   "dialogs", "seeds",   "placements", "particles",
+                         "badges", "entity",  "singles", "notices",    "chunks"};
   for (int r = 0; r < kRoads; ++r) {
     if (r == Badges || r == Entity) continue;
     SCOPED_TRACE(names[r]);
@@ -152,7 +171,8 @@ TEST(HubPoisoned, AFailureUnderAHubLockNeverFailsTwice) {
   };
   auto p = player(1);
   const Case cases[] = {
-      {Lock::Players, [p](Shared& h) {
+      {Lock::Players,
+       [p](Shared& h) {
          EXPECT_FALSE(h.player_chunk(p));
          EXPECT_FALSE(h.player_state(p));
          EXPECT_FALSE(h.queue_input(p, 1, {}, 0, 0));
@@ -162,25 +182,71 @@ TEST(HubPoisoned, AFailureUnderAHubLockNeverFailsTwice) {
          h.add_player(p, kSpawn);
          h.remove_player(p);
        }},
-      {Lock::Online, [p](Shared& h) {
+      {Lock::Online,
+       [p](Shared& h) {
          EXPECT_TRUE(h.online_players().empty());
          EXPECT_FALSE(h.is_online(p));
          EXPECT_FALSE(h.tell(p, "x"));
        }},
-      {Lock::Edits, [p](Shared& h) {
+      {Lock::Edits,
+       [p](Shared& h) {
          EXPECT_FALSE(h.queue_edit(p, ostrel_core::proto::edit::Set{}));
          EXPECT_TRUE(h.drain_edits().empty());
        }},
-      {Lock::Chat, [p](Shared& h) {
+      {Lock::Punches,
+       [p](Shared& h) {
+         EXPECT_FALSE(h.queue_punch(p, 1));
+         EXPECT_TRUE(h.drain_punches().empty());
+       }},
+      {Lock::Uses,
+       [p](Shared& h) {
+         EXPECT_FALSE(h.queue_use(p, std::nullopt));
+         EXPECT_TRUE(h.drain_uses().empty());
+       }},
+      {Lock::Actions,
+       [p](Shared& h) {
+         EXPECT_FALSE(h.queue_action(p, "m:go", true));
+         EXPECT_TRUE(h.drain_actions().empty());
+       }},
+      {Lock::SettingChanges,
+       [p](Shared& h) {
+         EXPECT_FALSE(h.queue_setting_change(p, "s", 1));
+         EXPECT_TRUE(h.drain_setting_changes().empty());
+       }},
+      {Lock::DialogEvents,
+       [p](Shared& h) {
+         EXPECT_FALSE(h.queue_dialog_event(p, "f", ostrel_core::proto::dialog_event::Closed{}));
+         EXPECT_TRUE(h.drain_dialog_events().empty());
+       }},
+      {Lock::Placements,
+       [p](Shared& h) {
+         EXPECT_FALSE(h.queue_placement({.player = p}));
+         EXPECT_TRUE(h.drain_placements().empty());
+       }},
+      {Lock::InventoryDirty,
+       [p](Shared& h) {
+         h.mark_inventory_dirty(p);
+         EXPECT_FALSE(h.take_inventory_dirty(p));
+       }},
+      {Lock::SkyModifiers,
+       [p](Shared& h) {
+         h.set_sky_modifier(p, ostrel_core::atmosphere::SkyModifier{});
+         EXPECT_FALSE(h.unsent_sky_modifier(p));
+         h.forget_sky_modifier(p);
+       }},
+      {Lock::Chat,
+       [p](Shared& h) {
          EXPECT_FALSE(h.queue_chat(p, "x"));
          EXPECT_TRUE(h.drain_chat().empty());
        }},
-      {Lock::Seeds, [](Shared& h) {
+      {Lock::Seeds,
+       [](Shared& h) {
          EXPECT_EQ(h.queue_seed("o", seed::Whole{1, {}}), plans::Queued::Refused);
          EXPECT_EQ(h.queue_merge("o", {}, 1, 1), plans::Queued::Refused);
          EXPECT_TRUE(h.drain_seeds().empty());
        }},
-      {Lock::ChunkRequests, [](Shared& h) {
+      {Lock::ChunkRequests,
+       [](Shared& h) {
          EXPECT_FALSE(h.request_chunk_at("o", {}, std::nullopt));
          EXPECT_EQ(h.queued_chunk_requests(), 0u);
          EXPECT_TRUE(h.take_chunk_requests().empty());
@@ -190,24 +256,29 @@ TEST(HubPoisoned, AFailureUnderAHubLockNeverFailsTwice) {
          h.requeue_chunk_requests(std::move(back));
          EXPECT_EQ(rx.poll().kind, ostrel_core::sync::oneshot::Poll<std::optional<Served>>::Kind::Closed);
        }},
-      {Lock::EntityMessages, [p](Shared& h) {
+      {Lock::EntityMessages,
+       [p](Shared& h) {
          EXPECT_FALSE(h.push_entity_messages(p, {ostrel_core::proto::server::EntityMoves{}}).overflow);
          EXPECT_FALSE(h.push_entity_message(p, ostrel_core::proto::server::SlotSelected{}));
          EXPECT_TRUE(h.take_entity_messages(p).empty());
        }},
-      {Lock::Particles, [p](Shared& h) {
+      {Lock::Particles,
+       [p](Shared& h) {
          EXPECT_FALSE(h.queue_particles(p, {}));
          EXPECT_TRUE(h.take_particles(p).empty());
        }},
-      {Lock::Badges, [p](Shared& h) {
+      {Lock::Badges,
+       [p](Shared& h) {
          EXPECT_FALSE(h.queue_badge(p, {}));
          EXPECT_TRUE(h.take_badges(p).empty());
        }},
-      {Lock::Notices, [p](Shared& h) {
+      {Lock::Notices,
+       [p](Shared& h) {
          EXPECT_FALSE(h.tell(p, "x"));
          EXPECT_TRUE(h.take_notices(p).empty());
        }},
-      {Lock::SelectedSlots, [p](Shared& h) {
+      {Lock::SelectedSlots,
+       [p](Shared& h) {
          h.select_slot(p, 3);
          EXPECT_FALSE(h.selected_slot(p));
        }},

@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <variant>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -89,7 +89,8 @@ TEST(HubInventory, ClicksDispatchToTheirSlotOperations) {
        [](Slots& s) { return s.transfer("player:main", 0, "mod:bag"); }},
       {"2 with the clicked view", "mod:bag", 1, 2, "mod:bag",
        [](Slots& s) { return s.transfer("mod:bag", 1, "player:main"); }},
-      {"2 alone stows by 9", "player:main", 0, 2, std::nullopt, [](Slots& s) { return s.stow("player:main", 0, 9); }},
+      {"2 alone stows by 9", "player:main", 0, 2, std::nullopt,
+       [](Slots& s) { return s.stow("player:main", 0, 9); }},
       {"3 shift-right", "player:main", 0, 3, std::nullopt,
        [](Slots& s) { return s.split_or_place("player:main", 0, true); }},
   };
@@ -128,7 +129,7 @@ TEST(HubInventory, ClicksThatNameNothingMoveNothing) {
 TEST(HubInventory, GiveAnswersWhatDidNotGoIn) {
   auto hub = hub_holding({{0, stone(2430)}, {1, stone(2400)}}, 2);
   EXPECT_EQ(hub->give(player(9), "player:main", std::nullopt, stone(10)), 10u);  // not in the world
-  EXPECT_EQ(hub->give(player(1), "player:main", 1, stone(60)), 60u);  // the slot cannot take all
+  EXPECT_EQ(hub->give(player(1), "player:main", 1, stone(60)), 60u);             // the slot cannot take all
   EXPECT_EQ(hub->slots_of(player(1))->find("player:main")->slots[1]->units, 2400u);
   EXPECT_FALSE(hub->take_inventory_dirty(player(1)));
   EXPECT_EQ(hub->give(player(1), "player:main", std::nullopt, stone(60)), 30u);  // the rest
@@ -176,11 +177,13 @@ TEST(HubInventory, TakeFromASlotOrAnywhere) {
 
 TEST(HubInventory, HandsAreTheSelectedSlotAndTheOffHand) {
   auto hub = hub_holding({{2, stone(7)}, {27, stone(8)}});
-  EXPECT_EQ(hub->hands_of(player(1)), (std::pair<std::optional<Stack>, std::optional<Stack>>{std::nullopt, stone(8)}));
+  EXPECT_EQ(hub->hands_of(player(1)),
+            (std::pair<std::optional<Stack>, std::optional<Stack>>{std::nullopt, stone(8)}));
   hub->select_slot(player(1), 2);
   EXPECT_EQ(hub->hands_of(player(1)).first, stone(7));
   hub->select_slot(player(1), 40);  // past the end of "player:main"
-  EXPECT_EQ(hub->hands_of(player(1)), (std::pair<std::optional<Stack>, std::optional<Stack>>{std::nullopt, stone(8)}));
+  EXPECT_EQ(hub->hands_of(player(1)),
+            (std::pair<std::optional<Stack>, std::optional<Stack>>{std::nullopt, stone(8)}));
   EXPECT_EQ(hub->hands_of(player(2)), (std::pair<std::optional<Stack>, std::optional<Stack>>{}));
 }
 

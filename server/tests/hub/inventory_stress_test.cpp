@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <random>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <variant>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -17,7 +17,8 @@ using ostrel_core::particle::Burst;
 
 TEST(HubParticles, At256BurstsTheNextIsRefusedUntilTheyAreTaken) {
   auto hub = make_hub();
-  for (std::uint16_t i = 0; i < kMaxBursts; ++i) ASSERT_TRUE(hub->queue_particles(player(1), Burst{.count = i}));
+  for (std::uint16_t i = 0; i < kMaxBursts; ++i)
+    ASSERT_TRUE(hub->queue_particles(player(1), Burst{.count = i}));
   EXPECT_FALSE(hub->queue_particles(player(1), Burst{.count = 999}));
   auto taken = hub->take_particles(player(1));
   ASSERT_EQ(taken.size(), kMaxBursts);
@@ -38,7 +39,8 @@ TEST(HubBadges, LatestPerEntityAtMost64EntitiesTakenInEntityOrder) {
   EXPECT_EQ(taken[1].entity, 5u);
   EXPECT_EQ(taken[2].entity, 9u);
 
-  for (std::uint64_t e = 0; e < kMaxBadgeEntities; ++e) ASSERT_TRUE(hub->queue_badge(player(1), {.entity = e}));
+  for (std::uint64_t e = 0; e < kMaxBadgeEntities; ++e)
+    ASSERT_TRUE(hub->queue_badge(player(1), {.entity = e}));
   EXPECT_FALSE(hub->queue_badge(player(1), {.entity = 64}));
   EXPECT_TRUE(hub->queue_badge(player(1), {.entity = 63, .count = 2}));
   auto full = hub->take_badges(player(1));
@@ -74,12 +76,14 @@ TEST(HubEntityMessages, SingleMessagesOutliveAReplicationOverflowInOrder) {
   std::vector<proto::ServerMessage> many(60, moves(2));
   EXPECT_TRUE(hub->push_entity_messages(player(1), many).overflow);
   auto left = hub->take_entity_messages(player(1));
-  EXPECT_EQ(left, (std::vector<proto::ServerMessage>{proto::server::SlotSelected{1}, proto::server::CloseDialog{"f"}}));
+  EXPECT_EQ(left, (std::vector<proto::ServerMessage>{proto::server::SlotSelected{1},
+                                                     proto::server::CloseDialog{"f"}}));
 }
 
 TEST(HubEntityMessages, The257thSingleMessageIsRefused) {
   auto hub = make_hub();
-  for (int i = 0; i < 256; ++i) ASSERT_FALSE(hub->push_entity_message(player(1), proto::server::SlotSelected{1}));
+  for (int i = 0; i < 256; ++i)
+    ASSERT_FALSE(hub->push_entity_message(player(1), proto::server::SlotSelected{1}));
   EXPECT_TRUE(hub->push_entity_message(player(1), proto::server::SlotSelected{2}));
   // Replication still has its own room.
   EXPECT_FALSE(hub->push_entity_messages(player(1), {moves(1)}).overflow);

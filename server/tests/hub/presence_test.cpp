@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <string>
 #include <variant>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -253,7 +253,8 @@ TEST(HubBroadcast, BlockEditsReachClientsInWorldIds) {
   } cases[] = {{2, 5}, {1, 1}, {3, 1}, {0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.runtime);
-    hub->broadcast_in("overworld", proto::server::BlockEdit{proto::edit::Set{{1, 2, 3}, c.runtime}, std::nullopt});
+    hub->broadcast_in("overworld",
+                      proto::server::BlockEdit{proto::edit::Set{{1, 2, 3}, c.runtime}, std::nullopt});
     auto r = rx.try_recv();
     ASSERT_TRUE(r.value);
     const Broadcast& b = **r.value;
@@ -274,7 +275,8 @@ TEST(HubBroadcast, OtherMessagesPassUnchangedAndAnIdentityMapChangesNothing) {
   hub->broadcast(proto::server::TimeOfDay{0.5f});
   auto edit = rx.try_recv();
   EXPECT_FALSE((*edit.value)->domain);
-  EXPECT_EQ(std::get<proto::edit::Partial>(std::get<proto::server::BlockEdit>((*edit.value)->message).edit).material,
+  EXPECT_EQ(std::get<proto::edit::Partial>(std::get<proto::server::BlockEdit>((*edit.value)->message).edit)
+                .material,
             900);
   auto time = rx.try_recv();
   EXPECT_EQ(std::get<proto::server::TimeOfDay>((*time.value)->message).fraction, 0.5f);

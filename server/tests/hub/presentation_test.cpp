@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <variant>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -96,7 +96,8 @@ TEST(HubPresentation, ForgettingCloudsTakesTheMapAndNothingElse) {
 
 TEST(HubPresentation, CloudMapsCompareByEveryByte) {
   auto hub = make_hub();
-  atmosphere::CloudMap map{.origin = {1, 2}, .cell = 8, .size = 2, .cover = {1, 2, 3, 4}, .darkness = {0, 0, 0, 0}};
+  atmosphere::CloudMap map{
+      .origin = {1, 2}, .cell = 8, .size = 2, .cover = {1, 2, 3, 4}, .darkness = {0, 0, 0, 0}};
   hub->set_cloud_map(player(1), map);
   auto first = hub->unsent_cloud_map(player(1));
   ASSERT_TRUE(first);

@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <variant>
-
-#include <gtest/gtest.h>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -31,11 +31,17 @@ struct QueueCase {
 std::vector<QueueCase> every_queue() {
   auto p = player(1);
   return {
-      {"edits", [p](Shared& h, int i) { return h.queue_edit(p, proto::edit::Set{{i, 0, 0}, 1}); },
+      {"edits",
+       [p](Shared& h, int i) {
+         return h.queue_edit(p, proto::edit::Set{{i, 0, 0}, 1});
+       },
        [](Shared& h) { return h.drain_edits().size(); }},
       {"punches", [p](Shared& h, int i) { return h.queue_punch(p, i); },
        [](Shared& h) { return h.drain_punches().size(); }},
-      {"uses", [p](Shared& h, int i) { return h.queue_use(p, SubNodePos{i, 0, 0}); },
+      {"uses",
+       [p](Shared& h, int i) {
+         return h.queue_use(p, SubNodePos{i, 0, 0});
+       },
        [](Shared& h) { return h.drain_uses().size(); }},
       {"actions", [p](Shared& h, int i) { return h.queue_action(p, "m:jump", i % 2); },
        [](Shared& h) { return h.drain_actions().size(); }},
@@ -43,11 +49,18 @@ std::vector<QueueCase> every_queue() {
        [](Shared& h) { return h.drain_setting_changes().size(); }},
       {"chat", [p](Shared& h, int i) { return h.queue_chat(p, std::to_string(i)); },
        [](Shared& h) { return h.drain_chat().size(); }},
-      {"dialog_events", [p](Shared& h, int) { return h.queue_dialog_event(p, "form", proto::dialog_event::Closed{}); },
+      {"dialog_events",
+       [p](Shared& h, int) { return h.queue_dialog_event(p, "form", proto::dialog_event::Closed{}); },
        [](Shared& h) { return h.drain_dialog_events().size(); }},
-      {"seeds", [](Shared& h, int i) { return h.queue_seed("overworld", seed::Whole{3, {i, 0, 0}}) == plans::Queued::Queued; },
+      {"seeds",
+       [](Shared& h, int i) {
+         return h.queue_seed("overworld", seed::Whole{3, {i, 0, 0}}) == plans::Queued::Queued;
+       },
        [](Shared& h) { return h.drain_seeds().size(); }},
-      {"placements", [p](Shared& h, int i) { return h.queue_placement({.player = p, .target = {i, 0, 0}}); },
+      {"placements",
+       [p](Shared& h, int i) {
+         return h.queue_placement({.player = p, .target = {i, 0, 0}});
+       },
        [](Shared& h) { return h.drain_placements().size(); }},
   };
 }
@@ -60,8 +73,8 @@ TEST(HubQueues, EachHolds4096AndTheRefusedRecordNeverDrains) {
     EXPECT_TRUE(q.push(*hub, 4095));  // 4095 held still take one more
     EXPECT_FALSE(q.push(*hub, 4096));
     EXPECT_EQ(q.drain(*hub), 4096u);
-    EXPECT_EQ(q.drain(*hub), 0u);     // the refused one is gone for good
-    EXPECT_TRUE(q.push(*hub, 0));     // room again after the drain
+    EXPECT_EQ(q.drain(*hub), 0u);  // the refused one is gone for good
+    EXPECT_TRUE(q.push(*hub, 0));  // room again after the drain
   }
 }
 
@@ -95,9 +108,9 @@ TEST(HubQueues, DrainsKeepArrivalOrderAcrossPlayers) {
 }
 
 constexpr std::uint32_t kFull = 0x7FFFFFF;
-constexpr MaterialId kShaped = 10;      // whole, shape 0x1FF
-constexpr MaterialId kFullWhole = 11;   // whole, all 27 cells
-constexpr MaterialId kGround = 12;      // not whole
+constexpr MaterialId kShaped = 10;     // whole, shape 0x1FF
+constexpr MaterialId kFullWhole = 11;  // whole, all 27 cells
+constexpr MaterialId kGround = 12;     // not whole
 
 std::shared_ptr<Shared> hub_with_whole_materials() {
   HubInit init;
@@ -113,7 +126,8 @@ TEST(HubSeeds, WholeMaterialRules) {
       "a mod asked to write part of a whole material; a whole material is written as its own shape, with "
       "`set_block` (Sub-Node Contract §7.5) material=10";
   const std::string merge =
-      "a mod asked to merge a whole material into a block; a whole material is written as its own shape, with "
+      "a mod asked to merge a whole material into a block; a whole material is written as its own shape, "
+      "with "
       "`set_block` (Sub-Node Contract §7.5) material=10";
   struct Case {
     const char* name;
@@ -130,13 +144,15 @@ TEST(HubSeeds, WholeMaterialRules) {
        seed::Whole{kFullWhole, at}, ""},
       {"masked with exactly the shape", seed::Masked{kShaped, at, 0x1FF}, plans::Queued::Queued,
        seed::Masked{kShaped, at, 0x1FF}, ""},
-      {"masked with another mask", seed::Masked{kShaped, at, 0x0FF}, plans::Queued::Refused, std::nullopt, part},
-      {"one cell of a whole material", seed::Cell{kShaped, {12, 15, 18}}, plans::Queued::Refused, std::nullopt,
-       one_cell},
+      {"masked with another mask", seed::Masked{kShaped, at, 0x0FF}, plans::Queued::Refused, std::nullopt,
+       part},
+      {"one cell of a whole material", seed::Cell{kShaped, {12, 15, 18}}, plans::Queued::Refused,
+       std::nullopt, one_cell},
       {"merge of a whole material", seed::Merge{kShaped, at, 1}, plans::Queued::Refused, std::nullopt, merge},
       {"ground is queued as it is", seed::Cell{kGround, {1, 2, 3}}, plans::Queued::Queued,
        seed::Cell{kGround, {1, 2, 3}}, ""},
-      {"ground merge", seed::Merge{kGround, at, 0x10}, plans::Queued::Queued, seed::Merge{kGround, at, 0x10}, ""},
+      {"ground merge", seed::Merge{kGround, at, 0x10}, plans::Queued::Queued, seed::Merge{kGround, at, 0x10},
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -166,7 +182,8 @@ TEST(HubSeeds, QueueMergeRefusesAWholeMaterialWithTheMergeLine) {
   EXPECT_EQ(hub->queue_merge("overworld", {}, kFullWhole, 1), plans::Queued::Refused);
   ASSERT_EQ(log.containing("a mod asked to merge a whole material into a block").size(), 1u);
   EXPECT_EQ(hub->queue_merge("overworld", {1, 1, 1}, kGround, 3), plans::Queued::Queued);
-  EXPECT_EQ(hub->drain_seeds(), (std::vector<SeedRequest>{{"overworld", seed::Merge{kGround, {1, 1, 1}, 3}}}));
+  EXPECT_EQ(hub->drain_seeds(),
+            (std::vector<SeedRequest>{{"overworld", seed::Merge{kGround, {1, 1, 1}, 3}}}));
 }
 
 TEST(HubSeeds, IsWholeOnlyForWholeMaterials) {

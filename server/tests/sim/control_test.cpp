@@ -1,11 +1,11 @@
 #include "sim/control.hpp"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel_server::sim {
 namespace {

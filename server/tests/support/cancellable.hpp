@@ -2,9 +2,6 @@
 // Spawns a coroutine whose awaited operation a test cancels through a signal, and records
 // whether it ended cancelled.
 
-#include <system_error>
-#include <utility>
-
 #include <asio/awaitable.hpp>
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_signal.hpp>
@@ -12,12 +9,14 @@
 #include <asio/detached.hpp>
 #include <asio/error.hpp>
 #include <asio/io_context.hpp>
+#include <system_error>
+#include <utility>
 
 namespace ostrel_server::test {
 
 // `aborted` becomes true when `task` ends with operation_aborted.
-inline void spawn_cancellable(asio::io_context& io, asio::cancellation_signal& signal, asio::awaitable<void> task,
-                              bool& aborted) {
+inline void spawn_cancellable(asio::io_context& io, asio::cancellation_signal& signal,
+                              asio::awaitable<void> task, bool& aborted) {
   asio::co_spawn(
       io,
       [](asio::awaitable<void> t, bool& out) -> asio::awaitable<void> {

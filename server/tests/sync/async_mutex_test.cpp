@@ -1,17 +1,17 @@
 #include "sync/async_mutex.hpp"
 
-#include <atomic>
-#include <memory>
-#include <system_error>
-#include <thread>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_signal.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/io_context.hpp>
-#include <gtest/gtest.h>
+#include <atomic>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "support/cancellable.hpp"
 #include "sync/await.hpp"

@@ -1,15 +1,15 @@
 #include "sync/await.hpp"
 
-#include <string>
-#include <system_error>
-#include <thread>
+#include <gtest/gtest.h>
 
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_signal.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/io_context.hpp>
-#include <gtest/gtest.h>
+#include <string>
+#include <system_error>
+#include <thread>
 
 #include "base/broadcast.hpp"
 #include "support/cancellable.hpp"

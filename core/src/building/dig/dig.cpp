@@ -25,10 +25,9 @@ std::uint32_t Dig::advance(std::uint32_t count, float time, float speed) {
   ticks_needed = dig::ticks_needed(time, speed);
   if (removed >= cells) return 0;
   if (elapsed < ticks_needed) ++elapsed;
-  const std::uint32_t due =
-      elapsed < ticks_needed
-          ? static_cast<std::uint32_t>(std::uint64_t{cells} * elapsed / ticks_needed)
-          : cells;
+  const std::uint32_t due = elapsed < ticks_needed
+                                ? static_cast<std::uint32_t>(std::uint64_t{cells} * elapsed / ticks_needed)
+                                : cells;
   const std::uint32_t n = due > removed ? std::min(due - removed, cells - removed) : 0;
   removed += n;
   return n;

@@ -28,15 +28,17 @@ inline constexpr float kTicksPerSecond = 20.0f;
 std::uint32_t ticks_needed(float time, float speed);
 
 struct Dig {
-  coords::SubNodePos target;        // the cell aimed at; its block is the floor of each / 3
-  std::uint32_t elapsed = 0;        // ticks counted
-  std::uint32_t removed = 0;        // cells taken off; never above cells
-  std::uint32_t cells = 0;          // cells the dig takes in all; 0 until an advance names them
-  std::uint32_t ticks_needed = 1;   // recomputed by every advance
+  coords::SubNodePos target;       // the cell aimed at; its block is the floor of each / 3
+  std::uint32_t elapsed = 0;       // ticks counted
+  std::uint32_t removed = 0;       // cells taken off; never above cells
+  std::uint32_t cells = 0;         // cells the dig takes in all; 0 until an advance names them
+  std::uint32_t ticks_needed = 1;  // recomputed by every advance
   std::uint8_t brush = kBrushBlock;
 
   // A fresh dig at `target`: nothing elapsed, removed or counted, one tick needed.
-  static Dig start(coords::SubNodePos target, std::uint8_t brush) { return Dig{.target = target, .brush = brush}; }
+  static Dig start(coords::SubNodePos target, std::uint8_t brush) {
+    return Dig{.target = target, .brush = brush};
+  }
 
   // Counts one tick and answers the cells that come off now. `cells` 0 only recomputes the
   // ticks needed (with `time` unscaled); the first non-zero `cells` stays for the whole dig.

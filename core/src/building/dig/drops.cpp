@@ -5,7 +5,8 @@
 
 namespace ostrel_core::dig::drops {
 
-std::vector<inventory::Stack> Yield::earn(MaterialId material, std::uint32_t units, const DropList* registered) {
+std::vector<inventory::Stack> Yield::earn(MaterialId material, std::uint32_t units,
+                                          const DropList* registered) {
   const DropList* list = drops ? &*drops : registered;
   if (!list) {
     if (material == 0 || units == 0) return {};

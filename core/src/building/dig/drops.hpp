@@ -21,7 +21,7 @@ using material::MaterialId;
 using DropList = std::vector<std::pair<MaterialId, std::uint32_t>>;
 
 struct Yield {
-  std::optional<DropList> drops;            // a dig hook's list, overriding the block's own
+  std::optional<DropList> drops;              // a dig hook's list, overriding the block's own
   std::map<MaterialId, std::uint32_t> carry;  // 27ths of a unit not yet paid, 0..26
 
   // The stacks `units` removed units of `material` earn now, by the Yield's own list when set,

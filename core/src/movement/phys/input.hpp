@@ -15,7 +15,7 @@
 
 namespace ostrel_core::phys::input {
 
-inline constexpr std::uint64_t kWindow = 64;       // sequence numbers accepted past the last take
+inline constexpr std::uint64_t kWindow = 64;          // sequence numbers accepted past the last take
 inline constexpr std::uint64_t kStopAfterTicks = 10;  // ticks without input the last intent lasts
 
 class InputQueue {

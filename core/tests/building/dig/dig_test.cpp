@@ -1,10 +1,10 @@
 #include "building/dig/dig.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "building/dig/drops.hpp"
 #include "building/dig/hardness.hpp"
@@ -96,7 +96,7 @@ TEST(DigRetarget, KeepsOrDiscardsProgress) {
   d.advance(27, 1.0f, 1.0f);
   EXPECT_FALSE(d.retarget({3, 3, 3}, kBrushBlock));  // same cell, same brush
   EXPECT_EQ(d.elapsed, 1u);
-  EXPECT_TRUE(d.retarget({4, 3, 3}, kBrushBlock));   // block brush: another cell restarts
+  EXPECT_TRUE(d.retarget({4, 3, 3}, kBrushBlock));  // block brush: another cell restarts
   EXPECT_EQ(d.elapsed, 0u);
   EXPECT_EQ(d.ticks_needed, 20u);                    // kept
   EXPECT_FALSE(d.retarget({9, 9, 9}, kBrushBlock));  // nothing elapsed: nothing discarded
@@ -107,7 +107,7 @@ TEST(DigRetarget, KeepsOrDiscardsProgress) {
   EXPECT_EQ(w.brush, kBrushWhole);
   EXPECT_EQ(w.target, (coords::SubNodePos{3, 3, 3}));
   EXPECT_EQ(w.elapsed, 1u);
-  EXPECT_TRUE(w.retarget({6, 3, 3}, kBrushBlock));     // the next block
+  EXPECT_TRUE(w.retarget({6, 3, 3}, kBrushBlock));  // the next block
   EXPECT_EQ(w.brush, kBrushBlock);
 }
 
