@@ -193,6 +193,6 @@ class Population {
 // The population as the tick and the script engine's entity, sight and path services share it.
 // A lock found poisoned means the simulation thread panicked while it held it: the script
 // functions answer "the entity store is poisoned; the simulation thread panicked".
-using Guarded = ostrel_core::sync::Mutex<Population>;
+using Guarded = ostrel_core::sync::RwLock<Population>;
 
 }  // namespace ostrel_server::ent
