@@ -72,6 +72,8 @@ void Shared::add_player_claimed(const PlayerUuid& player, BlockPos spawn, std::u
   auto tick = control_->ticks();
   auto players = players_->lock();
   if (!players) return;
+  // A claim never replaces the record of a newer one; a direct add (claim 0) always does.
+  if (auto it = (*players)->find(player); claim != 0 && it != (*players)->end() && it->second.claim > claim) return;
   auto sim = PlayerSim::at_spawn(spawn, tick);
   sim.claim = claim;
   (*players)->insert_or_assign(player, std::move(sim));

@@ -7,8 +7,12 @@ namespace ostrel_server::transport::endpoint {
 PlayerSlot PlayerSlot::claim(std::shared_ptr<Shared> hub, const PlayerUuid& player, std::string name) {
   auto claim = hub->next_claim_.fetch_add(1, std::memory_order_relaxed);
   hub->online_count_.fetch_add(1, std::memory_order_acq_rel);
+  // Claims racing for one player: the newest claim wins both maps, whichever lands first.
   if (auto online = hub->online_.lock()) {
-    (*online)->insert_or_assign(player, Shared::Presence{std::move(name), claim});
+    auto it = (*online)->find(player);
+    if (it == (*online)->end() || it->second.claim < claim) {
+      (*online)->insert_or_assign(player, Shared::Presence{std::move(name), claim});
+    }
   }
   // Always, even with the presence map poisoned: the record carries the claim too.
   hub->add_player_claimed(player, hub->spawn(), claim);

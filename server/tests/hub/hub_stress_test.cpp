@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <variant>
@@ -162,6 +163,42 @@ TEST(HubStress, ClaimsAndDropsOfOnePlayerLeaveNothingBehind) {
   EXPECT_EQ(hub->online_count(), 0u);
   EXPECT_FALSE(hub->is_online(player(1)));
   EXPECT_FALSE(hub->player_chunk(player(1)));
+}
+
+// Claims for one player landing in any order: the newest owns the name and the record alike, so
+// dropping every older slot leaves the player online and in the world.
+TEST(HubStress, RacingClaimsLeaveTheNewestOwningBothMaps) {
+  for (int round = 0; round < 50; ++round) {
+    auto hub = make_hub();
+    std::vector<std::optional<PlayerSlot>> slots(8);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&, t] {
+        ++ready;
+        while (ready.load() < 8) std::this_thread::yield();
+        slots[t].emplace(PlayerSlot::claim(hub, player(1), "ann" + std::to_string(t)));
+      });
+    }
+    for (auto& t : threads) t.join();
+    std::optional<PlayerSlot>* owner = nullptr;
+    for (auto& s : slots) {
+      if (!s->superseded()) {
+        ASSERT_EQ(owner, nullptr) << "two slots own the player";
+        owner = &s;
+      }
+    }
+    ASSERT_NE(owner, nullptr);
+    for (auto& s : slots) {
+      if (&s != owner) s.reset();
+    }
+    EXPECT_EQ(hub->online_count(), 1u);
+    EXPECT_TRUE(hub->is_online(player(1)));
+    EXPECT_TRUE(hub->player_chunk(player(1)));
+    owner->reset();
+    EXPECT_FALSE(hub->is_online(player(1)));
+    EXPECT_FALSE(hub->player_chunk(player(1)));
+  }
 }
 
 TEST(HubPoisoned, AFailureUnderAHubLockNeverFailsTwice) {

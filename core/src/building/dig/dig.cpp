@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/num.hpp"
+
 namespace ostrel_core::dig {
 
 std::uint32_t ticks_needed(float time, float speed) {
   const float q = time * kTicksPerSecond / speed;
   if (!std::isfinite(q)) return kMaxTicks;
   if (q <= 1.0f) return 1;
-  const float up = std::ceil(q);
-  // 2,147,483,647 is not a float; every float at or above 2^31 is past it.
-  if (up >= 2147483648.0f) return kMaxTicks;
-  return static_cast<std::uint32_t>(up);
+  return std::min(num::saturate<std::uint32_t>(std::ceil(q)), kMaxTicks);
 }
 
 std::uint32_t Dig::advance(std::uint32_t count, float time, float speed) {

@@ -25,6 +25,7 @@ TEST(DigTicks, QuotientRules) {
       {"zero", 0.0f, 1.0f, 1},
       {"1.0001", 1.0001f, 20.0f, 2},
       {"0.75 s at speed 1", 0.75f, 1.0f, 15},
+      {"largest float below 2^31", 107374176.0f, 1.0f, 2'147'483'520u},
       {"3e9", 3e9f, 20.0f, kMaxTicks},
       {"infinite: zero speed", 1.0f, 0.0f, kMaxTicks},
       {"infinite time", kInf, 1.0f, kMaxTicks},
