@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "fluid/edit_queue_standin.hpp"
+#include "hub/edit_queue.hpp"
 #include "script/vm.hpp"
 #include "world/coords.hpp"
 #include "world/material.hpp"

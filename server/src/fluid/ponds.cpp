@@ -72,20 +72,20 @@ bool Ponds::forget_domain(std::string_view domain) {
 }
 
 Fluid Shared::fluid_at(std::string_view domain, BlockPos pos) {
-  auto ponds = ponds_->lock();
+  auto ponds = ponds_->read();
   if (!ponds) return Fluid{};
   const Fluidics* state = (*ponds)->find(domain);
   return state ? state->at(pos) : Fluid{};
 }
 
 bool Shared::set_fluid_at(std::string_view domain, BlockPos pos, Fluid state) {
-  auto ponds = ponds_->lock();
+  auto ponds = ponds_->write();
   if (!ponds) return false;
   return (*ponds)->of(domain).set(pos, state);
 }
 
 std::optional<FluidId> Shared::fluid_id(std::string_view name) {
-  auto ponds = ponds_->lock();
+  auto ponds = ponds_->read();
   if (!ponds) return std::nullopt;
   return (*ponds)->fluids().id_of(name);
 }

@@ -63,7 +63,7 @@ class Ponds {
 };
 
 // The fluid lock. A stand-in exclusive lock until the shared read-write lock is in base/sync.
-using PondsLock = ostrel_core::sync::Mutex<Ponds>;
+using PondsLock = ostrel_core::sync::RwLock<Ponds>;
 
 class Shared final : public ostrel_core::fluid::Access {
  public:

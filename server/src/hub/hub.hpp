@@ -46,7 +46,6 @@
 #include "presentation/atmosphere.hpp"
 #include "presentation/hud/state.hpp"
 #include "presentation/particle.hpp"
-#include "proto/records.hpp"
 #include "proto/server.hpp"
 #include "script/read/records.hpp"
 #include "session/registry.hpp"

@@ -19,7 +19,7 @@
 #include "modload/content.hpp"
 #include "persist/idmap.hpp"
 #include "presentation/atmosphere.hpp"
-#include "proto/records.hpp"
+#include "proto/records/content.hpp"
 #include "script/read/records.hpp"
 #include "session/registry.hpp"
 #include "sim/control.hpp"

@@ -16,8 +16,9 @@
 #include "identity/identity.hpp"
 #include "movement/phys.hpp"
 #include "movement/phys/input.hpp"
-#include "proto/records.hpp"
+#include "proto/client.hpp"
 #include "proto/server.hpp"
+#include "proto/server_message.hpp"
 #include "world/coords.hpp"
 
 namespace ostrel_server::transport::endpoint {

@@ -55,7 +55,7 @@ std::map<std::string, Touched, std::less<>> relight(Lights& lights, const fluid:
 }
 
 std::uint16_t Shared::light_at(std::string_view domain, BlockPos pos) {
-  auto lights = lights_->lock();
+  auto lights = lights_->read();
   if (!lights) return 0;
   const Lighting* l = (*lights)->find(domain);
   return l ? l->at(pos) : 0;

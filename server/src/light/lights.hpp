@@ -56,7 +56,7 @@ std::map<std::string, Touched, std::less<>> relight(Lights& lights, const fluid:
                                                     std::span<const Edited> edits, const world::World& world);
 
 // The lighting lock. A stand-in exclusive lock until the shared read-write lock is in base/sync.
-using LightsLock = ostrel_core::sync::Mutex<Lights>;
+using LightsLock = ostrel_core::sync::RwLock<Lights>;
 
 class Shared final : public ostrel_core::light::LightSource {
  public:

@@ -33,7 +33,7 @@ std::shared_ptr<PondsLock> stores() { return std::make_shared<PondsLock>(Ponds(o
 // Poisons the lock the way a failing tick would: a failure unwinds through a held guard.
 void poison(PondsLock& lock) {
   try {
-    auto guard = lock.lock();
+    auto guard = lock.write();
     throw std::runtime_error("tick failed");
   } catch (const std::runtime_error&) {
   }
@@ -43,13 +43,13 @@ TEST(FluidAccess, AReadMakesNoStateAndAWriteDoes) {
   auto lock = stores();
   Shared access(lock);
   EXPECT_EQ(access.fluid_at("overworld", {1, 2, 3}), Fluid{});
-  EXPECT_TRUE((*lock->lock())->wet_domains().empty());
+  EXPECT_TRUE((*lock->write())->wet_domains().empty());
 
   EXPECT_TRUE(access.set_fluid_at("dun/a", {1, 2, 3}, Fluid::of(kWater, 12)));
   EXPECT_FALSE(access.set_fluid_at("dun/a", {1, 2, 3}, Fluid::of(kWater, 12)));
   EXPECT_EQ(access.fluid_at("dun/a", {1, 2, 3}), Fluid::of(kWater, 12));
   EXPECT_EQ(access.fluid_at("overworld", {1, 2, 3}), Fluid{});
-  EXPECT_EQ((*lock->lock())->wet_domains(), std::vector<std::string>{"dun/a"});
+  EXPECT_EQ((*lock->write())->wet_domains(), std::vector<std::string>{"dun/a"});
 
   EXPECT_EQ(access.fluid_id("m:water"), FluidId{1});
   EXPECT_EQ(access.fluid_id("old:oil"), FluidId{2});  // a placeholder keeps its id
@@ -132,7 +132,7 @@ TEST(FluidAccessStress, ConcurrentReadsAndWritesKeepEveryWrite) {
   }
   threads.emplace_back([&] {  // the tick: takes what was written
     for (int i = 0; i < 200; ++i) {
-      auto ponds = lock->lock();
+      auto ponds = lock->write();
       ASSERT_TRUE(ponds);
       (*ponds)->take_dirty();
     }

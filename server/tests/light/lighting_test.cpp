@@ -308,14 +308,14 @@ TEST(LightSource, AnswersDarknessForUnknownDomainsAndAPoisonedLock) {
   auto lock = std::make_shared<LightsLock>(Lights(tables()));
   Chunks world;
   world.air({0, 0, 0});
-  (*lock->lock())->of("overworld").chunk_loaded_with_fluid({0, 0, 0}, world, Dry{});
+  (*lock->write())->of("overworld").chunk_loaded_with_fluid({0, 0, 0}, world, Dry{});
   Shared source(lock);
   EXPECT_EQ(source.light_at("overworld", {1, 2, 3}), 0xF000);
   EXPECT_EQ(source.light_at("nether", {1, 2, 3}), 0);
   EXPECT_EQ(source.light_at("overworld", {100, 2, 3}), 0);
-  EXPECT_EQ((*lock->lock())->find("nether"), nullptr);  // a read makes nothing
+  EXPECT_EQ((*lock->write())->find("nether"), nullptr);  // a read makes nothing
   try {
-    auto guard = lock->lock();
+    auto guard = lock->write();
     throw std::runtime_error("relight failed");
   } catch (const std::runtime_error&) {
   }
@@ -327,11 +327,11 @@ TEST(LightSourceStress, ReadersSeeOnlyWholeRelights) {
   Chunks world;
   world.air({0, 0, 0});
   const Dry dry;
-  (*lock->lock())->of("overworld").chunk_loaded_with_fluid({0, 0, 0}, world, dry);
+  (*lock->write())->of("overworld").chunk_loaded_with_fluid({0, 0, 0}, world, dry);
   std::atomic<bool> done{false};
   std::thread tick([&] {
     for (int i = 0; i < 300; ++i) {
-      auto lights = lock->lock();
+      auto lights = lock->write();
       if (!lights) {
         ADD_FAILURE() << "the lock was poisoned";
         break;

@@ -195,7 +195,7 @@ TEST(QuicEndpoint, SilentClientIsDroppedAfterIdleTimeout) {
   // may restart once (a first ack-eliciting packet after a receipt does): 30 to 40 s.
   for (int second = 1; second <= 41; ++second) {
     server.advance(1s);
-    ASSERT_TRUE(echoes(live_io, *live, pattern(10, static_cast<std::uint32_t>(second)))) << second;
+    ASSERT_TRUE(echoes_stepping(live_io, server, *live, pattern(10, static_cast<std::uint32_t>(second)))) << second;
     if (second < 30) {
       EXPECT_EQ(server.connection_count(), 2u) << second;
     }
