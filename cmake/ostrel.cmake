@@ -1,16 +1,18 @@
 # One test program per library (`<lib>_tests`) from every *_test.cpp under `dir`; the suites
 # named in `alone` need a process of their own (they run the program, raise signals or load
 # the machine) and build into `<lib>_<name>` each. ctest lists every test either way.
+# With OSTREL_STRESS_ONLY, only the files declaring a stress test (a suite or test name holding
+# "Stress") are built; an edit of a test file configures again.
 function(ostrel_add_tests dir lib)
   cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "ALONE")
   file(GLOB_RECURSE test_sources CONFIGURE_DEPENDS "${dir}/*_test.cpp")
   file(GLOB_RECURSE support_sources CONFIGURE_DEPENDS "${dir}/support/*.cpp")
   list(FILTER test_sources EXCLUDE REGEX "/support/")
-  if(OSTREL_TSAN)
-    # Under ThreadSanitizer only the files holding concurrency tests are built.
+  if(OSTREL_STRESS_ONLY)
     set(stress_sources)
     foreach(src IN LISTS test_sources)
-      file(STRINGS "${src}" stress REGEX "^TEST(_F)?\\(.*Stress")
+      file(STRINGS "${src}" stress REGEX "^TEST(_F)?\\([^)]*Stress")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${src}")
       if(stress)
         list(APPEND stress_sources "${src}")
       endif()

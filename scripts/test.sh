@@ -1,21 +1,68 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test. OSTREL_SANITIZE=1 builds and tests with ASan+UBSan
-# in build-asan/ instead of build/.
+# Sets up, builds and runs the tests as CI does. Stages, all of them in this order when none is
+# named (scripts/test.sh release tsan runs two):
+#   release  build/       the everyday build, warnings as errors; every test
+#   golden   (temporary)  the body trace built with g++ and clang at -O0 and -O2 and under UBSan
+#                         gives the checked-in bits (scripts/golden_physics.sh)
+#   checked  build-asan/  ASan and UBSan, assertions on, full debug info; every test
+#   tsan     build-tsan/  clang 16: ThreadSanitizer, and the thread-safety analysis as errors;
+#                         the libraries and the test files holding stress tests; runs *Stress*
+# OSTREL_SANITIZE=1 runs the checked stage alone. First, scripts/check_internal.sh checks that
+# internal headers stay in their folders. The benchmarks are not built here (see the README).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-if [ "${OSTREL_SANITIZE:-0}" = 1 ]; then
-  dir=build-asan
-  flags=(-DOSTREL_SANITIZE=ON -DOSTREL_BENCH=OFF)
-else
-  dir=build
-  flags=()
-fi
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >/dev/null
-cmake --build "$dir"
+
 jobs=$(nproc)
-ctest --test-dir "$dir" --output-on-failure -j "$jobs"
-# Movement must give the same bits on every build: four builds of the body trace.
-bash scripts/golden_physics.sh
-# The generation math must give the same bits from every compiler and optimisation level.
-bash scripts/detgen_golden.sh
+
+configure() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BENCH=OFF "$@" >/dev/null
+}
+
+stage_release() {
+  configure build -DOSTREL_WERROR=ON
+  cmake --build build
+  ctest --test-dir build --output-on-failure -j "$jobs"
+}
+
+stage_golden() {
+  bash scripts/golden_physics.sh
+  bash scripts/detgen_golden.sh
+}
+
+stage_checked() {
+  configure build-asan -DOSTREL_SANITIZE=ON
+  cmake --build build-asan
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+}
+
+stage_tsan() {
+  configure build-tsan -DOSTREL_TSAN=ON -DOSTREL_STRESS_ONLY=ON \
+    -DCMAKE_C_COMPILER=clang-16 -DCMAKE_CXX_COMPILER=clang++-16
+  cmake --build build-tsan
+  TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Stress --no-tests=error
+}
+
+if [ $# -gt 0 ]; then
+  stages=("$@")
+elif [ "${OSTREL_SANITIZE:-0}" = 1 ]; then
+  stages=(checked)
+else
+  stages=(release golden checked tsan)
+fi
+
+for stage in "${stages[@]}"; do
+  case "$stage" in
+    release | golden | checked | tsan) ;;
+    *) echo "test.sh: unknown stage '$stage' (release, golden, checked, tsan)" >&2; exit 2 ;;
+  esac
+done
+bash scripts/check_internal.sh
+for stage in "${stages[@]}"; do
+  start=$SECONDS
+  "stage_$stage"
+  echo "test.sh: stage $stage passed in $((SECONDS - start)) s"
+done

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "base/assert.hpp"
+
 namespace ostrel_core::layer_runs {
 
 // A run: count (2 bytes) + word (2 bytes).
@@ -27,6 +29,7 @@ inline std::uint16_t get_u16(const std::uint8_t* p) {
 // REQUIRES: fewer than 65536 values.
 template <class T, class WordOf>
 std::vector<std::uint8_t> encode(std::uint8_t tag, std::span<const T> values, WordOf word_of) {
+  OSTREL_ASSERT(values.size() < 65536);
   // Sized for one run per value, trimmed at the end: no reallocation on the way (a first pass
   // counting the runs costs more than the trim).
   std::vector<std::uint8_t> out(1 + kRunSize * values.size());

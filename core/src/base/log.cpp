@@ -7,16 +7,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
+
+#include "base/text.hpp"
+#include "base/thread_safety.hpp"
 
 namespace ostrel_core::log {
 namespace {
 
 struct State {
-  std::mutex mu;  // guards everything below and serialises writes
-  Options options;
-  Sink sink = nullptr;
-  void* sink_context = nullptr;
+  sync::PlainMutex mu;  // also serialises writes
+  Options options OSTREL_GUARDED_BY(mu);
+  Sink sink OSTREL_GUARDED_BY(mu) = nullptr;
+  void* sink_context OSTREL_GUARDED_BY(mu) = nullptr;
 };
 
 State& state() {
@@ -41,11 +43,7 @@ std::optional<Level> parse_level(std::string_view s) {
   return std::nullopt;
 }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+std::string_view trim(std::string_view s) { return text::trim_bytes(s, " \t"); }
 
 bool valid_path(std::string_view p) {
   if (p.empty()) return false;
@@ -163,14 +161,14 @@ Options options_from_env() {
 
 void install(const Options& options) {
   auto& s = state();
-  std::lock_guard lock(s.mu);
+  sync::PlainLock lock(s.mu);
   s.options = options;
   g_max_level.store(options.filter.max_level(), std::memory_order_relaxed);
 }
 
 void set_sink(Sink sink, void* context) {
   auto& s = state();
-  std::lock_guard lock(s.mu);
+  sync::PlainLock lock(s.mu);
   s.sink = sink;
   s.sink_context = context;
 }
@@ -178,7 +176,7 @@ void set_sink(Sink sink, void* context) {
 bool enabled(Level level, std::string_view target) {
   if (level > g_max_level.load(std::memory_order_relaxed)) return false;
   auto& s = state();
-  std::lock_guard lock(s.mu);
+  sync::PlainLock lock(s.mu);
   return s.options.filter.enabled(level, target);
 }
 
@@ -210,7 +208,7 @@ std::string format_line(Level level, std::string_view target, std::string_view m
 
 void emit(Level level, std::string_view target, std::string_view message, std::initializer_list<Field> fields) {
   auto& s = state();
-  std::lock_guard lock(s.mu);
+  sync::PlainLock lock(s.mu);
   if (!s.options.filter.enabled(level, target)) return;
   auto line = format_line(level, target, message, fields, s.options.colour);
   if (s.sink) {

@@ -8,7 +8,9 @@
 //   void drain_locked() OSTREL_REQUIRES(mu_);
 //   ...
 //   sync::PlainLock lock(mu_);                     // scoped; the analysis sees it held
+//   while (queue_.empty()) lock.wait(cv_);         // a condition variable on the same lock
 
+#include <condition_variable>
 #include <mutex>
 
 #if defined(__clang__)
@@ -58,6 +60,14 @@ class OSTREL_SCOPED_CAPABILITY PlainLock {
   ~PlainLock() OSTREL_RELEASE() { mu_.unlock(); }
   PlainLock(const PlainLock&) = delete;
   PlainLock& operator=(const PlainLock&) = delete;
+
+  // std::condition_variable::wait on the held mutex: released while blocked, held again on
+  // return. Wakes spuriously too, so callers wait in a loop on their condition.
+  void wait(std::condition_variable& cv) {
+    std::unique_lock<std::mutex> native(mu_.native(), std::adopt_lock);
+    cv.wait(native);
+    native.release();
+  }
 
  private:
   PlainMutex& mu_;

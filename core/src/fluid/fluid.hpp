@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/assert.hpp"
 #include "base/error.hpp"
 #include "world/material.hpp"
 
@@ -41,6 +42,7 @@ struct Fluid {
 
   // REQUIRES: 1 <= id <= 15 and 1 <= level <= 27.
   static constexpr Fluid of(FluidId id, std::uint8_t level) {
+    OSTREL_ASSERT(id >= 1 && id <= 15 && level >= 1 && level <= 27);
     return Fluid{static_cast<std::uint16_t>((id << kIdShift) | level)};
   }
 

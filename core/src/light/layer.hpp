@@ -15,6 +15,8 @@
 #include <span>
 #include <vector>
 
+#include "base/assert.hpp"
+
 namespace ostrel_core::light::layer {
 
 inline constexpr std::size_t kBlocks = 4096;
@@ -27,7 +29,10 @@ class LightLayer {
 
   bool is_uniform() const { return values_.empty(); }
   // The value every block has. REQUIRES: is_uniform().
-  std::uint16_t uniform_value() const { return uniform_; }
+  std::uint16_t uniform_value() const {
+    OSTREL_ASSERT(is_uniform());
+    return uniform_;
+  }
   // The 4096 values of a full layer, or an empty span for a uniform one. Valid until the next
   // set() that turns a uniform layer full.
   std::span<const std::uint16_t> values() const { return values_; }

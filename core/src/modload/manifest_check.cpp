@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "base/text.hpp"
 #include "modload/content.hpp"
 #include "modload/manifest.hpp"
 #include "modload/files.hpp"
@@ -13,47 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One code point starting at `s[i]`, with its length in bytes; {0xFFFD, 1} on a bad sequence.
-std::pair<char32_t, std::size_t> decode_at(std::string_view s, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) return {b0, 1};
-  std::size_t len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
-  if (len == 0 || i + len > s.size()) return {0xFFFD, 1};
-  char32_t cp = b0 & (0x7F >> len);
-  for (std::size_t k = 1; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return {0xFFFD, 1};
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  return {cp, len};
-}
-
-// The White_Space property of Unicode.
-bool is_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty()) {
-    auto [cp, len] = decode_at(s, 0);
-    if (!is_space(cp)) break;
-    s.remove_prefix(len);
-  }
-  // Trailing: find the start of the last code point and test it.
-  while (!s.empty()) {
-    std::size_t start = s.size() - 1;
-    while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80 && s.size() - start < 4)
-      --start;
-    auto [cp, len] = decode_at(s, start);
-    if (start + len != s.size() || !is_space(cp)) break;
-    s.remove_suffix(len);
-  }
-  return s;
-}
-
-bool is_blank(std::string_view s) { return trim(s).empty(); }
+using text::code_point_at;
+using text::is_blank;
+using text::is_space;
+using text::trim;
 
 constexpr const char* kIdRule =
     "ids must be lowercase, start with a letter, and contain only letters, digits and underscores";
@@ -115,7 +79,7 @@ std::optional<Requirement> parse_requirement(std::string_view text) {
   text = trim(text);
   std::size_t i = 0;
   while (i < text.size()) {
-    auto [cp, len] = decode_at(text, i);
+    auto [cp, len] = code_point_at(text, i);
     if (is_space(cp)) break;
     i += len;
   }

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "base/text.hpp"
+
 namespace ostrel_core::modload::semver {
 namespace {
 
@@ -11,13 +13,7 @@ bool is_ident_char(char c) {
   return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-  return s;
-}
+std::string_view trim(std::string_view s) { return text::trim_bytes(s, " \t\n\r"); }
 
 // Digits only, no leading zero (but "0"), fits in 64 bits.
 std::optional<std::uint64_t> parse_number(std::string_view s) {

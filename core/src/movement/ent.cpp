@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <compare>
 
+#include "base/assert.hpp"
+
 namespace ostrel_core::ent {
 
 std::string EntityId::debug() const { return fmt::format("EntityId({})", value); }
@@ -16,11 +18,13 @@ EntityId Entities::spawn(Entity entity) {
     free_.erase(free_.begin());
     Slot& slot = slots_[index];
     slot.entity = std::move(entity);
+    OSTREL_ASSERT(check_invariants());
     return EntityId::of(index, slot.generation);
   }
   // A store of 2^32 slots cannot address another; nothing spawns that many entities.
   const auto index = static_cast<std::uint32_t>(slots_.size());
   slots_.push_back(Slot{std::move(entity), 0});
+  OSTREL_ASSERT(check_invariants());
   return EntityId::of(index, 0);
 }
 
@@ -43,6 +47,7 @@ std::optional<Entity> Entities::despawn(EntityId id) {
     ++slot.generation;
     free_.insert(std::lower_bound(free_.begin(), free_.end(), index), index);
   }
+  OSTREL_ASSERT(check_invariants());
   return out;
 }
 

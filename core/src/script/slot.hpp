@@ -8,8 +8,9 @@
 
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "base/thread_safety.hpp"
 
 namespace ostrel_core::script {
 
@@ -25,7 +26,7 @@ class Slot {
   void install(std::shared_ptr<T> handle) {
     std::shared_ptr<T> old;
     {
-      std::lock_guard lock(mu_);
+      sync::PlainLock lock(mu_);
       if (poisoned_) return;  // `handle` is released on return
       old = std::exchange(held_, std::move(handle));
     }
@@ -37,7 +38,7 @@ class Slot {
   // in which case `fn` is not called and a default result is returned.
   template <class F>
   auto with(F&& fn, bool* poisoned = nullptr) -> decltype(fn(static_cast<T*>(nullptr))) {
-    std::lock_guard lock(mu_);
+    sync::PlainLock lock(mu_);
     if (poisoned != nullptr) *poisoned = poisoned_;
     if (poisoned_) return decltype(fn(static_cast<T*>(nullptr)))();
     PoisonOnUnwind guard{poisoned_, std::uncaught_exceptions()};
@@ -47,18 +48,18 @@ class Slot {
   // A shared reference to the held handle (null when empty or poisoned), for callers that
   // call the service after releasing the lock.
   std::shared_ptr<T> get() const {
-    std::lock_guard lock(mu_);
+    sync::PlainLock lock(mu_);
     return poisoned_ ? nullptr : held_;
   }
 
   bool poisoned() const {
-    std::lock_guard lock(mu_);
+    sync::PlainLock lock(mu_);
     return poisoned_;
   }
 
   // Marks the slot poisoned, as a holder that failed would.
   void poison() {
-    std::lock_guard lock(mu_);
+    sync::PlainLock lock(mu_);
     poisoned_ = true;
   }
 
@@ -71,9 +72,9 @@ class Slot {
     }
   };
 
-  mutable std::mutex mu_;  // guards everything below
-  bool poisoned_ = false;
-  std::shared_ptr<T> held_;
+  mutable sync::PlainMutex mu_;
+  bool poisoned_ OSTREL_GUARDED_BY(mu_) = false;
+  std::shared_ptr<T> held_ OSTREL_GUARDED_BY(mu_);
 };
 
 template <class T>

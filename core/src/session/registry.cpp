@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "base/assert.hpp"
+
 namespace ostrel_core::session::registry {
 
 namespace {
@@ -128,6 +130,7 @@ void IdentityRegistry::put_name_clean(std::string name, const PlayerUuid& uuid) 
 }
 
 void IdentityRegistry::place_name(std::string name, const PlayerUuid& uuid) {
+  OSTREL_ASSERT(!names_.contains(name));
   names_held_[uuid].insert(name);
   names_.emplace(std::move(name), uuid);
 }

@@ -1,9 +1,8 @@
 #include "session/session.hpp"
 
-#include <cassert>
-
 #include <fmt/format.h>
 
+#include "base/assert.hpp"
 #include "session/registry.hpp"
 
 namespace ostrel_core::session {
@@ -139,7 +138,7 @@ Response Session::handle_auth(const cm::AuthResponse& m, const SessionContext& c
                                   m.signature.bytes);
   if (!verified) return close_with(dr::Refused{"authentication failed"});
   const identity::PlayerUuid uuid = verified->uuid;
-  assert(ctx.allowlist != nullptr);
+  OSTREL_ASSERT(ctx.allowlist != nullptr);
   if (!ctx.allowlist->allows(uuid)) return close_with(dr::NotAllowed{});
   // The key's own identity exists but the key is no longer active in it (rotated or rebound).
   if (verified->is_new && registry.contains(uuid)) return close_with(dr::Refused{"authentication failed"});

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/assert.hpp"
 #include "world/coords.hpp"
 #include "world/material.hpp"
 
@@ -116,7 +117,10 @@ class BlockView {
   constexpr MaterialId material() const { return material_; }
   constexpr std::uint32_t mask() const { return mask_; }
   // REQUIRES: kind() == Kind::Mixed.
-  constexpr const Cells& mixed_cells() const { return *cells_; }
+  constexpr const Cells& mixed_cells() const {
+    OSTREL_ASSERT(kind_ == Kind::Mixed);
+    return *cells_;
+  }
 
   // The material of one cell, 0 when empty. REQUIRES: cell < 27.
   MaterialId cell(std::size_t cell) const;

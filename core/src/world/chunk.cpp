@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 
+#include "base/assert.hpp"
 #include "light/permeability.hpp"
 
 namespace ostrel_core::chunk {
@@ -64,6 +65,7 @@ std::uint16_t MixedTable::insert(const Cells& cells) {
 }
 
 void MixedTable::release(std::uint16_t slot) {
+  OSTREL_ASSERT(slot < cells_.size() && live_ > 0);
   auto it = index_.find(mixed_hash(cells_[slot]));
   if (it != index_.end() && it->second == slot) index_.erase(it);
   free_.push_back(slot);
@@ -333,6 +335,7 @@ std::expected<Chunk, CorruptChunk> Chunk::from_parts(coords::ChunkPos pos, Chunk
     c.palette_.push_back(e);
   }
   // Ascending, so the highest free slot is reused first.
+  OSTREL_ASSERT(c.check_invariants());
   return c;
 }
 
@@ -416,10 +419,11 @@ void Chunk::set_block_local(LocalPos local, const block::BlockValue& value) {
   const auto old = static_cast<std::uint16_t>(indices_.get(index));
   if (old == slot) {
     --palette_[slot].refs;
-    return;
+  } else {
+    indices_.set(index, slot);
+    if (--palette_[old].refs == 0) release(old);
   }
-  indices_.set(index, slot);
-  if (--palette_[old].refs == 0) release(old);
+  OSTREL_ASSERT(check_invariants());
 }
 
 void Chunk::release(std::uint16_t slot) {
@@ -464,6 +468,7 @@ void Chunk::repack() {
   palette_ = std::move(packed);
   free_.clear();
   mixed_ = std::move(table);
+  OSTREL_ASSERT(check_invariants());
 }
 
 std::expected<void, coords::ChunkPos> Chunk::set_subnode(coords::SubNodePos pos, MaterialId m) {

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "base/assert.hpp"
 #include "base/bitpack.hpp"
 #include "world/block.hpp"
 #include "world/coords.hpp"
@@ -73,7 +74,10 @@ class MixedTable {
   void release(std::uint16_t slot);
 
   // REQUIRES: slot < size(). Valid until the next insert.
-  const Cells& cells(std::uint16_t slot) const { return cells_[slot]; }
+  const Cells& cells(std::uint16_t slot) const {
+    OSTREL_ASSERT(slot < cells_.size());
+    return cells_[slot];
+  }
   // Every slot in slot order, freed ones included.
   std::span<const Cells> all_cells() const { return cells_; }
   // The free stack, bottom first: the last entry is reused next.

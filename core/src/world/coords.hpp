@@ -19,6 +19,8 @@
 
 #include <fmt/core.h>
 
+#include "base/assert.hpp"
+
 namespace ostrel_core::coords {
 
 inline constexpr int kChunkSize = 16;                     // blocks along each axis of a chunk
@@ -51,6 +53,7 @@ struct LocalPos {
   }
   // REQUIRES: i < 4096.
   static constexpr LocalPos from_index(std::uint16_t i) {
+    OSTREL_ASSERT(i < 4096);
     return {static_cast<std::uint8_t>(i & 15), static_cast<std::uint8_t>((i >> 4) & 15),
             static_cast<std::uint8_t>((i >> 8) & 15)};
   }
@@ -67,6 +70,7 @@ struct CellPos {
   constexpr std::uint8_t index() const { return static_cast<std::uint8_t>(x + 3 * y + 9 * z); }
   // REQUIRES: i < 27.
   static constexpr CellPos from_index(std::uint8_t i) {
+    OSTREL_ASSERT(i < 27);
     return {static_cast<std::uint8_t>(i % 3), static_cast<std::uint8_t>(i / 3 % 3),
             static_cast<std::uint8_t>(i / 9)};
   }

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "base/assert.hpp"
 #include "base/error.hpp"
 #include "world/material.hpp"
 
@@ -46,7 +47,10 @@ inline constexpr std::uint8_t kMinLevel = 1;
 inline constexpr std::uint8_t kMaxLevel = 5;
 
 // Cells on each axis of a summary at `level`: 32 >> level. REQUIRES: level 1..=5.
-constexpr std::size_t side_of(std::uint8_t level) { return std::size_t{32} >> level; }
+constexpr std::size_t side_of(std::uint8_t level) {
+  OSTREL_ASSERT(level >= kMinLevel && level <= kMaxLevel);
+  return std::size_t{32} >> level;
+}
 constexpr std::size_t cells_of(std::uint8_t level) {
   return side_of(level) * side_of(level) * side_of(level);
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -199,6 +200,47 @@ TEST_F(LogCapture, EmitAppliesTheInstalledFilter) {
   ASSERT_EQ(lines_.size(), 2u);
   EXPECT_EQ(after_timestamp(lines_[0]), "DEBUG ostrel_server::config: kept n=1\n");
   EXPECT_EQ(after_timestamp(lines_[1]), "ERROR server: kept too\n");
+}
+
+// Threads log while another reinstalls the filter: every event is one whole line, and each
+// thread's events arrive in the order it wrote them.
+class LogStress : public LogCapture {};
+
+TEST_F(LogStress, ConcurrentEventsStayWholeLinesInTheirThreadsOrder) {
+  constexpr int kThreads = 4;
+  constexpr int kEvents = 250;
+  Options quiet;
+  quiet.colour = false;
+  Options loud = quiet;
+  loud.filter = *Filter::parse("warn,ostrel_core::log::stress=trace");
+  install(quiet);
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kEvents; ++i) {
+        OSTREL_INFO("ostrel_core::log::stress", "event", value("thread", t), value("seq", i));
+      }
+    });
+  }
+  std::thread installer([&] {
+    for (int i = 0; i < 200; ++i) install(i % 2 == 0 ? loud : quiet);
+  });
+  for (auto& t : threads) t.join();
+  installer.join();
+
+  ASSERT_EQ(lines_.size(), std::size_t{kThreads * kEvents});
+  const std::regex kEvent(R"(^ INFO ostrel_core::log::stress: event thread=(\d) seq=(\d+)\n$)");
+  std::vector<int> next(kThreads, 0);
+  for (const auto& line : lines_) {
+    std::smatch m;
+    const std::string rest = after_timestamp(line);
+    ASSERT_TRUE(std::regex_match(rest, m, kEvent)) << line;
+    const int t = std::stoi(m[1]);
+    ASSERT_LT(t, kThreads);
+    EXPECT_EQ(std::stoi(m[2]), next[t]) << line;
+    next[t] = std::stoi(m[2]) + 1;
+  }
 }
 
 }  // namespace

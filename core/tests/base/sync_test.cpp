@@ -111,5 +111,68 @@ TEST(SyncStress, RwLockWritersAndReadersSeeWholeUpdates) {
   EXPECT_EQ((*l.read())->a, 8000);
 }
 
+TEST(PoisonMutexStress, EveryGuardedIncrementLands) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 2000;
+  Mutex<long> m(0);
+  std::atomic<long> by_try{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        if (t % 2 == 1) {
+          if (auto g = m.try_lock()) {
+            ++**g;
+            by_try.fetch_add(1, std::memory_order_relaxed);
+            continue;
+          }
+        }
+        auto g = m.lock();
+        ASSERT_TRUE(g);
+        ++**g;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(**m.lock(), long{kThreads} * kRounds);
+  EXPECT_FALSE(m.is_poisoned());
+}
+
+TEST(PoisonMutexStress, PoisonStaysForEveryLaterLocker) {
+  constexpr int kThreads = 4;
+  Mutex<int> m(0);
+  std::atomic<bool> thrown{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      bool seen_poison = false;
+      for (int i = 0; i < 2000; ++i) {
+        if (t == 0 && i == 500) {
+          try {
+            auto g = m.lock();
+            ASSERT_TRUE(g);
+            throw std::runtime_error("boom");
+          } catch (const std::runtime_error&) {
+            thrown = true;
+          }
+          continue;
+        }
+        auto g = (i % 2 == 0) ? m.lock() : m.try_lock();
+        if (g) {
+          // Once a thread saw the lock poisoned, it never gets a guard again.
+          ASSERT_FALSE(seen_poison) << "thread " << t << " round " << i;
+          ++**g;
+        } else if (i % 2 == 0 || m.is_poisoned()) {
+          seen_poison = true;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_TRUE(thrown);
+  EXPECT_TRUE(m.is_poisoned());
+  EXPECT_FALSE(m.lock());
+}
+
 }  // namespace
 }  // namespace ostrel_core::sync

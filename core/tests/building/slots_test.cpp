@@ -398,7 +398,9 @@ TEST(Slots, RandomClicksConserveUnits) {
       case 5:
         if (auto taken = s.take_held(static_cast<std::uint32_t>(pick(3)))) {
           // What the view does not take goes back to the hand, which it came from.
-          if (auto rest = s.insert_within(view, *taken)) ASSERT_FALSE(s.untake_held(view, *rest));
+          if (auto rest = s.insert_within(view, *taken)) {
+            ASSERT_FALSE(s.untake_held(view, *rest));
+          }
         }
         break;
       case 6:
@@ -410,7 +412,9 @@ TEST(Slots, RandomClicksConserveUnits) {
   }
   for (const auto& [name, v] : s.views()) {
     for (const auto& st : v.slots) {
-      if (st && (st->cells || st->material == kGem)) EXPECT_EQ(st->units % st->item_size(), 0u) << name;
+      if (st && (st->cells || st->material == kGem)) {
+        EXPECT_EQ(st->units % st->item_size(), 0u) << name;
+      }
     }
   }
 }

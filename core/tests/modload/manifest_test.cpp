@@ -254,7 +254,9 @@ TEST(ManifestRequirements, SplitIdAndVersionRequirement) {
     ASSERT_TRUE(got.has_value());
     EXPECT_EQ(got->id, c.id);
     EXPECT_TRUE(got->req.matches(*semver::Version::parse(c.meets)));
-    if (c.misses) EXPECT_FALSE(got->req.matches(*semver::Version::parse(c.misses)));
+    if (c.misses) {
+      EXPECT_FALSE(got->req.matches(*semver::Version::parse(c.misses)));
+    }
   }
 }
 

@@ -33,8 +33,10 @@ std::string zeros(int n) {
 std::vector<std::uint8_t> blob_of(std::uint8_t version, const std::vector<std::uint8_t>& payload) {
   auto frame = compress(payload);
   EXPECT_TRUE(frame);
-  std::vector<std::uint8_t> blob{version, 0};
-  blob.insert(blob.end(), frame->begin(), frame->end());
+  if (!frame) return {};
+  std::vector<std::uint8_t> blob(2 + frame->size());
+  blob[0] = version;  // byte 1, the dictionary id, stays 0
+  std::copy(frame->begin(), frame->end(), blob.begin() + 2);
   return blob;
 }
 
@@ -87,7 +89,9 @@ void expect_same_reuse(Chunk a, Chunk b, bool whole) {
   const auto pa = a.to_parts(), pb = b.to_parts();
   EXPECT_TRUE(pa.mixed_cells == pb.mixed_cells);
   EXPECT_TRUE(pa.mixed_free == pb.mixed_free);
-  if (whole) EXPECT_TRUE(a == b);
+  if (whole) {
+    EXPECT_TRUE(a == b);
+  }
 }
 
 TEST(ChunkBlob, AirChunkHasTheSmallestPayload) {

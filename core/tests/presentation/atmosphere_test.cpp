@@ -140,7 +140,9 @@ TEST(Atmosphere, CloudMapValidity) {
     SCOPED_TRACE(c.name);
     auto out = sanitise_cloud_map(c.map);
     ASSERT_EQ(out.has_value(), c.kept);
-    if (out) EXPECT_EQ(out->size, c.size);
+    if (out) {
+      EXPECT_EQ(out->size, c.size);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <toml++/toml.h>
 
+#include "base/text.hpp"
 #include "modload/files.hpp"
 #include "proto/codec.hpp"
 #include "base/toml_text.hpp"
@@ -123,57 +124,6 @@ std::string ConfigError::message() const {
 }
 
 // ---- UTF-8 -----------------------------------------------------------------------------------
-
-namespace {
-
-// Decodes the code point at `s[i]` and advances `i`; null when the bytes there are malformed.
-std::optional<char32_t> next_code_point(std::string_view s, std::size_t& i) {
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char b0 = byte(i);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  std::size_t len;
-  char32_t cp;
-  char32_t min;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (s.size() - i < len) return std::nullopt;
-  for (std::size_t k = 1; k < len; ++k) {
-    unsigned char b = byte(i + k);
-    if ((b & 0xC0) != 0x80) return std::nullopt;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-  i += len;
-  return cp;
-}
-
-bool is_unicode_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-// Empty, or nothing but whitespace. `s` is valid UTF-8.
-bool is_blank(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = next_code_point(s, i);
-    if (!c || !is_unicode_space(*c)) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool is_utf8(std::string_view bytes) {
   return ostrel_core::proto::is_valid_utf8(
@@ -375,7 +325,7 @@ std::optional<std::string> broken_rule(const Config& c) {
         "transport encryption; tunnel over SSH for remote access.",
         c.rcon->bind_addr);
   }
-  if (is_blank(c.rcon->token)) return "rcon.token must not be empty";
+  if (ostrel_core::text::is_blank(c.rcon->token)) return "rcon.token must not be empty";
   if (c.rcon->token.size() < kMinTokenBytes) {
     return fmt::format(
         "rcon.token must be at least {} characters; a short                          token on a port with "

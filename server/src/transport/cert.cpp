@@ -15,6 +15,7 @@
 #include <gnutls/x509.h>
 
 #include "base/blake3.hpp"
+#include "base/text.hpp"
 #include "modload/files.hpp"
 
 namespace ostrel_server::cert {
@@ -63,8 +64,6 @@ int base64_value(char c) {
   return -1;
 }
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
 // Standard Base64 without whitespace; stops at the first '='; leftover bits are dropped.
 std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view body) {
   std::vector<std::uint8_t> out;
@@ -72,7 +71,7 @@ std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view body) {
   std::uint32_t acc = 0;
   int bits = 0;
   for (char c : body) {
-    if (is_space(c)) continue;
+    if (ostrel_core::text::is_ascii_space(c)) continue;
     if (c == '=') break;
     const int v = base64_value(c);
     if (v < 0) return std::nullopt;

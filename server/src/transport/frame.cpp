@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "base/assert.hpp"
+
 namespace ostrel_server::transport::frame {
 
 FrameError FrameError::protocol(ostrel_core::proto::ProtocolError e) {
@@ -43,6 +45,7 @@ std::string FrameError::message() const {
 }
 
 std::array<std::uint8_t, kHeaderBytes> header_for(std::size_t n) {
+  OSTREL_ASSERT(n <= kMaxPayloadBytes);
   const auto v = static_cast<std::uint32_t>(n);
   return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
           static_cast<std::uint8_t>(v)};

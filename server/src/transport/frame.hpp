@@ -23,6 +23,7 @@
 
 #include <asio/awaitable.hpp>
 
+#include "base/assert.hpp"
 #include "base/error.hpp"
 #include "proto/frame.hpp"
 #include "proto/protocol_error.hpp"
@@ -50,9 +51,15 @@ class FrameError {
 
   FrameErrorKind kind() const { return kind_; }
   // REQUIRES: kind() == Protocol.
-  const ostrel_core::proto::ProtocolError& protocol_error() const { return *protocol_; }
+  const ostrel_core::proto::ProtocolError& protocol_error() const {
+    OSTREL_ASSERT(kind_ == FrameErrorKind::Protocol);
+    return *protocol_;
+  }
   // REQUIRES: kind() == Stream.
-  const ostrel_core::IoError& io() const { return *io_; }
+  const ostrel_core::IoError& io() const {
+    OSTREL_ASSERT(kind_ == FrameErrorKind::Stream);
+    return *io_;
+  }
   // The length of DeclaredTooLarge.
   std::size_t declared() const { return declared_; }
   // True for a stream that ended inside a frame or between frames ("early eof").

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "base/assert.hpp"
 #include "base/log.hpp"
 #include "persist/sqlite.hpp"
 #include "world/world.hpp"
@@ -35,6 +36,7 @@ std::expected<World::Batch, WorldError> World::write_batch(
   std::vector<std::pair<ChunkPos, std::vector<std::uint8_t>>> chunks;
   chunks.reserve(given.size());
   for (const auto& [pos, chunk] : given) {
+    OSTREL_ASSERT(chunk->check_invariants());
     auto blob = db_.encode(domain, pos, *chunk);
     if (blob) {
       chunks.emplace_back(pos, std::move(*blob));

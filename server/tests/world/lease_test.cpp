@@ -43,7 +43,7 @@ TEST(PathBudget, SpendingNeverGoesBelowZeroAndRefillRestores) {
   EXPECT_EQ(b.available(), 8000u);
 }
 
-TEST(PathBudget, ConcurrentSearchesSpendEachStepOnce) {
+TEST(PathBudgetStress, ConcurrentSearchesSpendEachStepOnce) {
   PathBudget b;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {

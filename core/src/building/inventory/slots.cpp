@@ -3,11 +3,25 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/assert.hpp"
+
 namespace ostrel_core::inventory::slots {
 
 namespace {
 
 constexpr std::uint32_t kMaxUnits = std::numeric_limits<std::uint32_t>::max();
+
+// Asserts the invariants of `slots` when an operation that changes them returns.
+class CheckedOnReturn {
+ public:
+  explicit CheckedOnReturn(const Slots& slots) : slots_(slots) {}
+  CheckedOnReturn(const CheckedOnReturn&) = delete;
+  CheckedOnReturn& operator=(const CheckedOnReturn&) = delete;
+  ~CheckedOnReturn() { OSTREL_ASSERT(slots_.check_invariants()); }
+
+ private:
+  const Slots& slots_;
+};
 
 // `n` cut down to a multiple of `g` (g >= 1).
 std::uint32_t whole(std::uint32_t n, std::uint32_t g) { return n / g * g; }
@@ -173,6 +187,7 @@ bool Slots::check_invariants() const {
 // --- Slots: clicks ----------------------------------------------------------------------------
 
 bool Slots::left_click(std::string_view view, std::size_t slot) {
+  const CheckedOnReturn checked(*this);
   std::optional<Stack>* s = slot_at(view, slot);
   if (!s || (!*s && !held_)) return false;
   if (*s && held_ && (*s)->is_like(*held_)) {
@@ -188,6 +203,7 @@ bool Slots::left_click(std::string_view view, std::size_t slot) {
 }
 
 bool Slots::split_or_place(std::string_view view, std::size_t slot, bool unit_gesture) {
+  const CheckedOnReturn checked(*this);
   std::optional<Stack>* s = slot_at(view, slot);
   if (!s || (!*s && !held_)) return false;
   const Stack& subject = held_ ? *held_ : **s;
@@ -220,6 +236,7 @@ bool Slots::split_or_place(std::string_view view, std::size_t slot, bool unit_ge
 }
 
 bool Slots::stow(std::string_view view, std::size_t slot, std::size_t boundary) {
+  const CheckedOnReturn checked(*this);
   View* v = find(view);
   if (!v || slot >= v->slots.size() || !v->slots[slot]) return false;
   Stack stack = std::move(*v->slots[slot]);
@@ -251,6 +268,7 @@ bool Slots::stow(std::string_view view, std::size_t slot, std::size_t boundary) 
 }
 
 bool Slots::transfer(std::string_view from, std::size_t slot, std::string_view to) {
+  const CheckedOnReturn checked(*this);
   if (from == to) return false;
   View* target = find(to);
   std::optional<Stack>* s = slot_at(from, slot);
@@ -264,6 +282,7 @@ bool Slots::transfer(std::string_view from, std::size_t slot, std::string_view t
 }
 
 bool Slots::swap_offhand(std::string_view view, std::size_t slot) {
+  const CheckedOnReturn checked(*this);
   View* v = find(view);
   if (!v || slot == kOffHandSlot || slot >= v->slots.size() || v->slots.size() <= kOffHandSlot) return false;
   auto& a = v->slots[slot];
@@ -276,6 +295,7 @@ bool Slots::swap_offhand(std::string_view view, std::size_t slot) {
 // --- Slots: gives and takes -----------------------------------------------------------------
 
 std::optional<Stack> Slots::insert_within(std::string_view view, Stack stack) {
+  const CheckedOnReturn checked(*this);
   if (stack.units == 0) return std::nullopt;
   View* v = find(view);
   if (!v) return stack;
@@ -299,6 +319,7 @@ std::optional<Stack> Slots::insert_within(std::string_view view, Stack stack) {
 }
 
 bool Slots::give_into(std::string_view view, std::size_t slot, Stack stack) {
+  const CheckedOnReturn checked(*this);
   if (stack.units == 0 || stack.units > capacity_of(stack)) return false;
   if (stack.units % whole_item_grain(stack, items_) != 0) return false;
   std::optional<Stack>* s = slot_at(view, slot);
@@ -316,12 +337,14 @@ bool Slots::give_into(std::string_view view, std::size_t slot, Stack stack) {
 }
 
 std::uint32_t Slots::take(std::string_view view, const Stack& like, std::uint32_t units) {
+  const CheckedOnReturn checked(*this);
   View* v = find(view);
   return v ? v->draw_by(items_, std::nullopt, like, units) : 0;
 }
 
 std::uint32_t Slots::take_from(std::string_view view, std::size_t slot, const Stack& like,
                                std::uint32_t units) {
+  const CheckedOnReturn checked(*this);
   View* v = find(view);
   return v ? v->draw_by(items_, slot, like, units) : 0;
 }
@@ -352,6 +375,7 @@ std::vector<Stack> Slots::consolidated(std::string_view view) const {
 // --- Slots: the cursor ------------------------------------------------------------------------
 
 std::optional<Stack> Slots::take_held(std::uint32_t mode) {
+  const CheckedOnReturn checked(*this);
   if (!held_) return std::nullopt;
   std::uint32_t amount = held_->units;
   if (mode == 1) amount = move_grain(*held_);
@@ -364,6 +388,7 @@ std::optional<Stack> Slots::take_held(std::uint32_t mode) {
 }
 
 std::optional<Stack> Slots::untake_held(std::string_view view, Stack stack) {
+  const CheckedOnReturn checked(*this);
   if (stack.units == 0) return std::nullopt;
   if (!held_) {
     held_ = std::move(stack);
@@ -377,6 +402,7 @@ std::optional<Stack> Slots::untake_held(std::string_view view, Stack stack) {
 }
 
 bool Slots::return_held(std::string_view view) {
+  const CheckedOnReturn checked(*this);
   if (!held_) return false;
   const std::uint32_t before = held_->units;
   std::optional<Stack> rest = insert_within(view, *held_);

@@ -12,6 +12,7 @@
 #include <lua.hpp>
 
 #include "base/num.hpp"
+#include "base/text.hpp"
 #include "script/api/content_lua.hpp"
 #include "script/lua_vm/lua_vm_impl.hpp"
 
@@ -266,13 +267,6 @@ void copy_block_flags(lua_State* L, int spec, int rules) {
   lua_pop(L, 1);
 }
 
-// Unicode white space, dropped from a shape layer.
-bool is_space(std::uint32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
 // The characters of `s` (a malformed byte counts as one character of its own).
 std::vector<std::pair<std::uint32_t, std::string_view>> characters(std::string_view s) {
   std::vector<std::pair<std::uint32_t, std::string_view>> out;
@@ -314,7 +308,7 @@ std::uint32_t shape_mask(lua_State* L, std::string_view ctx) {
     lua_pop(L, 1);
     std::vector<std::pair<std::uint32_t, std::string_view>> cells;
     for (const auto& c : characters(layer)) {
-      if (!is_space(c.first)) cells.push_back(c);
+      if (!text::is_space(c.first)) cells.push_back(c);  // white space is dropped
     }
     if (cells.size() != 9) {
       refuse(L, ctx, fmt::format("`shape` layer {} has {} cells, not nine", i, cells.size()));

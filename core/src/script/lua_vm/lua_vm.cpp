@@ -452,7 +452,7 @@ bool LuaVm::is_faulted(std::string_view mod_id) const { return impl_->faulted->c
 void LuaVm::fault(std::string_view mod_id) { impl_->faulted->insert(mod_id); }
 
 std::vector<std::string> LuaVm::faulted_mods() const {
-  std::lock_guard lock(impl_->faulted->mu);
+  sync::PlainLock lock(impl_->faulted->mu);
   return {impl_->faulted->ids.begin(), impl_->faulted->ids.end()};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Internals of the QUIC transport, shared by endpoint.cpp, conn.cpp and tls.cpp only.
+// Not for use outside server/src/transport/quic.
 //
 // Connection phases:
 //   Handshaking -> Open      [on_handshake_completed]  ALPN checked

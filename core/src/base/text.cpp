@@ -1,0 +1,48 @@
+#include "base/text.hpp"
+
+#include "base/assert.hpp"
+
+namespace ostrel_core::text {
+
+std::pair<char32_t, std::size_t> code_point_at(std::string_view s, std::size_t i) {
+  OSTREL_ASSERT(i < s.size());
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) return {b0, 1};
+  std::size_t len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
+  if (len == 0 || i + len > s.size()) return {0xFFFD, 1};
+  char32_t cp = b0 & (0x7F >> len);
+  for (std::size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return {0xFFFD, 1};
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  return {cp, len};
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty()) {
+    auto [cp, len] = code_point_at(s, 0);
+    if (!is_space(cp)) break;
+    s.remove_prefix(len);
+  }
+  // Trailing: find the start of the last code point and test it.
+  while (!s.empty()) {
+    std::size_t start = s.size() - 1;
+    while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80 && s.size() - start < 4)
+      --start;
+    auto [cp, len] = code_point_at(s, start);
+    if (start + len != s.size() || !is_space(cp)) break;
+    s.remove_suffix(len);
+  }
+  return s;
+}
+
+std::string_view trim_bytes(std::string_view s, std::string_view bytes) {
+  const auto first = s.find_first_not_of(bytes);
+  if (first == std::string_view::npos) return s.substr(s.size());
+  return s.substr(first, s.find_last_not_of(bytes) - first + 1);
+}
+
+bool is_blank(std::string_view s) { return trim(s).empty(); }
+
+}  // namespace ostrel_core::text
