@@ -13,8 +13,9 @@ cd "$(dirname "$0")/.."
 
 golden=server/tests/entities/golden/body_trace.txt
 sources=(
-  core/src/base/bitpack.cpp core/src/base/blake3.cpp core/src/base/error.cpp core/src/base/log.cpp
-  core/src/base/num.cpp core/src/world/block.cpp core/src/world/chunk.cpp core/src/world/coords.cpp
+  core/src/base/assert.cpp core/src/base/bitpack.cpp core/src/base/blake3.cpp core/src/base/error.cpp
+  core/src/base/log.cpp core/src/base/num.cpp core/src/base/text.cpp
+  core/src/world/block.cpp core/src/world/chunk.cpp core/src/world/coords.cpp
   core/src/light/permeability.cpp core/src/fluid/layer.cpp
   core/src/movement/phys.cpp core/src/movement/phys/voxels.cpp core/src/movement/phys/step.cpp
   core/src/movement/phys/swim.cpp core/src/movement/phys/crowd.cpp

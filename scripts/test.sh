@@ -2,7 +2,7 @@
 # Sets up, builds and runs the tests as CI does. Stages, all of them in this order when none is
 # named (scripts/test.sh release tsan runs two):
 #   release  build/       the everyday build, warnings as errors; every test
-#   golden   (temporary)  the body trace built with g++ and clang at -O0 and -O2 and under UBSan
+#   golden   (a temp dir) the body trace built with g++ and clang at -O0 and -O2 and under UBSan
 #                         gives the checked-in bits (scripts/golden_physics.sh)
 #   checked  build-asan/  ASan and UBSan, assertions on, full debug info; every test
 #   tsan     build-tsan/  clang 16: ThreadSanitizer, and the thread-safety analysis as errors;

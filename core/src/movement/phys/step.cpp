@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/assert.hpp"
 #include "base/num.hpp"
 #include "movement/phys/swim.hpp"
 
@@ -156,6 +157,7 @@ bool standing_on_ground_shaped(const Voxels& v, const Vec3& position, float widt
 }
 
 void resolve_horizontal(const Voxels& v, Body& body, int axis, const Resolve& p) {
+  OSTREL_ASSERT((axis == 0 || axis == 2) && p.tuning != nullptr);
   const float d = body.velocity[axis];
   if (d == 0.0f) return;
   const Aabb box = Aabb::of_body(body.position, p.width, p.height);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/assert.hpp"
 #include "base/num.hpp"
 
 namespace ostrel_core::phys::swim {
@@ -23,6 +24,7 @@ std::int64_t block_of(float v) {
 }
 
 float surface_of(const voxels::Voxels& v, std::int64_t bx, std::int64_t by, std::int64_t bz, fluid::Fluid f) {
+  OSTREL_ASSERT(f.is_wet());
   if (fluid::Fluid{v.fluid(bx, by + 1, bz)}.is_wet()) return static_cast<float>(3 * by + 3);
   return static_cast<float>(3 * by) + static_cast<float>(f.level()) / 9.0f;
 }
