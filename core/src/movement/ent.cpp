@@ -143,6 +143,7 @@ void Entities::set_generation_for_test(std::uint32_t index, std::uint32_t genera
       free_.insert(std::lower_bound(free_.begin(), free_.end(), index), index);
   }
   slot.generation = generation;
+  OSTREL_ASSERT(check_invariants());
 }
 
 }  // namespace ostrel_core::ent

@@ -69,6 +69,7 @@ BlockView BlockView::of(const BlockValue& v) {
 }
 
 MaterialId BlockView::cell(std::size_t cell) const {
+  OSTREL_ASSERT(cell < kCells);
   switch (kind_) {
     case Kind::Whole:
       return material_;

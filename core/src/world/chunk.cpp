@@ -162,6 +162,7 @@ Chunk Chunk::filled(coords::ChunkPos pos, MaterialId m) {
                         light::permeability(block::BlockView::whole(m))});
   c.live_ = 1;
   c.indices_ = bitpack::BitArray(kBlocks, 0);
+  OSTREL_ASSERT(c.check_invariants());
   return c;
 }
 
