@@ -3,7 +3,8 @@
 # named (scripts/test.sh release tsan runs two):
 #   release  build/       the everyday build, warnings as errors; every test
 #   golden   (a temp dir) the body trace built with g++ and clang at -O0 and -O2 and under UBSan
-#                         gives the checked-in bits (scripts/golden_physics.sh)
+#                         gives the checked-in bits (scripts/golden_physics.sh), and so do the
+#                         generation math builds (scripts/detgen_golden.sh)
 #   checked  build-asan/  ASan and UBSan, assertions on, full debug info; every test
 #   tsan     build-tsan/  clang 16: ThreadSanitizer, and the thread-safety analysis as errors;
 #                         the libraries and the test files holding stress tests; runs *Stress*
