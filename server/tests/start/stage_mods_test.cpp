@@ -347,7 +347,9 @@ TEST(StageMods, AWorldOfAnotherSchemaIsRefusedAndLeftAsItWas) {
       SCOPED_TRACE(files[i]);
       EXPECT_EQ(file_bytes(world / files[i]), before[i]);
     }
-    if (!c.pending_log) EXPECT_FALSE(fs::exists(world / "world.sqlite-wal"));
+    if (!c.pending_log) {
+      EXPECT_FALSE(fs::exists(world / "world.sqlite-wal"));
+    }
   }
 }
 

@@ -216,7 +216,9 @@ TEST(SettingTable, KeepsAtMostSixtyFourAndWarnsAboutTheRest) {
     LogCapture logs;
     const auto t = setting_table(settings_of(c.declared));
     ASSERT_EQ(t.settings.size(), c.kept);
-    if (c.kept) EXPECT_EQ(t.settings.back().id, "m:s" + std::to_string(c.kept));  // the first ones, in order
+    if (c.kept) {
+      EXPECT_EQ(t.settings.back().id, "m:s" + std::to_string(c.kept));  // the first ones, in order
+    }
     const auto warned = logs.containing(
         " WARN ostrel_server::handle: more mod settings than a screen holds; the rest "
         "are dropped");
