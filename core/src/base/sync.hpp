@@ -32,23 +32,29 @@ class PoisonGuard {
       : mu_(std::exchange(other.mu_, nullptr)),
         poisoned_(other.poisoned_),
         value_(other.value_),
-        exceptions_(other.exceptions_) {}
+        exceptions_(other.exceptions_),
+        spared_(other.spared_) {}
   PoisonGuard(const PoisonGuard&) = delete;
   PoisonGuard& operator=(const PoisonGuard&) = delete;
   PoisonGuard& operator=(PoisonGuard&&) = delete;
   ~PoisonGuard() OSTREL_NO_THREAD_SAFETY_ANALYSIS {
     if (!mu_) return;
-    if (std::uncaught_exceptions() > exceptions_) *poisoned_ = true;
+    if (!spared_ && std::uncaught_exceptions() > exceptions_) *poisoned_ = true;
     mu_->unlock();
   }
   T& operator*() const { return *value_; }
   T* operator->() const { return value_; }
+
+  // The failure now unwinding through this guard is not the holder's (an error raised for a
+  // caller while the lock is held, the guarded data untouched): release without poisoning.
+  void spare() { spared_ = true; }
 
  private:
   M* mu_;  // null once moved from
   bool* poisoned_;
   T* value_;
   int exceptions_;  // failures unwinding when the guard was made
+  bool spared_ = false;
 };
 
 }  // namespace detail

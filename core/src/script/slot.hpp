@@ -3,14 +3,14 @@
 //
 // Runtime `game` functions are made while mods load, long before the world exists; they keep a
 // shared reference to the slot, not to the service, so a service installed later is seen by all
-// of them at once. A slot whose holder unwound by an exception while holding its lock is
-// poisoned for good: installs are dropped and readers report the service as poisoned.
+// of them at once. The cell is the server's one poisoning lock (base/sync.hpp): a holder that
+// unwinds by an exception while holding it poisons the slot for good, after which installs are
+// dropped and readers report the service as poisoned.
 
-#include <exception>
 #include <memory>
 #include <utility>
 
-#include "base/thread_safety.hpp"
+#include "base/sync.hpp"
 
 namespace ostrel_core::script {
 
@@ -25,12 +25,9 @@ class Slot {
   // case `handle` is released and the slot keeps what it held.
   void install(std::shared_ptr<T> handle) {
     std::shared_ptr<T> old;
-    {
-      sync::PlainLock lock(mu_);
-      if (poisoned_) return;  // `handle` is released on return
-      old = std::exchange(held_, std::move(handle));
-    }
-    // `old` is released outside the lock: its destructor may be arbitrary service code.
+    if (auto held = cell_.lock()) old = std::exchange(**held, std::move(handle));
+    // `old` (or a refused `handle`) is released outside the lock: its destructor may be
+    // arbitrary service code.
   }
 
   // Runs `fn(T*)` under the lock, with null when the slot is empty. An exception leaving `fn`
@@ -38,43 +35,26 @@ class Slot {
   // in which case `fn` is not called and a default result is returned.
   template <class F>
   auto with(F&& fn, bool* poisoned = nullptr) -> decltype(fn(static_cast<T*>(nullptr))) {
-    sync::PlainLock lock(mu_);
-    if (poisoned != nullptr) *poisoned = poisoned_;
-    if (poisoned_) return decltype(fn(static_cast<T*>(nullptr)))();
-    PoisonOnUnwind guard{poisoned_, std::uncaught_exceptions()};
-    return fn(held_.get());
+    auto held = cell_.lock();
+    if (poisoned != nullptr) *poisoned = !held;
+    if (!held) return decltype(fn(static_cast<T*>(nullptr)))();
+    return fn((**held).get());
   }
 
   // A shared reference to the held handle (null when empty or poisoned), for callers that
   // call the service after releasing the lock.
   std::shared_ptr<T> get() const {
-    sync::PlainLock lock(mu_);
-    return poisoned_ ? nullptr : held_;
+    auto held = cell_.lock();
+    return held ? **held : nullptr;
   }
 
-  bool poisoned() const {
-    sync::PlainLock lock(mu_);
-    return poisoned_;
-  }
+  bool poisoned() const { return cell_.is_poisoned(); }
 
   // Marks the slot poisoned, as a holder that failed would.
-  void poison() {
-    sync::PlainLock lock(mu_);
-    poisoned_ = true;
-  }
+  void poison() { cell_.poison(); }
 
  private:
-  struct PoisonOnUnwind {
-    bool& flag;
-    int exceptions;
-    ~PoisonOnUnwind() {
-      if (std::uncaught_exceptions() > exceptions) flag = true;
-    }
-  };
-
-  mutable sync::PlainMutex mu_;
-  bool poisoned_ OSTREL_GUARDED_BY(mu_) = false;
-  std::shared_ptr<T> held_ OSTREL_GUARDED_BY(mu_);
+  mutable sync::Mutex<std::shared_ptr<T>> cell_;
 };
 
 template <class T>

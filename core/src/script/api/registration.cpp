@@ -1,241 +1,175 @@
-// The hook registration functions of a mod's `game` table. Each is a C closure bound to one mod
-// (and one hook); it checks in a fixed order and writes nothing until every check passed:
-// arguments, the registration window, the options, then a repeat of the same handler key.
+// The shared pieces of the content functions and the installer that puts them into a mod's
+// `game` table.
+
+#include "script/read/records.hpp"
 
 #include <fmt/format.h>
 #include <lua.hpp>
 
+#include "base/num.hpp"
 #include "script/api/content_lua.hpp"
-#include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/lua_vm_impl.hpp"
 
 namespace ostrel_core::script::lua_vm {
 
-bool frozen(lua_State* L) {
-  lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
-  const bool out = lua_type(L, -1) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
+std::string_view upvalue_text(lua_State* L, int i) {
+  std::size_t len = 0;
+  const char* p = lua_tolstring(L, lua_upvalueindex(i), &len);
+  return {p, len};
+}
+
+void push_text(lua_State* L, std::string_view s) { lua_pushlstring(L, s.data(), s.size()); }
+
+void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*),
+                  std::string_view mod_id) {
+  push_text(L, mod_id);
+  lua_pushcclosure(L, fn, 1);
+  lua_setfield(L, game, name);
+}
+
+int raw_field(lua_State* L, int t, std::string_view name) {
+  t = lua_absindex(L, t);
+  lua_pushlstring(L, name.data(), name.size());
+  return lua_rawget(L, t);
+}
+
+std::optional<std::string> unknown_key(lua_State* L, int t,
+                                       std::span<const std::string_view> allowed) {
+  t = lua_absindex(L, t);
+  lua_pushnil(L);
+  while (lua_next(L, t) != 0) {
+    lua_pop(L, 1);
+    if (lua_type(L, -1) != LUA_TSTRING) continue;
+    std::size_t len = 0;
+    const char* p = lua_tolstring(L, -1, &len);
+    const std::string_view key(p, len);
+    bool known = false;
+    for (auto a : allowed) known = known || a == key;
+    if (!known) {
+      std::string out(key);
+      lua_pop(L, 1);
+      return out;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> spec_id(lua_State* L, int spec) {
+  const int t = raw_field(L, spec, "id");
+  std::optional<std::string> out;
+  if (t == LUA_TSTRING || t == LUA_TNUMBER) out = *convert::to_text(L, -1);
   lua_pop(L, 1);
   return out;
 }
 
-void refuse_if_frozen(lua_State* L, std::string_view mod_id) {
-  if (frozen(L)) convert::raise(L, fmt::format("mod `{}`: registration is closed", mod_id));
+std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id) {
+  auto q = convert::qualify_id(mod_id, id);
+  if (!q) convert::raise(L, q.error());
+  return std::move(*q);
 }
 
-void push_registry_table(lua_State* L, std::string_view name) {
-  if (lua_getfield(L, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) {
-    convert::raise(L, fmt::format("the engine's table \"{}\" cannot be read", name));
+std::optional<std::string> read_text(lua_State* L, int idx) {
+  const int t = lua_type(L, idx);
+  if (t != LUA_TSTRING && t != LUA_TNUMBER) return std::nullopt;
+  auto v = convert::to_text(L, idx);
+  if (!v) return std::nullopt;
+  return std::move(*v);
+}
+
+std::optional<double> read_number(lua_State* L, int idx) {
+  auto v = convert::to_number(L, idx);
+  if (!v) return std::nullopt;
+  return *v;
+}
+
+std::string value_text(lua_State* L, int idx) {
+  if (lua_type(L, idx) != LUA_TNUMBER) return std::string(convert::type_name(L, idx));
+  if (lua_isinteger(L, idx)) return fmt::format("{}", lua_tointeger(L, idx));
+  return num::format_number(static_cast<double>(lua_tonumber(L, idx)));
+}
+
+void field_error(lua_State* L, std::string_view ctx, std::string_view field,
+                 const convert::ConvertError& why) {
+  convert::raise(L, fmt::format("{}: bad field `{}` ({})", ctx, field, why.text));
+}
+
+void arg_table(lua_State* L, std::string_view fn) {
+  if (lua_type(L, 1) != LUA_TTABLE) {
+    convert::arg_error(L, 1, fn, convert::mismatch(L, 1, "table").text);
   }
 }
 
-namespace {
-
-
-void append(lua_State* L, std::string_view list, std::string_view mod_id) {
-  push_registry_table(L, list);
-  const auto n = static_cast<lua_Integer>(lua_rawlen(L, -1));
-  push_text(L, mod_id);
-  lua_rawseti(L, -2, n + 1);
-  lua_pop(L, 1);
+std::expected<std::string, std::string_view> check_mod_path(std::string_view path) {
+  std::string copy(path);
+  for (auto& c : copy) {
+    if (c == '\\') c = '/';
+  }
+  if (copy.find_first_not_of(" \t\n\v\f\r") == std::string::npos) {
+    return std::unexpected(std::string_view("is empty"));
+  }
+  if (copy.front() == '/' || copy.find(':') != std::string::npos) {
+    return std::unexpected(std::string_view("is absolute"));
+  }
+  std::string_view rest = copy;
+  while (true) {
+    const auto slash = rest.find('/');
+    if (rest.substr(0, slash) == "..") return std::unexpected(std::string_view("escapes the mod directory"));
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  return copy;
 }
 
-// Reads `materials` (the value on top of the stack) into the table at `out`, qualified.
-void read_materials(lua_State* L, std::string_view mod_id, int out) {
-  if (lua_type(L, -1) != LUA_TTABLE) {
-    convert::raise(L, fmt::format("mod `{}`: `materials` is a list of block ids, not {}", mod_id,
-                                  convert::type_name(L, -1)));
-  }
-  lua_Integer n = 0;
-  for (lua_Integer i = 1;; ++i) {
-    const int t = lua_rawgeti(L, -1, i);
-    if (t == LUA_TNIL) {
-      lua_pop(L, 1);
+std::string path_refusal(std::string_view ctx, std::string_view path, std::string_view reason) {
+  return fmt::format("{}: path `{}` {}. Paths are relative to your mod's own directory.", ctx, path,
+                     reason);
+}
+
+std::expected<std::string, std::string> validate_mod_path(std::string_view path,
+                                                          std::string_view ctx) {
+  auto r = check_mod_path(path);
+  if (!r) return std::unexpected(path_refusal(ctx, path, r.error()));
+  return std::move(*r);
+}
+
+std::optional<std::string> block_name_of(lua_State* L, std::uint16_t material) {
+  push_registry_table(L, "ostrel.blocks");
+  const int blocks = lua_gettop(L);
+  std::optional<std::string> out;
+  lua_pushnil(L);
+  while (lua_next(L, blocks) != 0) {
+    if (lua_type(L, -2) == LUA_TSTRING && lua_isinteger(L, -1) &&
+        lua_tointeger(L, -1) == static_cast<lua_Integer>(material)) {
+      out = *convert::to_text(L, -2);
+      lua_pop(L, 2);
       break;
     }
-    if (t != LUA_TSTRING) {
-      convert::raise(L, fmt::format("mod `{}`: every entry of `materials` is a block id string",
-                                    mod_id));
-    }
-    std::size_t len = 0;
-    const char* id = lua_tolstring(L, -1, &len);
-    push_text(L, convert::named_block(mod_id, {id, len}));
-    lua_rawseti(L, out, ++n);
     lua_pop(L, 1);
   }
-  if (n == 0) {
-    convert::raise(
-        L, fmt::format("mod `{}`: `materials` names no blocks; leave it out to hear every use",
-                       mod_id));
-  }
+  lua_settop(L, blocks - 1);
+  return out;
 }
 
-std::string duplicate_text(std::string_view mod_id, std::string_view hook, bool listed) {
-  if (hook != "on_use") {
-    return fmt::format(
-        "mod `{}` already registered `{}`. One callback per hook per mod — combine them into one "
-        "function.",
-        mod_id, hook);
-  }
-  const char* article = listed ? "a" : "an";
-  const char* kind = listed ? "listed" : "unlisted";
-  const char* with = listed ? "with" : "with no";
-  return fmt::format(
-      "mod `{}` already registered {} {} `on_use` (one {} `materials`). `on_use` may be "
-      "registered twice — once with `materials`, once without — and no more; combine your {} "
-      "handlers into the one call.",
-      mod_id, article, kind, with, kind);
+void read_registry_table(const LuaVm& vm, std::string_view name,
+                         const std::function<void(lua_State*, int)>& read) {
+  (void)protect(vm.state(), [&](lua_State* s) {
+    if (lua_getfield(s, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) return;
+    read(s, lua_gettop(s));
+  });
 }
 
-// Upvalues: 1 mod id, 2 hook name, 3 handler key, 4 listed handler key, 5 list name,
-// 6 scope option name or nil, 7 the option's list or nil.
-int hook_registrar(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  const auto hook = upvalue_text(L, 2);
-  const bool has_scope = lua_type(L, lua_upvalueindex(6)) == LUA_TSTRING;
-  const std::string fn = fmt::format("register_{}", hook);
-
-  convert::arg_function(L, 1, fn);
-  const bool has_options = convert::arg_optional_table(L, 2, fn);
-  lua_settop(L, 2);
-  refuse_if_frozen(L, mod_id);
-
-  bool anywhere = false;
-  bool has_materials = false;
-  lua_newtable(L);  // 3: the qualified materials
-  if (has_options) {
-    if (!has_scope) {
-      convert::raise(L, fmt::format("mod `{}`: `{}` takes no options", mod_id, fn));
-    }
-    const auto option = upvalue_text(L, 6);
-    lua_pushnil(L);
-    while (lua_next(L, 2) != 0) {
-      if (lua_type(L, -2) != LUA_TSTRING) {
-        convert::raise(L, fmt::format("mod `{}`: `{}` has no option of type {}", mod_id, fn,
-                                      convert::type_name(L, -2)));
-      }
-      const std::string_view key = lua_tostring(L, -2);
-      if (key == option) {
-        if (lua_type(L, -1) != LUA_TBOOLEAN) {
-          convert::raise(L, fmt::format("mod `{}`: `{}` is true or false, not {}", mod_id, option,
-                                        convert::type_name(L, -1)));
-        }
-        anywhere = lua_toboolean(L, -1) != 0;
-      } else if (key == "materials" && hook == "on_use") {
-        read_materials(L, mod_id, 3);
-        has_materials = true;
-      } else {
-        convert::raise(L, fmt::format("mod `{}`: `{}` has no option `{}`", mod_id, fn, key));
-      }
-      lua_pop(L, 1);
-    }
-    if (has_materials && anywhere) {
-      convert::raise(L, fmt::format("mod `{}`: `anywhere` is for the handler with no `materials` "
-                                    "— a listed `on_use` is asked only at its blocks, never at "
-                                    "nothing",
-                                    mod_id));
-    }
-  }
-
-  const std::string key(upvalue_text(L, has_materials ? 4 : 3));
-  if (lua_getfield(L, LUA_REGISTRYINDEX, key.c_str()) != LUA_TNIL) {
-    convert::raise(L, duplicate_text(mod_id, hook, has_materials));
-  }
-  lua_pop(L, 1);
-
-  lua_pushvalue(L, 1);
-  lua_setfield(L, LUA_REGISTRYINDEX, key.c_str());
-  if (has_materials) {
-    lua_pushvalue(L, 3);
-    lua_setfield(L, LUA_REGISTRYINDEX, fmt::format("ostrel.use_materials.{}", mod_id).c_str());
-    append(L, "ostrel.users_scoped", mod_id);
-  } else {
-    append(L, upvalue_text(L, 5), mod_id);
-    if (anywhere) append(L, upvalue_text(L, 7), mod_id);
-  }
-  return 0;
-}
-
-// Upvalue: 1 mod id.
-int random_tick_registrar(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  convert::arg_function(L, 2, "register_random_tick");
-  refuse_if_frozen(L, mod_id);
-  const std::uint16_t material = convert::material_of(L, 1);
-  // Air, the unknown material and numbers no block carries have nothing to tick.
-  if (!block_name_of(L, material)) {
-    convert::raise(L, fmt::format("mod `{}`: material {} is not a registered block; a random "
-                                  "tick runs on blocks a mod registers",
-                                  mod_id, material));
-  }
-  push_registry_table(L, "ostrel.random_ticks");
-  const int ticks = lua_gettop(L);
-  if (lua_rawgeti(L, ticks, material) != LUA_TNIL) {
-    convert::raise(L, fmt::format("mod `{}`: a random tick is already registered for that "
-                                  "material; one handler per material",
-                                  mod_id));
-  }
-  lua_pop(L, 1);
-  push_registry_table(L, "ostrel.random_tick_owners");
-  lua_pushvalue(L, 2);
-  lua_rawseti(L, ticks, material);
-  push_text(L, mod_id);
-  lua_rawseti(L, -2, material);
-  return 0;
-}
-
-// Upvalues: 1 mod id, 2 handler key, 3 list name, 4 function name.
-int once_registrar(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  convert::arg_function(L, 1, upvalue_text(L, 4));
-  refuse_if_frozen(L, mod_id);
-  lua_pushvalue(L, 1);
-  lua_setfield(L, LUA_REGISTRYINDEX, lua_tostring(L, lua_upvalueindex(2)));
-
-  push_registry_table(L, upvalue_text(L, 3));
-  for (lua_Integer i = 1;; ++i) {
-    const int t = lua_rawgeti(L, -1, i);
-    if (t == LUA_TNIL) break;
-    if (t == LUA_TSTRING && upvalue_text(L, 1) == std::string_view(lua_tostring(L, -1))) return 0;
-    lua_pop(L, 1);
-  }
-  lua_pop(L, 1);
-  const auto n = static_cast<lua_Integer>(lua_rawlen(L, -1));
-  push_text(L, mod_id);
-  lua_rawseti(L, -2, n + 1);
-  return 0;
-}
-
-}  // namespace
-
-void push_hook_registrar_with(lua_State* L, std::string_view mod_id, std::string_view hook,
-                              std::string_view list, const ScopeOption* scope) {
-  push_text(L, mod_id);
-  push_text(L, hook);
-  push_text(L, fmt::format("ostrel.{}.{}", hook, mod_id));
-  push_text(L, fmt::format("ostrel.{}.scoped.{}", hook, mod_id));
-  push_text(L, list);
-  if (scope != nullptr) {
-    push_text(L, scope->name);
-    push_text(L, scope->list);
-  } else {
-    lua_pushnil(L);
-    lua_pushnil(L);
-  }
-  lua_pushcclosure(L, hook_registrar, 7);
-}
-
-void push_random_tick_registrar(lua_State* L, std::string_view mod_id) {
-  push_text(L, mod_id);
-  lua_pushcclosure(L, random_tick_registrar, 1);
-}
-
-void push_once_registrar(lua_State* L, std::string_view mod_id, std::string_view hook,
-                         std::string_view list) {
-  push_text(L, mod_id);
-  push_text(L, fmt::format("ostrel.{}.{}", hook, mod_id));
-  push_text(L, list);
-  push_text(L, fmt::format("register_{}", hook));
-  lua_pushcclosure(L, once_registrar, 4);
+std::expected<void, vm::ScriptError> install_content(lua_State* L, std::string_view mod_id,
+                                                     int game_idx) {
+  lua_pushvalue(L, game_idx);
+  auto r = protect(L, 1, [&](lua_State* s) {
+    set_block_functions(s, mod_id, 1);
+    set_lookup_functions(s, 1);
+    set_tool_functions(s, mod_id, 1);
+    set_fluid_functions(s, mod_id, 1);
+    set_domain_functions(s, mod_id, 1);
+  });
+  if (!r) return std::unexpected(engine_error(r.error()));
+  return {};
 }
 
 }  // namespace ostrel_core::script::lua_vm
