@@ -11,6 +11,7 @@
 #include <lua5.4/lua.hpp>
 
 #include "script/lua_vm/lua_vm.hpp"
+#include "script/lua_vm/ref.hpp"
 
 namespace {
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "script/lua_vm/lua_vm.hpp"
+#include "script/lua_vm/dispatch.hpp"
+#include "script/lua_vm/ref.hpp"
 #include "support/script_engine.hpp"
 
 namespace ostrel_core::script {

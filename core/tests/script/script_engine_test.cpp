@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "script/api/hooks.hpp"
 #include "script/lua_vm/lua_vm.hpp"
+#include "script/lua_vm/ref.hpp"
 #include "support/script_engine.hpp"
 
 namespace ostrel_core::script {

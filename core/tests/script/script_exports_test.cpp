@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "script/lua_vm/lua_vm.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/exports.hpp"
 #include "support/script_engine.hpp"
 
 namespace ostrel_core::script {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "script/api/hooks.hpp"
 #include "script/lua_vm/lua_vm.hpp"
 #include "support/script_engine.hpp"
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "script/lua_vm/lua_vm.hpp"
+#include "script/lua_vm/ref.hpp"
+#include "script/lua_vm/slots.hpp"
 #include "script/slot.hpp"
 #include "support/script_engine.hpp"
 

@@ -5,31 +5,15 @@
 #include <fmt/format.h>
 #include <lua.hpp>
 
-#include "script/api/content_lua.hpp"
+#include "script/api/hooks.hpp"
+
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
 
 namespace ostrel_core::script::lua_vm {
 
-bool frozen(lua_State* L) {
-  lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
-  const bool out = lua_type(L, -1) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
-  lua_pop(L, 1);
-  return out;
-}
-
-void refuse_if_frozen(lua_State* L, std::string_view mod_id) {
-  if (frozen(L)) convert::raise(L, fmt::format("mod `{}`: registration is closed", mod_id));
-}
-
-void push_registry_table(lua_State* L, std::string_view name) {
-  if (lua_getfield(L, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) {
-    convert::raise(L, fmt::format("the engine's table \"{}\" cannot be read", name));
-  }
-}
-
 namespace {
-
 
 void append(lua_State* L, std::string_view list, std::string_view mod_id) {
   push_registry_table(L, list);

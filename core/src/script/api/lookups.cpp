@@ -8,8 +8,9 @@
 #include <fmt/format.h>
 #include <lua.hpp>
 
-#include "script/api/content_lua.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 namespace {
@@ -54,11 +55,7 @@ int hardness(lua_State* L) {
     return 1;
   }
   float v = 0.75f;
-  if (push_rules(L, *name)) {
-    if (raw_field(L, -1, "hardness") != LUA_TNIL) {
-      if (auto h = convert::to_number(L, -1)) v = static_cast<float>(*h);
-    }
-  }
+  if (push_rules(L, *name)) v = fields::get_f32(L, -1, "hardness").value_or(v);
   lua_pushnumber(L, static_cast<double>(v));
   return 1;
 }
@@ -72,7 +69,7 @@ int tags(lua_State* L) {
   }
   lua_newtable(L);
   const int out = lua_gettop(L);
-  if (push_rules(L, *name) && raw_field(L, -1, "tags") == LUA_TTABLE) {
+  if (push_rules(L, *name) && fields::raw_field(L, -1, "tags") == LUA_TTABLE) {
     const int list = lua_gettop(L);
     for (lua_Integer i = 1;; ++i) {
       if (lua_rawgeti(L, list, i) == LUA_TNIL) break;
@@ -104,7 +101,7 @@ int tagged(lua_State* L) {
       if (!item) {
         const int top = lua_gettop(L);
         bool carried = false;
-        if (push_rules(L, id) && raw_field(L, -1, "tags") == LUA_TTABLE) {
+        if (push_rules(L, id) && fields::raw_field(L, -1, "tags") == LUA_TTABLE) {
           for (lua_Integer i = 1; !carried; ++i) {
             const int t = lua_rawgeti(L, -1, i);
             if (t == LUA_TNIL) break;

@@ -144,8 +144,8 @@ std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::str
 // The sky table a run-time call hands (`game.create_domain`'s `sky`, `game.set_domain_sky`)
 // as the domain's keyframes in time order and its cave fog; or the refusal, naming `what`.
 // `day_length_ticks` and `start_time` are allowed and not read; `domain` is refused. Writes
-// nothing into the registry. REQUIRES: `spec` is a stack index holding a table.
-std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int spec,
+// nothing into the registry. REQUIRES: `table` is a stack index holding a table.
+std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int table,
                                                            std::string_view what);
 
 // The chosen deck by the same rule as sky_for.

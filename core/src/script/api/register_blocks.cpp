@@ -1,5 +1,5 @@
-// `game.register_block` and `game.register_item`: the checks of a block spec and its rule
-// fields, the one material counter both share, and the block readers.
+// `game.register_block` and `game.register_item`: the checks of a block's registration table and
+// its rule fields, the one material counter both share, and the block readers.
 //
 // Every check runs before the number is taken: a refused call leaves no id, number, rules or
 // texture behind. Numbers run from 2 to kLastMaterial in the order of the calls.
@@ -13,57 +13,47 @@
 
 #include "base/num.hpp"
 #include "base/text.hpp"
-#include "script/api/content_lua.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 namespace {
-
 
 [[noreturn]] void refuse(lua_State* L, std::string_view ctx, std::string_view text) {
   convert::raise(L, fmt::format("{}: {}", ctx, text));
 }
 
-// Lua truth of spec[name]; nil and absent are false.
+// Lua truth of table[name]; nil and absent are false.
 bool truth(lua_State* L, int t, std::string_view name) {
-  raw_field(L, t, name);
+  fields::raw_field(L, t, name);
   const bool out = lua_toboolean(L, -1) != 0;
   lua_pop(L, 1);
   return out;
 }
 
 bool given(lua_State* L, int t, std::string_view name) {
-  const bool out = raw_field(L, t, name) != LUA_TNIL;
+  const bool out = fields::raw_field(L, t, name) != LUA_TNIL;
   lua_pop(L, 1);
   return out;
 }
 
-// Pushes spec[name]; false (nil pushed) when absent. A given value that is not a table fails
+// Pushes table[name]; false (nil pushed) when absent. A given value that is not a table fails
 // with the conversion error.
 bool push_table_field(lua_State* L, int t, std::string_view name, std::string_view ctx) {
-  const int type = raw_field(L, t, name);
+  const int type = fields::raw_field(L, t, name);
   if (type == LUA_TNIL) return false;
-  if (type != LUA_TTABLE) field_error(L, ctx, name, convert::mismatch(L, -1, "table"));
+  if (type != LUA_TTABLE) fields::field_error(L, ctx, name, convert::mismatch(L, -1, "table"));
   return true;
 }
 
-float f32_field(lua_State* L, std::string_view ctx, std::string_view name) {
-  auto v = convert::to_number(L, -1);
-  if (!v) field_error(L, ctx, name, v.error());
-  return static_cast<float>(*v);
+// The value on top of the stack as text or an integer, refused with the conversion error.
+std::string text_field(lua_State* L, std::string_view ctx, std::string_view name) {
+  return fields::text_value(L, -1, ctx, name);
 }
-
 template <class I>
 I integer_field(lua_State* L, std::string_view ctx, std::string_view name) {
-  auto v = convert::to_integer<I>(L, -1);
-  if (!v) field_error(L, ctx, name, v.error());
-  return *v;
-}
-
-std::string text_field(lua_State* L, std::string_view ctx, std::string_view name) {
-  auto v = convert::to_text(L, -1);
-  if (!v) field_error(L, ctx, name, v.error());
-  return std::move(*v);
+  return fields::integer_value<I>(L, -1, ctx, name);
 }
 
 constexpr std::string_view kBlockKeys[] = {
@@ -73,8 +63,32 @@ constexpr std::string_view kBlockKeys[] = {
     "sway",      "washes_away", "billboard", "whole",     "sweeps",        "shape",
     "model"};
 
-constexpr std::string_view kItemKeys[] = {"id", "name", "texture",
-                                                               "description"};
+constexpr std::string_view kItemKeys[] = {"id", "name", "texture", "description"};
+
+// The numbers of a block, checked one by one in this order after its id.
+constexpr fields::Field kBlockNumbers[] = {
+    fields::f32("hardness").at_least(0.0).refusal(
+        "{ctx}: hardness must be a non-negative number of seconds, got {got}"),
+    fields::f32("dominance").above(0.0).refusal(
+        "{ctx}: dominance must be a positive number, got {got}"),
+    fields::f32("friction").within(0.0, 1.0).refusal(
+        "{ctx}: friction is a share of the ordinary grip from 0 (ice with nothing to push "
+        "against) to 1 (the default), got {got}"),
+    fields::integer<std::uint8_t>("light_falloff", 0, 15).refusal(
+        "{ctx}: light_falloff is levels lost per block, 0..={hi}, got {got}"),
+};
+
+constexpr fields::Field kLightEmit =
+    fields::colour("light_emit").integer_channels<std::int64_t>(0, 15).refusal(
+        "{ctx}: {field} must be 0..={hi}, got {got}");
+
+// Both are read before either range is checked.
+constexpr fields::Field kFlicker[] = {
+    fields::number("depth").shown_as("flicker.depth").within(0.0, 1.0).otherwise(0.3).refusal(
+        "{ctx}: flicker.depth must be 0..=1, got {got}"),
+    fields::number("rate").shown_as("flicker.rate").within(1.0, 30.0).otherwise(8.0).refusal(
+        "{ctx}: flicker.rate must be 1..=30 steps a second, got {got}"),
+};
 
 // The id in the mod's namespace; the engine's namespace is kept for the engine's materials.
 std::string qualify_material(lua_State* L, std::string_view mod_id, std::string_view id) {
@@ -101,12 +115,12 @@ std::string texture_path(lua_State* L, std::string_view qualified, std::string_v
 std::string block_texture_path(lua_State* L, std::string_view qualified) {
   const int t = lua_gettop(L);
   const std::string ctx = fmt::format("register_block(\"{}\")", qualified);
-  if (auto k = unknown_key(L, t, {"all"})) {
+  if (auto k = fields::unknown_key(L, t, {"all"})) {
     refuse(L, ctx, fmt::format("unknown texture key `{}`. Only `all` is supported; per-face "
                                "textures are not implemented yet.",
                                *k));
   }
-  if (raw_field(L, t, "all") != LUA_TSTRING) {
+  if (fields::raw_field(L, t, "all") != LUA_TSTRING) {
     refuse(L, ctx, "`textures` must have an `all` key naming a file, e.g. textures = { all = "
                    "\"white.png\" }");
   }
@@ -178,77 +192,54 @@ void set_text(lua_State* L, int rules, const char* key, std::string_view v) {
   lua_setfield(L, rules, key);
 }
 
-void copy_sounds(lua_State* L, std::string_view mod_id, std::string_view ctx, int spec, int rules) {
-  if (!push_table_field(L, spec, "sounds", ctx)) {
+void copy_sounds(lua_State* L, std::string_view mod_id, std::string_view ctx, int table, int rules) {
+  if (!push_table_field(L, table, "sounds", ctx)) {
     lua_pop(L, 1);
     return;
   }
-  if (raw_field(L, -1, "step") != LUA_TNIL) {
+  if (fields::raw_field(L, -1, "step") != LUA_TNIL) {
     set_text(L, rules, "step_sound", convert::named_block(mod_id, text_field(L, ctx, "sounds.step")));
   }
   lua_pop(L, 2);
 }
 
-void copy_light_emit(lua_State* L, std::string_view ctx, int spec, int rules) {
-  const bool light = push_table_field(L, spec, "light_emit", ctx);
+void copy_light_emit(lua_State* L, std::string_view ctx, int table, int rules) {
+  const bool light = push_table_field(L, table, "light_emit", ctx);
   const int light_idx = lua_gettop(L);
-  const bool flicker = push_table_field(L, spec, "flicker", ctx);
+  const bool flicker = push_table_field(L, table, "flicker", ctx);
   const int flicker_idx = lua_gettop(L);
   if (!light) {
     if (flicker) refuse(L, ctx, "`flicker` needs `light_emit`; there is no light to flicker");
     lua_pop(L, 2);
     return;
   }
+  // Only the channels given are stored; the reader takes 0 for the others.
+  const auto channels = fields::read_channels(L, light_idx, ctx, kLightEmit);
   lua_newtable(L);
   const int out = lua_gettop(L);
-  for (const char* channel : {"r", "g", "b"}) {
-    if (raw_field(L, light_idx, channel) != LUA_TNIL) {
-      const auto v = integer_field<std::int64_t>(L, ctx, fmt::format("light_emit.{}", channel));
-      if (v < 0 || v > 15) {
-        refuse(L, ctx, fmt::format("light_emit.{} must be 0..={}, got {}", channel, 15, v));
-      }
-      lua_pushinteger(L, v);
-      lua_setfield(L, out, channel);
-    }
-    lua_pop(L, 1);
+  constexpr const char* kChannels[] = {"r", "g", "b"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!channels.given[i]) continue;
+    lua_pushinteger(L, channels.whole(i));
+    lua_setfield(L, out, kChannels[i]);
   }
   lua_setfield(L, rules, "light_emit");
   if (flicker) {
-    double depth = 0.3;
-    double rate = 8.0;
-    if (raw_field(L, flicker_idx, "depth") != LUA_TNIL) {
-      auto v = convert::to_number(L, -1);
-      if (!v) field_error(L, ctx, "flicker.depth", v.error());
-      depth = *v;
-    }
-    lua_pop(L, 1);
-    if (raw_field(L, flicker_idx, "rate") != LUA_TNIL) {
-      auto v = convert::to_number(L, -1);
-      if (!v) field_error(L, ctx, "flicker.rate", v.error());
-      rate = *v;
-    }
-    lua_pop(L, 1);
-    if (!(depth >= 0.0 && depth <= 1.0)) {
-      refuse(L, ctx, fmt::format("flicker.depth must be 0..=1, got {}", num::format_number(depth)));
-    }
-    if (!(rate >= 1.0 && rate <= 30.0)) {
-      refuse(L, ctx, fmt::format("flicker.rate must be 1..=30 steps a second, got {}",
-                                 num::format_number(rate)));
-    }
+    const auto got = fields::read(L, flicker_idx, ctx, kFlicker, /*types_first=*/true);
     lua_createtable(L, 0, 2);
-    set_number(L, lua_gettop(L), "depth", depth);
-    set_number(L, lua_gettop(L), "rate", rate);
+    set_number(L, lua_gettop(L), "depth", got.number("depth"));
+    set_number(L, lua_gettop(L), "rate", got.number("rate"));
     lua_setfield(L, rules, "flicker");
   }
   lua_pop(L, 2);
 }
 
-void copy_block_flags(lua_State* L, int spec, int rules) {
+void copy_block_flags(lua_State* L, int table, int rules) {
   for (const char* flag : {"transparent", "cutout", "passable", "sway", "washes_away"}) {
-    if (raw_field(L, spec, flag) != LUA_TNIL) set_bool(L, rules, flag, lua_toboolean(L, -1) != 0);
+    if (fields::raw_field(L, table, flag) != LUA_TNIL) set_bool(L, rules, flag, lua_toboolean(L, -1) != 0);
     lua_pop(L, 1);
   }
-  const int t = raw_field(L, spec, "billboard");
+  const int t = fields::raw_field(L, table, "billboard");
   if (t == LUA_TBOOLEAN) {
     set_bool(L, rules, "billboard", lua_toboolean(L, -1) != 0);
   } else if (t == LUA_TSTRING) {
@@ -327,9 +318,9 @@ std::uint32_t shape_mask(lua_State* L, std::string_view ctx) {
   return mask;
 }
 
-void copy_whole(lua_State* L, std::string_view mod_id, std::string_view ctx, int spec, int rules) {
+void copy_whole(lua_State* L, std::string_view mod_id, std::string_view ctx, int table, int rules) {
   std::optional<std::string> model;
-  const int t = raw_field(L, spec, "model");
+  const int t = fields::raw_field(L, table, "model");
   if (t == LUA_TSTRING) {
     std::size_t len = 0;
     const char* p = lua_tolstring(L, -1, &len);
@@ -340,24 +331,24 @@ void copy_whole(lua_State* L, std::string_view mod_id, std::string_view ctx, int
                                convert::type_name(L, -1)));
   }
   lua_pop(L, 1);
-  const bool whole = model.has_value() || truth(L, spec, "whole");
+  const bool whole = model.has_value() || truth(L, table, "whole");
   set_bool(L, rules, "whole", whole);
-  if (raw_field(L, spec, "sweeps") != LUA_TNIL) {
+  if (fields::raw_field(L, table, "sweeps") != LUA_TNIL) {
     if (!whole) refuse(L, ctx, "`sweeps` is for a `whole` block (Sub-Node Contract §7.6)");
     set_bool(L, rules, "sweeps", lua_toboolean(L, -1) != 0);
   }
   lua_pop(L, 1);
   if (model) set_text(L, rules, "model", *model);
-  if (raw_field(L, spec, "shape") != LUA_TNIL) {
+  if (fields::raw_field(L, table, "shape") != LUA_TNIL) {
     lua_pushinteger(L, shape_mask(L, ctx));
     lua_setfield(L, rules, "shape");
   }
   lua_pop(L, 1);
 }
 
-void block_absorbs(lua_State* L, std::string_view mod_id, std::string_view ctx, int spec,
+void block_absorbs(lua_State* L, std::string_view mod_id, std::string_view ctx, int table,
                    int rules) {
-  if (!push_table_field(L, spec, "absorbs", ctx)) {
+  if (!push_table_field(L, table, "absorbs", ctx)) {
     lua_pop(L, 1);
     return;
   }
@@ -373,7 +364,7 @@ void block_absorbs(lua_State* L, std::string_view mod_id, std::string_view ctx, 
     }
   }
   std::uint32_t rate = 0;
-  if (raw_field(L, absorbs, "rate") != LUA_TNIL) rate = integer_field<std::uint32_t>(L, ctx, "absorbs.rate");
+  if (fields::raw_field(L, absorbs, "rate") != LUA_TNIL) rate = integer_field<std::uint32_t>(L, ctx, "absorbs.rate");
   lua_pop(L, 1);
   if (rate < 1 || rate > 27) {
     refuse(L, ctx, fmt::format("absorbs.rate must be 1..={}, got {}. It is how many of a block's "
@@ -386,7 +377,7 @@ void block_absorbs(lua_State* L, std::string_view mod_id, std::string_view ctx, 
   lua_pushinteger(L, rate);
   lua_setfield(L, out, "rate");
   for (const char* key : {"becomes", "fluid"}) {
-    if (raw_field(L, absorbs, key) != LUA_TNIL) {
+    if (fields::raw_field(L, absorbs, key) != LUA_TNIL) {
       set_text(L, out, key, convert::named_block(mod_id, text_field(L, ctx, fmt::format("absorbs.{}", key))));
     }
     lua_pop(L, 1);
@@ -421,8 +412,8 @@ void copy_drops(lua_State* L, std::string_view mod_id, std::string_view ctx, int
   lua_setfield(L, rules, "drops");
 }
 
-void copy_tags(lua_State* L, std::string_view ctx, int spec, int rules) {
-  if (!push_table_field(L, spec, "tags", ctx)) {
+void copy_tags(lua_State* L, std::string_view ctx, int table, int rules) {
+  if (!push_table_field(L, table, "tags", ctx)) {
     lua_pop(L, 1);
     return;
   }
@@ -447,10 +438,10 @@ int register_block(lua_State* L) {
   arg_table(L, "register_block");
   lua_settop(L, 1);
   refuse_if_frozen(L, mod_id);
-  const auto id = spec_id(L, 1);
+  const auto id = registration_id(L, 1);
   if (!id) convert::raise(L, "register_block: missing required field `id`");
   const std::string ctx = fmt::format("register_block(\"{}\")", *id);
-  if (auto k = unknown_key(L, 1, kBlockKeys)) refuse(L, ctx, fmt::format("unknown field `{}`", *k));
+  if (auto k = fields::unknown_key(L, 1, kBlockKeys)) refuse(L, ctx, fmt::format("unknown field `{}`", *k));
 
   const bool transparent = truth(L, 1, "transparent");
   const bool cutout = truth(L, 1, "cutout");
@@ -485,63 +476,27 @@ int register_block(lua_State* L) {
   lua_pop(L, 1);
   refuse_if_registered(L, qualified, fmt::format("block `{}` is already registered", qualified));
 
-  std::optional<float> hardness;
-  std::optional<float> dominance;
-  std::optional<float> friction;
-  std::optional<std::uint8_t> light_falloff;
-  if (raw_field(L, 1, "hardness") != LUA_TNIL) {
-    const float v = f32_field(L, ctx, "hardness");
-    if (!std::isfinite(v) || v < 0.0f) {
-      refuse(L, ctx, fmt::format("hardness must be a non-negative number of seconds, got {}",
-                                 num::format_number(v)));
-    }
-    hardness = v;
-  }
-  lua_pop(L, 1);
-  if (raw_field(L, 1, "dominance") != LUA_TNIL) {
-    const float v = f32_field(L, ctx, "dominance");
-    if (!std::isfinite(v) || v <= 0.0f) {
-      refuse(L, ctx, fmt::format("dominance must be a positive number, got {}", num::format_number(v)));
-    }
-    dominance = v;
-  }
-  lua_pop(L, 1);
-  if (raw_field(L, 1, "friction") != LUA_TNIL) {
-    const float v = f32_field(L, ctx, "friction");
-    if (!(v >= 0.0f && v <= 1.0f)) {
-      refuse(L, ctx, fmt::format("friction is a share of the ordinary grip from 0 (ice with "
-                                 "nothing to push against) to 1 (the default), got {}",
-                                 num::format_number(v)));
-    }
-    friction = v;
-  }
-  lua_pop(L, 1);
-  if (raw_field(L, 1, "light_falloff") != LUA_TNIL) {
-    const auto v = integer_field<std::uint8_t>(L, ctx, "light_falloff");
-    if (v > 15) refuse(L, ctx, fmt::format("light_falloff is levels lost per block, 0..={}, got {}", 15, v));
-    light_falloff = v;
-  }
-  lua_pop(L, 1);
+  const auto numbers = fields::read(L, 1, ctx, kBlockNumbers);
   push_table_field(L, 1, "drops", ctx);
   const int drops = lua_gettop(L);  // nil when not given
 
   lua_newtable(L);
   const int rules = lua_gettop(L);
-  if (friction) set_number(L, rules, "friction", *friction);
-  if (light_falloff) {
-    lua_pushinteger(L, *light_falloff);
+  if (numbers.given("friction")) set_number(L, rules, "friction", numbers.f32("friction"));
+  if (numbers.given("light_falloff")) {
+    lua_pushinteger(L, numbers.integer<std::uint8_t>("light_falloff"));
     lua_setfield(L, rules, "light_falloff");
   }
   copy_sounds(L, mod_id, ctx, 1, rules);
-  if (hardness) set_number(L, rules, "hardness", *hardness);
-  if (dominance) set_number(L, rules, "dominance", *dominance);
+  if (numbers.given("hardness")) set_number(L, rules, "hardness", numbers.f32("hardness"));
+  if (numbers.given("dominance")) set_number(L, rules, "dominance", numbers.f32("dominance"));
   copy_light_emit(L, ctx, 1, rules);
   copy_block_flags(L, 1, rules);
   copy_whole(L, mod_id, ctx, 1, rules);
   block_absorbs(L, mod_id, ctx, 1, rules);
   if (lua_type(L, drops) == LUA_TTABLE) copy_drops(L, mod_id, ctx, drops, rules);
   copy_tags(L, ctx, 1, rules);
-  if (raw_field(L, 1, "tint") != LUA_TNIL) {
+  if (fields::raw_field(L, 1, "tint") != LUA_TNIL) {
     lua_setfield(L, rules, "tint");
   } else {
     lua_pop(L, 1);
@@ -566,10 +521,10 @@ int register_item(lua_State* L) {
   arg_table(L, "register_item");
   lua_settop(L, 1);
   refuse_if_frozen(L, mod_id);
-  const auto id = spec_id(L, 1);
+  const auto id = registration_id(L, 1);
   if (!id) convert::raise(L, "register_item: missing required field `id`");
   const std::string ctx = fmt::format("register_item(\"{}\")", *id);
-  if (auto k = unknown_key(L, 1, kItemKeys)) {
+  if (auto k = fields::unknown_key(L, 1, kItemKeys)) {
     refuse(L, ctx, fmt::format("unknown field `{}`. An item is not a block: it has no hardness, "
                                "no drops and no light, because it is never in the world.",
                                *k));
@@ -577,13 +532,13 @@ int register_item(lua_State* L) {
   const std::string qualified = qualify_material(L, mod_id, *id);
   const std::string qctx = fmt::format("register_item(\"{}\")", qualified);
   std::optional<std::string> texture;
-  if (raw_field(L, 1, "texture") != LUA_TNIL) {
+  if (fields::raw_field(L, 1, "texture") != LUA_TNIL) {
     texture = texture_path(L, qualified, text_field(L, qctx, "texture"));
   }
   lua_pop(L, 1);
   refuse_if_registered(L, qualified, fmt::format("`{}` is already registered", qualified));
   std::optional<std::string> name;
-  if (raw_field(L, 1, "name") != LUA_TNIL) name = text_field(L, qctx, "name");
+  if (fields::raw_field(L, 1, "name") != LUA_TNIL) name = text_field(L, qctx, "name");
   lua_pop(L, 1);
 
   const lua_Integer n = take_material(L, ctx);

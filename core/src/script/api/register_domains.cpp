@@ -8,25 +8,27 @@
 
 #include "world/domain.hpp"
 #include "base/num.hpp"
-#include "script/api/content_lua.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
+#include "script/api/hooks.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 
-std::optional<domain::UniversalPos> universal_position(lua_State* L, int spec,
+std::optional<domain::UniversalPos> universal_position(lua_State* L, int table,
                                                        std::string_view ctx) {
-  const int t = raw_field(L, spec, "position");
+  const int t = fields::raw_field(L, table, "position");
   if (t == LUA_TNIL) {
     lua_pop(L, 1);
     return std::nullopt;
   }
-  if (t != LUA_TTABLE) field_error(L, ctx, "position", convert::mismatch(L, -1, "table"));
+  if (t != LUA_TTABLE) fields::field_error(L, ctx, "position", convert::mismatch(L, -1, "table"));
   const int pos = lua_gettop(L);
   constexpr double kLimit = 4e18;
   std::int64_t out[3] = {};
   const char* axes[] = {"x", "y", "z"};
   for (int i = 0; i < 3; ++i) {
-    raw_field(L, pos, axes[i]);
+    fields::raw_field(L, pos, axes[i]);
     if (lua_isinteger(L, -1)) {
       const lua_Integer v = lua_tointeger(L, -1);
       if (v > 4'000'000'000'000'000'000 || v < -4'000'000'000'000'000'000) {
@@ -59,15 +61,28 @@ std::optional<domain::UniversalPos> universal_position(lua_State* L, int spec,
 
 namespace {
 
+constexpr std::string_view kDomainKeys[] = {"id",        "kind",     "scale",
+                                            "instanced", "position", "generator"};
+constexpr std::string_view kKinds[] = {"voxel", "sparse"};
+
+// A kind or scale of another type reads as the default.
+constexpr fields::Field kDomainFields[] = {
+    fields::text("kind").otherwise("voxel").mismatch_ignored().one_of(kKinds).refusal(
+        "{ctx}: `kind` is \"voxel\" or \"sparse\", not \"{got}\""),
+    fields::number("scale").above(0.0).otherwise(1.0).mismatch_ignored().refusal(
+        "{ctx}: `scale` must be a positive number"),
+    fields::boolean("instanced"),
+};
+
 // Upvalue 1: the mod id.
 int register_domain(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
   arg_table(L, "register_domain");
   lua_settop(L, 1);
   refuse_if_frozen(L, mod_id);
-  const auto id = spec_id(L, 1);
+  const auto id = registration_id(L, 1);
   if (!id) convert::raise(L, "register_domain: missing required field `id`");
-  if (auto k = unknown_key(L, 1, {"id", "kind", "scale", "instanced", "position", "generator"})) {
+  if (auto k = fields::unknown_key(L, 1, kDomainKeys)) {
     convert::raise(L, fmt::format("register_domain(\"{}\"): unknown field `{}`", *id, *k));
   }
   const std::string qualified = qualify(L, mod_id, *id);
@@ -78,28 +93,13 @@ int register_domain(lua_State* L) {
     convert::raise(L, fmt::format("{}: {}", ctx, checked.error().message()));
   }
 
-  std::string kind = "voxel";
-  if (raw_field(L, 1, "kind") != LUA_TNIL) {
-    if (auto k = convert::to_text(L, -1)) kind = std::move(*k);
-  }
-  lua_pop(L, 1);
-  if (kind != "voxel" && kind != "sparse") {
-    convert::raise(L, fmt::format("{}: `kind` is \"voxel\" or \"sparse\", not \"{}\"", ctx, kind));
-  }
-  double scale = 1.0;
-  if (raw_field(L, 1, "scale") != LUA_TNIL) {
-    if (auto s = convert::to_number(L, -1)) scale = *s;
-  }
-  lua_pop(L, 1);
-  if (!std::isfinite(scale) || scale <= 0.0) {
-    convert::raise(L, fmt::format("{}: `scale` must be a positive number", ctx));
-  }
-  raw_field(L, 1, "instanced");
-  const bool instanced = lua_toboolean(L, -1) != 0;
-  lua_pop(L, 1);
+  const auto got = fields::read(L, 1, ctx, kDomainFields);
+  const std::string& kind = got.text("kind");
+  const double scale = got.number("scale");
+  const bool instanced = got.boolean("instanced");
   const auto position = universal_position(L, 1, ctx);
 
-  const int g = raw_field(L, 1, "generator");  // 2
+  const int g = fields::raw_field(L, 1, "generator");  // 2
   if (g != LUA_TNIL && g != LUA_TFUNCTION) {
     convert::raise(L, fmt::format("{}: `generator` is a function, not a {}", ctx,
                                   convert::type_name(L, 2)));

@@ -19,17 +19,16 @@
 
 #include "base/error.hpp"
 #include "script/api/media.hpp"
-#include "script/api/media_lua.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 
 namespace ostrel_core::script::media {
-
-using namespace detail;  // NOLINT: this file's own helpers
 
 namespace {
 
 // Sets `key` = `value` on the table on top of the stack.
 void set_text(lua_State* L, const char* key, std::string_view value) {
-  push_text(L, value);
+  lua_vm::push_text(L, value);
   lua_setfield(L, -2, key);
 }
 
@@ -91,47 +90,47 @@ std::expected<std::vector<std::uint8_t>, std::string> read_regular(const std::st
 constexpr std::string_view kModel = "register_model";
 
 int register_model(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  arg_table(L, kModel);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
+  lua_vm::arg_table(L, kModel);
   lua_settop(L, 1);
-  refuse_if_frozen(L, mod_id);
-  if (auto k = unknown_key(L, 1, {"id", "file", "scale", "texture"})) {
+  lua_vm::refuse_if_frozen(L, mod_id);
+  if (auto k = fields::unknown_key(L, 1, {"id", "file", "scale", "texture"}, true)) {
     convert::raise(L, fmt::format("register_model: unknown field `{}`", *k));
   }
   lua_getfield(L, 1, "id");
-  auto id = read_text(L, -1);
+  auto id = fields::read_text(L, -1);
   lua_pop(L, 1);
   if (!id) convert::raise(L, "register_model: missing required field `id`");
   // A model may be registered into another mod's namespace: it replaces that model's files.
   const std::string qualified = convert::named_block(mod_id, *id);
   lua_getfield(L, 1, "file");
-  auto file = read_text(L, -1);
+  auto file = fields::read_text(L, -1);
   lua_pop(L, 1);
   if (!file) convert::raise(L, "register_model: missing required field `file`");
-  const auto scale_given = opt_f32(L, 1, "scale", kModel);
-  const auto texture = opt_text(L, 1, "texture", kModel);
-  require_mod_file(L, kModel, mod_id, *file);
+  const auto scale_given = fields::opt_f32(L, 1, "scale", kModel);
+  const auto texture = fields::opt_text(L, 1, "texture", kModel);
+  lua_vm::require_mod_file(L, kModel, mod_id, *file);
   if (texture) {
-    const std::string p = mod_path(L, kModel, *texture);
+    const std::string p = lua_vm::mod_path(L, kModel, *texture);
     if (!ostrel_core::content::is_distributable(p)) {
       convert::raise(L, fmt::format("register_model: `texture` is an image file beside your mod, "
                                     "got `{}`. The client decodes PNG.",
                                     *texture));
     }
-    require_mod_file(L, kModel, mod_id, *texture);
+    lua_vm::require_mod_file(L, kModel, mod_id, *texture);
   }
   float scale = scale_given.value_or(1.0f);
   scale = std::isfinite(scale) ? std::clamp(scale, 0.01f, 64.0f) : 1.0f;
 
-  push_registry_table(L, "ostrel.models");
+  lua_vm::push_registry_table(L, "ostrel.models");
   const int models = lua_gettop(L);
   const auto set_files = [&](int e) {
-    push_text(L, *file);
+    lua_vm::push_text(L, *file);
     lua_setfield(L, e, "file");
     lua_pushnumber(L, scale);
     lua_setfield(L, e, "scale");
     if (texture) {
-      push_text(L, *texture);
+      lua_vm::push_text(L, *texture);
     } else {
       lua_pushnil(L);
     }
@@ -142,7 +141,7 @@ int register_model(lua_State* L) {
     if (t == LUA_TNIL) break;
     if (t == LUA_TTABLE) {
       lua_getfield(L, -1, "id");
-      const bool same = lua_type(L, -1) == LUA_TSTRING && read_text(L, -1) == qualified;
+      const bool same = lua_type(L, -1) == LUA_TSTRING && fields::read_text(L, -1) == qualified;
       lua_pop(L, 1);
       if (same) {
         set_files(lua_gettop(L));
@@ -169,17 +168,17 @@ int register_model(lua_State* L) {
 constexpr std::string_view kSound = "register_sound";
 
 int register_sound(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  arg_table(L, kSound);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
+  lua_vm::arg_table(L, kSound);
   lua_settop(L, 1);
-  refuse_if_frozen(L, mod_id);
-  const std::string id = qualify(L, mod_id, required_text(L, 1, "id", kSound));
-  const std::string file = required_text(L, 1, "file", kSound);
-  const float gain = opt_f32(L, 1, "gain", kSound).value_or(1.0f);
-  const float variance = opt_f32(L, 1, "pitch_variance", kSound).value_or(0.0f);
-  require_mod_file(L, kSound, mod_id, file);
+  lua_vm::refuse_if_frozen(L, mod_id);
+  const std::string id = lua_vm::qualify(L, mod_id, fields::required_text(L, 1, "id", kSound));
+  const std::string file = fields::required_text(L, 1, "file", kSound);
+  const float gain = fields::opt_f32(L, 1, "gain", kSound).value_or(1.0f);
+  const float variance = fields::opt_f32(L, 1, "pitch_variance", kSound).value_or(0.0f);
+  lua_vm::require_mod_file(L, kSound, mod_id, file);
 
-  push_registry_table(L, "ostrel.sounds");
+  lua_vm::push_registry_table(L, "ostrel.sounds");
   lua_createtable(L, 0, 5);
   set_text(L, "id", id);
   set_text(L, "mod_id", mod_id);
@@ -193,11 +192,11 @@ int register_sound(lua_State* L) {
 }
 
 int bind_sound(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
   const std::string cue = convert::arg_text(L, 1, "bind_sound");
   const std::string sound = convert::arg_text(L, 2, "bind_sound");
-  refuse_if_frozen(L, mod_id);
-  push_registry_table(L, "ostrel.bindings");
+  lua_vm::refuse_if_frozen(L, mod_id);
+  lua_vm::push_registry_table(L, "ostrel.bindings");
   lua_createtable(L, 0, 3);
   set_text(L, "cue", convert::named_block(mod_id, cue));
   set_text(L, "sound", convert::named_block(mod_id, sound));
@@ -210,7 +209,7 @@ int bind_sound(lua_State* L) {
 
 void append_entry(lua_State* L, const char* table, std::size_t cap, const char* what,
                   std::string_view mod_id, std::string_view id, std::string_view file) {
-  push_registry_table(L, table);
+  lua_vm::push_registry_table(L, table);
   const auto n = lua_rawlen(L, -1);
   if (n >= cap) {
     convert::raise(L, fmt::format("mod `{}`: a server may push at most {} {}", mod_id, cap, what));
@@ -225,13 +224,13 @@ void append_entry(lua_State* L, const char* table, std::size_t cap, const char* 
 
 int register_font(lua_State* L) {
   constexpr std::string_view kFn = "register_font";
-  const auto mod_id = upvalue_text(L, 1);
-  arg_table(L, kFn);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
+  lua_vm::arg_table(L, kFn);
   lua_settop(L, 1);
-  refuse_if_frozen(L, mod_id);
-  const std::string id = qualify(L, mod_id, required_text(L, 1, "id", kFn));
-  const std::string file = required_text(L, 1, "file", kFn);
-  require_mod_file(L, kFn, mod_id, file);
+  lua_vm::refuse_if_frozen(L, mod_id);
+  const std::string id = lua_vm::qualify(L, mod_id, fields::required_text(L, 1, "id", kFn));
+  const std::string file = fields::required_text(L, 1, "file", kFn);
+  lua_vm::require_mod_file(L, kFn, mod_id, file);
   append_entry(L, "ostrel.fonts", kMaxFonts, "fonts", mod_id, id, file);
   return 0;
 }
@@ -245,22 +244,22 @@ ostrel_core::content::ContentHash hash_or_raise(lua_State* L, std::string_view m
 
 int register_picture(lua_State* L) {
   constexpr std::string_view kFn = "register_picture";
-  const auto mod_id = upvalue_text(L, 1);
-  arg_table(L, kFn);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
+  lua_vm::arg_table(L, kFn);
   lua_settop(L, 1);
-  refuse_if_frozen(L, mod_id);
-  const std::string file = required_text(L, 1, "file", kFn);
+  lua_vm::refuse_if_frozen(L, mod_id);
+  const std::string file = fields::required_text(L, 1, "file", kFn);
   const auto hash = hash_or_raise(L, mod_id, kFn, file);
-  const std::string id = qualify(L, mod_id, opt_text(L, 1, "id", kFn).value_or(file));
+  const std::string id = lua_vm::qualify(L, mod_id, fields::opt_text(L, 1, "id", kFn).value_or(file));
   append_entry(L, "ostrel.pictures", kMaxPictures, "pictures", mod_id, id, file);
-  push_text(L, hex(hash));
+  lua_vm::push_text(L, hex(hash));
   return 1;
 }
 
 int content_hash(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
   const std::string file = convert::arg_text(L, 1, "content_hash");
-  push_text(L, hex(hash_or_raise(L, mod_id, "content_hash", file)));
+  lua_vm::push_text(L, hex(hash_or_raise(L, mod_id, "content_hash", file)));
   return 1;
 }
 
@@ -272,18 +271,18 @@ std::expected<blake3::Digest, std::string> hash_mod_file(lua_State* L,
                                                                std::string_view path) {
   auto normalised = lua_vm::validate_mod_path(path, what);
   if (!normalised) return std::unexpected(normalised.error());
-  const auto dir = find_mod_dir(L, what, mod_id);
+  const auto dir = lua_vm::find_mod_dir(L, what, mod_id);
   if (!dir) return std::unexpected(dir.error());
   if (!ostrel_core::content::is_distributable(*normalised)) {
     return std::unexpected(fmt::format(
         "{}: `{}` is not a file clients are sent — a picture is a .png or .jpg", what, path));
   }
-  auto found = locate_mod_file(what, mod_id, *dir, path, *normalised);
+  auto found = lua_vm::locate_mod_file(what, mod_id, *dir, path, *normalised);
   if (!found) return std::unexpected(found.error());
   std::uint64_t size = 0;
   auto bytes = read_regular(*found, ostrel_core::content::kMaxFileBytes, size);
   if (!bytes) {
-    return std::unexpected(not_a_mod_file(what, path, mod_id, bytes.error()));
+    return std::unexpected(lua_vm::not_a_mod_file(what, path, mod_id, bytes.error()));
   }
   if (size > ostrel_core::content::kMaxFileBytes) {
     return std::unexpected(fmt::format("{}: `{}` is {} bytes, and a client takes at most {}", what,
@@ -293,21 +292,21 @@ std::expected<blake3::Digest, std::string> hash_mod_file(lua_State* L,
 }
 
 void detail::set_asset_functions(lua_State* L, std::string_view mod_id, int game) {
-  set_function(L, game, "register_model", register_model, mod_id);
-  set_function(L, game, "register_sound", register_sound, mod_id);
-  set_function(L, game, "bind_sound", bind_sound, mod_id);
-  set_function(L, game, "register_font", register_font, mod_id);
-  set_function(L, game, "register_picture", register_picture, mod_id);
-  set_function(L, game, "content_hash", content_hash, mod_id);
+  lua_vm::set_function(L, game, "register_model", register_model, mod_id);
+  lua_vm::set_function(L, game, "register_sound", register_sound, mod_id);
+  lua_vm::set_function(L, game, "bind_sound", bind_sound, mod_id);
+  lua_vm::set_function(L, game, "register_font", register_font, mod_id);
+  lua_vm::set_function(L, game, "register_picture", register_picture, mod_id);
+  lua_vm::set_function(L, game, "content_hash", content_hash, mod_id);
 }
 
 std::expected<void, vm::ScriptError> install_media(lua_State* L, std::string_view mod_id,
                                                    int game_idx) {
   lua_pushvalue(L, game_idx);
   auto r = lua_vm::protect(L, 1, [&](lua_State* s) {
-    set_view_functions(s, mod_id, 1);
-    set_sky_functions(s, mod_id, 1);
-    set_asset_functions(s, mod_id, 1);
+    detail::set_view_functions(s, mod_id, 1);
+    detail::set_sky_functions(s, mod_id, 1);
+    detail::set_asset_functions(s, mod_id, 1);
   });
   if (!r) return std::unexpected(lua_vm::engine_error(r.error()));
   return {};
@@ -319,10 +318,10 @@ namespace {
 
 std::vector<Font> read_named_files(const lua_vm::LuaVm& vm, const char* name, std::size_t cap) {
   std::vector<Font> out;
-  each_entry(vm, name, [&](lua_State* L, int e) {
-    auto id = text_field(L, e, "id");
-    auto mod = text_field(L, e, "mod_id");
-    auto file = text_field(L, e, "file");
+  lua_vm::each_entry(vm, name, [&](lua_State* L, int e) {
+    auto id = fields::get_string(L, e, "id");
+    auto mod = fields::get_string(L, e, "mod_id");
+    auto file = fields::get_string(L, e, "file");
     if (id && mod && file) out.push_back({std::move(*id), std::move(*mod), std::move(*file)});
     return out.size() < cap;
   });
@@ -333,13 +332,13 @@ std::vector<Font> read_named_files(const lua_vm::LuaVm& vm, const char* name, st
 
 std::vector<ModelFile> registered_models(const lua_vm::LuaVm& vm) {
   std::vector<ModelFile> out;
-  each_entry(vm, "ostrel.models", [&](lua_State* L, int e) {
-    auto id = text_field(L, e, "id");
-    auto mod = text_field(L, e, "mod_id");
-    auto file = text_field(L, e, "file");
+  lua_vm::each_entry(vm, "ostrel.models", [&](lua_State* L, int e) {
+    auto id = fields::get_string(L, e, "id");
+    auto mod = fields::get_string(L, e, "mod_id");
+    auto file = fields::get_string(L, e, "file");
     if (id && mod && file) {
-      out.push_back({std::move(*id), std::move(*file), f32_field(L, e, "scale").value_or(1.0f),
-                     text_field(L, e, "texture"), std::move(*mod)});
+      out.push_back({std::move(*id), std::move(*file), fields::get_f32(L, e, "scale").value_or(1.0f),
+                     fields::get_string(L, e, "texture"), std::move(*mod)});
     }
     return true;
   });
@@ -348,13 +347,13 @@ std::vector<ModelFile> registered_models(const lua_vm::LuaVm& vm) {
 
 std::vector<Sound> registered_sounds(const lua_vm::LuaVm& vm) {
   std::vector<Sound> out;
-  each_entry(vm, "ostrel.sounds", [&](lua_State* L, int e) {
-    auto id = text_field(L, e, "id");
-    auto mod = text_field(L, e, "mod_id");
-    auto file = text_field(L, e, "file");
+  lua_vm::each_entry(vm, "ostrel.sounds", [&](lua_State* L, int e) {
+    auto id = fields::get_string(L, e, "id");
+    auto mod = fields::get_string(L, e, "mod_id");
+    auto file = fields::get_string(L, e, "file");
     if (id && mod && file) {
-      out.push_back({std::move(*id), std::move(*file), f32_field(L, e, "gain").value_or(1.0f),
-                     f32_field(L, e, "pitch_variance").value_or(0.0f), std::move(*mod)});
+      out.push_back({std::move(*id), std::move(*file), fields::get_f32(L, e, "gain").value_or(1.0f),
+                     fields::get_f32(L, e, "pitch_variance").value_or(0.0f), std::move(*mod)});
     }
     return true;
   });
@@ -363,10 +362,10 @@ std::vector<Sound> registered_sounds(const lua_vm::LuaVm& vm) {
 
 std::vector<proto::SoundBinding> registered_bindings(const lua_vm::LuaVm& vm) {
   std::vector<proto::SoundBinding> out;
-  each_entry(vm, "ostrel.bindings", [&](lua_State* L, int e) {
-    auto cue = text_field(L, e, "cue");
-    auto sound = text_field(L, e, "sound");
-    auto mod = text_field(L, e, "mod_id");
+  lua_vm::each_entry(vm, "ostrel.bindings", [&](lua_State* L, int e) {
+    auto cue = fields::get_string(L, e, "cue");
+    auto sound = fields::get_string(L, e, "sound");
+    auto mod = fields::get_string(L, e, "mod_id");
     if (cue && sound && mod) out.push_back({std::move(*cue), std::move(*sound), std::move(*mod)});
     return true;
   });

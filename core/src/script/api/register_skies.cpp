@@ -12,11 +12,10 @@
 #include "world/domain.hpp"
 #include "base/num.hpp"
 #include "script/api/media.hpp"
-#include "script/api/media_lua.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 
 namespace ostrel_core::script::media {
-
-using namespace detail;  // NOLINT: this file's own helpers
 
 proto::SkyFrame sky_frame(const SkyKeyframe& k) {
   return proto::SkyFrame{k.time,           k.sky,          k.sun,
@@ -28,6 +27,7 @@ proto::SkyFrame sky_frame(const SkyKeyframe& k) {
 namespace {
 
 constexpr std::string_view kSky = "register_sky";
+constexpr std::string_view kGradeRange = "{ctx}: `grade.{field}` must be {lo}..={hi}, got {got}";
 constexpr std::size_t kDomainBytes = 128;
 
 std::string f(float v) { return num::format_number(v); }
@@ -39,10 +39,10 @@ bool in(float v, float lo, float hi) { return v >= lo && v <= hi; }  // NaN is o
 // The field at `t` read as f32 for a required keyframe value; none when absent or unreadable.
 std::optional<float> keyframe_f32(lua_State* L, int t, const char* name) {
   lua_getfield(L, t, name);
-  auto v = read_number(L, -1);
+  auto v = fields::read_number(L, -1);
   lua_pop(L, 1);
   if (!v) return std::nullopt;
-  return to_f32(*v);
+  return fields::to_f32(*v);
 }
 
 // Copies three raw elements of the colour table on top into a new table set as `name` of `out`.
@@ -55,33 +55,40 @@ void copy_colour(lua_State* L, int out, const char* name) {
   lua_setfield(L, out, name);
 }
 
+constexpr fields::Field kGradeScalars[] = {
+    fields::f32("exposure").within(0.0, 4.0).refusal(kGradeRange),
+    fields::f32("contrast").within(0.0, 4.0).refusal(kGradeRange),
+    fields::f32("saturation").within(0.0, 4.0).refusal(kGradeRange),
+    fields::f32("gamma").within(0.1, 4.0).refusal(kGradeRange),
+};
+
+constexpr fields::Field kStars = fields::f32("stars").within(0.0, 1.0).refusal(
+    "{ctx}: keyframe stars must be 0..=1, got {got}");
+
 void validate_grade(lua_State* L, int g, int out) {
-  if (auto k = unknown_key(L, g, {"tint", "gamma", "offset", "exposure", "contrast",
-                                  "saturation"})) {
+  if (auto k = fields::unknown_key(L, g, {"tint", "gamma", "offset", "exposure", "contrast",
+                                  "saturation"}, true)) {
     convert::raise(L, fmt::format("register_sky: unknown `grade` field `{}`", *k));
+  }
+  const auto got = fields::read(L, g, kSky, kGradeScalars);
+  for (const auto& s : kGradeScalars) {
+    if (!got.given(s.name)) continue;
+    lua_vm::push_text(L, s.name);
+    lua_pushnumber(L, got.f32(s.name));
+    lua_rawset(L, out);
   }
   struct Scalar {
     const char* name;
     float lo;
     float hi;
   };
-  constexpr Scalar kScalars[] = {
-      {"exposure", 0.0f, 4.0f}, {"contrast", 0.0f, 4.0f},
-      {"saturation", 0.0f, 4.0f}, {"gamma", 0.1f, 4.0f}};
   const auto range = [&](const char* name, float lo, float hi, float v) {
     convert::raise(L, fmt::format("register_sky: `grade.{}` must be {}..={}, got {}", name, f(lo),
                                   f(hi), f(v)));
   };
-  for (const auto& s : kScalars) {
-    auto v = opt_f32(L, g, s.name, kSky);
-    if (!v) continue;
-    if (!in(*v, s.lo, s.hi)) range(s.name, s.lo, s.hi, *v);
-    lua_pushnumber(L, *v);
-    lua_setfield(L, out, s.name);
-  }
   constexpr Scalar kTriples[] = {{"tint", 0.0f, 4.0f}, {"offset", -1.0f, 1.0f}};
   for (const auto& s : kTriples) {
-    if (!opt_table(L, g, s.name, kSky)) continue;
+    if (!fields::opt_table(L, g, s.name, kSky)) continue;
     const int c = lua_gettop(L);
     if (luaL_len(L, c) != 3) {
       convert::raise(L, fmt::format("register_sky: `grade.{}` must be three numbers, {{r, g, b}}",
@@ -92,10 +99,10 @@ void validate_grade(lua_State* L, int g, int out) {
       lua_geti(L, c, i);
       auto v = convert::to_number(L, -1);
       if (!v) {
-        lua_vm::field_error(L, kSky, fmt::format("grade.{}", s.name), v.error());
+        fields::field_error(L, kSky, fmt::format("grade.{}", s.name), v.error());
       }
       lua_pop(L, 1);
-      const float x = to_f32(*v);
+      const float x = fields::to_f32(*v);
       if (!in(x, s.lo, s.hi)) range(s.name, s.lo, s.hi, x);
       lua_pushnumber(L, x);
       lua_rawseti(L, -2, i);
@@ -135,24 +142,20 @@ void validate_keyframe(lua_State* L, int k) {
     copy_colour(L, out, name);
     lua_pop(L, 1);
   }
-  if (opt_table(L, k, "grade", kSky)) {
+  if (fields::opt_table(L, k, "grade", kSky)) {
     lua_createtable(L, 0, 6);
     validate_grade(L, lua_gettop(L) - 1, lua_gettop(L));
     lua_setfield(L, out, "grade");
     lua_pop(L, 1);
   }
-  if (auto stars = opt_f32(L, k, "stars", kSky)) {
-    if (!in(*stars, 0.0f, 1.0f)) {
-      convert::raise(L, fmt::format("register_sky: keyframe stars must be 0..=1, got {}",
-                                    f(*stars)));
-    }
-    lua_pushnumber(L, *stars);
+  if (const auto got = fields::read_one(L, k, kSky, kStars); got.given("stars")) {
+    lua_pushnumber(L, got.f32("stars"));
     lua_setfield(L, out, "stars");
   }
 }
 
-std::optional<Vec3f> cave_fog_of(lua_State* L, int spec) {
-  const int type = lua_getfield(L, spec, "cave_fog");
+std::optional<Vec3f> cave_fog_of(lua_State* L, int table) {
+  const int type = lua_getfield(L, table, "cave_fog");
   if (type == LUA_TNIL) {
     lua_pop(L, 1);
     return std::nullopt;
@@ -164,14 +167,14 @@ std::optional<Vec3f> cave_fog_of(lua_State* L, int spec) {
   const char* names[] = {"r", "g", "b"};
   for (int i = 0; i < 3; ++i) {
     lua_getfield(L, -1, names[i]);
-    auto v = read_number(L, -1);
+    auto v = fields::read_number(L, -1);
     lua_pop(L, 1);
     if (!v) {
       lua_geti(L, -1, i + 1);
-      v = read_number(L, -1);
+      v = fields::read_number(L, -1);
       lua_pop(L, 1);
     }
-    const float x = v ? to_f32(*v) : 0.0f;
+    const float x = v ? fields::to_f32(*v) : 0.0f;
     if (!v || !std::isfinite(x)) {
       convert::raise(L, fmt::format("register_sky: `cave_fog` must be three numbers, {{r, g, b}}; "
                                     "`{}` is missing or not a number",
@@ -221,12 +224,12 @@ bool is_domain_id(std::string_view d) {
 }
 
 int register_sky(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  arg_table(L, kSky);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
+  lua_vm::arg_table(L, kSky);
   lua_settop(L, 1);
-  refuse_if_frozen(L, mod_id);
-  if (auto k = unknown_key(L, 1, {"domain", "cave_fog", "keyframes", "start_time",
-                                  "day_length_ticks"})) {
+  lua_vm::refuse_if_frozen(L, mod_id);
+  if (auto k = fields::unknown_key(L, 1, {"domain", "cave_fog", "keyframes", "start_time",
+                                  "day_length_ticks"}, true)) {
     convert::raise(L, fmt::format("register_sky: unknown field `{}`", *k));
   }
   lua_getfield(L, 1, "day_length_ticks");
@@ -249,7 +252,7 @@ int register_sky(lua_State* L) {
     const int t = lua_geti(L, given, i);
     if (t == LUA_TNIL) break;
     if (t != LUA_TTABLE) {
-      lua_vm::field_error(L, kSky, "keyframes", convert::mismatch(L, -1, "table"));
+      fields::field_error(L, kSky, "keyframes", convert::mismatch(L, -1, "table"));
     }
     validate_keyframe(L, -1);
     lua_rawseti(L, frames, ++count);
@@ -260,23 +263,23 @@ int register_sky(lua_State* L) {
     convert::raise(L, "register_sky: `keyframes` is empty; a sky with no colours has nothing to "
                       "draw");
   }
-  const auto domain = opt_text(L, 1, "domain", kSky);
+  const auto domain = fields::opt_text(L, 1, "domain", kSky);
   if (domain && !is_domain_id(*domain)) {
     convert::raise(L, fmt::format("register_sky: `domain` must be a domain id, got {:?}",
                                   convert::valid_utf8(*domain)));
   }
-  const auto start = opt_f32(L, 1, "start_time", kSky);
+  const auto start = fields::opt_f32(L, 1, "start_time", kSky);
   if (start && !std::isfinite(*start)) {
     convert::raise(L, "register_sky: start_time must be a number, 0..1");
   }
   const auto fog = cave_fog_of(L, 1);
 
-  push_registry_table(L, "ostrel.skies");
+  lua_vm::push_registry_table(L, "ostrel.skies");
   lua_createtable(L, 0, 6);
-  push_text(L, mod_id);
+  lua_vm::push_text(L, mod_id);
   lua_setfield(L, -2, "mod_id");
   if (domain) {
-    push_text(L, *domain);
+    lua_vm::push_text(L, *domain);
     lua_setfield(L, -2, "domain");
   }
   lua_pushinteger(L, *day);
@@ -288,7 +291,7 @@ int register_sky(lua_State* L) {
     lua_setfield(L, -2, "start_time");
   }
   if (fog) set_cave_fog(L, -1, *fog);
-  push_text(L, fmt::format("{}|{}", mod_id, domain.value_or("")));
+  lua_vm::push_text(L, fmt::format("{}|{}", mod_id, domain.value_or("")));
   lua_insert(L, -2);
   lua_rawset(L, -3);
   return 0;
@@ -306,15 +309,15 @@ std::optional<float> element_f32(lua_State* L, int t, lua_Integer i) {
   auto v = convert::to_number(L, -1);
   if (!v) convert::raise(L, fmt::format("register_clouds: bad element {} ({})", i, v.error().text));
   lua_pop(L, 1);
-  return to_f32(*v);
+  return fields::to_f32(*v);
 }
 
-Vec3f cloud_colour(lua_State* L, int spec, const char* field, Vec3f dflt) {
-  if (!opt_table(L, spec, field, kClouds)) return dflt;
+Vec3f cloud_colour(lua_State* L, int table, const char* field, Vec3f dflt) {
+  if (!fields::opt_table(L, table, field, kClouds)) return dflt;
   const int c = lua_gettop(L);
   const char* names[] = {"r", "g", "b"};
   for (int i = 0; i < 3; ++i) {
-    const auto named = opt_f32(L, c, names[i], kClouds);
+    const auto named = fields::opt_f32(L, c, names[i], kClouds);
     const auto at = element_f32(L, c, i + 1);
     if (named) {
       dflt[static_cast<std::size_t>(i)] = *named;
@@ -327,22 +330,22 @@ Vec3f cloud_colour(lua_State* L, int spec, const char* field, Vec3f dflt) {
 }
 
 int register_clouds(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  arg_table(L, kClouds);
+  const auto mod_id = lua_vm::upvalue_text(L, 1);
+  lua_vm::arg_table(L, kClouds);
   lua_settop(L, 1);
-  refuse_if_frozen(L, mod_id);
-  if (auto k = unknown_key(L, 1, {"base", "cell", "drift", "shade", "detail", "towers", "evolve",
-                                  "colour", "octaves", "thickness", "frequency"})) {
+  lua_vm::refuse_if_frozen(L, mod_id);
+  if (auto k = fields::unknown_key(L, 1, {"base", "cell", "drift", "shade", "detail", "towers", "evolve",
+                                  "colour", "octaves", "thickness", "frequency"}, true)) {
     convert::raise(L, fmt::format("register_clouds: unknown field `{}`", *k));
   }
   atmosphere::CloudLayer c;
   c.octaves = 3;
   c.shade = {0.42f, 0.44f, 0.58f};
-  if (opt_table(L, 1, "drift", kClouds)) {
+  if (fields::opt_table(L, 1, "drift", kClouds)) {
     const int d = lua_gettop(L);
-    const auto x = opt_f32(L, d, "x", kClouds);
+    const auto x = fields::opt_f32(L, d, "x", kClouds);
     const auto x1 = element_f32(L, d, 1);
-    const auto z = opt_f32(L, d, "z", kClouds);
+    const auto z = fields::opt_f32(L, d, "z", kClouds);
     const auto z2 = element_f32(L, d, 2);
     c.drift = {x ? *x : x1.value_or(0.0f), z ? *z : z2.value_or(0.0f)};
     lua_pop(L, 1);
@@ -355,24 +358,24 @@ int register_clouds(lua_State* L) {
     }
     auto v = convert::to_integer<std::uint8_t>(L, -1);
     if (!v) {
-      lua_vm::field_error(L, kClouds, name, v.error());
+      fields::field_error(L, kClouds, name, v.error());
     }
     lua_pop(L, 1);
     return *v;
   };
-  if (auto v = opt_f32(L, 1, "base", kClouds)) c.base = *v;
-  if (auto v = opt_f32(L, 1, "thickness", kClouds)) c.thickness = *v;
-  if (auto v = opt_f32(L, 1, "cell", kClouds)) c.cell = *v;
+  if (auto v = fields::opt_f32(L, 1, "base", kClouds)) c.base = *v;
+  if (auto v = fields::opt_f32(L, 1, "thickness", kClouds)) c.thickness = *v;
+  if (auto v = fields::opt_f32(L, 1, "cell", kClouds)) c.cell = *v;
   if (auto v = byte("detail")) c.detail = *v;
-  if (auto v = opt_f32(L, 1, "frequency", kClouds)) c.frequency = *v;
+  if (auto v = fields::opt_f32(L, 1, "frequency", kClouds)) c.frequency = *v;
   if (auto v = byte("octaves")) c.octaves = *v;
-  if (auto v = opt_f32(L, 1, "towers", kClouds)) c.towers = *v;
-  if (auto v = opt_f32(L, 1, "evolve", kClouds)) c.evolve = *v;
+  if (auto v = fields::opt_f32(L, 1, "towers", kClouds)) c.towers = *v;
+  if (auto v = fields::opt_f32(L, 1, "evolve", kClouds)) c.evolve = *v;
   c.colour = cloud_colour(L, 1, "colour", c.colour);
   c.shade = cloud_colour(L, 1, "shade", c.shade);
   c = atmosphere::sanitise_clouds(c);
 
-  push_registry_table(L, "ostrel.clouds");
+  lua_vm::push_registry_table(L, "ostrel.clouds");
   lua_createtable(L, 0, 16);
   const auto num = [&](const char* key, double v) {
     lua_pushnumber(L, v);
@@ -392,7 +395,7 @@ int register_clouds(lua_State* L) {
   num("evolve", c.evolve);
   for (std::size_t i = 0; i < 3; ++i) num(fmt::format("colour{}", i).c_str(), c.colour[i]);
   for (std::size_t i = 0; i < 3; ++i) num(fmt::format("shade{}", i).c_str(), c.shade[i]);
-  push_text(L, mod_id);
+  lua_vm::push_text(L, mod_id);
   lua_insert(L, -2);
   lua_rawset(L, -3);
   return 0;
@@ -409,10 +412,10 @@ std::optional<Vec3f> raw_triple(lua_State* L, int t, const char* name) {
     bool ok = true;
     for (int i = 0; i < 3 && ok; ++i) {
       lua_rawgeti(L, -1, i + 1);
-      auto x = read_number(L, -1);
+      auto x = fields::read_number(L, -1);
       lua_pop(L, 1);
       ok = x.has_value();
-      if (ok) v[static_cast<std::size_t>(i)] = to_f32(*x);
+      if (ok) v[static_cast<std::size_t>(i)] = fields::to_f32(*x);
     }
     if (ok) out = v;
   }
@@ -422,8 +425,8 @@ std::optional<Vec3f> raw_triple(lua_State* L, int t, const char* name) {
 
 std::optional<SkyKeyframe> read_keyframe(lua_State* L, int k) {
   SkyKeyframe out;
-  const auto time = f32_field(L, k, "time");
-  const auto intensity = f32_field(L, k, "intensity");
+  const auto time = fields::get_f32(L, k, "time");
+  const auto intensity = fields::get_f32(L, k, "intensity");
   const auto sky = raw_triple(L, k, "sky");
   const auto sun = raw_triple(L, k, "sun");
   if (!time || !intensity || !sky || !sun) return std::nullopt;
@@ -435,15 +438,15 @@ std::optional<SkyKeyframe> read_keyframe(lua_State* L, int k) {
   if (lua_rawget(L, k) == LUA_TTABLE) {
     const int g = lua_gettop(L);
     SkyGrade& gr = out.grade;
-    gr.exposure = f32_field(L, g, "exposure").value_or(1.0f);
-    gr.contrast = f32_field(L, g, "contrast").value_or(1.0f);
-    gr.saturation = f32_field(L, g, "saturation").value_or(1.0f);
-    gr.gamma = f32_field(L, g, "gamma").value_or(1.0f);
+    gr.exposure = fields::get_f32(L, g, "exposure").value_or(1.0f);
+    gr.contrast = fields::get_f32(L, g, "contrast").value_or(1.0f);
+    gr.saturation = fields::get_f32(L, g, "saturation").value_or(1.0f);
+    gr.gamma = fields::get_f32(L, g, "gamma").value_or(1.0f);
     gr.tint = raw_triple(L, g, "tint").value_or(Vec3f{1.0f, 1.0f, 1.0f});
     gr.offset = raw_triple(L, g, "offset").value_or(Vec3f{0.0f, 0.0f, 0.0f});
   }
   lua_pop(L, 1);
-  const float stars = f32_field(L, k, "stars").value_or(0.0f);
+  const float stars = fields::get_f32(L, k, "stars").value_or(0.0f);
   out.stars = std::isnan(stars) ? 0.0f : std::clamp(stars, 0.0f, 1.0f);
   return out;
 }
@@ -484,7 +487,7 @@ std::optional<Sky> sky_from_entry(lua_State* L, int e, std::string_view mod_id,
   lua_pop(L, 1);
   if (!day) return std::nullopt;
   sky.day_length_ticks = *day;
-  const float start = f32_field(L, e, "start_time").value_or(0.35f);
+  const float start = fields::get_f32(L, e, "start_time").value_or(0.35f);
   float r = start - std::trunc(start);
   if (r < 0.0f) r += 1.0f;
   sky.start_time = r;
@@ -508,8 +511,8 @@ void sort_candidates(const lua_vm::LuaVm& vm, std::vector<std::pair<std::string,
 }  // namespace
 
 void detail::set_sky_functions(lua_State* L, std::string_view mod_id, int game) {
-  set_function(L, game, "register_sky", register_sky, mod_id);
-  set_function(L, game, "register_clouds", register_clouds, mod_id);
+  lua_vm::set_function(L, game, "register_sky", register_sky, mod_id);
+  lua_vm::set_function(L, game, "register_clouds", register_clouds, mod_id);
 }
 
 std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::string>& domain) {
@@ -522,8 +525,8 @@ std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::str
     while (lua_next(L, skies) != 0) {
       if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TTABLE) {
         const int e = lua_gettop(L);
-        auto mod = text_field(L, e, "mod_id");
-        if (mod && text_field(L, e, "domain") == domain) {
+        auto mod = fields::get_string(L, e, "mod_id");
+        if (mod && fields::get_string(L, e, "domain") == domain) {
           const auto n = static_cast<lua_Integer>(candidates.size()) + 1;
           lua_pushvalue(L, e);
           lua_rawseti(L, refs, n);
@@ -540,16 +543,16 @@ std::optional<Sky> sky_for(const lua_vm::LuaVm& vm, const std::optional<std::str
   return out;
 }
 
-std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int spec,
+std::expected<domain::DomainSky, std::string> domain_sky_of(lua_State* L, int table,
                                                            std::string_view what) {
   domain::DomainSky out;
-  lua_pushvalue(L, spec);
+  lua_pushvalue(L, table);
   auto r = lua_vm::protect(L, 1, [&](lua_State* s) {
     lua_pushnil(s);
     while (lua_next(s, 1) != 0) {
       lua_pop(s, 1);
       if (lua_type(s, -1) != LUA_TSTRING) continue;
-      const std::string key = convert::valid_utf8(*read_text(s, -1));
+      const std::string key = convert::valid_utf8(*fields::read_text(s, -1));
       if (key == "domain") {
         convert::raise(s, fmt::format("{}: a sky table here has no `domain`; the domain is the "
                                       "call's own argument",
@@ -610,7 +613,7 @@ std::vector<Sky> registered_skies(const lua_vm::LuaVm& vm) {
     lua_pushnil(L);
     while (lua_next(L, skies) != 0) {
       if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TTABLE) {
-        domains.push_back(text_field(L, lua_gettop(L), "domain"));  // unreadable: absent
+        domains.push_back(fields::get_string(L, lua_gettop(L), "domain"));  // unreadable: absent
       }
       lua_pop(L, 1);
     }
@@ -631,13 +634,13 @@ std::optional<atmosphere::CloudLayer> registered_clouds(const lua_vm::LuaVm& vm)
     lua_pushnil(L);
     while (lua_next(L, clouds) != 0) {
       if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TTABLE) {
-        candidates.emplace_back(*read_text(L, -2), 0);
+        candidates.emplace_back(*fields::read_text(L, -2), 0);
       }
       lua_pop(L, 1);
     }
     if (candidates.empty()) return;
     sort_candidates(vm, candidates);
-    push_text(L, candidates.front().first);
+    lua_vm::push_text(L, candidates.front().first);
     lua_rawget(L, clouds);
     const int e = lua_gettop(L);
     atmosphere::CloudLayer c;
@@ -648,7 +651,7 @@ std::optional<atmosphere::CloudLayer> registered_clouds(const lua_vm::LuaVm& vm)
                      &c.drift[0],  &c.drift[1],  &c.evolve,   &c.colour[0], &c.colour[1],
                      &c.colour[2], &c.shade[0],  &c.shade[1], &c.shade[2]};
     for (std::size_t i = 0; i < std::size(floats); ++i) {
-      auto v = f32_field(L, e, floats[i]);
+      auto v = fields::get_f32(L, e, floats[i]);
       if (!v) return;
       *into[i] = *v;
     }

@@ -11,11 +11,27 @@
 #include "base/log.hpp"
 #include "base/num.hpp"
 #include "script/read/records.hpp"
-#include "script/api/content_lua.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 namespace {
+
+constexpr std::string_view kToolKeys[] = {"id",     "name",    "brush",
+                                          "speeds", "default", "speed_multiplier"};
+constexpr std::string_view kBrushes[] = {"block", "subnode"};
+
+// A brush or speed of another type reads as the default.
+constexpr fields::Field kToolFields[] = {
+    fields::text("brush").otherwise("block").mismatch_ignored().one_of(kBrushes).refusal(
+        "{ctx}: unknown brush `{got}`. The engine implements `block` and `subnode`."),
+    fields::boolean("default"),
+    fields::f32("speed_multiplier").above(0.0).otherwise(1.0).mismatch_ignored().refusal(
+        "{ctx}: speed_multiplier must be a positive number, got {got}. A tool that digs at "
+        "zero speed never finishes, which reads as a hung client rather than as a mistake in a "
+        "mod."),
+};
 
 // Upvalue 1: the mod id.
 int register_tool(lua_State* L) {
@@ -23,41 +39,18 @@ int register_tool(lua_State* L) {
   arg_table(L, "register_tool");
   lua_settop(L, 1);
   refuse_if_frozen(L, mod_id);
-  const auto id = spec_id(L, 1);
+  const auto id = registration_id(L, 1);
   if (!id) convert::raise(L, "register_tool: missing required field `id`");
-  if (auto k = unknown_key(L, 1, {"id", "name", "brush", "speeds", "default", "speed_multiplier"})) {
+  if (auto k = fields::unknown_key(L, 1, kToolKeys)) {
     convert::raise(L, fmt::format("register_tool(\"{}\"): unknown field `{}`", *id, *k));
   }
   const std::string qualified = qualify(L, mod_id, *id);
   const std::string ctx = fmt::format("register_tool(\"{}\")", qualified);
 
-  std::string brush = "block";
-  if (raw_field(L, 1, "brush") != LUA_TNIL) {
-    if (auto b = convert::to_text(L, -1)) brush = std::move(*b);
-  }
-  lua_pop(L, 1);
-  if (brush != "block" && brush != "subnode") {
-    convert::raise(L, fmt::format("{}: unknown brush `{}`. The engine implements `block` and "
-                                  "`subnode`.",
-                                  ctx, brush));
-  }
-  const bool is_default = [&] {
-    raw_field(L, 1, "default");
-    const bool v = lua_toboolean(L, -1) != 0;
-    lua_pop(L, 1);
-    return v;
-  }();
-  float speed = 1.0f;
-  if (raw_field(L, 1, "speed_multiplier") != LUA_TNIL) {
-    if (auto v = convert::to_number(L, -1)) speed = static_cast<float>(*v);
-  }
-  lua_pop(L, 1);
-  if (!std::isfinite(speed) || speed <= 0.0f) {
-    convert::raise(L, fmt::format("{}: speed_multiplier must be a positive number, got {}. A tool "
-                                  "that digs at zero speed never finishes, which reads as a hung "
-                                  "client rather than as a mistake in a mod.",
-                                  ctx, num::format_number(speed)));
-  }
+  const auto got = fields::read(L, 1, ctx, kToolFields);
+  const std::string& brush = got.text("brush");
+  const bool is_default = got.boolean("default");
+  const float speed = got.f32("speed_multiplier");
   push_registry_table(L, "ostrel.tools");  // 2
   lua_pushlstring(L, qualified.data(), qualified.size());
   if (lua_rawget(L, 2) != LUA_TNIL) {
@@ -66,21 +59,21 @@ int register_tool(lua_State* L) {
   lua_pop(L, 1);
 
   lua_newtable(L);  // 3: the speeds as stored
-  const int t = raw_field(L, 1, "speeds");  // 4
+  const int t = fields::raw_field(L, 1, "speeds");  // 4
   if (t != LUA_TNIL) {
-    if (t != LUA_TTABLE) field_error(L, ctx, "speeds", convert::mismatch(L, 4, "table"));
+    if (t != LUA_TTABLE) fields::field_error(L, ctx, "speeds", convert::mismatch(L, 4, "table"));
     std::map<std::string, std::string> written;  // stored key -> the key as written
     lua_pushnil(L);
     while (lua_next(L, 4) != 0) {
       auto v = convert::to_number(L, -1);
-      if (!v) field_error(L, ctx, "speeds", v.error());
+      if (!v) fields::field_error(L, ctx, "speeds", v.error());
+      const float s = fields::to_f32(*v);
       lua_pop(L, 1);
       lua_pushvalue(L, -1);  // to_text must not turn a number key into text in place
       auto k = convert::to_text(L, -1);
-      if (!k) field_error(L, ctx, "speeds", k.error());
+      if (!k) fields::field_error(L, ctx, "speeds", k.error());
       lua_pop(L, 1);
       const std::string key = std::move(*k);
-      const float s = static_cast<float>(*v);
       if (!std::isfinite(s) || s <= 0.0f) {
         convert::raise(L, fmt::format("{}: speeds[\"{}\"] must be a positive number, got {}", ctx,
                                       key, num::format_number(s)));
@@ -109,7 +102,7 @@ int register_tool(lua_State* L) {
   lua_setfield(L, 4, "speeds");
   lua_pushboolean(L, is_default ? 1 : 0);
   lua_setfield(L, 4, "default");
-  if (raw_field(L, 1, "name") == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
+  if (fields::raw_field(L, 1, "name") == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
     const std::string name = *convert::to_text(L, -1);
     lua_pushlstring(L, name.data(), name.size());
     lua_setfield(L, 4, "name");

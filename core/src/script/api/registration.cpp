@@ -1,16 +1,36 @@
-// The shared pieces of the content functions and the installer that puts them into a mod's
-// `game` table.
+#include "script/api/registration.hpp"
 
-#include "script/read/records.hpp"
+#include <filesystem>
+#include <system_error>
 
 #include <fmt/format.h>
 #include <lua.hpp>
 
-#include "base/num.hpp"
-#include "script/api/content_lua.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "base/error.hpp"
+#include "modload/files.hpp"
+#include "script/api/fields.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
+
+namespace fs = std::filesystem;
+
+bool frozen(lua_State* L) {
+  lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
+  const bool out = lua_type(L, -1) == LUA_TBOOLEAN && lua_toboolean(L, -1) != 0;
+  lua_pop(L, 1);
+  return out;
+}
+
+void refuse_if_frozen(lua_State* L, std::string_view mod_id) {
+  if (frozen(L)) convert::raise(L, fmt::format("mod `{}`: registration is closed", mod_id));
+}
+
+void push_registry_table(lua_State* L, std::string_view name) {
+  if (lua_getfield(L, LUA_REGISTRYINDEX, std::string(name).c_str()) != LUA_TTABLE) {
+    convert::raise(L, fmt::format("the engine's table \"{}\" cannot be read", name));
+  }
+}
 
 std::string_view upvalue_text(lua_State* L, int i) {
   std::size_t len = 0;
@@ -27,35 +47,8 @@ void set_function(lua_State* L, int game, const char* name, int (*fn)(lua_State*
   lua_setfield(L, game, name);
 }
 
-int raw_field(lua_State* L, int t, std::string_view name) {
-  t = lua_absindex(L, t);
-  lua_pushlstring(L, name.data(), name.size());
-  return lua_rawget(L, t);
-}
-
-std::optional<std::string> unknown_key(lua_State* L, int t,
-                                       std::span<const std::string_view> allowed) {
-  t = lua_absindex(L, t);
-  lua_pushnil(L);
-  while (lua_next(L, t) != 0) {
-    lua_pop(L, 1);
-    if (lua_type(L, -1) != LUA_TSTRING) continue;
-    std::size_t len = 0;
-    const char* p = lua_tolstring(L, -1, &len);
-    const std::string_view key(p, len);
-    bool known = false;
-    for (auto a : allowed) known = known || a == key;
-    if (!known) {
-      std::string out(key);
-      lua_pop(L, 1);
-      return out;
-    }
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> spec_id(lua_State* L, int spec) {
-  const int t = raw_field(L, spec, "id");
+std::optional<std::string> registration_id(lua_State* L, int table) {
+  const int t = fields::raw_field(L, table, "id");
   std::optional<std::string> out;
   if (t == LUA_TSTRING || t == LUA_TNUMBER) out = *convert::to_text(L, -1);
   lua_pop(L, 1);
@@ -66,31 +59,6 @@ std::string qualify(lua_State* L, std::string_view mod_id, std::string_view id) 
   auto q = convert::qualify_id(mod_id, id);
   if (!q) convert::raise(L, q.error());
   return std::move(*q);
-}
-
-std::optional<std::string> read_text(lua_State* L, int idx) {
-  const int t = lua_type(L, idx);
-  if (t != LUA_TSTRING && t != LUA_TNUMBER) return std::nullopt;
-  auto v = convert::to_text(L, idx);
-  if (!v) return std::nullopt;
-  return std::move(*v);
-}
-
-std::optional<double> read_number(lua_State* L, int idx) {
-  auto v = convert::to_number(L, idx);
-  if (!v) return std::nullopt;
-  return *v;
-}
-
-std::string value_text(lua_State* L, int idx) {
-  if (lua_type(L, idx) != LUA_TNUMBER) return std::string(convert::type_name(L, idx));
-  if (lua_isinteger(L, idx)) return fmt::format("{}", lua_tointeger(L, idx));
-  return num::format_number(static_cast<double>(lua_tonumber(L, idx)));
-}
-
-void field_error(lua_State* L, std::string_view ctx, std::string_view field,
-                 const convert::ConvertError& why) {
-  convert::raise(L, fmt::format("{}: bad field `{}` ({})", ctx, field, why.text));
 }
 
 void arg_table(lua_State* L, std::string_view fn) {
@@ -130,6 +98,82 @@ std::expected<std::string, std::string> validate_mod_path(std::string_view path,
   auto r = check_mod_path(path);
   if (!r) return std::unexpected(path_refusal(ctx, path, r.error()));
   return std::move(*r);
+}
+
+std::string mod_path(lua_State* L, std::string_view what, std::string_view path) {
+  auto p = validate_mod_path(path, what);
+  if (!p) convert::raise(L, p.error());
+  return std::move(*p);
+}
+
+std::expected<std::string, std::string> find_mod_dir(lua_State* L, std::string_view what,
+                                                     std::string_view mod_id) {
+  std::optional<std::string> dir;
+  if (lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.mod_dirs") == LUA_TTABLE) {
+    push_text(L, mod_id);
+    if (lua_rawget(L, -2) == LUA_TSTRING) dir = fields::read_text(L, -1);
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+  if (!dir) {
+    return std::unexpected(fmt::format("{}: mod `{}` has no directory to read from", what, mod_id));
+  }
+  return std::move(*dir);
+}
+
+std::string mod_dir(lua_State* L, std::string_view what, std::string_view mod_id) {
+  auto dir = find_mod_dir(L, what, mod_id);
+  if (!dir) convert::raise(L, dir.error());
+  return std::move(*dir);
+}
+
+std::string not_a_mod_file(std::string_view what, std::string_view given,
+                           std::string_view mod_id, std::string_view why) {
+  return fmt::format("{}: `{}` is not a file in mod `{}`'s directory: {}", what, given, mod_id,
+                     why);
+}
+
+std::expected<std::string, std::string> locate_mod_file(std::string_view what,
+                                                        std::string_view mod_id,
+                                                        std::string_view dir,
+                                                        std::string_view given,
+                                                        std::string_view normalised) {
+  std::error_code ec;
+  const fs::path root = fs::canonical(fs::path(dir), ec);
+  const auto missing = [&](const std::string& why) {
+    return std::unexpected(not_a_mod_file(what, given, mod_id, why));
+  };
+  if (ec) return missing(IoError::from_errno(ec.value()).message());
+  const fs::path full = fs::canonical(root / fs::path(normalised), ec);
+  if (ec) return missing(IoError::from_errno(ec.value()).message());
+  if (!modload::files::lies_within(root, full)) {
+    return std::unexpected(path_refusal(what, given, "escapes the mod directory"));
+  }
+  const auto st = fs::status(full, ec);
+  if (ec) return missing(IoError::from_errno(ec.value()).message());
+  if (!fs::is_regular_file(st)) return missing("not a regular file");
+  return full.string();
+}
+
+std::string require_mod_file(lua_State* L, std::string_view what, std::string_view mod_id,
+                             std::string_view path) {
+  std::string p = mod_path(L, what, path);
+  const std::string dir = mod_dir(L, what, mod_id);
+  auto found = locate_mod_file(what, mod_id, dir, path, p);
+  if (!found) convert::raise(L, found.error());
+  return p;
+}
+
+void each_entry(const lua_vm::LuaVm& vm, const char* name,
+                const std::function<bool(lua_State*, int)>& fn) {
+  read_registry_table(vm, name, [&](lua_State* L, int list) {
+    for (lua_Integer i = 1;; ++i) {
+      const int t = lua_rawgeti(L, list, i);
+      if (t == LUA_TNIL) break;
+      if (t == LUA_TTABLE && !fn(L, lua_gettop(L))) break;
+      lua_pop(L, 1);
+    }
+  });
 }
 
 std::optional<std::string> block_name_of(lua_State* L, std::uint16_t material) {

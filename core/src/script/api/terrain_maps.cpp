@@ -9,7 +9,7 @@
 
 #include "base/num.hpp"
 #include "detgen/fp.hpp"
-#include "script/api/content_lua.hpp"
+#include "script/api/registration.hpp"
 #include "script/api/terrain.hpp"
 #include "script/api/terrain_read.hpp"
 #include "script/lua_vm/convert.hpp"

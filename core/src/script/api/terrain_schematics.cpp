@@ -18,6 +18,7 @@
 #include "script/api/terrain.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/lua_vm.hpp"
+#include "script/lua_vm/slots.hpp"
 #include "world/domain.hpp"
 
 namespace ostrel_core::script::lua_vm {

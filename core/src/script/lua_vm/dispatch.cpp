@@ -2,6 +2,8 @@
 // answers into one HookOutcome and disables (faults) every mod whose handler fails. Answers are
 // read raw: no metamethod of a returned value runs outside an entry.
 
+#include "script/lua_vm/dispatch.hpp"
+
 #include <algorithm>
 
 #include <fmt/format.h>
@@ -9,7 +11,8 @@
 
 #include "base/log.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/events.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 

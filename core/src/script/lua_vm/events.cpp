@@ -1,6 +1,8 @@
 // Player and world events: each operation builds its event table and hands it to the handlers
 // of one hook. A table that cannot be built answers nothing (no handler runs, nothing logged).
 
+#include "script/lua_vm/events.hpp"
+
 #include <bit>
 #include <set>
 
@@ -8,9 +10,13 @@
 #include <lua.hpp>
 
 #include "base/log.hpp"
-#include "script/api/content_lua.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/dispatch.hpp"
+#include "script/lua_vm/ref.hpp"
+#include "script/lua_vm/settings.hpp"
+#include "script/lua_vm/state.hpp"
 #include "script/read/stack_table.hpp"
 
 namespace ostrel_core::script::lua_vm {

@@ -6,6 +6,8 @@
 //
 // "ostrel.crossed" (weak keys) maps each view or wrapper to { owner = id, raw = value }.
 
+#include "script/lua_vm/exports.hpp"
+
 #include <set>
 
 #include <fmt/format.h>
@@ -13,9 +15,10 @@
 
 #include "base/log.hpp"
 #include "base/num.hpp"
-#include "script/api/content_lua.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 

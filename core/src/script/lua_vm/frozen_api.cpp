@@ -11,7 +11,8 @@
 #include <lua.hpp>
 
 #include "script/api/terrain.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/slots.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 

@@ -7,10 +7,14 @@
 #include <lua.hpp>
 
 #include "base/log.hpp"
-#include "script/api/content_lua.hpp"
-#include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
+#include "script/api/hooks.hpp"
 #include "script/api/media.hpp"
+#include "script/lua_vm/convert.hpp"
+#include "script/lua_vm/ref.hpp"
+#include "script/lua_vm/sandbox.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 
@@ -116,29 +120,6 @@ std::string_view text_at(lua_State* L, int idx) {
 
 LuaVm::Impl::~Impl() {
   if (L != nullptr) lua_close(L);
-}
-
-// ---- LuaRef ----------------------------------------------------------------------------
-
-LuaRef& LuaRef::operator=(LuaRef&& o) noexcept {
-  if (this != &o) {
-    if (L_ != nullptr) luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
-    L_ = std::exchange(o.L_, nullptr);
-    ref_ = o.ref_;
-  }
-  return *this;
-}
-
-LuaRef::~LuaRef() {
-  if (L_ != nullptr) luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
-}
-
-void LuaRef::push(lua_State* L) const {
-  if (L_ == nullptr) {
-    lua_pushnil(L);
-  } else {
-    lua_rawgeti(L, LUA_REGISTRYINDEX, ref_);
-  }
 }
 
 // ---- Creation --------------------------------------------------------------------------

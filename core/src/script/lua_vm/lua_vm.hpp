@@ -13,24 +13,29 @@
 //                 ostrel.hud_scripts, ostrel.bindings
 //   world tables: ostrel.domain_generators, ostrel.domains, ostrel.fluids, ostrel.skies,
 //                 ostrel.clouds, ostrel.models, ostrel.world_init, ostrel.maps
-//   hook lists:   ostrel.tickers, ostrel.entity_steppers and the 22 of kHookLists
+//   hook lists:   ostrel.tickers, ostrel.entity_steppers and the 22 of kHookLists (api/hooks.hpp)
 //   values:       ostrel.next_material = 2 (0 and 1 are the engine's own), ostrel.frozen = false
 // Handlers sit under "ostrel.{hook}.{mod}" (listed `on_use`: "ostrel.on_use.scoped.{mod}").
 //
 // Adding `game` functions. A content or runtime installer is a function of the engine that,
 // given the mod id and the `game` table on the stack, sets C closures on it; it runs inside
 // protect() so that a Lua failure becomes a `Vm` error, and its closures read arguments and
-// raise refusals only through script/convert.hpp. load_mod() calls the installers; state()
-// gives them the lua_State.
+// raise refusals only through script/convert.hpp and script/api/fields.hpp. load_mod() calls
+// the installers; state() gives them the lua_State.
+//
+// This header is the facade. The engine's internals live in the headers beside it, one per
+// file of the engine: state.hpp (the state, protect, the faulted set; lua_vm.cpp), ref.hpp
+// (LuaRef), slots.hpp (Slots), sandbox.hpp, events.hpp, dispatch.hpp (OwnerAnswer), exports.hpp
+// and settings.hpp; the hook lists are in api/hooks.hpp. Only this header and convert.hpp are
+// for use outside core/src/script (the callers that hand in event tables include ref.hpp).
+// Each group of operations below names the file that defines it.
 //
 // Threading: one engine belongs to one thread at a time; every operation takes the state's
 // re-entrant lock. The faulted set and the slots have their own mutexes because native
 // functions hold shared handles on them.
 
-#include <array>
 #include <cstdint>
 #include <expected>
-#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -41,7 +46,6 @@
 
 #include "modload/manifest.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/slot.hpp"
 #include "script/vm.hpp"
 
 struct lua_State;
@@ -70,91 +74,14 @@ struct StarCatalogue;
 
 namespace ostrel_core::script::lua_vm {
 
-// The 22 hook lists create() makes after ostrel.tickers and ostrel.entity_steppers, in order.
-inline constexpr std::array<std::string_view, 22> kHookLists = {
-    "ostrel.diggers",        "ostrel.dig_starters",    "ostrel.placers",
-    "ostrel.users",          "ostrel.users_anywhere",  "ostrel.users_scoped",
-    "ostrel.entity_users",   "ostrel.punchers",        "ostrel.flowers",
-    "ostrel.joiners",        "ostrel.movers",          "ostrel.dismounters",
-    "ostrel.leavers",        "ostrel.domain_exiters",  "ostrel.domain_enterers",
-    "ostrel.actors",         "ostrel.dialogists",      "ostrel.chatters",
-    "ostrel.random_ticks",   "ostrel.random_tick_owners", "ostrel.chunk_tinters",
-    "ostrel.chunk_foggers"};
-
-// A cancellable hook: its registration function is "register_" + hook, its list `list`.
-struct HookSpec {
-  std::string_view hook;
-  std::string_view list;
-};
-// The hooks install_cancellable_hooks() puts into a `game` table, in order;
-// `register_random_tick` goes between on_domain_enter and on_action.
-inline constexpr std::array<HookSpec, 16> kCancellableHooks = {{
-    {"on_dig_complete", "ostrel.diggers"},     {"on_dig_start", "ostrel.dig_starters"},
-    {"on_place", "ostrel.placers"},            {"on_punch", "ostrel.punchers"},
-    {"on_use", "ostrel.users"},                {"on_use_entity", "ostrel.entity_users"},
-    {"on_fluid_flow", "ostrel.flowers"},       {"on_player_move", "ostrel.movers"},
-    {"on_dismount", "ostrel.dismounters"},     {"on_player_join", "ostrel.joiners"},
-    {"on_player_leave", "ostrel.leavers"},     {"on_domain_exit", "ostrel.domain_exiters"},
-    {"on_domain_enter", "ostrel.domain_enterers"}, {"on_action", "ostrel.actors"},
-    {"on_chat", "ostrel.chatters"},            {"on_dialog_event", "ostrel.dialogists"},
-}};
+// The engine's internal types the facade names; each is defined in the engine header of the
+// file that owns it.
+struct Slots;         // slots.hpp
+class LuaRef;         // ref.hpp
+struct OwnerAnswer;   // dispatch.hpp
 
 // The engine's integer coercion, shared with the content functions.
 using convert::whole_number;
-
-// A refusal text is cut to at most this many bytes, on a character boundary.
-inline constexpr std::size_t kMaxRefusal = 512;
-
-// The access slots of one engine, each shared with the `game` functions that use it.
-struct Slots {
-  SlotHandle<light::LightSource> light = std::make_shared<Slot<light::LightSource>>();
-  SlotHandle<fluid::Access> fluids = std::make_shared<Slot<fluid::Access>>();
-  SlotHandle<ent::access::Access> entities = std::make_shared<Slot<ent::access::Access>>();
-  SlotHandle<domain::Access> domains = std::make_shared<Slot<domain::Access>>();
-  SlotHandle<hud::state::Access> hud = std::make_shared<Slot<hud::state::Access>>();
-  SlotHandle<atmosphere::Access> atmosphere = std::make_shared<Slot<atmosphere::Access>>();
-  SlotHandle<inventory::Containers> containers = std::make_shared<Slot<inventory::Containers>>();
-  SlotHandle<storage::Access> storage = std::make_shared<Slot<storage::Access>>();
-  SlotHandle<plan::Access> plans = std::make_shared<Slot<plan::Access>>();
-  SlotHandle<vm::WorldEdit> world_edit = std::make_shared<Slot<vm::WorldEdit>>();
-  SlotHandle<sight::Access> sight = std::make_shared<Slot<sight::Access>>();
-  SlotHandle<path::Access> paths = std::make_shared<Slot<path::Access>>();
-  SlotHandle<dig::Tools> tools = std::make_shared<Slot<dig::Tools>>();
-  SlotHandle<inventory::Access> inventories = std::make_shared<Slot<inventory::Access>>();
-  SlotHandle<sound::Access> sound = std::make_shared<Slot<sound::Access>>();
-  SlotHandle<particle::Access> particles = std::make_shared<Slot<particle::Access>>();
-  SlotHandle<ui::host::Access> dialogs = std::make_shared<Slot<ui::host::Access>>();
-  SlotHandle<const std::uint64_t> seed = std::make_shared<Slot<const std::uint64_t>>();
-  SlotHandle<const StarCatalogue> stars = std::make_shared<Slot<const StarCatalogue>>();
-};
-
-// A reference to one Lua value held in the registry (an event table, a handler's answer).
-// Valid while its engine lives; released when dropped.
-class LuaRef {
- public:
-  LuaRef() = default;
-  LuaRef(lua_State* L, int ref) : L_(L), ref_(ref) {}
-  LuaRef(LuaRef&& o) noexcept : L_(std::exchange(o.L_, nullptr)), ref_(o.ref_) {}
-  LuaRef& operator=(LuaRef&& o) noexcept;
-  LuaRef(const LuaRef&) = delete;
-  LuaRef& operator=(const LuaRef&) = delete;
-  ~LuaRef();
-
-  // Pushes the value (nil for an empty reference). REQUIRES: on the engine's thread.
-  void push(lua_State* L) const;
-  bool empty() const { return L_ == nullptr; }
-
- private:
-  lua_State* L_ = nullptr;
-  int ref_ = 0;
-};
-
-// What run_owner_hook() got from the one mod it asked.
-struct OwnerAnswer {
-  bool asked = false;                       // false: faulted owner, no handler, or no budget
-  std::optional<LuaRef> answer;             // the handler's first result, when it returned
-  std::optional<vm::ScriptError> fault;     // set when the handler failed
-};
 
 class LuaVm {
  public:
@@ -165,6 +92,8 @@ class LuaVm {
   LuaVm(const LuaVm&) = delete;
   LuaVm& operator=(const LuaVm&) = delete;
   ~LuaVm();
+
+  // ---- Creation (lua_vm.cpp) ----------------------------------------------------------------
 
   // A new engine: every standard library but `debug`, the memory limit applied to the whole
   // state, the registry contract above. Every failure is `Vm`.
@@ -178,7 +107,7 @@ class LuaVm {
   std::uint64_t memory_limit() const;
   std::uint64_t memory_used() const;
 
-  // ---- Entries into mod code -------------------------------------------------------------
+  // ---- Entries into mod code (lua_vm.cpp) ---------------------------------------------------
 
   // Arms the per-entry budget (instructions, allocated bytes, time); see script/budget.hpp.
   std::expected<void, vm::ScriptError> arm_budget(std::uint32_t instructions);
@@ -195,7 +124,7 @@ class LuaVm {
     return call_entry(mod_id, context, nargs, budget());
   }
 
-  // ---- Mods ------------------------------------------------------------------------------
+  // ---- Mods (lua_vm.cpp) --------------------------------------------------------------------
 
   // Builds `mod_id`'s environment and `game` table, then runs `init_text` (text only; a chunk
   // with the bytecode signature is refused) as "@{directory}/init.lua" under the budget, with
@@ -222,11 +151,13 @@ class LuaVm {
   void remove_reference_mod(std::string_view mod_id);
   bool is_reference_mod(std::string_view mod_id) const;
 
-  // ---- Mod host support (script/host.hpp drives these while mods load) ---------------------
+  // ---- Mod host support (script/host.hpp drives these while mods load) ----------------------
 
   // Records "ostrel.deps"[mod_id] = { dep = true, ... }. Never fails; failures are logged.
+  // (exports.cpp)
   void note_dependencies(std::string_view mod_id, std::span<const std::string> dependencies);
   // Installs "ostrel.world_options": key "{mod}:{option}" -> text (choice) or boolean (toggle).
+  // (settings.cpp, as are the two installers below)
   void set_world_options(
       std::span<const std::pair<std::string, modload::manifest::WorldOptionValue>> values);
   // Appends the manifest's settings of `mod_id` to "ostrel.settings", marked `manifest`.
@@ -235,14 +166,14 @@ class LuaVm {
   // Sets `register_setting` and `setting`, then `world_option`, on the `game` table at `game_idx`.
   std::expected<void, vm::ScriptError> install_settings(std::string_view mod_id, int game_idx);
   std::expected<void, vm::ScriptError> install_world_options(int game_idx);
-  // Sets `export` and `exports` on the `game` table at `game_idx`.
+  // Sets `export` and `exports` on the `game` table at `game_idx`. (exports.cpp)
   std::expected<void, vm::ScriptError> install_exports(std::string_view mod_id, int game_idx);
   // The runtime half of `game` on the table at `game_idx`, made for `mod_id`: load_mod calls it
   // after the registration functions and before `init.lua` runs. A failure to create or store a
   // function ends it at that step with `Vm`; keys stored before stay.
   std::expected<void, vm::ScriptError> install_frozen_api(std::string_view mod_id, int game_idx);
 
-  // ---- Settings --------------------------------------------------------------------------
+  // ---- Settings (settings.cpp) --------------------------------------------------------------
 
   // Every declared setting in declaration order, but the manifest settings of faulted mods.
   std::vector<vm::Setting> registered_settings() const;
@@ -251,7 +182,7 @@ class LuaVm {
   bool set_player_setting(const identity::PlayerUuid& player, std::string_view id,
                           std::uint32_t value);
 
-  // ---- Periodic work ---------------------------------------------------------------------
+  // ---- Periodic work (periodic.cpp) ---------------------------------------------------------
 
   // Calls every ticking mod's handler once with `dt_ticks`; the mods that failed, in order.
   std::expected<std::vector<vm::ModFault>, vm::ScriptError> tick(std::uint32_t dt_ticks);
@@ -262,7 +193,7 @@ class LuaVm {
   // The once-a-world pre-pass: each handler under 1024 budgets (saturating at 2^32 - 1).
   std::expected<std::vector<vm::ModFault>, vm::ScriptError> world_init();
 
-  // ---- Player and world events -----------------------------------------------------------
+  // ---- Player and world events (events.cpp) -------------------------------------------------
 
   vm::HookOutcome player_join(const vm::JoinEvent& event);
   // Runs the leave handlers, then drops the player's setting answers.
@@ -278,7 +209,7 @@ class LuaVm {
   vm::HookOutcome fluid_flow(const vm::FluidFlowEvent& event);
   vm::HookOutcome dialog_event(const vm::DialogEvent& event);
 
-  // ---- Dispatch --------------------------------------------------------------------------
+  // ---- Dispatch (dispatch.cpp) --------------------------------------------------------------
 
   vm::HookOutcome run_hook_over(std::string_view hook, std::span<const vm::DispatchEntry> entries,
                                 const LuaRef& event, bool observe);
@@ -303,6 +234,8 @@ class LuaVm {
                                                          std::uint16_t material,
                                                          std::string_view brush);
 
+  // ---- Faulted set and handler lists (lua_vm.cpp) -------------------------------------------
+
   bool is_faulted(std::string_view mod_id) const;
   // Adds `mod_id` to the faulted set; a second fault changes nothing. Logs nothing.
   void fault(std::string_view mod_id);
@@ -312,7 +245,7 @@ class LuaVm {
   // The material ids that have a random tick handler, ascending.
   std::vector<std::uint16_t> random_tick_materials() const;
 
-  // ---- Access slots and world values -----------------------------------------------------
+  // ---- Access slots and world values (slots.cpp) --------------------------------------------
 
   const Slots& slots() const;
   void set_light_source(std::shared_ptr<light::LightSource> s);
@@ -339,7 +272,7 @@ class LuaVm {
   // Replaces "ostrel.fluid_ids" with a table of name -> id; a repeated name keeps the later id.
   void set_fluid_ids(std::span<const std::pair<std::string, std::uint8_t>> ids);
 
-  // ---- Registry read-back ----------------------------------------------------------------
+  // ---- Registry read-back (lua_vm.cpp) ------------------------------------------------------
 
   // The type name (script/convert.hpp) of a named registry value; "nil" when absent.
   std::string registry_type(std::string_view name) const;

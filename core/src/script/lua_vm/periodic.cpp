@@ -9,7 +9,8 @@
 #include <lua.hpp>
 
 #include "base/log.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/events.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 

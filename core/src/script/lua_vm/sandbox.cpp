@@ -3,6 +3,8 @@
 // `collectgarbage` that can only collect and count, and a `setmetatable` that refuses
 // finalizers.
 
+#include "script/lua_vm/sandbox.hpp"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -13,9 +15,10 @@
 #include "base/log.hpp"
 #include "modload/files.hpp"
 #include "proto/codec.hpp"
-#include "script/api/content_lua.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 namespace {

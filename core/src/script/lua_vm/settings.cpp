@@ -2,13 +2,18 @@
 // "ostrel.world_options", the `game` functions that write and read them, and the operations
 // through which the host declares manifest settings and the server stores players' answers.
 
+#include "script/lua_vm/settings.hpp"
+
 #include <fmt/format.h>
 #include <lua.hpp>
 
 #include "base/log.hpp"
-#include "script/api/content_lua.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/events.hpp"
+#include "script/lua_vm/slots.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 
@@ -90,9 +95,9 @@ lua_Integer option_count(lua_State* L) {
   return n;
 }
 
-// Reads `options` of a `register_setting` spec (table at 1) into a new table on top of the
+// Reads `options` of a `register_setting` registration table (at 1) into a new table on top of the
 // stack; nil is pushed when the field is absent.
-void read_spec_options(lua_State* L, std::string_view written_id) {
+void read_options(lua_State* L, std::string_view written_id) {
   lua_pushliteral(L, "options");
   const int t = lua_rawget(L, 1);
   if (t == LUA_TNIL) return;
@@ -119,22 +124,14 @@ void read_spec_options(lua_State* L, std::string_view written_id) {
   lua_remove(L, given);
 }
 
-// An optional text field of the registration table at 1; `fallback` when absent.
-std::string spec_text(lua_State* L, const char* key, std::string_view written_id,
-                      std::string_view fallback) {
-  lua_pushstring(L, key);
-  if (lua_rawget(L, 1) == LUA_TNIL) {
-    lua_pop(L, 1);
-    return std::string(fallback);
-  }
-  auto text = convert::to_text(L, -1);
-  if (!text) {
-    convert::raise(L, fmt::format("register_setting(\"{}\"): `{}`: {}", written_id, key,
-                                  text.error().text));
-  }
-  lua_pop(L, 1);
-  return *text;
-}
+// The texts and the default of a registration table; a value of the wrong type is refused
+// naming the field.
+constexpr std::string_view kSettingRefusal = "{ctx}: `{field}`: {why}";
+constexpr fields::Field kSettingFields[] = {
+    fields::text("name").mismatch_refused().refusal(kSettingRefusal),
+    fields::text("description").mismatch_refused().refusal(kSettingRefusal),
+    fields::integer<std::uint32_t>("default").mismatch_refused().refusal(kSettingRefusal),
+};
 
 // Upvalue 1: the mod id.
 int register_setting(lua_State* L) {
@@ -151,7 +148,7 @@ int register_setting(lua_State* L) {
   if (!written) convert::raise(L, fmt::format("register_setting: `id`: {}", written.error().text));
   lua_pop(L, 1);
 
-  read_spec_options(L, *written);  // 2: the options, or nothing
+  read_options(L, *written);  // 2: the options, or nothing
   const bool has_options = lua_gettop(L) == 2;
   const lua_Integer count = has_options ? static_cast<lua_Integer>(lua_rawlen(L, 2)) : 0;
   if (count == 1) {
@@ -187,20 +184,12 @@ int register_setting(lua_State* L) {
     lua_pop(L, 1);
   }
 
-  const std::string name = spec_text(L, "name", *written, *written);
-  const std::string description = spec_text(L, "description", *written, "");
-  std::uint32_t def = 0;
-  lua_pushliteral(L, "default");
-  if (lua_rawget(L, 1) != LUA_TNIL) {
-    auto v = convert::to_integer<std::uint32_t>(L, -1);
-    if (!v) {
-      convert::raise(L, fmt::format("register_setting(\"{}\"): `default`: {}", *written,
-                                    v.error().text));
-    }
-    const auto cap = static_cast<std::uint32_t>(count == 0 ? 1 : count - 1);
-    def = std::min(*v, cap);
-  }
-  lua_pop(L, 1);
+  const auto got =
+      fields::read(L, 1, fmt::format("register_setting(\"{}\")", *written), kSettingFields);
+  const std::string name = got.text_if("name").value_or(*written);
+  const std::string& description = got.text("description");
+  const auto cap = static_cast<std::uint32_t>(count == 0 ? 1 : count - 1);
+  const std::uint32_t def = std::min(got.integer<std::uint32_t>("default"), cap);
 
   lua_createtable(L, 0, 6);
   set_text(L, "id", *qualified);

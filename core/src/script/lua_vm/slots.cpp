@@ -1,11 +1,14 @@
 // The access slots, the world seed and the fluid id table of an engine.
 
+#include "script/lua_vm/slots.hpp"
+
 #include <fmt/format.h>
 #include <lua.hpp>
 
 #include "base/log.hpp"
 #include "script/lua_vm/convert.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/ref.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::lua_vm {
 

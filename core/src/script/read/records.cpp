@@ -9,25 +9,18 @@
 
 #include "base/num.hpp"
 #include "script/read/records.hpp"
-#include "script/api/content_lua.hpp"
+#include "script/api/fields.hpp"
+#include "script/api/registration.hpp"
 #include "script/lua_vm/lua_vm.hpp"
-#include "script/lua_vm/lua_vm_impl.hpp"
+#include "script/lua_vm/state.hpp"
 
 namespace ostrel_core::script::records {
 namespace {
 
-using lua_vm::raw_field;
+using fields::raw_field;
+using fields::read_number;
+using fields::read_text;
 using lua_vm::read_registry_table;
-using lua_vm::read_number;
-using lua_vm::read_text;
-
-template <class I>
-std::optional<I> opt_integer(lua_State* L, int idx) {
-  if (lua_type(L, idx) == LUA_TNIL) return std::nullopt;
-  auto v = convert::to_integer<I>(L, idx);
-  if (!v) return std::nullopt;
-  return *v;
-}
 
 // Calls `each(L)` for every pair of the table at `t`, with the key at -2 and the value at -1.
 template <class F>
@@ -40,34 +33,13 @@ void for_pairs(lua_State* L, int t, F&& each) {
   }
 }
 
-std::optional<float> field_f32(lua_State* L, int t, const char* name) {
-  raw_field(L, t, name);
-  auto v = read_number(L, -1);
-  lua_pop(L, 1);
-  if (!v) return std::nullopt;
-  return static_cast<float>(*v);
-}
-
+// The value at `idx` as the binding's integer of type I; none when nil or it does not convert.
 template <class I>
-std::optional<I> field_integer(lua_State* L, int t, const char* name) {
-  raw_field(L, t, name);
-  auto v = opt_integer<I>(L, -1);
-  lua_pop(L, 1);
-  return v;
-}
-
-std::optional<std::string> field_text(lua_State* L, int t, const char* name) {
-  raw_field(L, t, name);
-  auto v = read_text(L, -1);
-  lua_pop(L, 1);
-  return v;
-}
-
-bool field_truth(lua_State* L, int t, const char* name, bool absent) {
-  const int type = raw_field(L, t, name);
-  const bool v = type == LUA_TNIL ? absent : lua_toboolean(L, -1) != 0;
-  lua_pop(L, 1);
-  return v;
+std::optional<I> opt_integer(lua_State* L, int idx) {
+  if (lua_type(L, idx) == LUA_TNIL) return std::nullopt;
+  auto v = convert::to_integer<I>(L, idx);
+  if (!v) return std::nullopt;
+  return *v;
 }
 
 // The texts of the `tags` sequence of the rules table at `t`; other elements are skipped.
@@ -103,7 +75,7 @@ std::array<std::uint8_t, 3> tint_colour(lua_State* L, int tint, const char* key)
   if (raw_field(L, tint, key) == LUA_TTABLE) {
     for (int i = 0; i < 3; ++i) {
       lua_rawgeti(L, -1, i + 1);
-      if (auto x = read_number(L, -1)) v[i] = static_cast<float>(*x);
+      if (auto x = read_number(L, -1)) v[i] = fields::to_f32(*x);
       lua_pop(L, 1);
     }
   }
@@ -125,11 +97,11 @@ std::optional<Tint> read_tint(lua_State* L, int rules) {
     return std::nullopt;
   }
   const int t = lua_gettop(L);
-  const float scale = field_f32(L, t, "scale").value_or(32.0f);
+  const float scale = fields::get_f32(L, t, "scale").value_or(32.0f);
   Tint out;
   out.low = tint_colour(L, t, "low");
   out.high = tint_colour(L, t, "high");
-  const float strength = field_f32(L, t, "strength").value_or(0.0f);
+  const float strength = fields::get_f32(L, t, "strength").value_or(0.0f);
   lua_pop(L, 1);
   if (!std::isfinite(scale) || scale <= 0.0f) return std::nullopt;
   constexpr std::array<std::uint8_t, 3> kOne{128, 128, 128};
@@ -168,8 +140,8 @@ BlockRules read_rules(lua_State* L, int t, std::string block) {
   BlockRules r;
   r.block = std::move(block);
   if (t == 0) return r;
-  r.hardness = field_f32(L, t, "hardness").value_or(0.75f);
-  r.dominance = field_f32(L, t, "dominance").value_or(1.0f);
+  r.hardness = fields::get_f32(L, t, "hardness").value_or(0.75f);
+  r.dominance = fields::get_f32(L, t, "dominance").value_or(1.0f);
   if (raw_field(L, t, "drops") == LUA_TTABLE) {
     std::vector<std::pair<std::string, std::uint32_t>> drops;
     for_pairs(L, lua_gettop(L), [&](lua_State* s) {
@@ -184,34 +156,34 @@ BlockRules read_rules(lua_State* L, int t, std::string block) {
   if (raw_field(L, t, "light_emit") == LUA_TTABLE) {
     const char* channels[] = {"r", "g", "b"};
     for (int i = 0; i < 3; ++i) {
-      const auto v = field_integer<std::uint8_t>(L, lua_gettop(L), channels[i]).value_or(0);
+      const auto v = fields::get_integer<std::uint8_t>(L, lua_gettop(L), channels[i]).value_or(0);
       r.light_emit[i] = std::min<std::uint8_t>(v, 15);
     }
   }
   lua_pop(L, 1);
   if (raw_field(L, t, "absorbs") == LUA_TTABLE) {
     const int a = lua_gettop(L);
-    r.absorbs.fluid = field_text(L, a, "fluid");
-    r.absorbs.becomes = field_text(L, a, "becomes");
-    r.absorbs.rate = std::min<std::uint32_t>(field_integer<std::uint32_t>(L, a, "rate").value_or(0), 27);
+    r.absorbs.fluid = fields::get_text(L, a, "fluid");
+    r.absorbs.becomes = fields::get_text(L, a, "becomes");
+    r.absorbs.rate = std::min<std::uint32_t>(fields::get_integer<std::uint32_t>(L, a, "rate").value_or(0), 27);
   }
   lua_pop(L, 1);
-  r.step_sound = field_text(L, t, "step_sound");
+  r.step_sound = fields::get_text(L, t, "step_sound");
   r.tags = tags_of(L, t);
   r.tint = read_tint(L, t);
   r.flicker = read_flicker(L, t);
-  r.transparent = field_truth(L, t, "transparent", false);
-  r.cutout = field_truth(L, t, "cutout", false);
-  r.passable = field_truth(L, t, "passable", false);
-  r.washes_away = field_truth(L, t, "washes_away", false);
-  r.light_falloff = field_integer<std::uint8_t>(L, t, "light_falloff").value_or(0);
-  r.sway = field_truth(L, t, "sway", false);
+  r.transparent = fields::get_truth(L, t, "transparent", false);
+  r.cutout = fields::get_truth(L, t, "cutout", false);
+  r.passable = fields::get_truth(L, t, "passable", false);
+  r.washes_away = fields::get_truth(L, t, "washes_away", false);
+  r.light_falloff = fields::get_integer<std::uint8_t>(L, t, "light_falloff").value_or(0);
+  r.sway = fields::get_truth(L, t, "sway", false);
   std::tie(r.billboard, r.cross) = billboard_of(L, t);
-  r.friction = field_f32(L, t, "friction").value_or(1.0f);
-  r.whole = field_truth(L, t, "whole", false);
-  r.shape = field_integer<std::uint32_t>(L, t, "shape").value_or(kFullShape);
-  r.sweeps = field_truth(L, t, "sweeps", true);
-  r.model = field_text(L, t, "model");
+  r.friction = fields::get_f32(L, t, "friction").value_or(1.0f);
+  r.whole = fields::get_truth(L, t, "whole", false);
+  r.shape = fields::get_integer<std::uint32_t>(L, t, "shape").value_or(kFullShape);
+  r.sweeps = fields::get_truth(L, t, "sweeps", true);
+  r.model = fields::get_text(L, t, "model");
   return r;
 }
 
@@ -303,8 +275,8 @@ std::vector<Tool> registered_tools(const lua_vm::LuaVm& vm) {
       const int e = lua_gettop(s);
       Tool tool;
       tool.id = *read_text(s, -2);
-      const auto brush = field_text(s, e, "brush");
-      const auto speed = field_f32(s, e, "speed");
+      const auto brush = fields::get_text(s, e, "brush");
+      const auto speed = fields::get_f32(s, e, "speed");
       if (!brush || !speed || (*brush != "block" && *brush != "subnode")) return;
       tool.brush = *brush == "block" ? Brush::Block : Brush::Subnode;
       tool.speed = *speed;
@@ -312,12 +284,12 @@ std::vector<Tool> registered_tools(const lua_vm::LuaVm& vm) {
         for_pairs(s, lua_gettop(s), [&](lua_State* p) {
           auto key = read_text(p, -2);
           auto v = read_number(p, -1);
-          if (key && v) tool.speeds.emplace_back(std::move(*key), static_cast<float>(*v));
+          if (key && v) tool.speeds.emplace_back(std::move(*key), fields::to_f32(*v));
         });
       }
       lua_pop(s, 1);
-      tool.is_default = field_truth(s, e, "default", false);
-      tool.name = field_text(s, e, "name");
+      tool.is_default = fields::get_truth(s, e, "default", false);
+      tool.name = fields::get_text(s, e, "name");
       out.push_back(std::move(tool));
     });
   });
@@ -331,15 +303,15 @@ std::vector<FluidRules> registered_fluids(const lua_vm::LuaVm& vm) {
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
       const int e = lua_gettop(s);
-      auto material = field_text(s, e, "material");
-      auto waterlogs_at = field_integer<std::uint32_t>(s, e, "waterlogs_at");
-      auto evaporates = field_integer<std::uint32_t>(s, e, "evaporates");
-      auto r = field_integer<std::uint8_t>(s, e, "color_r");
-      auto g = field_integer<std::uint8_t>(s, e, "color_g");
-      auto b = field_integer<std::uint8_t>(s, e, "color_b");
-      auto tick_rate = field_integer<std::uint8_t>(s, e, "tick_rate");
-      auto light_falloff = field_integer<std::uint8_t>(s, e, "light_falloff");
-      auto opacity = field_f32(s, e, "opacity");
+      auto material = fields::get_text(s, e, "material");
+      auto waterlogs_at = fields::get_integer<std::uint32_t>(s, e, "waterlogs_at");
+      auto evaporates = fields::get_integer<std::uint32_t>(s, e, "evaporates");
+      auto r = fields::get_integer<std::uint8_t>(s, e, "color_r");
+      auto g = fields::get_integer<std::uint8_t>(s, e, "color_g");
+      auto b = fields::get_integer<std::uint8_t>(s, e, "color_b");
+      auto tick_rate = fields::get_integer<std::uint8_t>(s, e, "tick_rate");
+      auto light_falloff = fields::get_integer<std::uint8_t>(s, e, "light_falloff");
+      auto opacity = fields::get_f32(s, e, "opacity");
       if (!material || !waterlogs_at || !evaporates || !r || !g || !b || !tick_rate ||
           !light_falloff || !opacity) {
         return;
@@ -350,7 +322,7 @@ std::vector<FluidRules> registered_fluids(const lua_vm::LuaVm& vm) {
       f.waterlogs_at = *waterlogs_at;
       f.evaporates = *evaporates;
       f.opacity = *opacity;
-      f.washes = field_truth(s, e, "washes", false);
+      f.washes = fields::get_truth(s, e, "washes", false);
       f.tick_rate = *tick_rate;
       f.color_r = *r;
       f.color_g = *g;
@@ -370,7 +342,7 @@ std::vector<std::pair<std::string, domain::Spec>> registered_domains(const lua_v
     for_pairs(L, t, [&](lua_State* s) {
       if (lua_type(s, -2) != LUA_TSTRING || lua_type(s, -1) != LUA_TTABLE) return;
       const int e = lua_gettop(s);
-      auto kind = field_text(s, e, "kind");
+      auto kind = fields::get_text(s, e, "kind");
       raw_field(s, e, "scale");
       auto scale = read_number(s, -1);
       lua_pop(s, 1);
@@ -378,7 +350,7 @@ std::vector<std::pair<std::string, domain::Spec>> registered_domains(const lua_v
       domain::Spec spec;
       spec.kind = *kind == "sparse" ? domain::Kind::Sparse : domain::Kind::Voxel;
       spec.scale = *scale;
-      spec.instanced = field_truth(s, e, "instanced", false);
+      spec.instanced = fields::get_truth(s, e, "instanced", false);
       std::optional<std::int64_t> axes[3];
       const char* keys[] = {"position_x", "position_y", "position_z"};
       for (int i = 0; i < 3; ++i) {

@@ -35,7 +35,7 @@ std::optional<std::uint32_t> u32_field(lua_State* L, int idx, const char* key) {
   return *v;
 }
 
-// The spec's `count` (default 1) times `per_item` units; raises when that does not fit.
+// The stack table's `count` (default 1) times `per_item` units; raises when that does not fit.
 std::uint32_t units_of_count(lua_State* L, int idx, std::uint64_t per_item) {
   const std::uint64_t count = u32_field(L, idx, "count").value_or(1);
   const std::uint64_t total = count * per_item;
@@ -116,7 +116,7 @@ std::uint32_t units_of(lua_State* L, int idx, std::optional<std::uint32_t> shape
 
 namespace {
 
-// The cell form of a spec: `cells` is the table on top of the stack.
+// The cell form of a stack table: `cells` is the table on top of the stack.
 StackSpec cell_form(lua_State* L, int idx, std::optional<std::string> detail) {
   const int cells_idx = lua_gettop(L);
   const auto len = lua_rawlen(L, cells_idx);

@@ -8,7 +8,7 @@
 //   cells     27 integers, entry i being cell i - 1: only for a cut of several materials
 //   detail    string    absent when the stack has none
 // e.g. 100 units of loose material 5: {material=5, units=100, blocks=3, nodes=19, count=3}.
-// Coming in, a stack spec names a stack: `detail`, then `cells` (27 entries: block ids, material
+// Coming in, a stack table names a stack: `detail`, then `cells` (27 entries: block ids, material
 // numbers or 0), `material`, `shape`, then `units` (wins) or `count` (items, default 1). A stack
 // table the engine reported reads back as the same stack.
 //
@@ -27,7 +27,7 @@ struct lua_State;
 
 namespace ostrel_core::script::stack_table {
 
-// What a stack spec says, before it becomes a Stack.
+// What a stack table says, before it becomes a Stack.
 struct StackSpec {
   std::optional<std::string> detail;          // at most kMaxDetail bytes
   std::optional<std::uint32_t> shape;         // never 0, never the full mask
@@ -50,9 +50,9 @@ void push_cells_table(lua_State* L, std::span<const std::uint16_t, 27> cells);
 StackSpec stack_spec_of(lua_State* L, int idx);
 // stack_spec_of, then into_stack.
 std::optional<inventory::Stack> stack_of(lua_State* L, int idx);
-// The spec's `shape`: none when absent or full; raises for an empty mask.
+// The stack table's `shape`: none when absent or full; raises for an empty mask.
 std::optional<std::uint32_t> shape_of(lua_State* L, int idx);
-// The spec's `units`, else `count` (default 1) times the units of one item.
+// The stack table's `units`, else `count` (default 1) times the units of one item.
 std::uint32_t units_of(lua_State* L, int idx, std::optional<std::uint32_t> shape);
 // Pushes nil and `text`: the answer of a refused request. Returns 2, the values pushed.
 int refusal(lua_State* L, std::string_view text);
