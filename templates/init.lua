@@ -97,5 +97,5 @@ end)
 -- A join hook: a player has joined. Answer nothing: false would keep the mods after this one
 -- from hearing of the join (the player joins all the same).
 game.register_on_player_join(function(event)
-  game.log(event.name .. [=[ joined; {{MOD_NAME}} is loaded: press the wave key, or place a beacon.]=])
+  game.log(event.name .. " joined; {{MOD_NAME}} is loaded: press the wave key, or place a beacon.")
 end)

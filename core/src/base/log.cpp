@@ -83,12 +83,30 @@ std::string_view level_colour(Level level) {
   return "";
 }
 
-// An event is one line whatever its message and fields hold.
+// An event is one line whatever its message and fields hold, and writes no control character
+// to the terminal: line breaks, tabs and NUL as \n \r \t \0, every other control character
+// (C0, DEL and the C1 range, U+0080..U+009F) as \u{1b}.
 void append_one_line(std::string& line, std::string_view text) {
-  for (char c : text) {
-    if (c == '\n') line += "\\n";
-    else if (c == '\r') line += "\\r";
-    else line += c;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else if (c == '\0') {
+      line += "\\0";
+    } else if (c < 0x20 || c == 0x7f) {
+      line += fmt::format("\\u{{{:x}}}", c);
+    } else if (c == 0xc2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+      line += fmt::format("\\u{{{:x}}}", static_cast<unsigned char>(text[i + 1]));
+      ++i;
+    } else {
+      line += static_cast<char>(c);
+    }
   }
 }
 

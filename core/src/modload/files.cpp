@@ -9,6 +9,8 @@
 #include <iterator>
 #include <system_error>
 
+#include <fmt/format.h>
+
 namespace ostrel_core::modload::files {
 
 namespace fs = std::filesystem;
@@ -37,6 +39,41 @@ std::expected<std::vector<std::uint8_t>, IoError> read_file(const fs::path& path
     used += static_cast<std::size_t>(n);
   }
   ::close(fd);
+  out.resize(used);
+  return out;
+}
+
+std::expected<std::vector<std::uint8_t>, IoError> read_mod_file(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::unexpected(IoError::from_errno(errno));
+  const auto fail = [&](IoError err) {
+    ::close(fd);
+    return std::unexpected(std::move(err));
+  };
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(IoError::from_errno(errno));
+  if (S_ISDIR(st.st_mode)) return fail(IoError::from_errno(EISDIR));
+  if (!S_ISREG(st.st_mode)) return fail(IoError("not a regular file"));
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxModFileBytes) {
+    return fail(IoError(fmt::format("{} bytes, over the {} bytes a mod file may hold",
+                                    static_cast<std::uint64_t>(st.st_size), kMaxModFileBytes)));
+  }
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(st.st_size) + 1);
+  std::size_t used = 0;
+  while (used <= kMaxModFileBytes) {
+    // A file that grew since fstat is read on, but no further than one byte past the limit.
+    if (used == out.size()) out.resize(std::min(kMaxModFileBytes + 1, used * 2));
+    const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(IoError::from_errno(errno));
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (used > kMaxModFileBytes) {
+    return std::unexpected(
+        IoError(fmt::format("more than the {} bytes a mod file may hold", kMaxModFileBytes)));
+  }
   out.resize(used);
   return out;
 }

@@ -18,6 +18,16 @@ namespace ostrel_core::modload::files {
 std::expected<std::vector<std::uint8_t>, IoError> read_file(
     const std::filesystem::path& path, std::size_t limit = std::vector<std::uint8_t>().max_size() - 1);
 
+// The most a mod's own file (its init.lua, its mod.toml, a file it requires) may hold: the
+// 16 MiB a file clients are sent may hold.
+inline constexpr std::size_t kMaxModFileBytes = 16'777'216;
+
+// A mod's own file, whole: only a regular file, opened without blocking (a FIFO or a device
+// behind the name cannot hold the caller), of at most kMaxModFileBytes (a larger one is refused
+// by its size before a byte is read). Errors: the operating system's, "not a regular file", or
+// "{size} bytes, over the 16777216 bytes a mod file may hold".
+std::expected<std::vector<std::uint8_t>, IoError> read_mod_file(const std::filesystem::path& path);
+
 // Whether the canonical path `p` is the canonical directory `root` or lies under it.
 bool lies_within(const std::filesystem::path& root, const std::filesystem::path& p);
 

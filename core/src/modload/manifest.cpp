@@ -23,7 +23,7 @@ std::expected<ModManifest, ManifestError> ModManifest::load(const fs::path& mod_
     return std::unexpected(ManifestError::read(
         manifest_path, IoError("symbolic link leads out of the mod's directory")));
   }
-  auto bytes = files::read_file(manifest_path);
+  auto bytes = files::read_mod_file(manifest_path);
   if (!bytes) return std::unexpected(ManifestError::read(manifest_path, std::move(bytes.error())));
   if (!proto::is_valid_utf8(*bytes)) {
     return std::unexpected(

@@ -76,7 +76,7 @@ std::expected<Prepared, HostError> prepare(
 std::expected<std::string, vm::ScriptError> read_entry(const std::string& mod_id,
                                                        const std::filesystem::path& dir) {
   const auto path = dir / "init.lua";
-  auto bytes = modload::files::read_file(path);
+  auto bytes = modload::files::read_mod_file(path);
   if (!bytes) {
     return std::unexpected(vm::ScriptError::load(
         mod_id, fmt::format("could not read `{}`: {}", path.string(), bytes.error().message())));

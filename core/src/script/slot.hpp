@@ -5,7 +5,9 @@
 // shared reference to the slot, not to the service, so a service installed later is seen by all
 // of them at once. The cell is the server's one poisoning lock (base/sync.hpp): a holder that
 // unwinds by an exception while holding it poisons the slot for good, after which installs are
-// dropped and readers report the service as poisoned.
+// dropped and readers report the service as poisoned. A Lua error raised while the slot is used
+// (a refusal for the script, or memory running out while a result is pushed) is the script's,
+// not the service's, and never poisons it.
 
 #include <memory>
 #include <utility>
@@ -31,14 +33,21 @@ class Slot {
   }
 
   // Runs `fn(T*)` under the lock, with null when the slot is empty. An exception leaving `fn`
-  // poisons the slot. Returns `fn`'s result; `poisoned` (when given) tells a poisoned slot,
-  // in which case `fn` is not called and a default result is returned.
+  // poisons the slot, but for a Lua error. Returns `fn`'s result; `poisoned` (when given) tells a
+  // poisoned slot, in which case `fn` is not called and a default result is returned.
   template <class F>
   auto with(F&& fn, bool* poisoned = nullptr) -> decltype(fn(static_cast<T*>(nullptr))) {
     auto held = cell_.lock();
     if (poisoned != nullptr) *poisoned = !held;
     if (!held) return decltype(fn(static_cast<T*>(nullptr)))();
-    return fn((**held).get());
+    try {
+      return fn((**held).get());
+    } catch (void*) {
+      // Lua built as C++ raises its errors as a thrown pointer (its own jump record); no
+      // service failure is ever thrown as one.
+      held->spare();
+      throw;
+    }
   }
 
   // A shared reference to the held handle (null when empty or poisoned), for callers that

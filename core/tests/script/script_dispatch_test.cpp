@@ -16,6 +16,7 @@ namespace {
 
 using lua_vm::LuaRef;
 using lua_vm::LuaVm;
+using test::inspect;
 using test::load;
 using test::make_engine;
 using vm::Drop;
@@ -24,13 +25,32 @@ using Strings = std::vector<std::string>;
 
 constexpr std::array<std::uint8_t, 32> kPlayer = {0x00, 0x01, 0xab, 0xff};
 
+// A global `note(text)` for every mod loaded afterwards, appending to the registry's "seen".
+void share_seen(LuaVm& vm) {
+  if (inspect(vm, "return R.seen ~= nil") == "true") return;
+  inspect(vm, "R.seen = {}");
+  lua_pushcfunction(vm.state(), [](lua_State* s) -> int {
+    lua_getfield(s, LUA_REGISTRYINDEX, "seen");
+    lua_pushvalue(s, 1);
+    lua_rawseti(s, -2, static_cast<lua_Integer>(lua_rawlen(s, -2)) + 1);
+    return 0;
+  });
+  lua_setglobal(vm.state(), "note");
+}
+
+// The handlers asked so far, in order, each followed by ";".
+std::string seen(LuaVm& vm) {
+  return inspect(vm, "local s = '' for _, id in ipairs(R.seen) do s = s .. id .. ';' end return s");
+}
+
 // Loads one mod per handler body; each registers `on_place` with `function(e) <body> end`,
-// after noting its id in e.seen.
+// after noting its id.
 void load_handlers(LuaVm& vm, const std::vector<std::pair<std::string, std::string>>& mods,
                    const char* hook = "on_place") {
+  share_seen(vm);
   for (const auto& [id, body] : mods) {
-    const std::string code = fmt::format(
-        "game.register_{}(function(e) e.seen = (e.seen or '') .. '{};' {} end)", hook, id, body);
+    const std::string code =
+        fmt::format("game.register_{}(function(e) note('{}') {} end)", hook, id, body);
     ASSERT_TRUE(load(vm, id, code)) << id;
   }
 }
@@ -39,16 +59,6 @@ LuaRef event(LuaVm& vm) {
   auto e = vm.hook_event(kPlayer);
   EXPECT_TRUE(e.has_value());
   return std::move(*e);
-}
-
-// A text field of an event table, "" when absent.
-std::string field(LuaVm& vm, const LuaRef& e, const char* name) {
-  lua_State* L = vm.state();
-  e.push(L);
-  lua_getfield(L, -1, name);
-  std::string out = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
-  lua_pop(L, 2);
-  return out;
 }
 
 HookOutcome place(LuaVm& vm, const LuaRef& e) { return vm.run_hook("on_place", "ostrel.placers", e); }
@@ -90,9 +100,12 @@ TEST(Dispatch, AnswersAndRefusals) {
       {"600_bytes_cut_inside_a_character", {{"a", "return 'a' .. ('\\195\\169'):rep(300)"}}, false,
        a_e300.substr(0, 511), "a;"},
       {"invalid_utf8_replaced", {{"a", "return 'x\\255y'"}}, false, "x\xEF\xBF\xBDy", "a;"},
-      {"handler_sees_what_earlier_wrote",
-       {{"a", "e.note = 'hi'"}, {"b", "return e.note == 'hi' and 'saw it' or 'missed'"}}, false,
-       "saw it", "a;b;"},
+      {"handler_sees_nothing_an_earlier_wrote",
+       {{"a", "e.mark = 'hi' e.player = ('0'):rep(64) setmetatable(e, {__index = function() "
+              "while true do end end})"},
+        {"b", "return (e.mark == nil and e.player ~= ('0'):rep(64) and getmetatable(e) == nil) "
+              "and 'fresh' or 'tampered'"}},
+       false, "fresh", "a;b;"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -103,7 +116,7 @@ TEST(Dispatch, AnswersAndRefusals) {
     EXPECT_EQ(out.proceed, c.proceed);
     EXPECT_EQ(out.refusal, c.refusal);
     EXPECT_TRUE(out.faulted.empty());
-    EXPECT_EQ(field(vm, e, "seen"), c.seen);
+    EXPECT_EQ(seen(vm), c.seen);
   }
 }
 
@@ -117,7 +130,7 @@ TEST(Dispatch, ObservedRunsIgnoreRefusals) {
   EXPECT_TRUE(out.proceed);
   EXPECT_FALSE(out.refusal);
   EXPECT_EQ(out.drops, (std::vector<Drop>{{"c:x", 1}}));
-  EXPECT_EQ(field(vm, e, "seen"), "a;b;c;");
+  EXPECT_EQ(seen(vm), "a;b;c;");
 }
 
 TEST(Dispatch, DropsAnswers) {
@@ -175,7 +188,7 @@ TEST(Dispatch, UnreadableDropsFaultTheMod) {
     EXPECT_EQ(out.faulted[0].error.detail().rfind(
                   "`drops` is a table of block id to units per block: ", 0),
               0u);
-    EXPECT_EQ(field(vm, e, "seen"), "a;b;c;");
+    EXPECT_EQ(seen(vm), "a;b;c;");
     EXPECT_TRUE(vm.is_faulted("b"));
     auto lines = logs.containing("disabling mod after a on_place answer the engine could not "
                                  "read; the action is allowed to proceed");
@@ -200,7 +213,7 @@ TEST(Dispatch, FailingHandlerDisablesItsMod) {
   ASSERT_EQ(out.faulted.size(), 1u);
   EXPECT_EQ(out.faulted[0].mod_id, "bad");
   EXPECT_EQ(out.faulted[0].error, vm::ScriptError::runtime("bad", "on_place", "boom"));
-  EXPECT_EQ(field(vm, e, "seen"), "good;");
+  EXPECT_EQ(seen(vm), "good;");
   auto lines = logs.containing("disabling mod after a on_place failure; the action is allowed to "
                                "proceed");
   ASSERT_EQ(lines.size(), 1u);
@@ -218,7 +231,7 @@ TEST(Dispatch, FailingHandlerDisablesItsMod) {
 TEST(Dispatch, BudgetAndMemoryFailuresAreFaultsAndTheNextHandlerRuns) {
   auto vm = make_engine();
   load_handlers(vm, {{"spin", "while true do end"},
-                     {"hog", "local s = string.rep('x', 300 * 1024 * 1024)"},
+                     {"hog", "local s = 'x' while true do s = s .. s end"},
                      {"weird", "error(setmetatable({}, {__tostring = function() while true do end end}))"},
                      {"after", "for i = 1, 19000000 do end return 'finished'"}});
   auto e = event(vm);

@@ -1,6 +1,10 @@
 // The mod host: loading a mod set from a directory, the sandboxed load, require and log, world
 // options and player settings.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -272,6 +276,36 @@ TEST(Sandbox, ARequiredFilesErrorNamesItsResolvedPath) {
       << r.error().detail();
 }
 
+TEST(Sandbox, RequireRefusesAFifoAndAHugeSparseFileAtOnce) {
+  TempDir dir;
+  const auto mod = dir.path() / "m";
+  std::filesystem::create_directories(mod);
+  ASSERT_EQ(::mkfifo((mod / "fifo.lua").c_str(), 0600), 0);
+  {
+    const int fd = ::open((mod / "big.lua").c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 6'000'000'000), 0);  // sparse: no disk, no time
+    ::close(fd);
+  }
+  auto vm = test::make_engine();
+  ASSERT_TRUE(vm.load_mod("m", R"(
+    fifo = select(2, pcall(require, "fifo"))
+    big = select(2, pcall(require, "big"))
+  )", mod.string()));
+  EXPECT_EQ(run(vm, "m", "return fifo"), "require(\"fifo\"): not a regular file");
+  EXPECT_EQ(run(vm, "m", "return big"),
+            "require(\"big\"): 6000000000 bytes, over the 16777216 bytes a mod file may hold");
+
+  // The same for a mod's init.lua: refused without waiting for a writer.
+  TempDir set;
+  std::filesystem::create_directories(set.path() / "piped");
+  ASSERT_EQ(::mkfifo((set.path() / "piped" / "init.lua").c_str(), 0600), 0);
+  auto entry = host::read_entry("piped", set.path() / "piped");
+  ASSERT_FALSE(entry.has_value());
+  EXPECT_NE(entry.error().detail().find("not a regular file"), std::string::npos)
+      << entry.error().detail();
+}
+
 TEST(GameLog, OneInfoLineWithTheModId) {
   auto vm = test::make_engine();
   LogCapture logs;
@@ -285,6 +319,43 @@ TEST(GameLog, OneInfoLineWithTheModId) {
   auto bad = test::load(vm, "n", "game.log({})");
   ASSERT_FALSE(bad.has_value());
   EXPECT_NE(bad.error().detail().find("bad argument #1 to 'log'"), std::string::npos);
+}
+
+TEST(GameLog, PrintWarnAndLogEscapeControlCharactersOnOneLine) {
+  auto vm = test::make_engine();
+  LogCapture logs;
+  ASSERT_TRUE(test::load(vm, "m", R"(
+    game.log("a\27[2Jb\0c")
+    print("a\27[2Jb", "\0", 7)
+    warn("a\27[31m", "b")
+    warn("@on")
+  )"));
+  ASSERT_EQ(logs.lines().size(), 3u);
+  const std::string info = " INFO ostrel_core::script::lua_vm: ";
+  EXPECT_NE(logs.lines()[0].find(info + "a\\u{1b}[2Jb\\0c mod_id=m\n"), std::string::npos)
+      << logs.lines()[0];
+  EXPECT_NE(logs.lines()[1].find(info + "a\\u{1b}[2Jb\\t\\0\\t7 mod_id=m\n"), std::string::npos)
+      << logs.lines()[1];
+  EXPECT_NE(logs.lines()[2].find(" WARN ostrel_core::script::lua_vm: a\\u{1b}[31mb mod_id=m\n"),
+            std::string::npos)
+      << logs.lines()[2];
+  for (const auto& line : logs.lines()) {
+    EXPECT_EQ(line.find('\x1b'), std::string::npos);
+    EXPECT_EQ(line.find('\0'), std::string::npos);
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+  }
+}
+
+TEST(GameLog, LogOutputIsChargedPerByte) {
+  // A mod that logs without end is stopped by its budget, after a bounded volume of lines.
+  auto vm = test::make_engine();
+  LogCapture logs;
+  auto r = test::load(vm, "chatty", R"(local s = ("x"):rep(65536) while true do game.log(s) end)");
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().kind(), ScriptErrorKind::BudgetExceeded);
+  // 20,000,000 units at a unit a byte: about 305 lines of 64 KiB, never thousands.
+  EXPECT_GT(logs.lines().size(), 250u);
+  EXPECT_LT(logs.lines().size(), 310u);
 }
 
 }  // namespace

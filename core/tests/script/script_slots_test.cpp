@@ -12,6 +12,7 @@
 #include "script/lua_vm/ref.hpp"
 #include "script/lua_vm/slots.hpp"
 #include "script/slot.hpp"
+#include "support/mod_env.hpp"
 #include "support/script_engine.hpp"
 
 namespace ostrel_core::script {
@@ -76,6 +77,33 @@ TEST(Slots, PoisonedSlotKeepsWhatItHeld) {
   EXPECT_EQ(slot.with([](Service* s) { return s == nullptr ? 0 : s->id; }, &poisoned), 0);
   EXPECT_TRUE(poisoned);
   EXPECT_EQ(slot.get(), nullptr);
+}
+
+TEST(Slots, ALuaErrorWhileUsingASlotNeverPoisonsIt) {
+  auto vm = make_engine();
+  ASSERT_TRUE(load(vm, "m", ""));
+  auto slot = vm.slots().world_edit;
+  vm.set_world_edit(std::make_shared<FakeEdit>(true));
+  // A runtime function that refuses the script while it holds the slot.
+  lua_State* L = vm.state();
+  ASSERT_TRUE(vm.push_environment("m"));
+  lua_pushlightuserdata(L, slot.get());
+  lua_pushcclosure(
+      L,
+      [](lua_State* s) -> int {
+        auto* held = static_cast<Slot<vm::WorldEdit>*>(lua_touserdata(s, lua_upvalueindex(1)));
+        return held->with(
+            [&](vm::WorldEdit*) -> int {
+              lua_pushliteral(s, "refused for the script");
+              return lua_error(s);
+            });
+      },
+      1);
+  lua_setfield(L, -2, "use");
+  lua_pop(L, 1);
+  EXPECT_EQ(test::run_in(vm, "m", "use()"), "refused for the script");
+  EXPECT_FALSE(slot->poisoned());
+  EXPECT_TRUE(edit_through(*slot));
 }
 
 TEST(Slots, EveryServiceSlotStartsEmptyAndUnpoisoned) {

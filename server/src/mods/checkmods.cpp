@@ -1,5 +1,6 @@
 #include "mods/checkmods.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <system_error>
 
@@ -49,6 +50,16 @@ std::expected<CheckReport, std::string> check(const fs::path& dir) {
       report.failed.emplace_back(f.mod_id,
                                  fmt::format("failed on its first tick: {}", f.error.with_detail()));
     }
+  }
+
+  // Every mod disabled while loading or on the check tick, whatever disabled it (its memory
+  // released for another, say), is a failure the report names.
+  for (const auto& id : host->vm.faulted_mods()) {
+    const bool listed = std::any_of(report.failed.begin(), report.failed.end(),
+                                    [&](const auto& f) { return f.first == id; });
+    if (listed) continue;
+    report.failed.emplace_back(
+        id, host->vm.fault_reason(id).value_or("disabled while loading or on its first tick"));
   }
 
   const auto blocks = ostrel_core::script::records::registered_blocks(host->vm);

@@ -233,6 +233,25 @@ TEST(Scaffold, CheckAloneLeavesTheOtherModsOut) {
   EXPECT_TRUE(leftovers("absent").empty());
 }
 
+TEST(Scaffold, NoAcceptedNameBreaksTheNewScript) {
+  // Texts that close a Lua long string, open a comment or look like code: each mod still loads
+  // and registers its block.
+  const char* names[] = {"Closer ]=] here", "Open [=[ here", "]] and [[", "-- not a comment",
+                         "end) error('x') (", "' single quotes '"};
+  int n = 0;
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string id = fmt::format("named_{}", n++);
+    auto made = create(NewMod::with_defaults(id, std::string(name)), dir.path());
+    ASSERT_TRUE(made.has_value()) << made.error().message();
+    auto report = check_alone(*made);
+    ASSERT_TRUE(report.has_value()) << report.error();
+    EXPECT_TRUE(report->failed.empty()) << ::testing::PrintToString(report->failed);
+    EXPECT_THAT(report->blocks, ElementsAre(id + ":beacon"));
+  }
+}
+
 TEST(Scaffold, CopyTree) {
   TempDir dir;
   write_file(dir / "src" / "a.txt", "a");

@@ -1,6 +1,7 @@
-// Hook dispatch: asks the handlers of one hook in turn, each under its own budget, folds their
-// answers into one HookOutcome and disables (faults) every mod whose handler fails. Answers are
-// read raw: no metamethod of a returned value runs outside an entry.
+// Hook dispatch: asks the handlers of one hook in turn, each under its own budget and with its
+// own copy of the event table, folds their answers into one HookOutcome and disables (faults)
+// every mod whose handler fails. Answers are read raw: no metamethod of a returned value runs
+// outside an entry.
 
 #include "script/lua_vm/dispatch.hpp"
 
@@ -56,6 +57,30 @@ std::expected<std::optional<std::vector<vm::Drop>>, std::string> read_drops(
   return drops;
 }
 
+// Pushes a copy of the value at `idx`: a table is copied raw, nested tables too (event tables are
+// a few levels deep and hold no cycles; deeper than `depth` is shared), without metatables.
+void push_copy(lua_State* L, int idx, int depth) {
+  idx = lua_absindex(L, idx);
+  if (lua_type(L, idx) != LUA_TTABLE || depth == 0) {
+    lua_pushvalue(L, idx);
+    return;
+  }
+  luaL_checkstack(L, 4, "event table nested too deeply");
+  lua_createtable(L, static_cast<int>(lua_rawlen(L, idx)), 4);
+  const int copy = lua_gettop(L);
+  lua_pushnil(L);
+  while (lua_next(L, idx) != 0) {
+    push_copy(L, -1, depth - 1);
+    lua_remove(L, -2);     // the original value
+    lua_pushvalue(L, -2);  // the key
+    lua_insert(L, -2);
+    lua_rawset(L, copy);
+  }
+}
+
+// The depth of copy every handler's event table gets.
+constexpr int kEventDepth = 8;
+
 // Every mod of the named list, asked for its unlisted handler.
 std::vector<vm::DispatchEntry> unlisted_entries(const LuaVm& vm, std::string_view list) {
   std::vector<vm::DispatchEntry> entries;
@@ -101,11 +126,16 @@ HookOutcome LuaVm::run_hook_over(std::string_view hook, std::span<const vm::Disp
     const std::string key = entry.listed ? fmt::format("ostrel.{}.scoped.{}", hook, entry.mod_id)
                                          : fmt::format("ostrel.{}.{}", hook, entry.mod_id);
     Turn turn;
-    // The whole turn is protected: a host step that cannot allocate (reading the handler, or
-    // reading a table answer) fails the turn instead of the process.
+    bool copied = false;
+    // The whole turn is protected: a host step that cannot allocate (reading the handler,
+    // copying the event, or reading a table answer) fails the turn instead of the process.
     auto r = protect(L, [&](lua_State* s) {
       if (lua_getfield(s, LUA_REGISTRYINDEX, key.c_str()) != LUA_TFUNCTION) return;
+      // Its own copy: nothing an earlier handler wrote or attached reaches this one.
       event.push(s);
+      push_copy(s, -1, kEventDepth);
+      lua_remove(s, -2);
+      copied = true;
       auto called = call_entry(entry.mod_id, hook, 1);
       if (!called) {
         turn.stage = Turn::Stage::Failed;
@@ -116,6 +146,10 @@ HookOutcome LuaVm::run_hook_over(std::string_view hook, std::span<const vm::Disp
       read_answer(s, entry.mod_id, observe, turn);
     });
     if (!r && turn.stage == Turn::Stage::Answered) turn.drops = std::unexpected(r.error());
+    if (!r && !copied) {
+      OSTREL_ERROR(kTarget, fmt::format("could not copy the {} event table; the mod is not asked", hook),
+                   log::text("mod_id", entry.mod_id), log::text("error", r.error()));
+    }
     if (turn.stage == Turn::Stage::Skipped) continue;
 
     if (turn.stage == Turn::Stage::Failed) {
@@ -170,7 +204,14 @@ HookOutcome LuaVm::run_domain_hook(std::string_view hook, std::string_view list,
     set_text(s, "to", to);
     ref = luaL_ref(s, LUA_REGISTRYINDEX);
   });
-  if (!built) return {};
+  if (!built) {
+    OSTREL_ERROR(kTarget,
+                 fmt::format("could not build the {} event table; the action is refused", hook),
+                 log::text("error", built.error()));
+    HookOutcome refused;
+    refused.proceed = false;
+    return refused;
+  }
   return run_hook(hook, list, LuaRef(L, ref));
 }
 

@@ -1,5 +1,7 @@
 // Player and world events: each operation builds its event table and hands it to the handlers
-// of one hook. A table that cannot be built answers nothing (no handler runs, nothing logged).
+// of one hook. An event whose table cannot be built is never let through unnoticed: one whose
+// outcome decides the action (chat, place, use) is refused, the others reach no handler; either
+// way one ERROR line says so.
 
 #include "script/lua_vm/events.hpp"
 
@@ -117,27 +119,50 @@ void set_dialog_kind(lua_State* L, const proto::DialogEvent& event) {
 
 }  // namespace
 
+namespace {
+
 // The player's event table with the fields `fill` sets (the table is on top of the stack while
-// it runs); none when a step fails.
+// it runs), or why it could not be built.
 template <class Fill>
-static std::optional<LuaRef> player_event(LuaVm& vm, lua_State* L,
-                                          const identity::PlayerUuid& player, Fill fill) {
+std::expected<LuaRef, std::string> player_event(LuaVm& vm, lua_State* L,
+                                                const identity::PlayerUuid& player, Fill fill) {
   auto event = vm.hook_event(player.bytes);
-  if (!event) return std::nullopt;
+  if (!event) return std::unexpected(event.error().with_detail());
   auto r = protect(L, [&](lua_State* s) {
     event->push(s);
     fill(s);
     lua_pop(s, 1);
   });
-  if (!r) return std::nullopt;
+  if (!r) return std::unexpected(r.error());
   return std::move(*event);
 }
+
+// Whether the event's outcome decides the action.
+enum class Run : bool { Observed, Cancellable };
+
+// The outcome of an event whose table could not be built.
+HookOutcome unbuilt(std::string_view hook, Run run, const std::string& error) {
+  HookOutcome out;
+  if (run == Run::Cancellable) {
+    out.proceed = false;
+    OSTREL_ERROR(kTarget,
+                 fmt::format("could not build the {} event table; the action is refused", hook),
+                 log::text("error", error));
+  } else {
+    OSTREL_ERROR(kTarget,
+                 fmt::format("could not build the {} event table; no handler hears of it", hook),
+                 log::text("error", error));
+  }
+  return out;
+}
+
+}  // namespace
 
 HookOutcome LuaVm::player_join(const vm::JoinEvent& event) {
   std::lock_guard lock(impl_->mu);
   auto t = player_event(*this, impl_->L, event.player,
                         [&](lua_State* s) { set_text(s, "name", event.name); });
-  if (!t) return {};
+  if (!t) return unbuilt("on_player_join", Run::Observed, t.error());
   return run_hook("on_player_join", "ostrel.joiners", *t);
 }
 
@@ -146,7 +171,11 @@ HookOutcome LuaVm::player_leave(const vm::JoinEvent& event) {
   HookOutcome out;
   auto t = player_event(*this, impl_->L, event.player,
                         [&](lua_State* s) { set_text(s, "name", event.name); });
-  if (t) out = run_hook("on_player_leave", "ostrel.leavers", *t);
+  if (t) {
+    out = run_hook("on_player_leave", "ostrel.leavers", *t);
+  } else {
+    out = unbuilt("on_player_leave", Run::Observed, t.error());
+  }
   // Answers live only while the player is here, so a stream of joining clients cannot grow
   // the state without bound.
   forget_answers(impl_->L, event.player);
@@ -162,7 +191,7 @@ HookOutcome LuaVm::player_move(const vm::MoveEvent& event) {
     set_text(s, "domain", event.domain);
     if (event.from) set_xyz(s, "from", *event.from);
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_player_move", Run::Observed, t.error());
   return observe_hook("on_player_move", "ostrel.movers", *t);
 }
 
@@ -170,7 +199,7 @@ HookOutcome LuaVm::chat(const vm::ChatArgs& args) {
   std::lock_guard lock(impl_->mu);
   auto t = player_event(*this, impl_->L, args.player,
                         [&](lua_State* s) { set_text(s, "text", args.text); });
-  if (!t) return {};
+  if (!t) return unbuilt("on_chat", Run::Cancellable, t.error());
   return run_hook("on_chat", "ostrel.chatters", *t);
 }
 
@@ -190,7 +219,7 @@ HookOutcome LuaVm::place(const vm::PlaceArgs& args) {
       lua_setfield(s, -2, "cells");
     }
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_place", Run::Cancellable, t.error());
   return run_hook("on_place", "ostrel.placers", *t);
 }
 
@@ -202,7 +231,7 @@ HookOutcome LuaVm::punch(const vm::PunchArgs& args) {
     set_integer(s, "target", static_cast<lua_Integer>(args.target));
     if (args.owner) set_text(s, "owner", args.owner->to_hex());
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_punch", Run::Observed, t.error());
   return run_hook("on_punch", "ostrel.punchers", *t);
 }
 
@@ -212,7 +241,7 @@ HookOutcome LuaVm::action(const vm::ActionArgs& args) {
     set_text(s, "id", args.id);
     set_boolean(s, "pressed", args.pressed);
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_action", Run::Observed, t.error());
   return run_hook("on_action", "ostrel.actors", *t);
 }
 
@@ -223,7 +252,7 @@ HookOutcome LuaVm::use_entity(const vm::UseEntityArgs& args) {
     if (args.owner) set_text(s, "owner", args.owner->to_hex());
     set_held(s, args.held);
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_use_entity", Run::Cancellable, t.error());
   return run_hook("on_use_entity", "ostrel.entity_users", *t);
 }
 
@@ -240,7 +269,7 @@ HookOutcome LuaVm::dismounted(const vm::DismountEvent& event) {
     lua_pushnumber(s, event.z);
     lua_setfield(s, -2, "z");
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_dismount", Run::Observed, t.error());
   return observe_hook("on_dismount", "ostrel.dismounters", *t);
 }
 
@@ -257,7 +286,7 @@ HookOutcome LuaVm::use_block(const vm::UseBlockArgs& args) {
     set_text(s, "domain", args.domain);
     set_held(s, args.held);
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_use", Run::Cancellable, t.error());
   if (!args.cell) return run_hook("on_use", "ostrel.users_anywhere", *t);
 
   // The handlers that listed this block come first, in list order, then every other mod's
@@ -329,7 +358,7 @@ HookOutcome LuaVm::fluid_flow(const vm::FluidFlowEvent& event) {
     if (event.meets) set_text(s, "meets", *event.meets);
     ref = luaL_ref(s, LUA_REGISTRYINDEX);
   });
-  if (!built) return {};
+  if (!built) return unbuilt("on_fluid_flow", Run::Observed, built.error());
   return run_hook("on_fluid_flow", "ostrel.flowers", LuaRef(L, ref));
 }
 
@@ -344,7 +373,7 @@ HookOutcome LuaVm::dialog_event(const vm::DialogEvent& event) {
       lua_setfield(s, -2, "stack");
     }
   });
-  if (!t) return {};
+  if (!t) return unbuilt("on_dialog_event", Run::Observed, t.error());
   auto answer = run_owner_hook("on_dialog_event", event.mod_id, *t);
   HookOutcome out;
   if (answer.fault) {

@@ -1,8 +1,14 @@
 // Cross-mod exports: `game.export` and `game.exports`, and the crossing of values from one mod
 // (the owner) to another (the reader). Tables cross as read-only views, functions as call
-// wrappers that run the owner's code and fault the owner when it fails; a value that travels
-// back to its owner becomes the owner's own value again. Crossing is lazy: nested values cross
-// when the reader reaches them.
+// wrappers that run the owner's code for the reader; a value that travels back to its owner
+// becomes the owner's own value again. Crossing is lazy: nested values cross when the reader
+// reaches them.
+//
+// An error raised while an exported function runs for a reader is that call's error: it reaches
+// the reader as a Lua error, which the reader may catch, and is logged with both ids; the
+// exporter is never disabled for it (the reader may have provoked it, with an argument of the
+// wrong type or a table whose metamethods raise). A spent budget or the memory limit is the
+// reader's entry running out and passes through unlogged.
 //
 // "ostrel.crossed" (weak keys) maps each view or wrapper to { owner = id, raw = value }.
 
@@ -169,17 +175,6 @@ void cross_table(lua_State* L, int idx, std::string_view owner, std::string_view
   remember_crossing(L, -1, idx, owner);
 }
 
-// A traceback for an ordinary failure; a spent budget's error is passed on untouched, since
-// nothing may be allocated once the budget is gone.
-int traceback_handler(lua_State* L) {
-  void* ud = nullptr;
-  lua_getallocf(L, &ud);
-  const auto* b = static_cast<const budget::Budget*>(ud);
-  if (b->exhausted || lua_type(L, 1) != LUA_TSTRING) return 1;
-  luaL_traceback(L, L, lua_tostring(L, 1), 1);
-  return 1;
-}
-
 // Call wrapper. Upvalues: 1 owner id, 2 reader id, 3 faulted set, 4 the raw function.
 int call_wrapper(lua_State* L) {
   const std::string owner(text_at(L, lua_upvalueindex(1)));
@@ -189,31 +184,28 @@ int call_wrapper(lua_State* L) {
 
   const int nargs = lua_gettop(L);
   luaL_checkstack(L, nargs + 2, "too many arguments");
-  lua_pushcfunction(L, traceback_handler);
-  const int handler = lua_gettop(L);
+  const int base = nargs;
   lua_pushvalue(L, lua_upvalueindex(4));
   for (int i = 1; i <= nargs; ++i) crossing(L, i, reader, owner, faulted);
-  const int status = lua_pcall(L, nargs, LUA_MULTRET, handler);
+  const int status = lua_pcall(L, nargs, LUA_MULTRET, 0);
   if (status == LUA_OK) {
-    const int first = handler + 1;
-    const int n = lua_gettop(L) - handler;
+    const int first = base + 1;
+    const int n = lua_gettop(L) - base;
     for (int i = 0; i < n; ++i) {
       crossing(L, first + i, owner, reader, faulted);
       lua_replace(L, first + i);
     }
     return n;
   }
-  // A spent budget or the memory limit is the caller's entry running out: the caller pays.
-  void* ud = nullptr;
-  lua_getallocf(L, &ud);
-  if (static_cast<const budget::Budget*>(ud)->exhausted || status == LUA_ERRMEM) {
+  // A spent budget or the memory limit is the reader's entry running out: the reader pays.
+  const std::string error = convert::error_text(L, -1);
+  if (budget::of(L).entry.exhausted || status == LUA_ERRMEM ||
+      error.find(budget::kMemoryMarker) != std::string::npos) {
     return lua_error(L);
   }
-  const std::string error = convert::error_text(L, -1);
-  OSTREL_ERROR(kTarget, "disabling mod after a failure in a function it exported",
-               log::text("mod_id", owner), log::text("caller", reader), log::text("error", error));
-  faulted->insert(owner);
-  return 0;
+  OSTREL_WARN(kTarget, "a function a mod exported raised an error for the mod that called it",
+              log::text("mod_id", owner), log::text("caller", reader), log::text("error", error));
+  return lua_error(L);  // the original error object, as the reader's own
 }
 
 // Pushes what the reader gets for the value at `idx` owned by `owner`.

@@ -11,7 +11,9 @@
 #include "script/api/registration.hpp"
 #include "script/api/hooks.hpp"
 #include "script/api/media.hpp"
+#include "script/lua_vm/charges.hpp"
 #include "script/lua_vm/convert.hpp"
+#include "script/lua_vm/pattern.hpp"
 #include "script/lua_vm/ref.hpp"
 #include "script/lua_vm/sandbox.hpp"
 #include "script/lua_vm/state.hpp"
@@ -132,11 +134,17 @@ LuaVm::~LuaVm() = default;
 std::expected<LuaVm, ScriptError> LuaVm::create(std::uint64_t memory_limit, std::uint32_t budget) {
   auto impl = std::make_unique<Impl>();
   impl->budget.memory_limit = memory_limit;
+  // Room above the limit for the operation that found it reached while a hoarder is released.
+  impl->budget.reserve = memory_limit / 8;
   impl->budget.engine_budget = budget;
   lua_State* L = lua_newstate(budget::limited_alloc, &impl->budget);
   if (L == nullptr) return std::unexpected(engine_error("the Lua state could not be created"));
   impl->L = L;
   impl->budget.main = L;
+  impl->budget.on_over = [](lua_State* thread, void* context) {
+    static_cast<Impl*>(context)->settle_memory(thread, true);
+  };
+  impl->budget.over_context = impl.get();
 
   auto libs = protect(L, [](lua_State* s) {
     // Every standard library but `debug`.
@@ -155,8 +163,10 @@ std::expected<LuaVm, ScriptError> LuaVm::create(std::uint64_t memory_limit, std:
     lua_pushboolean(s, 0);
     lua_setfield(s, -2, "__metatable");
     lua_pop(s, 2);
-    budget::install_error_value(s);
-    budget::guard_pattern_functions(s);
+    budget::install_error_values(s);
+    // Library work that grows with its arguments is charged to the entry's budget.
+    pattern::install(s);
+    charges::install(s);
   });
   if (!libs) return std::unexpected(engine_error(libs.error()));
 
@@ -189,22 +199,29 @@ std::uint64_t LuaVm::memory_used() const { return impl_->budget.used; }
 std::expected<void, ScriptError> LuaVm::arm_budget(std::uint32_t instructions) {
   std::lock_guard lock(impl_->mu);
   // lua_sethook cannot fail.
-  budget::arm(impl_->L, impl_->budget, instructions);
+  impl_->manual_outer = budget::arm(impl_->L, impl_->budget, instructions, budget::kEngine);
   return {};
 }
 
 void LuaVm::disarm_budget() {
   std::lock_guard lock(impl_->mu);
-  budget::disarm(impl_->L, impl_->budget);
+  budget::disarm(impl_->L, impl_->budget, impl_->manual_outer);
+  impl_->manual_outer = {};
 }
 
 namespace {
 
-// The failure on top of the stack as a ScriptError. The budget is decided by the engine's own
-// flag, never by the text: a mod may raise any text it likes.
-ScriptError classify(lua_State* L, const budget::Budget& b, int status, std::string_view mod_id,
+// The failure on top of the stack as a ScriptError. The budget is decided by the entry's own
+// flags, never by the text: a mod may raise any text it likes.
+ScriptError classify(lua_State* L, const budget::Entry& entry, int status, std::string_view mod_id,
                      std::string_view context) {
-  if (b.exhausted) return ScriptError::budget_exceeded(std::string(mod_id), std::string(context));
+  if (entry.watchdog) {
+    return ScriptError::runtime(std::string(mod_id), std::string(context),
+                                budget::kWatchdogMessage);
+  }
+  if (entry.exhausted) {
+    return ScriptError::budget_exceeded(std::string(mod_id), std::string(context));
+  }
   std::string text = convert::error_text(L, -1);
   if (status == LUA_ERRMEM || text.find(budget::kMemoryMarker) != std::string::npos) {
     return ScriptError::out_of_memory(std::string(mod_id), std::string(context));
@@ -214,19 +231,140 @@ ScriptError classify(lua_State* L, const budget::Budget& b, int status, std::str
 
 }  // namespace
 
+budget::Owner LuaVm::Impl::owner_of(std::string_view mod_id) {
+  if (auto it = owners.find(mod_id); it != owners.end()) return it->second;
+  const auto owner = static_cast<budget::Owner>(owner_names.size());
+  owner_names.emplace_back(mod_id);
+  owners.emplace(std::string(mod_id), owner);
+  return owner;
+}
+
+void LuaVm::Impl::settle_memory(lua_State* thread, bool running) {
+  if (!budget.over) return;
+  budget.over = false;
+  // The engine's own work, charged to no entry.
+  const budget::Entry entry = budget.entry;
+  budget.entry = {};
+  lua_gc(thread, LUA_GCCOLLECT);
+  budget::Owner hoarder = budget::kEngine;
+  if (budget.used > budget.memory_limit) hoarder = budget::biggest_holder(budget);
+  if (hoarder != budget::kEngine && hoarder < owner_names.size()) {
+    budget.released[hoarder] = true;
+    const std::string mod_id = owner_names[hoarder];
+    const std::uint64_t bytes = budget::held_by(budget, hoarder);
+    faulted->insert(mod_id);
+    fault_reasons[mod_id] = fmt::format(
+        "disabled for holding the most script memory ({} bytes) when the limit was reached",
+        bytes);
+    OSTREL_ERROR(kTarget,
+                 fmt::format("disabling mod `{}`, which holds the most script memory ({} bytes), "
+                             "after the script memory limit was reached",
+                             mod_id, bytes),
+                 log::text("mod_id", mod_id), log::value("bytes", bytes));
+    release_references(thread, mod_id);
+    lua_gc(thread, LUA_GCCOLLECT);
+  }
+  budget.entry = entry;
+  // The running entry fails only when it is the hoarder's own.
+  if (running && entry.armed && entry.owner == hoarder) budget::raise_memory_error(thread);
+}
+
+void LuaVm::Impl::release_references(lua_State* thread, std::string_view mod_id) {
+  if (auto it = environments.find(std::string(mod_id)); it != environments.end()) {
+    luaL_unref(thread, LUA_REGISTRYINDEX, it->second);
+    environments.erase(it);
+  }
+  const std::string suffix = fmt::format(".{}", mod_id);
+  // What cannot be dropped (the state out of memory) stays: it costs memory, not correctness.
+  (void)protect(thread, [&](lua_State* s) {
+    // Its handlers and lists of its own: "ostrel.{name}.{mod}".
+    std::vector<std::string> keys;
+    lua_pushnil(s);
+    while (lua_next(s, LUA_REGISTRYINDEX) != 0) {
+      lua_pop(s, 1);
+      if (lua_type(s, -1) != LUA_TSTRING) continue;
+      const std::string_view key = text_at(s, -1);
+      if (key.starts_with("ostrel.") && key.size() > 7 + suffix.size() && key.ends_with(suffix)) {
+        keys.emplace_back(key);
+      }
+    }
+    for (const auto& key : keys) {
+      lua_pushnil(s);
+      lua_setfield(s, LUA_REGISTRYINDEX, key.c_str());
+    }
+    // Its exports, random ticks, domain generators and maps.
+    if (lua_getfield(s, LUA_REGISTRYINDEX, "ostrel.exports") == LUA_TTABLE) {
+      push_text(s, mod_id);
+      lua_pushnil(s);
+      lua_rawset(s, -3);
+    }
+    lua_pop(s, 1);
+    const auto owned = [&](const char* table, auto&& drop) {
+      if (lua_getfield(s, LUA_REGISTRYINDEX, table) == LUA_TTABLE) {
+        lua_pushnil(s);
+        while (lua_next(s, -2) != 0) {
+          if (lua_type(s, -1) == LUA_TSTRING && text_at(s, -1) == mod_id) {
+            lua_pushvalue(s, -2);
+            drop(s);
+          }
+          lua_pop(s, 1);
+        }
+      }
+      lua_pop(s, 1);
+    };
+    owned("ostrel.random_tick_owners", [&](lua_State* t) {  // the material is on top
+      if (lua_getfield(t, LUA_REGISTRYINDEX, "ostrel.random_ticks") == LUA_TTABLE) {
+        lua_pushvalue(t, -2);
+        lua_pushnil(t);
+        lua_rawset(t, -3);
+      }
+      lua_pop(t, 2);
+    });
+    owned("ostrel.domain_generators", [&](lua_State* t) {  // the domain id is on top
+      const std::string key = fmt::format("ostrel.domain_generate.{}", text_at(t, -1));
+      lua_pop(t, 1);
+      lua_pushnil(t);
+      lua_setfield(t, LUA_REGISTRYINDEX, key.c_str());
+    });
+    if (lua_getfield(s, LUA_REGISTRYINDEX, "ostrel.maps") == LUA_TTABLE) {
+      const std::string prefix = fmt::format("{}\x1f", mod_id);
+      std::vector<std::string> maps;
+      lua_pushnil(s);
+      while (lua_next(s, -2) != 0) {
+        lua_pop(s, 1);
+        if (lua_type(s, -1) == LUA_TSTRING && text_at(s, -1).starts_with(prefix)) {
+          maps.emplace_back(text_at(s, -1));
+        }
+      }
+      for (const auto& key : maps) {
+        push_text(s, key);
+        lua_pushnil(s);
+        lua_rawset(s, -3);
+      }
+    }
+    lua_pop(s, 1);
+  });
+}
+
 std::expected<void, ScriptError> LuaVm::call_entry(std::string_view mod_id,
                                                    std::string_view context, int nargs,
                                                    std::uint32_t instructions) {
   std::lock_guard lock(impl_->mu);
   lua_State* L = impl_->L;
-  budget::arm(L, impl_->budget, instructions);
+  auto& b = impl_->budget;
+  impl_->settle_memory(L, false);  // a hoarder found earlier is released before more mod code runs
+  // Entries nest: the one this interrupts gets its count and owner back afterwards.
+  const budget::Entry outer = budget::arm(L, b, instructions, impl_->owner_of(mod_id));
   const int status = lua_pcall(L, nargs, 1, 0);
-  budget::disarm(L, impl_->budget);
+  const budget::Entry ran = b.entry;
+  budget::disarm(L, b, outer);
   if (status != LUA_OK) {
-    auto err = classify(L, impl_->budget, status, mod_id, context);
+    auto err = classify(L, ran, status, mod_id, context);
     lua_pop(L, 1);
+    impl_->settle_memory(L, false);
     return std::unexpected(std::move(err));
   }
+  impl_->settle_memory(L, false);
   return {};
 }
 
@@ -257,6 +395,7 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
     push_environment_table(s);
     push_require(s, mod_id, directory, -1);
     lua_setfield(s, -2, "require");
+    set_mod_output(s, mod_id, -1);
     lua_newtable(s);
     push_logger(s, mod_id);
     lua_setfield(s, -2, "log");
@@ -287,13 +426,15 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
 
   // Compiling allocates, so it runs under the entry's budget too.
   const std::string chunk_name = fmt::format("@{}/init.lua", mod_id);
-  budget::arm(L, impl_->budget, budget());
+  const budget::Entry outer = budget::arm(L, impl_->budget, budget(), impl_->owner_of(mod_id));
   const int loaded =
       luaL_loadbufferx(L, init_text.data(), init_text.size(), chunk_name.c_str(), "t");
-  budget::disarm(L, impl_->budget);
+  const budget::Entry compiled = impl_->budget.entry;
+  budget::disarm(L, impl_->budget, outer);
   if (loaded != LUA_OK) {
-    auto err = classify(L, impl_->budget, loaded, mod_id, context);
+    auto err = classify(L, compiled, loaded, mod_id, context);
     lua_pop(L, 1);
+    impl_->settle_memory(L, false);
     return std::unexpected(std::move(err));
   }
   env.push(L);
@@ -435,6 +576,13 @@ void LuaVm::fault(std::string_view mod_id) { impl_->faulted->insert(mod_id); }
 std::vector<std::string> LuaVm::faulted_mods() const {
   sync::PlainLock lock(impl_->faulted->mu);
   return {impl_->faulted->ids.begin(), impl_->faulted->ids.end()};
+}
+
+std::optional<std::string> LuaVm::fault_reason(std::string_view mod_id) const {
+  std::lock_guard lock(impl_->mu);
+  auto it = impl_->fault_reasons.find(mod_id);
+  if (it == impl_->fault_reasons.end()) return std::nullopt;
+  return it->second;
 }
 
 std::vector<std::string> LuaVm::entity_steppers() const {

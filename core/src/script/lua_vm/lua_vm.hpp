@@ -1,6 +1,7 @@
 #pragma once
 // LuaVm: the one implementation of the ScriptVm concept. One Lua 5.4 state with its memory
-// limit, its per-entry budget (script/budget.hpp), the faulted-mod set, the mods'
+// limit (live bytes attributed to the mods that allocated them), its per-entry budget of
+// instructions and charged native work (script/budget.hpp), the faulted-mod set, the mods'
 // environments and the access slots through which `game` functions reach host services.
 //
 // Registry contract. Everything mods register lives in named values of the Lua registry,
@@ -109,14 +110,17 @@ class LuaVm {
 
   // ---- Entries into mod code (lua_vm.cpp) ---------------------------------------------------
 
-  // Arms the per-entry budget (instructions, allocated bytes, time); see script/budget.hpp.
+  // Arms the budget of an entry of the engine's own (charged to no mod; see script/budget.hpp)
+  // and ends it, giving the interrupted entry back.
   std::expected<void, vm::ScriptError> arm_budget(std::uint32_t instructions);
   void disarm_budget();
 
   // Runs one entry: the function and its `nargs` arguments are on top of the stack. Armed with
-  // `instructions`, disarmed afterwards whatever happened; the failure is classified for
-  // `mod_id` and `context`. On success the first result is left on the stack; on failure
-  // nothing is.
+  // `instructions` (units of the cost model) for `mod_id`, which is charged for what the entry
+  // allocates; disarmed afterwards whatever happened; the failure is classified for `mod_id`
+  // and `context` (the watchdog's stop is a Runtime failure with its own text). Entries nest:
+  // an entry started while another runs has its own budget, and the outer one gets its count
+  // back afterwards. On success the first result is left on the stack; on failure nothing is.
   std::expected<void, vm::ScriptError> call_entry(std::string_view mod_id, std::string_view context,
                                                   int nargs, std::uint32_t instructions);
   std::expected<void, vm::ScriptError> call_entry(std::string_view mod_id, std::string_view context,
@@ -241,6 +245,9 @@ class LuaVm {
   void fault(std::string_view mod_id);
   // The faulted set, ascending.
   std::vector<std::string> faulted_mods() const;
+  // Why the engine disabled `mod_id` on its own account (it held the most memory when the
+  // limit was reached); none for a mod faulted by a failure its caller reported, or not at all.
+  std::optional<std::string> fault_reason(std::string_view mod_id) const;
   std::vector<std::string> entity_steppers() const;
   // The material ids that have a random tick handler, ascending.
   std::vector<std::uint16_t> random_tick_materials() const;

@@ -1,18 +1,22 @@
 // The environment a mod runs in: a shallow copy of the engine's global table without the
 // withheld globals, with its own copies of the libraries, a text-only `load`, a
-// `collectgarbage` that can only collect and count, and a `setmetatable` that refuses
-// finalizers.
+// `collectgarbage` that can only collect and count, a `setmetatable` that refuses finalizers,
+// and `print` and `warn` that write the mod's log lines. Reading a file, compiling a text,
+// collecting and logging charge the running entry's budget (script/budget.hpp).
 
 #include "script/lua_vm/sandbox.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <new>
+#include <string>
 
 #include <fmt/format.h>
 #include <lua.hpp>
 
 #include "base/log.hpp"
+#include "script/budget.hpp"
 #include "modload/files.hpp"
 #include "proto/codec.hpp"
 #include "script/api/fields.hpp"
@@ -36,6 +40,7 @@ constexpr char kBytecodeSignature[] = "\x1bLua";
 // ignored, so no mod can compile code against any other table of globals.
 int sandboxed_load(lua_State* L) {
   const std::string text = convert::arg_text(L, 1, "load");
+  budget::charge(L, 1 + budget::bytes_cost(text.size(), budget::kCopyBytesPerUnit));
   if (!text.empty() && static_cast<unsigned char>(text[0]) == 27) {
     convert::raise(L, "load: binary chunks are not permitted");
   }
@@ -83,12 +88,25 @@ int sandboxed_require(lua_State* L) {
   auto file = modload::files::resolve_within(root, directory / relative);
   if (!file) convert::raise(L, outside);
 
-  auto bytes = modload::files::read_file(*file);
-  if (!bytes) convert::raise(L, fmt::format("require(\"{}\"): {}", name, bytes.error().message()));
-  if (!proto::is_valid_utf8(*bytes)) {
-    convert::raise(L, fmt::format("require(\"{}\"): stream did not contain valid UTF-8", name));
+  // Only a regular file, opened without blocking, of at most the mod file limit; a host
+  // allocation that fails becomes Lua's memory error rather than crossing into Lua as a C++
+  // exception.
+  std::string text;
+  std::string refused;
+  try {
+    auto bytes = modload::files::read_mod_file(*file);
+    if (!bytes) {
+      refused = fmt::format("require(\"{}\"): {}", name, bytes.error().message());
+    } else if (!proto::is_valid_utf8(*bytes)) {
+      refused = fmt::format("require(\"{}\"): stream did not contain valid UTF-8", name);
+    } else {
+      text.assign(bytes->begin(), bytes->end());
+    }
+  } catch (const std::bad_alloc&) {
+    refused = budget::kMemoryMarker;
   }
-  const std::string text(bytes->begin(), bytes->end());
+  if (!refused.empty()) convert::raise(L, refused);
+  budget::charge(L, 1 + budget::bytes_cost(text.size(), budget::kCopyBytesPerUnit));
   compile_required(L, text, "@" + file->string());
   lua_pushvalue(L, lua_upvalueindex(3));
   lua_setupvalue(L, -2, 1);
@@ -96,10 +114,50 @@ int sandboxed_require(lua_State* L) {
   return 1;
 }
 
+// Writes one of the mod's log lines at `level`; the line is charged to the running entry.
+void write_mod_line(lua_State* L, log::Level level, std::string_view mod_id,
+                    std::string_view message) {
+  budget::charge(L, budget::kLogLine + budget::bytes_cost(message.size(), budget::kLogBytesPerUnit));
+  OSTREL_LOG_EVENT(level, kTarget, message, log::value("mod_id", mod_id));
+}
+
 // `game.log` of one mod. Upvalue: 1 the mod id.
 int mod_log(lua_State* L) {
   const std::string message = convert::arg_text(L, 1, "log");
-  OSTREL_INFO(kTarget, message, log::value("mod_id", upvalue_text(L, 1)));
+  write_mod_line(L, log::Level::Info, upvalue_text(L, 1), message);
+  return 0;
+}
+
+// `print` of one mod: its arguments as `tostring` shows them, separated by tabs, as one INFO
+// line of the mod. Upvalue: 1 the mod id.
+int mod_print(lua_State* L) {
+  const int n = lua_gettop(L);
+  std::string message;
+  for (int i = 1; i <= n; ++i) {
+    std::size_t len = 0;
+    const char* s = luaL_tolstring(L, i, &len);  // __tostring runs as the mod's own code
+    if (i > 1) message += '\t';
+    message.append(s, len);
+    lua_pop(L, 1);
+  }
+  write_mod_line(L, log::Level::Info, upvalue_text(L, 1), message);
+  return 0;
+}
+
+// `warn` of one mod: its texts joined, as one WARN line of the mod. A single text starting with
+// "@" is a control message, which the engine does not act on. Upvalue: 1 the mod id.
+int mod_warn(lua_State* L) {
+  const int n = lua_gettop(L);
+  luaL_checkstring(L, 1);
+  for (int i = 2; i <= n; ++i) luaL_checkstring(L, i);
+  std::string message;
+  for (int i = 1; i <= n; ++i) {
+    std::size_t len = 0;
+    const char* s = lua_tolstring(L, i, &len);
+    message.append(s, len);
+  }
+  if (n == 1 && message.starts_with('@')) return 0;
+  write_mod_line(L, log::Level::Warn, upvalue_text(L, 1), message);
   return 0;
 }
 
@@ -107,6 +165,8 @@ int mod_log(lua_State* L) {
 int sandboxed_collectgarbage(lua_State* L) {
   const char* opt = luaL_optstring(L, 1, "collect");
   if (std::strcmp(opt, "collect") == 0) {
+    // A full collection walks the whole heap.
+    budget::charge(L, 1 + budget::bytes_cost(budget::of(L).used, budget::kCollectedBytesPerUnit));
     lua_gc(L, LUA_GCCOLLECT);
     lua_pushinteger(L, 0);
     return 1;
@@ -203,6 +263,16 @@ void push_require(lua_State* L, std::string_view mod_id, std::string_view direct
 void push_logger(lua_State* L, std::string_view mod_id) {
   lua_pushlstring(L, mod_id.data(), mod_id.size());
   lua_pushcclosure(L, mod_log, 1);
+}
+
+void set_mod_output(lua_State* L, std::string_view mod_id, int env) {
+  env = lua_absindex(L, env);
+  lua_pushlstring(L, mod_id.data(), mod_id.size());
+  lua_pushcclosure(L, mod_print, 1);
+  lua_setfield(L, env, "print");
+  lua_pushlstring(L, mod_id.data(), mod_id.size());
+  lua_pushcclosure(L, mod_warn, 1);
+  lua_setfield(L, env, "warn");
 }
 
 bool starts_with_bytecode(std::string_view text) {

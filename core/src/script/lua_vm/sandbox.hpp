@@ -14,6 +14,8 @@ void push_environment_table(lua_State* L);
 void push_require(lua_State* L, std::string_view mod_id, std::string_view directory, int env);
 // Pushes `game.log` bound to `mod_id`: one INFO line with the field `mod_id`.
 void push_logger(lua_State* L, std::string_view mod_id);
+// Sets `print` and `warn` of the environment at `env`: the mod's log lines, INFO and WARN.
+void set_mod_output(lua_State* L, std::string_view mod_id, int env);
 // Whether a chunk text starts with Lua's bytecode signature.
 bool starts_with_bytecode(std::string_view text);
 

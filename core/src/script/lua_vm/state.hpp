@@ -13,6 +13,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "script/budget.hpp"
 #include "script/lua_vm/lua_vm.hpp"
@@ -54,7 +55,25 @@ struct LuaVm::Impl {
   std::set<std::string> reference_mods;
   std::map<std::string, int> environments;  // mod id -> registry reference of its environment
   std::shared_ptr<FaultedSet> faulted = std::make_shared<FaultedSet>();
+  // Why the engine disabled a mod on its own account (memory), for the mod check's report.
+  std::map<std::string, std::string, std::less<>> fault_reasons;
   Slots slots;
+
+  // Memory owners: each mod that ever ran code gets a number (the engine is 0).
+  std::map<std::string, budget::Owner, std::less<>> owners;
+  std::vector<std::string> owner_names{std::string()};
+  budget::Entry manual_outer;  // the entry arm_budget() interrupted
+
+  budget::Owner owner_of(std::string_view mod_id);
+  // Looks at a state that went past its limit (budget.over): collects, and when it is still
+  // over, releases the mod holding the most: faults it, logs it with its bytes, drops the
+  // engine's references to it and collects again, on `thread` (the running one). `running`:
+  // called from the hook inside an entry, which then fails when the hoarder is its own mod.
+  // Runs where the state may be touched (the hook, around entries), never in the allocator.
+  void settle_memory(lua_State* thread, bool running);
+  // Drops every reference the engine keeps to `mod_id`'s values: its environment, its handlers,
+  // its exports, its random ticks, domain generators and maps.
+  void release_references(lua_State* thread, std::string_view mod_id);
 };
 
 // Runs `fn(L, ctx)` in protected mode, in a new stack frame that holds the `nargs` values taken
