@@ -1,5 +1,9 @@
 // The mod check in-process: what it finds in a mods directory and how the report is printed.
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -184,6 +188,96 @@ TEST(CheckMods, BlocksNumberedDifferentlyFail) {
   EXPECT_THAT(p.out, HasSubstr("  4 block(s) registered:\n    a:one (id 2)\n    a:two (id 3)\n"
                                "    engine:air (id 4)\n    a:three (id 5)\n"));
   EXPECT_THAT(p.err, StartsWith("  2 mod(s) FAILED:\n    a:two: the engine would assign id 3"));
+}
+
+TEST(CheckMods, AModDisabledWhileOthersLoadIsNamedAndFails) {
+  TempDir dir;
+  // The hoarder holds about 180 MiB of the 256 once it has loaded; the mod after it needs 90
+  // MiB more. The limit is passed, the hoarder is the one disabled, and the report says so.
+  write_mod(dir.path(), "a_hoard", R"(
+    local mib = "x" for i = 1, 20 do mib = mib .. mib end
+    hoard = {}
+    for i = 1, 180 do hoard[i] = mib .. i end
+  )");
+  write_mod(dir.path(), "b_late", R"(
+    local mib = "y" for i = 1, 20 do mib = mib .. mib end
+    local t = {}
+    for i = 1, 90 do t[i] = mib .. i end
+    game.register_block({id = "late", name = "Late"})
+  )");
+  auto report = check(dir.path());
+  ASSERT_TRUE(report.has_value()) << report.error();
+  EXPECT_THAT(report->loaded, ElementsAre("a_hoard 1.0.0", "b_late 1.0.0"));
+  EXPECT_THAT(report->blocks, ElementsAre("b_late:late"));
+  ASSERT_EQ(report->failed.size(), 1u);
+  EXPECT_EQ(report->failed[0].first, "a_hoard");
+  EXPECT_THAT(report->failed[0].second,
+              StartsWith("disabled for holding the most script memory ("));
+  auto p = print("mods", *report);
+  EXPECT_EQ(p.code, 1);
+  EXPECT_THAT(p.err, StartsWith("  1 mod(s) FAILED:\n    a_hoard: disabled for holding the most"));
+}
+
+TEST(CheckMods, TheSameSetGivesTheSameReportOnABusyMachine) {
+  TempDir dir;
+  // Mods whose outcome once hung on the clock: one just inside its budget, one just outside
+  // after registering a block, with ordinary mods around them. Their cost is counted, not
+  // timed, so the report and the numbering are the same however busy the machine is.
+  write_mod(dir.path(), "a_blocks", R"(
+    for _, id in ipairs({"one", "two", "three"}) do game.register_block({id = id, name = id}) end
+  )");
+  write_mod(dir.path(), "b_inside", R"(
+    game.register_block({id = "first", name = "First"})
+    local s = ("x"):rep(64 * 1024)
+    for i = 1, 900 do s:upper() end
+    game.register_block({id = "second", name = "Second"})
+  )");
+  write_mod(dir.path(), "c_outside", R"(
+    game.register_block({id = "first", name = "First"})
+    local s = ("x"):rep(64 * 1024)
+    for i = 1, 1300 do s:upper() end
+    game.register_block({id = "second", name = "Second"})
+  )");
+  write_mod(dir.path(), "d_pattern", R"(
+    game.register_block({id = "found", name = "Found"})
+    local n = 0
+    for i = 1, 2000 do n = n + select(2, ("ab"):rep(500):gsub("b", "c")) end
+    game.register_on_tick(function() string.find(("a"):rep(30), ("a?"):rep(30) .. ("a"):rep(30)) end)
+  )");
+
+  auto idle = check(dir.path());
+  ASSERT_TRUE(idle.has_value()) << idle.error();
+
+  // Every core busy while the same set is checked again.
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> busy;
+  const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
+  for (unsigned i = 0; i < cores; ++i) {
+    busy.emplace_back([&] {
+      volatile std::uint64_t x = 0;
+      while (!stop.load(std::memory_order_relaxed)) x = x + 1;
+    });
+  }
+  auto loaded = check(dir.path());
+  stop = true;
+  for (auto& t : busy) t.join();
+  ASSERT_TRUE(loaded.has_value()) << loaded.error();
+
+  EXPECT_EQ(idle->loaded, loaded->loaded);
+  EXPECT_EQ(idle->blocks, loaded->blocks);
+  EXPECT_EQ(idle->failed, loaded->failed);
+  EXPECT_EQ(print("mods", *idle).out, print("mods", *loaded).out);
+  EXPECT_EQ(print("mods", *idle).err, print("mods", *loaded).err);
+
+  // And the outcome is the one the costs give.
+  EXPECT_THAT(idle->blocks, ElementsAre("a_blocks:one", "a_blocks:two", "a_blocks:three",
+                                        "b_inside:first", "b_inside:second", "c_outside:first",
+                                        "d_pattern:found"));
+  ASSERT_EQ(idle->failed.size(), 2u);
+  EXPECT_EQ(idle->failed[0].first, "c_outside");
+  EXPECT_THAT(idle->failed[0].second, HasSubstr("exceeded its instruction budget in init.lua"));
+  EXPECT_EQ(idle->failed[1].first, "d_pattern");
+  EXPECT_THAT(idle->failed[1].second, HasSubstr("failed on its first tick: mod `d_pattern` exceeded"));
 }
 
 }  // namespace

@@ -342,6 +342,37 @@ TEST_F(ServerProgram, CheckModsFailures) {
   EXPECT_THAT(paint.out, HasSubstr("  1 block(s) registered:\n    fine:ok (id 2)\n"));
 }
 
+TEST_F(ServerProgram, CheckModsEndsEveryOneLineRunawayWithTheBudget) {
+  // Each line in a mod's init.lua and in another mod's on_tick handler; the check ends, and
+  // names both with the budget's text.
+  struct Case {
+    const char* name;
+    const char* code;
+  };
+  const Case cases[] = {
+      {"rep_nothing", R"(local s = string.rep("", math.maxinteger))"},
+      {"rep_terabyte", R"(local s = string.rep("x", 2^40))"},
+      {"move_nils", R"(table.move({}, 1, 3e9, 1, {}))"},
+      {"utf8_loop", R"(local s = ("x"):rep(100 * 1024 * 1024) while true do utf8.len(s) end)"},
+      {"sort_loop", R"(local t = {} for i = 1, 2000000 do t[i] = i end while true do table.sort(t) end)"},
+      {"collect_loop",
+       R"(local t = {} for i = 1, 1500000 do t[i] = {} end while true do collectgarbage() end)"},
+      {"backtracking", R"(string.find(("a"):rep(40), ("a?"):rep(40) .. ("a"):rep(40)))"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path mods = dir_ / c.name;
+    write_mod(mods, "at_load", std::string(c.code) + "\n");
+    write_mod(mods, "on_tick", std::string("game.register_on_tick(function() ") + c.code + " end)\n");
+    auto f = run({"--check-mods", c.name});
+    EXPECT_EQ(f.exit_code, 1);
+    EXPECT_THAT(f.err, HasSubstr("  2 mod(s) FAILED:\n"));
+    EXPECT_THAT(f.err, HasSubstr("    at_load: mod `at_load` exceeded its instruction budget in init.lua\n"));
+    EXPECT_THAT(f.err, HasSubstr("    on_tick: failed on its first tick: mod `on_tick` exceeded its "
+                                 "instruction budget in on_tick\n"));
+  }
+}
+
 TEST_F(ServerProgram, CreateModWritesAModThatLoads) {
   auto f = run({"--create-mod", "my_first_mod", "--into", "work/mods"});
   EXPECT_EQ(f.exit_code, 0) << f.err;
