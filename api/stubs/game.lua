@@ -16,18 +16,21 @@
 --     (`getmetatable("")` answers false).
 --   * `require`, `load`, `collectgarbage` and `setmetatable` are replaced (see below).
 --   * `_G` is the environment itself; `game` is this mod's `game` table.
---   * `print` is the standard one and writes to the server's standard output; prefer `game.log`.
+--   * `print` and `warn` write this mod's INFO and WARN lines through the server's logger.
 --
 -- # Budgets
 --
 -- Every entry into mod code (running init.lua, one hook handler, one tick, one entity step)
--- runs under a budget: an instruction count set by the server (`--check-mods` uses 20000000),
--- at most 1 GiB allocated in total and at most 2 seconds of wall-clock time. The once-a-world
--- `register_on_world_init` handler gets 1024 times as much. An entry that spends its budget
--- fails with "ostrel: instruction budget exceeded"; `pcall` cannot catch it and go on. The
--- whole Lua state also has a memory limit (256 MiB under `--check-mods`); hitting it fails the
--- entry with Lua's "not enough memory". A mod whose entry fails is disabled: none of its
--- handlers runs again, and the action it was asked about goes ahead as if it had no handler.
+-- runs under a budget of units set by the server (`--check-mods` uses 20000000): a Lua
+-- instruction is one unit, and the work library functions do is charged at fixed rates (a byte
+-- copied 1/16, a byte scanned 1/4, an element moved 1, a pattern step 1, a byte allocated 1/64;
+-- AGENTS.md has the whole table). The count never depends on the machine's speed. The
+-- once-a-world `register_on_world_init` handler gets 1024 times as much. An entry that spends
+-- its budget fails with "ostrel: instruction budget exceeded"; `pcall` cannot catch it and go
+-- on. The whole Lua state also has a memory limit (256 MiB under `--check-mods`); when it is
+-- passed, the mod holding the most memory is disabled, and its own running code fails with
+-- Lua's "not enough memory". A mod whose entry fails is disabled: none of its handlers runs
+-- again, and the action it was asked about goes ahead as if it had no handler.
 --
 -- # Conventions
 --
@@ -153,7 +156,8 @@ function setmetatable(t, mt) end
 ---@field world_seed? integer
 game = {}
 
---- Writes `message` to the server log as one INFO line carrying the field `mod_id`.
+--- Writes `message` to the server log as one INFO line carrying the field `mod_id`; control
+--- characters are written escaped, so the line stays one line. Costs 100 units and one a byte.
 ---@param message string
 function game.log(message) end
 
@@ -541,7 +545,7 @@ function game.register_random_tick(material, handler) end
 --
 -- Each mod registers at most one handler per hook (`on_use`: one with `materials` and one
 -- without). Handlers are asked in the order they were registered, each under its own budget,
--- with one event table; the answer (`game.Answer`) can refuse the action. A handler that
+-- each with its own copy of the event table; the answer (`game.Answer`) can refuse the action. A handler that
 -- fails disables its mod and the action proceeds. `on_player_move` and `on_dismount` only
 -- observe: every handler is asked and a refusal is not read.
 --
@@ -1076,8 +1080,9 @@ function game.export(api) end
 --- and nested tables included; each read of a nested table gives a new view), writing raises
 --- "the exports of `<mod>` are read-only (writing String(\"<key>\"))" (Integer(<n>) for an
 --- integer key), and `getmetatable` answers "exports are read-only". Functions in it run the
---- owner's code; when one fails, the owner is disabled and the call returns nothing (a spent
---- budget fails your own entry). Functions of a disabled owner return nothing.
+--- owner's code; an error one raises is your call's error (catch it with `pcall`) and never
+--- disables the owner (a spent budget fails your own entry). Functions of a disabled owner
+--- return nothing.
 ---
 --- Refusal: "bad argument #1 to 'exports' (expected string, got <type>)".
 ---@param mod_id string
