@@ -1,5 +1,6 @@
-// The cost of one hook dispatch to one trivial handler, and of the instruction budget's count
-// hook.
+// The cost of one hook dispatch to one trivial handler, of the instruction budget's count hook,
+// and of charging native work: string-heavy code and pattern matching in an engine entry
+// against the same code on the stock library.
 
 #include <benchmark/benchmark.h>
 
@@ -81,5 +82,84 @@ void BM_ArmAndDisarm(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ArmAndDisarm);
+
+}  // namespace
+
+namespace {
+
+// ---- Charged native work against the stock library -------------------------------------------
+// The same Lua function run in an engine entry (every library call charged, patterns on the
+// engine's matcher, allocations attributed) and in a plain Lua state with the stock library.
+
+constexpr const char* kStringWork = R"lua(
+  function work()
+    local parts = {}
+    for i = 1, 200 do
+      local s = ("item %d of %s"):format(i, "list")
+      parts[#parts + 1] = s:upper():sub(2, -2) .. s:rep(2, ",")
+    end
+    local joined = table.concat(parts, ";")
+    return #joined + select("#", joined:byte(1, 64)) + utf8.len(joined)
+  end
+)lua";
+
+constexpr const char* kPatternWork = R"lua(
+  local text = ("the quick (brown) fox, jumps over 42 lazy dogs; key=value pairs: a=1, b=22. "):rep(12)
+  function work()
+    local n = 0
+    n = n + select(2, text:gsub("%a+", "%0"))
+    for k, v in text:gmatch("(%w+)=(%w+)") do n = n + #k + #v end
+    n = n + (text:find("lazy", 1, true) or 0) + (text:find("%d+") or 0)
+    n = n + #(text:match("%b()") or "") + #(text:match("^(.-)fox") or "")
+    n = n + select(2, text:gsub("%f[%a]%a", string.upper))
+    return n
+  end
+)lua";
+
+// Calls the global `work` of the state once, unarmed (a stock state).
+void call_work(lua_State* L) {
+  lua_getglobal(L, "work");
+  if (lua_pcall(L, 0, 1, 0) != LUA_OK) std::abort();
+  lua_pop(L, 1);
+}
+
+void run_in_engine(benchmark::State& state, const char* code) {
+  auto vm = engine_with(code);
+  lua_State* L = vm.state();
+  for (auto _ : state) {
+    if (!vm.push_environment("m")) std::abort();
+    lua_getfield(L, -1, "work");
+    lua_remove(L, -2);
+    if (!vm.call_entry("m", "bench", 0)) std::abort();
+    lua_pop(L, 1);
+  }
+}
+
+void run_stock(benchmark::State& state, const char* code) {
+  lua_State* L = luaL_newstate();
+  luaL_openlibs(L);
+  if (luaL_dostring(L, code) != LUA_OK) std::abort();
+  for (auto _ : state) call_work(L);
+  lua_close(L);
+}
+
+void BM_StringWorkCharged(benchmark::State& state) { run_in_engine(state, kStringWork); }
+void BM_StringWorkStock(benchmark::State& state) { run_stock(state, kStringWork); }
+void BM_PatternsEngineMatcher(benchmark::State& state) { run_in_engine(state, kPatternWork); }
+void BM_PatternsStockMatcher(benchmark::State& state) { run_stock(state, kPatternWork); }
+BENCHMARK(BM_StringWorkCharged)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StringWorkStock)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PatternsEngineMatcher)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PatternsStockMatcher)->Unit(benchmark::kMicrosecond);
+
+// One backtracking search, the worst case of a matcher: a?^n a^n against a^n.
+constexpr const char* kBacktrack = R"lua(
+  local s, p = ("a"):rep(16), ("a?"):rep(16) .. ("a"):rep(16)
+  function work() return s:find(p) end
+)lua";
+void BM_BacktrackEngineMatcher(benchmark::State& state) { run_in_engine(state, kBacktrack); }
+void BM_BacktrackStockMatcher(benchmark::State& state) { run_stock(state, kBacktrack); }
+BENCHMARK(BM_BacktrackEngineMatcher)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BacktrackStockMatcher)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

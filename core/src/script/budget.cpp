@@ -55,6 +55,8 @@ void count_hook(lua_State* L, lua_Debug*) {
   if (!e.exhausted) {
     if (e.count > e.limit) {
       e.exhausted = true;
+    } else if (e.deadline == std::chrono::steady_clock::time_point{}) {
+      e.deadline = std::chrono::steady_clock::now() + e.allowance;
     } else if (std::chrono::steady_clock::now() > e.deadline) {
       e.exhausted = true;
       e.watchdog = true;
@@ -180,9 +182,8 @@ Entry arm(lua_State* L, Budget& b, std::uint32_t units, Owner owner) {
   b.entry.armed = true;
   b.entry.limit = units;
   b.entry.owner = owner;
-  b.entry.deadline = std::chrono::steady_clock::now() +
-                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                         b.watchdog * static_cast<std::int64_t>(scale));
+  b.entry.allowance = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      b.watchdog * static_cast<std::int64_t>(scale));
   lua_sethook(L, count_hook, LUA_MASKCOUNT, kHookInterval);
   return outer;
 }

@@ -27,7 +27,8 @@
 //
 // A watchdog remains as a last resort for native work no charge sees (one VM comparison of two
 // long strings): an entry still running kWatchdog after it began fails with kWatchdogMessage at
-// the next hook firing. It is far above what any whole budget costs.
+// the next hook firing (counted from the first firing, 4,096 instructions in). It is far above
+// what any whole budget costs.
 //
 // Entries nest (a handler may make the engine dispatch a hook): arm() hands back the outer
 // entry, and disarm() restores it with its count and owner.
@@ -85,7 +86,10 @@ struct Entry {
   std::uint64_t count = 0;  // units charged so far
   std::uint64_t limit = 0;  // units allowed
   std::uint64_t allocated = 0;  // bytes allocated that did not yet make a whole unit
-  std::chrono::steady_clock::time_point deadline;
+  // The watchdog's deadline, set at the hook's first firing (an entry that never reaches one
+  // never reads the clock): the entry's time allowance counted from then.
+  std::chrono::steady_clock::duration allowance{};
+  std::chrono::steady_clock::time_point deadline{};
   Owner owner = kEngine;  // the mod whose code runs; charged for what is allocated
 };
 

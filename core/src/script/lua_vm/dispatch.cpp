@@ -66,7 +66,15 @@ void push_copy(lua_State* L, int idx, int depth) {
     return;
   }
   luaL_checkstack(L, 4, "event table nested too deeply");
-  lua_createtable(L, static_cast<int>(lua_rawlen(L, idx)), 4);
+  // Sized once, so that filling it never rehashes.
+  const auto sequence = static_cast<int>(lua_rawlen(L, idx));
+  int fields = 0;
+  lua_pushnil(L);
+  while (lua_next(L, idx) != 0) {
+    lua_pop(L, 1);
+    ++fields;
+  }
+  lua_createtable(L, sequence, fields - sequence > 0 ? fields - sequence : 0);
   const int copy = lua_gettop(L);
   lua_pushnil(L);
   while (lua_next(L, idx) != 0) {

@@ -232,7 +232,9 @@ ScriptError classify(lua_State* L, const budget::Entry& entry, int status, std::
 }  // namespace
 
 budget::Owner LuaVm::Impl::owner_of(std::string_view mod_id) {
-  if (auto it = owners.find(mod_id); it != owners.end()) return it->second;
+  // Dispatch asks for the same few mods over and over.
+  if (last_owner != budget::kEngine && owner_names[last_owner] == mod_id) return last_owner;
+  if (auto it = owners.find(mod_id); it != owners.end()) return last_owner = it->second;
   const auto owner = static_cast<budget::Owner>(owner_names.size());
   owner_names.emplace_back(mod_id);
   owners.emplace(std::string(mod_id), owner);

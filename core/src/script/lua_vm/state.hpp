@@ -62,6 +62,7 @@ struct LuaVm::Impl {
   // Memory owners: each mod that ever ran code gets a number (the engine is 0).
   std::map<std::string, budget::Owner, std::less<>> owners;
   std::vector<std::string> owner_names{std::string()};
+  budget::Owner last_owner = budget::kEngine;  // the owner owner_of() answered last
   budget::Entry manual_outer;  // the entry arm_budget() interrupted
 
   budget::Owner owner_of(std::string_view mod_id);
