@@ -25,18 +25,6 @@ using Strings = std::vector<std::string>;
 
 constexpr std::array<std::uint8_t, 32> kPlayer = {0x00, 0x01, 0xab, 0xff};
 
-// A global `note(text)` for every mod loaded afterwards, appending to the registry's "seen".
-void share_seen(LuaVm& vm) {
-  if (inspect(vm, "return R.seen ~= nil") == "true") return;
-  inspect(vm, "R.seen = {}");
-  lua_pushcfunction(vm.state(), [](lua_State* s) -> int {
-    lua_getfield(s, LUA_REGISTRYINDEX, "seen");
-    lua_pushvalue(s, 1);
-    lua_rawseti(s, -2, static_cast<lua_Integer>(lua_rawlen(s, -2)) + 1);
-    return 0;
-  });
-  lua_setglobal(vm.state(), "note");
-}
 
 // The handlers asked so far, in order, each followed by ";".
 std::string seen(LuaVm& vm) {
@@ -47,7 +35,7 @@ std::string seen(LuaVm& vm) {
 // after noting its id.
 void load_handlers(LuaVm& vm, const std::vector<std::pair<std::string, std::string>>& mods,
                    const char* hook = "on_place") {
-  share_seen(vm);
+  test::share_seen(vm);
   for (const auto& [id, body] : mods) {
     const std::string code =
         fmt::format("game.register_{}(function(e) note('{}') {} end)", hook, id, body);

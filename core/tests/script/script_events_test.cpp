@@ -49,16 +49,6 @@ void recorder(LuaVm& vm, const std::string& mod, const std::string& registration
   ASSERT_TRUE(r.has_value()) << r.error().debug();
 }
 
-void share_seen(LuaVm& vm) {
-  inspect(vm, "R.seen = {}");
-  lua_pushcfunction(vm.state(), [](lua_State* s) -> int {
-    lua_getfield(s, LUA_REGISTRYINDEX, "seen");
-    lua_pushvalue(s, 1);
-    lua_rawseti(s, -2, static_cast<lua_Integer>(lua_rawlen(s, -2)) + 1);
-    return 0;
-  });
-  lua_setglobal(vm.state(), "note");
-}
 
 std::string last_seen(LuaVm& vm) { return inspect(vm, "return R.seen[#R.seen]"); }
 std::string all_seen(LuaVm& vm) { return inspect(vm, "return table.concat(R.seen, ';')"); }
@@ -66,7 +56,7 @@ std::string all_seen(LuaVm& vm) { return inspect(vm, "return table.concat(R.seen
 // An engine with one recording mod for each hook.
 LuaVm recording_engine() {
   auto vm = make_engine();
-  share_seen(vm);
+  test::share_seen(vm);
   recorder(vm, "rec", R"(
     for _, hook in ipairs({"on_player_join", "on_player_leave", "on_player_move", "on_chat",
                            "on_place", "on_punch", "on_action", "on_use_entity", "on_dismount",
@@ -205,7 +195,7 @@ TEST(Events, DialogKindsAndClickTexts) {
 
 TEST(Events, DialogTakenOnlyByTrueAndOwnerOnly) {
   auto vm = make_engine();
-  share_seen(vm);
+  test::share_seen(vm);
   ASSERT_TRUE(load(vm, "a", R"(
     game.register_on_dialog_event(function(e)
       note("a:" .. e.kind)
@@ -234,7 +224,7 @@ TEST(Events, DialogTakenOnlyByTrueAndOwnerOnly) {
 
 TEST(Events, UseBlockAsksListedHandlersFirst) {
   auto vm = make_engine();
-  share_seen(vm);
+  test::share_seen(vm);
   test::inspect(vm, "R['ostrel.blocks']['a:s'] = 2 R['ostrel.blocks']['a:t'] = 3");
   ASSERT_TRUE(load(vm, "a", R"(
     game.register_on_use(function() note("a-listed") end, {materials = {"s"}})
@@ -263,7 +253,7 @@ TEST(Events, UseBlockAsksListedHandlersFirst) {
 
 TEST(Events, ARefusalEndsACancellableRunButNotAnObservedOne) {
   auto vm = make_engine();
-  share_seen(vm);
+  test::share_seen(vm);
   for (const char* id : {"a", "b"}) {
     ASSERT_TRUE(load(vm, id, fmt::format(R"(
       game.register_on_player_join(function() note("{0}") return false end)

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "script/budget.hpp"
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/lua_vm/ref.hpp"
+#include "support/runaways.hpp"
 #include "support/script_engine.hpp"
 
 namespace ostrel_core::script {
@@ -28,27 +30,8 @@ using vm::ScriptErrorKind;
 
 constexpr std::array<std::uint8_t, 32> kPlayer = {0x07};
 
-// One line each, every one a single library call (or a loop of them) whose native work would
-// run for minutes or for ever if it were not charged.
-struct OneLine {
-  const char* name;
-  const char* code;
-};
-constexpr OneLine kOneLiners[] = {
-    {"rep_of_nothing", R"(local s = string.rep("", math.maxinteger))"},
-    {"rep_of_a_terabyte", R"(local s = string.rep("x", 2^40))"},
-    {"move_of_nils", R"(table.move({}, 1, 3e9, 1, {}))"},
-    {"utf8_len_loop",
-     R"(local s = ("x"):rep(100 * 1024 * 1024) while true do utf8.len(s) end)"},
-    {"sort_loop",
-     R"(local t = {} for i = 1, 2000000 do t[i] = i end while true do table.sort(t) end)"},
-    {"collect_loop",
-     R"(local t = {} for i = 1, 1500000 do t[i] = {} end while true do collectgarbage() end)"},
-    {"backtracking_find", R"(string.find(("a"):rep(40), ("a?"):rep(40) .. ("a"):rep(40)))"},
-};
-
 TEST(Charges, EveryOneLinerEndsWithTheBudgetInInitAndInATick) {
-  for (const auto& c : kOneLiners) {
+  for (const auto& c : test::kRunaways) {
     SCOPED_TRACE(c.name);
     auto vm = make_engine();
     auto r = load(vm, "init", c.code);
@@ -238,6 +221,22 @@ TEST(Memory, AnEventWhoseTableCannotBeBuiltIsRefusedOrSkippedAloud) {
   EXPECT_EQ(logs.containing("could not build the on_player_move event table; no handler hears of it")
                 .size(),
             1u);
+}
+
+TEST(Memory, AHostAllocationFailingInANativeFunctionIsAMemoryError) {
+  // A native function whose C++ allocation fails (a std::bad_alloc crossing into Lua): the
+  // entry fails as out of memory, not with whatever value was on the stack.
+  auto vm = make_engine();
+  ASSERT_TRUE(load(vm, "m", "game.register_on_chat(function() local x = 'junk' return grow() end)"));
+  ASSERT_TRUE(vm.push_environment("m"));
+  lua_pushcfunction(vm.state(), [](lua_State*) -> int { throw std::bad_alloc(); });
+  lua_setfield(vm.state(), -2, "grow");
+  lua_pop(vm.state(), 1);
+  auto e = vm.hook_event(kPlayer);
+  ASSERT_TRUE(e);
+  auto out = vm.run_hook("on_chat", "ostrel.chatters", *e);
+  ASSERT_EQ(out.faulted.size(), 1u);
+  EXPECT_EQ(out.faulted[0].error, vm::ScriptError::out_of_memory("m", "on_chat"));
 }
 
 // ---- Entries that nest ---------------------------------------------------------------------

@@ -61,4 +61,18 @@ inline std::string inspect(script::lua_vm::LuaVm& vm, std::string_view body) {
   return out;
 }
 
+// A global `note(value)` for every mod loaded afterwards, appending to the registry's list
+// "seen" (R.seen for inspect); made once per engine.
+inline void share_seen(script::lua_vm::LuaVm& vm) {
+  if (inspect(vm, "return R.seen ~= nil") == "true") return;
+  inspect(vm, "R.seen = {}");
+  lua_pushcfunction(vm.state(), [](lua_State* s) -> int {
+    lua_getfield(s, LUA_REGISTRYINDEX, "seen");
+    lua_pushvalue(s, 1);
+    lua_rawseti(s, -2, static_cast<lua_Integer>(lua_rawlen(s, -2)) + 1);
+    return 0;
+  });
+  lua_setglobal(vm.state(), "note");
+}
+
 }  // namespace ostrel_core::test

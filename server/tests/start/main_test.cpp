@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "support/mod_files.hpp"
+#include "support/runaways.hpp"
 
 namespace {
 
@@ -345,21 +346,7 @@ TEST_F(ServerProgram, CheckModsFailures) {
 TEST_F(ServerProgram, CheckModsEndsEveryOneLineRunawayWithTheBudget) {
   // Each line in a mod's init.lua and in another mod's on_tick handler; the check ends, and
   // names both with the budget's text.
-  struct Case {
-    const char* name;
-    const char* code;
-  };
-  const Case cases[] = {
-      {"rep_nothing", R"(local s = string.rep("", math.maxinteger))"},
-      {"rep_terabyte", R"(local s = string.rep("x", 2^40))"},
-      {"move_nils", R"(table.move({}, 1, 3e9, 1, {}))"},
-      {"utf8_loop", R"(local s = ("x"):rep(100 * 1024 * 1024) while true do utf8.len(s) end)"},
-      {"sort_loop", R"(local t = {} for i = 1, 2000000 do t[i] = i end while true do table.sort(t) end)"},
-      {"collect_loop",
-       R"(local t = {} for i = 1, 1500000 do t[i] = {} end while true do collectgarbage() end)"},
-      {"backtracking", R"(string.find(("a"):rep(40), ("a?"):rep(40) .. ("a"):rep(40)))"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : ostrel_core::test::kRunaways) {
     SCOPED_TRACE(c.name);
     const fs::path mods = dir_ / c.name;
     write_mod(mods, "at_load", std::string(c.code) + "\n");

@@ -2,12 +2,11 @@
 // (and one hook); it checks in a fixed order and writes nothing until every check passed:
 // arguments, the registration window, the options, then a repeat of the same handler key.
 
+#include "script/api/hooks.hpp"
+
 #include <fmt/format.h>
 #include <lua.hpp>
 
-#include "script/api/hooks.hpp"
-
-#include "script/api/fields.hpp"
 #include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
 

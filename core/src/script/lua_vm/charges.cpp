@@ -72,26 +72,25 @@ int rep(lua_State* L) {
   return stock(L);
 }
 
-int byte(lua_State* L) {
+// The bytes i..j of the text (arguments 2 and 3; i defaults to 1, j to i or to the end) at
+// `bytes_per_unit`, then the stock function.
+int charge_range(lua_State* L, bool to_end, std::uint64_t bytes_per_unit) {
   const std::size_t l = text_length(L, 1);
   const lua_Integer i = luaL_optinteger(L, 2, 1);
-  const lua_Integer j = luaL_optinteger(L, 3, i);
-  charge(L, 1 + bytes_cost(span_of(i, j, l), kScanBytesPerUnit));
+  const lua_Integer j = luaL_optinteger(L, 3, to_end ? -1 : i);
+  charge(L, 1 + bytes_cost(span_of(i, j, l), bytes_per_unit));
   return stock(L);
 }
+
+// string.byte and utf8.codepoint: the bytes i..j, j defaulting to i.
+int byte(lua_State* L) { return charge_range(L, false, kScanBytesPerUnit); }
 
 int char_(lua_State* L) {
   charge(L, 1 + bytes_cost(static_cast<std::uint64_t>(lua_gettop(L)), kScanBytesPerUnit));
   return stock(L);
 }
 
-int sub(lua_State* L) {
-  const std::size_t l = text_length(L, 1);
-  const lua_Integer i = luaL_optinteger(L, 2, 1);
-  const lua_Integer j = luaL_optinteger(L, 3, -1);
-  charge(L, 1 + bytes_cost(span_of(i, j, l), kCopyBytesPerUnit));
-  return stock(L);
-}
+int sub(lua_State* L) { return charge_range(L, true, kCopyBytesPerUnit); }
 
 // upper, lower, reverse: every byte of the text.
 int whole_text(lua_State* L) {
@@ -311,21 +310,7 @@ int utf8_char(lua_State* L) {
   return stock(L);
 }
 
-int utf8_codepoint(lua_State* L) {
-  const std::size_t l = text_length(L, 1);
-  const lua_Integer i = luaL_optinteger(L, 2, 1);
-  const lua_Integer j = luaL_optinteger(L, 3, i);
-  charge(L, 1 + bytes_cost(span_of(i, j, l), kScanBytesPerUnit));
-  return stock(L);
-}
-
-int utf8_len(lua_State* L) {
-  const std::size_t l = text_length(L, 1);
-  const lua_Integer i = luaL_optinteger(L, 2, 1);
-  const lua_Integer j = luaL_optinteger(L, 3, -1);
-  charge(L, 1 + bytes_cost(span_of(i, j, l), kScanBytesPerUnit));
-  return stock(L);
-}
+int utf8_len(lua_State* L) { return charge_range(L, true, kScanBytesPerUnit); }
 
 // offset walks at most n characters of at most 4 bytes each.
 int utf8_offset(lua_State* L) {
@@ -388,7 +373,7 @@ void install(lua_State* L) {
 
   lua_getglobal(L, "utf8");
   wrap(L, "char", utf8_char);
-  wrap(L, "codepoint", utf8_codepoint);
+  wrap(L, "codepoint", byte);
   wrap(L, "len", utf8_len);
   wrap(L, "offset", utf8_offset);
   lua_pop(L, 1);

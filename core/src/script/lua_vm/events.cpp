@@ -12,7 +12,6 @@
 #include <lua.hpp>
 
 #include "base/log.hpp"
-#include "script/api/fields.hpp"
 #include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/dispatch.hpp"

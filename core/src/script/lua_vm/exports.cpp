@@ -21,7 +21,6 @@
 
 #include "base/log.hpp"
 #include "base/num.hpp"
-#include "script/api/fields.hpp"
 #include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/state.hpp"

@@ -7,7 +7,6 @@
 #include <lua.hpp>
 
 #include "base/log.hpp"
-#include "script/api/fields.hpp"
 #include "script/api/registration.hpp"
 #include "script/api/hooks.hpp"
 #include "script/api/media.hpp"
@@ -77,6 +76,19 @@ std::expected<void, ScriptError> install_late_tables(lua_State* L) {
 
 // ---- Protection and errors -------------------------------------------------------------
 
+namespace {
+
+// A status Lua never gives for its own errors: a C++ exception escaped a native function and
+// Lua's catch-all turned it into a failure whose error value is whatever was on the stack. The
+// engine's native code throws nothing of its own, so this is the host running out of memory; it
+// is reported as such rather than as a meaningless text.
+bool foreign_failure(int status) {
+  return status != LUA_OK && status != LUA_YIELD && status != LUA_ERRRUN &&
+         status != LUA_ERRSYNTAX && status != LUA_ERRMEM && status != LUA_ERRERR;
+}
+
+}  // namespace
+
 std::expected<void, std::string> protect(lua_State* L, int nargs, void (*fn)(lua_State*, void*),
                                          void* ctx) {
   struct Call {
@@ -93,8 +105,9 @@ std::expected<void, std::string> protect(lua_State* L, int nargs, void (*fn)(lua
   lua_insert(L, top + 1);
   lua_pushlightuserdata(L, &call);
   lua_insert(L, top + 2);
-  if (lua_pcall(L, nargs + 1, 0, 0) != LUA_OK) {
-    std::string text = convert::error_text(L, -1);
+  if (const int status = lua_pcall(L, nargs + 1, 0, 0); status != LUA_OK) {
+    std::string text =
+        foreign_failure(status) ? budget::kMemoryMarker : convert::error_text(L, -1);
     lua_settop(L, top);
     return std::unexpected(std::move(text));
   }
@@ -223,7 +236,8 @@ ScriptError classify(lua_State* L, const budget::Entry& entry, int status, std::
     return ScriptError::budget_exceeded(std::string(mod_id), std::string(context));
   }
   std::string text = convert::error_text(L, -1);
-  if (status == LUA_ERRMEM || text.find(budget::kMemoryMarker) != std::string::npos) {
+  if (status == LUA_ERRMEM || foreign_failure(status) ||
+      text.find(budget::kMemoryMarker) != std::string::npos) {
     return ScriptError::out_of_memory(std::string(mod_id), std::string(context));
   }
   return ScriptError::runtime(std::string(mod_id), std::string(context), std::move(text));

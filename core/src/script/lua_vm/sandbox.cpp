@@ -19,7 +19,6 @@
 #include "script/budget.hpp"
 #include "modload/files.hpp"
 #include "proto/codec.hpp"
-#include "script/api/fields.hpp"
 #include "script/api/registration.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/state.hpp"
