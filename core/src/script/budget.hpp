@@ -16,7 +16,7 @@
 //   a comparison of table.sort (n * ceil(log2 n))        2     (kPerComparison)
 //   a step of a pattern match                            1
 //   a byte allocated                                     1/64  (kAllocatedBytesPerUnit)
-//   a full collection, per byte of heap                  1/16  (kCollectedBytesPerUnit)
+//   a full collection, per byte of heap                  1/4   (kCollectedBytesPerUnit)
 //   a log line: 100, and per byte                        1     (kLogLine, kLogBytesPerUnit)
 //
 // Exhaustion is sticky: once the budget is spent, every hook firing raises the pre-allocated
@@ -70,7 +70,7 @@ inline constexpr std::uint64_t kScanBytesPerUnit = 4;
 inline constexpr std::uint64_t kPerElement = 1;
 inline constexpr std::uint64_t kPerComparison = 2;
 inline constexpr std::uint64_t kAllocatedBytesPerUnit = 64;
-inline constexpr std::uint64_t kCollectedBytesPerUnit = 16;
+inline constexpr std::uint64_t kCollectedBytesPerUnit = 4;
 inline constexpr std::uint64_t kLogLine = 100;
 inline constexpr std::uint64_t kLogBytesPerUnit = 1;
 
