@@ -457,6 +457,10 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
   lua_setupvalue(L, -2, 1);
   if (auto r = call_entry(mod_id, context, 0); !r) return std::unexpected(r.error());
   lua_pop(L, 1);
+  // Disabled for the memory it held once its script had run: it keeps nothing.
+  if (impl_->faulted->contains(mod_id)) {
+    return std::unexpected(ScriptError::out_of_memory(std::string(mod_id), context));
+  }
 
   int kept = LUA_NOREF;
   if (auto r = protect(L, [&](lua_State* s) {
