@@ -21,11 +21,11 @@
 //   const float opacity = got.f32("opacity");
 //
 // Kinds (the conversion rules are script/lua_vm/convert.hpp's):
-//   text     a string, or a number in its Lua text form; `choices` limits it to a list
+//   text     a string, or a number in its Lua text form; `one_of` limits it to a list
 //   number   a number or numeric text, as a double
 //   f32      a number rounded to single precision (beyond its range: infinite, NaN stays NaN)
 //   integer  the binding's integer of a C++ type: a float is cut toward zero; a value outside
-//            the type is a conversion error, one outside `within` a refusal
+//            the type is a conversion error, one outside `whole_within` a refusal
 //   whole    a number with no fraction (never cut), lo..=hi
 //   boolean  Lua truth: absent, nil and false are false, everything else true
 //   table    a table, left on the stack for the caller (Values::table gives its index)
@@ -34,10 +34,11 @@
 //            a channel that is absent takes the default
 //
 // Fields are read raw: no metamethod of the mod's table runs. An absent (nil) field takes its
-// default, or is refused when `required`. A value of the wrong type is refused with the
-// binding's conversion error, "{ctx}: bad field `{field}` ({why})", unless the field says
+// default, or is refused when `needed`. A value of the wrong type is refused with the binding's
+// conversion error, "{ctx}: bad field `{field}` ({why})", unless the field says
 // `mismatch_refused` (its refusal text) or `mismatch_ignored` (read as absent). A value outside
-// the field's range or choices is refused with its refusal text.
+// the field's range (`within`, `above`, `at_least`, `whole_within`) or choices is refused with
+// its refusal text; a field with no range takes every value of its kind, NaN included.
 //
 // Refusal texts are fmt patterns with named arguments, so each reads as the sentence it gives:
 //   {ctx}    the function's context, e.g. register_fluid("m:water")
