@@ -1,6 +1,6 @@
 // The cost of one hook dispatch to one trivial handler, of the instruction budget's count hook,
-// and of charging native work: string-heavy code and pattern matching in an engine entry
-// against the same code on the stock library.
+// of charging native work (string-heavy code and pattern matching in an engine entry against
+// the same code on the stock library), and the time each runaway one-liner takes to end.
 
 #include <benchmark/benchmark.h>
 
@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <lua5.4/lua.hpp>
 
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/lua_vm/ref.hpp"
+#include "support/runaways.hpp"
 
 namespace {
 
@@ -161,5 +163,35 @@ void BM_BacktrackEngineMatcher(benchmark::State& state) { run_in_engine(state, k
 void BM_BacktrackStockMatcher(benchmark::State& state) { run_stock(state, kBacktrack); }
 BENCHMARK(BM_BacktrackEngineMatcher)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BacktrackStockMatcher)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+namespace {
+
+// ---- Runaway one-liners ----------------------------------------------------------------------
+// How long each runaway line takes to end with the budget's text: run as init.lua (the load) and
+// from an on_tick handler (the tick), in a fresh engine with the server's limits.
+
+void run_runaway(benchmark::State& state, const char* code) {
+  const std::string ticker = std::string("game.register_on_tick(function() ") + code + " end)";
+  for (auto _ : state) {
+    auto vm = LuaVm::create(kMemoryLimit, kBudget);
+    if (!vm) std::abort();
+    if (vm->load_mod("at_load", code, "mods/at_load")) std::abort();
+    if (!vm->load_mod("on_tick", ticker, "mods/on_tick")) std::abort();
+    auto ticked = vm->tick(1);
+    if (!ticked || ticked->size() != 1) std::abort();
+  }
+}
+
+const int kRunawaysRegistered = [] {
+  for (const auto& r : ostrel_core::test::kRunaways) {
+    benchmark::RegisterBenchmark((std::string("BM_RunawayLoadAndTick/") + r.name).c_str(),
+                                 [code = r.code](benchmark::State& s) { run_runaway(s, code); })
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+  }
+  return 0;
+}();
 
 }  // namespace

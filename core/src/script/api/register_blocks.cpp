@@ -25,12 +25,7 @@ namespace {
 }
 
 // Lua truth of table[name]; nil and absent are false.
-bool truth(lua_State* L, int t, std::string_view name) {
-  fields::raw_field(L, t, name);
-  const bool out = lua_toboolean(L, -1) != 0;
-  lua_pop(L, 1);
-  return out;
-}
+bool truth(lua_State* L, int t, const char* name) { return fields::get_truth(L, t, name, false); }
 
 bool given(lua_State* L, int t, std::string_view name) {
   const bool out = fields::raw_field(L, t, name) != LUA_TNIL;
@@ -236,8 +231,7 @@ void copy_light_emit(lua_State* L, std::string_view ctx, int table, int rules) {
 
 void copy_block_flags(lua_State* L, int table, int rules) {
   for (const char* flag : {"transparent", "cutout", "passable", "sway", "washes_away"}) {
-    if (fields::raw_field(L, table, flag) != LUA_TNIL) set_bool(L, rules, flag, lua_toboolean(L, -1) != 0);
-    lua_pop(L, 1);
+    if (given(L, table, flag)) set_bool(L, rules, flag, truth(L, table, flag));
   }
   const int t = fields::raw_field(L, table, "billboard");
   if (t == LUA_TBOOLEAN) {
