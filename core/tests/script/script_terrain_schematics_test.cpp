@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "building/plan.hpp"
+#include "script/lua_vm/slots.hpp"
 #include "script/terrain_lua.hpp"
 #include "world/domain.hpp"
 
