@@ -12,28 +12,10 @@
 
 #include "detgen/density.hpp"
 #include "detgen/map.hpp"
+#include "allocations.hpp"
 #include "detgen/noise.hpp"
 #include "detgen/rng.hpp"
 
-// The replaced operator new below takes from malloc, so handing its pointers to free is right;
-// g++ cannot see that once the pair is inlined here.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-
-std::size_t g_allocations = 0;  // this benchmark program is single-threaded
-
-}  // namespace
-
-void* operator new(std::size_t n) {
-  ++g_allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -41,7 +23,7 @@ using namespace ostrel_core::detgen;
 
 void count_allocations(benchmark::State& state, std::size_t before) {
   state.counters["allocs"] =
-      benchmark::Counter(static_cast<double>(g_allocations - before), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(ostrel_bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 
 const noise::Grid3 kChunk{16, 16, 16, 160.0f, 48.0f, -320.0f, 1.0f};
@@ -66,7 +48,7 @@ density::Density ten_ops() {
 
 void BM_Fill3dChunk4Octaves(benchmark::State& state) {
   std::vector<float> out(4096);
-  const std::size_t before = g_allocations;
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     benchmark::DoNotOptimize(noise::fill_3d(1, kChunk, {}, out));
     benchmark::ClobberMemory();
@@ -77,7 +59,7 @@ BENCHMARK(BM_Fill3dChunk4Octaves);
 
 void BM_Fill2dColumns4Octaves(benchmark::State& state) {
   std::vector<float> out(256);
-  const std::size_t before = g_allocations;
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     benchmark::DoNotOptimize(noise::fill_2d(1, {16, 16, 160.0f, -320.0f, 1.0f, 1.0f}, {}, out));
     benchmark::ClobberMemory();
@@ -91,7 +73,7 @@ void evaluate(benchmark::State& state, const noise::Grid3& grid) {
   std::vector<float> out(noise::sample_count(grid));
   density::Scratch scratch;
   benchmark::DoNotOptimize(d.evaluate_with(7, grid, out, scratch));  // the scratch's first use
-  const std::size_t before = g_allocations;
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     benchmark::DoNotOptimize(d.evaluate_with(7, grid, out, scratch));
     benchmark::ClobberMemory();
@@ -107,7 +89,7 @@ BENCHMARK(BM_TenOpProgramOverDetailLattice)->Unit(benchmark::kMicrosecond);
 
 void BM_TenOpProgramBound(benchmark::State& state) {
   const density::Density d = ten_ops();
-  const std::size_t before = g_allocations;
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) benchmark::DoNotOptimize(d.bounds(7, kChunk));
   count_allocations(state, before);
 }

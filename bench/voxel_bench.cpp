@@ -9,22 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "allocations.hpp"
 #include "base/bitpack.hpp"
 #include "world/chunk.hpp"
-
-namespace {
-std::atomic<std::size_t> g_allocs{0};
-}  // namespace
-
-// The replaced operator new allocates with malloc, so free is the matching release.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-  g_allocs.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace ostrel_core {
 namespace {
@@ -42,7 +29,7 @@ std::vector<std::uint16_t> scattered_indices() {
 
 void report_allocs(benchmark::State& state, std::size_t before) {
   state.counters["allocs"] = benchmark::Counter(
-      static_cast<double>(g_allocs.load() - before), benchmark::Counter::kAvgIterations);
+      static_cast<double>(ostrel_bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 
 void BM_BitArrayGet(benchmark::State& state) {
@@ -51,7 +38,7 @@ void BM_BitArrayGet(benchmark::State& state) {
   for (std::size_t i = 0; i < 4096; ++i) a.set(i, static_cast<std::uint32_t>(i) & ((1u << width) - 1));
   const auto order = scattered_indices();
   std::size_t k = 0;
-  const std::size_t before = g_allocs.load();
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     benchmark::DoNotOptimize(a.get(order[k]));
     k = (k + 1) & 4095;
@@ -66,7 +53,7 @@ void BM_BitArraySet(benchmark::State& state) {
   const auto order = scattered_indices();
   const std::uint32_t mask = (1u << width) - 1;
   std::size_t k = 0;
-  const std::size_t before = g_allocs.load();
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     a.set(order[k], static_cast<std::uint32_t>(k) & mask);
     k = (k + 1) & 4095;
@@ -95,7 +82,7 @@ void BM_ChunkGetBlockLocal(benchmark::State& state) {
   const Chunk c = varied_chunk(static_cast<int>(state.range(0)));
   const auto order = scattered_indices();
   std::size_t k = 0;
-  const std::size_t before = g_allocs.load();
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     const block::BlockView v = c.get_block_local(LocalPos::from_index(order[k]));
     benchmark::DoNotOptimize(v);
@@ -115,7 +102,7 @@ void BM_ChunkSetExistingContent(benchmark::State& state) {
   const BlockValue a = BlockValue::whole(static_cast<material::MaterialId>(distinct - 1));
   const BlockValue b = BlockValue::whole(0);
   std::size_t k = 0;
-  const std::size_t before = g_allocs.load();
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     c.set_block_local({5, 5, 5}, (k & 1) ? a : b);
     ++k;
@@ -133,7 +120,7 @@ void BM_ChunkSetExistingMixed(benchmark::State& state) {
   const BlockValue mixed = BlockValue::mixed(cells);
   const BlockValue stone = BlockValue::whole(2);
   std::size_t k = 0;
-  const std::size_t before = g_allocs.load();
+  const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) {
     c.set_block_local({5, 5, 5}, (k & 1) ? mixed : stone);
     ++k;

@@ -84,6 +84,11 @@ class Mutex {
     PlainLock l(mu_);
     return poisoned_;
   }
+  // Marks the lock poisoned, as a holder that failed would. Never call it while holding a guard.
+  void poison() {
+    PlainLock l(mu_);
+    poisoned_ = true;
+  }
 
  private:
   // With mu_ held: a guard, or (poisoned) nothing and mu_ released.

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/thread_safety.hpp"
 #include "script/budget.hpp"
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/lua_vm/slots.hpp"
@@ -28,16 +29,16 @@ inline constexpr std::string_view kTarget = "ostrel_core::script::lua_vm";
 
 // The faulted set, shared with native functions that consult it.
 struct FaultedSet {
-  mutable std::mutex mu;                   // guards `ids`
-  std::set<std::string, std::less<>> ids;  // byte-wise order
+  mutable sync::PlainMutex mu;
+  std::set<std::string, std::less<>> ids OSTREL_GUARDED_BY(mu);  // byte-wise order
 
   // Looked up without building a string: asked once per handler on every dispatch.
   bool contains(std::string_view id) const {
-    std::lock_guard lock(mu);
+    sync::PlainLock lock(mu);
     return ids.contains(id);
   }
   void insert(std::string_view id) {
-    std::lock_guard lock(mu);
+    sync::PlainLock lock(mu);
     ids.emplace(id);
   }
 };
