@@ -67,6 +67,14 @@ struct ScatterSpec {
   std::int32_t sink = 1;                         // root below the block over the surface
 };
 
+// The squares (qx, qz), inclusive, whose structures can reach chunk (px, pz): side `cell` (> 0),
+// greatest reaches reach_x and reach_z (>= 0).
+struct SquareRange {
+  std::int64_t qx0, qx1, qz0, qz1;
+};
+SquareRange scatter_squares(std::int32_t px, std::int32_t pz, std::int64_t reach_x, std::int64_t reach_z,
+                            std::uint32_t cell);
+
 struct TerracedSpec {
   const density::Density* level = nullptr;   // a world height per column; required
   const density::Density* within = nullptr;  // columns where it is not positive hold nothing
