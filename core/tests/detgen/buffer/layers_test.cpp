@@ -60,6 +60,13 @@ TEST(ChunkBufferLayers, ChunksNoLayerReachesCostNoDepthEvaluation) {
   ASSERT_TRUE(other.fill_layers(below(1, 8.0f), constant(4.0f), 0, layers));  // code 4 only
   EXPECT_EQ(other.evaluations(), 0u);
   EXPECT_EQ(uniform(other, 0, 0, 0), 0);
+  // x - x bounds loosely (-17..17 reaches code 1) but every sample rounds to 0: the code is
+  // evaluated, the depth is not.
+  ChunkBuffer loose({0, 0, 0});
+  const auto zero = program({Op::Coord{0}, Op::Coord{0}, Op::Sub{}, Op::Const{0.2f}, Op::Add{}});
+  ASSERT_TRUE(loose.fill_layers(below(1, 8.0f), zero, 0, layers));
+  EXPECT_EQ(loose.evaluations(), 1u);
+  EXPECT_EQ(uniform(loose, 0, 0, 0), 0);
   ChunkBuffer hit({0, 0, 0});
   ASSERT_TRUE(hit.fill_layers(below(1, 8.0f), constant(1.0f), 0, layers));
   EXPECT_EQ(hit.evaluations(), 2u);  // the code, then the depth

@@ -79,7 +79,9 @@ TEST(ChunkBufferScatter, NeighbouringChunksStampTheSameStructures) {
       for (int dx = -5; dx <= 5; ++dx) {
         leaves_of_trunks.insert({x + dx, 8, z});
         // Rows that run out of the generated area are cut there.
-        if (x + dx >= -64 && x + dx <= 63) EXPECT_EQ(world.count({x + dx, 8, z}), 1u) << x + dx << "," << z;
+        if (x + dx >= -64 && x + dx <= 63) {
+          EXPECT_EQ(world.count({x + dx, 8, z}), 1u) << x + dx << "," << z;
+        }
       }
     }
     EXPECT_GT(trunks, 4);
@@ -88,7 +90,9 @@ TEST(ChunkBufferScatter, NeighbouringChunksStampTheSameStructures) {
     // edge may lie outside it, so only the inner leaves are checked).
     for (const auto& [p, m] : world) {
       auto [x, y, z] = p;
-      if (m == kLeaf && x >= -58 && x <= 57) EXPECT_EQ(leaves_of_trunks.count(p), 1u) << x << "," << z;
+      if (m == kLeaf && x >= -58 && x <= 57) {
+        EXPECT_EQ(leaves_of_trunks.count(p), 1u) << x << "," << z;
+      }
     }
   }
 }
