@@ -45,8 +45,14 @@ void ChunkBuffer::set_block(std::uint32_t x, std::uint32_t y, std::uint32_t z, s
 
 void ChunkBuffer::set_block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z, const BlockCells& cells) {
   expand();
-  for (std::uint32_t i = 0; i < 27; ++i) {
-    cells_[cell_index(3 * x + i % 3, 3 * y + (i / 3) % 3, 3 * z + i / 9)] = cells[i];
+  const std::uint16_t* in = cells.data();
+  for (std::uint32_t sz = 0; sz < 3; ++sz) {
+    for (std::uint32_t sy = 0; sy < 3; ++sy, in += 3) {
+      std::uint16_t* row = &cells_[cell_index(3 * x, 3 * y + sy, 3 * z + sz)];
+      row[0] = in[0];
+      row[1] = in[1];
+      row[2] = in[2];
+    }
   }
 }
 
@@ -56,8 +62,14 @@ BlockCells ChunkBuffer::block_cells(std::uint32_t x, std::uint32_t y, std::uint3
     out.fill(blocks_[block_index(x, y, z)]);
     return out;
   }
-  for (std::uint32_t i = 0; i < 27; ++i) {
-    out[i] = cells_[cell_index(3 * x + i % 3, 3 * y + (i / 3) % 3, 3 * z + i / 9)];
+  std::uint16_t* o = out.data();
+  for (std::uint32_t sz = 0; sz < 3; ++sz) {
+    for (std::uint32_t sy = 0; sy < 3; ++sy, o += 3) {
+      const std::uint16_t* row = &cells_[cell_index(3 * x, 3 * y + sy, 3 * z + sz)];
+      o[0] = row[0];
+      o[1] = row[1];
+      o[2] = row[2];
+    }
   }
   return out;
 }
