@@ -31,7 +31,8 @@ void BM_FillDensityDetail(benchmark::State& state) {
   const ostrel_core::coords::ChunkPos pos{1, static_cast<std::int32_t>(state.range(0)), 2};
   for (auto _ : state) {
     ChunkBuffer b(pos);
-    benchmark::DoNotOptimize(b.fill_density_detail(recipe().ground, 7, buffer::sample::kStone, state.range(1) != 0));
+    benchmark::DoNotOptimize(
+        b.fill_density_detail(recipe().ground, 7, buffer::sample::kStone, state.range(1) != 0));
   }
 }
 BENCHMARK(BM_FillDensityDetail)->Args({0, 1})->Args({0, 0})->Args({4, 1})->Unit(benchmark::kMicrosecond);

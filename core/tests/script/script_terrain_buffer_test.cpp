@@ -45,10 +45,13 @@ TEST(BufferHandleScript, EdgeCases) {
       {{-1, 0, 0}, "return buf:set_world(-1, 0, 0, 5)", "true"},
       {{-1, 0, 0}, "return buf:set_world(-17, 0, 0, 5)", "false"},
       {{-1, 0, 0}, "return buf:set_subnode_world(-1, 0, 0, 5)", "true"},
-      {{0, 0, 0}, "return tostring(buf:set_subnode_world(-1, 0, 0, 5)) .. ' ' .. tostring(buf:is_expanded())",
+      {{0, 0, 0},
+       "return tostring(buf:set_subnode_world(-1, 0, 0, 5)) .. ' ' .. tostring(buf:is_expanded())",
        "false false"},
       {{0, 0, 0}, "buf:set_block(16, 0, 0, 5)", "error: block (16, 0, 0) is outside the chunk"},
-      {{0, 0, 0}, "buf:set_subnode(1, 2, 3, 3, 0, 0, 5)", "error: sub-node (3, 0, 0) is outside the 3x3x3 block"},
+      {{0, 0, 0},
+       "buf:set_subnode(1, 2, 3, 3, 0, 0, 5)",
+       "error: sub-node (3, 0, 0) is outside the 3x3x3 block"},
       {{0, 0, 0}, "buf:set_subnode(16, 0, 0, 3, 0, 0, 5)", "error: block (16, 0, 0) is outside the chunk"},
       {{0, 0, 0}, "buf:set_subnode(0, 0, 0, 1, 1, 1, 5) return buf:is_expanded()", "true"},
   };
@@ -70,17 +73,20 @@ TEST(BufferHandleScript, EdgeCases) {
 TEST(BufferHandleScript, ShapedWritesAndFillAll) {
   auto vm = test::make_engine();
   auto* h = give(vm, {0, 0, 0});
-  ASSERT_EQ(run(vm, "m", "buf:set_block(1, 1, 1, 5) buf:set_block(1, 1, 1, 50) return buf:is_expanded()"), "true");
+  ASSERT_EQ(run(vm, "m", "buf:set_block(1, 1, 1, 5) buf:set_block(1, 1, 1, 50) return buf:is_expanded()"),
+            "true");
   const auto cells = h->buffer.block_cells(1, 1, 1);
   for (std::size_t i = 0; i < 27; ++i) EXPECT_EQ(cells[i], (0x1C0E07u >> i) & 1u ? kSlab : 0) << i;
   run(vm, "m", "buf:set_block(1, 1, 1, 6)");
   EXPECT_EQ(h->buffer.filled_cells(1, 1, 1), 27u);
-  ASSERT_EQ(run(vm, "m", "buf:fill_fluid_below(3, 'm:water') buf:fill_all(6) return buf:is_expanded()"), "false");
+  ASSERT_EQ(run(vm, "m", "buf:fill_fluid_below(3, 'm:water') buf:fill_all(6) return buf:is_expanded()"),
+            "false");
   EXPECT_EQ(h->buffer.fluid().wet(), 256u * 3 - 1);  // block (1, 1, 1) is whole dirt
   EXPECT_EQ(h->buffer.block_cells(9, 9, 9)[0], kDirt);
   // The heightmap fill writes a shaped material whole.
   auto* hm = give(vm, {0, 2, 0});
-  ASSERT_EQ(run(vm, "m", "buf:fill_below_heightmap(game.flat_heightmap(40), 50) return buf:is_expanded()"), "false");
+  ASSERT_EQ(run(vm, "m", "buf:fill_below_heightmap(game.flat_heightmap(40), 50) return buf:is_expanded()"),
+            "false");
   EXPECT_EQ(hm->buffer.filled_cells(0, 7, 0), 27u);
   EXPECT_EQ(hm->buffer.filled_cells(0, 8, 0), 0u);
 }
@@ -109,10 +115,12 @@ TEST(BufferHandleScript, Refusals) {
       {"buf:fill_palette(game.density({op = 'y'}), {{above = 0, material = 1}})",
        "fill_palette: material 1 is not registered"},
       {"buf:fill_layers(game.density({op = 'y'}), game.density({op = 'y'}), {})", "fill_layers: no layers"},
-      {"buf:fill_layers(game.density({op = 'y'}), game.flat_heightmap(1), {})", "fill_layers: `code` is not a density"},
+      {"buf:fill_layers(game.density({op = 'y'}), game.flat_heightmap(1), {})",
+       "fill_layers: `code` is not a density"},
       {"buf:fill_layers(game.density({op = 'y'}), game.density({op = 'y'}), {{code = 1, to = 1}})",
        "fill_layers: a layer needs a numeric `material`"},
-      {"buf:fill_layers(game.density({op = 'y'}), game.density({op = 'y'}), {{material = 5, code = 'x', to = 1}})",
+      {"buf:fill_layers(game.density({op = 'y'}), game.density({op = 'y'}), {{material = 5, code = 'x', to = "
+       "1}})",
        "fill_layers: a layer needs an integer `code`"},
       {"buf:fill_layers(game.density({op = 'y'}), game.density({op = 'y'}), {{material = 5, code = 1}})",
        "fill_layers: a layer needs a `to` depth"},
@@ -127,18 +135,23 @@ TEST(BufferHandleScript, Refusals) {
        "scatter: material 1 is not registered"},
       {"buf:scatter({schematics = {}})", "scatter: `depth` is the terrain density"},
       {"buf:scatter({depth = game.flat_heightmap(1), schematics = {}})", "scatter: `depth` is not a density"},
-      {"buf:scatter({depth = game.density({op = 'y'})})", "scatter: `schematics` is a list from game.schematic"},
+      {"buf:scatter({depth = game.density({op = 'y'})})",
+       "scatter: `schematics` is a list from game.schematic"},
       {"buf:fill_fluid_below(5, 'water')",
-       "no fluid called `water` — register it with game.register_fluid, and name it in full, as \"your_mod:its_id\""},
-      {"buf:fill_fluid_terraced({fluid = 'm:water'})", "fill_fluid_terraced: `level` is a density of world heights"},
+       "no fluid called `water` — register it with game.register_fluid, and name it in full, as "
+       "\"your_mod:its_id\""},
+      {"buf:fill_fluid_terraced({fluid = 'm:water'})",
+       "fill_fluid_terraced: `level` is a density of world heights"},
       {"buf:fill_fluid_terraced({level = game.density({op = 'y'})})",
        "fill_fluid_terraced: `fluid` is a fluid's full id"},
       {"buf:fill_fluid_terraced({level = game.density({op = 'y'}), fluid = 'm:water', lip = 1})",
        "fill_fluid_terraced: material 1 is not registered"},
       {"buf:fill_fluid_terraced({level = game.density({op = 'y'}), fluid = 'm:water', "
        "within = game.density({op = 'sub', a = {op = 'y'}, b = {op = 'const', value = 1000}})})",
-       "fill_fluid_terraced reads `within` on the world plane y = 0.5, and this field answers differently there "
-       "than it does over the chunk at y = 1120 — so it reads height, and the fill would lay nothing anywhere. "
+       "fill_fluid_terraced reads `within` on the world plane y = 0.5, and this field answers differently "
+       "there "
+       "than it does over the chunk at y = 1120 — so it reads height, and the fill would lay nothing "
+       "anywhere. "
        "Give `within` a field that does not read y."},
   };
   for (const Case& c : cases) {
@@ -159,7 +172,8 @@ TEST(BufferHandleScript, FillsFromLua) {
                 "buf:fill_palette(d, {{above = 4, material = 5}, {above = 0, material = 6}}) "
                 "buf:fill_cover(7, {cells = 2}) "
                 "buf:fill_fluid_below(12, 'm:water') "
-                "local n = buf:scatter({depth = d, schematics = {game.schematic({{0, 1, 0, 8, 0x7FFFFFF}})}, cell = 8}) "
+                "local n = buf:scatter({depth = d, schematics = {game.schematic({{0, 1, 0, 8, 0x7FFFFFF}})}, "
+                "cell = 8}) "
                 "return n"),
             "4");
   EXPECT_EQ(h->buffer.block_cells(0, 2, 0)[0], kStone);

@@ -43,7 +43,8 @@ void ChunkBuffer::set_block(std::uint32_t x, std::uint32_t y, std::uint32_t z, s
   }
 }
 
-void ChunkBuffer::set_block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z, const BlockCells& cells) {
+void ChunkBuffer::set_block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z,
+                                  const BlockCells& cells) {
   expand();
   const std::uint16_t* in = cells.data();
   for (std::uint32_t sz = 0; sz < 3; ++sz) {
@@ -77,7 +78,8 @@ BlockCells ChunkBuffer::block_cells(std::uint32_t x, std::uint32_t y, std::uint3
 std::uint32_t ChunkBuffer::filled_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const {
   if (!is_expanded()) return blocks_[block_index(x, y, z)] != 0 ? 27 : 0;
   const BlockCells c = block_cells(x, y, z);
-  return static_cast<std::uint32_t>(std::count_if(c.begin(), c.end(), [](std::uint16_t m) { return m != 0; }));
+  return static_cast<std::uint32_t>(
+      std::count_if(c.begin(), c.end(), [](std::uint16_t m) { return m != 0; }));
 }
 
 void ChunkBuffer::set_cell(std::uint32_t cx, std::uint32_t cy, std::uint32_t cz, std::uint16_t m) {
@@ -142,7 +144,8 @@ chunk::Chunk ChunkBuffer::to_chunk() const {
     const std::uint16_t m = blocks_[0];
     chunk::Chunk c = chunk::Chunk::filled(pos_, m);
     for (std::uint16_t b = 0; b < kBufferBlocks; ++b) {
-      if (blocks_[b] != m) c.set_block_local(coords::LocalPos::from_index(b), block::BlockValue::whole(blocks_[b]));
+      if (blocks_[b] != m)
+        c.set_block_local(coords::LocalPos::from_index(b), block::BlockValue::whole(blocks_[b]));
     }
     return c;
   }

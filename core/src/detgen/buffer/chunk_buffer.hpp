@@ -58,13 +58,13 @@ struct Layer {
 std::int32_t round_code(float v);
 
 struct ScatterSpec {
-  const density::Density* depth = nullptr;       // positive in the ground; required
-  std::vector<const Schematic*> schematics;      // drawn uniformly; repeats weigh
-  const density::Density* stand = nullptr;       // positive where a structure may stand
-  std::int64_t salt = 0;                         // XORed into the seed
-  std::uint32_t cell = 4;                        // square side, blocks, 1..64
-  float chance = 1.0f;                           // 0..1; NaN places nothing
-  std::int32_t sink = 1;                         // root below the block over the surface
+  const density::Density* depth = nullptr;   // positive in the ground; required
+  std::vector<const Schematic*> schematics;  // drawn uniformly; repeats weigh
+  const density::Density* stand = nullptr;   // positive where a structure may stand
+  std::int64_t salt = 0;                     // XORed into the seed
+  std::uint32_t cell = 4;                    // square side, blocks, 1..64
+  float chance = 1.0f;                       // 0..1; NaN places nothing
+  std::int32_t sink = 1;                     // root below the block over the surface
 };
 
 // The squares (qx, qz), inclusive, whose structures can reach chunk (px, pz): side `cell` (> 0),
@@ -122,7 +122,8 @@ class ChunkBuffer {
 
   // Whole-buffer fills (detail: Smooth when `smooth`, Sampled otherwise). Each adds: what it
   // does not claim keeps what earlier writes left. A failure part way keeps earlier writes.
-  std::expected<void, BufferError> fill_density(const density::Density& d, std::uint64_t seed, std::uint16_t m);
+  std::expected<void, BufferError> fill_density(const density::Density& d, std::uint64_t seed,
+                                                std::uint16_t m);
   std::expected<void, BufferError> fill_density_detail(const density::Density& d, std::uint64_t seed,
                                                        std::uint16_t m, bool smooth);
   // REQUIRES: `bands` as checked_palette returns them.
@@ -132,14 +133,16 @@ class ChunkBuffer {
                                                        std::span<const PaletteBand> bands, bool smooth);
   // Every block below its column's height (exclusive, world y; index x + 16z) becomes `m`
   // whole. Refused, writing nothing, unless there are 256 heights.
-  std::expected<void, BufferError> fill_below_heightmap(std::span<const std::int32_t> heights, std::uint16_t m);
+  std::expected<void, BufferError> fill_below_heightmap(std::span<const std::int32_t> heights,
+                                                        std::uint16_t m);
 
   // REQUIRES: `layers` not empty.
   std::expected<void, BufferError> fill_layers(const density::Density& depth, const density::Density& code,
                                                std::uint64_t seed, std::span<const Layer> layers);
   // `cells`: 0 counts as 1, above 9 as 9. `passable` sorted ascending.
-  std::expected<void, BufferError> fill_cover(std::uint16_t m, std::uint32_t cells, const density::Density* take,
-                                              std::uint64_t seed, std::span<const std::uint16_t> passable);
+  std::expected<void, BufferError> fill_cover(std::uint16_t m, std::uint32_t cells,
+                                              const density::Density* take, std::uint64_t seed,
+                                              std::span<const std::uint16_t> passable);
 
   // Structures placed that wrote at least one block into this chunk.
   std::expected<std::uint32_t, BufferError> scatter(std::uint64_t seed, const ScatterSpec& spec);
@@ -150,7 +153,9 @@ class ChunkBuffer {
   std::expected<std::uint32_t, BufferError> fill_fluid_terraced(std::uint64_t seed, const TerracedSpec& spec);
 
  private:
-  static std::size_t block_index(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x + 16 * y + 256 * z; }
+  static std::size_t block_index(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    return x + 16 * y + 256 * z;
+  }
   static std::size_t cell_index(std::uint32_t cx, std::uint32_t cy, std::uint32_t cz) {
     return cx + kCellSide * cy + kCellSide * kCellSide * cz;
   }
@@ -164,10 +169,10 @@ class ChunkBuffer {
                                             density::Scratch& scratch) const;
   void place(const Schematic& s, std::int32_t rx, std::int32_t ry, std::int32_t rz, bool& landed);
 
-  coords::ChunkPos pos_;                 // constant after construction
-  std::vector<std::uint16_t> blocks_;    // Blocks: 4096 ids; empty when expanded
-  std::vector<std::uint16_t> cells_;     // Cells: 110,592 cell materials; empty at block resolution
-  fluid::layer::FluidLayer fluid_;       // written only by the fluid fills
+  coords::ChunkPos pos_;                   // constant after construction
+  std::vector<std::uint16_t> blocks_;      // Blocks: 4096 ids; empty when expanded
+  std::vector<std::uint16_t> cells_;       // Cells: 110,592 cell materials; empty at block resolution
+  fluid::layer::FluidLayer fluid_;         // written only by the fluid fills
   mutable std::uint64_t evaluations_ = 0;  // counted by evaluate()
 };
 

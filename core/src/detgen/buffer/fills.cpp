@@ -36,7 +36,8 @@ std::expected<void, BufferError> ChunkBuffer::detail_cells(const density::Densit
                                                            density::Scratch& scratch,
                                                            std::array<float, 27>& out) const {
   if (smooth) {
-    trilinear_cells(std::span<const float, kLatticeSamples>(lattice.data(), kLatticeSamples), x + 1, y + 1, z + 1, out);
+    trilinear_cells(std::span<const float, kLatticeSamples>(lattice.data(), kLatticeSamples), x + 1, y + 1,
+                    z + 1, out);
     return {};
   }
   return evaluate(d, seed, lattice::sampled_cells(pos_, x, y, z), out, scratch);
@@ -60,8 +61,9 @@ std::expected<void, BufferError> ChunkBuffer::fill_density(const density::Densit
   return {};
 }
 
-std::expected<void, BufferError> ChunkBuffer::fill_density_detail(const density::Density& d, std::uint64_t seed,
-                                                                  std::uint16_t m, bool smooth) {
+std::expected<void, BufferError> ChunkBuffer::fill_density_detail(const density::Density& d,
+                                                                  std::uint64_t seed, std::uint16_t m,
+                                                                  bool smooth) {
   const noise::Grid3 grid = lattice::detail(pos_);
   const noise::Interval b = d.bounds(seed, grid);
   if (b.high <= 0.0f) return {};
@@ -110,12 +112,14 @@ std::expected<void, BufferError> ChunkBuffer::fill_palette(const density::Densit
   density::Scratch scratch;
   if (auto r = evaluate(d, seed, grid, samples, scratch); !r) return r;
   for (std::uint32_t i = 0; i < kBufferBlocks; ++i) {
-    if (const auto k = band_of(bands, samples[i])) set_block(i % 16, (i / 16) % 16, i / 256, bands[*k].material);
+    if (const auto k = band_of(bands, samples[i]))
+      set_block(i % 16, (i / 16) % 16, i / 256, bands[*k].material);
   }
   return {};
 }
 
-std::expected<void, BufferError> ChunkBuffer::fill_palette_detail(const density::Density& d, std::uint64_t seed,
+std::expected<void, BufferError> ChunkBuffer::fill_palette_detail(const density::Density& d,
+                                                                  std::uint64_t seed,
                                                                   std::span<const PaletteBand> bands,
                                                                   bool smooth) {
   const noise::Grid3 grid = lattice::detail(pos_);

@@ -91,7 +91,8 @@ std::expected<std::uint32_t, BufferError> ChunkBuffer::fill_fluid_terraced(std::
       const std::size_t g = (x + 1) + kGrid * (z + 1);
       if (!valid[g]) continue;
       const std::int64_t d = static_cast<std::int64_t>(top[g]) - floor;
-      for (std::int64_t y = 0; y < std::min<std::int64_t>(d, 16); ++y) pour(x, static_cast<std::uint32_t>(y), z, spec.fluid);
+      for (std::int64_t y = 0; y < std::min<std::int64_t>(d, 16); ++y)
+        pour(x, static_cast<std::uint32_t>(y), z, spec.fluid);
       if (!spec.lip) continue;
       bool any = false;
       std::int32_t h = INT32_MIN;

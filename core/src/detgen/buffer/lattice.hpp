@@ -20,15 +20,25 @@ inline std::int32_t corner(std::int32_t chunk) { return wrap_mul(chunk, 16); }
 
 // 16 x 16 x 16 at the blocks' lowest corners.
 inline noise::Grid3 blocks(coords::ChunkPos p) {
-  return {16, 16, 16, static_cast<float>(corner(p.x)), static_cast<float>(corner(p.y)),
-          static_cast<float>(corner(p.z)), 1.0f};
+  return {16,
+          16,
+          16,
+          static_cast<float>(corner(p.x)),
+          static_cast<float>(corner(p.y)),
+          static_cast<float>(corner(p.z)),
+          1.0f};
 }
 
 // 18 x 18 x 18 from P - 1: block (x, y, z)'s own sample is point (x + 1, y + 1, z + 1).
 inline constexpr std::size_t kSide = 18;
 inline noise::Grid3 detail(coords::ChunkPos p) {
-  return {kSide, kSide, kSide, static_cast<float>(wrap_add(corner(p.x), -1)),
-          static_cast<float>(wrap_add(corner(p.y), -1)), static_cast<float>(wrap_add(corner(p.z), -1)), 1.0f};
+  return {kSide,
+          kSide,
+          kSide,
+          static_cast<float>(wrap_add(corner(p.x), -1)),
+          static_cast<float>(wrap_add(corner(p.y), -1)),
+          static_cast<float>(wrap_add(corner(p.z), -1)),
+          1.0f};
 }
 inline std::size_t detail_index(std::uint32_t i, std::uint32_t j, std::uint32_t k) {
   return i + kSide * j + kSide * kSide * k;

@@ -42,7 +42,8 @@ std::expected<void, BufferError> ChunkBuffer::fill_layers(const density::Density
     const noise::Interval c = code.bounds(seed, grid);
     if (!std::isnan(c.low) && !std::isnan(c.high)) {
       const std::int32_t lo = round_code(c.low), hi = round_code(c.high);
-      if (!std::any_of(layers.begin(), layers.end(), [&](const Layer& l) { return lo <= l.code && l.code <= hi; })) {
+      if (!std::any_of(layers.begin(), layers.end(),
+                       [&](const Layer& l) { return lo <= l.code && l.code <= hi; })) {
         return {};
       }
     }
@@ -75,8 +76,8 @@ std::expected<void, BufferError> ChunkBuffer::fill_layers(const density::Density
           if (const Layer* l = layer_for(layers, c, own)) set_block(x, y, z, l->material);
           continue;
         }
-        trilinear_cells(std::span<const float, kLatticeSamples>(depth_lat.data(), kLatticeSamples), x + 1, y + 1,
-                        z + 1, cell_depth);
+        trilinear_cells(std::span<const float, kLatticeSamples>(depth_lat.data(), kLatticeSamples), x + 1,
+                        y + 1, z + 1, cell_depth);
         BlockCells cells = block_cells(x, y, z);
         bool taken = false;
         for (std::size_t i = 0; i < 27; ++i) {
@@ -96,10 +97,13 @@ std::expected<void, BufferError> ChunkBuffer::fill_cover(std::uint16_t m, std::u
                                                          const density::Density* take, std::uint64_t seed,
                                                          std::span<const std::uint16_t> passable) {
   cells = std::clamp<std::uint32_t>(cells, 1, 9);
-  if (!is_expanded() && std::all_of(blocks_.begin(), blocks_.end(), [&](std::uint16_t v) { return v == blocks_[0]; })) {
+  if (!is_expanded() &&
+      std::all_of(blocks_.begin(), blocks_.end(), [&](std::uint16_t v) { return v == blocks_[0]; })) {
     return {};
   }
-  const auto ground = [&](std::uint16_t v) { return v != 0 && !std::binary_search(passable.begin(), passable.end(), v); };
+  const auto ground = [&](std::uint16_t v) {
+    return v != 0 && !std::binary_search(passable.begin(), passable.end(), v);
+  };
   density::Scratch scratch;
   std::array<float, 27> take_at;
   for (std::uint32_t z = 0; z < 16; ++z) {
@@ -126,7 +130,8 @@ std::expected<void, BufferError> ChunkBuffer::fill_cover(std::uint16_t m, std::u
         }
         if (!any_start && !any_carry) continue;
         if (any_start && take != nullptr) {
-          if (auto r = evaluate(*take, seed, lattice::sampled_cells(pos_, x, y, z), take_at, scratch); !r) return r;
+          if (auto r = evaluate(*take, seed, lattice::sampled_cells(pos_, x, y, z), take_at, scratch); !r)
+            return r;
         }
         BlockCells out = read;
         bool wrote = false;

@@ -59,9 +59,9 @@ std::expected<std::uint32_t, BufferError> ChunkBuffer::scatter(std::uint64_t see
   // Surfaces L .. L + H - 1 can reach this chunk; the column holds H + high + 2 samples because
   // the top candidate's test of a surface above it reads one sample past H + high + 1.
   const std::int64_t h = high - low + 16;
-  const std::int32_t window = static_cast<std::int32_t>(static_cast<std::uint32_t>(16u * static_cast<std::uint32_t>(pos_.y)) -
-                                                         static_cast<std::uint32_t>(high) - 1u +
-                                                         static_cast<std::uint32_t>(spec.sink));
+  const std::int32_t window = static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(16u * static_cast<std::uint32_t>(pos_.y)) -
+      static_cast<std::uint32_t>(high) - 1u + static_cast<std::uint32_t>(spec.sink));
   const std::size_t samples = static_cast<std::size_t>(h + high + 2);
   std::vector<float> column(samples);
   density::Scratch scratch;
@@ -72,17 +72,22 @@ std::expected<std::uint32_t, BufferError> ChunkBuffer::scatter(std::uint64_t see
   std::uint32_t placed = 0;
   for (std::int64_t qz = qz0; qz <= qz1; ++qz) {
     for (std::int64_t qx = qx0; qx <= qx1; ++qx) {
-      rng::StreamRng r(stream_seed, {static_cast<std::int32_t>(qx), 0, static_cast<std::int32_t>(qz)}, "scatter");
+      rng::StreamRng r(stream_seed, {static_cast<std::int32_t>(qx), 0, static_cast<std::int32_t>(qz)},
+                       "scatter");
       const float u = r.next_f32();
       const auto ox = r.below(spec.cell), oz = r.below(spec.cell), k = r.below(n);
       if (!(u < spec.chance)) continue;
       const Schematic& s = *spec.schematics[k];
-      const std::int32_t rx = wrap_add(lattice::wrap_mul(static_cast<std::int32_t>(spec.cell), static_cast<std::int32_t>(qx)),
-                                       static_cast<std::int32_t>(ox));
-      const std::int32_t rz = wrap_add(lattice::wrap_mul(static_cast<std::int32_t>(spec.cell), static_cast<std::int32_t>(qz)),
-                                       static_cast<std::int32_t>(oz));
-      if (static_cast<std::int64_t>(rx) + s.reach_x < px || static_cast<std::int64_t>(rx) - s.reach_x >= px + 16 ||
-          static_cast<std::int64_t>(rz) + s.reach_z < pz || static_cast<std::int64_t>(rz) - s.reach_z >= pz + 16) {
+      const std::int32_t rx =
+          wrap_add(lattice::wrap_mul(static_cast<std::int32_t>(spec.cell), static_cast<std::int32_t>(qx)),
+                   static_cast<std::int32_t>(ox));
+      const std::int32_t rz =
+          wrap_add(lattice::wrap_mul(static_cast<std::int32_t>(spec.cell), static_cast<std::int32_t>(qz)),
+                   static_cast<std::int32_t>(oz));
+      if (static_cast<std::int64_t>(rx) + s.reach_x < px ||
+          static_cast<std::int64_t>(rx) - s.reach_x >= px + 16 ||
+          static_cast<std::int64_t>(rz) + s.reach_z < pz ||
+          static_cast<std::int64_t>(rz) - s.reach_z >= pz + 16) {
         continue;
       }
       const float cx = static_cast<float>(rx) + 0.5f, cz = static_cast<float>(rz) + 0.5f;

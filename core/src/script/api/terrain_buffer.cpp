@@ -30,7 +30,8 @@ namespace {
 using detgen::buffer::BufferError;
 
 constexpr const char* kNoFluid =
-    "no fluid called `{}` — register it with game.register_fluid, and name it in full, as \"your_mod:its_id\"";
+    "no fluid called `{}` — register it with game.register_fluid, and name it in full, as "
+    "\"your_mod:its_id\"";
 
 BufferHandle& self(lua_State* L, const char* method) { return userdata::self<BufferHandle>(L, method); }
 
@@ -48,7 +49,8 @@ std::uint16_t material_arg(lua_State* L, const BufferHandle& h, int idx, const c
 
 const detgen::density::Density& density_arg(lua_State* L, int idx, const char* method) {
   const auto* d = userdata::test<DensityHandle>(L, idx);
-  if (d == nullptr) convert::arg_error(L, idx, fn_name(method), convert::mismatch(L, idx, "Ostrel.Density").text);
+  if (d == nullptr)
+    convert::arg_error(L, idx, fn_name(method), convert::mismatch(L, idx, "Ostrel.Density").text);
   return *d->program;
 }
 
@@ -149,7 +151,8 @@ int fill_below_heightmap(lua_State* L) {
   BufferHandle& h = self(L, "fill_below_heightmap");
   const auto* hm = userdata::test<Heightmap>(L, 2);
   if (hm == nullptr) {
-    convert::arg_error(L, 2, fn_name("fill_below_heightmap"), convert::mismatch(L, 2, "Ostrel.Heightmap").text);
+    convert::arg_error(L, 2, fn_name("fill_below_heightmap"),
+                       convert::mismatch(L, 2, "Ostrel.Heightmap").text);
   }
   const auto m = material_arg(L, h, 3, "fill_below_heightmap");
   check(L, h.buffer.fill_below_heightmap(hm->heights, m));
@@ -169,7 +172,8 @@ int fill_density(lua_State* L) {
   const auto& d = density_arg(L, 2, "fill_density");
   const auto m = material_arg(L, h, 3, "fill_density");
   const auto detail = detail_option(L, options_arg(L, 4, "fill_density"));
-  check(L, detail ? h.buffer.fill_density_detail(d, h.seed, m, *detail) : h.buffer.fill_density(d, h.seed, m));
+  check(L,
+        detail ? h.buffer.fill_density_detail(d, h.seed, m, *detail) : h.buffer.fill_density(d, h.seed, m));
   return 0;
 }
 
@@ -186,7 +190,8 @@ int fill_palette(lua_State* L) {
     const auto above = convert::to_number(L, -1);
     field(L, t, "material");
     const auto material = convert::to_integer<std::uint16_t>(L, -1);
-    if (!above || !material) convert::raise(L, "fill_palette: every band is `{ above = <number>, material = <id> }`");
+    if (!above || !material)
+      convert::raise(L, "fill_palette: every band is `{ above = <number>, material = <id> }`");
     bands.push_back({static_cast<float>(*above), *material});
     lua_settop(L, t - 1);
   }
@@ -248,7 +253,8 @@ int fill_cover(lua_State* L) {
   const detgen::density::Density* take = nullptr;
   if (opts != 0) {
     cells = int_field<std::uint32_t>(L, opts, "cells", 1, "fill_cover");
-    if (cells < 1 || cells > 9) convert::raise(L, fmt::format("fill_cover: `cells` is 1 to {}, not {}", 9, cells));
+    if (cells < 1 || cells > 9)
+      convert::raise(L, fmt::format("fill_cover: `cells` is 1 to {}, not {}", 9, cells));
     take = density_field(L, opts, "take", "fill_cover", nullptr, "fill_cover: `take` is not a density");
   }
   check(L, h.buffer.fill_cover(m, cells, take, h.seed, h.passable));
@@ -275,7 +281,8 @@ int scatter(lua_State* L) {
     lua_pop(L, 1);
   }
   spec.cell = int_field<std::uint32_t>(L, 2, "cell", 4, "scatter");
-  if (spec.cell < 1 || spec.cell > 64) convert::raise(L, fmt::format("scatter: `cell` is 1 to 64 blocks, not {}", spec.cell));
+  if (spec.cell < 1 || spec.cell > 64)
+    convert::raise(L, fmt::format("scatter: `cell` is 1 to 64 blocks, not {}", spec.cell));
   const float chance = float_field(L, 2, "chance", 1.0f, "scatter");
   spec.chance = chance < 0.0f ? 0.0f : chance > 1.0f ? 1.0f : chance;
   spec.salt = int_field<std::int64_t>(L, 2, "salt", 0, "scatter");
@@ -295,8 +302,10 @@ int fill_fluid_terraced(lua_State* L) {
   spec.within = density_field(L, 2, "within", "fill_fluid_terraced", nullptr,
                               "fill_fluid_terraced: `within` is not a density");
   field(L, 2, "fluid");
-  const auto name = lua_isnil(L, -1) ? std::expected<std::string, convert::ConvertError>(std::unexpected(convert::ConvertError{}))
-                                     : convert::to_text(L, -1);
+  const auto name =
+      lua_isnil(L, -1)
+          ? std::expected<std::string, convert::ConvertError>(std::unexpected(convert::ConvertError{}))
+          : convert::to_text(L, -1);
   if (!name) convert::raise(L, "fill_fluid_terraced: `fluid` is a fluid's full id");
   lua_pop(L, 1);
   spec.fluid = fluid_id(L, h, *name);
@@ -343,7 +352,8 @@ int set_world(lua_State* L) {
 int set_subnode_world(lua_State* L) {
   BufferHandle& h = self(L, "set_subnode_world");
   std::int32_t c[3];
-  for (int i = 0; i < 3; ++i) c[i] = convert::arg_integer<std::int32_t>(L, 2 + i, fn_name("set_subnode_world"));
+  for (int i = 0; i < 3; ++i)
+    c[i] = convert::arg_integer<std::int32_t>(L, 2 + i, fn_name("set_subnode_world"));
   const auto m = material_arg(L, h, 5, "set_subnode_world");
   lua_pushboolean(L, h.buffer.set_subnode_world(c[0], c[1], c[2], m) ? 1 : 0);
   return 1;
@@ -392,11 +402,14 @@ constexpr userdata::Method kBufferMethods[] = {
 namespace userdata {
 template <>
 const TypeInfo& type_of<BufferHandle>() {
-  static const TypeInfo info{"BufferHandle", kBufferMethods, destroy_box<BufferHandle>, box_alive<BufferHandle>};
+  static const TypeInfo info{"BufferHandle", kBufferMethods, destroy_box<BufferHandle>,
+                             box_alive<BufferHandle>};
   return info;
 }
 }  // namespace userdata
 
-BufferHandle& push_buffer_handle(lua_State* L, BufferHandle h) { return userdata::push<BufferHandle>(L, std::move(h)); }
+BufferHandle& push_buffer_handle(lua_State* L, BufferHandle h) {
+  return userdata::push<BufferHandle>(L, std::move(h));
+}
 
 }  // namespace ostrel_core::script::lua_vm

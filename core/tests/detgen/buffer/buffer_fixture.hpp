@@ -25,7 +25,9 @@ inline Density axis_minus(std::uint8_t axis, float v) {
   return program({Op::Coord{axis}, Op::Const{v}, Op::Sub{}});
 }
 // v - axis: positive below v.
-inline Density below(std::uint8_t axis, float v) { return program({Op::Const{v}, Op::Coord{axis}, Op::Sub{}}); }
+inline Density below(std::uint8_t axis, float v) {
+  return program({Op::Const{v}, Op::Coord{axis}, Op::Sub{}});
+}
 
 // The block's material when its 27 cells hold one; -1 otherwise.
 inline int uniform(const ChunkBuffer& b, std::uint32_t x, std::uint32_t y, std::uint32_t z) {

@@ -95,7 +95,8 @@ TEST(ChunkBuffer, WorldCellsLandOnlyInTheirChunk) {
 
 TEST(ChunkBuffer, ExpandKeepsContentFluidAndPosition) {
   ChunkBuffer b({2, -3, 4});
-  for (std::uint32_t i = 0; i < 4096; i += 7) b.set_block(i % 16, (i / 16) % 16, i / 256, (i % 3) ? kStone : kDirt);
+  for (std::uint32_t i = 0; i < 4096; i += 7)
+    b.set_block(i % 16, (i / 16) % 16, i / 256, (i % 3) ? kStone : kDirt);
   b.set_fluid(1, 2, 3, fluid::Fluid::of(1, 27));
   const chunk::Chunk before = b.to_chunk();
   const auto fluid_before = b.fluid();

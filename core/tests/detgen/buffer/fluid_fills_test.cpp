@@ -46,7 +46,8 @@ TEST(ChunkBufferFluid, LevelsAreTheRoomLeftAndLaterFluidsReplace) {
   EXPECT_EQ(b.fluid().get(1, 0, 0), fluid::Fluid::of(kLava, 18));
 }
 
-TerracedSpec terraced(const density::Density& level, const density::Density* within, std::optional<std::uint16_t> lip) {
+TerracedSpec terraced(const density::Density& level, const density::Density* within,
+                      std::optional<std::uint16_t> lip) {
   TerracedSpec s;
   s.level = &level;
   s.within = within;
@@ -62,11 +63,12 @@ TEST(ChunkBufferFluid, WithinThatReadsHeightIsRefusedEverywhere) {
     ChunkBuffer b({0, cy, 0});
     const auto r = b.fill_fluid_terraced(0, terraced(level, &within, kLip));
     ASSERT_FALSE(r) << cy;
-    EXPECT_EQ(r.error().message(),
-              fmt::format("fill_fluid_terraced reads `within` on the world plane y = 0.5, and this field answers "
-                          "differently there than it does over the chunk at y = {} — so it reads height, and the "
-                          "fill would lay nothing anywhere. Give `within` a field that does not read y.",
-                          16 * cy));
+    EXPECT_EQ(
+        r.error().message(),
+        fmt::format("fill_fluid_terraced reads `within` on the world plane y = 0.5, and this field answers "
+                    "differently there than it does over the chunk at y = {} — so it reads height, and the "
+                    "fill would lay nothing anywhere. Give `within` a field that does not read y.",
+                    16 * cy));
     EXPECT_TRUE(b.fluid().empty());
   }
 }

@@ -48,10 +48,15 @@ std::string digest(std::uint64_t seed) {
 }
 
 TEST(ChunkBufferGolden, RecipeDigests) {
-  EXPECT_EQ(digest(0), "93 f6 6f 8a f7 1a ee 0a a1 e0 bb 67 b8 f3 0f 72 4b 64 80 89 b1 48 23 79 5a bc 13 e8 df f0 16 80");
-  EXPECT_EQ(digest(42), "84 5c 8a 4b 55 08 6a b8 91 e6 39 16 ce e1 4d f4 9f c5 8e 96 8e 1d 88 f4 87 c7 d3 f9 5e 06 50 99");
-  EXPECT_EQ(digest(0xDEADBEEFCAFEF00Dull),
-            "9c 4b 81 fd 0f 87 3a a0 31 ef 54 6e a0 ca b5 2d b7 51 e3 1f 47 1d 47 61 76 3b 9e 02 e3 ac c0 a3");
+  EXPECT_EQ(
+      digest(0),
+      "93 f6 6f 8a f7 1a ee 0a a1 e0 bb 67 b8 f3 0f 72 4b 64 80 89 b1 48 23 79 5a bc 13 e8 df f0 16 80");
+  EXPECT_EQ(
+      digest(42),
+      "84 5c 8a 4b 55 08 6a b8 91 e6 39 16 ce e1 4d f4 9f c5 8e 96 8e 1d 88 f4 87 c7 d3 f9 5e 06 50 99");
+  EXPECT_EQ(
+      digest(0xDEADBEEFCAFEF00Dull),
+      "9c 4b 81 fd 0f 87 3a a0 31 ef 54 6e a0 ca b5 2d b7 51 e3 1f 47 1d 47 61 76 3b 9e 02 e3 ac c0 a3");
 }
 
 }  // namespace

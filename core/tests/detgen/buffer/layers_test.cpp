@@ -23,7 +23,8 @@ TEST(ChunkBufferLayers, DepthBandsAreHalfOpen) {
     float depth;
     int want;
   };
-  for (const Case c : {Case{0.0005f, kTurf}, Case{0.002f, kDirt}, Case{0.003f, 0}, Case{0.0f, 0}, Case{-1.0f, 0}}) {
+  for (const Case c :
+       {Case{0.0005f, kTurf}, Case{0.002f, kDirt}, Case{0.003f, 0}, Case{0.0f, 0}, Case{-1.0f, 0}}) {
     SCOPED_TRACE(c.depth);
     ChunkBuffer b({0, 0, 0});
     // A field that is the depth everywhere but bounds wider than it, so it is evaluated.
@@ -82,8 +83,8 @@ TEST(ChunkBufferLayers, LastCatchAllTakesWhatIsLeftAndCodesCutAtBlockEdges) {
   ChunkBuffer b({0, 0, 0});
   ASSERT_TRUE(b.fill_layers(below(1, 5.0f), code, 0, layers));
   EXPECT_TRUE(b.is_expanded());
-  EXPECT_EQ(uniform(b, 3, 4, 0), kTurf);   // depth 1
-  EXPECT_EQ(uniform(b, 3, 1, 0), kStone);  // depth 4: past the turf
+  EXPECT_EQ(uniform(b, 3, 4, 0), kTurf);    // depth 1
+  EXPECT_EQ(uniform(b, 3, 1, 0), kStone);   // depth 4: past the turf
   EXPECT_EQ(uniform(b, 12, 4, 0), kStone);  // code 2: only the catch-all
   // Block 7 borders code 2 so it is filled cell by cell, with its own code.
   EXPECT_EQ(uniform(b, 7, 4, 0), kTurf);

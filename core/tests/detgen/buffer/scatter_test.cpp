@@ -65,7 +65,8 @@ TEST(ChunkBufferScatter, NeighbouringChunksStampTheSameStructures) {
         placed += *n;
         for (std::uint32_t j = 0; j < 4096; ++j) {
           const int m = uniform(b, j % 16, (j / 16) % 16, j / 256);
-          if (m != 0) world[{16 * px + int(j % 16), int((j / 16) % 16), 16 * pz + int(j / 256)}] = std::uint16_t(m);
+          if (m != 0)
+            world[{16 * px + int(j % 16), int((j / 16) % 16), 16 * pz + int(j / 256)}] = std::uint16_t(m);
         }
       }
     }
