@@ -126,6 +126,8 @@ TEST(BufferHandleScript, Refusals) {
        "fill_layers: a layer needs a `to` depth"},
       {"buf:fill_cover(5, {cells = 0})", "fill_cover: `cells` is 1 to 9, not 0"},
       {"buf:fill_cover(5, {cells = 10})", "fill_cover: `cells` is 1 to 9, not 10"},
+      {"buf:fill_cover(5, {cells = -1})",
+       "fill_cover: bad field `cells` (-1 is out of range for an unsigned 32-bit integer)"},
       {"buf:fill_cover(5, {take = game.flat_heightmap(1)})", "fill_cover: `take` is not a density"},
       {"buf:scatter({depth = game.density({op = 'y'}), schematics = {}, cell = 65})",
        "scatter: `cell` is 1 to 64 blocks, not 65"},
