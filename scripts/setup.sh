@@ -10,7 +10,7 @@ packages=(
   liblua5.4-dev libsqlite3-dev libzstd-dev zstd
   libsodium-dev libgnutls28-dev gnutls-bin
   libngtcp2-dev libngtcp2-crypto-gnutls-dev
-  b3sum openssl
+  b3sum openssl python3
   golang-go golang-github-lucas-clemente-quic-go-dev
 )
 
