@@ -26,6 +26,7 @@ function(ostrel_add_tests dir lib)
     target_include_directories(${lib}_test_support PUBLIC ${dir})
     target_compile_definitions(${lib}_test_support PUBLIC
       OSTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" OSTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    ostrel_test_optimisation(${lib}_test_support)
     set(support ${lib}_test_support)
   endif()
   set(shared_sources ${test_sources})
@@ -47,5 +48,12 @@ function(ostrel_test_program target lib support dir sources)
   target_include_directories(${target} PRIVATE ${dir})
   target_compile_definitions(${target} PRIVATE
     OSTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" OSTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  ostrel_test_optimisation(${target})
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 600)
+endfunction()
+
+# Test code is compiled at -O1 in the optimised builds: a quarter less compile time, and the
+# libraries under test keep the build's own level.
+function(ostrel_test_optimisation target)
+  target_compile_options(${target} PRIVATE $<$<CONFIG:RelWithDebInfo,Release>:-O1>)
 endfunction()

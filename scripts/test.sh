@@ -43,7 +43,9 @@ stage_checked() {
 stage_tsan() {
   # g++: clang keeps a thread-local's address across a coroutine's suspension, so a coroutine
   # resumed on another thread uses the first thread's Asio allocator cache, which TSan reports.
-  configure build-tsan -DOSTREL_TSAN=ON -DOSTREL_STRESS_ONLY=ON
+  # -O1: a third less compile time than -O2, and TSan's reports keep their line tables.
+  configure build-tsan -DOSTREL_TSAN=ON -DOSTREL_STRESS_ONLY=ON \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
   cmake --build build-tsan
   TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Stress --no-tests=error
