@@ -1,7 +1,5 @@
 #include "transport/frame.hpp"
 
-#include <malloc.h>
-
 #include <gtest/gtest.h>
 
 #include <asio/co_spawn.hpp>
@@ -10,6 +8,7 @@
 
 #include "proto/codec.hpp"
 #include "proto/server.hpp"
+#include "support/heap.hpp"
 #include "support/hex.hpp"
 #include "support/memory_stream.hpp"
 #include "support/run.hpp"
@@ -19,6 +18,7 @@ namespace {
 
 using ostrel_core::test::from_hex;
 using ostrel_core::test::to_hex;
+using test::heap_in_use;
 using test::MemoryStream;
 using test::run_sync;
 
@@ -207,12 +207,6 @@ TEST(FrameRead, BufferGrowsInBoundedSteps) {
   }
 }
 
-// Bytes allocated on this (the main) thread's heap and not freed.
-std::size_t heap_in_use() {
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
-
 // Reads that have the header of a 1 MiB frame and nothing more hold the first step of their
 // buffer, not the declared length; further bytes grow it step by step; the whole frame still
 // arrives byte for byte.
@@ -232,23 +226,22 @@ TEST(FrameRead, PayloadBufferGrowsOnlyAsBytesArrive) {
         asio::detached);
   }
   io.poll();
-  const std::size_t waiting = heap_in_use();  // every read waits for its header
-  const auto held_since = [&] {
-    const std::size_t now = heap_in_use();
-    return (now - std::min(now, waiting)) / kReads;
-  };
+  // Signed per-read differences: a heap that shrank shows as a negative count, never as a
+  // wrapped one.
+  const auto waiting = static_cast<std::ptrdiff_t>(heap_in_use());  // every read waits for its header
+  const auto held_since = [&] { return (static_cast<std::ptrdiff_t>(heap_in_use()) - waiting) / kReads; };
   for (auto& s : streams) s.push(from_hex("00 10 00 00"));
   io.poll();
-  const std::size_t header_only = held_since();
-  EXPECT_LT(header_only, 2048u) << "each read holds " << header_only << " bytes more after its header";
+  const std::ptrdiff_t header_only = held_since();
+  EXPECT_LT(header_only, 2048) << "each read holds " << header_only << " bytes more after its header";
   const std::vector<std::uint8_t> few(1500, 0x5a);
   for (auto& s : streams) s.push(few);
   io.poll();
   // The buffer goes from the first step, 1 KiB, to 2 KiB; the stream holds its own copy of the
   // pushed bytes besides.
-  const std::size_t grown = held_since() - header_only - few.size();
-  EXPECT_GE(grown, 1024u);
-  EXPECT_LT(grown, 1024u + 256u);
+  const std::ptrdiff_t grown = held_since() - header_only - std::ssize(few);
+  EXPECT_GE(grown, 1024);
+  EXPECT_LT(grown, 1024 + 256);
 
   std::vector<std::uint8_t> rest((1 << 20) - few.size());
   for (std::size_t i = 0; i < rest.size(); ++i) rest[i] = static_cast<std::uint8_t>(i * 13);

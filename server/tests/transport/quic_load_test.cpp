@@ -16,6 +16,7 @@
 #include <asio/detached.hpp>
 #include <asio/io_context.hpp>
 
+#include "support/heap.hpp"
 #include "support/quic_client.hpp"
 #include "support/run.hpp"
 
@@ -24,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using ostrel_core::clock::ManualClock;
+using test::heap_in_use;
 using test::QuicClient;
 using test::run_sync;
 using test::TestServer;
@@ -248,11 +250,6 @@ TEST(QuicRobustness, GarbageDatagramsLeaveAConnectedClientAlone) {
 // which reports the main arena only, sees the server thread's heap too.
 [[maybe_unused]] const int kOneArena = mallopt(M_ARENA_MAX, 1);
 
-// Bytes the process has allocated and not freed.
-std::size_t heap_in_use() {
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
 
 // Until every connection's handshake has ended, one way or the other; how many succeeded.
 asio::awaitable<int> handshakes_ended(std::vector<quic::Connection>& conns) {
