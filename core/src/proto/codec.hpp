@@ -438,7 +438,7 @@ std::expected<T, ProtocolError> decode_leading(std::span<const std::uint8_t> byt
 // malformed, trailing bytes, in that order.
 template <class T>
 std::expected<T, ProtocolError> decode_message(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() > kMaxMessageBytes) return std::unexpected(ProtocolError::too_large(bytes.size()));
+  if (auto fits = check_message_size(bytes.size()); !fits) return std::unexpected(std::move(fits.error()));
   if (bytes.empty()) return std::unexpected(ProtocolError::empty());
   return decode_exact<T>(bytes);
 }

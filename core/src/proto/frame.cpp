@@ -6,9 +6,6 @@ namespace ostrel_core::proto {
 
 std::string_view Frame::name() const { return server_message_name(index()); }
 
-std::expected<void, ProtocolError> Frame::check() const {
-  if (payload_.size() > kMaxMessageBytes) return std::unexpected(ProtocolError::too_large(payload_.size()));
-  return {};
-}
+std::expected<void, ProtocolError> Frame::check() const { return check_message_size(payload_.size()); }
 
 }  // namespace ostrel_core::proto

@@ -76,6 +76,13 @@ class ProtocolError {
   std::string text_;  // the Invalid text, or the FieldTooLong field name
 };
 
+// The one size check of encoded messages, for encoders, decoders and the frame writer alike:
+// TooLarge over kMaxMessageBytes; exactly kMaxMessageBytes is accepted.
+[[nodiscard]] inline std::expected<void, ProtocolError> check_message_size(std::size_t bytes) {
+  if (bytes > kMaxMessageBytes) return std::unexpected(ProtocolError::too_large(bytes));
+  return {};
+}
+
 // Decodes one whole message: over kMaxMessageBytes is TooLarge, no byte Empty, then Malformed or
 // TrailingBytes. Defined in proto/codec.hpp; each message set's variant has its one instance
 // beside its list (client.cpp, server_message.cpp), so a frame reader of those needs no codec.

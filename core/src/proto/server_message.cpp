@@ -45,7 +45,7 @@ constexpr std::uint32_t kIndexOf = [] {
 template <class T>
 std::expected<T, ProtocolError> decode_server_as(const Frame& frame) {
   const std::span<const std::uint8_t> bytes = frame.payload();
-  if (bytes.size() > kMaxMessageBytes) return std::unexpected(ProtocolError::too_large(bytes.size()));
+  if (auto fits = check_message_size(bytes.size()); !fits) return std::unexpected(std::move(fits.error()));
   Reader r(bytes);
   const std::uint32_t index = r.u32();
   if (!r.ok()) return std::unexpected(ProtocolError::malformed(r.code()));

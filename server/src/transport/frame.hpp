@@ -116,8 +116,8 @@ asio::awaitable<std::expected<void, FrameError>> write_all(S& stream, std::span<
 // limit is not written: Protocol(TooLarge). Does not flush or finish the stream.
 template <AsyncWriteStream S>
 asio::awaitable<std::expected<void, FrameError>> write_encoded(S& stream, std::span<const std::uint8_t> payload) {
-  if (payload.size() > kMaxPayloadBytes) {
-    co_return std::unexpected(FrameError::protocol(ostrel_core::proto::ProtocolError::too_large(payload.size())));
+  if (auto fits = ostrel_core::proto::check_message_size(payload.size()); !fits) {
+    co_return std::unexpected(FrameError::protocol(std::move(fits.error())));
   }
   const auto header = header_for(payload.size());
   if (auto r = co_await write_all(stream, header); !r) co_return r;
