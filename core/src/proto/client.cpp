@@ -11,16 +11,8 @@
 namespace ostrel_core::proto {
 namespace {
 
-constexpr std::string_view kClientNames[] = {
-#define OSTREL_PROTO_NAME(N, T) #T,
-    OSTREL_CLIENT_MESSAGES(OSTREL_PROTO_NAME)
-#undef OSTREL_PROTO_NAME
-};
+OSTREL_PROTO_NAMES(kClientNames, OSTREL_CLIENT_MESSAGES);
 static_assert(std::size(kClientNames) == kClientMessages);
-// Each entry's index is its place in the list.
-#define OSTREL_PROTO_PLACE(N, T) static_assert(kClientNames[N] == #T);
-OSTREL_CLIENT_MESSAGES(OSTREL_PROTO_PLACE)
-#undef OSTREL_PROTO_PLACE
 
 // Field limits, in bytes of UTF-8 or in items.
 constexpr std::size_t kDisplayNameMax = 32;

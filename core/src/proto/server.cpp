@@ -5,16 +5,8 @@
 namespace ostrel_core::proto {
 namespace {
 
-constexpr std::string_view kServerNames[] = {
-#define OSTREL_PROTO_NAME(N, T) #T,
-    OSTREL_SERVER_MESSAGES(OSTREL_PROTO_NAME)
-#undef OSTREL_PROTO_NAME
-};
+OSTREL_PROTO_NAMES(kServerNames, OSTREL_SERVER_MESSAGES);
 static_assert(std::size(kServerNames) == kServerMessages);
-// Each entry's index is its place in the list.
-#define OSTREL_PROTO_PLACE(N, T) static_assert(kServerNames[N] == #T);
-OSTREL_SERVER_MESSAGES(OSTREL_PROTO_PLACE)
-#undef OSTREL_PROTO_PLACE
 
 // The index as its one-byte varint, then the fields.
 static_assert(kServerMessages <= 0x80, "every index is a one-byte varint");
