@@ -58,7 +58,6 @@ std::vector<std::uint8_t> rotate_key_message(const PlayerUuid& uuid, const Publi
 KeySet KeySet::create(const PublicKey& root, std::optional<Commitment> next_key_hash, std::uint64_t now) {
   KeySet set(root, uuid_of_root(root.bytes()));
   set.keys_.insert_or_assign(root.bytes(), AuthorisedKey{std::nullopt, std::nullopt, root, now, next_key_hash});
-  set.active_ = 1;
   return set;
 }
 
@@ -67,12 +66,11 @@ std::expected<KeySet, KeySetError> KeySet::from_stored(std::span<const Authorise
   if (root == keys.end()) return std::unexpected(KeySetError::NoRoot);
   KeySet set(root->key, uuid_of_root(root->key.bytes()));
   for (const auto& k : keys) set.keys_.insert_or_assign(k.key.bytes(), k);
-  set.count_active();
   return set;
 }
 
-void KeySet::count_active() {
-  active_ = static_cast<std::size_t>(
+std::size_t KeySet::active_count() const {
+  return static_cast<std::size_t>(
       std::ranges::count_if(keys_, [](const auto& entry) { return !entry.second.revoked_at.has_value(); }));
 }
 
@@ -89,12 +87,11 @@ std::expected<void, KeySetError> KeySet::add_key(const PublicKey& signer, const 
                                                  std::uint64_t now) {
   if (auto a = active(signer); !a) return std::unexpected(a.error());
   if (keys_.contains(key.bytes())) return std::unexpected(KeySetError::AlreadyAuthorised);
-  if (active_ >= kMaxActiveKeys || keys_.size() >= kMaxKeys) return std::unexpected(KeySetError::TooManyKeys);
+  if (keys_.size() >= kMaxKeys || active_count() >= kMaxActiveKeys) return std::unexpected(KeySetError::TooManyKeys);
   if (!verify_strict(signer.bytes(), add_key_message(uuid_, key, next_key_hash), signature)) {
     return std::unexpected(KeySetError::BadSignature);
   }
   keys_.insert_or_assign(key.bytes(), AuthorisedKey{signer, std::nullopt, key, now, next_key_hash});
-  ++active_;
   return {};
 }
 
@@ -127,7 +124,6 @@ void KeySet::admin_rebind(const PublicKey& key, std::uint64_t now) {
   std::optional<PublicKey> adder;
   if (key != root_) adder = root_;
   keys_.insert_or_assign(key.bytes(), AuthorisedKey{adder, std::nullopt, key, now, std::nullopt});
-  active_ = 1;
 }
 
 std::vector<AuthorisedKey> KeySet::all_keys() const {

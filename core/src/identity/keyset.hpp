@@ -84,7 +84,7 @@ class KeySet {
   // In key-byte order, revoked keys included.
   std::vector<AuthorisedKey> all_keys() const;
   const std::map<KeyBytes, AuthorisedKey>& keys() const { return keys_; }
-  std::size_t active_count() const { return active_; }
+  std::size_t active_count() const;  // keys without revoked_at
 
   friend bool operator==(const KeySet&, const KeySet&) = default;
 
@@ -93,12 +93,9 @@ class KeySet {
   // The active entry for `key`, or the error for a missing or revoked one.
   std::expected<const AuthorisedKey*, KeySetError> active(const PublicKey& key) const;
 
-  void count_active();
-
   PublicKey root_;
   PlayerUuid uuid_;
   std::map<KeyBytes, AuthorisedKey> keys_;
-  std::size_t active_ = 0;  // keys_ entries without revoked_at
 };
 
 // The bytes a client signs to add or rotate a key (exposed for clients and tests).
