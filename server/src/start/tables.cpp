@@ -54,6 +54,13 @@ void copy_rules(const records::BlockRules& r, proto::MaterialDef& def) {
   if (r.flicker) def.flicker = proto::MaterialFlicker{r.flicker->depth, r.flicker->rate};
 }
 
+// What `read` finds in the mods' engine; nothing registered when there are no mods.
+template <class Read>
+auto registered(const Host* host, Read read) -> decltype(read(host->vm)) {
+  if (!host) return {};
+  return read(host->vm);
+}
+
 }  // namespace
 
 proto::server::MaterialTable material_table(const ostrel_core::material::Registry& registry,
@@ -139,32 +146,24 @@ proto::server::SettingTable setting_table(std::span<const ostrel_core::script::v
 TableStage build_tables(const ostrel_core::material::Registry& registry, const MaterialMap& map,
                         const ContentIndex& content, const Host* host) {
   TableStage out;
-  std::vector<records::BlockTexture> textures;
-  if (host) {
-    textures = records::registered_block_textures(host->vm);
-    out.block_rules = records::registered_block_rules(host->vm);
-    out.items = records::registered_items(host->vm);
-  }
+  const auto textures = registered(host, records::registered_block_textures);
+  out.block_rules = registered(host, records::registered_block_rules);
+  out.items = registered(host, records::registered_items);
   ContentTables& t = out.tables;
   t.materials = material_table(registry, map, content, textures, out.block_rules, out.items);
-  t.tools = tool_table(host ? records::registered_tools(host->vm) : std::vector<records::Tool>{});
-  t.actions = action_table(host ? media::registered_actions(host->vm) : std::vector<media::Action>{});
-  t.settings =
-      setting_table(host ? host->vm.registered_settings() : std::vector<ostrel_core::script::vm::Setting>{});
+  t.tools = tool_table(registered(host, records::registered_tools));
+  t.actions = action_table(registered(host, media::registered_actions));
+  t.settings = setting_table(registered(host, [](const auto& vm) { return vm.registered_settings(); }));
 
-  t.sounds = sound_table(host ? media::registered_sounds(host->vm) : std::vector<media::Sound>{}, content);
-  t.fonts = font_table(host ? media::registered_fonts(host->vm) : std::vector<media::Font>{}, content);
-  t.pictures =
-      picture_table(host ? media::registered_pictures(host->vm) : std::vector<media::Picture>{}, content);
-  t.models =
-      model_table(host ? media::registered_models(host->vm) : std::vector<media::ModelFile>{}, content);
+  t.sounds = sound_table(registered(host, media::registered_sounds), content);
+  t.fonts = font_table(registered(host, media::registered_fonts), content);
+  t.pictures = picture_table(registered(host, media::registered_pictures), content);
+  t.models = model_table(registered(host, media::registered_models), content);
   check_block_models(out.block_rules, t.models);
   t.theme = choose_theme(host, content, t.fonts, t.pictures);
-  t.cloud_deck = cloud_deck(host ? media::registered_clouds(host->vm) : std::nullopt);
-  t.sound_bindings =
-      cue_bindings(host ? media::registered_bindings(host->vm) : std::vector<proto::SoundBinding>{});
-  t.hud_scripts = hud_script_table(
-      host ? media::registered_hud_scripts(host->vm) : std::vector<media::ScriptFile>{}, content);
+  t.cloud_deck = cloud_deck(registered(host, media::registered_clouds));
+  t.sound_bindings = cue_bindings(registered(host, media::registered_bindings));
+  t.hud_scripts = hud_script_table(registered(host, media::registered_hud_scripts), content);
 
   const auto textured =
       std::ranges::count_if(t.materials.materials, [](const auto& m) { return m.texture.has_value(); });
