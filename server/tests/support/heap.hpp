@@ -18,7 +18,8 @@
 #endif
 
 #ifdef OSTREL_TEST_SANITIZER_HEAP
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count (g++ ships no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace ostrel_server::test {
