@@ -106,13 +106,13 @@ DigAdvance Shared::advance_dig(const PlayerUuid& player, std::uint32_t cells, Ma
   return {now, cells != 0 && d.removed >= d.cells, now > 0 && before == 0};
 }
 
-std::optional<proto::ServerMessage> Shared::dig_progress(const PlayerUuid& player) {
+std::optional<proto::server::DigProgress> Shared::dig_progress(const PlayerUuid& player) {
   auto g = players_->lock();
   if (!g) return std::nullopt;
   auto it = (*g)->find(player);
   if (it == (*g)->end() || !it->second.dig) return std::nullopt;
   const dig::Dig& d = *it->second.dig;
-  return proto::ServerMessage(proto::server::DigProgress{d.target, d.progress()});
+  return proto::server::DigProgress{d.target, d.progress()};
 }
 
 std::vector<DigEntry> Shared::digs_in_progress() {

@@ -1,10 +1,11 @@
 #include "hub/hub.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <variant>
 
-#include "hub/outgoing.hpp"
+#include "base/log.hpp"
 
 namespace ostrel_server::transport::endpoint {
 
@@ -175,9 +176,9 @@ std::optional<Aim> Shared::player_aim(const PlayerUuid& player) {
   });
 }
 
-std::optional<proto::ServerMessage> Shared::player_state(const PlayerUuid& player) {
+std::optional<proto::server::PlayerState> Shared::player_state(const PlayerUuid& player) {
   return with_record(*players_, player, [](const PlayerSim& p) {
-    return proto::ServerMessage(proto::server::PlayerState{
+    return proto::server::PlayerState{
         .sequence = p.input.last_taken(),
         .chunk = p.chunk,
         .position = p.local,
@@ -185,7 +186,7 @@ std::optional<proto::ServerMessage> Shared::player_state(const PlayerUuid& playe
         .on_ground = static_cast<std::uint8_t>(p.on_ground ? 1 : 0),
         .body_flag = static_cast<std::uint8_t>(p.body_flag ? 1 : 0),
         .riding = std::nullopt,
-    });
+    };
   });
 }
 
@@ -241,11 +242,9 @@ std::size_t Shared::chunks_in_flight_per_client() {
 
 // --- Broadcasts and kicks.
 
-proto::ServerMessage Shared::to_world_ids(proto::ServerMessage message) const {
-  auto* edit = std::get_if<proto::server::BlockEdit>(&message);
-  if (!edit || material_map_.identity) return message;
-  std::visit([&](auto& e) { e.material = to_world(e.material); }, edit->edit);
-  return message;
+proto::Frame Shared::encode_in_world_ids(proto::server::BlockEdit message) const {
+  if (!material_map_.identity) std::visit([&](auto& e) { e.material = to_world(e.material); }, message.edit);
+  return proto::encode(message);
 }
 
 std::uint16_t Shared::to_world(MaterialId runtime) const {
@@ -257,16 +256,24 @@ std::uint16_t Shared::to_world(MaterialId runtime) const {
   return forward[runtime];
 }
 
-void Shared::send_broadcast(std::optional<std::string_view> domain, proto::ServerMessage message) {
-  // Nobody to tell: skip the encoding as well.
-  if (broadcasts_.receiver_count() == 0) return;
-  if (auto b = encode_broadcast(domain, to_world_ids(std::move(message)))) broadcasts_.send(std::move(*b));
+void Shared::send_broadcast(std::optional<std::string_view> domain, proto::Frame frame) {
+  if (auto fits = frame.check(); !fits) {
+    OSTREL_ERROR("ostrel_server::transport::endpoint", "could not encode a broadcast; it is dropped",
+                 ostrel_core::log::text("message", frame.name()),
+                 ostrel_core::log::text("error", fits.error().message()));
+    return;
+  }
+  auto to = domain ? std::optional<std::string>(*domain) : std::nullopt;
+  broadcasts_.send(std::make_shared<const Broadcast>(std::move(to), std::nullopt, std::move(frame)));
 }
 
-void Shared::broadcast(proto::ServerMessage message) { send_broadcast(std::nullopt, std::move(message)); }
+// Nobody to tell: skip the encoding as well.
+void Shared::broadcast(proto::server::BlockEdit message) {
+  if (broadcasts_.receiver_count() != 0) send_broadcast(std::nullopt, encode_in_world_ids(std::move(message)));
+}
 
-void Shared::broadcast_in(std::string_view domain, proto::ServerMessage message) {
-  send_broadcast(domain, std::move(message));
+void Shared::broadcast_in(std::string_view domain, proto::server::BlockEdit message) {
+  if (broadcasts_.receiver_count() != 0) send_broadcast(domain, encode_in_world_ids(std::move(message)));
 }
 
 bool Shared::kick(const PlayerUuid& player, std::string reason) {

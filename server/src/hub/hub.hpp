@@ -152,7 +152,7 @@ class Shared final : public plans::EditQueue {
   std::optional<std::pair<ChunkPos, Vec3f>> player_eye(const PlayerUuid& player);
   std::optional<Aim> player_aim(const PlayerUuid& player);
   // The player's PlayerState: last sequence taken, chunk, feet, velocity, the body flags.
-  std::optional<ostrel_core::proto::ServerMessage> player_state(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::server::PlayerState> player_state(const PlayerUuid& player);
   // Takes the facing when `sequence` is not older than the newest seen, then offers the intent
   // to the player's input queue and answers its verdict; false without a record.
   bool queue_input(const PlayerUuid& player, std::uint64_t sequence, const ostrel_core::phys::Intent& intent,
@@ -166,15 +166,24 @@ class Shared final : public plans::EditQueue {
   // Full-chunk requests one connection may have out: 11 / players, at least 2.
   std::size_t chunks_in_flight_per_client();
 
-  // --- Broadcasts and kicks. Sending never waits; with nobody subscribed it is discarded.
+  // --- Broadcasts and kicks. Sending never waits; with nobody subscribed it is discarded
+  // unencoded. A message over the frame limit is logged and goes nowhere.
   ostrel_core::sync::broadcast::Receiver<SharedBroadcast> subscribe_broadcasts() const {
     return broadcasts_.subscribe();
   }
   ostrel_core::sync::broadcast::Receiver<SharedKick> subscribe_kicks() const { return kicks_.subscribe(); }
-  // To every connection, after the BlockEdit material translation.
-  void broadcast(ostrel_core::proto::ServerMessage message);
-  // To the connections whose player is in `domain`, after the same translation.
-  void broadcast_in(std::string_view domain, ostrel_core::proto::ServerMessage message);
+  // To every connection. A BlockEdit's material goes out in the world's ids.
+  template <ServerRecord M>
+  void broadcast(const M& message) {
+    if (broadcasts_.receiver_count() != 0) send_broadcast(std::nullopt, ostrel_core::proto::encode(message));
+  }
+  void broadcast(ostrel_core::proto::server::BlockEdit message);
+  // To the connections whose player is in `domain`, with the same translation.
+  template <ServerRecord M>
+  void broadcast_in(std::string_view domain, const M& message) {
+    if (broadcasts_.receiver_count() != 0) send_broadcast(domain, ostrel_core::proto::encode(message));
+  }
+  void broadcast_in(std::string_view domain, ostrel_core::proto::server::BlockEdit message);
   // True when at least one connection task is subscribed.
   bool kick(const PlayerUuid& player, std::string reason);
 
@@ -221,12 +230,12 @@ class Shared final : public plans::EditQueue {
   // --- Per-player outboxes, taken by the player's connection task.
   // Replication messages (spawns, moves, hands, despawns). When the player's replication
   // messages then pass 60, every one of them is discarded (single messages stay).
-  EntityPush push_entity_messages(const PlayerUuid& player,
-                                  std::vector<ostrel_core::proto::ServerMessage> messages);
+  EntityPush push_entity_messages(const PlayerUuid& player, std::vector<EntityMessage> messages);
   // One single message (a dialog, a sound, a slot selection): true when refused because 256
   // wait. A poisoned lock drops it and answers false.
-  bool push_entity_message(const PlayerUuid& player, ostrel_core::proto::ServerMessage message);
-  std::vector<ostrel_core::proto::ServerMessage> take_entity_messages(const PlayerUuid& player);
+  bool push_entity_message(const PlayerUuid& player, EntityMessage message);
+  // Every frame waiting, in the order pushed.
+  std::vector<ostrel_core::proto::Frame> take_entity_messages(const PlayerUuid& player);
   // A chat line for one player: false when the player is not online or 256 lines wait.
   bool tell(const PlayerUuid& player, std::string text);
   std::vector<std::string> take_notices(const PlayerUuid& player);
@@ -285,7 +294,7 @@ class Shared final : public plans::EditQueue {
   // In the world's material ids: an id the map cannot name becomes 1.
   ostrel_core::proto::StackDef wire_stack(const Stack& stack) const;
   // One ContainerView per view of the player's inventory.
-  std::vector<ostrel_core::proto::ServerMessage> view_updates(const PlayerUuid& player);
+  std::vector<ostrel_core::proto::server::ContainerView> view_updates(const PlayerUuid& player);
 
   // --- Tools and digs, under the players lock.
   // The tool of `id`, else the default tool, else none.
@@ -300,7 +309,7 @@ class Shared final : public plans::EditQueue {
   void make_dig_whole(const PlayerUuid& player);
   // One tick of the player's dig; (0, false, false) without a dig or a tool.
   DigAdvance advance_dig(const PlayerUuid& player, std::uint32_t cells, MaterialId material, float hardness);
-  std::optional<ostrel_core::proto::ServerMessage> dig_progress(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::server::DigProgress> dig_progress(const PlayerUuid& player);
   // Every dig, in player order.
   std::vector<DigEntry> digs_in_progress();
   // A dig hook's answer (block name, units per block): names nobody registered are left out
@@ -324,13 +333,14 @@ class Shared final : public plans::EditQueue {
   void set_cloud_map(const PlayerUuid& player, std::optional<ostrel_core::atmosphere::CloudMap> v);
   // The whole list of one HUD slot (a mod's), replacing what it held.
   void set_hud_values(const PlayerUuid& player, std::string_view slot, HudMap values);
-  std::optional<ostrel_core::proto::ServerMessage> unsent_sky_modifier(const PlayerUuid& player);
-  std::optional<ostrel_core::proto::ServerMessage> unsent_precipitation(const PlayerUuid& player);
-  std::optional<ostrel_core::proto::ServerMessage> unsent_rainbow(const PlayerUuid& player);
-  std::optional<ostrel_core::proto::ServerMessage> unsent_clouds(const PlayerUuid& player);
-  std::optional<ostrel_core::proto::ServerMessage> unsent_cloud_map(const PlayerUuid& player);
+  // The value as its message when it has not been handed out since it was set.
+  std::optional<ostrel_core::proto::server::SetSkyModifier> unsent_sky_modifier(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::server::SetPrecipitation> unsent_precipitation(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::server::SetRainbow> unsent_rainbow(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::server::SetClouds> unsent_clouds(const PlayerUuid& player);
+  std::optional<ostrel_core::proto::server::SetCloudMap> unsent_cloud_map(const PlayerUuid& player);
   // One HudValues per slot not yet sent, in slot name order, values in name order.
-  std::vector<ostrel_core::proto::ServerMessage> unsent_hud_values(const PlayerUuid& player);
+  std::vector<ostrel_core::proto::server::HudValues> unsent_hud_values(const PlayerUuid& player);
   void forget_sky_modifier(const PlayerUuid& player);
   void forget_precipitation(const PlayerUuid& player);
   void forget_rainbow(const PlayerUuid& player);
@@ -360,10 +370,11 @@ class Shared final : public plans::EditQueue {
   };
   // What waits for one player in `entity_messages`.
   struct EntityOutbox {
-    std::vector<ostrel_core::proto::ServerMessage> messages;  // in the order appended
-    std::vector<bool> replication;                            // per message: pushed in list form
-    std::size_t replicated = 0;                               // list-form messages held
-    std::size_t singles = 0;                                  // single messages held
+    std::vector<ostrel_core::proto::Frame> frames;  // in the order appended
+    std::vector<bool> replication;                  // per frame: pushed in list form
+    std::size_t replicated = 0;                     // list-form frames held
+    std::size_t singles = 0;                        // single frames held
+    std::vector<std::uint64_t> despawns;            // the ids of the list-form EntityDespawns held
   };
 
   void add_player_claimed(const PlayerUuid& player, BlockPos spawn, std::uint64_t claim);
@@ -371,11 +382,12 @@ class Shared final : public plans::EditQueue {
   void forget_player_state(const PlayerUuid& player);
   // The claim that owns the presence now, when known.
   std::optional<std::uint64_t> owner_claim(const PlayerUuid& player);
-  void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::ServerMessage message);
+  // Shares the frame with every subscribed connection; a frame over the limit is logged instead.
+  void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::Frame frame);
   // A material in the world's ids: 1 for one the map cannot name, unchanged by an identity map.
   std::uint16_t to_world(MaterialId runtime) const;
-  // A BlockEdit's material in the world's ids.
-  ostrel_core::proto::ServerMessage to_world_ids(ostrel_core::proto::ServerMessage message) const;
+  // A BlockEdit's frame, its material in the world's ids.
+  ostrel_core::proto::Frame encode_in_world_ids(ostrel_core::proto::server::BlockEdit message) const;
   plans::Queued push_seed(std::string_view domain, Seed seed);
   void mark_dirty(const PlayerUuid& player);
   // The speed of the player's resolved tool on `material`.
@@ -383,8 +395,9 @@ class Shared final : public plans::EditQueue {
   std::vector<Stack> earn(ostrel_core::dig::drops::Yield& yield, const std::vector<Stack>& removed) const;
   template <class T>
   static void set_latest(LatestMap<T>& map, const PlayerUuid& player, std::optional<T> value);
-  template <class T>
-  static std::optional<std::optional<T>> take_unsent(LatestMap<T>& map, const PlayerUuid& player);
+  // The unsent value of `map` as message M, marked sent.
+  template <class M, class T>
+  static std::optional<M> take_unsent(LatestMap<T>& map, const PlayerUuid& player);
 
   // Constant after construction.
   const LoginTables tables_;

@@ -270,12 +270,12 @@ proto::StackDef Shared::wire_stack(const Stack& stack) const {
   return def;
 }
 
-std::vector<proto::ServerMessage> Shared::view_updates(const PlayerUuid& player) {
+std::vector<proto::server::ContainerView> Shared::view_updates(const PlayerUuid& player) {
   std::optional<Slots> s = slots_of(player);
   if (!s) return {};
   std::optional<proto::StackDef> held;
   if (s->held()) held = wire_stack(*s->held());
-  std::vector<proto::ServerMessage> out;
+  std::vector<proto::server::ContainerView> out;
   out.reserve(s->views().size());
   for (const auto& [name, view] : s->views()) {
     proto::server::ContainerView m{.view = name, .held = held};
@@ -283,7 +283,7 @@ std::vector<proto::ServerMessage> Shared::view_updates(const PlayerUuid& player)
     for (const auto& slot : view.slots) {
       m.slots.push_back(slot ? std::optional(wire_stack(*slot)) : std::nullopt);
     }
-    out.emplace_back(std::move(m));
+    out.push_back(std::move(m));
   }
   return out;
 }

@@ -2,7 +2,6 @@
 // particle bursts, badges, and the selected hotbar slot.
 
 #include <utility>
-#include <variant>
 
 #include "hub/hub.hpp"
 
@@ -10,8 +9,7 @@ namespace ostrel_server::transport::endpoint {
 
 namespace proto = ostrel_core::proto;
 
-EntityPush Shared::push_entity_messages(const PlayerUuid& player,
-                                        std::vector<proto::ServerMessage> messages) {
+EntityPush Shared::push_entity_messages(const PlayerUuid& player, std::vector<EntityMessage> messages) {
   EntityPush out;
   auto g = entity_messages_.lock();
   if (!g) return out;
@@ -19,51 +17,47 @@ EntityPush Shared::push_entity_messages(const PlayerUuid& player,
   if (box.replicated + messages.size() <= kMaxReplicationMessages) {
     box.replicated += messages.size();
     for (auto& m : messages) {
-      box.messages.push_back(std::move(m));
+      box.frames.push_back(std::move(m.frame));
       box.replication.push_back(true);
+      box.despawns.insert(box.despawns.end(), m.despawns.begin(), m.despawns.end());
     }
     return out;
   }
   // Overflow: every replication message goes, the new ones too; single messages stay in order.
   out.overflow = true;
-  auto collect = [&](const proto::ServerMessage& m) {
-    if (const auto* d = std::get_if<proto::server::EntityDespawn>(&m)) {
-      out.discarded_despawns.insert(out.discarded_despawns.end(), d->ids.begin(), d->ids.end());
-    }
-  };
-  std::vector<proto::ServerMessage> kept;
-  kept.reserve(box.singles);
-  for (std::size_t i = 0; i < box.messages.size(); ++i) {
-    if (box.replication[i]) {
-      collect(box.messages[i]);
-    } else {
-      kept.push_back(std::move(box.messages[i]));
-    }
+  out.discarded_despawns = std::move(box.despawns);
+  for (const auto& m : messages) {
+    out.discarded_despawns.insert(out.discarded_despawns.end(), m.despawns.begin(), m.despawns.end());
   }
-  for (const auto& m : messages) collect(m);
-  box.messages = std::move(kept);
-  box.replication.assign(box.messages.size(), false);
+  std::vector<proto::Frame> kept;
+  kept.reserve(box.singles);
+  for (std::size_t i = 0; i < box.frames.size(); ++i) {
+    if (!box.replication[i]) kept.push_back(std::move(box.frames[i]));
+  }
+  box.frames = std::move(kept);
+  box.replication.assign(box.frames.size(), false);
   box.replicated = 0;
+  box.despawns.clear();
   return out;
 }
 
-bool Shared::push_entity_message(const PlayerUuid& player, proto::ServerMessage message) {
+bool Shared::push_entity_message(const PlayerUuid& player, EntityMessage message) {
   auto g = entity_messages_.lock();
   if (!g) return false;
   auto& box = (**g)[player];
   if (box.singles >= kMaxSingleMessages) return true;
   ++box.singles;
-  box.messages.push_back(std::move(message));
+  box.frames.push_back(std::move(message.frame));
   box.replication.push_back(false);
   return false;
 }
 
-std::vector<proto::ServerMessage> Shared::take_entity_messages(const PlayerUuid& player) {
+std::vector<proto::Frame> Shared::take_entity_messages(const PlayerUuid& player) {
   auto g = entity_messages_.lock();
   if (!g) return {};
   auto node = (*g)->extract(player);
   if (node.empty()) return {};
-  return std::move(node.mapped().messages);
+  return std::move(node.mapped().frames);
 }
 
 bool Shared::tell(const PlayerUuid& player, std::string text) {

@@ -24,14 +24,14 @@ void Shared::set_latest(LatestMap<T>& map, const PlayerUuid& player, std::option
   slot.sent = false;
 }
 
-template <class T>
-std::optional<std::optional<T>> Shared::take_unsent(LatestMap<T>& map, const PlayerUuid& player) {
+template <class M, class T>
+std::optional<M> Shared::take_unsent(LatestMap<T>& map, const PlayerUuid& player) {
   auto g = map.lock();
   if (!g) return std::nullopt;
   auto it = (*g)->find(player);
   if (it == (*g)->end() || it->second.sent) return std::nullopt;
   it->second.sent = true;
-  return it->second.value;
+  return M{it->second.value};
 }
 
 void Shared::set_sky_modifier(const PlayerUuid& player, std::optional<atmosphere::SkyModifier> v) {
@@ -50,30 +50,20 @@ void Shared::set_cloud_map(const PlayerUuid& player, std::optional<atmosphere::C
   set_latest(cloud_maps_, player, std::move(v));
 }
 
-std::optional<proto::ServerMessage> Shared::unsent_sky_modifier(const PlayerUuid& player) {
-  auto v = take_unsent(sky_modifiers_, player);
-  if (!v) return std::nullopt;
-  return proto::ServerMessage(proto::server::SetSkyModifier{std::move(*v)});
+std::optional<proto::server::SetSkyModifier> Shared::unsent_sky_modifier(const PlayerUuid& player) {
+  return take_unsent<proto::server::SetSkyModifier>(sky_modifiers_, player);
 }
-std::optional<proto::ServerMessage> Shared::unsent_precipitation(const PlayerUuid& player) {
-  auto v = take_unsent(precipitation_, player);
-  if (!v) return std::nullopt;
-  return proto::ServerMessage(proto::server::SetPrecipitation{std::move(*v)});
+std::optional<proto::server::SetPrecipitation> Shared::unsent_precipitation(const PlayerUuid& player) {
+  return take_unsent<proto::server::SetPrecipitation>(precipitation_, player);
 }
-std::optional<proto::ServerMessage> Shared::unsent_rainbow(const PlayerUuid& player) {
-  auto v = take_unsent(rainbows_, player);
-  if (!v) return std::nullopt;
-  return proto::ServerMessage(proto::server::SetRainbow{std::move(*v)});
+std::optional<proto::server::SetRainbow> Shared::unsent_rainbow(const PlayerUuid& player) {
+  return take_unsent<proto::server::SetRainbow>(rainbows_, player);
 }
-std::optional<proto::ServerMessage> Shared::unsent_clouds(const PlayerUuid& player) {
-  auto v = take_unsent(clouds_, player);
-  if (!v) return std::nullopt;
-  return proto::ServerMessage(proto::server::SetClouds{std::move(*v)});
+std::optional<proto::server::SetClouds> Shared::unsent_clouds(const PlayerUuid& player) {
+  return take_unsent<proto::server::SetClouds>(clouds_, player);
 }
-std::optional<proto::ServerMessage> Shared::unsent_cloud_map(const PlayerUuid& player) {
-  auto v = take_unsent(cloud_maps_, player);
-  if (!v) return std::nullopt;
-  return proto::ServerMessage(proto::server::SetCloudMap{std::move(*v)});
+std::optional<proto::server::SetCloudMap> Shared::unsent_cloud_map(const PlayerUuid& player) {
+  return take_unsent<proto::server::SetCloudMap>(cloud_maps_, player);
 }
 
 void Shared::set_hud_values(const PlayerUuid& player, std::string_view slot_name, HudMap values) {
@@ -88,8 +78,8 @@ void Shared::set_hud_values(const PlayerUuid& player, std::string_view slot_name
   slot.sent = false;
 }
 
-std::vector<proto::ServerMessage> Shared::unsent_hud_values(const PlayerUuid& player) {
-  std::vector<proto::ServerMessage> out;
+std::vector<proto::server::HudValues> Shared::unsent_hud_values(const PlayerUuid& player) {
+  std::vector<proto::server::HudValues> out;
   auto g = hud_.lock();
   if (!g) return out;
   auto it = (*g)->find(player);

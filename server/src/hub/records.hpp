@@ -1,12 +1,15 @@
 #pragma once
 // The records the player hub keeps and hands over: a player's simulation record, what travels
-// in its queues, the chunk request with its one-shot reply, and the broadcast, encoded once.
+// in its queues, the chunk request with its one-shot reply, and the messages it holds for
+// connection tasks, each encoded once where it is made.
 
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/oneshot.hpp"
@@ -17,8 +20,8 @@
 #include "movement/phys.hpp"
 #include "movement/phys/input.hpp"
 #include "proto/client.hpp"
+#include "proto/frame.hpp"
 #include "proto/server.hpp"
-#include "proto/server_message.hpp"
 #include "world/coords.hpp"
 
 namespace ostrel_server::transport::endpoint {
@@ -77,12 +80,26 @@ struct Aim {
 
 // One message for every connection task (or those whose player is in `domain`), encoded once;
 // receivers share it.
-struct Broadcast {
-  std::optional<std::string> domain;  // absent: every domain
-  ostrel_core::proto::ServerMessage message;
-  std::vector<std::uint8_t> payload;  // the message's frame payload
-};
+using ostrel_core::proto::Broadcast;
 using SharedBroadcast = std::shared_ptr<const Broadcast>;
+
+// A server message struct: one that proto/server.hpp has an encoder for.
+template <class M>
+concept ServerRecord = requires(const M& m) {
+  { ostrel_core::proto::encode(m) } -> std::same_as<ostrel_core::proto::Frame>;
+};
+
+// One message for a player's entity outbox, encoded where it is made. An EntityDespawn keeps its
+// ids too: a replication overflow that discards it reports them.
+struct EntityMessage {
+  template <ServerRecord M>
+  EntityMessage(const M& m)  // implicit: pushers pass the message structs themselves
+      : frame(ostrel_core::proto::encode(m)) {
+    if constexpr (std::is_same_v<M, ostrel_core::proto::server::EntityDespawn>) despawns = m.ids;
+  }
+  ostrel_core::proto::Frame frame;
+  std::vector<std::uint64_t> despawns;  // the EntityDespawn's ids; empty for any other message
+};
 
 // A kick order: the connection task of `player` closes with `reason`.
 struct Kick {

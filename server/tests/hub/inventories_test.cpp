@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <string>
-#include <variant>
 
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
@@ -247,8 +246,8 @@ TEST(HubInventory, ViewUpdatesOnePerViewWithTheCursor) {
   hub->click_slot(player(1), "player:main", 1, 1, std::nullopt);  // half on the cursor
   auto updates = hub->view_updates(player(1));
   ASSERT_EQ(updates.size(), 2u);
-  const auto& main = std::get<proto::server::ContainerView>(updates[0]);
-  const auto& bag = std::get<proto::server::ContainerView>(updates[1]);
+  const auto& main = updates[0];
+  const auto& bag = updates[1];
   EXPECT_EQ(main.view, "player:main");
   EXPECT_EQ(bag.view, "mod:bag");
   EXPECT_EQ(main.slots.size(), 28u);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <variant>
 #include <vector>
 
 #include "hub/hub.hpp"
@@ -49,17 +48,17 @@ TEST(HubBadges, LatestPerEntityAtMost64EntitiesTakenInEntityOrder) {
   EXPECT_TRUE(hub->take_badges(player(1)).empty());
 }
 
-proto::ServerMessage moves(std::uint64_t tick) { return proto::server::EntityMoves{tick, {}}; }
+proto::server::EntityMoves moves(std::uint64_t tick) { return {tick, {}}; }
 
 TEST(HubEntityMessages, SixtyReplicationMessagesStayTheSixtyFirstDropsThem) {
   auto hub = make_hub();
-  std::vector<proto::ServerMessage> sixty;
+  std::vector<EntityMessage> sixty;
   for (std::uint64_t i = 0; i < 59; ++i) sixty.push_back(moves(i));
   sixty.push_back(proto::server::EntityDespawn{{41, 42}});
   EXPECT_FALSE(hub->push_entity_messages(player(1), sixty).overflow);
   auto kept = hub->take_entity_messages(player(1));
   ASSERT_EQ(kept.size(), 60u);
-  EXPECT_EQ(kept.front(), moves(0));
+  EXPECT_EQ(kept.front(), proto::encode(moves(0)));
 
   EXPECT_FALSE(hub->push_entity_messages(player(1), sixty).overflow);
   auto pushed = hub->push_entity_messages(player(1), {proto::server::EntityDespawn{{43}}});
@@ -73,11 +72,11 @@ TEST(HubEntityMessages, SingleMessagesOutliveAReplicationOverflowInOrder) {
   EXPECT_FALSE(hub->push_entity_message(player(1), proto::server::SlotSelected{1}));
   hub->push_entity_messages(player(1), {moves(1)});
   EXPECT_FALSE(hub->push_entity_message(player(1), proto::server::CloseDialog{"f"}));
-  std::vector<proto::ServerMessage> many(60, moves(2));
+  std::vector<EntityMessage> many(60, moves(2));
   EXPECT_TRUE(hub->push_entity_messages(player(1), many).overflow);
   auto left = hub->take_entity_messages(player(1));
-  EXPECT_EQ(left, (std::vector<proto::ServerMessage>{proto::server::SlotSelected{1},
-                                                     proto::server::CloseDialog{"f"}}));
+  EXPECT_EQ(left, (std::vector<proto::Frame>{proto::encode(proto::server::SlotSelected{1}),
+                                             proto::encode(proto::server::CloseDialog{"f"})}));
 }
 
 TEST(HubEntityMessages, The257thSingleMessageIsRefused) {

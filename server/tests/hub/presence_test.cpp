@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "hub/hub.hpp"
+#include "proto/server_message.hpp"
 #include "support/hub_fixture.hpp"
 
 namespace ostrel_server::transport::endpoint {
@@ -96,7 +97,7 @@ TEST(HubPresence, PlayerStateCarriesTheBody) {
   }
   auto m = hub->player_state(player(1));
   ASSERT_TRUE(m);
-  const auto& s = std::get<proto::server::PlayerState>(*m);
+  const auto& s = *m;
   EXPECT_EQ(s.sequence, 3u);
   EXPECT_EQ(s.position, (Vec3f{1.5f, 3.0f, 1.5f}));
   EXPECT_EQ(s.velocity, (Vec3f{0.5f, -1.0f, 0.0f}));
@@ -259,12 +260,11 @@ TEST(HubBroadcast, BlockEditsReachClientsInWorldIds) {
     ASSERT_TRUE(r.value);
     const Broadcast& b = **r.value;
     EXPECT_EQ(b.domain, "overworld");
-    const auto& edit = std::get<proto::server::BlockEdit>(b.message);
-    EXPECT_EQ(std::get<proto::edit::Set>(edit.edit).material, c.world);
-    // The shared bytes are the record's encoding.
-    auto decoded = proto::decode_server(b.payload);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, b.message);
+    auto edit = proto::decode_server_as<proto::server::BlockEdit>(*b.frame);
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(std::get<proto::edit::Set>(edit->edit).material, c.world);
+    // The shared bytes are the translated record's encoding.
+    EXPECT_EQ(*b.frame, proto::encode(proto::server::BlockEdit{proto::edit::Set{{1, 2, 3}, c.world}, std::nullopt}));
   }
 }
 
@@ -275,11 +275,13 @@ TEST(HubBroadcast, OtherMessagesPassUnchangedAndAnIdentityMapChangesNothing) {
   hub->broadcast(proto::server::TimeOfDay{0.5f});
   auto edit = rx.try_recv();
   EXPECT_FALSE((*edit.value)->domain);
-  EXPECT_EQ(std::get<proto::edit::Partial>(std::get<proto::server::BlockEdit>((*edit.value)->message).edit)
-                .material,
-            900);
+  auto decoded = proto::decode_server_as<proto::server::BlockEdit>(*(*edit.value)->frame);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(std::get<proto::edit::Partial>(decoded->edit).material, 900);
   auto time = rx.try_recv();
-  EXPECT_EQ(std::get<proto::server::TimeOfDay>((*time.value)->message).fraction, 0.5f);
+  auto fraction = proto::decode_server_as<proto::server::TimeOfDay>(*(*time.value)->frame);
+  ASSERT_TRUE(fraction);
+  EXPECT_EQ(fraction->fraction, 0.5f);
 }
 
 TEST(HubBroadcast, OneEncodingIsSharedByEveryReceiver) {
