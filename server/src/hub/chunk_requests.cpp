@@ -29,26 +29,21 @@ std::vector<ChunkRequest> Shared::take_chunk_requests() {
   if (!q) return batch;
   auto& queue = **q;
   batch.reserve(kChunkBatch);
-  std::deque<ChunkRequest> keep;
+  // Summaries past the batch's share wait at the front, in their order; what the batch does not
+  // reach is never moved.
+  std::vector<ChunkRequest> skipped;
   std::size_t summaries = 0;
-  while (!queue.empty()) {
-    if (batch.size() == kChunkBatch) {
-      std::move(queue.begin(), queue.end(), std::back_inserter(keep));
-      queue.clear();
-      break;
-    }
+  while (!queue.empty() && batch.size() < kChunkBatch) {
     ChunkRequest r = std::move(queue.front());
     queue.pop_front();
-    if (summaries < kSummaryBatch) {
-      if (r.level) ++summaries;
-      batch.push_back(std::move(r));
-    } else if (r.level) {
-      keep.push_back(std::move(r));
-    } else {
-      batch.push_back(std::move(r));
+    if (r.level && summaries == kSummaryBatch) {
+      skipped.push_back(std::move(r));
+      continue;
     }
+    if (r.level) ++summaries;
+    batch.push_back(std::move(r));
   }
-  queue = std::move(keep);
+  queue.insert(queue.begin(), std::make_move_iterator(skipped.begin()), std::make_move_iterator(skipped.end()));
   return batch;
 }
 
