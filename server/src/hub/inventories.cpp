@@ -271,8 +271,12 @@ proto::StackDef Shared::wire_stack(const Stack& stack) const {
 }
 
 std::vector<proto::server::ContainerView> Shared::view_updates(const PlayerUuid& player) {
-  std::optional<Slots> s = slots_of(player);
-  if (!s) return {};
+  // Built from the stored slots under the lock: a copy of the whole inventory would cost more.
+  auto g = inventories_.lock();
+  if (!g) return {};
+  auto it = (*g)->find(player);
+  if (it == (*g)->end()) return {};
+  const Slots* s = &it->second;
   std::optional<proto::StackDef> held;
   if (s->held()) held = wire_stack(*s->held());
   std::vector<proto::server::ContainerView> out;
