@@ -81,7 +81,7 @@ TEST(MapSample, ExactAtSamplesFlatOutsideBilinearBetween) {
   EXPECT_EQ(m.sample(INT32_MIN, 0), 0.0f);
   Map single = make(1, 3, 7, 7);
   single.samples[0] = -4.5f;
-  for (std::int32_t v : {INT32_MIN, -1, 0, 7, 8, INT32_MAX}) EXPECT_EQ(single.sample(v, -v / 2), -4.5f);
+  for (std::int32_t v : {INT32_MIN, -1, 0, 7, 8, INT32_MAX}) EXPECT_EQ(single.sample(v, -(v / 2)), -4.5f);
 }
 
 TEST(MapHeightmap, FloorsColumnsInRowOrder) {
