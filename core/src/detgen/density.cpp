@@ -54,6 +54,28 @@ std::optional<Identity> identity_of(const Op& op) {
   return std::nullopt;
 }
 
+bool same_op(const Op& a, const Op& b) {
+  if (a.tag() != b.tag()) return false;
+  if (const auto id = identity_of(a)) return id == identity_of(b);
+  return std::visit(
+      [&](const auto& x) {
+        using T = std::decay_t<decltype(x)>;
+        const T& y = std::get<T>(b.v);
+        if constexpr (std::is_same_v<T, Op::Const>) {
+          return fp::bits(x.value) == fp::bits(y.value);
+        } else if constexpr (std::is_same_v<T, Op::Coord>) {
+          return x.axis == y.axis;
+        } else if constexpr (std::is_same_v<T, Op::MapLookup>) {
+          return x.map == y.map;
+        } else if constexpr (std::is_same_v<T, Op::Clamp>) {
+          return fp::bits(x.low) == fp::bits(y.low) && fp::bits(x.high) == fp::bits(y.high);
+        } else {
+          return true;  // the operators: the tag is all they hold
+        }
+      },
+      a.v);
+}
+
 DensityError not_finite(std::string_view what) {
   DensityError e{DensityErrorKind::NotFinite};
   e.what = what;
@@ -155,6 +177,10 @@ std::span<std::vector<float>> Scratch::grow_list(std::vector<std::vector<float>>
 
 std::span<std::vector<float>> Scratch::grow(std::size_t count, std::size_t n) {
   return grow_list(stack_, count, n);
+}
+
+bool Density::same_program(const Density& other) const {
+  return std::equal(ops_.begin(), ops_.end(), other.ops_.begin(), other.ops_.end(), same_op);
 }
 
 std::expected<Density, DensityError> Density::compile(std::vector<Op> ops) {

@@ -171,6 +171,10 @@ class Density {
   // max(|low|, |high|) * 2^-12 + 1e-6 on each side. Allocates nothing.
   Interval bounds(std::uint64_t seed, const noise::Grid3& grid) const;
 
+  // Whether `other` holds the same operations, bit for bit (a map lookup: the same snapshot), so
+  // that both give the same bits over any grid and seed.
+  bool same_program(const Density& other) const;
+
   std::size_t len() const { return ops_.size(); }
   std::span<const Op> ops() const { return ops_; }
   const MemoPlan& plan() const { return plan_; }

@@ -372,6 +372,43 @@ TEST(DensityMemo, ReusedNoiseEqualsComputedNoise) {
   EXPECT_EQ(eval(sum, chunk(1, -2, 3), 5), eval(once, chunk(1, -2, 3), 5));
 }
 
+TEST(DensityMemo, SameProgramIsBitForBit) {
+  auto m = std::make_shared<map::Map>(*map::Map::create(4, 1, 0, 0));
+  auto copy = std::make_shared<map::Map>(*m);  // the same samples, another snapshot
+  Op::Contour contour;
+  contour.stream = 3;
+  const std::vector<Op> base = {Op::Const{1.5f}, Op::Coord{1}, Op::Sub{}, noise_op(4), Op::Add{},
+                                contour, Op::Max{}, map_lookup(m), Op::Min{}, Op::Clamp{-2.0f, 2.0f},
+                                Op::Abs{}};
+  const Density d = compile_ok(base);
+  EXPECT_TRUE(d.same_program(compile_ok(base)));  // compiled apart from the same operations
+  struct Case {
+    const char* name;
+    std::size_t at;  // the operation replaced
+    Op with;
+  };
+  Op::Contour is_signed = contour;
+  is_signed.is_signed = true;
+  const Case cases[] = {
+      {"-0 constant", 0, Op::Const{-0.0f}},   {"another axis", 1, Op::Coord{0}},
+      {"add for sub", 2, Op::Add{}},          {"another stream", 3, noise_op(5)},
+      {"another amplitude", 3, noise_op(4, 2.0f)}, {"signed contour", 5, is_signed},
+      {"min for max", 6, Op::Min{}},          {"an equal map", 7, map_lookup(copy)},
+      {"another bound", 9, Op::Clamp{-2.0f, 3.0f}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Op> ops = base;
+    ops[c.at] = c.with;
+    const Density other = compile_ok(ops);
+    EXPECT_FALSE(d.same_program(other));
+    EXPECT_FALSE(other.same_program(d));
+  }
+  // A program that is the other's start is not the same program.
+  EXPECT_FALSE(d.same_program(compile_ok({Op::Const{1.5f}})));
+  EXPECT_FALSE(compile_ok({Op::Const{1.5f}}).same_program(d));
+}
+
 TEST(DensityMap, LookupFloorsPositionsAndIgnoresY) {
   auto m = std::make_shared<map::Map>(*map::Map::create(4, 2, -4, 0));
   for (std::size_t k = 0; k < 16; ++k) m->samples[k] = static_cast<float>(k);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "detgen/buffer/lattice.hpp"
 #include "detgen/fp.hpp"
 #include "world/block.hpp"
 
@@ -183,6 +184,20 @@ std::expected<void, BufferError> ChunkBuffer::evaluate(const density::Density& d
   ++evaluations_;
   auto r = d.evaluate_with(seed, grid, out, scratch);
   if (!r) return std::unexpected(BufferError{BufferErrorKind::Density, r.error()});
+  return {};
+}
+
+std::expected<void, BufferError> ChunkBuffer::detail_lattice(const density::Density& d, std::uint64_t seed,
+                                                             std::span<float> out, density::Scratch& scratch) {
+  for (const KeptLattice& k : lattices_) {
+    if (k.seed == seed && k.program.same_program(d) && k.values.size() == out.size()) {
+      std::copy(k.values.begin(), k.values.end(), out.begin());
+      return {};
+    }
+  }
+  if (auto r = evaluate(d, seed, lattice::detail(pos_), out, scratch); !r) return r;
+  if (lattices_.size() == kKeptLattices) lattices_.erase(lattices_.begin());
+  lattices_.push_back({d, seed, std::vector<float>(out.begin(), out.end())});
   return {};
 }
 

@@ -167,13 +167,27 @@ class ChunkBuffer {
   std::expected<void, BufferError> evaluate(const density::Density& d, std::uint64_t seed,
                                             const noise::Grid3& grid, std::span<float> out,
                                             density::Scratch& scratch) const;
+  // `d` over the detail lattice into `out` (one slot per sample): copied when an earlier fill
+  // evaluated the same program with the same seed there, else evaluated and kept.
+  std::expected<void, BufferError> detail_lattice(const density::Density& d, std::uint64_t seed,
+                                                  std::span<float> out, density::Scratch& scratch);
   void place(const Schematic& s, std::int32_t rx, std::int32_t ry, std::int32_t rz, bool& landed);
+
+  // A detail lattice a fill evaluated. The grid is the chunk's, so program and seed decide every
+  // sample; the copy of the program keeps its map snapshots, so no other map can match it.
+  struct KeptLattice {
+    density::Density program;
+    std::uint64_t seed = 0;
+    std::vector<float> values;  // one per lattice sample
+  };
+  static constexpr std::size_t kKeptLattices = 2;  // a layer fill's code and depth
 
   coords::ChunkPos pos_;                   // constant after construction
   std::vector<std::uint16_t> blocks_;      // Blocks: 4096 ids; empty when expanded
   std::vector<std::uint16_t> cells_;       // Cells: 110,592 cell materials; empty at block resolution
   fluid::layer::FluidLayer fluid_;         // written only by the fluid fills
   mutable std::uint64_t evaluations_ = 0;  // counted by evaluate()
+  std::vector<KeptLattice> lattices_;      // the latest kKeptLattices, oldest first
 };
 
 }  // namespace ostrel_core::detgen::buffer

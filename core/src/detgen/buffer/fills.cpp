@@ -73,7 +73,7 @@ std::expected<void, BufferError> ChunkBuffer::fill_density_detail(const density:
   }
   std::vector<float> lat(kLatticeSamples);
   density::Scratch scratch;
-  if (auto r = evaluate(d, seed, grid, lat, scratch); !r) return r;
+  if (auto r = detail_lattice(d, seed, lat, scratch); !r) return r;
   std::array<float, 27> values;
   for (std::uint32_t z = 0; z < 16; ++z) {
     for (std::uint32_t y = 0; y < 16; ++y) {
@@ -131,7 +131,7 @@ std::expected<void, BufferError> ChunkBuffer::fill_palette_detail(const density:
   }
   std::vector<float> lat(kLatticeSamples);
   density::Scratch scratch;
-  if (auto r = evaluate(d, seed, grid, lat, scratch); !r) return r;
+  if (auto r = detail_lattice(d, seed, lat, scratch); !r) return r;
   std::array<float, 27> values;
   std::array<bool, kMaxBands> crosses{};
   for (std::uint32_t z = 0; z < 16; ++z) {

@@ -50,7 +50,7 @@ std::expected<void, BufferError> ChunkBuffer::fill_layers(const density::Density
   }
   density::Scratch scratch;
   std::vector<float> code_lat(kLatticeSamples), depth_lat(kLatticeSamples);
-  if (auto r = evaluate(code, seed, grid, code_lat, scratch); !r) return r;
+  if (auto r = detail_lattice(code, seed, code_lat, scratch); !r) return r;
   std::vector<std::int32_t> codes(kLatticeSamples);
   bool reached = any_code;
   for (std::size_t i = 0; i < kLatticeSamples; ++i) {
@@ -58,7 +58,7 @@ std::expected<void, BufferError> ChunkBuffer::fill_layers(const density::Density
     reached = reached || has_code(layers, codes[i]);
   }
   if (!reached) return {};
-  if (auto r = evaluate(depth, seed, grid, depth_lat, scratch); !r) return r;
+  if (auto r = detail_lattice(depth, seed, depth_lat, scratch); !r) return r;
 
   std::array<float, 27> cell_depth;
   for (std::uint32_t z = 0; z < 16; ++z) {

@@ -75,6 +75,35 @@ TEST(ChunkBufferLayers, ChunksNoLayerReachesCostNoDepthEvaluation) {
   EXPECT_EQ(uniform(hit, 0, 8, 0), 0);
 }
 
+TEST(ChunkBufferLayers, LatticeAnEarlierFillEvaluatedIsReused) {
+  // Depth 8 - y: the palette lays stone below y = 8, the layer turns depth 0..2 to dirt.
+  const PaletteBand bands[] = {{0.0f, kStone}};
+  const Layer layers[] = {{-1, 0.0f, 2.0f, kDirt}};
+  const auto ground = below(1, 8.0f);
+  struct Case {
+    const char* name;
+    density::Density depth;
+    std::uint64_t layer_seed;
+    std::uint64_t evaluations;  // after both fills
+    int at_7, at_8;             // blocks (0, 7, 0) and (0, 8, 0)
+  };
+  const Case cases[] = {
+      {"the same program", below(1, 8.0f), 0, 2, kDirt, 0},  // only the code is evaluated
+      {"another program", below(1, 9.0f), 0, 3, kStone, kDirt},
+      {"another seed", below(1, 8.0f), 1, 3, kDirt, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChunkBuffer b({0, 0, 0});
+    ASSERT_TRUE(b.fill_palette_detail(ground, 0, bands, true));
+    ASSERT_TRUE(b.fill_layers(c.depth, constant(0.0f), c.layer_seed, layers));
+    EXPECT_EQ(b.evaluations(), c.evaluations);
+    EXPECT_EQ(uniform(b, 0, 6, 0), kStone);
+    EXPECT_EQ(uniform(b, 0, 7, 0), c.at_7);
+    EXPECT_EQ(uniform(b, 0, 8, 0), c.at_8);
+  }
+}
+
 TEST(ChunkBufferLayers, LastCatchAllTakesWhatIsLeftAndCodesCutAtBlockEdges) {
   // Code 1 for x <= 7, 2 from x = 8; depth positive below y = 5.
   const auto code = program({Op::Coord{0}, Op::Const{7.5f}, Op::Sub{}, Op::Const{100.0f}, Op::Mul{},
