@@ -88,30 +88,12 @@ void ChunkBuffer::set_cell(std::uint32_t cx, std::uint32_t cy, std::uint32_t cz,
   cells_[cell_index(cx, cy, cz)] = m;
 }
 
-namespace {
-
-// World cell c: its chunk (floor(c / 3) >> 4) and its local cell 0..47.
-struct CellAxis {
-  std::int32_t chunk;
-  std::uint32_t local;
-};
-
-CellAxis cell_axis(std::int32_t c) {
-  std::int32_t block = c / 3;
-  std::int32_t in_block = c % 3;
-  if (in_block < 0) {
-    in_block += 3;
-    block -= 1;
-  }
-  return {block >> 4, static_cast<std::uint32_t>(in_block) + 3 * static_cast<std::uint32_t>(block & 15)};
-}
-
-}  // namespace
-
 bool ChunkBuffer::set_subnode_world(std::int32_t x, std::int32_t y, std::int32_t z, std::uint16_t m) {
-  const CellAxis ax = cell_axis(x), ay = cell_axis(y), az = cell_axis(z);
-  if (ax.chunk != pos_.x || ay.chunk != pos_.y || az.chunk != pos_.z) return false;
-  set_cell(ax.local, ay.local, az.local, m);
+  if (!pos_.contains(coords::SubNodePos{x, y, z})) return false;
+  const auto local = [](std::int32_t c) {
+    return static_cast<std::uint32_t>(coords::floor_mod(c, coords::kSubNodesPerChunkAxis));
+  };
+  set_cell(local(x), local(y), local(z), m);
   return true;
 }
 

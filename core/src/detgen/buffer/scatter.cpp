@@ -31,11 +31,11 @@ SquareRange scatter_squares(std::int32_t px, std::int32_t pz, std::int64_t reach
 
 void ChunkBuffer::place(const Schematic& s, std::int32_t rx, std::int32_t ry, std::int32_t rz, bool& landed) {
   for (const StampBlock& b : s.blocks) {
-    const std::int32_t tx = wrap_add(rx, b.dx), ty = wrap_add(ry, b.dy), tz = wrap_add(rz, b.dz);
-    if ((tx >> 4) != pos_.x || (ty >> 4) != pos_.y || (tz >> 4) != pos_.z) continue;
+    const coords::BlockPos at{wrap_add(rx, b.dx), wrap_add(ry, b.dy), wrap_add(rz, b.dz)};
+    if (!pos_.contains(at)) continue;
     landed = true;
-    const std::uint32_t x = static_cast<std::uint32_t>(tx & 15), y = static_cast<std::uint32_t>(ty & 15),
-                        z = static_cast<std::uint32_t>(tz & 15);
+    const coords::LocalPos l = at.local();
+    const std::uint32_t x = l.x, y = l.y, z = l.z;
     if ((b.mask & kCellMask) == kCellMask) {
       set_block(x, y, z, b.material);
       continue;
