@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <tuple>
 
 #include "base/num.hpp"
 #include "detgen/fp.hpp"
+#include "detgen/noise_lattice.hpp"
 
 namespace ostrel_core::detgen::shapes {
 namespace {
-
-constexpr std::uint64_t kKx = 0x9E3779B97F4A7C15ull;
-constexpr std::uint64_t kKy = 0xC2B2AE3D27D4EB4Full;
-constexpr std::uint64_t kKz = 0x165667B19E3779F9ull;
-constexpr std::uint64_t kKm = 0xBF58476D1CE4E5B9ull;
 
 // The cells visited along one axis: the interval [lo, hi] in blocks widened by `margin`.
 struct Range {
@@ -33,13 +28,13 @@ Range cell_range(double lo, double hi, double margin) {
           num::saturate_floor<std::int64_t>((hi + margin) * 3.0 - 0.5)};
 }
 
-// A cell's roughness step, -4..=4, from its coordinates alone.
+// A cell's roughness step, -4..=4, from its coordinates alone: the noise lattice's hash of the
+// 64-bit patterns with seed 0.
 std::int64_t rough_step(std::int64_t cx, std::int64_t cy, std::int64_t cz) {
-  std::uint64_t h = (static_cast<std::uint64_t>(cx) * kKx) ^ (static_cast<std::uint64_t>(cy) * kKy) ^
-                    (static_cast<std::uint64_t>(cz) * kKz);
-  h ^= h >> 29;
-  h *= kKm;
-  h ^= h >> 32;
+  using namespace noise::lattice;  // NOLINT: the hash's constants
+  const std::uint64_t h = finish_hash((static_cast<std::uint64_t>(cx) * kKx) ^
+                                      (static_cast<std::uint64_t>(cy) * kKy) ^
+                                      (static_cast<std::uint64_t>(cz) * kKz));
   return static_cast<std::int64_t>(h % 9) - 4;
 }
 
@@ -162,14 +157,6 @@ Extent extent(const Shape& shape) {
   return out;
 }
 
-std::size_t Raster::KeyHash::operator()(const Key& k) const {
-  std::uint64_t h = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.x)) * kKx) ^
-                    (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.y)) * kKy) ^
-                    (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.z)) * kKz);
-  h ^= h >> 29;
-  return static_cast<std::size_t>(h * kKm);
-}
-
 void Raster::put(std::int64_t cx, std::int64_t cy, std::int64_t cz, std::uint16_t material,
                  std::int32_t priority) {
   auto block = [](std::int64_t c) {
@@ -177,7 +164,7 @@ void Raster::put(std::int64_t cx, std::int64_t cy, std::int64_t cz, std::uint16_
         block_of(c), std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
   };
   auto sub = [](std::int64_t c) { return ((c % 3) + 3) % 3; };
-  Block& b = blocks_[Key{block(cx), block(cy), block(cz)}];
+  Block& b = blocks_[coords::BlockPos{block(cx), block(cy), block(cz)}];
   const auto k = static_cast<std::size_t>(sub(cx) + 3 * sub(cy) + 9 * sub(cz));
   const std::uint32_t bit = 1u << k;
   if ((b.occupied & bit) != 0 && b.priority[k] > priority) return;
@@ -187,12 +174,10 @@ void Raster::put(std::int64_t cx, std::int64_t cy, std::int64_t cz, std::uint16_
 }
 
 buffer::Schematic Raster::schematic() const {
-  std::vector<const std::pair<const Key, Block>*> order;
+  std::vector<const std::pair<const coords::BlockPos, Block>*> order;
   order.reserve(blocks_.size());
   for (const auto& entry : blocks_) order.push_back(&entry);
-  std::sort(order.begin(), order.end(), [](const auto* a, const auto* b) {
-    return std::tie(a->first.x, a->first.y, a->first.z) < std::tie(b->first.x, b->first.y, b->first.z);
-  });
+  std::sort(order.begin(), order.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
   std::vector<buffer::StampBlock> out;
   for (const auto* entry : order) {
     const Block& b = entry->second;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "detgen/schematic.hpp"
+#include "world/coords.hpp"
 
 namespace ostrel_core::detgen::shapes {
 
@@ -64,19 +65,12 @@ class Raster {
   buffer::Schematic schematic() const;
 
  private:
-  struct Key {
-    std::int32_t x, y, z;
-    friend bool operator==(const Key&, const Key&) = default;
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& k) const;
-  };
   struct Block {
     std::uint32_t occupied = 0;  // bit per cell
     std::array<std::uint16_t, 27> material{};
     std::array<std::int32_t, 27> priority{};
   };
-  std::unordered_map<Key, Block, KeyHash> blocks_;
+  std::unordered_map<coords::BlockPos, Block> blocks_;
 };
 
 // Every shape written in list order into one raster; an empty schematic is the caller's to
