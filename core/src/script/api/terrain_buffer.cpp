@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/num.hpp"
+#include "script/api/fields.hpp"
 #include "script/api/terrain.hpp"
 #include "script/lua_vm/convert.hpp"
 
@@ -62,52 +63,31 @@ T check(lua_State* L, std::expected<T, BufferError> r) {
   if constexpr (!std::is_void_v<T>) return *r;
 }
 
-// Pushes field `key` of the table at `t`, read raw; returns its type.
-int field(lua_State* L, int t, const char* key) {
-  lua_pushstring(L, key);
-  return lua_rawget(L, t);
-}
-
-[[noreturn]] void bad_field(lua_State* L, const char* method, const char* key, const std::string& why) {
-  convert::raise(L, fmt::format("{}: bad field `{}` ({})", method, key, why));
-}
-
 // An optional integer field: absent or nil gives `fallback`; anything else converts or raises.
 template <class I>
 I int_field(lua_State* L, int t, const char* key, I fallback, const char* method) {
-  if (field(L, t, key) == LUA_TNIL) {
+  if (fields::raw_field(L, t, key) == LUA_TNIL) {
     lua_pop(L, 1);
     return fallback;
   }
   const auto v = convert::to_integer<I>(L, -1);
-  if (!v) bad_field(L, method, key, v.error().text);
+  if (!v) fields::field_error(L, method, key, v.error());
   lua_pop(L, 1);
   return *v;
-}
-
-float float_field(lua_State* L, int t, const char* key, float fallback, const char* method) {
-  if (field(L, t, key) == LUA_TNIL) {
-    lua_pop(L, 1);
-    return fallback;
-  }
-  const auto v = convert::to_number(L, -1);
-  if (!v) bad_field(L, method, key, v.error().text);
-  lua_pop(L, 1);
-  return static_cast<float>(*v);
 }
 
 // The density handle in field `key`, or null when absent; `missing` is raised for a value that is
 // not a userdata (null: the conversion error) and `other` for a userdata of another type.
 const detgen::density::Density* density_field(lua_State* L, int t, const char* key, const char* method,
                                               const char* missing, const char* other) {
-  const int type = field(L, t, key);
+  const int type = fields::raw_field(L, t, key);
   if (type == LUA_TNIL && missing == nullptr) {
     lua_pop(L, 1);
     return nullptr;
   }
   if (type != LUA_TUSERDATA) {
     if (missing != nullptr) convert::raise(L, missing);
-    bad_field(L, method, key, convert::mismatch(L, -1, "userdata").text);
+    fields::field_error(L, method, key, convert::mismatch(L, -1, "userdata"));
   }
   const auto* d = userdata::test<DensityHandle>(L, -1);
   if (d == nullptr) convert::raise(L, other);
@@ -117,12 +97,12 @@ const detgen::density::Density* density_field(lua_State* L, int t, const char* k
 
 // The `detail` option of the table at `opts` (0: none): none, or whether it is smooth.
 std::optional<bool> detail_option(lua_State* L, int opts) {
-  if (opts == 0 || field(L, opts, "detail") == LUA_TNIL) {
+  if (opts == 0 || fields::raw_field(L, opts, "detail") == LUA_TNIL) {
     if (opts != 0) lua_pop(L, 1);
     return std::nullopt;
   }
   const auto text = convert::to_text(L, -1);
-  if (!text) bad_field(L, "fill_density", "detail", text.error().text);
+  if (!text) fields::field_error(L, "fill_density", "detail", text.error());
   lua_pop(L, 1);
   if (*text == "smooth") return true;
   if (*text == "sampled") return false;
@@ -186,9 +166,9 @@ int fill_palette(lua_State* L) {
   for (lua_Integer i = 1; i <= n; ++i) {
     if (lua_rawgeti(L, 3, i) != LUA_TTABLE) convert::raise(L, convert::mismatch(L, -1, "table").text);
     const int t = lua_gettop(L);
-    field(L, t, "above");
+    fields::raw_field(L, t, "above");
     const auto above = convert::to_number(L, -1);
-    field(L, t, "material");
+    fields::raw_field(L, t, "material");
     const auto material = convert::to_integer<std::uint16_t>(L, -1);
     if (!above || !material)
       convert::raise(L, "fill_palette: every band is `{ above = <number>, material = <id> }`");
@@ -221,15 +201,15 @@ int fill_layers(lua_State* L) {
     if (lua_rawgeti(L, 4, i) != LUA_TTABLE) convert::raise(L, convert::mismatch(L, -1, "table").text);
     const int t = lua_gettop(L);
     detgen::buffer::Layer l;
-    field(L, t, "material");
+    fields::raw_field(L, t, "material");
     const auto material = convert::to_integer<std::uint16_t>(L, -1);
     if (!material) convert::raise(L, "fill_layers: a layer needs a numeric `material`");
-    field(L, t, "code");
+    fields::raw_field(L, t, "code");
     const auto c = convert::to_integer<std::int32_t>(L, -1);
     if (!c) convert::raise(L, "fill_layers: a layer needs an integer `code`");
-    field(L, t, "from");
+    fields::raw_field(L, t, "from");
     const auto from = convert::to_number(L, -1);
-    field(L, t, "to");
+    fields::raw_field(L, t, "to");
     const auto to = convert::to_number(L, -1);
     if (!to) convert::raise(L, "fill_layers: a layer needs a `to` depth");
     l.material = *material;
@@ -269,7 +249,7 @@ int scatter(lua_State* L) {
                              "scatter: `depth` is not a density");
   spec.stand = density_field(L, 2, "stand", "scatter", nullptr, "scatter: `stand` is not a density");
   constexpr const char* kList = "scatter: `schematics` is a list from game.schematic";
-  if (field(L, 2, "schematics") != LUA_TTABLE) convert::raise(L, kList);
+  if (fields::raw_field(L, 2, "schematics") != LUA_TTABLE) convert::raise(L, kList);
   const int list = lua_gettop(L);
   const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, list));
   for (lua_Integer i = 1; i <= n; ++i) {
@@ -283,7 +263,7 @@ int scatter(lua_State* L) {
   spec.cell = int_field<std::uint32_t>(L, 2, "cell", 4, "scatter");
   if (spec.cell < 1 || spec.cell > 64)
     convert::raise(L, fmt::format("scatter: `cell` is 1 to 64 blocks, not {}", spec.cell));
-  const float chance = float_field(L, 2, "chance", 1.0f, "scatter");
+  const float chance = fields::opt_f32(L, 2, "chance", "scatter").value_or(1.0f);
   spec.chance = chance < 0.0f ? 0.0f : chance > 1.0f ? 1.0f : chance;
   spec.salt = int_field<std::int64_t>(L, 2, "salt", 0, "scatter");
   spec.sink = int_field<std::int32_t>(L, 2, "sink", 1, "scatter");
@@ -301,7 +281,7 @@ int fill_fluid_terraced(lua_State* L) {
                              "fill_fluid_terraced: `level` is not a density");
   spec.within = density_field(L, 2, "within", "fill_fluid_terraced", nullptr,
                               "fill_fluid_terraced: `within` is not a density");
-  field(L, 2, "fluid");
+  fields::raw_field(L, 2, "fluid");
   const auto name =
       lua_isnil(L, -1)
           ? std::expected<std::string, convert::ConvertError>(std::unexpected(convert::ConvertError{}))
@@ -309,9 +289,9 @@ int fill_fluid_terraced(lua_State* L) {
   if (!name) convert::raise(L, "fill_fluid_terraced: `fluid` is a fluid's full id");
   lua_pop(L, 1);
   spec.fluid = fluid_id(L, h, *name);
-  if (field(L, 2, "lip") != LUA_TNIL) {
+  if (fields::raw_field(L, 2, "lip") != LUA_TNIL) {
     const auto lip = convert::to_integer<std::uint16_t>(L, -1);
-    if (!lip) bad_field(L, "fill_fluid_terraced", "lip", lip.error().text);
+    if (!lip) fields::field_error(L, "fill_fluid_terraced", "lip", lip.error());
     require_registered(L, h, "fill_fluid_terraced", *lip);
     spec.lip = *lip;
   }
@@ -339,11 +319,11 @@ int set_world(lua_State* L) {
   std::int32_t c[3];
   for (int i = 0; i < 3; ++i) c[i] = convert::arg_integer<std::int32_t>(L, 2 + i, fn_name("set_world"));
   const auto m = material_arg(L, h, 5, "set_world");
-  const auto p = h.buffer.pos();
-  const bool lands = (c[0] >> 4) == p.x && (c[1] >> 4) == p.y && (c[2] >> 4) == p.z;
+  const coords::BlockPos at{c[0], c[1], c[2]};
+  const bool lands = h.buffer.pos().contains(at);
   if (lands) {
-    h.write_block(static_cast<std::uint32_t>(c[0] & 15), static_cast<std::uint32_t>(c[1] & 15),
-                  static_cast<std::uint32_t>(c[2] & 15), m);
+    const coords::LocalPos l = at.local();
+    h.write_block(l.x, l.y, l.z, m);
   }
   lua_pushboolean(L, lands ? 1 : 0);
   return 1;

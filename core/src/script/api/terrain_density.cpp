@@ -5,7 +5,9 @@
 
 #include <lua.hpp>
 
+#include "detgen/buffer/lattice.hpp"
 #include "detgen/rng.hpp"
+#include "script/api/fields.hpp"
 #include "script/api/terrain.hpp"
 #include "script/api/terrain_read.hpp"
 #include "script/lua_vm/convert.hpp"
@@ -45,17 +47,11 @@ class OpList {
   std::vector<Op> ops_;
 };
 
-// Pushes node[key], read raw, and returns its type.
-int field(lua_State* L, int node, const char* key) {
-  lua_pushstring(L, key);
-  return lua_rawget(L, node);
-}
-
 Op::Noise density_noise(lua_State* L, int node) {
   Op::Noise n;
   n.options = terrain_read::noise_options(L, node);
   n.stream = detgen::rng::fnv1a64(terrain_read::text_or(L, node, "stream", "default"));
-  const int stretch = field(L, node, "stretch");
+  const int stretch = fields::raw_field(L, node, "stretch");
   if (stretch != LUA_TNIL) {
     if (stretch != LUA_TTABLE)
       convert::raise(L, "a noise node's `stretch` is a table: { x = 1, y = 4, z = 1 }");
@@ -80,7 +76,7 @@ bool unit_stretch(const Op::Noise& n) {
 }
 
 Op map_node(lua_State* L, int node) {
-  field(L, node, "map");
+  fields::raw_field(L, node, "map");
   if (lua_type(L, -1) != LUA_TUSERDATA) convert::raise(L, "a `map` node needs a `map` field holding a map");
   const MapHandle* handle = userdata::test<MapHandle>(L, -1);
   if (handle == nullptr) convert::raise(L, "a `map` node's `map` field is not a map");
@@ -94,7 +90,7 @@ void compile_density(lua_State* L, int node, OpList& ops, std::size_t depth);
 
 // Compiles child `key` of the node whose operation is `op`.
 void child(lua_State* L, int node, const std::string& op, const char* key, OpList& ops, std::size_t depth) {
-  if (field(L, node, key) != LUA_TTABLE)
+  if (fields::raw_field(L, node, key) != LUA_TTABLE)
     convert::raise(L, fmt::format("a `{}` node needs a `{}` field", op, key));
   compile_density(L, lua_gettop(L), ops, depth + 1);
   lua_pop(L, 1);
@@ -104,7 +100,7 @@ void compile_density(lua_State* L, int node, OpList& ops, std::size_t depth) {
   if (depth > kMaxNesting)
     convert::raise(L, fmt::format("a density table may not nest more than {} deep", kMaxNesting));
   luaL_checkstack(L, 8, "a density table nests too deep");
-  field(L, node, "op");
+  fields::raw_field(L, node, "op");
   auto text = lua_isnil(L, -1) ? std::nullopt : std::optional(convert::to_text(L, -1));
   lua_pop(L, 1);
   if (!text || !*text) convert::raise(L, "every node in a density table needs an `op` field");
@@ -124,7 +120,7 @@ void compile_density(lua_State* L, int node, OpList& ops, std::size_t depth) {
     const Op::Noise n = density_noise(L, node);  // its amplitude is read and dropped
     if (!unit_stretch(n))
       convert::raise(L, "a `contour` node takes no `stretch`; stretch is a `noise` option");
-    field(L, node, "signed");
+    fields::raw_field(L, node, "signed");
     const bool is_signed = lua_toboolean(L, -1) != 0;
     lua_pop(L, 1);
     ops.push(Op::Contour{is_signed, n.options, n.stream});
@@ -210,10 +206,7 @@ int density_bounds(lua_State* L) {
   const auto seed = lua_isnil(L, -1) ? std::nullopt : std::optional(convert::bits_from_lua(L, -1, "a seed"));
   lua_pop(L, 1);
   if (!seed || !*seed) convert::raise(L, kBoundsSeed);
-  auto origin = [](std::int32_t v) {
-    return static_cast<float>(static_cast<std::int32_t>(static_cast<std::uint32_t>(v) * 16u));
-  };
-  const auto b = h.program->bounds(**seed, {16, 16, 16, origin(c[0]), origin(c[1]), origin(c[2]), 1.0f});
+  const auto b = h.program->bounds(**seed, detgen::buffer::lattice::blocks({c[0], c[1], c[2]}));
   lua_createtable(L, 0, 4);
   lua_pushnumber(L, static_cast<lua_Number>(b.low));
   lua_setfield(L, -2, "low");

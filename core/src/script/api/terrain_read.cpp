@@ -1,55 +1,25 @@
 #include "script/api/terrain_read.hpp"
 
-#include <fmt/format.h>
-
 #include <lua.hpp>
 
-#include "script/lua_vm/convert.hpp"
+#include "script/api/fields.hpp"
 
 namespace ostrel_core::script::lua_vm::terrain_read {
-namespace {
-
-// Pushes t[key], read raw.
-void push_field(lua_State* L, int t, const char* key) {
-  t = lua_absindex(L, t);
-  lua_pushstring(L, key);
-  lua_rawget(L, t);
-}
-
-template <class I>
-I integer_or(lua_State* L, int t, const char* key, I fallback) {
-  push_field(L, t, key);
-  const auto v = lua_isnil(L, -1) ? std::nullopt : std::optional(convert::to_integer<I>(L, -1));
-  lua_pop(L, 1);
-  return v && *v ? **v : fallback;
-}
-
-[[noreturn]] void bad_field(lua_State* L, std::string_view fn, const char* key, const std::string& why) {
-  convert::raise(L, fmt::format("{}: bad field `{}` ({})", fn, key, why));
-}
-
-}  // namespace
 
 std::uint32_t u32_or(lua_State* L, int t, const char* key, std::uint32_t fallback) {
-  return integer_or<std::uint32_t>(L, t, key, fallback);
+  return fields::get_integer<std::uint32_t>(L, t, key).value_or(fallback);
 }
 
 std::int32_t i32_or(lua_State* L, int t, const char* key, std::int32_t fallback) {
-  return integer_or<std::int32_t>(L, t, key, fallback);
+  return fields::get_integer<std::int32_t>(L, t, key).value_or(fallback);
 }
 
 float f32_or(lua_State* L, int t, const char* key, float fallback) {
-  push_field(L, t, key);
-  const auto v = lua_isnil(L, -1) ? std::nullopt : std::optional(convert::to_number(L, -1));
-  lua_pop(L, 1);
-  return v && *v ? static_cast<float>(**v) : fallback;
+  return fields::get_f32(L, t, key).value_or(fallback);
 }
 
 std::string text_or(lua_State* L, int t, const char* key, std::string_view fallback) {
-  push_field(L, t, key);
-  auto v = lua_isnil(L, -1) ? std::nullopt : std::optional(convert::to_text(L, -1));
-  lua_pop(L, 1);
-  return v && *v ? std::move(**v) : std::string(fallback);
+  return fields::get_text(L, t, key).value_or(std::string(fallback));
 }
 
 detgen::noise::NoiseOptions noise_options(lua_State* L, int t) {
@@ -63,19 +33,17 @@ detgen::noise::NoiseOptions noise_options(lua_State* L, int t) {
 }
 
 std::int32_t i32_field(lua_State* L, int t, const char* key, std::string_view fn) {
-  push_field(L, t, key);
-  auto v = convert::to_integer<std::int32_t>(L, -1);
+  fields::raw_field(L, t, key);
+  const auto v = fields::integer_value<std::int32_t>(L, -1, fn, key);
   lua_pop(L, 1);
-  if (!v) bad_field(L, fn, key, v.error().text);
-  return *v;
+  return v;
 }
 
 float f32_field(lua_State* L, int t, const char* key, std::string_view fn) {
-  push_field(L, t, key);
-  auto v = convert::to_number(L, -1);
+  fields::raw_field(L, t, key);
+  const double v = fields::number_value(L, -1, fn, key);
   lua_pop(L, 1);
-  if (!v) bad_field(L, fn, key, v.error().text);
-  return static_cast<float>(*v);
+  return fields::to_f32(v);
 }
 
 }  // namespace ostrel_core::script::lua_vm::terrain_read

@@ -1,6 +1,6 @@
 #pragma once
-// Field reading for the generation functions' tables. Kept apart so that it can move onto the
-// engine's field vocabulary as one piece. Fields are read raw (no metamethod runs).
+// Field reading for the generation functions' tables, on the engine's field vocabulary
+// (script/api/fields.hpp). Fields are read raw (no metamethod runs).
 //
 // Optional fields are lenient: absent, nil or a value that does not convert gives the default,
 // never an error. Required fields raise the conversion error "{fn}: bad field `{key}` ({why})".

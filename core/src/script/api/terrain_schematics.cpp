@@ -15,6 +15,7 @@
 #include "base/num.hpp"
 #include "building/plan.hpp"
 #include "detgen/shapes.hpp"
+#include "script/api/fields.hpp"
 #include "script/api/terrain.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/lua_vm.hpp"
@@ -131,10 +132,6 @@ int schematic(lua_State* L) {
   convert::raise(L, fmt::format("schematic_shapes: shape {}: {}", shape, reason));
 }
 
-[[noreturn]] void bad_field(lua_State* L, const char* key, const std::string& why) {
-  convert::raise(L, fmt::format("schematic_shapes: bad field `{}` ({})", key, why));
-}
-
 // The table on top of the stack read as a sequence of exactly `n` numbers into `out`; false when
 // it is not a table or holds another count. A non-number element raises the conversion error.
 bool numbers(lua_State* L, const char* field, std::size_t n, double* out) {
@@ -143,7 +140,7 @@ bool numbers(lua_State* L, const char* field, std::size_t n, double* out) {
   for (lua_Integer i = 1; push_item(L, -1, i); ++i) {
     if (count < n) {
       const auto v = convert::to_number(L, -1);
-      if (!v) bad_field(L, field, v.error().text);
+      if (!v) fields::field_error(L, "schematic_shapes", field, v.error());
       out[count] = *v;
     }
     lua_pop(L, 1);
@@ -152,15 +149,9 @@ bool numbers(lua_State* L, const char* field, std::size_t n, double* out) {
   return count == n;
 }
 
-// Pushes shape[key], read raw, and returns its type.
-int field(lua_State* L, int shape, const char* key) {
-  lua_pushstring(L, key);
-  return lua_rawget(L, shape);
-}
-
 detgen::shapes::Path read_path(lua_State* L, int shape, lua_Integer index) {
   detgen::shapes::Path p;
-  if (field(L, shape, "points") != LUA_TTABLE) refuse_shape(L, index, "`points` is a list");
+  if (fields::raw_field(L, shape, "points") != LUA_TTABLE) refuse_shape(L, index, "`points` is a list");
   for (lua_Integer i = 1; push_item(L, -1, i); ++i) {
     std::array<double, 4> point;
     if (!numbers(L, "points", 4, point.data())) refuse_shape(L, index, "every point is `{x, y, z, r}`");
@@ -174,7 +165,7 @@ detgen::shapes::Path read_path(lua_State* L, int shape, lua_Integer index) {
 
 std::array<double, 3> three(lua_State* L, int shape, const char* key, lua_Integer index) {
   std::array<double, 3> out;
-  field(L, shape, key);
+  fields::raw_field(L, shape, key);
   if (!numbers(L, key, 3, out.data())) refuse_shape(L, index, fmt::format("`{}` is three numbers", key));
   lua_pop(L, 1);
   return out;
@@ -197,25 +188,25 @@ std::optional<double> not_finite(const detgen::shapes::Shape& s, double rough) {
 
 detgen::shapes::Shape read_shape(lua_State* L, int shape, lua_Integer index) {
   detgen::shapes::Shape s;
-  field(L, shape, "material");
+  fields::raw_field(L, shape, "material");
   const auto material = convert::to_integer<std::uint16_t>(L, -1);
   lua_pop(L, 1);
   if (!material) refuse_shape(L, index, "`material` is a block id");
   s.material = *material;
-  if (field(L, shape, "priority") != LUA_TNIL) {
+  if (fields::raw_field(L, shape, "priority") != LUA_TNIL) {
     const auto v = convert::to_integer<std::int32_t>(L, -1);
-    if (!v) bad_field(L, "priority", v.error().text);
+    if (!v) fields::field_error(L, "schematic_shapes", "priority", v.error());
     s.priority = *v;
   }
   lua_pop(L, 1);
   double rough = 0.0;
-  if (field(L, shape, "rough") != LUA_TNIL) {
+  if (fields::raw_field(L, shape, "rough") != LUA_TNIL) {
     const auto v = convert::to_number(L, -1);
-    if (!v) bad_field(L, "rough", v.error().text);
+    if (!v) fields::field_error(L, "schematic_shapes", "rough", v.error());
     rough = *v;
   }
   lua_pop(L, 1);
-  field(L, shape, "kind");
+  fields::raw_field(L, shape, "kind");
   const auto kind = lua_isnil(L, -1) ? std::nullopt : std::optional(convert::to_text(L, -1));
   lua_pop(L, 1);
   if (!kind || !*kind) refuse_shape(L, index, "`kind` is \"path\", \"ellipsoid\" or \"cells\"");
@@ -239,7 +230,7 @@ detgen::shapes::Shape read_shape(lua_State* L, int shape, lua_Integer index) {
         refuse_shape(L, index,
                      fmt::format("every number of a shape is finite, not {}", num::format_number(v)));
     }
-    field(L, shape, "mask");
+    fields::raw_field(L, shape, "mask");
     const auto mask = convert::to_integer<std::uint32_t>(L, -1);
     lua_pop(L, 1);
     if (!mask) refuse_shape(L, index, "`mask` is a 27-bit cell mask");
