@@ -169,7 +169,8 @@ TEST(Fields, ColoursByNameOrPositionAndTheirDefaults) {
     SCOPED_TRACE(c.table);
     std::string got;
     EXPECT_EQ(with_table(vm, c.table, [&](lua_State* L) {
-                const auto& ch = fields::read_one(L, 1, kCtx, kFog).colour("fog");
+                const auto values = fields::read_one(L, 1, kCtx, kFog);
+                const auto& ch = values.colour("fog");
                 for (std::size_t i = 0; i < 3; ++i) got += num::format_number(static_cast<float>(ch.value[i])) + " ";
                 for (std::size_t i = 0; i < 3; ++i) got += ch.given[i] ? "rgb"[i] : '-';
               }),

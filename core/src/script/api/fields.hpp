@@ -250,7 +250,8 @@ struct Channels {
 };
 
 // What read() found, by field name. REQUIRES: every name asked for is a field of the table
-// read (asking for another aborts), and the field table outlives the Values.
+// read (asking for another aborts), and the field table outlives the Values. The references the
+// readers return live as long as the Values: keep the Values, not a reference into a temporary.
 class Values {
  public:
   bool given(std::string_view name) const;
