@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <span>
 
 #include <lua.hpp>
 
@@ -92,7 +93,7 @@ int char_(lua_State* L) {
 
 int sub(lua_State* L) { return charge_range(L, true, kCopyBytesPerUnit); }
 
-// upper, lower, reverse: every byte of the text.
+// upper, lower, reverse, and packsize (its format): every byte of the text.
 int whole_text(lua_State* L) {
   charge(L, 1 + bytes_cost(text_length(L, 1), kScanBytesPerUnit));
   return stock(L);
@@ -122,12 +123,7 @@ int unpack_(lua_State* L) {
   return n;
 }
 
-// packsize: the format; dump: the bytes it made.
-int packsize(lua_State* L) {
-  charge(L, 1 + bytes_cost(text_length(L, 1), kScanBytesPerUnit));
-  return stock(L);
-}
-
+// dump: the bytes it made.
 int dump(lua_State* L) {
   const int n = stock(L);
   charge(L, 1 + bytes_cost(lua_rawlen(L, -1), kCopyBytesPerUnit));
@@ -271,15 +267,16 @@ int move(lua_State* L) {
   return stock(L);
 }
 
-// unpack and pack: bounded by the stack (a call cannot hand more than a million values), so the
-// count is charged once it is known.
+// unpack: bounded by the stack (a call cannot hand more than a million values), so the count is
+// charged once it is known.
 int unpack(lua_State* L) {
   const int n = stock(L);
   charge(L, sum(1, mul(static_cast<std::uint64_t>(n), kPerElement)));
   return n;
 }
 
-int pack(lua_State* L) {
+// table.pack and utf8.char: an element per argument, as bounded by the stack.
+int per_argument(lua_State* L) {
   charge(L, sum(1, mul(static_cast<std::uint64_t>(lua_gettop(L)), kPerElement)));
   return stock(L);
 }
@@ -305,11 +302,6 @@ int sort(lua_State* L) {
 
 // ---- utf8 ---------------------------------------------------------------------------------------
 
-int utf8_char(lua_State* L) {
-  charge(L, sum(1, mul(static_cast<std::uint64_t>(lua_gettop(L)), kPerElement)));
-  return stock(L);
-}
-
 int utf8_len(lua_State* L) { return charge_range(L, true, kScanBytesPerUnit); }
 
 // offset walks at most n characters of at most 4 bytes each.
@@ -330,57 +322,53 @@ int tonumber(lua_State* L) {
   return stock(L);
 }
 
-// Replaces `name` of the table on top of the stack with `fn`, keeping the stock function as
-// its upvalue.
-void wrap(lua_State* L, const char* name, lua_CFunction fn) {
-  lua_getfield(L, -1, name);
-  lua_pushcclosure(L, fn, 1);
-  lua_setfield(L, -2, name);
-}
+// One library function replaced: `wrapped` keeps the stock function as the charging one's
+// upvalue; otherwise the function is written here whole.
+struct Replacement {
+  const char* name;
+  lua_CFunction fn;
+  bool wrapped = true;
+};
 
-void replace(lua_State* L, const char* name, lua_CFunction fn) {
-  lua_pushcfunction(L, fn);
-  lua_setfield(L, -2, name);
-}
+constexpr Replacement kString[] = {
+    {"rep", rep},          {"byte", byte},          {"char", char_},       {"sub", sub},
+    {"upper", whole_text}, {"lower", whole_text},   {"reverse", whole_text},
+    {"format", formatted}, {"pack", formatted},     {"unpack", unpack_},
+    {"packsize", whole_text},                       {"dump", dump},
+};
+constexpr Replacement kTable[] = {
+    {"insert", insert, false}, {"remove", remove, false}, {"concat", concat, false},
+    {"move", move},            {"unpack", unpack},        {"pack", per_argument},
+    {"sort", sort},
+};
+constexpr Replacement kUtf8[] = {
+    {"char", per_argument}, {"codepoint", byte}, {"len", utf8_len}, {"offset", utf8_offset},
+};
+constexpr Replacement kBase[] = {{"tonumber", tonumber}};
+
+struct Library {
+  const char* name;  // a global table, or null for the base library
+  std::span<const Replacement> functions;
+};
+constexpr Library kLibraries[] = {
+    {"string", kString}, {"table", kTable}, {"utf8", kUtf8}, {nullptr, kBase}};
 
 }  // namespace
 
 void install(lua_State* L) {
-  lua_getglobal(L, "string");
-  wrap(L, "rep", rep);
-  wrap(L, "byte", byte);
-  wrap(L, "char", char_);
-  wrap(L, "sub", sub);
-  wrap(L, "upper", whole_text);
-  wrap(L, "lower", whole_text);
-  wrap(L, "reverse", whole_text);
-  wrap(L, "format", formatted);
-  wrap(L, "pack", formatted);
-  wrap(L, "unpack", unpack_);
-  wrap(L, "packsize", packsize);
-  wrap(L, "dump", dump);
-  lua_pop(L, 1);
-
-  lua_getglobal(L, "table");
-  replace(L, "insert", insert);
-  replace(L, "remove", remove);
-  replace(L, "concat", concat);
-  wrap(L, "move", move);
-  wrap(L, "unpack", unpack);
-  wrap(L, "pack", pack);
-  wrap(L, "sort", sort);
-  lua_pop(L, 1);
-
-  lua_getglobal(L, "utf8");
-  wrap(L, "char", utf8_char);
-  wrap(L, "codepoint", byte);
-  wrap(L, "len", utf8_len);
-  wrap(L, "offset", utf8_offset);
-  lua_pop(L, 1);
-
-  lua_pushglobaltable(L);
-  wrap(L, "tonumber", tonumber);
-  lua_pop(L, 1);
+  for (const Library& lib : kLibraries) {
+    if (lib.name != nullptr) {
+      lua_getglobal(L, lib.name);
+    } else {
+      lua_pushglobaltable(L);
+    }
+    for (const Replacement& r : lib.functions) {
+      if (r.wrapped) lua_getfield(L, -1, r.name);
+      lua_pushcclosure(L, r.fn, r.wrapped ? 1 : 0);
+      lua_setfield(L, -2, r.name);
+    }
+    lua_pop(L, 1);
+  }
 }
 
 }  // namespace ostrel_core::script::charges
