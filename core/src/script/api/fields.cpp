@@ -428,8 +428,6 @@ int raw_field(lua_State* L, int t, std::string_view name) {
 }
 
 std::optional<std::string> read_text(lua_State* L, int idx) {
-  const int t = lua_type(L, idx);
-  if (t != LUA_TSTRING && t != LUA_TNUMBER) return std::nullopt;
   auto v = convert::to_text(L, idx);
   if (!v) return std::nullopt;
   return std::move(*v);

@@ -338,10 +338,12 @@ std::string required_text(lua_State* L, int t, std::string_view field, std::stri
 
 // Pushes the raw value of `t[name]` (t a stack index) and returns its type.
 int raw_field(lua_State* L, int t, std::string_view name);
-// The value at `idx` as text (a number counts as its text) or as a number; none when it does not
-// convert. Never raise.
+// The value at `idx` as text (a number counts as its text), as a number, or as the binding's
+// integer of type I; none when it does not convert. Never raise.
 std::optional<std::string> read_text(lua_State* L, int idx);
 std::optional<double> read_number(lua_State* L, int idx);
+template <std::integral I>
+std::optional<I> read_integer(lua_State* L, int idx);
 // A value for a refusal text: a number in its shortest form, else its type name.
 std::string value_text(lua_State* L, int idx);
 // A double as single precision: beyond the float range it becomes infinite; NaN stays NaN.
@@ -373,11 +375,16 @@ I integer_value(lua_State* L, int idx, std::string_view ctx, std::string_view fi
 }
 
 template <std::integral I>
+std::optional<I> read_integer(lua_State* L, int idx) {
+  auto v = convert::to_integer<I>(L, idx);
+  if (!v) return std::nullopt;
+  return *v;
+}
+
+template <std::integral I>
 std::optional<I> get_integer(lua_State* L, int t, const char* name) {
   std::optional<I> out;
-  if (raw_field(L, t, name) != detail::kNil) {
-    if (auto v = convert::to_integer<I>(L, -1)) out = *v;
-  }
+  if (raw_field(L, t, name) != detail::kNil) out = read_integer<I>(L, -1);
   detail::pop(L);
   return out;
 }

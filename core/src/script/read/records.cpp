@@ -18,6 +18,7 @@ namespace ostrel_core::script::records {
 namespace {
 
 using fields::raw_field;
+using fields::read_integer;
 using fields::read_number;
 using fields::read_text;
 using lua_vm::read_registry_table;
@@ -31,15 +32,6 @@ void for_pairs(lua_State* L, int t, F&& each) {
     each(L);
     lua_settop(L, top - 1);
   }
-}
-
-// The value at `idx` as the binding's integer of type I; none when nil or it does not convert.
-template <class I>
-std::optional<I> opt_integer(lua_State* L, int idx) {
-  if (lua_type(L, idx) == LUA_TNIL) return std::nullopt;
-  auto v = convert::to_integer<I>(L, idx);
-  if (!v) return std::nullopt;
-  return *v;
 }
 
 // The texts of the `tags` sequence of the rules table at `t`; other elements are skipped.
@@ -146,7 +138,7 @@ BlockRules read_rules(lua_State* L, int t, std::string block) {
     std::vector<std::pair<std::string, std::uint32_t>> drops;
     for_pairs(L, lua_gettop(L), [&](lua_State* s) {
       auto id = read_text(s, -2);
-      auto units = opt_integer<std::uint32_t>(s, -1);
+      auto units = read_integer<std::uint32_t>(s, -1);
       if (id && units) drops.emplace_back(std::move(*id), *units);
     });
     std::stable_sort(drops.begin(), drops.end());
@@ -194,7 +186,7 @@ std::vector<std::pair<std::string, MaterialId>> registered_blocks(const lua_vm::
   read_registry_table(vm, "ostrel.blocks", [&](lua_State* L, int t) {
     for_pairs(L, t, [&](lua_State* s) {
       auto id = lua_type(s, -2) == LUA_TSTRING ? read_text(s, -2) : std::nullopt;
-      auto m = opt_integer<MaterialId>(s, -1);
+      auto m = read_integer<MaterialId>(s, -1);
       if (id && m) out.emplace_back(std::move(*id), *m);
     });
   });
