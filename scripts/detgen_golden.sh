@@ -2,7 +2,8 @@
 # The golden check of the generation math: the Python reference still writes the committed
 # samples, then the detgen target and its golden program are built with g++ and clang-16, each
 # at -O0 and -O2, plus once under clang's float-cast-overflow and undefined-behaviour checks, and
-# every build must print the committed digest. Build trees live in build-golden/.
+# every build must give the committed digests (the battery's and the chunk buffer recipe's).
+# Build trees live in build-golden/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

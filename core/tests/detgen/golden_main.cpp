@@ -1,10 +1,12 @@
 // The golden check of the generation math, built alone by each compiler at each optimisation
 // level (scripts/detgen_golden.sh): the noise must equal the independent reference bit for bit,
-// and the battery's digest must equal the committed one.
+// and the battery's digest and the chunk buffer recipe's digests must equal the committed ones.
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
+#include "detgen/buffer/golden_buffer.hpp"
 #include "detgen/golden_battery.hpp"
 #include "detgen/reference_check.hpp"
 
@@ -33,6 +35,15 @@ int main(int argc, char** argv) {
   if (digest != golden::kDigest) {
     std::printf("battery digest %s, committed %s\n", digest.c_str(), golden::kDigest);
     ++failures;
+  }
+  for (std::size_t i = 0; i < std::size(buffer::golden::kSeeds); ++i) {
+    const auto d = buffer::golden::digest(buffer::golden::kSeeds[i]);
+    if (d.hex != buffer::golden::kDigests[i]) {
+      std::printf("buffer recipe digest for seed %llu %s, committed %s\n",
+                  static_cast<unsigned long long>(buffer::golden::kSeeds[i]), d.hex.c_str(),
+                  buffer::golden::kDigests[i]);
+      ++failures;
+    }
   }
   if (failures == 0) std::printf("detgen golden: ok %s\n", digest.c_str());
   return failures == 0 ? 0 : 1;
