@@ -8,6 +8,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "detgen/rng.hpp"
 #include "fluid/fluidics.hpp"
 #include "light/lighting.hpp"
 
@@ -41,12 +42,7 @@ class Chunks final : public ostrel_core::phys::voxels::Resident {
   std::unordered_map<ChunkPos, Chunk> chunks_;
 };
 
-std::uint64_t mix(std::uint64_t h) {
-  h += 0x9e3779b97f4a7c15ull;
-  h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ull;
-  h = (h ^ (h >> 27)) * 0x94d049bb133111ebull;
-  return h ^ (h >> 31);
-}
+std::uint64_t mix(std::uint64_t h) { return ostrel_core::detgen::rng::mix(h + 0x9e3779b97f4a7c15ull); }
 
 ostrel_core::fluid::Fluids water() {
   ostrel_core::fluid::Fluids f;
@@ -105,7 +101,8 @@ void BM_Step512Processed(benchmark::State& state) {
     state.ResumeTiming();
     flows += f->tick(world, 1, 7).size();
   }
-  state.counters["flows"] = benchmark::Counter(static_cast<double>(flows), benchmark::Counter::kAvgIterations);
+  state.counters["flows"] =
+      benchmark::Counter(static_cast<double>(flows), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_Step512Processed)->Unit(benchmark::kMicrosecond);
 
@@ -122,10 +119,13 @@ Chunks terrain(Kind kind) {
     for (std::int32_t x = -16; x < 32; ++x)
       for (std::int32_t y = -16; y < 16; ++y)
         for (std::int32_t z = -16; z < 32; ++z) {
-          const std::uint64_t h = mix(mix(mix(static_cast<std::uint32_t>(x)) ^ static_cast<std::uint32_t>(y)) ^
-                                      static_cast<std::uint32_t>(z));
-          if (y == 15 && h % 5 != 0) world.set({x, y, z}, kStone);
-          else if (h % 100 < 55) world.set({x, y, z}, h % 97 == 0 ? kLamp : kStone);
+          const std::uint64_t h =
+              mix(mix(mix(static_cast<std::uint32_t>(x)) ^ static_cast<std::uint32_t>(y)) ^
+                  static_cast<std::uint32_t>(z));
+          if (y == 15 && h % 5 != 0)
+            world.set({x, y, z}, kStone);
+          else if (h % 100 < 55)
+            world.set({x, y, z}, h % 97 == 0 ? kLamp : kStone);
         }
   }
   return world;

@@ -1,10 +1,10 @@
 #include "fluid/solver.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <limits>
 #include <utility>
-
-#include <fmt/format.h>
 
 #include "base/error.hpp"
 
@@ -37,6 +37,14 @@ std::uint32_t room(std::uint32_t occupancy, std::uint32_t waterlogs_at) {
 }
 
 std::uint32_t space(std::uint32_t room, std::uint32_t level) { return level <= room ? room - level : 0; }
+
+std::uint32_t space_for(Neighbourhood& n, BlockPos q, FluidId f, std::uint32_t waterlogs_at) {
+  const auto occupancy = n.occupancy(q);
+  if (!occupancy) return 0;
+  const Fluid held = n.fluid(q);
+  if (held.is_wet() && held.id() != f) return 0;
+  return space(room(*occupancy, waterlogs_at), held.level());
+}
 
 void Solver::touch(BlockPos p) {
   for (const BlockPos& q : {p, step(p, 0, -1, 0), step(p, 0, 1, 0), step(p, -1, 0, 0), step(p, 1, 0, 0),
@@ -80,13 +88,16 @@ void transfer(Neighbourhood& n, BlockPos from, BlockPos into, FluidId id, std::u
   const Fluid s = n.fluid(from);
   const Fluid t = n.fluid(into);
   if (amount > s.level()) {
-    contract_stop(kTarget, fmt::format("transfer of {} cells from {} which holds {}", amount, from, s.level()));
+    contract_stop(kTarget,
+                  fmt::format("transfer of {} cells from {} which holds {}", amount, from, s.level()));
   }
   if (t.is_wet() && t.id() != id) {
-    contract_stop(kTarget, fmt::format("transfer of fluid {} into {} which holds fluid {}", id, into, t.id()));
+    contract_stop(kTarget,
+                  fmt::format("transfer of fluid {} into {} which holds fluid {}", id, into, t.id()));
   }
-  const Fluid new_from =
-      amount == s.level() || s.id() == 0 ? Fluid{} : Fluid::of(s.id(), static_cast<std::uint8_t>(s.level() - amount));
+  const Fluid new_from = amount == s.level() || s.id() == 0
+                             ? Fluid{}
+                             : Fluid::of(s.id(), static_cast<std::uint8_t>(s.level() - amount));
   const auto level = std::min<std::uint32_t>(t.level() + amount, kFullLevel);
   const Fluid new_into = Fluid::of(id, static_cast<std::uint8_t>(level));
   n.set_fluid(from, new_from);

@@ -24,7 +24,9 @@
 #include "world/coords.hpp"
 #include "world/material.hpp"
 
-namespace ostrel_core::fluid::step { class Stepper; }
+namespace ostrel_core::fluid::step {
+class Stepper;
+}
 
 namespace ostrel_core::fluid::solver {
 
@@ -45,8 +47,8 @@ struct Tuning {
 };
 
 struct Tunings {
-  std::array<Tuning, kSlots> slots{};    // by FluidId
-  std::array<bool, kSlots> enabled{};    // slots that belong to a registered fluid
+  std::array<Tuning, kSlots> slots{};  // by FluidId
+  std::array<bool, kSlots> enabled{};  // slots that belong to a registered fluid
 
   // Sixteen copies of `t`, every slot enabled.
   static Tunings uniform(const Tuning& t);
@@ -64,12 +66,12 @@ struct Flow {
 
 // A flow that was stopped: at a wall, or at another fluid (`meets`).
 struct Blocked {
-  BlockPos from;            // the block holding the fluid
-  BlockPos into;            // the block it failed to enter
-  std::uint32_t volume = 0; // the level of `from`
-  FluidId fluid = 0;        // the fluid in `from`
-  bool meets = false;       // `into` holds another fluid
-  FluidId other = 0;        // that fluid (meaningful when `meets`)
+  BlockPos from;             // the block holding the fluid
+  BlockPos into;             // the block it failed to enter
+  std::uint32_t volume = 0;  // the level of `from`
+  FluidId fluid = 0;         // the fluid in `from`
+  bool meets = false;        // `into` holds another fluid
+  FluidId other = 0;         // that fluid (meaningful when `meets`)
   friend bool operator==(const Blocked&, const Blocked&) = default;
 };
 
@@ -112,6 +114,10 @@ class Neighbourhood {
 BlockPos step(BlockPos p, int dx, int dy, int dz);
 inline BlockPos below(BlockPos p) { return step(p, 0, -1, 0); }
 inline BlockPos above(BlockPos p) { return step(p, 0, 1, 0); }
+// The four horizontal neighbours: -x, +x, -z, +z.
+inline std::array<BlockPos, 4> beside(BlockPos p) {
+  return {step(p, -1, 0, 0), step(p, 1, 0, 0), step(p, 0, 0, -1), step(p, 0, 0, 1)};
+}
 
 // Cells a block offers a fluid that is floor at `waterlogs_at`: 27 - occupancy when the
 // occupancy is below `waterlogs_at` and at most 26, else 0 (the block is floor).
@@ -162,19 +168,23 @@ class Solver {
  private:
   friend class step::Stepper;  // the fluid step runs the queue
 
-  std::deque<PosSet> queue_;              // work carried from step to step, front first
-  std::size_t queued_ = 0;                // positions held in queue_
+  std::deque<PosSet> queue_;  // work carried from step to step, front first
+  std::size_t queued_ = 0;    // positions held in queue_
   // Woken since the last step, in the order woken, repeats included: a set is made of them once
   // a step takes them, which costs less than keeping them ordered as they come.
   std::vector<BlockPos> touched_;
-  std::map<std::uint64_t, PosSet> due_;   // step -> positions deferred to it
-  std::size_t due_count_ = 0;             // positions held in due_
-  PosSet exposed_;                        // wet, evaporating, open above
-  std::vector<Blocked> blocked_;          // at most kMaxBlocked per step
-  std::vector<BlockPos> washed_;          // no duplicates
-  PosSet washed_set_;                     // the same positions, for the duplicate test
+  std::map<std::uint64_t, PosSet> due_;  // step -> positions deferred to it
+  std::size_t due_count_ = 0;            // positions held in due_
+  PosSet exposed_;                       // wet, evaporating, open above
+  std::vector<Blocked> blocked_;         // at most kMaxBlocked per step
+  std::vector<BlockPos> washed_;         // no duplicates
+  PosSet washed_set_;                    // the same positions, for the duplicate test
   std::vector<Absorbed> absorbed_;
 };
+
+// What `q` can still take of fluid `f` that is floor at `waterlogs_at`: 0 when its chunk is not
+// resident or it holds another fluid.
+std::uint32_t space_for(Neighbourhood& n, BlockPos q, FluidId f, std::uint32_t waterlogs_at);
 
 // Moves `amount` cells of fluid `id` from `from` into `into` and records the two flows; when
 // `washes` and `into` washes away, `into` is noted on the solver's washed list.

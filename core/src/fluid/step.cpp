@@ -4,6 +4,8 @@
 #include <array>
 #include <optional>
 
+#include "detgen/rng.hpp"
+
 namespace ostrel_core::fluid::step {
 namespace {
 
@@ -13,7 +15,6 @@ using solver::PosSet;
 using solver::Tuning;
 using solver::Tunings;
 
-constexpr std::array<std::array<int, 3>, 4> kHorizontal = {{{-1, 0, 0}, {1, 0, 0}, {0, 0, -1}, {0, 0, 1}}};
 // How far ahead a dry position looks for a step at which every enabled fluid is due.
 constexpr std::uint64_t kDryLookahead = 4096;
 
@@ -21,41 +22,31 @@ std::uint64_t rate_of(const Tuning& t) { return t.tick_rate == 0 ? 1 : t.tick_ra
 
 // The four horizontal neighbours of `p` in its turn order.
 std::array<BlockPos, 4> turn_order(BlockPos p) {
-  std::array<BlockPos, 4> out;
+  const std::array<BlockPos, 4> sides = solver::beside(p);
   const unsigned k = turn_start(p);
-  for (unsigned i = 0; i < 4; ++i) {
-    const auto& d = kHorizontal[(k + i) & 3];
-    out[i] = solver::step(p, d[0], d[1], d[2]);
-  }
-  return out;
+  return {sides[k], sides[(k + 1) & 3], sides[(k + 2) & 3], sides[(k + 3) & 3]};
 }
 
 }  // namespace
 
 unsigned turn_start(BlockPos p) {
-  const std::uint32_t sum = static_cast<std::uint32_t>(p.x) + static_cast<std::uint32_t>(p.y) +
-                            static_cast<std::uint32_t>(p.z);
+  const std::uint32_t sum =
+      static_cast<std::uint32_t>(p.x) + static_cast<std::uint32_t>(p.y) + static_cast<std::uint32_t>(p.z);
   return sum & 3;
 }
 
 std::uint64_t evaporation_hash(std::uint64_t s, BlockPos p, std::uint64_t seed) {
   auto wide = [](std::int32_t v) { return static_cast<std::uint64_t>(static_cast<std::int64_t>(v)); };
-  std::uint64_t h = (s * 0xd6e8feb86659fd93ull) ^ (wide(p.x) * 0x9e3779b97f4a7c15ull) ^
-                    (wide(p.y) * 0xc2b2ae3d27d4eb4full) ^ (wide(p.z) * 0x165667b19e3779f9ull) ^ seed;
-  h += 0x9e3779b97f4a7c15ull;
-  h ^= h >> 30;
-  h *= 0xbf58476d1ce4e5b9ull;
-  h ^= h >> 27;
-  h *= 0x94d049bb133111ebull;
-  h ^= h >> 31;
-  return h;
+  const std::uint64_t h = (s * 0xd6e8feb86659fd93ull) ^ (wide(p.x) * 0x9e3779b97f4a7c15ull) ^
+                          (wide(p.y) * 0xc2b2ae3d27d4eb4full) ^ (wide(p.z) * 0x165667b19e3779f9ull) ^ seed;
+  return ostrel_core::detgen::rng::mix(h + 0x9e3779b97f4a7c15ull);
 }
 
 // One step's run over the solver's queue.
 class Stepper {
  public:
-  Stepper(solver::Solver& solver, const Tunings& tunings, Neighbourhood& n, std::uint64_t s, std::uint64_t seed,
-          std::vector<Flow>& flows)
+  Stepper(solver::Solver& solver, const Tunings& tunings, Neighbourhood& n, std::uint64_t s,
+          std::uint64_t seed, std::vector<Flow>& flows)
       : solver_(solver), tunings_(tunings), n_(n), step_(s), seed_(seed), flows_(flows) {}
 
   void run() {
@@ -169,19 +160,10 @@ class Stepper {
   // --- the world --------------------------------------------------------------------------------
   std::uint32_t level(BlockPos p) { return n_.fluid(p).level(); }
   bool wet(BlockPos p) { return n_.fluid(p).is_wet(); }
-  // Resident, and dry or holding `f`.
-  bool accepts(BlockPos q, FluidId f) {
-    if (!n_.occupancy(q)) return false;
-    const Fluid t = n_.fluid(q);
-    return !t.is_wet() || t.id() == f;
-  }
-  // The room of a resident block for a fluid that is floor at `waterlogs_at`; 0 when absent.
-  std::uint32_t room_at(BlockPos q, std::uint32_t waterlogs_at) {
-    const auto occ = n_.occupancy(q);
-    return occ ? solver::room(*occ, waterlogs_at) : 0;
-  }
-  std::uint32_t space_at(BlockPos q, std::uint32_t waterlogs_at) {
-    return solver::space(room_at(q, waterlogs_at), level(q));
+  // What `q` can still take of `f` under `t`; 0 when it is away or holds another fluid. A move
+  // of 0 cells changes nothing, so callers need not test it first.
+  std::uint32_t space_for(BlockPos q, FluidId f, const Tuning& t) {
+    return solver::space_for(n_, q, f, t.waterlogs_at);
   }
   void move(BlockPos from, BlockPos into, FluidId f, std::uint32_t amount, const Tuning& t) {
     solver::transfer(n_, from, into, f, amount, t.washes, flows_, solver_);
@@ -215,8 +197,6 @@ class Stepper {
   void note_blocked(BlockPos p, Fluid s, const Tuning& t) {
     auto& blocked = solver_.blocked_;
     if (blocked.size() >= solver::kMaxBlocked || s.level() < 2) return;
-    const auto horizontal = std::array<BlockPos, 4>{solver::step(p, -1, 0, 0), solver::step(p, 1, 0, 0),
-                                                    solver::step(p, 0, 0, -1), solver::step(p, 0, 0, 1)};
     auto look = [&](BlockPos m, bool beside) {
       if (m == p || blocked.size() >= solver::kMaxBlocked) return;
       const auto occ = n_.occupancy(m);
@@ -228,7 +208,7 @@ class Stepper {
         blocked.push_back({p, m, s.level(), s.id(), false, 0});
       }
     };
-    for (const BlockPos& m : horizontal) look(m, true);
+    for (const BlockPos& m : solver::beside(p)) look(m, true);
     look(solver::below(p), false);
   }
 
@@ -253,10 +233,8 @@ class Stepper {
     if (l <= own_room) return;
     std::uint32_t excess = l - own_room;
     auto offer = [&](BlockPos q) {
-      if (excess == 0 || q == p || !accepts(q, f)) return;
-      const std::uint32_t r = room_at(q, t.waterlogs_at);
-      if (r == 0) return;
-      const std::uint32_t amount = std::min(solver::space(r, level(q)), excess);
+      if (excess == 0 || q == p) return;
+      const std::uint32_t amount = std::min(space_for(q, f, t), excess);
       move(p, q, f, amount, t);
       excess -= amount;
     };
@@ -266,24 +244,22 @@ class Stepper {
   }
 
   void fall(BlockPos p, FluidId f, const Tuning& t, BlockPos down) {
-    if (down == p || !accepts(down, f)) return;
-    const std::uint32_t r = room_at(down, t.waterlogs_at);
-    if (r == 0) return;
-    move(p, down, f, std::min(solver::space(r, level(down)), level(p)), t);
+    if (down == p) return;
+    move(p, down, f, std::min(space_for(down, f, t), level(p)), t);
   }
 
   void spread(BlockPos p, FluidId f, const Tuning& t, const std::array<BlockPos, 4>& turns) {
     std::array<std::pair<std::uint32_t, BlockPos>, 4> order;
     for (std::size_t i = 0; i < 4; ++i) order[i] = {level(turns[i]), turns[i]};
-    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& entry : order) {
       const BlockPos q = entry.second;
       if (q == p) continue;
       const std::uint32_t lp = level(p);
       const std::uint32_t lq = level(q);
-      if (lq >= lp || !accepts(q, f)) continue;
-      const std::uint32_t amount = std::min((lp - lq) / 2, space_at(q, t.waterlogs_at));
-      move(p, q, f, amount, t);
+      if (lq >= lp) continue;
+      move(p, q, f, std::min((lp - lq) / 2, space_for(q, f, t)), t);
     }
   }
 
@@ -296,7 +272,7 @@ class Stepper {
       const auto occ = n_.occupancy(q);
       if (!occ || wet(q) || solver::room(*occ, t.waterlogs_at) < lp) continue;
       const BlockPos under = solver::below(q);
-      if (under == q || !accepts(under, f) || space_at(under, t.waterlogs_at) == 0) continue;
+      if (under == q || space_for(under, f, t) == 0) continue;
       move(p, q, f, lp, t);
       return true;
     }
@@ -347,13 +323,13 @@ class Stepper {
   const std::uint64_t step_;
   const std::uint64_t seed_;
   std::vector<Flow>& flows_;
-  std::vector<BlockPos> woken_;           // positions to touch for the next step, repeats included
-  PosSet evaporated_;                     // positions that lost a cell to the air this step
-  std::optional<std::uint64_t> dry_wake_; // computed on first need
+  std::vector<BlockPos> woken_;            // positions to touch for the next step, repeats included
+  PosSet evaporated_;                      // positions that lost a cell to the air this step
+  std::optional<std::uint64_t> dry_wake_;  // computed on first need
 };
 
-void advance(solver::Solver& solver, const solver::Tunings& tunings, solver::Neighbourhood& n, std::uint64_t s,
-             std::uint64_t seed, std::vector<solver::Flow>& flows) {
+void advance(solver::Solver& solver, const solver::Tunings& tunings, solver::Neighbourhood& n,
+             std::uint64_t s, std::uint64_t seed, std::vector<solver::Flow>& flows) {
   Stepper(solver, tunings, n, s, seed, flows).run();
 }
 

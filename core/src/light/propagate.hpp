@@ -37,7 +37,8 @@ namespace ostrel_core::light::propagate {
 using coords::BlockPos;
 
 enum class Channel : std::uint8_t { Sky = 0, Red = 1, Green = 2, Blue = 3 };
-inline constexpr std::array<Channel, 4> kChannels = {Channel::Sky, Channel::Red, Channel::Green, Channel::Blue};
+inline constexpr std::array<Channel, 4> kChannels = {Channel::Sky, Channel::Red, Channel::Green,
+                                                     Channel::Blue};
 
 inline constexpr std::uint8_t kDown = 2;
 inline constexpr std::uint8_t kUp = 3;
@@ -50,6 +51,14 @@ constexpr std::uint8_t level_of(std::uint16_t value, Channel c) { return (value 
 constexpr std::uint16_t with_level(std::uint16_t value, Channel c, std::uint8_t level) {
   const unsigned s = shift_of(c);
   return static_cast<std::uint16_t>((value & ~(15u << s)) | (unsigned{level} << s));
+}
+
+// The larger of `a` and `b` on each channel.
+constexpr std::uint16_t brighter(std::uint16_t a, std::uint16_t b) {
+  for (Channel c : kChannels) {
+    if (level_of(b, c) > level_of(a, c)) a = with_level(a, c, level_of(b, c));
+  }
+  return a;
 }
 
 // The block one step in `direction`, or none past the i32 range.
@@ -84,7 +93,8 @@ constexpr std::uint16_t lit_through(std::uint16_t source, unsigned direction, st
   const std::uint32_t higher = (((lit | 0x10 * kLow) - cur) >> 4) & kLow;  // lit >= cur
   const std::uint32_t pick = higher * 0xF;
   const std::uint32_t out = (lit & pick) | (cur & ~pick & 0x0F * kLow);
-  return static_cast<std::uint16_t>((out & 0xF) | (out >> 4 & 0xF0) | (out >> 8 & 0xF00) | (out >> 12 & 0xF000));
+  return static_cast<std::uint16_t>((out & 0xF) | (out >> 4 & 0xF0) | (out >> 8 & 0xF00) |
+                                    (out >> 12 & 0xF000));
 }
 
 // What the algorithms ask of the world.
@@ -110,17 +120,17 @@ struct Region {
     for (std::int64_t y = low.y; y <= high.y; ++y)
       for (std::int64_t z = low.z; z <= high.z; ++z)
         for (std::int64_t x = low.x; x <= high.x; ++x)
-          f(BlockPos{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), static_cast<std::int32_t>(z)});
+          f(BlockPos{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
+                     static_cast<std::int32_t>(z)});
   }
 };
 
-namespace detail {
+// Whether light moving in `direction` may enter `m`: resident, open on the face looking back.
 template <Neighbourhood N>
 bool open_toward(N& n, BlockPos m, unsigned direction) {
   const auto f = n.faces(m);
   return f && (*f & face_bit(direction ^ 1));
 }
-}  // namespace detail
 
 // Lights an emitting block and those of its neighbours open toward it, and queues them. The
 // block's own faces are not consulted: a closed lamp still lights its open neighbours.
@@ -128,15 +138,11 @@ template <Neighbourhood N>
 void seed_emission(N& n, BlockPos pos, FloodQueue& queue) {
   const std::uint16_t e = n.emission(pos);
   if (e == 0) return;
-  std::uint16_t own = n.light(pos);
-  for (Channel c : kChannels) {
-    if (level_of(e, c) > level_of(own, c)) own = with_level(own, c, level_of(e, c));
-  }
-  n.set_light(pos, own);
+  n.set_light(pos, brighter(n.light(pos), e));
   queue.push_back(pos);
   for (unsigned i = 0; i < 6; ++i) {
     const auto m = neighbour(pos, i);
-    if (!m || !detail::open_toward(n, *m, i)) continue;
+    if (!m || !open_toward(n, *m, i)) continue;
     const std::uint16_t current = n.light(*m);
     const std::uint16_t lit = lit_through(e, i, n.falloff(*m), current);
     if (lit != current) {
@@ -160,7 +166,7 @@ void flood(N& n, FloodQueue& queue) {
     for (unsigned i = 0; i < 6; ++i) {
       if (!(*fp & face_bit(i))) continue;
       const auto m = neighbour(p, i);
-      if (!m || !detail::open_toward(n, *m, i)) continue;
+      if (!m || !open_toward(n, *m, i)) continue;
       const std::uint16_t current = n.light(*m);
       const std::uint16_t lit = lit_through(lp, i, n.falloff(*m), current);
       if (lit != current) {
@@ -189,7 +195,7 @@ void remove(N& n, BlockPos pos, Channel channel, std::uint8_t level, FloodQueue&
     for (unsigned i = 0; i < 6; ++i) {
       const auto m = neighbour(p, i);
       if (!m) continue;
-      if (!detail::open_toward(n, *m, i)) {
+      if (!open_toward(n, *m, i)) {
         note_emitter(*m);
         continue;
       }

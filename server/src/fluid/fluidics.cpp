@@ -52,12 +52,8 @@ class Settling {
 
  private:
   static std::array<BlockPos, 6> faces(BlockPos p) {
-    return {solver::step(p, -1, 0, 0), solver::step(p, 1, 0, 0), solver::step(p, 0, -1, 0),
+    return {solver::step(p, -1, 0, 0), solver::step(p, 1, 0, 0),  solver::step(p, 0, -1, 0),
             solver::step(p, 0, 1, 0),  solver::step(p, 0, 0, -1), solver::step(p, 0, 0, 1)};
-  }
-  static std::array<BlockPos, 4> beside(BlockPos p) {
-    return {solver::step(p, -1, 0, 0), solver::step(p, 1, 0, 0), solver::step(p, 0, 0, -1),
-            solver::step(p, 0, 0, 1)};
   }
 
   // Resident, wet, not floor for its own fluid, and filled to its room.
@@ -89,11 +85,7 @@ class Settling {
 
   // Resident, holding `f` or nothing, with space at `waterlogs_at`.
   bool takes(BlockPos q, FluidId f, std::uint32_t waterlogs_at) {
-    const auto occ = wet_.occupancy(q);
-    if (!occ) return false;
-    const Fluid t = wet_.fluid(q);
-    if (t.is_wet() && t.id() != f) return false;
-    return solver::space(solver::room(*occ, waterlogs_at), t.level()) > 0;
+    return solver::space_for(wet_, q, f, waterlogs_at) > 0;
   }
 
   bool restless(BlockPos p) {
@@ -104,11 +96,11 @@ class Settling {
     if (!occ || l > solver::room(*occ, t.waterlogs_at)) return true;
     const BlockPos down = solver::below(p);
     if (down != p && takes(down, s.id(), t.waterlogs_at)) return true;
-    for (const BlockPos& q : beside(p)) {
+    for (const BlockPos& q : solver::beside(p)) {
       if (q != p && wet_.fluid(q).level() + 2u <= l && takes(q, s.id(), t.waterlogs_at)) return true;
     }
     if (l == 1 || l == 2) {
-      for (const BlockPos& q : beside(p)) {
+      for (const BlockPos& q : solver::beside(p)) {
         if (q == p) continue;
         const auto qo = wet_.occupancy(q);
         if (!qo || wet_.fluid(q).is_wet() || solver::room(*qo, t.waterlogs_at) < l) continue;
@@ -117,7 +109,7 @@ class Settling {
       }
     }
     if (down != p && wet_.absorbency(down, s.id()) != 0) return true;
-    for (const BlockPos& q : beside(p)) {
+    for (const BlockPos& q : solver::beside(p)) {
       if (q != p && wet_.absorbency(q, s.id()) != 0) return true;
     }
     if (t.evaporates != 0) {
@@ -215,7 +207,8 @@ void Fluidics::chunk_loaded(ChunkPos pos, FluidLayer layer, const Resident& soli
   // stored layer: keep it, so the change still reaches the save.
   if (loaded_.contains(pos) && dirty_.contains(pos)) return;
   loaded_.insert(pos);
-  if (poured_.contains(pos)) layer = lay_pour_over(pos, std::move(layer));  // stays dirty: it differs from the store
+  if (poured_.contains(pos))
+    layer = lay_pour_over(pos, std::move(layer));  // stays dirty: it differs from the store
   if (layer.empty()) return;
   // A chunk past the block range has no block a step could reach: its fluid only waits.
   const bool asleep = !pos.addressable() || sea_over_air(layer, solid.resident(pos));
@@ -289,7 +282,8 @@ std::uint8_t Fluidics::falloff(FluidId id) const {
 }
 
 // The world overloads, for the tick.
-void Fluidics::chunk_loaded(ChunkPos pos, FluidLayer layer, std::string_view domain, const world::World& world) {
+void Fluidics::chunk_loaded(ChunkPos pos, FluidLayer layer, std::string_view domain,
+                            const world::World& world) {
   chunk_loaded(pos, std::move(layer), SolidChunks(world, domain));
 }
 

@@ -56,13 +56,13 @@ class Ponds {
 
  private:
   Fluids fluids_;
-  std::shared_ptr<const AbsorbTable> absorbs_;   // shared read-only with every domain state
-  std::shared_ptr<const Materials> passable_;    // the same
-  std::shared_ptr<const Materials> washes_away_; // the same
+  std::shared_ptr<const AbsorbTable> absorbs_;    // shared read-only with every domain state
+  std::shared_ptr<const Materials> passable_;     // the same
+  std::shared_ptr<const Materials> washes_away_;  // the same
   std::map<std::string, Fluidics, std::less<>> domains_;
 };
 
-// The fluid lock. A stand-in exclusive lock until the shared read-write lock is in base/sync.
+// The fluid lock: reads share it, steps and writes hold it alone.
 using PondsLock = ostrel_core::sync::RwLock<Ponds>;
 
 class Shared final : public ostrel_core::fluid::Access {

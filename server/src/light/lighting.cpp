@@ -26,8 +26,8 @@ BlockPos far_corner_of(ChunkPos c) { return c.block({15, 15, 15}); }
 
 // Visits the blocks of [lo, hi] on each axis, clipped to the i32 range.
 template <class F>
-void clipped(std::int64_t x0, std::int64_t y0, std::int64_t z0, std::int64_t x1, std::int64_t y1, std::int64_t z1,
-             F&& f) {
+void clipped(std::int64_t x0, std::int64_t y0, std::int64_t z0, std::int64_t x1, std::int64_t y1,
+             std::int64_t z1, F&& f) {
   x0 = std::max(x0, kMinBlock);
   y0 = std::max(y0, kMinBlock);
   z0 = std::max(z0, kMinBlock);
@@ -50,19 +50,13 @@ void shell(ChunkPos c, F&& f) {
   for (std::int64_t sz : {z - 1, z + 16}) clipped(x - 1, y, sz, x + 16, y + 15, sz, f);
 }
 
-// Light crosses the face of `m` that looks toward its neighbour in `direction`'s opposite.
-bool open_toward(Lit& lit, BlockPos m, unsigned direction) {
-  const auto f = lit.faces(m);
-  return f && (*f & propagate::face_bit(direction ^ 1));
-}
-
 // Emitters in the six chunks that share a face with `c`, on the slab touching it, light c's
 // blocks beside them again: a closed lamp never floods, so pushing it would not reach c.
 void seed_bordering_emitters(Lit& lit, ChunkPos c, propagate::FloodQueue& queue) {
   const BlockPos o = origin_of(c);
   const std::int64_t x = o.x, y = o.y, z = o.z;
-  auto slab = [&](ChunkPos n, std::int64_t x0, std::int64_t y0, std::int64_t z0, std::int64_t x1, std::int64_t y1,
-                  std::int64_t z1) {
+  auto slab = [&](ChunkPos n, std::int64_t x0, std::int64_t y0, std::int64_t z0, std::int64_t x1,
+                  std::int64_t y1, std::int64_t z1) {
     if (!n.addressable() || !lit.may_emit(n)) return;
     clipped(x0, y0, z0, x1, y1, z1, [&](BlockPos b) {
       if (lit.emission(b) != 0) propagate::seed_emission(lit, b, queue);
@@ -136,9 +130,8 @@ Touched Lighting::chunk_loaded_with_fluid(ChunkPos c, const Resident& solid, con
     if (lit.may_emit(c)) inside.blocks([&](BlockPos p) { propagate::seed_emission(lit, p, queue); });
     // Open sky: only the top row can lack a block above, and only when the chunk above is away.
     const BlockPos top = far_corner_of(c);
-    if (lit.relit_chunk() && !propagate::neighbour(top, propagate::kUp).and_then([&](BlockPos up) {
-          return lit.faces(up);
-        })) {
+    if (lit.relit_chunk() &&
+        !propagate::neighbour(top, propagate::kUp).and_then([&](BlockPos up) { return lit.faces(up); })) {
       Region{{origin_of(c).x, top.y, origin_of(c).z}, top}.blocks([&](BlockPos p) {
         const auto f = lit.faces(p);
         if (!f || !(*f & kUpFace)) return;
@@ -170,7 +163,8 @@ void Lighting::roof_over_below(ChunkPos c, const Resident& solid, Touched& touch
       const bool a_up = fa && (*fa & kUpFace);
       const auto fb = lit.faces(above);
       const bool stays = fb ? (*fb & kDownFace) && a_up &&
-                                  propagate::level_of(lit.light(above), Channel::Sky) == 15 && lit.falloff(a) == 0
+                                  propagate::level_of(lit.light(above), Channel::Sky) == 15 &&
+                                  lit.falloff(a) == 0
                             : a_up;
       if (stays) continue;
       lit.set_light(a, static_cast<std::uint16_t>(la & ~kSky));
@@ -178,7 +172,7 @@ void Lighting::roof_over_below(ChunkPos c, const Resident& solid, Touched& touch
       queue.push_back(above);
       for (unsigned i = 0; i < 6; ++i) {
         const auto n = propagate::neighbour(a, i);
-        if (n && open_toward(lit, *n, i)) queue.push_back(*n);
+        if (n && propagate::open_toward(lit, *n, i)) queue.push_back(*n);
       }
     }
   }
@@ -204,7 +198,7 @@ Touched Lighting::edited_with_fluid(BlockPos p, const Resident& solid, const Glo
     for (unsigned i = 0; i < 6; ++i) {
       const auto m = propagate::neighbour(p, i);
       if (!m) continue;
-      if (open_toward(lit, *m, i)) {
+      if (propagate::open_toward(lit, *m, i)) {
         queue.push_back(*m);
       } else if (lit.emission(*m) != 0) {
         propagate::seed_emission(lit, *m, queue);  // a closed lamp beside p lights it now it is open

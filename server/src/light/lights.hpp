@@ -16,7 +16,9 @@
 #include "light/lighting.hpp"
 #include "light/source.hpp"
 
-namespace ostrel_server::fluid { class Ponds; }
+namespace ostrel_server::fluid {
+class Ponds;
+}
 
 namespace ostrel_server::light {
 
@@ -55,7 +57,7 @@ std::map<std::string, Touched, std::less<>> relight(
 std::map<std::string, Touched, std::less<>> relight(Lights& lights, const fluid::Ponds& ponds,
                                                     std::span<const Edited> edits, const world::World& world);
 
-// The lighting lock. A stand-in exclusive lock until the shared read-write lock is in base/sync.
+// The lighting lock: light reads share it, relights hold it alone.
 using LightsLock = ostrel_core::sync::RwLock<Lights>;
 
 class Shared final : public ostrel_core::light::LightSource {

@@ -11,22 +11,12 @@ using ostrel_core::block::Kind;
 using ostrel_core::chunk::Chunk;
 using ostrel_core::chunk::PaletteEntry;
 using ostrel_core::fluid::kMaxFluids;
-using ostrel_core::light::propagate::Channel;
-using ostrel_core::light::propagate::kChannels;
-using ostrel_core::light::propagate::level_of;
-using ostrel_core::light::propagate::with_level;
-
-std::uint16_t brighter(std::uint16_t a, std::uint16_t b) {
-  for (Channel c : kChannels) {
-    if (level_of(b, c) > level_of(a, c)) a = with_level(a, c, level_of(b, c));
-  }
-  return a;
-}
+using ostrel_core::light::propagate::brighter;
 
 }  // namespace
 
-Lit::Lit(LightLayers& layers, const Tables& tables, ChunkPos relit, const Resident& solid, const Glowing& fluid,
-         Touched& touched)
+Lit::Lit(LightLayers& layers, const Tables& tables, ChunkPos relit, const Resident& solid,
+         const Glowing& fluid, Touched& touched)
     : layers_(layers),
       tables_(tables),
       relit_(relit),

@@ -2,15 +2,16 @@
 // ceiling with holes and skylights) lit chunk by chunk and then edited 50 times: the hash of
 // its light pins the whole relighting, and the same cave lit afresh must end the same.
 
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include <fmt/format.h>
-#include <gtest/gtest.h>
-
 #include "base/blake3.hpp"
+#include "detgen/rng.hpp"
 #include "fluid/fluidics.hpp"
 #include "light/codec.hpp"
 #include "light/lighting.hpp"
@@ -32,12 +33,7 @@ constexpr ostrel_core::fluid::FluidId kGlow = 1, kWater = 2;
 // followed by its encoded layer.
 constexpr const char* kGoldenCave = "76e69f330063f0b5574ecfc728fcc8ce5174f4700bae54dc8d118fffd836b289";
 
-std::uint64_t mix(std::uint64_t h) {
-  h += 0x9e3779b97f4a7c15ull;
-  h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ull;
-  h = (h ^ (h >> 27)) * 0x94d049bb133111ebull;
-  return h ^ (h >> 31);
-}
+std::uint64_t mix(std::uint64_t h) { return ostrel_core::detgen::rng::mix(h + 0x9e3779b97f4a7c15ull); }
 
 std::uint64_t at(std::int32_t x, std::int32_t y, std::int32_t z, std::uint64_t salt) {
   return mix(mix(mix(static_cast<std::uint32_t>(x) ^ salt) ^ static_cast<std::uint32_t>(y)) ^
@@ -109,10 +105,18 @@ class Cave {
     const BlockPos p{static_cast<std::int32_t>(h % 48) - 16, static_cast<std::int32_t>((h >> 8) % 32) - 16,
                      static_cast<std::int32_t>((h >> 16) % 48) - 16};
     switch ((h >> 24) % 7) {
-      case 0: world_.set(p, BlockValue::whole(kStone)); break;
-      case 1: world_.set(p, BlockValue::air()); break;
-      case 2: world_.set(p, BlockValue::whole(kLamp)); break;
-      case 3: world_.set(p, BlockValue::whole(kGlass)); break;
+      case 0:
+        world_.set(p, BlockValue::whole(kStone));
+        break;
+      case 1:
+        world_.set(p, BlockValue::air());
+        break;
+      case 2:
+        world_.set(p, BlockValue::whole(kLamp));
+        break;
+      case 3:
+        world_.set(p, BlockValue::whole(kGlass));
+        break;
       case 4:
         world_.set(p, BlockValue::air());
         fluid_.set(p, Fluid::of(kGlow, 27));
@@ -121,7 +125,9 @@ class Cave {
         fluid_.set(p, Fluid{});
         world_.set(p, BlockValue::mixed(mixed_cells(h)));
         break;
-      default: world_.set(p, BlockValue::whole(kLeaves)); break;
+      default:
+        world_.set(p, BlockValue::whole(kLeaves));
+        break;
     }
     return p;
   }
@@ -139,9 +145,12 @@ class Cave {
     }
     if (h % 100 < 55) {
       MaterialId m = kStone;
-      if (h % 97 == 0) m = kLamp;
-      else if (h % 89 == 0) m = kBlueLamp;
-      else if (h % 53 == 0) m = kGlass;
+      if (h % 97 == 0)
+        m = kLamp;
+      else if (h % 89 == 0)
+        m = kBlueLamp;
+      else if (h % 53 == 0)
+        m = kGlass;
       if (h % 41 == 0) {
         world_.set(p, BlockValue::mixed(mixed_cells(h >> 7)));
       } else {
@@ -166,7 +175,8 @@ std::string light_hash(const Lighting& l) {
   for (const ChunkPos& c : chunks) {
     std::vector<std::uint8_t> bytes;
     for (std::int32_t v : {c.x, c.y, c.z}) {
-      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+      for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
     }
     const auto encoded = ostrel_core::light::codec::encode(*l.layer(c));
     bytes.insert(bytes.end(), encoded.begin(), encoded.end());
@@ -182,7 +192,8 @@ std::string light_hash(const Lighting& l) {
 // until nothing changes. The relights must end exactly here.
 class Reference {
  public:
-  explicit Reference(Cave& cave) : lit_(layers_, tables_, {100, 100, 100}, cave.world(), cave.fluid(), touched_) {
+  explicit Reference(Cave& cave)
+      : lit_(layers_, tables_, {100, 100, 100}, cave.world(), cave.fluid(), touched_) {
     values_.assign(kSize, 0);
     for (std::size_t i = 0; i < kSize; ++i) {
       const BlockPos b = pos(i);
@@ -193,7 +204,8 @@ class Reference {
         const auto e = ostrel_core::light::propagate::neighbour(b, d);
         if (!e || !inside(*e) || !f || !(*f & ostrel_core::light::propagate::face_bit(d))) continue;
         const std::uint16_t emits = lit_.emission(*e);
-        if (emits != 0) raise(i, ostrel_core::light::propagate::lit_through(emits, d ^ 1, lit_.falloff(b), 0));
+        if (emits != 0)
+          raise(i, ostrel_core::light::propagate::lit_through(emits, d ^ 1, lit_.falloff(b), 0));
       }
     }
     for (bool changed = true; changed;) {
@@ -208,7 +220,8 @@ class Reference {
           const auto fn = lit_.faces(*n);
           const std::uint16_t from = values_[index(*n)];
           if (!fn || !(*fn & ostrel_core::light::propagate::face_bit(d ^ 1)) || from == 0) continue;
-          changed |= raise(i, ostrel_core::light::propagate::lit_through(from, d ^ 1, lit_.falloff(b), values_[i]));
+          changed |=
+              raise(i, ostrel_core::light::propagate::lit_through(from, d ^ 1, lit_.falloff(b), values_[i]));
         }
       }
     }
@@ -218,7 +231,9 @@ class Reference {
 
  private:
   static constexpr std::size_t kSize = 48 * 32 * 48;
-  static bool inside(BlockPos b) { return b.x >= -16 && b.x < 32 && b.y >= -16 && b.y < 16 && b.z >= -16 && b.z < 32; }
+  static bool inside(BlockPos b) {
+    return b.x >= -16 && b.x < 32 && b.y >= -16 && b.y < 16 && b.z >= -16 && b.z < 32;
+  }
   static std::size_t index(BlockPos b) {
     return static_cast<std::size_t>((b.x + 16) + 48 * (b.y + 16) + 48 * 32 * (b.z + 16));
   }
@@ -230,7 +245,8 @@ class Reference {
     std::uint16_t out = values_[i];
     for (auto c : ostrel_core::light::propagate::kChannels) {
       const auto l = ostrel_core::light::propagate::level_of(v, c);
-      if (l > ostrel_core::light::propagate::level_of(out, c)) out = ostrel_core::light::propagate::with_level(out, c, l);
+      if (l > ostrel_core::light::propagate::level_of(out, c))
+        out = ostrel_core::light::propagate::with_level(out, c, l);
     }
     const bool changed = out != values_[i];
     values_[i] = out;
@@ -278,7 +294,8 @@ void expect_same_light(const Lighting& a, const Lighting& b) {
       const BlockPos p = pos.block(ostrel_core::coords::LocalPos::from_index(static_cast<std::uint16_t>(i)));
       if (a.at(p) == b.at(p)) continue;
       ++shown;
-      ADD_FAILURE() << p.x << "," << p.y << "," << p.z << ": " << std::hex << a.at(p) << " against " << b.at(p);
+      ADD_FAILURE() << p.x << "," << p.y << "," << p.z << ": " << std::hex << a.at(p) << " against "
+                    << b.at(p);
     }
     if (shown) return;
   }
@@ -295,7 +312,8 @@ TEST(GoldenCave, EditsEndWhereAFreshLightingOfTheSameCaveEnds) {
   expect_same_light(edited, backwards);
   for (std::uint64_t round = 1; round <= 6 && !HasFailure(); ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
-    for (std::uint64_t i = 0; i < 50; ++i) edited.edited_with_fluid(cave.edit(round * 1000 + i), cave.world(), cave.fluid());
+    for (std::uint64_t i = 0; i < 50; ++i)
+      edited.edited_with_fluid(cave.edit(round * 1000 + i), cave.world(), cave.fluid());
     Lighting fresh(std::make_shared<const Tables>(cave_tables()));
     cave.load_all(fresh, round % 2 == 0);
     Touched all;

@@ -1,11 +1,11 @@
 #include "light/lighting.hpp"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <limits>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "fluid/fluidics.hpp"
 #include "fluid/ponds.hpp"
@@ -45,61 +45,69 @@ bool uniform(const Lighting& l, ChunkPos c, std::uint16_t v) {
   return layer && layer->is_uniform() && layer->uniform_value() == v;
 }
 
-TEST(Lighting, OpenAirUnderNothingIsFullSky) {
+// One domain without fluid: chunks loaded and blocks edited as the tick does it.
+struct Scene {
   Chunks world;
-  world.air({0, 0, 0});
-  Lighting l = lighting();
+  Lighting light = lighting();
   const Dry dry;
-  EXPECT_EQ(l.chunk_loaded_with_fluid({0, 0, 0}, world, dry), (Touched{{0, 0, 0}}));
-  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0xF000));
-  EXPECT_EQ(l.at({0, 0, 0}), 0xF000);
-  EXPECT_EQ(l.at({-1, 0, 0}), 0);  // no layer
-  EXPECT_EQ(l.skipped_solid(), 0u);
+
+  Touched load(ChunkPos c) { return light.chunk_loaded_with_fluid(c, world, dry); }
+  // Writes the block, then relights around it.
+  Touched edit(BlockPos p, const BlockValue& v) {
+    world.set(p, v);
+    return light.edited_with_fluid(p, world, dry);
+  }
+};
+
+TEST(Lighting, OpenAirUnderNothingIsFullSky) {
+  Scene s;
+  s.world.air({0, 0, 0});
+  EXPECT_EQ(s.load({0, 0, 0}), (Touched{{0, 0, 0}}));
+  EXPECT_TRUE(uniform(s.light, {0, 0, 0}, 0xF000));
+  EXPECT_EQ(s.light.at({0, 0, 0}), 0xF000);
+  EXPECT_EQ(s.light.at({-1, 0, 0}), 0);  // no layer
+  EXPECT_EQ(s.light.skipped_solid(), 0u);
 }
 
 TEST(Lighting, ASolidChunkTakesTheShortcutAndRoofsTheChunkBelow) {
-  Chunks world;
-  world.air({0, 0, 0});
-  Lighting l = lighting();
-  const Dry dry;
-  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
-  ASSERT_TRUE(uniform(l, {0, 0, 0}, 0xF000));
-  world.fill({0, 1, 0}, kStone);
-  const Touched t = l.chunk_loaded_with_fluid({0, 1, 0}, world, dry);
-  EXPECT_EQ(l.skipped_solid(), 1u);
-  EXPECT_TRUE(uniform(l, {0, 1, 0}, 0));
+  Scene s;
+  s.world.air({0, 0, 0});
+  s.load({0, 0, 0});
+  ASSERT_TRUE(uniform(s.light, {0, 0, 0}, 0xF000));
+  s.world.fill({0, 1, 0}, kStone);
+  const Touched t = s.load({0, 1, 0});
+  EXPECT_EQ(s.light.skipped_solid(), 1u);
+  EXPECT_TRUE(uniform(s.light, {0, 1, 0}, 0));
   EXPECT_EQ(t, (Touched{{0, 0, 0}, {0, 1, 0}}));
-  EXPECT_EQ(sky(l.at({5, 15, 5})), 0);  // the top row lost its sky
-  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0));  // and nothing else lights it
+  EXPECT_EQ(sky(s.light.at({5, 15, 5})), 0);    // the top row lost its sky
+  EXPECT_TRUE(uniform(s.light, {0, 0, 0}, 0));  // and nothing else lights it
 
   // A solid chunk that was lit before is left dark too.
-  world.air({3, 0, 0});
-  l.chunk_loaded_with_fluid({3, 0, 0}, world, dry);
-  ASSERT_TRUE(uniform(l, {3, 0, 0}, 0xF000));
-  world.fill({3, 0, 0}, kStone);
-  l.chunk_loaded_with_fluid({3, 0, 0}, world, dry);
-  EXPECT_EQ(l.skipped_solid(), 2u);
-  EXPECT_TRUE(uniform(l, {3, 0, 0}, 0));
+  s.world.air({3, 0, 0});
+  s.load({3, 0, 0});
+  ASSERT_TRUE(uniform(s.light, {3, 0, 0}, 0xF000));
+  s.world.fill({3, 0, 0}, kStone);
+  s.load({3, 0, 0});
+  EXPECT_EQ(s.light.skipped_solid(), 2u);
+  EXPECT_TRUE(uniform(s.light, {3, 0, 0}, 0));
 
   // Glass and lamp blocks are lit in full.
   for (MaterialId m : {kGlass, kLamp}) {
-    world.fill({6, 0, 0}, m);
-    l.chunk_loaded_with_fluid({6, 0, 0}, world, dry);
+    s.world.fill({6, 0, 0}, m);
+    s.load({6, 0, 0});
   }
-  EXPECT_EQ(l.skipped_solid(), 2u);
-  EXPECT_TRUE(uniform(l, {6, 0, 0}, 0x0F00));  // every lamp block holds its own light
+  EXPECT_EQ(s.light.skipped_solid(), 2u);
+  EXPECT_TRUE(uniform(s.light, {6, 0, 0}, 0x0F00));  // every lamp block holds its own light
 }
 
 TEST(Lighting, AirLoadedOverLitAirKeepsTheSkyBelow) {
-  Chunks world;
-  world.air({0, 0, 0});
-  Lighting l = lighting();
-  const Dry dry;
-  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
-  world.air({0, 1, 0});
-  l.chunk_loaded_with_fluid({0, 1, 0}, world, dry);
-  EXPECT_TRUE(uniform(l, {0, 1, 0}, 0xF000));
-  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0xF000));
+  Scene s;
+  s.world.air({0, 0, 0});
+  s.load({0, 0, 0});
+  s.world.air({0, 1, 0});
+  s.load({0, 1, 0});
+  EXPECT_TRUE(uniform(s.light, {0, 1, 0}, 0xF000));
+  EXPECT_TRUE(uniform(s.light, {0, 0, 0}, 0xF000));
 }
 
 TEST(Lighting, GlassPassesTheSkyAndStoneCutsIt) {
@@ -111,99 +119,83 @@ TEST(Lighting, GlassPassesTheSkyAndStoneCutsIt) {
   const Case cases[] = {{"glass", kGlass, 0xF000}, {"stone", kStone, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Chunks world;
-    world.air({0, 0, 0}, {0, 1, 0});
-    world.box({0, 16, 0}, {15, 16, 15}, c.floor);  // the bottom row of the upper chunk
-    Lighting l = lighting();
-    const Dry dry;
-    l.chunk_loaded_with_fluid({0, 1, 0}, world, dry);
-    l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
-    EXPECT_EQ(l.at({4, 17, 4}), 0xF000);
-    EXPECT_TRUE(uniform(l, {0, 0, 0}, c.below));
+    Scene s;
+    s.world.air({0, 0, 0}, {0, 1, 0});
+    s.world.box({0, 16, 0}, {15, 16, 15}, c.floor);  // the bottom row of the upper chunk
+    s.load({0, 1, 0});
+    s.load({0, 0, 0});
+    EXPECT_EQ(s.light.at({4, 17, 4}), 0xF000);
+    EXPECT_TRUE(uniform(s.light, {0, 0, 0}, c.below));
   }
 }
 
 TEST(Lighting, StoneOverALitColumnDarkensItAndDiggingRestoresIt) {
-  Chunks world;
-  world.air({-1, 0, -1}, {1, 0, 1});
-  Lighting l = lighting();
-  const Dry dry;
+  Scene s;
+  s.world.air({-1, 0, -1}, {1, 0, 1});
   for (std::int32_t x = -1; x <= 1; ++x)
-    for (std::int32_t z = -1; z <= 1; ++z) l.chunk_loaded_with_fluid({x, 0, z}, world, dry);
-  const auto before = l.layers();
+    for (std::int32_t z = -1; z <= 1; ++z) s.load({x, 0, z});
+  const auto before = s.light.layers();
 
-  world.set({8, 15, 8}, BlockValue::whole(kStone));
-  const Touched t = l.edited_with_fluid({8, 15, 8}, world, dry);
+  const Touched t = s.edit({8, 15, 8}, BlockValue::whole(kStone));
   EXPECT_EQ(t, (Touched{{0, 0, 0}}));
-  EXPECT_EQ(l.at({8, 15, 8}), 0);
-  for (std::int32_t y = 0; y < 15; ++y) EXPECT_EQ(l.at({8, y, 8}), 0xE000) << y;  // lit from the side
-  EXPECT_EQ(l.at({9, 3, 8}), 0xF000);
+  EXPECT_EQ(s.light.at({8, 15, 8}), 0);
+  for (std::int32_t y = 0; y < 15; ++y) EXPECT_EQ(s.light.at({8, y, 8}), 0xE000) << y;  // lit from the side
+  EXPECT_EQ(s.light.at({9, 3, 8}), 0xF000);
 
-  world.set({8, 15, 8}, BlockValue::air());
-  l.edited_with_fluid({8, 15, 8}, world, dry);
-  EXPECT_EQ(l.layers(), before);  // compacted back to one value
+  s.edit({8, 15, 8}, BlockValue::air());
+  EXPECT_EQ(s.light.layers(), before);  // compacted back to one value
 }
 
 TEST(Lighting, AnEditWhereNothingIsLitWritesOnlyIntoLitNeighbours) {
-  Chunks world;
-  world.air({0, 0, 0}, {1, 0, 0});
-  world.box({0, 15, 0}, {31, 15, 15}, kStone);  // a roof: only the lamp lights anything
-  Lighting l = lighting();
-  const Dry dry;
-  l.chunk_loaded_with_fluid({1, 0, 0}, world, dry);
-  ASSERT_TRUE(uniform(l, {1, 0, 0}, 0));
-  world.set({15, 5, 5}, BlockValue::whole(kLamp));
-  const Touched t = l.edited_with_fluid({15, 5, 5}, world, dry);
-  EXPECT_EQ(l.layer({0, 0, 0}), nullptr);
+  Scene s;
+  s.world.air({0, 0, 0}, {1, 0, 0});
+  s.world.box({0, 15, 0}, {31, 15, 15}, kStone);  // a roof: only the lamp lights anything
+  s.load({1, 0, 0});
+  ASSERT_TRUE(uniform(s.light, {1, 0, 0}, 0));
+  const Touched t = s.edit({15, 5, 5}, BlockValue::whole(kLamp));
+  EXPECT_EQ(s.light.layer({0, 0, 0}), nullptr);
   EXPECT_EQ(t, (Touched{{1, 0, 0}}));
-  EXPECT_EQ(l.at({16, 5, 5}), 0x0E00);
-  EXPECT_EQ(l.at({17, 5, 5}), 0x0D00);
-  EXPECT_EQ(l.at({16, 5, 6}), 0x0D00);
+  EXPECT_EQ(s.light.at({16, 5, 5}), 0x0E00);
+  EXPECT_EQ(s.light.at({17, 5, 5}), 0x0D00);
+  EXPECT_EQ(s.light.at({16, 5, 6}), 0x0D00);
 }
 
 // A lamp block is closed: it lights its neighbours when it is seeded and never floods. Its
 // neighbours must still get its light when they open after it, in its chunk or the next.
 TEST(Lighting, AClosedLampLightsNeighboursThatOpenLater) {
-  Chunks world;
-  world.air({0, 0, 0}, {1, 0, 0});
-  world.box({0, 15, 0}, {31, 15, 15}, kStone);  // roofed: only the lamp lights anything
-  world.set({15, 5, 5}, BlockValue::whole(kLamp));
-  world.set({14, 5, 5}, BlockValue::whole(kStone));
-  Lighting l = lighting();
-  const Dry dry;
+  Scene s;
+  s.world.air({0, 0, 0}, {1, 0, 0});
+  s.world.box({0, 15, 0}, {31, 15, 15}, kStone);  // roofed: only the lamp lights anything
+  s.world.set({15, 5, 5}, BlockValue::whole(kLamp));
+  s.world.set({14, 5, 5}, BlockValue::whole(kStone));
   {
     SCOPED_TRACE("the chunk beside the lamp loads after it");
-    l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
-    l.chunk_loaded_with_fluid({1, 0, 0}, world, dry);
-    EXPECT_EQ(l.at({16, 5, 5}), 0x0E00);
-    EXPECT_EQ(l.at({17, 5, 5}), 0x0D00);
+    s.load({0, 0, 0});
+    s.load({1, 0, 0});
+    EXPECT_EQ(s.light.at({16, 5, 5}), 0x0E00);
+    EXPECT_EQ(s.light.at({17, 5, 5}), 0x0D00);
   }
   {
     SCOPED_TRACE("a block beside the lamp is dug out");
-    EXPECT_EQ(l.at({14, 5, 5}), 0);
-    world.set({14, 5, 5}, BlockValue::air());
-    l.edited_with_fluid({14, 5, 5}, world, dry);
-    EXPECT_EQ(l.at({14, 5, 5}), 0x0E00);
+    EXPECT_EQ(s.light.at({14, 5, 5}), 0);
+    s.edit({14, 5, 5}, BlockValue::air());
+    EXPECT_EQ(s.light.at({14, 5, 5}), 0x0E00);
   }
   {
     SCOPED_TRACE("a brighter lamp beside it comes and goes");
-    world.set({16, 6, 5}, BlockValue::whole(kLamp));
-    l.edited_with_fluid({16, 6, 5}, world, dry);
-    world.set({16, 6, 5}, BlockValue::air());
-    l.edited_with_fluid({16, 6, 5}, world, dry);
-    EXPECT_EQ(l.at({16, 5, 5}), 0x0E00);
-    EXPECT_EQ(l.at({16, 6, 5}), 0x0D00);
+    s.edit({16, 6, 5}, BlockValue::whole(kLamp));
+    s.edit({16, 6, 5}, BlockValue::air());
+    EXPECT_EQ(s.light.at({16, 5, 5}), 0x0E00);
+    EXPECT_EQ(s.light.at({16, 6, 5}), 0x0D00);
   }
 }
 
 TEST(Lighting, AChunkThatIsNotResidentStaysDark) {
-  Chunks world;
-  world.air({0, 0, 0});
-  Lighting l = lighting();
-  const Dry dry;
-  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
-  EXPECT_EQ(l.chunk_loaded_with_fluid({1, 0, 0}, world, dry), (Touched{{1, 0, 0}}));
-  EXPECT_TRUE(uniform(l, {1, 0, 0}, 0));
+  Scene s;
+  s.world.air({0, 0, 0});
+  s.load({0, 0, 0});
+  EXPECT_EQ(s.load({1, 0, 0}), (Touched{{1, 0, 0}}));
+  EXPECT_TRUE(uniform(s.light, {1, 0, 0}, 0));
 }
 
 TEST(Lighting, FluidGlowsWithItsBlockAndDimsWhatPassesThrough) {
@@ -235,47 +227,43 @@ TEST(Lighting, FluidGlowsWithItsBlockAndDimsWhatPassesThrough) {
 }
 
 TEST(Lighting, MixedBlocksShineWithTheirBrightestCellsAndPassWhereCellsAreEmpty) {
-  Chunks world;
-  world.air({0, 0, 0});
-  world.box({0, 15, 0}, {15, 15, 15}, kStone);
+  Scene s;
+  s.world.air({0, 0, 0});
+  s.world.box({0, 15, 0}, {15, 15, 15}, kStone);
   Cells cells{};
   cells[0] = kLamp;
   cells[1] = kBlueLamp;
-  world.set({5, 5, 5}, BlockValue::mixed(cells));
-  Lighting l = lighting();
-  const Dry dry;
-  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
-  EXPECT_EQ(l.at({5, 5, 5}), 0x0F0C);
-  EXPECT_EQ(l.at({6, 5, 5}), 0x0E0B);
-  EXPECT_EQ(l.at({5, 9, 5}), 0x0B08);
+  s.world.set({5, 5, 5}, BlockValue::mixed(cells));
+  s.load({0, 0, 0});
+  EXPECT_EQ(s.light.at({5, 5, 5}), 0x0F0C);
+  EXPECT_EQ(s.light.at({6, 5, 5}), 0x0E0B);
+  EXPECT_EQ(s.light.at({5, 9, 5}), 0x0B08);
 }
 
 TEST(Lighting, AForgottenChunkIsLitAgainOnReload) {
-  Chunks world;
-  world.air({0, 0, 0});
-  Lighting l = lighting();
-  const Dry dry;
-  l.chunk_loaded_with_fluid({0, 0, 0}, world, dry);
-  EXPECT_TRUE(l.forget({0, 0, 0}));
-  EXPECT_FALSE(l.forget({0, 0, 0}));
-  EXPECT_EQ(l.layer({0, 0, 0}), nullptr);
-  EXPECT_EQ(l.at({1, 1, 1}), 0);
-  world.box({0, 15, 0}, {15, 15, 15}, kStone);  // the world changed while it was away
-  EXPECT_EQ(l.chunk_loaded_with_fluid({0, 0, 0}, world, dry), (Touched{{0, 0, 0}}));
-  EXPECT_TRUE(uniform(l, {0, 0, 0}, 0));
-  EXPECT_TRUE(l.forget({0, 0, 0}));
+  Scene s;
+  s.world.air({0, 0, 0});
+  s.load({0, 0, 0});
+  EXPECT_TRUE(s.light.forget({0, 0, 0}));
+  EXPECT_FALSE(s.light.forget({0, 0, 0}));
+  EXPECT_EQ(s.light.layer({0, 0, 0}), nullptr);
+  EXPECT_EQ(s.light.at({1, 1, 1}), 0);
+  s.world.box({0, 15, 0}, {15, 15, 15}, kStone);  // the world changed while it was away
+  EXPECT_EQ(s.load({0, 0, 0}), (Touched{{0, 0, 0}}));
+  EXPECT_TRUE(uniform(s.light, {0, 0, 0}, 0));
+  EXPECT_TRUE(s.light.forget({0, 0, 0}));
 
   for (int i = 0; i < 10000; ++i) {
     const ChunkPos c{i % 7, i % 3 + 4, i % 5};
     if (i % 4 == 0) {
-      world.air(c);
+      s.world.air(c);
     } else {
-      world.fill(c, kStone);
+      s.world.fill(c, kStone);
     }
-    l.chunk_loaded_with_fluid(c, world, dry);
-    ASSERT_TRUE(l.forget(c));
+    s.load(c);
+    ASSERT_TRUE(s.light.forget(c));
   }
-  EXPECT_TRUE(l.layers().empty());
+  EXPECT_TRUE(s.light.layers().empty());
 }
 
 TEST(Lights, AnEditRelightsItsOwnDomainOnly) {
@@ -360,9 +348,7 @@ TEST(LightSourceStress, ReadersSeeOnlyWholeRelights) {
 TEST(Lighting, ChunksAndBlocksAtTheEdgesOfTheRangeOverflowNothing) {
   constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
   constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
-  Chunks world;
-  Lighting l = lighting();
-  const Dry dry;
+  Scene s;
   struct Case {
     BlockPos corner;
     BlockPos inside;  // one block in from the corner along x
@@ -374,20 +360,18 @@ TEST(Lighting, ChunksAndBlocksAtTheEdgesOfTheRangeOverflowNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.corner.x << "," << c.corner.y << "," << c.corner.z);
     const ChunkPos chunk = c.corner.chunk();
-    world.air(chunk);
-    EXPECT_EQ(l.chunk_loaded_with_fluid(chunk, world, dry), Touched{chunk});
-    EXPECT_EQ(l.at(c.corner), 0xF000);  // nothing above: open sky falls through
-    world.set(c.corner, BlockValue::whole(kLamp));
-    EXPECT_EQ(l.edited_with_fluid(c.corner, world, dry), Touched{chunk});
-    EXPECT_EQ(red(l.at(c.corner)), 15);
-    EXPECT_EQ(red(l.at(c.inside)), 14);
-    world.set(c.corner, BlockValue::air());
-    l.edited_with_fluid(c.corner, world, dry);
-    EXPECT_TRUE(uniform(l, chunk, 0xF000));
+    s.world.air(chunk);
+    EXPECT_EQ(s.load(chunk), Touched{chunk});
+    EXPECT_EQ(s.light.at(c.corner), 0xF000);  // nothing above: open sky falls through
+    EXPECT_EQ(s.edit(c.corner, BlockValue::whole(kLamp)), Touched{chunk});
+    EXPECT_EQ(red(s.light.at(c.corner)), 15);
+    EXPECT_EQ(red(s.light.at(c.inside)), 14);
+    s.edit(c.corner, BlockValue::air());
+    EXPECT_TRUE(uniform(s.light, chunk, 0xF000));
   }
   // A chunk past the block range has no blocks to light.
-  EXPECT_EQ(l.chunk_loaded_with_fluid({kMax, kMin, 0}, world, dry), (Touched{{kMax, kMin, 0}}));
-  EXPECT_TRUE(uniform(l, {kMax, kMin, 0}, 0));
+  EXPECT_EQ(s.load({kMax, kMin, 0}), (Touched{{kMax, kMin, 0}}));
+  EXPECT_TRUE(uniform(s.light, {kMax, kMin, 0}, 0));
 }
 
 }  // namespace

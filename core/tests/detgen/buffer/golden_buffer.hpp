@@ -12,8 +12,8 @@
 namespace ostrel_core::detgen::buffer::golden {
 
 struct Digested {
-  std::string hex;      // BLAKE3 over every block's 27 cell materials and fluid state, little-endian
-  int expanded = 0;     // chunks that needed cell storage
+  std::string hex;        // BLAKE3 over every block's 27 cell materials and fluid state, little-endian
+  int expanded = 0;       // chunks that needed cell storage
   std::uint32_t wet = 0;  // fluid cells made
 };
 
