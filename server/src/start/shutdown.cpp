@@ -77,12 +77,22 @@ std::expected<void, std::string> install_handlers() {
   return {};
 }
 
-Signal without_sender(std::string_view reason) {
+Signal without_sender(std::shared_ptr<Channel> channel, std::string_view reason) {
   OSTREL_WARN(kTarget, fmt::format("could not install shutdown handler: {}", reason));
-  return Signal(std::make_shared<Channel>());
+  return Signal(std::move(channel));
 }
 
 }  // namespace
+
+Notifier::Notifier() : channel_(std::make_shared<Channel>()) {}
+
+void Notifier::notify() const {
+  {
+    std::lock_guard lock(channel_->mu);
+    channel_->pending = true;
+  }
+  channel_->cv.notify_all();
+}
 
 Signal::Signal(std::shared_ptr<Channel> channel) : channel_(std::move(channel)) {}
 
@@ -102,20 +112,36 @@ void Signal::settle(std::size_t wakeups, std::size_t waiters) const {
   channel_->cv.wait(lock, [&] { return channel_->wakeups >= wakeups && channel_->waiters == waiters; });
 }
 
-Signal listen() {
-  if (g_installed.exchange(true)) return without_sender("a shutdown handler is already installed in this process");
-  if (sem_init(&g_wakeups, 0, 0) != 0) {
-    return without_sender(ostrel_core::IoError::from_errno(errno).message());
+Signal listen(const Notifier& notifier) {
+  auto channel = notifier.channel_;
+  if (g_installed.exchange(true)) {
+    return without_sender(std::move(channel), "a shutdown handler is already installed in this process");
   }
-  auto channel = std::make_shared<Channel>();
-  channel->has_sender = true;
+  if (sem_init(&g_wakeups, 0, 0) != 0) {
+    return without_sender(std::move(channel), ostrel_core::IoError::from_errno(errno).message());
+  }
+  {
+    std::lock_guard lock(channel->mu);
+    channel->has_sender = true;
+  }
   // The thread first, so that no wake-up is posted before anyone can take it.
   try {
     std::thread(run_signal_thread, channel).detach();
   } catch (const std::system_error& e) {
-    return without_sender(ostrel_core::IoError::from_code(e.code()).message());
+    {
+      std::lock_guard lock(channel->mu);
+      channel->has_sender = false;
+    }
+    return without_sender(std::move(channel), ostrel_core::IoError::from_code(e.code()).message());
   }
-  if (auto installed = install_handlers(); !installed) return without_sender(installed.error());
+  if (auto installed = install_handlers(); !installed) {
+    // The signal thread keeps waiting on a semaphore nobody posts; the slot stays the notifier's.
+    {
+      std::lock_guard lock(channel->mu);
+      channel->has_sender = false;
+    }
+    return without_sender(std::move(channel), installed.error());
+  }
   sigset_t ours;
   sigemptyset(&ours);
   for (int sig : kSignals) sigaddset(&ours, sig);

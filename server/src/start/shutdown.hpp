@@ -7,6 +7,9 @@
 // notification per wake-up; one that finds the slot full is dropped, so any number of signals
 // before the main thread wakes make one notification.
 //
+// The console's `stop` ends the wait as a signal does, through a Notifier: made before the
+// server starts and handed to listen(), so a stop requested before main waits stays in the slot.
+//
 // A process started with the three signals blocked (as tests start the program, so that a
 // signal sent early waits instead of killing it) gets them once the handler is in place:
 // listen() unblocks them in the calling thread.
@@ -17,6 +20,18 @@
 namespace ostrel_server::shutdown {
 
 struct Channel;  // the one-slot channel, defined in shutdown.cpp
+
+// Wakes Signal::wait from inside the process, as a signal would. Copies share one channel; any
+// thread may notify, and it never blocks beyond a short lock.
+class Notifier {
+ public:
+  Notifier();  // a channel of its own, until listen() waits on it
+  void notify() const;
+
+ private:
+  friend Signal listen(const Notifier& notifier);
+  std::shared_ptr<Channel> channel_;
+};
 
 class Signal {
  public:
@@ -40,6 +55,8 @@ class Signal {
 // Installs the process-wide handler for SIGINT, SIGTERM and SIGHUP (system calls restarted) and
 // starts the signal thread. Once per process: a second call, or a refusal by the system, logs
 // "could not install shutdown handler: {}" at WARN and returns a Signal whose wait returns at once.
-[[nodiscard]] Signal listen();
+// The Signal waits on the notifier's channel: a notification given before is taken by the first
+// wait.
+[[nodiscard]] Signal listen(const Notifier& notifier = Notifier());
 
 }  // namespace ostrel_server::shutdown
