@@ -92,11 +92,15 @@ int serve(const std::filesystem::path& config_path) {
   OSTREL_INFO(kTarget, "ostrel server starting", log::text("version", ostrel_core::kEngineVersion),
               log::value("config", config_path.string()), log::value("bind_addr", config->bind_addr),
               log::value("world_path", config->world_path.string()), log::value("max_players", config->max_players));
+  // The console's `stop` ends the wait below as a signal does; made before the server starts so
+  // that a stop sent while it assembles is kept. Start-up hands it to the console as its wake-up:
+  // [stop_request] { stop_request.notify(); }
+  const ostrel_server::shutdown::Notifier stop_request;
   {
     // Lent to the server's start and dropped when it returns; start-up joins here.
     [[maybe_unused]] const auto settings = ostrel_server::handle::Settings::from_config(*config);
   }
-  auto signal = ostrel_server::shutdown::listen();
+  auto signal = ostrel_server::shutdown::listen(stop_request);
   signal.wait();
   return 0;
 }

@@ -31,7 +31,7 @@ constexpr std::string_view kUnavailable = "the allowlist is unavailable";
 std::unexpected<std::string> fail(std::string text) { return std::unexpected(std::move(text)); }
 
 Answer status(const RconContext& ctx) {
-  const auto& hub = *ctx.hub;
+  auto& hub = *ctx.hub;
   const auto& control = *hub.control();
   const auto players = hub.online_players();
   std::string text = fmt::format("tick {} | players {}/{} | dropped {} | slowest tick {}us", control.ticks(),

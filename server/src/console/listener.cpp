@@ -199,4 +199,17 @@ void spawn(const asio::any_io_executor& ex, config::SocketAddr addr, Context ctx
       asio::detached);
 }
 
+bool start(const asio::any_io_executor& ex, const std::optional<config::RconConfig>& rcon,
+           std::vector<ostrel_core::proto::ModEntry> mods, std::shared_ptr<transport::endpoint::Shared> hub,
+           std::function<void()> on_stop) {
+  if (!rcon) return false;
+  auto ctx = std::make_shared<RconContext>();
+  ctx->token = rcon->token;
+  ctx->mods = std::move(mods);
+  ctx->hub = std::move(hub);
+  ctx->on_stop = std::move(on_stop);
+  spawn(ex, rcon->bind_addr, std::move(ctx));
+  return true;
+}
+
 }  // namespace ostrel_server::rcon

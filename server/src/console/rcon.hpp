@@ -93,8 +93,14 @@ asio::awaitable<std::expected<void, ostrel_core::IoError>> session(Context ctx, 
 // Completes once the control block's stop flag is set, looking every `poll`.
 asio::awaitable<void> wait_for_stop(const RconContext& ctx, std::chrono::milliseconds poll = kStopPoll);
 
-// Start-up's console step: runs serve detached on `ex`, logging a failure at ERROR
-// "RCON listener stopped: {}".
+// Runs serve detached on `ex`, logging a failure at ERROR "RCON listener stopped: {}".
 void spawn(const asio::any_io_executor& ex, config::SocketAddr addr, Context ctx);
+
+// Start-up's console step: with an `rcon` table, the context (its token, the mod list, the hub
+// and the stop's wake-up) and its listener spawned on `ex`; without one nothing. Answers whether
+// a listener was spawned.
+bool start(const asio::any_io_executor& ex, const std::optional<config::RconConfig>& rcon,
+           std::vector<ostrel_core::proto::ModEntry> mods, std::shared_ptr<transport::endpoint::Shared> hub,
+           std::function<void()> on_stop);
 
 }  // namespace ostrel_server::rcon

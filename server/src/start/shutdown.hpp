@@ -20,6 +20,10 @@
 namespace ostrel_server::shutdown {
 
 struct Channel;  // the one-slot channel, defined in shutdown.cpp
+class Notifier;
+class Signal;
+
+Signal listen(const Notifier& notifier);
 
 // Wakes Signal::wait from inside the process, as a signal would. Copies share one channel; any
 // thread may notify, and it never blocks beyond a short lock.

@@ -141,8 +141,8 @@ TEST(ConsoleCommands, KickSendsTheReasonToTheConnections) {
     EXPECT_EQ(c.ok(k.line), "ok: kicked bob");
     auto got = kicks.try_recv();
     ASSERT_EQ(got.kind, decltype(got)::Kind::Value);
-    EXPECT_EQ(got.value->player, c.world.uuid("bob"));
-    EXPECT_EQ(got.value->reason, k.reason);
+    EXPECT_EQ((*got.value)->player, c.world.uuid("bob"));
+    EXPECT_EQ((*got.value)->reason, k.reason);
   }
   EXPECT_EQ(logs.containing("kicked over RCON player=\"bob\" reason=\"too rude\"").size(), 1u);
 }

@@ -89,6 +89,30 @@ TEST(ShutdownDeathTest, SignalWhileWaitingWakesTheWaiter) {
   EXPECT_EXIT(run(), ExitedWithCode(0), "");
 }
 
+// The console's stop wakes main as a signal would, whether it comes before main waits or while
+// it waits; each notification wakes one wait.
+TEST(ShutdownDeathTest, NotifierWakesTheWait) {
+  auto run = [] {
+    alarm_in(std::chrono::seconds(5));
+    Notifier stop;
+    stop.notify();  // before the listener exists: kept in the slot
+    auto signal = listen(stop);
+    signal.wait();
+    woke();
+    std::thread console([&signal, stop] {
+      signal.settle(0, 1);
+      stop.notify();
+    });
+    signal.wait();
+    console.join();
+    woke();
+    alarm_in(std::chrono::milliseconds(300));
+    signal.wait();
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(run(), KilledBySignal(SIGALRM), "^woke\nwoke\n$");
+}
+
 void log_to_stderr(std::string_view line, void*) {
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
