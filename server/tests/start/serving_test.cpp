@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "base/log.hpp"
+#include "support/death.hpp"
 #include "console/rcon.hpp"
 #include "support/console.hpp"
 
@@ -28,17 +29,8 @@ namespace {
 using asio::ip::tcp;
 using ::testing::ExitedWithCode;
 
-void alarm_in(std::chrono::milliseconds ms) {
-  itimerval t{};
-  t.it_value.tv_sec = ms.count() / 1000;
-  t.it_value.tv_usec = (ms.count() % 1000) * 1000;
-  setitimer(ITIMER_REAL, &t, nullptr);
-}
-
-void log_to_stderr(std::string_view line, void*) {
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
+using test::alarm_in;
+using test::log_to_stderr;
 
 ServerThread spawn(const char* name, std::function<void()> body) {
   auto t = ServerThread::spawn(name, std::move(body));

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "base/log.hpp"
+#include "support/death.hpp"
 
 // The handler is process-wide and installed once per process, so every case runs in a forked
 // child (a death test). A wait that blocks is shown by SIGALRM ending the child; "woke" on
@@ -23,12 +24,8 @@ namespace {
 using ::testing::ExitedWithCode;
 using ::testing::KilledBySignal;
 
-void alarm_in(std::chrono::milliseconds ms) {
-  itimerval t{};
-  t.it_value.tv_sec = ms.count() / 1000;
-  t.it_value.tv_usec = (ms.count() % 1000) * 1000;
-  setitimer(ITIMER_REAL, &t, nullptr);
-}
+using test::alarm_in;
+using test::log_to_stderr;
 
 void woke() {
   std::fputs("woke\n", stderr);
@@ -111,11 +108,6 @@ TEST(ShutdownDeathTest, NotifierWakesTheWait) {
     std::_Exit(0);
   };
   EXPECT_EXIT(run(), KilledBySignal(SIGALRM), "^woke\nwoke\n$");
-}
-
-void log_to_stderr(std::string_view line, void*) {
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
 }
 
 TEST(ShutdownDeathTest, SignalsBlockedAtStartArriveOnceListening) {
