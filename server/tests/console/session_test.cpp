@@ -198,5 +198,24 @@ TEST(ConsoleListener, ServeLogsTheAddressAndEndsOnTheStopFlag) {
   EXPECT_EQ(logs.containing("INFO ostrel_server::rcon: RCON listening on loopback addr=127.0.0.1:0").size(), 1u);
 }
 
+TEST(ConsoleListener, StartSpawnsOnlyWithAnRconTable) {
+  test::ConsoleWorld world;
+  ostrel_core::test::LogCapture logs;
+  asio::io_context io;
+  EXPECT_FALSE(start(io.get_executor(), std::nullopt, {}, world.hub, {}));
+  EXPECT_EQ(io.run(), 0u);  // nothing was spawned
+  EXPECT_TRUE(logs.lines().empty());
+
+  int woken = 0;
+  config::RconConfig table{*SocketAddr::parse("127.0.0.1:0"), kToken};
+  io.restart();
+  EXPECT_TRUE(start(io.get_executor(), table, {{"base", "1.2.3", {}}}, world.hub, [&] { ++woken; }));
+  io.run_one();  // the listener binds and logs
+  EXPECT_EQ(logs.containing("RCON listening on loopback addr=127.0.0.1:0").size(), 1u);
+  world.hub->control()->request_stop();
+  io.run();  // and ends at its next look at the flag
+  EXPECT_EQ(logs.containing("RCON listener stopped").size(), 0u);
+}
+
 }  // namespace
 }  // namespace ostrel_server::rcon
