@@ -105,6 +105,10 @@ asio::awaitable<void> echo_one_mib(asio::io_context& io, const TestServer& serve
 TEST(QuicLoad, TwoHundredClientsEachEchoOneMebibyte) {
   quic::Settings settings;
   settings.limits.per_address = 256;  // every client is on 127.0.0.1
+  // The server waits for the queued handshakes as the clients do, and a Retry token stays good
+  // as long: a client answering its Retry late is slow, not forging.
+  settings.handshake_timeout = 60s;
+  settings.limits.retry_token_lifetime = 60s;
   TestServer server(test::echo, settings);
   asio::io_context io;
   LoadResult result;
@@ -369,6 +373,10 @@ TEST(QuicFlood, HeadersWithoutPayloadsReserveNothing) {
   std::atomic<int> headers = 0;
   quic::Settings settings;
   settings.limits.per_address = kConns;
+  // 1,000 handshakes on one thread each way: on a loaded machine (or a sanitizer build) they take
+  // longer than the usual 10 s, which is not what this test is about.
+  settings.handshake_timeout = 60s;
+  settings.limits.retry_token_lifetime = 60s;
   TestServer server(
       [&headers](quic::Connection conn) -> asio::awaitable<std::expected<void, frame::FrameError>> {
         auto s = co_await endpoint::accept_stream(conn);
@@ -386,7 +394,9 @@ TEST(QuicFlood, HeadersWithoutPayloadsReserveNothing) {
   auto client = quic::Endpoint::client(io.get_executor(), server.address());
   ASSERT_TRUE(client.has_value());
   std::vector<quic::Connection> conns;
-  for (int i = 0; i < kConns; ++i) conns.push_back(*client->connect(server.address()));
+  quic::ClientOptions patient;
+  patient.settings.handshake_timeout = 60s;
+  for (int i = 0; i < kConns; ++i) conns.push_back(*client->connect(server.address(), patient));
   ASSERT_EQ(run_sync(io, handshakes_ended(conns)), kConns);
   std::vector<quic::Stream> streams;
   for (auto& c : conns) {
