@@ -141,9 +141,9 @@ void Containers::mark_deleted(std::string_view name) {
 // --- Shared ----------------------------------------------------------------------------------
 
 Shared::Shared(std::shared_ptr<Hub> hub, Reload reload)
-    : state_(std::make_shared<ostrel_core::sync::Mutex<Containers>>()), hub_(std::move(hub)), reload_(std::move(reload)) {}
+    : state_(std::make_shared<ostrel_core::sync::Mutex<Store>>()), hub_(std::move(hub)), reload_(std::move(reload)) {}
 
-void Shared::release(Containers& c, std::string_view name, const PlayerUuid& player, std::string_view why) {
+void Shared::release(Store& c, std::string_view name, const PlayerUuid& player, std::string_view why) {
   std::optional<View> stored = reload_ ? reload_(name) : std::nullopt;
   const bool reloaded = stored.has_value();
   c.release(name, std::move(stored));
@@ -178,7 +178,7 @@ bool Shared::open(std::string_view name, const PlayerUuid& player) {
 bool Shared::close(std::string_view name, const PlayerUuid& player) {
   auto g = state_->lock();
   if (!g) return false;
-  Containers& c = **g;
+  Store& c = **g;
   auto closed = hub_->with_slots(player, [&](Slots& s) {
     const Closed r = c.close(name, player, s.views());
     if (r == Closed::Returned) hub_->mark_inventory_dirty(player);
@@ -301,7 +301,7 @@ std::expected<void, ostrel_core::persist::WorldError> restore_all(Shared& shared
 std::expected<void, ostrel_core::persist::WorldError> flush(Shared& shared, world::World& world) {
   auto g = shared.state().lock();
   if (!g) return {};
-  Containers& c = **g;
+  Store& c = **g;
   Pending p = c.take_pending();
   std::optional<ostrel_core::persist::WorldError> first;
   for (const auto& name : p.dirty) {

@@ -97,6 +97,8 @@ class Containers {
 };
 
 using Hub = transport::endpoint::Shared;
+// Containers under a name that the script interface Shared derives from does not hide.
+using Store = Containers;
 // Reads a container's stored view again; none when it cannot be read.
 using Reload = std::function<std::optional<View>(std::string_view name)>;
 
@@ -118,13 +120,13 @@ class Shared final : public ostrel_core::inventory::Containers {
   // When a player's screen closes or the player leaves: closes every container the player
   // holds, before the player's inventory is written.
   void close_all_held_by(const PlayerUuid& player);
-  ostrel_core::sync::Mutex<Containers>& state() { return *state_; }
+  ostrel_core::sync::Mutex<Store>& state() { return *state_; }
 
  private:
   // With the containers lock held: clears the holder and reloads the stored view, logging why.
-  void release(Containers& c, std::string_view name, const PlayerUuid& player, std::string_view why);
+  void release(Store& c, std::string_view name, const PlayerUuid& player, std::string_view why);
 
-  std::shared_ptr<ostrel_core::sync::Mutex<Containers>> state_;
+  std::shared_ptr<ostrel_core::sync::Mutex<Store>> state_;
   std::shared_ptr<Hub> hub_;
   Reload reload_;
 };

@@ -1,5 +1,7 @@
 #include "plans/stamps.hpp"
 
+#include <type_traits>
+
 #include <fmt/format.h>
 
 #include "base/log.hpp"

@@ -5,6 +5,7 @@
 #include <limits>
 #include <set>
 
+#include "base/log.hpp"
 #include "support/test_world.hpp"
 
 namespace ostrel_server::plans {
@@ -57,6 +58,8 @@ Plan row_plan(int n, const char* name = "m:stone") {
   return p;
 }
 
+Source of(Plan p) { return PlanSource{std::move(p), {}}; }
+
 std::vector<StampBlock> blocks(int n, MaterialId m, std::uint32_t mask) {
   std::vector<StampBlock> out;
   for (int i = 0; i < n; ++i) out.push_back({.dx = i, .dy = 0, .dz = 0, .material = m, .mask = mask});
@@ -80,20 +83,20 @@ class StampsTest : public ::testing::Test {
 };
 
 TEST_F(StampsTest, ANinthStampWaitsForOneToFinish) {
-  for (int i = 0; i < 8; ++i) ASSERT_TRUE(stamps_.enqueue("overworld", {}, row_plan(1)));
-  EXPECT_FALSE(stamps_.enqueue("overworld", {}, row_plan(1)));
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(stamps_.enqueue("overworld", {}, of(row_plan(1))));
+  EXPECT_FALSE(stamps_.enqueue("overworld", {}, of(row_plan(1))));
   EXPECT_EQ(stamps_.waiting(), 8u);
   EXPECT_EQ(stamps_.pump(queue_), 8u);
   EXPECT_EQ(stamps_.waiting(), 0u);
-  EXPECT_TRUE(stamps_.enqueue("overworld", {}, row_plan(1)));
+  EXPECT_TRUE(stamps_.enqueue("overworld", {}, of(row_plan(1))));
 }
 
 TEST_F(StampsTest, ThreeHundredWholeBlocksLandInTwoCalls) {
-  ASSERT_TRUE(stamps_.enqueue("overworld", {10, 20, 30}, row_plan(300)));
+  ASSERT_TRUE(stamps_.enqueue("overworld", {10, 20, 30}, of(row_plan(300))));
   EXPECT_EQ(stamps_.pump(queue_), 256u);
   EXPECT_EQ(log_.count("a stamp is fully queued"), 0);
   EXPECT_EQ(stamps_.pump(queue_), 44u);
-  EXPECT_EQ(log_.count("a stamp is fully queued domain=overworld blocks=300"), 1);
+  EXPECT_EQ(log_.count("a stamp is fully queued domain=\"overworld\" blocks=300"), 1);
   ASSERT_EQ(queue_.seeds.size(), 300u);
   EXPECT_EQ(queue_.seeds[0], Seed(seed::Whole{kStone, {10, 20, 30}}));
   EXPECT_EQ(queue_.seeds[299], Seed(seed::Whole{kStone, {309, 20, 30}}));
@@ -115,7 +118,7 @@ TEST_F(StampsTest, APlanBlockOfTwoMaterials) {
   Plan p{.w = 1, .h = 1, .d = 1};
   ASSERT_TRUE(p.set(0, 0, 0, "m:stone", 3));
   ASSERT_TRUE(p.set(0, 0, 0, "m:dirt", 4));
-  ASSERT_TRUE(stamps_.enqueue("overworld", {1, 0, -1}, p));
+  ASSERT_TRUE(stamps_.enqueue("overworld", {1, 0, -1}, of(p)));
   EXPECT_EQ(stamps_.pump(queue_), 2u);
   EXPECT_EQ(queue_.seeds, (std::vector<Seed>{seed::Masked{kStone, {1, 0, -1}, 3}, seed::Cell{kDirt, {5, 0, -3}}}));
 }
@@ -126,12 +129,12 @@ TEST_F(StampsTest, UnregisteredMaterialsAreSkippedAtDebug) {
   ASSERT_TRUE(p.set(1, 0, 0, "m:stone", kFull));
   ASSERT_TRUE(p.set(2, 0, 0, "m:gone", kFull));
   p.cells.push_back({0, 7, kFull});  // a palette entry past the palette: no write
-  ASSERT_TRUE(stamps_.enqueue("overworld", {}, p));
+  ASSERT_TRUE(stamps_.enqueue("overworld", {}, of(p)));
   auto schematic = blocks(2, 99, kFull);
   schematic[1].material = kDirt;
   ASSERT_TRUE(stamps_.enqueue("overworld", {}, schematic));
   EXPECT_EQ(stamps_.pump(queue_), 2u);
-  EXPECT_EQ(log_.count("a stamped plan names a material nothing registered material=m:gone"), 2);
+  EXPECT_EQ(log_.count("a stamped plan names a material nothing registered material=\"m:gone\""), 2);
   EXPECT_EQ(log_.count("a stamped schematic names a material nothing registered material=99"), 1);
   EXPECT_EQ(stamps_.waiting(), 0u);
 }
@@ -183,11 +186,11 @@ TEST_F(StampsTest, AFullQueueGetsTheSameEntryAgain) {
 }
 
 TEST_F(StampsTest, TwoStampsInOneCall) {
-  ASSERT_TRUE(stamps_.enqueue("a", {}, row_plan(10)));
-  ASSERT_TRUE(stamps_.enqueue("b", {}, row_plan(10, "m:dirt")));
+  ASSERT_TRUE(stamps_.enqueue("a", {}, of(row_plan(10))));
+  ASSERT_TRUE(stamps_.enqueue("b", {}, of(row_plan(10, "m:dirt"))));
   EXPECT_EQ(stamps_.pump(queue_), 20u);
-  EXPECT_EQ(log_.count("a stamp is fully queued domain=a blocks=10"), 1);
-  EXPECT_EQ(log_.count("a stamp is fully queued domain=b blocks=10"), 1);
+  EXPECT_EQ(log_.count("a stamp is fully queued domain=\"a\" blocks=10"), 1);
+  EXPECT_EQ(log_.count("a stamp is fully queued domain=\"b\" blocks=10"), 1);
 }
 
 TEST_F(StampsTest, AnEntryRefusedForGoodIsSkippedAndTheNextStampGoesOn) {
@@ -197,8 +200,8 @@ TEST_F(StampsTest, AnEntryRefusedForGoodIsSkippedAndTheNextStampGoesOn) {
   ASSERT_TRUE(p.set(0, 0, 0, "m:stone", 4));
   ASSERT_TRUE(p.set(1, 0, 0, "m:stone", kFull));
   queue_.refused = {kGlass};
-  ASSERT_TRUE(stamps_.enqueue("overworld", {0, 5, 0}, p));
-  ASSERT_TRUE(stamps_.enqueue("overworld", {}, row_plan(3, "m:dirt")));
+  ASSERT_TRUE(stamps_.enqueue("overworld", {0, 5, 0}, of(p)));
+  ASSERT_TRUE(stamps_.enqueue("overworld", {}, of(row_plan(3, "m:dirt"))));
   EXPECT_EQ(stamps_.pump(queue_), 5u);
   EXPECT_EQ(log_.count("WARN"), 1);
   EXPECT_EQ(log_.count("refused by the edit queue for good and is skipped material=4 x=0 y=5 z=0"), 1);
@@ -209,11 +212,11 @@ TEST_F(StampsTest, AnEntryRefusedForGoodIsSkippedAndTheNextStampGoesOn) {
 }
 
 TEST_F(StampsTest, APoisonedQueueWritesNothing) {
-  ASSERT_TRUE(stamps_.enqueue("overworld", {}, row_plan(3)));
+  ASSERT_TRUE(stamps_.enqueue("overworld", {}, of(row_plan(3))));
   StampsProbe::poison(stamps_);
   EXPECT_EQ(stamps_.pump(queue_), 0u);
   EXPECT_EQ(stamps_.waiting(), 0u);
-  EXPECT_FALSE(stamps_.enqueue("overworld", {}, row_plan(3)));
+  EXPECT_FALSE(stamps_.enqueue("overworld", {}, of(row_plan(3))));
   EXPECT_TRUE(queue_.seeds.empty());
 }
 

@@ -40,7 +40,8 @@ TEST(Crumble, DominantAxisAndSide) {
       {"z dominant, south", {0.1, 0.2, 0.7}, 2, true},
       {"z ties with y: y", {0.0, -0.4, 0.4}, 1, false},
       {"level with the centre counts as above", {0.0, 0.0, 0.0}, 1, true},
-      {"NaN on the axis counts as below", {0.0, nan, 0.0}, 1, false},
+      {"a NaN compares false: y is passed over for x", {0.0, nan, 0.0}, 0, true},
+      {"a NaN on the chosen axis counts as below", {nan, 0.0, 0.0}, 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
