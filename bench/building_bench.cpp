@@ -32,7 +32,8 @@ void BM_CaptureResident64Box(benchmark::State& state) {
   (void)registry.register_material("bench:stone");
   (void)registry.register_material("bench:dirt");
   auto conn = ostrel_core::persist::sqlite::Connection::open(dir.path() / "world.sqlite");
-  auto db = ostrel_core::persist::WorldDb::from_connection(std::move(*conn), dir.path() / "world.sqlite", registry);
+  auto db =
+      ostrel_core::persist::WorldDb::from_connection(std::move(*conn), dir.path() / "world.sqlite", registry);
   auto world = ostrel_server::world::World::open(std::move(*db), 1);
   if (!world) {
     state.SkipWithError("could not open the world");
@@ -58,15 +59,17 @@ void BM_CaptureResident64Box(benchmark::State& state) {
   auto slot = std::make_shared<ostrel_server::lease::WorldSlot>();
   (*slot->lock())->emplace(std::move(*world));
   ostrel_server::plans::Shared plans(
-      slot, std::make_shared<const Names>(std::map<std::string, ostrel_core::material::MaterialId, std::less<>>{
-                {"bench:stone", kStone}, {"bench:dirt", kDirt}}),
+      slot,
+      std::make_shared<const Names>(std::map<std::string, ostrel_core::material::MaterialId, std::less<>>{
+          {"bench:stone", kStone}, {"bench:dirt", kDirt}}),
       nullptr);
   for (auto _ : state) {
     auto p = plans.capture("overworld", {0, 0, 0}, {63, 63, 63});
     if (!p || p->cells.size() != 65'536) state.SkipWithError("unexpected capture");
     benchmark::DoNotOptimize(p);
   }
-  state.counters["blocks"] = benchmark::Counter(64.0 * 64 * 64, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["blocks"] =
+      benchmark::Counter(64.0 * 64 * 64, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_CaptureResident64Box)->Unit(benchmark::kMillisecond);
 

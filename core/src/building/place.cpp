@@ -11,24 +11,34 @@ namespace {
 
 constexpr std::uint32_t kFull = block::kOccupancyFull;
 
-constexpr std::uint32_t cell_of(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x + 3 * y + 9 * z; }
+constexpr std::uint32_t cell_of(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+  return x + 3 * y + 9 * z;
+}
 
 // Where carried cell i lands for `quadrant` on a face (`side` for a side face).
 std::uint32_t placed_cell(std::uint32_t i, std::uint32_t quadrant, bool side) {
   const std::uint32_t x = i % 3, y = i / 3 % 3, z = i / 9;
   if (!side) {
     switch (quadrant) {
-      case 1: return cell_of(z, y, 2 - x);
-      case 2: return cell_of(2 - x, y, 2 - z);
-      case 3: return cell_of(2 - z, y, x);
-      default: return i;
+      case 1:
+        return cell_of(z, y, 2 - x);
+      case 2:
+        return cell_of(2 - x, y, 2 - z);
+      case 3:
+        return cell_of(2 - z, y, x);
+      default:
+        return i;
     }
   }
   switch (quadrant) {
-    case 1: return cell_of(z, x, y);
-    case 2: return cell_of(2 - x, z, y);
-    case 3: return cell_of(2 - z, 2 - x, y);
-    default: return cell_of(x, 2 - z, y);
+    case 1:
+      return cell_of(z, x, y);
+    case 2:
+      return cell_of(2 - x, z, y);
+    case 3:
+      return cell_of(2 - z, 2 - x, y);
+    default:
+      return cell_of(x, 2 - z, y);
   }
 }
 
@@ -37,18 +47,24 @@ bool no_face(Face face) { return face[0] == 0 && face[1] == 0 && face[2] == 0; }
 // The world cell range a box covers on one axis: floor(c*48 + lo) to ceil(c*48 + hi) - 1.
 std::pair<std::int64_t, std::int64_t> cell_range(std::int32_t chunk, float lo, float hi) {
   const double base = static_cast<double>(chunk) * 48.0;
-  return {num::saturate<std::int64_t>(std::floor(base + lo)), num::saturate<std::int64_t>(std::ceil(base + hi)) - 1};
+  return {num::saturate<std::int64_t>(std::floor(base + lo)),
+          num::saturate<std::int64_t>(std::ceil(base + hi)) - 1};
 }
 
 }  // namespace
 
 std::string_view text(Refusal refusal) {
   switch (refusal) {
-    case Refusal::NotCarrying: return "you are not carrying any of that";
-    case Refusal::Occupied: return "there is already something there";
-    case Refusal::BodyInTheWay: return "someone is standing there";
-    case Refusal::OnePiece: return "that is one piece; it goes down whole or not at all";
-    case Refusal::NotFlat: return "this is not flat ground";
+    case Refusal::NotCarrying:
+      return "you are not carrying any of that";
+    case Refusal::Occupied:
+      return "there is already something there";
+    case Refusal::BodyInTheWay:
+      return "someone is standing there";
+    case Refusal::OnePiece:
+      return "that is one piece; it goes down whole or not at all";
+    case Refusal::NotFlat:
+      return "this is not flat ground";
   }
   return "you are not carrying any of that";
 }
@@ -142,7 +158,8 @@ bool blocks_a_body(coords::BlockPos block, std::uint32_t cells, std::string_view
   }
   for (std::uint32_t i = 0; i < 27; ++i) {
     if ((cells >> i & 1) == 0) continue;
-    const std::array<std::int64_t, 3> at{3 * std::int64_t{block.x} + i % 3, 3 * std::int64_t{block.y} + i / 3 % 3,
+    const std::array<std::int64_t, 3> at{3 * std::int64_t{block.x} + i % 3,
+                                         3 * std::int64_t{block.y} + i / 3 % 3,
                                          3 * std::int64_t{block.z} + i / 9};
     for (const auto& r : ranges) {
       bool inside = true;
@@ -185,7 +202,8 @@ std::vector<proto::Edit> writes(coords::BlockPos block, std::uint32_t cells, Mat
   return out;
 }
 
-std::vector<std::pair<MaterialId, std::vector<proto::Edit>>> cut_writes(coords::BlockPos block, const Cells& cut,
+std::vector<std::pair<MaterialId, std::vector<proto::Edit>>> cut_writes(coords::BlockPos block,
+                                                                        const Cells& cut,
                                                                         const Cells& present) {
   std::vector<std::pair<MaterialId, std::vector<proto::Edit>>> out;
   Cells work = present;

@@ -76,7 +76,8 @@ bool blocks_a_body(coords::BlockPos block, std::uint32_t cells, std::string_view
 std::vector<proto::Edit> writes(coords::BlockPos block, std::uint32_t cells, MaterialId material,
                                 std::uint32_t occupied, bool same);
 // One entry per material of the cut, ascending, each seeing the cells written before it.
-std::vector<std::pair<MaterialId, std::vector<proto::Edit>>> cut_writes(coords::BlockPos block, const Cells& cut,
+std::vector<std::pair<MaterialId, std::vector<proto::Edit>>> cut_writes(coords::BlockPos block,
+                                                                        const Cells& cut,
                                                                         const Cells& present);
 
 }  // namespace ostrel_core::place

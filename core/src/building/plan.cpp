@@ -1,8 +1,8 @@
 #include "building/plan.hpp"
 
-#include <bit>
-
 #include <fmt/format.h>
+
+#include <bit>
 
 #include "world/block.hpp"
 
@@ -20,10 +20,11 @@ std::string PlanError::message() const {
   return "refused";
 }
 
-std::expected<void, PlanError> Plan::set(std::uint16_t x, std::uint16_t y, std::uint16_t z, std::string_view name,
-                                         std::uint32_t mask) {
+std::expected<void, PlanError> Plan::set(std::uint16_t x, std::uint16_t y, std::uint16_t z,
+                                         std::string_view name, std::uint32_t mask) {
   if (x >= w || y >= h || z >= d) {
-    return std::unexpected(PlanError{.kind = PlanErrorKind::OutOfBounds, .x = x, .y = y, .z = z, .w = w, .h = h, .d = d});
+    return std::unexpected(
+        PlanError{.kind = PlanErrorKind::OutOfBounds, .x = x, .y = y, .z = z, .w = w, .h = h, .d = d});
   }
   mask &= block::kOccupancyFull;
   if (mask == 0) return {};

@@ -69,7 +69,7 @@ TEST(Plan, DamageOfStoredPlans) {
 
 TEST(Plan, ReasonTexts) {
   const std::pair<PlanErrorKind, const char*> cases[] = {
-      {PlanErrorKind::TooBig, "too big"},     {PlanErrorKind::TooManyBlocks, "too many blocks"},
+      {PlanErrorKind::TooBig, "too big"},      {PlanErrorKind::TooManyBlocks, "too many blocks"},
       {PlanErrorKind::OutOfBounds, "refused"}, {PlanErrorKind::PaletteFull, "refused"},
       {PlanErrorKind::NoWorld, "no world"},    {PlanErrorKind::NotLoaded, "not loaded"},
   };

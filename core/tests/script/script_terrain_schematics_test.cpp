@@ -232,7 +232,8 @@ class FakeStamper : public plan::Access {
   std::vector<Stamp> waiting;
 
   // The plan store is not reached by these tests.
-  std::expected<plan::Plan, plan::PlanError> capture(std::string_view, coords::BlockPos, coords::BlockPos) override {
+  std::expected<plan::Plan, plan::PlanError> capture(std::string_view, coords::BlockPos,
+                                                     coords::BlockPos) override {
     return std::unexpected(plan::PlanError{.kind = plan::PlanErrorKind::NoWorld});
   }
   bool save(std::string_view, std::string_view, const plan::Plan&) override { return false; }

@@ -62,7 +62,8 @@ Closed Containers::close(std::string_view name, const PlayerUuid& player, Views&
 
 std::vector<std::string> Containers::names(std::string_view prefix) const {
   std::vector<std::string> out;
-  for (auto it = containers_.lower_bound(prefix); it != containers_.end() && it->first.starts_with(prefix); ++it) {
+  for (auto it = containers_.lower_bound(prefix); it != containers_.end() && it->first.starts_with(prefix);
+       ++it) {
     out.push_back(it->first);
   }
   return out;
@@ -141,7 +142,9 @@ void Containers::mark_deleted(std::string_view name) {
 // --- Shared ----------------------------------------------------------------------------------
 
 Shared::Shared(std::shared_ptr<Hub> hub, Reload reload)
-    : state_(std::make_shared<ostrel_core::sync::Mutex<Store>>()), hub_(std::move(hub)), reload_(std::move(reload)) {}
+    : state_(std::make_shared<ostrel_core::sync::Mutex<Store>>()),
+      hub_(std::move(hub)),
+      reload_(std::move(reload)) {}
 
 void Shared::release(Store& c, std::string_view name, const PlayerUuid& player, std::string_view why) {
   std::optional<View> stored = reload_ ? reload_(name) : std::nullopt;
@@ -151,11 +154,12 @@ void Shared::release(Store& c, std::string_view name, const PlayerUuid& player, 
     OSTREL_ERROR(kTarget, fmt::format("{}; the container is back as its stored row held it", why),
                  log::text("container", name), log::text("player", player.to_hex()));
   } else {
-    OSTREL_ERROR(kTarget,
-                 fmt::format("{}; its stored row could not be read, so it is kept out of every change and save "
-                             "until the server restarts",
-                             why),
-                 log::text("container", name), log::text("player", player.to_hex()));
+    OSTREL_ERROR(
+        kTarget,
+        fmt::format("{}; its stored row could not be read, so it is kept out of every change and save "
+                    "until the server restarts",
+                    why),
+        log::text("container", name), log::text("player", player.to_hex()));
   }
 }
 
@@ -204,11 +208,12 @@ std::optional<std::vector<std::optional<Stack>>> Shared::slots(std::string_view 
   const Container* c = (*g)->find(name);
   if (c == nullptr) return std::nullopt;
   if (c->holder) {
-    auto copy = hub_->with_slots(*c->holder, [&](Slots& s) -> std::optional<std::vector<std::optional<Stack>>> {
-      const View* v = s.find(name);
-      if (v == nullptr) return std::nullopt;
-      return v->slots;
-    });
+    auto copy =
+        hub_->with_slots(*c->holder, [&](Slots& s) -> std::optional<std::vector<std::optional<Stack>>> {
+          const View* v = s.find(name);
+          if (v == nullptr) return std::nullopt;
+          return v->slots;
+        });
     return copy.value_or(std::nullopt);
   }
   View* v = (*g)->contents_mut(name);
@@ -287,7 +292,8 @@ void Shared::close_all_held_by(const PlayerUuid& player) {
 // --- Through the world -----------------------------------------------------------------------
 
 std::expected<void, ostrel_core::persist::WorldError> restore_all(Shared& shared, world::World& world) {
-  auto loaded = world::load_containers(world, [](std::string_view) { return std::optional<std::size_t>(kMaxSlots); });
+  auto loaded =
+      world::load_containers(world, [](std::string_view) { return std::optional<std::size_t>(kMaxSlots); });
   if (!loaded) return std::unexpected(loaded.error());
   auto g = shared.state().lock();
   if (!g) return {};
@@ -323,7 +329,8 @@ std::expected<void, ostrel_core::persist::WorldError> flush(Shared& shared, worl
 }
 
 std::optional<View> stored_view(world::World& world, std::string_view name) {
-  auto loaded = world::load_containers(world, [](std::string_view) { return std::optional<std::size_t>(kMaxSlots); });
+  auto loaded =
+      world::load_containers(world, [](std::string_view) { return std::optional<std::size_t>(kMaxSlots); });
   if (!loaded) return std::nullopt;
   for (auto& d : loaded->containers) {
     if (d.name != name) continue;

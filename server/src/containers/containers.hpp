@@ -51,7 +51,7 @@ inline constexpr std::size_t kMinSlots = 1;
 inline constexpr std::size_t kMaxSlots = 256;
 
 struct Container {
-  std::optional<NamedView> view;   // absent while lent to the holder, or after a failed reload
+  std::optional<NamedView> view;  // absent while lent to the holder, or after a failed reload
   std::optional<PlayerUuid> holder;
 };
 

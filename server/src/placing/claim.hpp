@@ -20,8 +20,8 @@ using ostrel_core::material::MaterialId;
 
 // The identity of a stack without its units.
 struct PlacedItem {
-  MaterialId material = 0;                        // for a cut of several, its lowest material
-  std::optional<std::uint32_t> shape;             // a partial shape, 1..=0x7FFFFFE
+  MaterialId material = 0;                         // for a cut of several, its lowest material
+  std::optional<std::uint32_t> shape;              // a partial shape, 1..=0x7FFFFFE
   std::optional<ostrel_core::block::Cells> cells;  // a cut of several materials
   std::optional<std::string> detail;
   friend bool operator==(const PlacedItem&, const PlacedItem&) = default;

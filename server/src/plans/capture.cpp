@@ -59,15 +59,19 @@ std::expected<void, plan::PlanError> record(const block::BlockView& b, const Nam
 
 std::expected<plan::Plan, plan::PlanError> capture(const world::World& world, const Names& names,
                                                    std::string_view domain, BlockPos from, BlockPos to) {
-  const std::array<std::int32_t, 3> lo{std::min(from.x, to.x), std::min(from.y, to.y), std::min(from.z, to.z)};
-  const std::array<std::int32_t, 3> hi{std::max(from.x, to.x), std::max(from.y, to.y), std::max(from.z, to.z)};
+  const std::array<std::int32_t, 3> lo{std::min(from.x, to.x), std::min(from.y, to.y),
+                                       std::min(from.z, to.z)};
+  const std::array<std::int32_t, 3> hi{std::max(from.x, to.x), std::max(from.y, to.y),
+                                       std::max(from.z, to.z)};
   std::array<std::uint16_t, 3> extent{};
   constexpr char kAxes[] = {'x', 'y', 'z'};
   for (std::size_t a = 0; a < 3; ++a) {
     const std::int64_t e = std::int64_t{hi[a]} - lo[a] + 1;
     if (e > plan::kMaxExtent) {
-      return std::unexpected(plan::PlanError{.kind = plan::PlanErrorKind::TooBig, .axis = kAxes[a],
-                                             .extent = static_cast<std::uint32_t>(std::min<std::int64_t>(e, UINT32_MAX))});
+      return std::unexpected(
+          plan::PlanError{.kind = plan::PlanErrorKind::TooBig,
+                          .axis = kAxes[a],
+                          .extent = static_cast<std::uint32_t>(std::min<std::int64_t>(e, UINT32_MAX))});
     }
     extent[a] = static_cast<std::uint16_t>(e);
   }
@@ -86,7 +90,9 @@ std::expected<plan::Plan, plan::PlanError> capture(const world::World& world, co
         if (chunk == nullptr) return std::unexpected(not_loaded(pos.x, pos.y, pos.z));
         auto b = chunk->get_block(pos);
         if (!b) return std::unexpected(not_loaded(pos.x, pos.y, pos.z));
-        auto r = record(*b, names, [&](std::string_view name, std::uint32_t mask) { return out.set(x, y, z, name, mask); });
+        auto r = record(*b, names, [&](std::string_view name, std::uint32_t mask) {
+          return out.set(x, y, z, name, mask);
+        });
         if (!r) return std::unexpected(r.error());
       }
     }

@@ -21,7 +21,7 @@ namespace ostrel_server::plans {
 inline constexpr std::string_view kUnknownMaterial = "engine:unknown";
 
 std::expected<ostrel_core::plan::Plan, ostrel_core::plan::PlanError> capture(
-    const world::World& world, const Names& names, std::string_view domain, ostrel_core::coords::BlockPos from,
-    ostrel_core::coords::BlockPos to);
+    const world::World& world, const Names& names, std::string_view domain,
+    ostrel_core::coords::BlockPos from, ostrel_core::coords::BlockPos to);
 
 }  // namespace ostrel_server::plans

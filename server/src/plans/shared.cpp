@@ -14,7 +14,8 @@ namespace {
 constexpr std::string_view kTarget = "ostrel_server::plans";
 }  // namespace
 
-std::expected<plan::Plan, plan::PlanError> Shared::capture(std::string_view domain, BlockPos from, BlockPos to) {
+std::expected<plan::Plan, plan::PlanError> Shared::capture(std::string_view domain, BlockPos from,
+                                                           BlockPos to) {
   auto g = world_->lock();
   if (!g || !(*g)->has_value()) return std::unexpected(plan::PlanError{.kind = plan::PlanErrorKind::NoWorld});
   return plans::capture(***g, *names_, domain, from, to);
@@ -24,7 +25,8 @@ bool Shared::save(std::string_view mod_id, std::string_view name, const plan::Pl
   auto g = world_->lock();
   if (!g || !(*g)->has_value()) return false;
   if (auto r = world::save_plan(***g, mod_id, name, p); !r) {
-    OSTREL_ERROR(kTarget, fmt::format("could not save plan `{}` for mod `{}`: {}", name, mod_id, r.error().message()));
+    OSTREL_ERROR(kTarget,
+                 fmt::format("could not save plan `{}` for mod `{}`: {}", name, mod_id, r.error().message()));
     return false;
   }
   return true;

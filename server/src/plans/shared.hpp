@@ -24,7 +24,8 @@ class Shared final : public ostrel_core::plan::Access {
   std::optional<ostrel_core::plan::Plan> load(std::string_view mod_id, std::string_view name) override;
   std::vector<std::string> names(std::string_view mod_id) override;
   bool forget(std::string_view mod_id, std::string_view name) override;
-  bool stamp(std::string_view domain, ostrel_core::coords::BlockPos at, ostrel_core::plan::Plan plan) override;
+  bool stamp(std::string_view domain, ostrel_core::coords::BlockPos at,
+             ostrel_core::plan::Plan plan) override;
   bool stamp_schematic(std::string_view domain, std::array<std::int32_t, 3> root,
                        std::vector<StampBlock> entries) override;
 

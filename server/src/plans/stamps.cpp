@@ -1,8 +1,8 @@
 #include "plans/stamps.hpp"
 
-#include <type_traits>
-
 #include <fmt/format.h>
+
+#include <type_traits>
 
 #include "base/log.hpp"
 #include "world/block.hpp"
@@ -11,8 +11,8 @@ namespace ostrel_server::plans {
 
 namespace log = ostrel_core::log;
 namespace seed = transport::endpoint::seed;
-using transport::endpoint::Seed;
 using ostrel_core::coords::SubNodePos;
+using transport::endpoint::Seed;
 
 namespace {
 
@@ -48,6 +48,7 @@ Entry plan_entry(PlanSource& src, std::uint64_t i, BlockPos at, const Names& nam
   const auto& plan = src.plan;
   const auto& raw = plan.cells[i];
   if (raw.palette >= plan.palette.size()) return e;
+  if (raw.index >= std::uint32_t{plan.w} * plan.h * plan.d) return e;  // outside the box: nowhere to go
   const std::string& name = plan.palette[raw.palette];
   auto id = names.id_of(name);
   if (!id) {
@@ -77,7 +78,8 @@ Entry schematic_entry(const StampBlock& b, BlockPos at, const Names& names, cons
                  log::value("material", b.material));
     return e;
   }
-  const std::int64_t x = std::int64_t{at.x} + b.dx, y = std::int64_t{at.y} + b.dy, z = std::int64_t{at.z} + b.dz;
+  const std::int64_t x = std::int64_t{at.x} + b.dx, y = std::int64_t{at.y} + b.dy,
+                     z = std::int64_t{at.z} + b.dz;
   auto fits = [](std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
   if (!fits(x) || !fits(y) || !fits(z)) return e;
   e.material = b.material;
@@ -87,11 +89,12 @@ Entry schematic_entry(const StampBlock& b, BlockPos at, const Names& names, cons
   } else if (b.material == 0) {
     cell_seeds(e.writes, e.block, 0, mask);
   } else if (queue.is_whole(b.material)) {
-    OSTREL_WARN(kTarget,
-                "a stamped schematic names part of a whole material; a whole material is written as its own shape, "
-                "with a full mask (Sub-Node Contract §7.5)",
-                log::value("material", b.material), log::value("x", e.block.x), log::value("y", e.block.y),
-                log::value("z", e.block.z));
+    OSTREL_WARN(
+        kTarget,
+        "a stamped schematic names part of a whole material; a whole material is written as its own shape, "
+        "with a full mask (Sub-Node Contract §7.5)",
+        log::value("material", b.material), log::value("x", e.block.x), log::value("y", e.block.y),
+        log::value("z", e.block.z));
   } else {
     e.writes.push_back({seed::Merge{b.material, e.block, mask}, ostrel_core::block::mask_cells(mask)});
   }
@@ -143,8 +146,8 @@ std::uint64_t Stamps::pump(EditQueue& queue) {
     while (st.done < total && budget > 0) {
       auto* plan = std::get_if<PlanSource>(&st.source);
       Entry e = plan != nullptr ? plan_entry(*plan, st.done, st.at, *names_)
-                                : schematic_entry(std::get<std::vector<StampBlock>>(st.source)[st.done], st.at,
-                                                  *names_, queue);
+                                : schematic_entry(std::get<std::vector<StampBlock>>(st.source)[st.done],
+                                                  st.at, *names_, queue);
       std::uint64_t cost = 0;
       for (const auto& w : e.writes) cost += w.cost;
       if (budget < kUnitsPerPump && budget < cost) break;
@@ -186,7 +189,8 @@ std::uint64_t Stamps::pump(EditQueue& queue) {
       ++st.done;
     }
     if (st.done >= total) {
-      OSTREL_DEBUG(kTarget, "a stamp is fully queued", log::text("domain", st.domain), log::value("blocks", total));
+      OSTREL_DEBUG(kTarget, "a stamp is fully queued", log::text("domain", st.domain),
+                   log::value("blocks", total));
       stamps.pop_front();
       continue;
     }

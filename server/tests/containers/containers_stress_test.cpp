@@ -34,7 +34,8 @@ TEST(ContainersStress, ClicksBesideGivesAndTakesKeepEveryUnit) {
     std::mt19937 rng(1);
     while (!done.load()) {
       const bool in_chest = rng() % 2 == 0;
-      hub->click_slot(player(1), in_chest ? "chest" : "player:main", rng() % 8, static_cast<std::uint8_t>(rng() % 4),
+      hub->click_slot(player(1), in_chest ? "chest" : "player:main", rng() % 8,
+                      static_cast<std::uint8_t>(rng() % 4),
                       rng() % 3 == 0 ? std::optional<std::string_view>(in_chest ? "player:main" : "chest")
                                      : std::nullopt);
     }
@@ -44,7 +45,8 @@ TEST(ContainersStress, ClicksBesideGivesAndTakesKeepEveryUnit) {
   for (int i = 0; i < 20'000; ++i) {
     const std::optional<std::size_t> slot = rng() % 2 ? std::optional<std::size_t>(rng() % 8) : std::nullopt;
     if (rng() % 2) {
-      net += shared.give("chest", slot, Stack{.material = kStone, .units = 1 + static_cast<std::uint32_t>(rng() % 60)});
+      net += shared.give("chest", slot,
+                         Stack{.material = kStone, .units = 1 + static_cast<std::uint32_t>(rng() % 60)});
     } else {
       net -= shared.take("chest", slot, Stack{.material = kStone, .units = 1},
                          1 + static_cast<std::uint32_t>(rng() % 60));
@@ -52,7 +54,8 @@ TEST(ContainersStress, ClicksBesideGivesAndTakesKeepEveryUnit) {
   }
   done.store(true);
   clicker.join();
-  EXPECT_EQ(static_cast<std::int64_t>(hub->slots_of(player(1))->total_units()), static_cast<std::int64_t>(start) + net);
+  EXPECT_EQ(static_cast<std::int64_t>(hub->slots_of(player(1))->total_units()),
+            static_cast<std::int64_t>(start) + net);
   ASSERT_TRUE(shared.close("chest", player(1)));
 }
 

@@ -5,7 +5,6 @@
 #include <functional>
 
 #include "base/log.hpp"
-
 #include "hub/hub.hpp"
 #include "support/hub_fixture.hpp"
 #include "support/temp_dir.hpp"
@@ -284,7 +283,8 @@ TEST(Containers, DamagedRowsAreSkippedAtRestoreAndTheRestComesBack) {
       {"truncated", {2, 5, 1}},
   };
   for (const auto& [name, data] : rows) {
-    auto stmt = w.db().connection().prepare("INSERT INTO containers (name, version, data) VALUES (?1, 2, ?2)");
+    auto stmt =
+        w.db().connection().prepare("INSERT INTO containers (name, version, data) VALUES (?1, 2, ?2)");
     ASSERT_TRUE(stmt->bind_text(1, name) && stmt->bind_blob(2, data) && stmt->run());
   }
   Fixture f;

@@ -35,13 +35,17 @@ TEST(Claim, Translations) {
   const Case cases[] = {
       {"plain", {.material = 10, .detail = "d"}, PlacedItem{2, std::nullopt, std::nullopt, "d"}},
       {"an unknown id", {.material = 12}, std::nullopt},
-      {"a partial shape", {.material = 11, .occupancy = 0x1FF}, PlacedItem{3, 0x1FF, std::nullopt, std::nullopt}},
+      {"a partial shape",
+       {.material = 11, .occupancy = 0x1FF},
+       PlacedItem{3, 0x1FF, std::nullopt, std::nullopt}},
       {"a full shape is none", {.material = 11, .occupancy = 0x7FFFFFF}, PlacedItem{3}},
       {"a shape above 27 bits is cut", {.material = 11, .occupancy = 0xF8000001u}, PlacedItem{3, 1u}},
       {"a cut of two materials, 30 cells", {.cells = thirty}, PlacedItem{2, 3u, cut, std::nullopt}},
       {"a cut naming an unknown id", {.cells = {12, 10}}, std::nullopt},
       {"a cut of nothing", {.cells = {0, 0, 0}}, std::nullopt},
-      {"a cut of one material is a shape", {.cells = {10, 10}}, PlacedItem{2, 3u, std::nullopt, std::nullopt}},
+      {"a cut of one material is a shape",
+       {.cells = {10, 10}},
+       PlacedItem{2, 3u, std::nullopt, std::nullopt}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include "base/log.hpp"
 #include "persist/compress.hpp"
@@ -72,8 +71,9 @@ class Capture : public ::testing::Test {
 TEST_F(Capture, ExtentsFromEitherCorner) {
   resident({0, 0, 0}, {0, 0, 0});
   set({3, 9, 4}, block::BlockValue::whole(kDirt));
-  for (auto [from, to] : {std::pair{ostrel_core::coords::BlockPos{0, 8, 0}, ostrel_core::coords::BlockPos{7, 12, 7}},
-                          std::pair{ostrel_core::coords::BlockPos{7, 12, 7}, ostrel_core::coords::BlockPos{0, 8, 0}}}) {
+  for (auto [from, to] :
+       {std::pair{ostrel_core::coords::BlockPos{0, 8, 0}, ostrel_core::coords::BlockPos{7, 12, 7}},
+        std::pair{ostrel_core::coords::BlockPos{7, 12, 7}, ostrel_core::coords::BlockPos{0, 8, 0}}}) {
     auto p = capture(from, to);
     ASSERT_TRUE(p);
     EXPECT_EQ((std::array{p->w, p->h, p->d}), (std::array<std::uint16_t, 3>{8, 5, 8}));
@@ -99,7 +99,8 @@ TEST_F(Capture, Refusals) {
   auto part = capture({14, 0, 15}, {17, 1, 16});
   ASSERT_FALSE(part);
   EXPECT_EQ(part.error().kind, PlanErrorKind::NotLoaded);
-  EXPECT_EQ((std::array{part.error().x, part.error().y, part.error().z}), (std::array<std::int64_t, 3>{16, 0, 15}));
+  EXPECT_EQ((std::array{part.error().x, part.error().y, part.error().z}),
+            (std::array<std::int64_t, 3>{16, 0, 15}));
   EXPECT_EQ(part.error().message(), "not loaded");
 
   auto nowhere = capture({5, 6, 7}, {1, 1, 1}, "moon");
@@ -145,7 +146,9 @@ TEST(PlanNames, TheLastNameOfAnIdInNameOrderWins) {
 
 class PlanStore : public ::testing::Test {
  protected:
-  Shared shared() { return Shared(slot_, std::make_shared<const Names>(names()), std::make_shared<Stamps>(nullptr)); }
+  Shared shared() {
+    return Shared(slot_, std::make_shared<const Names>(names()), std::make_shared<Stamps>(nullptr));
+  }
   void lend() { (*slot_->lock())->emplace(test::open_test_world(dir_.path(), {"test:stone"})); }
   void take_back() {
     auto g = slot_->lock();
@@ -221,8 +224,10 @@ TEST_F(PlanStore, DamagedRowsReadAsAbsentWithAnErrorLine) {
     EXPECT_EQ(s.load("m", name), std::nullopt);
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_NE(log.lines()[0].find("ERROR"), std::string::npos);
-    EXPECT_NE(log.lines()[0].find(fmt::format("a stored plan is damaged and reads as absent")), std::string::npos);
-    EXPECT_NE(log.lines()[0].find(fmt::format("mod=\"m\" plan=\"{}\"", name)), std::string::npos) << log.lines()[0];
+    EXPECT_NE(log.lines()[0].find(fmt::format("a stored plan is damaged and reads as absent")),
+              std::string::npos);
+    EXPECT_NE(log.lines()[0].find(fmt::format("mod=\"m\" plan=\"{}\"", name)), std::string::npos)
+        << log.lines()[0];
   }
   // A damaged plan handed to the stamper is refused.
   EXPECT_FALSE(s.stamp("overworld", {}, Plan{0, 1, 1, {"m:stone"}, {{0, 0, kFull}}}));

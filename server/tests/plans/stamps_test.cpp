@@ -17,9 +17,9 @@ struct StampsProbe {
 namespace {
 
 namespace seed = transport::endpoint::seed;
-using transport::endpoint::Seed;
-using ostrel_core::plan::Plan;
 using ostrel_core::coords::SubNodePos;
+using ostrel_core::plan::Plan;
+using transport::endpoint::Seed;
 
 constexpr MaterialId kStone = 2, kDirt = 3, kGlass = 4, kSlab = 5;
 constexpr std::uint32_t kFull = 0x7FFFFFF;
@@ -120,7 +120,8 @@ TEST_F(StampsTest, APlanBlockOfTwoMaterials) {
   ASSERT_TRUE(p.set(0, 0, 0, "m:dirt", 4));
   ASSERT_TRUE(stamps_.enqueue("overworld", {1, 0, -1}, of(p)));
   EXPECT_EQ(stamps_.pump(queue_), 2u);
-  EXPECT_EQ(queue_.seeds, (std::vector<Seed>{seed::Masked{kStone, {1, 0, -1}, 3}, seed::Cell{kDirt, {5, 0, -3}}}));
+  EXPECT_EQ(queue_.seeds,
+            (std::vector<Seed>{seed::Masked{kStone, {1, 0, -1}, 3}, seed::Cell{kDirt, {5, 0, -3}}}));
 }
 
 TEST_F(StampsTest, UnregisteredMaterialsAreSkippedAtDebug) {
@@ -128,7 +129,8 @@ TEST_F(StampsTest, UnregisteredMaterialsAreSkippedAtDebug) {
   ASSERT_TRUE(p.set(0, 0, 0, "m:gone", kFull));
   ASSERT_TRUE(p.set(1, 0, 0, "m:stone", kFull));
   ASSERT_TRUE(p.set(2, 0, 0, "m:gone", kFull));
-  p.cells.push_back({0, 7, kFull});  // a palette entry past the palette: no write
+  p.cells.push_back({0, 7, kFull});   // a palette entry past the palette: no write
+  p.cells.push_back({50, 1, kFull});  // an index outside the box: no write
   ASSERT_TRUE(stamps_.enqueue("overworld", {}, of(p)));
   auto schematic = blocks(2, 99, kFull);
   schematic[1].material = kDirt;
@@ -148,14 +150,27 @@ TEST_F(StampsTest, SchematicBlocks) {
     int warns;
   };
   const Case cases[] = {
-      {"air with mask 5 carves two cells", {.dx = 1, .material = 0, .mask = 5}, 2,
-       {seed::Cell{0, {6, 0, 0}}, seed::Cell{0, {8, 0, 0}}}, 0},
-      {"full air clears the block", {.dx = 1, .material = 0, .mask = kFull}, 1, {seed::Whole{0, {2, 0, 0}}}, 0},
+      {"air with mask 5 carves two cells",
+       {.dx = 1, .material = 0, .mask = 5},
+       2,
+       {seed::Cell{0, {6, 0, 0}}, seed::Cell{0, {8, 0, 0}}},
+       0},
+      {"full air clears the block",
+       {.dx = 1, .material = 0, .mask = kFull},
+       1,
+       {seed::Whole{0, {2, 0, 0}}},
+       0},
       {"a whole material's partial mask", {.dx = 2, .dy = -1, .material = kSlab, .mask = 7}, 0, {}, 1},
-      {"a whole material's full mask", {.dx = 2, .material = kSlab, .mask = kFull}, 1,
-       {seed::Whole{kSlab, {3, 0, 0}}}, 0},
-      {"a mask above 27 bits is cut", {.material = kDirt, .mask = 0xF8000000u | 1u}, 1,
-       {seed::Merge{kDirt, {1, 0, 0}, 1}}, 0},
+      {"a whole material's full mask",
+       {.dx = 2, .material = kSlab, .mask = kFull},
+       1,
+       {seed::Whole{kSlab, {3, 0, 0}}},
+       0},
+      {"a mask above 27 bits is cut",
+       {.material = kDirt, .mask = 0xF8000000u | 1u},
+       1,
+       {seed::Merge{kDirt, {1, 0, 0}, 1}},
+       0},
       {"an empty mask", {.material = kDirt, .mask = 0xF8000000u}, 0, {}, 0},
       {"past the coordinate range", {.dx = INT32_MAX, .material = kDirt, .mask = kFull}, 0, {}, 0},
   };

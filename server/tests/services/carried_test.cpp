@@ -65,8 +65,9 @@ TEST(Carried, EdgeCases) {
        }},
       {"40 units of an item material into an unfixed main: one whole item goes in",
        [](Fixture& f) {
-         EXPECT_EQ(f.carried.give(player(1), slots::kMainView, std::nullopt, Stack{.material = kGem, .units = 40}),
-                   13u);
+         EXPECT_EQ(
+             f.carried.give(player(1), slots::kMainView, std::nullopt, Stack{.material = kGem, .units = 40}),
+             13u);
          EXPECT_EQ(f.carried.contents(player(1), slots::kMainView),
                    (std::vector<Stack>{Stack{.material = kGem, .units = 27}}));
        }},

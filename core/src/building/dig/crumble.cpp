@@ -24,7 +24,8 @@ std::array<std::uint8_t, 27> crumble_order(std::uint64_t seed, coords::BlockPos 
     const int c = axis == 0 ? cell % 3 : (axis == 1 ? cell / 3 % 3 : cell / 9);
     return toward ? 2 - c : c;
   };
-  std::stable_sort(order.begin(), order.end(), [&](std::uint8_t a, std::uint8_t b) { return key(a) < key(b); });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint8_t a, std::uint8_t b) { return key(a) < key(b); });
   return order;
 }
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace ostrel_core::dig {
@@ -12,7 +12,9 @@ namespace {
 
 using Order = std::array<std::uint8_t, 27>;
 
-int coord(std::uint8_t cell, int axis) { return axis == 0 ? cell % 3 : (axis == 1 ? cell / 3 % 3 : cell / 9); }
+int coord(std::uint8_t cell, int axis) {
+  return axis == 0 ? cell % 3 : (axis == 1 ? cell / 3 % 3 : cell / 9);
+}
 
 // The order is a permutation whose layers along `axis` come nearest first.
 void expect_layered(const Order& o, int axis, bool toward) {
@@ -58,11 +60,14 @@ TEST(Crumble, GoldenOrders) {
   };
   const Case cases[] = {
       // Computed by an independent reference of the stream and the layered sort.
-      {0u, {0, 0, 0}, {0.0, 1.2, 0.0},
-       {15, 25, 8, 24, 17, 26, 16, 6, 7, 22, 5, 3, 13, 4, 12, 14, 23, 21, 10, 20, 0, 19, 18, 1, 9, 11, 2}},
-      {0x5EED5EED12345678ull, {-17, 64, 3}, {0.2, -0.9, 0.3},
-       {0, 11, 20, 1, 9, 18, 2, 19, 10, 12, 3, 23, 22, 14, 5, 13, 4, 21, 15, 25, 7, 24, 26, 6, 16, 17, 8}},
-      {0xFFFFFFFFFFFFFFFFull, {INT32_MAX, INT32_MIN, -1}, {-0.8, 0.1, 0.75},
+      {0u, {0, 0, 0}, {0.0, 1.2, 0.0}, {15, 25, 8,  24, 17, 26, 16, 6,  7,  22, 5, 3,  13, 4,
+                                        12, 14, 23, 21, 10, 20, 0,  19, 18, 1,  9, 11, 2}},
+      {0x5EED5EED12345678ull, {-17, 64, 3}, {0.2, -0.9, 0.3}, {0,  11, 20, 1,  9,  18, 2,  19, 10,
+                                                               12, 3,  23, 22, 14, 5,  13, 4,  21,
+                                                               15, 25, 7,  24, 26, 6,  16, 17, 8}},
+      {0xFFFFFFFFFFFFFFFFull,
+       {INT32_MAX, INT32_MIN, -1},
+       {-0.8, 0.1, 0.75},
        {0, 21, 24, 18, 3, 12, 6, 15, 9, 19, 10, 4, 25, 22, 1, 13, 16, 7, 17, 11, 20, 8, 14, 23, 2, 5, 26}},
   };
   for (const auto& c : cases) EXPECT_EQ(crumble_order(c.seed, c.block, c.offset), c.want);
