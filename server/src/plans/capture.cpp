@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <vector>
 
 #include "world/world.hpp"
 
@@ -24,16 +25,16 @@ plan::PlanError not_loaded(std::int64_t x, std::int64_t y, std::int64_t z) {
   return plan::PlanError{.kind = plan::PlanErrorKind::NotLoaded, .x = x, .y = y, .z = z};
 }
 
-// The entries of one block, handed to `set` as (name, mask).
+// The entries of one block, handed to `set` as (material, mask).
 template <class Set>
-std::expected<void, plan::PlanError> record(const block::BlockView& b, const Names& names, Set&& set) {
+std::expected<void, plan::PlanError> record(const block::BlockView& b, Set&& set) {
   switch (b.kind()) {
     case block::Kind::Whole:
       if (b.material() == 0) return {};
-      return set(name_for(names, b.material()), block::kOccupancyFull);
+      return set(b.material(), block::kOccupancyFull);
     case block::Kind::Partial:
       if (b.material() == 0) return {};
-      return set(name_for(names, b.material()), b.mask() & block::kOccupancyFull);
+      return set(b.material(), b.mask() & block::kOccupancyFull);
     case block::Kind::Mixed: {
       const auto& cells = b.mixed_cells();
       std::array<std::uint32_t, 27> masks{};  // per first appearance
@@ -47,7 +48,7 @@ std::expected<void, plan::PlanError> record(const block::BlockView& b, const Nam
         masks[k] |= 1u << i;
       }
       for (std::size_t k = 0; k < n; ++k) {
-        if (auto r = set(name_for(names, order[k]), masks[k]); !r) return r;
+        if (auto r = set(order[k], masks[k]); !r) return r;
       }
       return {};
     }
@@ -77,6 +78,33 @@ std::expected<plan::Plan, plan::PlanError> capture(const world::World& world, co
   }
   plan::Plan out{.w = extent[0], .h = extent[1], .d = extent[2]};
 
+  // Plan::set, with each material's palette entry found by name once: two ids may share a name
+  // ("engine:unknown"), so the palette stays keyed by name.
+  constexpr std::uint32_t kNone = 0xFFFF'FFFF;
+  std::vector<std::uint32_t> entry_of(std::size_t{1} << 16, kNone);
+  // Room for one entry per block of the box, up to the entry limit: a growing list would be
+  // copied again and again.
+  out.cells.reserve(std::min<std::size_t>(std::size_t{extent[0]} * extent[1] * extent[2], plan::kMaxCells));
+  std::uint32_t index = 0;  // of the block being visited
+  auto set = [&](MaterialId id, std::uint32_t mask) -> std::expected<void, plan::PlanError> {
+    if (mask == 0) return {};
+    if (out.cells.size() >= plan::kMaxCells)
+      return std::unexpected(plan::PlanError{.kind = plan::PlanErrorKind::TooManyBlocks});
+    if (entry_of[id] == kNone) {
+      const std::string_view name = name_for(names, id);
+      auto it = std::find(out.palette.begin(), out.palette.end(), name);
+      if (it == out.palette.end()) {
+        if (out.palette.size() >= plan::kMaxPalette)
+          return std::unexpected(plan::PlanError{.kind = plan::PlanErrorKind::PaletteFull});
+        out.palette.emplace_back(name);
+        it = out.palette.end() - 1;
+      }
+      entry_of[id] = static_cast<std::uint32_t>(it - out.palette.begin());
+    }
+    out.cells.push_back({index, static_cast<std::uint16_t>(entry_of[id]), mask});
+    return {};
+  };
+
   const ostrel_core::chunk::Chunk* chunk = nullptr;
   ChunkPos at_chunk;
   for (std::uint16_t z = 0; z < extent[2]; ++z) {
@@ -90,9 +118,8 @@ std::expected<plan::Plan, plan::PlanError> capture(const world::World& world, co
         if (chunk == nullptr) return std::unexpected(not_loaded(pos.x, pos.y, pos.z));
         auto b = chunk->get_block(pos);
         if (!b) return std::unexpected(not_loaded(pos.x, pos.y, pos.z));
-        auto r = record(*b, names, [&](std::string_view name, std::uint32_t mask) {
-          return out.set(x, y, z, name, mask);
-        });
+        index = x + std::uint32_t{extent[0]} * (y + std::uint32_t{extent[1]} * z);
+        auto r = record(*b, set);
         if (!r) return std::unexpected(r.error());
       }
     }
