@@ -221,49 +221,40 @@ std::optional<std::vector<std::optional<Stack>>> Shared::slots(std::string_view 
   return v->slots;
 }
 
-std::uint32_t Shared::give(std::string_view name, std::optional<std::size_t> slot, Stack stack) {
-  const std::uint32_t all = stack.units;
+// fn(View&) on the container's view, answering units moved: the view lent to its holder (whose
+// inventory is then marked changed when units moved) or its own, through contents_mut. 0 when
+// neither is reached. No item set: items move by the unit like plain material.
+template <class F>
+std::uint32_t Shared::on_view(std::string_view name, F&& fn) {
   auto g = state_->lock();
   if (!g) return 0;
   const Container* c = (*g)->find(name);
   if (c == nullptr) return 0;
   if (c->holder) {
     const PlayerUuid holder = *c->holder;
-    auto placed = hub_->with_slots(holder, [&](Slots& s) -> std::uint32_t {
+    auto moved = hub_->with_slots(holder, [&](Slots& s) -> std::uint32_t {
       View* v = s.find(name);
-      if (v == nullptr) return 0;
-      auto rest = v->fill(slot, std::move(stack));
-      const std::uint32_t taken = all - (rest ? rest->units : 0);
-      if (taken > 0) hub_->mark_inventory_dirty(holder);
-      return taken;
+      const std::uint32_t n = v == nullptr ? 0 : fn(*v);
+      if (n > 0) hub_->mark_inventory_dirty(holder);
+      return n;
     });
-    return placed.value_or(0);
+    return moved.value_or(0);
   }
   View* v = (*g)->contents_mut(name);
-  if (v == nullptr) return 0;
-  auto rest = v->fill_by({}, slot, std::move(stack));
-  return all - (rest ? rest->units : 0);
+  return v == nullptr ? 0 : fn(*v);
+}
+
+std::uint32_t Shared::give(std::string_view name, std::optional<std::size_t> slot, Stack stack) {
+  const std::uint32_t all = stack.units;
+  return on_view(name, [&](View& v) {
+    auto rest = v.fill(slot, std::move(stack));
+    return all - (rest ? rest->units : 0);
+  });
 }
 
 std::uint32_t Shared::take(std::string_view name, std::optional<std::size_t> slot, const Stack& like,
                            std::uint32_t units) {
-  auto g = state_->lock();
-  if (!g) return 0;
-  const Container* c = (*g)->find(name);
-  if (c == nullptr) return 0;
-  if (c->holder) {
-    const PlayerUuid holder = *c->holder;
-    auto drawn = hub_->with_slots(holder, [&](Slots& s) -> std::uint32_t {
-      View* v = s.find(name);
-      if (v == nullptr) return 0;
-      const std::uint32_t n = v->draw(slot, like, units);
-      if (n > 0) hub_->mark_inventory_dirty(holder);
-      return n;
-    });
-    return drawn.value_or(0);
-  }
-  View* v = (*g)->contents_mut(name);
-  return v == nullptr ? 0 : v->draw_by({}, slot, like, units);
+  return on_view(name, [&](View& v) { return v.draw(slot, like, units); });
 }
 
 std::vector<Stack> Shared::remove(std::string_view name) {

@@ -123,6 +123,8 @@ class Shared final : public ostrel_core::inventory::Containers {
   ostrel_core::sync::Mutex<Store>& state() { return *state_; }
 
  private:
+  template <class F>
+  std::uint32_t on_view(std::string_view name, F&& fn);
   // With the containers lock held: clears the holder and reloads the stored view, logging why.
   void release(Store& c, std::string_view name, const PlayerUuid& player, std::string_view why);
 
