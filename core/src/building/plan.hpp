@@ -12,6 +12,9 @@
 
 #include <array>
 #include <cstdint>
+#include <expected>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -19,11 +22,13 @@
 
 #include "base/error.hpp"
 #include "detgen/schematic.hpp"
+#include "world/coords.hpp"
 
 namespace ostrel_core::plan {
 
 inline constexpr std::size_t kMaxCells = 65'536;
 inline constexpr std::size_t kMaxPalette = 65'536;
+inline constexpr std::uint32_t kMaxExtent = 64;  // blocks per axis of a captured box
 
 // One material of one non-empty block.
 struct PlanEntry {
@@ -35,19 +40,6 @@ struct PlanEntry {
     return std::tuple{&PlanEntry::index, &PlanEntry::palette, &PlanEntry::mask};
   }
   friend bool operator==(const PlanEntry&, const PlanEntry&) = default;
-};
-
-struct Plan {
-  std::uint16_t w = 0;               // extent along x, in blocks
-  std::uint16_t h = 0;               // extent along y
-  std::uint16_t d = 0;               // extent along z
-  std::vector<std::string> palette;  // material names, each once, in order of first use
-  std::vector<PlanEntry> cells;      // several entries share an index for a mixed block
-
-  static constexpr auto fields() {
-    return std::tuple{&Plan::w, &Plan::h, &Plan::d, &Plan::palette, &Plan::cells};
-  }
-  friend bool operator==(const Plan&, const Plan&) = default;
 };
 
 // One cell entry with its position unpacked.
@@ -81,11 +73,50 @@ struct PlanError {
   const ErrorSource* source() const { return nullptr; }
 };
 
+struct Plan {
+  std::uint16_t w = 0;               // extent along x, in blocks
+  std::uint16_t h = 0;               // extent along y
+  std::uint16_t d = 0;               // extent along z
+  std::vector<std::string> palette;  // material names, each once, in order of first use
+  std::vector<PlanEntry> cells;      // several entries share an index for a mixed block
+
+  static constexpr auto fields() {
+    return std::tuple{&Plan::w, &Plan::h, &Plan::d, &Plan::palette, &Plan::cells};
+  }
+
+  // Records the cells of `mask` of material `name` at (x, y, z). The extents are tested before
+  // the mask; a 0 mask records nothing; entries are never merged.
+  std::expected<void, PlanError> set(std::uint16_t x, std::uint16_t y, std::uint16_t z, std::string_view name,
+                                     std::uint32_t mask);
+  // Units per material name, skipping entries whose palette entry lies beyond the palette.
+  std::map<std::string, std::uint32_t> tally() const;
+  // Entry i with its position unpacked. REQUIRES: i < cells.size(), w and h not 0.
+  PlanCell unpacked(std::size_t i) const;
+  // Why a plan read from storage cannot be used: extents over 64, an index outside the box, a
+  // palette entry past the palette, too many entries or names. None for a sound plan.
+  std::optional<std::string> damage() const;
+
+  friend bool operator==(const Plan&, const Plan&) = default;
+};
+
 // The script side's way to the plan store and its stamper, installed into the simulation's
-// script engine when the world opens.
+// script engine when the world opens. Plans are kept per mod under names of the mod's own.
 class Access {
  public:
   virtual ~Access() = default;
+  // The box between two corners (inclusive, either order) of `domain`'s resident chunks.
+  virtual std::expected<Plan, PlanError> capture(std::string_view domain, coords::BlockPos from,
+                                                 coords::BlockPos to) = 0;
+  // Stores the plan, replacing one of the same name; false when it could not be stored.
+  virtual bool save(std::string_view mod_id, std::string_view name, const Plan& plan) = 0;
+  // None for no stored plan, a damaged one or no world.
+  virtual std::optional<Plan> load(std::string_view mod_id, std::string_view name) = 0;
+  // Ascending; empty without a world.
+  virtual std::vector<std::string> names(std::string_view mod_id) = 0;
+  // Whether a stored plan was deleted.
+  virtual bool forget(std::string_view mod_id, std::string_view name) = 0;
+  // Queues the plan with its (0, 0, 0) corner at `at`; false when too many stamps wait.
+  virtual bool stamp(std::string_view domain, coords::BlockPos at, Plan plan) = 0;
   // Queues a schematic's entries, already turned, with their root at `root` in `domain`, to be
   // written over the following ticks. False when the stamper refuses it (too many stamps are
   // waiting); nothing is queued then.

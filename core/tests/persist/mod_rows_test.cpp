@@ -229,8 +229,8 @@ TEST_F(ModRows, PlansRoundTripReplaceAndDelete) {
 
   ASSERT_TRUE(mod_rows::save_plan(world(), "m", "barn", smaller));
   EXPECT_EQ(*mod_rows::plan_names(world(), "m"), (std::vector<std::string>{"barn", "house"}));
-  ASSERT_TRUE(mod_rows::delete_plan(world(), "m", "barn"));
-  ASSERT_TRUE(mod_rows::delete_plan(world(), "m", "never_saved"));
+  EXPECT_EQ(mod_rows::delete_plan(world(), "m", "barn"), true);
+  EXPECT_EQ(mod_rows::delete_plan(world(), "m", "never_saved"), false);
   EXPECT_EQ(*mod_rows::plan_names(world(), "m"), (std::vector<std::string>{"house"}));
 }
 

@@ -230,6 +230,17 @@ class FakeStamper : public plan::Access {
     return true;
   }
   std::vector<Stamp> waiting;
+
+  // The plan store is not reached by these tests.
+  std::expected<plan::Plan, plan::PlanError> capture(std::string_view, coords::BlockPos,
+                                                     coords::BlockPos) override {
+    return std::unexpected(plan::PlanError{.kind = plan::PlanErrorKind::NoWorld});
+  }
+  bool save(std::string_view, std::string_view, const plan::Plan&) override { return false; }
+  std::optional<plan::Plan> load(std::string_view, std::string_view) override { return std::nullopt; }
+  std::vector<std::string> names(std::string_view) override { return {}; }
+  bool forget(std::string_view, std::string_view) override { return false; }
+  bool stamp(std::string_view, coords::BlockPos, plan::Plan) override { return false; }
 };
 
 class FakeDomains : public domain::Access {

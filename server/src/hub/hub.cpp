@@ -219,7 +219,7 @@ std::vector<BodyBox> Shared::body_boxes() {
   out.reserve((*g)->size());
   const auto& shape = ostrel_core::phys::kPlayerShape;
   for (const auto& [id, p] : **g) {
-    out.push_back({p.chunk, ostrel_core::phys::Aabb::of_body(p.local, shape.width, shape.height)});
+    out.push_back({p.domain, p.chunk, ostrel_core::phys::Aabb::of_body(p.local, shape.width, shape.height)});
   }
   return out;
 }

@@ -27,6 +27,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -161,6 +162,7 @@ class Shared final : public plans::EditQueue {
   // --- Whole-hub queries: 0 or empty on a poisoned lock.
   // Records whose domain equals `domain` byte for byte.
   std::size_t players_in(std::string_view domain);
+  // Every body with its domain, for placing: only bodies in the placing domain are in the way.
   std::vector<BodyBox> body_boxes();
   std::vector<std::pair<std::string, ChunkPos>> player_centres();
   // Full-chunk requests one connection may have out: 11 / players, at least 2.
@@ -277,6 +279,16 @@ class Shared final : public plans::EditQueue {
   std::optional<Stack> untake_held(const PlayerUuid& player, Stack stack);
   std::optional<Stack> take_held(const PlayerUuid& player, std::uint32_t mode);
   void mark_inventory_dirty(const PlayerUuid& player);
+  // fn(Slots&) on the player's slots under the inventories lock, answering its result; none for
+  // a player without slots or a poisoned lock. fn may mark the player dirty (lock order).
+  template <class F>
+  auto with_slots(const PlayerUuid& player, F&& fn) -> std::optional<std::invoke_result_t<F, Slots&>> {
+    auto g = inventories_.lock();
+    if (!g) return std::nullopt;
+    auto it = (*g)->find(player);
+    if (it == (*g)->end()) return std::nullopt;
+    return std::forward<F>(fn)(it->second);
+  }
   // Whether the player was dirty; the mark is cleared.
   bool take_inventory_dirty(const PlayerUuid& player);
   // Units taken like `like` from `view` (from `slot` on, or anywhere).

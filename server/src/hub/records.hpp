@@ -15,6 +15,7 @@
 #include "base/oneshot.hpp"
 #include "building/dig/dig.hpp"
 #include "building/dig/drops.hpp"
+#include "building/place.hpp"
 #include "hub/seed.hpp"
 #include "identity/identity.hpp"
 #include "movement/phys.hpp"
@@ -62,12 +63,8 @@ struct PlayerSim {
   Vec3f eye() const { return {local[0], local[1] + kEyeHeight, local[2]}; }
 };
 
-// A body's box in cells relative to its chunk.
-struct BodyBox {
-  ChunkPos chunk;
-  ostrel_core::phys::Aabb box;
-  friend bool operator==(const BodyBox&, const BodyBox&) = default;
-};
+// A body's domain and its box in cells relative to its chunk.
+using BodyBox = ostrel_core::place::BodyBox;
 
 // Where a player looks from: facing in turns, the chunk, feet and eye in cells.
 struct Aim {

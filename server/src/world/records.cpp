@@ -120,7 +120,7 @@ std::expected<void, WorldError> save_plan(World& world, std::string_view mod_id,
                          [&] { return persist::mod_rows::save_plan(world.db(), mod_id, name, plan); });
 }
 
-std::expected<void, WorldError> delete_plan(World& world, std::string_view mod_id, std::string_view name) {
+std::expected<bool, WorldError> delete_plan(World& world, std::string_view mod_id, std::string_view name) {
   return sqlclock::timed(world.calls(), "delete plan",
                          [&] { return persist::mod_rows::delete_plan(world.db(), mod_id, name); });
 }

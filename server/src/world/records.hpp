@@ -61,6 +61,6 @@ std::expected<std::optional<ostrel_core::plan::Plan>, WorldError> load_plan(Worl
                                                                             std::string_view name);
 std::expected<void, WorldError> save_plan(World& world, std::string_view mod_id, std::string_view name,
                                           const ostrel_core::plan::Plan& plan);
-std::expected<void, WorldError> delete_plan(World& world, std::string_view mod_id, std::string_view name);
+std::expected<bool, WorldError> delete_plan(World& world, std::string_view mod_id, std::string_view name);
 
 }  // namespace ostrel_server::world

@@ -80,6 +80,7 @@ TEST(HubPresence, BodyBoxesInTwoDomainsAtOnePlace) {
       EXPECT_FLOAT_EQ(b.box.max[i], max[i]);
     }
   }
+  EXPECT_EQ(boxes[0].domain + " " + boxes[1].domain, "overworld moon");
   auto centres = hub->player_centres();
   ASSERT_EQ(centres.size(), 2u);
   EXPECT_EQ(centres[1].first, "moon");

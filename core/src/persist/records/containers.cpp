@@ -40,7 +40,8 @@ std::expected<Decoded, ContainerError> decode(std::uint8_t version, std::span<co
   auto slots = versioned::climb(kLadder, version, bytes);
   if (!slots) return std::unexpected(slots.error());
   Decoded out{std::string(name),
-              inventory::slots::View{std::vector<std::optional<inventory::Stack>>(slot_count)}, 0};
+              inventory::slots::View{std::vector<std::optional<inventory::Stack>>(slot_count)}, 0,
+              slots->size()};
   for (std::size_t k = 0; k < slots->size(); ++k) {
     const auto& stored = (*slots)[k];
     if (!stored) continue;

@@ -44,6 +44,7 @@ struct Decoded {
   std::string name;
   inventory::slots::View view;  // exactly slot_count slots
   std::size_t dropped = 0;      // stacks that could not be restored or lay beyond slot_count
+  std::size_t stored_slots = 0;  // slots the record itself held
 };
 
 Encoded encode(const inventory::slots::View& view, const idmap::MaterialMap& map);

@@ -201,12 +201,18 @@ std::expected<std::optional<plan::Plan>, WorldError> load_plan(WorldDb& db, std:
   if (!row) return sql_error(row.error());
   if (!*row) return std::nullopt;
   // A damaged plan reads as an absent one: only the database itself can fail this call.
+  auto damaged = [&](std::string_view why) -> std::optional<plan::Plan> {
+    OSTREL_ERROR(kLogTarget, fmt::format("a stored plan is damaged and reads as absent: {}", why),
+                 log::text("mod", mod_id), log::text("plan", name));
+    return std::nullopt;
+  };
   auto raw = decompress(stmt->column_blob(0), kMaxPlanBytes);
-  if (!raw) return std::nullopt;
+  if (!raw) return damaged(raw.error().message());
   proto::Reader reader(*raw);
   plan::Plan plan;
   proto::read_value(reader, plan);
-  if (!reader.ok()) return std::nullopt;
+  if (!reader.ok()) return damaged("the record does not decode");
+  if (auto why = plan.damage()) return damaged(*why);
   return plan;
 }
 
@@ -227,13 +233,13 @@ std::expected<void, WorldError> save_plan(WorldDb& db, std::string_view mod_id, 
   return {};
 }
 
-std::expected<void, WorldError> delete_plan(WorldDb& db, std::string_view mod_id, std::string_view name) {
+std::expected<bool, WorldError> delete_plan(WorldDb& db, std::string_view mod_id, std::string_view name) {
   auto stmt = db.connection().prepare("DELETE FROM mod_plans WHERE mod_id = ?1 AND name = ?2");
   if (!stmt) return sql_error(stmt.error());
   sqlite::Result<void> r = bind_texts(*stmt, mod_id, name);
   if (r) r = stmt->run();
   if (!r) return sql_error(r.error());
-  return {};
+  return db.connection().changes() > 0;
 }
 
 }  // namespace ostrel_core::persist::mod_rows

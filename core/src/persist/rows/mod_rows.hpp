@@ -45,11 +45,13 @@ std::expected<std::vector<StoredMap>, WorldError> all_maps(WorldDb& db);
 std::expected<void, WorldError> save_map(WorldDb& db, std::string_view mod_id, std::string_view name,
                                          const detgen::map::Map& map);
 std::expected<std::vector<std::string>, WorldError> plan_names(WorldDb& db, std::string_view mod_id);
-// Nothing when there is no such plan or its row is damaged.
+// Nothing when there is no such plan or its row is damaged (does not decompress or decode, or
+// fails Plan::damage); a damaged row is logged at ERROR with the mod and the plan name.
 std::expected<std::optional<plan::Plan>, WorldError> load_plan(WorldDb& db, std::string_view mod_id,
                                                                std::string_view name);
 std::expected<void, WorldError> save_plan(WorldDb& db, std::string_view mod_id, std::string_view name,
                                           const plan::Plan& plan);
-std::expected<void, WorldError> delete_plan(WorldDb& db, std::string_view mod_id, std::string_view name);
+// Whether a row was deleted.
+std::expected<bool, WorldError> delete_plan(WorldDb& db, std::string_view mod_id, std::string_view name);
 
 }  // namespace ostrel_core::persist::mod_rows
