@@ -338,8 +338,10 @@ class LuaVm {
   // ---- Saved maps (maps.cpp) ----------------------------------------------------------------
 
   // Installs `maps` into "ostrel.maps", each behind a new handle; a later map of the same mod
-  // and name wins. A map that cannot be installed is logged and skipped.
-  void load_maps(std::vector<SavedMap> maps);
+  // and name wins. A map that cannot be installed (its samples past the memory limit) is logged
+  // and skipped. Answers how many were skipped: an engine without one of them would generate
+  // terrain unlike the others'.
+  [[nodiscard]] std::size_t load_maps(std::vector<SavedMap> maps);
   // A copy of every map the engine holds, in no particular order; poisoned maps are left out,
   // each logged.
   std::vector<SavedMap> take_maps() const;

@@ -16,10 +16,10 @@
 
 namespace ostrel_core::script::lua_vm {
 
-void LuaVm::load_maps(std::vector<SavedMap> maps) {
+std::size_t LuaVm::load_maps(std::vector<SavedMap> maps) {
   std::lock_guard lock(impl_->mu);
   lua_State* L = impl_->L;
-  if (registry_type("ostrel.maps") != "table") return;
+  std::size_t skipped = 0;
   for (SavedMap& saved : maps) {
     auto installed = protect(L, [&](lua_State* s) {
       push_registry_table(s, "ostrel.maps");
@@ -34,10 +34,12 @@ void LuaVm::load_maps(std::vector<SavedMap> maps) {
       lua_pop(s, 1);
     });
     if (!installed) {
+      ++skipped;
       OSTREL_ERROR(kTarget, fmt::format("could not install a saved map: {}", installed.error()),
                    log::text("mod_id", saved.mod_id), log::text("name", saved.name));
     }
   }
+  return skipped;
 }
 
 std::vector<SavedMap> LuaVm::take_maps() const {
