@@ -48,7 +48,7 @@ TEST(GenerateChunk, OverworldGeneratorsShareOneBufferInOrder) {
   auto got = vm.generate_chunk("overworld", 7, pos, material::kAir);
   ASSERT_TRUE(got) << got.error().with_detail();
   EXPECT_EQ(got->chunk, chunk_of(pos, kStone, {{0, 0, 0, kDirt}}));
-  EXPECT_EQ(got->chunk.pos(), pos);
+  EXPECT_EQ(got->chunk.position(), pos);
   EXPECT_TRUE(got->fluid.empty());
 }
 
