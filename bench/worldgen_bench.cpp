@@ -13,24 +13,14 @@
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/read/records.hpp"
 #include "worldgen/pool.hpp"
+#include "worldgen/terrain_mod.hpp"
 
 namespace {
 
 using ostrel_core::script::lua_vm::LuaVm;
 using ostrel_server::worldgen::Pool;
 
-const char* kTerrain = R"(
-local stone = game.register_block({id = 'stone'})
-local dirt = game.register_block({id = 'dirt'})
-local shelf = game.density({op = 'sub', a = {op = 'const', value = 3.5}, b = {op = 'y'}})
-game.register_on_generate(function(buf, pos)
-  buf:fill_below_heightmap(game.noise_heightmap(pos, {amplitude = 12, base = 4}), stone)
-  buf:fill_density(shelf, dirt, {detail = 'smooth'})
-  for i = 1, 24 do
-    buf:set_block(math.random(0, 15), math.random(0, 15), math.random(0, 15), dirt)
-  end
-end)
-)";
+using ostrel_server::worldgen::test::kTerrainMod;
 
 LuaVm engine(const char* init) {
   auto vm = LuaVm::create(256ull << 20, 20'000'000);
@@ -39,7 +29,7 @@ LuaVm engine(const char* init) {
 }
 
 void BM_GenerateChunkOneEngine(benchmark::State& state) {
-  auto vm = engine(kTerrain);
+  auto vm = engine(kTerrainMod);
   std::int32_t x = 0;
   for (auto _ : state) {
     auto got = vm.generate_chunk("overworld", 42, {x % 64, x / 64 % 2 - 1, 0}, 0);
@@ -57,7 +47,7 @@ void BM_PoolChunks(benchmark::State& state) {
   ostrel_bench::Scratch dir;
   std::filesystem::create_directories(dir.path() / "terrain");
   ostrel_bench::write(dir.path() / "terrain" / "mod.toml", "id = \"terrain\"\nname = \"terrain\"\nversion = \"1.0.0\"\n");
-  ostrel_bench::write(dir.path() / "terrain" / "init.lua", kTerrain);
+  ostrel_bench::write(dir.path() / "terrain" / "init.lua", kTerrainMod);
   using Host = ostrel_core::script::host::ModHost<LuaVm>;
   auto sim = Host::load_selected_with_options(dir.path(), 256ull << 20, 20'000'000, std::nullopt, {});
   if (!sim || !sim->vm.freeze()) std::abort();

@@ -10,28 +10,14 @@
 #include <thread>
 
 #include "worldgen/pool.hpp"
+#include "worldgen/terrain_mod.hpp"
 #include "worldgen_fixture.hpp"
 
 namespace ostrel_server::worldgen {
 namespace {
 
-// Noise ground, a cell-detail layer and blocks placed with math.random: the same chunk from any
-// engine only when the noise, the fills and the seeded draws agree.
-const std::string kTerrain = R"(
-local stone = game.register_block({id = 'stone'})
-local dirt = game.register_block({id = 'dirt'})
-local shelf = game.density({op = 'sub', a = {op = 'const', value = 3.5}, b = {op = 'y'}})
-game.register_on_generate(function(buf, pos)
-  buf:fill_below_heightmap(game.noise_heightmap(pos, {amplitude = 12, base = 4}), stone)
-  buf:fill_density(shelf, dirt, {detail = 'smooth'})
-  for i = 1, 24 do
-    buf:set_block(math.random(0, 15), math.random(0, 15), math.random(0, 15), dirt)
-  end
-end)
-)";
-
 TEST(PoolStress, ShuffledJobsOnThreeWorkersMatchTheSimulationEngine) {
-  test::Mods mods({{"terrain", kTerrain}, {"idle", "game.register_on_generate(function() end)"}});
+  test::Mods mods({{"terrain", test::kTerrainMod}, {"idle", "game.register_on_generate(function() end)"}});
   auto sim = mods.load();
   auto pool = Pool::start(mods.spec(sim), 3);
   ASSERT_TRUE(pool) << pool.error().message();

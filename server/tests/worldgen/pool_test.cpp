@@ -16,9 +16,6 @@
 #include "support/test_world.hpp"
 #include "worldgen_fixture.hpp"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
 
 namespace ostrel_server::worldgen {
 namespace {
@@ -116,15 +113,20 @@ TEST(PoolStart, AMissingModsDirectoryRefusesWithTheHostsText) {
   EXPECT_TRUE(pool.error().reason.starts_with("could not load the mods: could not read mods from")) << pool.error().reason;
 }
 
-void flush_subnormals() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_setcsr(_mm_getcsr() | 0x8040);  // FTZ and DAZ
-#elif defined(__aarch64__)
-  std::uint64_t fpcr;
-  __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
-  fpcr |= std::uint64_t{1} << 24;
-  __asm__ volatile("msr fpcr, %0" : : "r"(fpcr));
-#endif
+TEST(PoolStart, ASavedMapThatCannotBeInstalledRefusesTheStart) {
+  Mods mods({{"terrain", kStoneMod}});
+  auto spec = mods.spec();
+  spec.memory_limit = 8u << 20;
+  auto small = ostrel_core::detgen::map::Map::create(4, 16, 0, 0);
+  auto huge = ostrel_core::detgen::map::Map::create(1024, 16, 0, 0);  // 8 MiB with its snapshot room
+  ASSERT_TRUE(small && huge);
+  spec.maps.push_back({"terrain", "small", std::move(*small)});
+  auto fits = Pool::start(spec, 1);
+  ASSERT_TRUE(fits) << fits.error().message();
+  spec.maps.push_back({"terrain", "huge", std::move(*huge)});
+  auto pool = Pool::start(spec, 1);
+  ASSERT_FALSE(pool);
+  EXPECT_EQ(pool.error().message(), "generation worker 0 refused to start: could not install 1 of the 2 saved maps");
 }
 
 TEST(PoolStart, AWorkerThatDiesBeforeReportingRefusesTheStartAmongHealthyOnes) {
@@ -134,7 +136,7 @@ TEST(PoolStart, AWorkerThatDiesBeforeReportingRefusesTheStartAmongHealthyOnes) {
     SCOPED_TRACE(sick);
     StartOptions options;
     options.thread_setup = [sick](std::size_t i) {
-      if (i == sick) flush_subnormals();
+      if (i == sick) test::flush_subnormals();
     };
     ostrel_server::test::LogLines logs;
     auto pool = Pool::start(spec, 3, options);

@@ -12,9 +12,6 @@
 #include "support/test_world.hpp"
 #include "worldgen_fixture.hpp"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
 
 namespace ostrel_server::worldgen {
 namespace {
@@ -119,14 +116,7 @@ TEST(WorkerFaults, NewlyFaultedHoldsOnlyNewFaults) {
 template <class F>
 void on_flushing_thread(F body) {
   std::thread t([&] {
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_setcsr(_mm_getcsr() | 0x8040);
-#elif defined(__aarch64__)
-    std::uint64_t fpcr;
-    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
-    fpcr |= std::uint64_t{1} << 24;
-    __asm__ volatile("msr fpcr, %0" : : "r"(fpcr));
-#endif
+    test::flush_subnormals();
     body();
   });
   t.join();

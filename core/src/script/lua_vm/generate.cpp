@@ -16,6 +16,7 @@
 #include "detgen/rng.hpp"
 #include "script/api/registration.hpp"
 #include "script/api/terrain_buffer.hpp"
+#include "script/lua_vm/events.hpp"
 #include "script/lua_vm/generation.hpp"
 #include "script/lua_vm/ref.hpp"
 #include "script/lua_vm/state.hpp"
@@ -46,16 +47,11 @@ ChunkCall::~ChunkCall() { set_generating(L_, false); }
 
 void push_position(lua_State* L, std::string_view domain, std::uint64_t seed, coords::ChunkPos pos) {
   lua_createtable(L, 0, 5);
-  lua_pushinteger(L, pos.x);
-  lua_setfield(L, -2, "x");
-  lua_pushinteger(L, pos.y);
-  lua_setfield(L, -2, "y");
-  lua_pushinteger(L, pos.z);
-  lua_setfield(L, -2, "z");
-  lua_pushinteger(L, static_cast<lua_Integer>(seed));
-  lua_setfield(L, -2, "seed");
-  push_text(L, domain);
-  lua_setfield(L, -2, "domain");
+  set_integer(L, "x", pos.x);
+  set_integer(L, "y", pos.y);
+  set_integer(L, "z", pos.z);
+  set_integer(L, "seed", static_cast<std::int64_t>(seed));
+  set_text(L, "domain", domain);
 }
 
 void seed_random(lua_State* L, std::uint64_t seed, coords::ChunkPos pos, std::string_view mod_id) {
