@@ -46,7 +46,8 @@ BENCHMARK(BM_GenerateChunkOneEngine)->Unit(benchmark::kMillisecond);
 void BM_PoolChunks(benchmark::State& state) {
   ostrel_bench::Scratch dir;
   std::filesystem::create_directories(dir.path() / "terrain");
-  ostrel_bench::write(dir.path() / "terrain" / "mod.toml", "id = \"terrain\"\nname = \"terrain\"\nversion = \"1.0.0\"\n");
+  ostrel_bench::write(dir.path() / "terrain" / "mod.toml",
+                      "id = \"terrain\"\nname = \"terrain\"\nversion = \"1.0.0\"\n");
   ostrel_bench::write(dir.path() / "terrain" / "init.lua", kTerrainMod);
   using Host = ostrel_core::script::host::ModHost<LuaVm>;
   auto sim = Host::load_selected_with_options(dir.path(), 256ull << 20, 20'000'000, std::nullopt, {});
@@ -64,7 +65,9 @@ void BM_PoolChunks(benchmark::State& state) {
   for (auto _ : state) {
     int submitted = 0, done = 0;
     while (done < kChunks) {
-      while (submitted < kChunks && pool->submit("overworld", {submitted % 24 - 12, submitted / 24 - 1, round}, 42)) ++submitted;
+      while (submitted < kChunks &&
+             pool->submit("overworld", {submitted % 24 - 12, submitted / 24 - 1, round}, 42))
+        ++submitted;
       done += static_cast<int>(pool->finished().size());
     }
     ++round;

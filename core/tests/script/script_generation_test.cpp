@@ -33,7 +33,8 @@ LuaVm engine_with(std::initializer_list<std::pair<const char*, const char*>> mod
   return vm;
 }
 
-chunk::Chunk chunk_of(ChunkPos pos, std::uint16_t fill, std::initializer_list<std::array<std::uint32_t, 4>> blocks) {
+chunk::Chunk chunk_of(ChunkPos pos, std::uint16_t fill,
+                      std::initializer_list<std::array<std::uint32_t, 4>> blocks) {
   detgen::buffer::ChunkBuffer b(pos);
   b.fill_all(fill);
   for (const auto& [x, y, z, m] : blocks) b.set_block(x, y, z, static_cast<std::uint16_t>(m));
@@ -41,9 +42,11 @@ chunk::Chunk chunk_of(ChunkPos pos, std::uint16_t fill, std::initializer_list<st
 }
 
 TEST(GenerateChunk, OverworldGeneratorsShareOneBufferInOrder) {
-  auto vm = engine_with({{"a", "game.register_on_generate(function(buf) buf:fill_all(2) buf:set_block(1, 0, 0, 3) end)"},
-                         {"b", "game.register_on_generate(function(buf) buf:set_block(0, 0, 0, 3) "
-                               "buf:set_block(1, 0, 0, 2) end)"}});
+  auto vm = engine_with(
+      {{"a", "game.register_on_generate(function(buf) buf:fill_all(2) buf:set_block(1, 0, 0, 3) end)"},
+       {"b",
+        "game.register_on_generate(function(buf) buf:set_block(0, 0, 0, 3) "
+        "buf:set_block(1, 0, 0, 2) end)"}});
   const ChunkPos pos{1, -2, 3};
   auto got = vm.generate_chunk("overworld", 7, pos, material::kAir);
   ASSERT_TRUE(got) << got.error().with_detail();
@@ -64,8 +67,9 @@ TEST(GenerateChunk, NoGeneratorGivesTheFillMaterial) {
 
 TEST(GenerateChunk, AFailingGeneratorFaultsItsModAndTheNextChunkIsTheOthers) {
   auto vm = engine_with({{"a", "game.register_on_generate(function(buf) buf:fill_all(2) end)"},
-                         {"b", "game.register_on_generate(function(buf) buf:set_block(0, 0, 0, 3) "
-                               "error('cracked') end)"}});
+                         {"b",
+                          "game.register_on_generate(function(buf) buf:set_block(0, 0, 0, 3) "
+                          "error('cracked') end)"}});
   LogCapture logs;
   auto failed = vm.generate_chunk("overworld", 7, {0, 0, 0}, material::kAir);
   ASSERT_FALSE(failed);
@@ -91,18 +95,20 @@ TEST(GenerateChunk, ARunawayGeneratorStopsAtItsBudget) {
 }
 
 TEST(GenerateChunk, OtherDomainsRunOnlyTheirOwnGenerator) {
-  auto vm = engine_with(
-      {{"my_mod",
-        "game.register_on_generate(function(buf) buf:fill_all(2) end)\n"
-        "game.register_domain({id = 'ship', instanced = true, generator = function(buf, pos)\n"
-        "  buf:fill_all(3) seen_domain = pos.domain end})\n"
-        "game.register_domain({id = 'attic'})"}});
+  auto vm =
+      engine_with({{"my_mod",
+                    "game.register_on_generate(function(buf) buf:fill_all(2) end)\n"
+                    "game.register_domain({id = 'ship', instanced = true, generator = function(buf, pos)\n"
+                    "  buf:fill_all(3) seen_domain = pos.domain end})\n"
+                    "game.register_domain({id = 'attic'})"}});
   struct Case {
     const char* domain;
     std::uint16_t want;
   };
   const Case cases[] = {
-      {"overworld", kStone}, {"my_mod:ship", kDirt}, {"my_mod:ship/17", kDirt},
+      {"overworld", kStone},
+      {"my_mod:ship", kDirt},
+      {"my_mod:ship/17", kDirt},
       {"my_mod:attic", material::kAir},  // registered without a generator
       {"overworld/x", material::kAir},   // looked up as the domain "overworld", which has none
       {"nobody:nowhere", material::kAir},
@@ -117,9 +123,11 @@ TEST(GenerateChunk, OtherDomainsRunOnlyTheirOwnGenerator) {
 }
 
 TEST(GenerateChunk, ThePositionTableCarriesTheChunkAndTheSeedBits) {
-  auto vm = engine_with({{"m", "game.register_on_generate(function(buf, pos)\n"
-                               "  got = string.format('%d %d %d %d %s', pos.x, pos.y, pos.z, pos.seed, pos.domain)\n"
-                               "  return 1, 2, 3 end)"}});
+  auto vm =
+      engine_with({{"m",
+                    "game.register_on_generate(function(buf, pos)\n"
+                    "  got = string.format('%d %d %d %d %s', pos.x, pos.y, pos.z, pos.seed, pos.domain)\n"
+                    "  return 1, 2, 3 end)"}});
   ASSERT_TRUE(vm.generate_chunk("overworld", 0x8000'0000'0000'0001ull, {-4, 5, -6}, material::kAir));
   EXPECT_EQ(test::run(vm, "m", "return got"), "-4 5 -6 -9223372036854775807 overworld");
 }
@@ -154,8 +162,9 @@ TEST(GenerateChunk, MapsAreReadOnlyWhileAChunkGenerates) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string code = std::string("h = game.map({name = 'h', side = 4})\n"
-                                         "game.register_on_generate(function() ") +
+    const std::string code = std::string(
+                                 "h = game.map({name = 'h', side = 4})\n"
+                                 "game.register_on_generate(function() ") +
                              c.during + " end)";
     auto vm = engine_with({{"m", code.c_str()}});
     auto got = vm.generate_chunk("overworld", 7, {0, 0, 0}, material::kAir);
@@ -163,18 +172,21 @@ TEST(GenerateChunk, MapsAreReadOnlyWhileAChunkGenerates) {
     EXPECT_NE(got.error().detail().find(kMapsReadOnly), std::string::npos) << got.error().detail();
   }
   // Reading is allowed, and so is fetching a map as it stands; outside a chunk, changes are too.
-  auto vm = engine_with({{"m", "h = game.map({name = 'h', side = 4})\n"
-                               "game.register_on_generate(function() local again = game.map({name = 'h', side = 4})\n"
-                               "  read = again:side() end)"}});
+  auto vm =
+      engine_with({{"m",
+                    "h = game.map({name = 'h', side = 4})\n"
+                    "game.register_on_generate(function() local again = game.map({name = 'h', side = 4})\n"
+                    "  read = again:side() end)"}});
   ASSERT_TRUE(vm.generate_chunk("overworld", 7, {0, 0, 0}, material::kAir));
   EXPECT_EQ(test::run(vm, "m", "return read"), "4");
   EXPECT_EQ(test::run(vm, "m", "h:offset(1) return 'changed'"), "changed");
 }
 
 TEST(GenerateChunk, MathRandomDrawsTheSameForAChunkInEveryEngine) {
-  const char* mod = "game.register_on_generate(function(buf, pos)\n"
-                    "  draws = draws or {}\n"
-                    "  draws[#draws + 1] = math.random(1, 1000000000) end)";
+  const char* mod =
+      "game.register_on_generate(function(buf, pos)\n"
+      "  draws = draws or {}\n"
+      "  draws[#draws + 1] = math.random(1, 1000000000) end)";
   auto one = engine_with({{"m", mod}});
   auto two = engine_with({{"m", mod}});
   // The second engine draws first, as a worker that made other chunks before would have.

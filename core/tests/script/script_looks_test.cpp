@@ -40,8 +40,9 @@ TEST(ChunkTint, ChannelsBecomeBytes) {
     Tint want;
   };
   const Case cases[] = {
-      {"1.0, 1.0, 1.0", {128, 128, 128}}, {"0.5, 2.0, -1", {64, 255, 0}}, {"0/0, '1.5', 0", {128, 192, 0}},
-      {"1.0, 2.5, 1e30", {128, 255, 255}}, {"1, 1, 1, 'ignored'", {128, 128, 128}},
+      {"1.0, 1.0, 1.0", {128, 128, 128}},      {"0.5, 2.0, -1", {64, 255, 0}},
+      {"0/0, '1.5', 0", {128, 192, 0}},        {"1.0, 2.5, 1e30", {128, 255, 255}},
+      {"1, 1, 1, 'ignored'", {128, 128, 128}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
@@ -50,7 +51,8 @@ TEST(ChunkTint, ChannelsBecomeBytes) {
 }
 
 TEST(ChunkTint, TheLaterModWinsAndNilKeepsTheEarlier) {
-  const std::string a = "game.register_chunk_tint(function(pos) if pos.x == 0 then return 0.5, 0.5, 0.5 end end)";
+  const std::string a =
+      "game.register_chunk_tint(function(pos) if pos.x == 0 then return 0.5, 0.5, 0.5 end end)";
   const std::string b = "game.register_chunk_tint(function(pos) if pos.y == 0 then return 2, 2, 2 end end)";
   auto vm = loaded({{"a", a}, {"b", b}});
   EXPECT_EQ(vm.chunk_tint("overworld", 1, {0, 0, 0}), (Tint{255, 255, 255}));
@@ -94,16 +96,19 @@ TEST(ChunkTint, ABadAnswerOrAFailureFaultsTheModAndKeepsTheEarlierAnswer) {
 
 TEST(ChunkTint, RegistrationRefusals) {
   auto vm = test::make_engine();
-  auto twice = load(vm, "m", "game.register_chunk_tint(function() end) game.register_chunk_tint(function() end)");
+  auto twice =
+      load(vm, "m", "game.register_chunk_tint(function() end) game.register_chunk_tint(function() end)");
   ASSERT_FALSE(twice);
   EXPECT_NE(twice.error().detail().find("mod `m`: one register_chunk_tint per mod"), std::string::npos);
   // The same mod may still register a fog; a text is not a callback.
-  EXPECT_TRUE(load(vm, "n", "game.register_chunk_tint(function() end) game.register_chunk_fog(function() end)"));
+  EXPECT_TRUE(
+      load(vm, "n", "game.register_chunk_tint(function() end) game.register_chunk_fog(function() end)"));
   auto text = load(vm, "o", "game.register_chunk_fog('later')");
   ASSERT_FALSE(text);
   EXPECT_NE(text.error().detail().find("register_chunk_fog"), std::string::npos) << text.error().detail();
-  EXPECT_EQ(test::inspect(vm, "return table.concat(R['ostrel.chunk_tinters'], ',') .. ';' .. "
-                              "table.concat(R['ostrel.chunk_foggers'], ',')"),
+  EXPECT_EQ(test::inspect(vm,
+                          "return table.concat(R['ostrel.chunk_tinters'], ',') .. ';' .. "
+                          "table.concat(R['ostrel.chunk_foggers'], ',')"),
             "m,n;n");
   ASSERT_TRUE(vm.freeze());
   EXPECT_EQ(test::run(vm, "p", "game.register_chunk_fog(function() end)"),
@@ -157,7 +162,8 @@ TEST(ChunkFog, BadAnswersFaultTheModWithTheirText) {
     ASSERT_TRUE(*got);
     EXPECT_EQ((*got)->visibility, 9);
     EXPECT_EQ(vm.faulted_mods(), std::vector<std::string>{"b"});
-    const auto lines = logs.containing("disabling mod after a chunk_fog answer that is not one; the place keeps its looks");
+    const auto lines =
+        logs.containing("disabling mod after a chunk_fog answer that is not one; the place keeps its looks");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(c.text), std::string::npos) << lines[0];
   }
@@ -192,28 +198,37 @@ TEST(SavedMaps, TakeGivesBackWhatLoadInstalled) {
   auto vm = loaded({{"m", "game.register_on_generate(function() end)"}});
   std::vector<SavedMap> maps;
   maps.push_back({"m", "hills", sample_map(8, 1.0f)});
-  maps.push_back({"m", std::string("a\x1f" "b"), sample_map(4, -3.0f)});  // U+001F inside the name
+  maps.push_back({"m",
+                  std::string("a\x1f"
+                              "b"),
+                  sample_map(4, -3.0f)});  // U+001F inside the name
   maps.push_back({"other", "hills", sample_map(2, 9.0f)});
   maps.push_back({"m", "hills", sample_map(3, 5.0f)});  // the later of two wins
   ASSERT_EQ(vm.load_maps(maps), 0u);
   auto taken = vm.take_maps();
-  std::sort(taken.begin(), taken.end(),
-            [](const SavedMap& x, const SavedMap& y) { return std::tie(x.mod_id, x.name) < std::tie(y.mod_id, y.name); });
+  std::sort(taken.begin(), taken.end(), [](const SavedMap& x, const SavedMap& y) {
+    return std::tie(x.mod_id, x.name) < std::tie(y.mod_id, y.name);
+  });
   ASSERT_EQ(taken.size(), 3u);
   EXPECT_EQ(taken[0].mod_id, "m");
-  EXPECT_EQ(taken[0].name, std::string("a\x1f" "b"));
+  EXPECT_EQ(taken[0].name, std::string("a\x1f"
+                                       "b"));
   expect_same(taken[0].map, maps[1].map);
   EXPECT_EQ(taken[1].name, "hills");
   expect_same(taken[1].map, maps[3].map);
   EXPECT_EQ(taken[2].mod_id, "other");
   expect_same(taken[2].map, maps[2].map);
   // game.map finds an installed map by its name.
-  EXPECT_EQ(test::run(vm, "m", "return game.map({name = 'hills', side = 3, scale = 4, origin_x = -16, origin_z = 32}):side()"),
-            "3");
+  EXPECT_EQ(
+      test::run(
+          vm, "m",
+          "return game.map({name = 'hills', side = 3, scale = 4, origin_x = -16, origin_z = 32}):side()"),
+      "3");
 }
 
 TEST(SavedMaps, TakeLeavesOutForeignValuesAndPoisonedMaps) {
-  auto vm = loaded({{"m", "h = game.map({name = 'kept', side = 2}) p = game.map({name = 'sick', side = 2})"}});
+  auto vm =
+      loaded({{"m", "h = game.map({name = 'kept', side = 2}) p = game.map({name = 'sick', side = 2})"}});
   test::inspect(vm, "R['ostrel.maps']['m\\31stray'] = 5 R['ostrel.maps'][7] = 'x'");
   test::handle<MapHandle>(vm, "m", "p")->shared->map.poison();
   LogCapture logs;

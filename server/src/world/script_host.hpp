@@ -20,7 +20,8 @@ class LuaHost final : public ScriptHost {
 
   std::expected<Chunk, ScriptError> generate_chunk(std::string_view domain, std::uint64_t seed,
                                                    ChunkPos pos) override;
-  std::expected<Tint, ScriptError> chunk_tint(std::string_view domain, std::uint64_t seed, ChunkPos pos) override;
+  std::expected<Tint, ScriptError> chunk_tint(std::string_view domain, std::uint64_t seed,
+                                              ChunkPos pos) override;
   std::expected<std::optional<ostrel_core::proto::ChunkFog>, ScriptError> chunk_fog(std::string_view domain,
                                                                                     std::uint64_t seed,
                                                                                     ChunkPos pos) override;

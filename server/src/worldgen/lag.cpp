@@ -1,10 +1,10 @@
 #include "worldgen/lag.hpp"
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <limits>
 #include <numeric>
-
-#include <fmt/format.h>
 
 #include "base/log.hpp"
 
@@ -83,9 +83,9 @@ void warn_behind(const LagReport& report, std::size_t waiting, std::size_t in_fl
               fmt::format("generation behind: {} chunks waiting, {} in flight, {} ms/chunk — {} workers "
                           "generating {}% of the time for {} s",
                           waiting, in_flight, ms, workers, report.busy_percent, seconds),
-              log::value("waiting", waiting), log::value("in_flight", in_flight), log::text("ms_per_chunk", ms),
-              log::value("workers", workers), log::value("busy_percent", report.busy_percent),
-              log::value("behind_seconds", seconds));
+              log::value("waiting", waiting), log::value("in_flight", in_flight),
+              log::text("ms_per_chunk", ms), log::value("workers", workers),
+              log::value("busy_percent", report.busy_percent), log::value("behind_seconds", seconds));
 }
 
 }  // namespace ostrel_server::worldgen

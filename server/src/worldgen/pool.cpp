@@ -1,17 +1,16 @@
 #include "worldgen/pool.hpp"
 
+#include <cxxabi.h>
+#include <fmt/format.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <cxxabi.h>
 #include <limits>
 #include <system_error>
 #include <thread>
-
-#include <fmt/format.h>
 
 #include "base/log.hpp"
 #include "base/text.hpp"
@@ -63,14 +62,17 @@ std::size_t worker_count() {
 }
 
 std::string PoolError::message() const {
-  if (kind == PoolErrorKind::Spawn) return fmt::format("could not spawn a generation worker: {}", io.message());
+  if (kind == PoolErrorKind::Spawn)
+    return fmt::format("could not spawn a generation worker: {}", io.message());
   return fmt::format("generation worker {} refused to start: {}", worker, reason);
 }
 
-std::expected<Pool, PoolError> Pool::start(const WorkerSpec& spec, std::size_t requested, StartOptions options) {
+std::expected<Pool, PoolError> Pool::start(const WorkerSpec& spec, std::size_t requested,
+                                           StartOptions options) {
   const std::size_t n = std::max<std::size_t>(requested, 1);
   std::shared_ptr<const ostrel_core::clock::Clock> clock = options.clock;
-  if (!clock) clock = std::shared_ptr<const ostrel_core::clock::Clock>(&ostrel_core::clock::steady(), [](auto*) {});
+  if (!clock)
+    clock = std::shared_ptr<const ostrel_core::clock::Clock>(&ostrel_core::clock::steady(), [](auto*) {});
 
   Pool pool;
   auto [job_tx, job_rx] = channel::make<Job>();
@@ -107,7 +109,8 @@ std::expected<Pool, PoolError> Pool::start(const WorkerSpec& spec, std::size_t r
       });
       t.detach();
     } catch (const std::system_error& e) {
-      return std::unexpected(PoolError{PoolErrorKind::Spawn, ostrel_core::IoError::from_code(e.code()), 0, {}});
+      return std::unexpected(
+          PoolError{PoolErrorKind::Spawn, ostrel_core::IoError::from_code(e.code()), 0, {}});
     }
     pool.slots_.push_back(std::move(slot));
     pool.ended_.push_back(std::move(ended));
@@ -123,7 +126,8 @@ std::expected<Pool, PoolError> Pool::start(const WorkerSpec& spec, std::size_t r
           PoolError{PoolErrorKind::Refused, {}, PoolError::kNoWorker, "a worker exited before reporting"});
     }
     if (report->failure) {
-      return std::unexpected(PoolError{PoolErrorKind::Refused, {}, report->worker, std::move(*report->failure)});
+      return std::unexpected(
+          PoolError{PoolErrorKind::Refused, {}, report->worker, std::move(*report->failure)});
     }
   }
   OSTREL_INFO(kTarget, "terrain generates off the tick", log::value("workers", n));

@@ -30,13 +30,13 @@
 #include "base/clock.hpp"
 #include "base/error.hpp"
 #include "base/sync.hpp"
-#include "world/chunk.hpp"
-#include "world/coords.hpp"
 #include "fluid/fluid.hpp"
 #include "fluid/layer.hpp"
 #include "persist/idmap.hpp"
 #include "proto/records/sky.hpp"
 #include "script/lua_vm/lua_vm.hpp"
+#include "world/chunk.hpp"
+#include "world/coords.hpp"
 #include "world/world.hpp"
 #include "worldgen/channel.hpp"
 
@@ -101,9 +101,9 @@ enum class PoolErrorKind : std::uint8_t {
 class PoolError {
  public:
   PoolErrorKind kind = PoolErrorKind::Refused;
-  ostrel_core::IoError io;      // Spawn
-  std::uint64_t worker = 0;     // Refused: the worker's index; kNoWorker when none in particular
-  std::string reason;           // Refused
+  ostrel_core::IoError io;   // Spawn
+  std::uint64_t worker = 0;  // Refused: the worker's index; kNoWorker when none in particular
+  std::string reason;        // Refused
 
   static constexpr std::uint64_t kNoWorker = 0xFFFF'FFFF'FFFF'FFFF;
 

@@ -27,12 +27,14 @@ std::expected<Host, std::string> start_engine(const WorkerSpec& spec) {
   }
   const auto blocks = ostrel_core::script::records::registered_blocks(host->vm);
   if (blocks != spec.blocks) {
-    return std::unexpected(fmt::format("registered {} materials where the tick registered {}, or in another order",
-                                       blocks.size(), spec.blocks.size()));
+    return std::unexpected(
+        fmt::format("registered {} materials where the tick registered {}, or in another order",
+                    blocks.size(), spec.blocks.size()));
   }
   host->vm.set_fluid_ids(spec.fluid_ids);
   if (const auto skipped = host->vm.load_maps(spec.maps); skipped != 0) {
-    return std::unexpected(fmt::format("could not install {} of the {} saved maps", skipped, spec.maps.size()));
+    return std::unexpected(
+        fmt::format("could not install {} of the {} saved maps", skipped, spec.maps.size()));
   }
   return std::move(*host);
 }
@@ -65,8 +67,10 @@ void encode(const WorkerSpec& spec, const Job& job, Generation& g, world::Chain&
     chain = std::move(*got);
     return;
   }
-  OSTREL_ERROR(kTarget, fmt::format("a generated chunk could not be encoded; the chunk is air: {}", got.error().message()),
-               log::value("pos", job.pos));
+  OSTREL_ERROR(
+      kTarget,
+      fmt::format("a generated chunk could not be encoded; the chunk is air: {}", got.error().message()),
+      log::value("pos", job.pos));
   world::Tint tint = g.tint;
   auto fog = g.fog;
   g = air_generation(job.pos);
@@ -76,9 +80,19 @@ void encode(const WorkerSpec& spec, const Job& job, Generation& g, world::Chain&
   chain = air ? std::move(*air) : world::Chain{};
 }
 
-Done answer(const Job& job, Generation g, world::Chain chain, std::vector<std::string> faulted, Duration elapsed) {
-  return Done{job.domain, job.pos,   job.seed,         job.number,         std::move(g.chunk), std::move(g.fluid),
-              std::move(chain),      g.tint,           std::move(g.fog),   std::move(faulted), elapsed,
+Done answer(const Job& job, Generation g, world::Chain chain, std::vector<std::string> faulted,
+            Duration elapsed) {
+  return Done{job.domain,
+              job.pos,
+              job.seed,
+              job.number,
+              std::move(g.chunk),
+              std::move(g.fluid),
+              std::move(chain),
+              g.tint,
+              std::move(g.fog),
+              std::move(faulted),
+              elapsed,
               g.stand_in};
 }
 
@@ -93,7 +107,8 @@ Generation air_generation(ChunkPos pos) {
   return Generation{std::move(air.chunk), std::move(air.fluid), world::kDefaultTint, std::nullopt, true};
 }
 
-std::vector<std::string> newly_faulted(const std::vector<std::string>& before, const std::vector<std::string>& after) {
+std::vector<std::string> newly_faulted(const std::vector<std::string>& before,
+                                       const std::vector<std::string>& after) {
   std::vector<std::string> out;
   std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(out));
   return out;
@@ -129,7 +144,8 @@ void run_worker(WorkerInputs& in) {
       auto faulted = newly_faulted(before, vm.faulted_mods());
       copy.insert(faulted.begin(), faulted.end());
       const Instant end = in.clock->now();
-      done.emplace(answer(*job, std::move(g), std::move(chain), std::move(faulted), end > start ? end - start : Duration{}));
+      done.emplace(answer(*job, std::move(g), std::move(chain), std::move(faulted),
+                          end > start ? end - start : Duration{}));
     } catch (abi::__forced_unwind&) {
       throw;
     } catch (...) {

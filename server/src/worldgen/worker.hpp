@@ -7,16 +7,16 @@
 // A job once taken is always answered: a generator that fails gives the all-air stand-in, and so
 // does a panic anywhere after the job was taken.
 
-#include <algorithm>
 #include <cxxabi.h>
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "base/log.hpp"
 #include "world/material.hpp"
@@ -62,7 +62,8 @@ Generation generate(Engine& vm, const Job& job) {
                    fmt::format("chunk generation failed, falling back to air: {}", made.error().message()),
                    log::value("pos", job.pos));
     }
-    Generation out = made ? Generation{std::move(made->chunk), std::move(made->fluid)} : air_generation(job.pos);
+    Generation out =
+        made ? Generation{std::move(made->chunk), std::move(made->fluid)} : air_generation(job.pos);
     auto tint = vm.chunk_tint(job.domain, job.seed, job.pos);
     out.tint = tint ? *tint : world::kDefaultTint;
     auto fog = vm.chunk_fog(job.domain, job.seed, job.pos);
@@ -72,7 +73,8 @@ Generation generate(Engine& vm, const Job& job) {
     throw;  // a cancelled thread must finish unwinding
   } catch (...) {
     // The engine catches every script error itself; what reaches here is a fault of the host.
-    OSTREL_ERROR("ostrel_server::worldgen", "generation panicked; the chunk is air", log::value("pos", job.pos));
+    OSTREL_ERROR("ostrel_server::worldgen", "generation panicked; the chunk is air",
+                 log::value("pos", job.pos));
     return air_generation(job.pos);
   }
 }

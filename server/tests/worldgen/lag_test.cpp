@@ -9,10 +9,10 @@
 namespace ostrel_server::worldgen {
 namespace {
 
-using std::chrono::milliseconds;
-using std::chrono::seconds;
 using ostrel_core::clock::Duration;
 using ostrel_core::clock::Instant;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 Instant at(Duration d) { return Instant(d); }
 
@@ -79,8 +79,8 @@ TEST(Lag, BusyBeyondCapacityCapsAtAHundredAndEqualInstantsReset) {
              {seconds(3), seconds(50), 1, 1, 3, seconds(3), 100},
              {seconds(3), seconds(60), 1, 1, 0, {}, 0},  // the same instant
              {seconds(4), seconds(70), 1, 1, 0, {}, 0},
-             {seconds(5), seconds(80), 0, 1, 0, {}, 0},  // no workers
-             {seconds(4), seconds(90), 1, 1, 0, {}, 0}}); // the clock went back
+             {seconds(5), seconds(80), 0, 1, 0, {}, 0},    // no workers
+             {seconds(4), seconds(90), 1, 1, 0, {}, 0}});  // the clock went back
 }
 
 TEST(Lag, TheWarningCarriesTheMeanWithOneDecimal) {
@@ -90,11 +90,13 @@ TEST(Lag, TheWarningCarriesTheMeanWithOneDecimal) {
   ostrel_core::test::LogCapture logs;
   warn_behind(LagReport{milliseconds(7'900), 97, 5}, 40, 8, {12'345}, 4);
   ASSERT_EQ(logs.lines().size(), 1u);
-  EXPECT_NE(logs.lines()[0].find(
-                " WARN ostrel_server::worldgen: generation behind: 40 chunks waiting, 8 in flight, 12.3 ms/chunk — 4 "
-                "workers generating 97% of the time for 7 s waiting=40 in_flight=8 ms_per_chunk=\"12.3\" workers=4 "
-                "busy_percent=97 behind_seconds=7"),
-            std::string::npos)
+  EXPECT_NE(
+      logs.lines()[0].find(
+          " WARN ostrel_server::worldgen: generation behind: 40 chunks waiting, 8 in flight, 12.3 ms/chunk — "
+          "4 "
+          "workers generating 97% of the time for 7 s waiting=40 in_flight=8 ms_per_chunk=\"12.3\" workers=4 "
+          "busy_percent=97 behind_seconds=7"),
+      std::string::npos)
       << logs.lines()[0];
 }
 

@@ -16,7 +16,6 @@
 #include "support/test_world.hpp"
 #include "worldgen_fixture.hpp"
 
-
 namespace ostrel_server::worldgen {
 namespace {
 
@@ -37,12 +36,27 @@ TEST(WorkerCount, FromTheVariableOrTheProcessors) {
     std::size_t want;
   };
   const Case cases[] = {
-      {"8", 8, 8},    {" 12 ", 8, 12},   {"+3", 8, 3},      {"40", 8, 16},       {"0", 8, 0},
-      {"\u3000" "5\t", 8, 5},
+      {"8", 8, 8},
+      {" 12 ", 8, 12},
+      {"+3", 8, 3},
+      {"40", 8, 16},
+      {"0", 8, 0},
+      {"\u3000"
+       "5\t",
+       8, 5},
       // Not a count: the processor rule.
-      {"-2", 1, 1},   {"+", 6, 3},       {"", 16, 4},       {"two", 1, 1},       {"18446744073709551616", 6, 3},
-      {"3x", 16, 4},  {std::nullopt, 4, 2}, {std::nullopt, 5, 2}, {std::nullopt, 7, 3}, {std::nullopt, 64, 4},
-      {std::nullopt, std::nullopt, 1},   {"++3", 6, 3},
+      {"-2", 1, 1},
+      {"+", 6, 3},
+      {"", 16, 4},
+      {"two", 1, 1},
+      {"18446744073709551616", 6, 3},
+      {"3x", 16, 4},
+      {std::nullopt, 4, 2},
+      {std::nullopt, 5, 2},
+      {std::nullopt, 7, 3},
+      {std::nullopt, 64, 4},
+      {std::nullopt, std::nullopt, 1},
+      {"++3", 6, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.env ? std::string(*c.env) : "unset");
@@ -100,7 +114,8 @@ TEST(PoolStart, AWorkerWithAnotherBlockOrderRefuses) {
   spec.blocks.pop_back();
   auto fewer = Pool::start(spec, 1);
   ASSERT_FALSE(fewer);
-  EXPECT_EQ(fewer.error().reason, "registered 12 materials where the tick registered 11, or in another order");
+  EXPECT_EQ(fewer.error().reason,
+            "registered 12 materials where the tick registered 11, or in another order");
 }
 
 TEST(PoolStart, AMissingModsDirectoryRefusesWithTheHostsText) {
@@ -110,7 +125,8 @@ TEST(PoolStart, AMissingModsDirectoryRefusesWithTheHostsText) {
   auto pool = Pool::start(spec, 1);
   ASSERT_FALSE(pool);
   EXPECT_EQ(pool.error().worker, 0u);
-  EXPECT_TRUE(pool.error().reason.starts_with("could not load the mods: could not read mods from")) << pool.error().reason;
+  EXPECT_TRUE(pool.error().reason.starts_with("could not load the mods: could not read mods from"))
+      << pool.error().reason;
 }
 
 TEST(PoolStart, ASavedMapThatCannotBeInstalledRefusesTheStart) {
@@ -126,7 +142,8 @@ TEST(PoolStart, ASavedMapThatCannotBeInstalledRefusesTheStart) {
   spec.maps.push_back({"terrain", "huge", std::move(*huge)});
   auto pool = Pool::start(spec, 1);
   ASSERT_FALSE(pool);
-  EXPECT_EQ(pool.error().message(), "generation worker 0 refused to start: could not install 1 of the 2 saved maps");
+  EXPECT_EQ(pool.error().message(),
+            "generation worker 0 refused to start: could not install 1 of the 2 saved maps");
 }
 
 TEST(PoolStart, AWorkerThatDiesBeforeReportingRefusesTheStartAmongHealthyOnes) {
@@ -158,7 +175,7 @@ TEST(PoolSubmit, DuplicatesAndAFullPoolAreRefusedWithoutUsingANumber) {
   EXPECT_TRUE(pool->is_generating("overworld", {0, 0, 0}));
   EXPECT_FALSE(pool->is_generating("my_mod:attic", {0, 0, 0}));
   EXPECT_TRUE(pool->submit("my_mod:attic", {0, 0, 0}, 7));  // another domain, same position
-  EXPECT_FALSE(pool->submit("overworld", {5, 0, 0}, 7));   // cap 2 reached
+  EXPECT_FALSE(pool->submit("overworld", {5, 0, 0}, 7));    // cap 2 reached
   EXPECT_EQ(pool->next_job(), 2u);
   EXPECT_EQ(pool->in_flight(), 2u);
 
@@ -209,7 +226,8 @@ TEST(PoolFault, FaultsReachEveryWorkerAndNewOnesAreLogged) {
 
 TEST(PoolResults, AFailedGenerationIsAStandInAndNamesTheNewlyFaultedMod) {
   Mods mods({{"terrain", kStoneMod + "game.register_chunk_tint(function() return 0.5, 0.5, 0.5 end)"},
-             {"shaky", "game.register_on_generate(function(buf, pos) if pos.x == 0 then error('cracked') end end)"}});
+             {"shaky",
+              "game.register_on_generate(function(buf, pos) if pos.x == 0 then error('cracked') end end)"}});
   auto pool = Pool::start(mods.spec(), 1);
   ASSERT_TRUE(pool);
   ostrel_core::test::LogCapture logs;
@@ -221,7 +239,8 @@ TEST(PoolResults, AFailedGenerationIsAStandInAndNamesTheNewlyFaultedMod) {
   EXPECT_TRUE(first[0].fluid.empty());
   EXPECT_EQ(first[0].newly_faulted, std::vector<std::string>{"shaky"});
   EXPECT_EQ(first[0].tint, (world::Tint{64, 64, 64}));  // the mods' looks all the same
-  const auto failed = logs.containing("chunk generation failed, falling back to air: mod `shaky` errored in on_generate");
+  const auto failed =
+      logs.containing("chunk generation failed, falling back to air: mod `shaky` errored in on_generate");
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_NE(failed[0].find(" ERROR "), std::string::npos) << failed[0];
   EXPECT_NE(failed[0].find("pos=ChunkPos { x: 0, y: 0, z: 0 }"), std::string::npos) << failed[0];

@@ -12,7 +12,6 @@
 #include "support/test_world.hpp"
 #include "worldgen_fixture.hpp"
 
-
 namespace ostrel_server::worldgen {
 namespace {
 
@@ -59,7 +58,13 @@ TEST(WorkerGenerate, FailuresAndPanicsGiveTheirFallbacks) {
   };
   const Case cases[] = {
       {"all answer", Do::Answer, Do::Answer, Do::Answer, false, {1, 2, 3}, true, nullptr},
-      {"generation fails", Do::Fail, Do::Answer, Do::Answer, true, {1, 2, 3}, true,
+      {"generation fails",
+       Do::Fail,
+       Do::Answer,
+       Do::Answer,
+       true,
+       {1, 2, 3},
+       true,
        "chunk generation failed, falling back to air: mod `m` errored in on_generate"},
       {"tint fails", Do::Answer, Do::Fail, Do::Answer, false, world::kDefaultTint, true, nullptr},
       {"fog fails", Do::Answer, Do::Answer, Do::Fail, false, {1, 2, 3}, false, nullptr},
@@ -158,18 +163,21 @@ TEST(WorkerStart, AFlushingThreadPanicsWithoutAReport) {
     }
   });
   ASSERT_TRUE(panic);
-  EXPECT_TRUE(panic->starts_with("this thread's FPU is in flush-to-zero or denormals-are-zero mode: halving the "
-                                 "smallest normal f32 gave 0x00000000, expected 0x00400000."))
+  EXPECT_TRUE(
+      panic->starts_with("this thread's FPU is in flush-to-zero or denormals-are-zero mode: halving the "
+                         "smallest normal f32 gave 0x00000000, expected 0x00400000."))
       << *panic;
   rig.in = WorkerInputs{};
   EXPECT_FALSE(rig.reports.recv().has_value());  // closed without a report
 }
 
 TEST(WorkerLoop, ReportsThenAnswersEachJobAndEndsWhenTheJobsStop) {
-  test::Mods mods({{"terrain", "local s = game.register_block({id = 'stone'})\n"
-                               "game.register_on_generate(function(buf) buf:fill_all(s) end)"}});
+  test::Mods mods({{"terrain",
+                    "local s = game.register_block({id = 'stone'})\n"
+                    "game.register_on_generate(function(buf) buf:fill_all(s) end)"}});
   Rig rig = Rig::make(mods.spec());
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(rig.jobs.send(Job{"overworld", {i, 0, 0}, 7, static_cast<std::uint64_t>(i)}));
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(rig.jobs.send(Job{"overworld", {i, 0, 0}, 7, static_cast<std::uint64_t>(i)}));
   rig.jobs.reset();  // closed once the three are taken
   run_worker(rig.in);
   auto report = rig.reports.try_recv();

@@ -13,13 +13,10 @@
 #include "persist/idmap.hpp"
 #include "script/host.hpp"
 #include "script/read/records.hpp"
+#include "support/flush_subnormals.hpp"
 #include "support/mod_files.hpp"
 #include "support/temp_dir.hpp"
 #include "worldgen/pool.hpp"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
 
 namespace ostrel_server::worldgen::test {
 
@@ -71,17 +68,7 @@ inline std::vector<Done> collect(Pool& pool, std::size_t n) {
   return out;
 }
 
-// Makes the calling thread flush subnormal results to zero, as audio and GPU drivers may.
-inline void flush_subnormals() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_setcsr(_mm_getcsr() | 0x8040);  // FTZ (bit 15) and DAZ (bit 6)
-#elif defined(__aarch64__)
-  std::uint64_t fpcr;
-  __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
-  fpcr |= std::uint64_t{1} << 24;  // FZ
-  __asm__ volatile("msr fpcr, %0" : : "r"(fpcr));
-#endif
-}
+using ostrel_core::test::flush_subnormals;
 
 // Waits until every worker ended; false after 60 seconds.
 inline bool wait_all_stopped(const Pool& pool) {

@@ -2,15 +2,15 @@
 // them through a BufferHandle, and the buffer becomes the chunk and its fluid. Also what every
 // per-chunk call shares: the position table, the seeded `math.random` and the read-only maps.
 
+#include <fmt/format.h>
+
 #include <algorithm>
+#include <lua.hpp>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <fmt/format.h>
-#include <lua.hpp>
 
 #include "base/log.hpp"
 #include "detgen/rng.hpp"
@@ -176,8 +176,7 @@ std::vector<Turn> generator_list(lua_State* L, std::string_view domain) {
 
 }  // namespace
 
-std::expected<GeneratedChunk, ScriptError> LuaVm::generate_chunk(std::string_view domain,
-                                                                 std::uint64_t seed,
+std::expected<GeneratedChunk, ScriptError> LuaVm::generate_chunk(std::string_view domain, std::uint64_t seed,
                                                                  coords::ChunkPos pos,
                                                                  material::MaterialId fill) {
   std::lock_guard lock(impl_->mu);

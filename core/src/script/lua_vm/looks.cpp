@@ -1,13 +1,13 @@
 // A chunk's tint and fog: every mod that registered a callback is asked in registration order,
 // and the last answer that is not nil wins. Also the two registration functions.
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
+#include <lua.hpp>
 #include <optional>
 #include <string>
-
-#include <fmt/format.h>
-#include <lua.hpp>
 
 #include "base/log.hpp"
 #include "base/num.hpp"
@@ -174,9 +174,10 @@ std::expected<std::optional<T>, ScriptError> ask_mods(LuaVm& vm, lua_State* L, s
                    log::text("mod_id", mod_id), log::text("error", failed->with_detail()));
     } else if (bad) {
       vm.fault(mod_id);
-      OSTREL_ERROR(kTarget,
-                   fmt::format("disabling mod after a {} answer that is not one; the place keeps its looks", look),
-                   log::text("mod_id", mod_id), log::text("error", *bad));
+      OSTREL_ERROR(
+          kTarget,
+          fmt::format("disabling mod after a {} answer that is not one; the place keeps its looks", look),
+          log::text("mod_id", mod_id), log::text("error", *bad));
     }
   }
   return answer;
@@ -188,7 +189,8 @@ std::expected<Tint, ScriptError> LuaVm::chunk_tint(std::string_view domain, std:
                                                    coords::ChunkPos pos) {
   std::lock_guard lock(impl_->mu);
   ChunkCall call(impl_->L);
-  auto got = ask_mods<Tint>(*this, impl_->L, "chunk_tint", "ostrel.chunk_tinters", domain, seed, pos, read_tint);
+  auto got =
+      ask_mods<Tint>(*this, impl_->L, "chunk_tint", "ostrel.chunk_tinters", domain, seed, pos, read_tint);
   if (!got) return std::unexpected(got.error());
   return got->value_or(kNeutralTint);
 }

@@ -1,13 +1,13 @@
 // Saved maps in and out of the engine's maps registry ("ostrel.maps"), keyed by the mod id,
 // U+001F and the map's name.
 
+#include <fmt/format.h>
+
+#include <lua.hpp>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <fmt/format.h>
-#include <lua.hpp>
 
 #include "base/log.hpp"
 #include "script/api/registration.hpp"
