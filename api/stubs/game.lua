@@ -483,14 +483,37 @@ function game.register_fluid(def) end
 ---@param def game.DomainDef
 function game.register_domain(def) end
 
---- Sets the mod's terrain generation handler; calling it again replaces the handler. This
---- server version stores the handler but does not call it yet, so its arguments are not
---- settled.
+--- Sets the mod's overworld generator, `handler(buf, pos)`: every mod's, in load order, fills
+--- one chunk buffer (`buf`, the chunk buffer handle; keep it no longer than the call), so a later
+--- mod's fills land over an earlier one's. `pos` is the chunk (`Ostrel.ChunkPos`). Calling it
+--- again replaces the handler. `math.random` is seeded for the chunk and the mod; maps are
+--- read-only during the call. A failure disables the mod; that chunk is air until next loaded.
 ---
 --- Refusals: "bad argument #1 to 'register_on_generate' (expected function, got <type>)";
 --- "mod `<mod>`: registration is closed".
----@param handler function
+---@param handler fun(buf: any, pos: Ostrel.ChunkPos)
 function game.register_on_generate(handler) end
+
+--- Sets the mod's chunk tint, `handler(pos)`, asked whenever a chunk is generated or served:
+--- nil (no opinion) or three numbers r, g, b, multipliers of 0 to about 2 (1 leaves a tinted
+--- material as drawn). The last mod (in load order) that answers wins. Anything else, or an
+--- error, disables the mod: "a tint is three numbers, r, g, b: <why>".
+---
+--- Refusals: "bad argument #1 to 'register_chunk_tint' (expected function, got <type>)";
+--- "mod `<mod>`: registration is closed"; "mod `<mod>`: one register_chunk_tint per mod".
+---@param handler fun(pos: Ostrel.ChunkPos): number|nil, number|nil, number|nil
+function game.register_chunk_tint(handler) end
+
+--- Sets the mod's chunk fog, `handler(pos)`: nil (no fog of this mod's) or a table with
+--- `visibility` (blocks a player sees into it, 1 to 65535) and optional `r`, `g`, `b` (0 to 1,
+--- default 1), `top` and `bottom` (world heights it lies under and over). The last mod that
+--- answers wins. A bad answer disables the mod: "a fog is a table with a `visibility`, or nil for
+--- none", "a fog needs a `visibility`: how many blocks a player sees into it", "a fog's `<field>`
+--- is a number".
+---
+--- Refusals: as register_chunk_tint's, with "mod `<mod>`: one register_chunk_fog per mod".
+---@param handler fun(pos: Ostrel.ChunkPos): table|nil
+function game.register_chunk_fog(handler) end
 
 -- ---- Periodic handlers (one per mod; a repeat replaces the handler) --------------------------
 

@@ -5,9 +5,7 @@
 #include <optional>
 #include <thread>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
+#include "support/flush_subnormals.hpp"
 
 namespace ostrel_core::detgen {
 namespace {
@@ -17,14 +15,7 @@ namespace {
 std::expected<void, NotIeeeMode> check_on_flushing_thread() {
   std::optional<std::expected<void, NotIeeeMode>> result;
   std::thread t([&] {
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_setcsr(_mm_getcsr() | 0x8040);  // FTZ (bit 15) and DAZ (bit 6)
-#elif defined(__aarch64__)
-    std::uint64_t fpcr;
-    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
-    fpcr |= std::uint64_t{1} << 24;  // FZ
-    __asm__ volatile("msr fpcr, %0" : : "r"(fpcr));
-#endif
+    test::flush_subnormals();
     result = check_float_mode();
   });
   t.join();

@@ -34,7 +34,11 @@ constexpr const char* kNoFluid =
     "no fluid called `{}` — register it with game.register_fluid, and name it in full, as "
     "\"your_mod:its_id\"";
 
-BufferHandle& self(lua_State* L, const char* method) { return userdata::self<BufferHandle>(L, method); }
+BufferHandle& self(lua_State* L, const char* method) {
+  BufferHandle& h = userdata::self<BufferHandle>(L, method);
+  if (h.handed_on) convert::raise(L, kHandedOn);
+  return h;
+}
 
 std::string fn_name(const char* method) { return std::string("BufferHandle.") + method; }
 

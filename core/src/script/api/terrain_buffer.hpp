@@ -4,6 +4,9 @@
 // fill_layers, fill_cover, fill_palette, scatter, fill_fluid_terraced, set_block, set_world,
 // set_subnode_world, set_subnode, is_expanded). A generator cannot read the buffer back.
 //
+// The buffer leaves its handle when the chunk's generators have run; a handle kept past that
+// refuses every method with kHandedOn.
+//
 // A material that nothing registered (neither air nor a number the block and item counter handed
 // out) is refused by every method that writes one, before any write, with
 // "{method}: material {} is not registered": the world's id map could not store it.
@@ -20,6 +23,9 @@ struct lua_State;
 
 namespace ostrel_core::script::lua_vm {
 
+inline constexpr const char* kHandedOn =
+    "this chunk buffer was handed on; keep no buffer past your generator";
+
 struct BufferHandle {
   detgen::buffer::ChunkBuffer buffer;
   std::vector<std::uint16_t> passable;                         // sorted ascending
@@ -27,6 +33,7 @@ struct BufferHandle {
   std::uint64_t seed = 0;                                      // the world seed
   std::map<std::uint16_t, std::uint32_t> whole_shapes;         // shaped materials and their cells
   std::uint32_t next_material = 2;  // materials 2 up to this, exclusive, are registered
+  bool handed_on = false;  // the buffer was taken when its generators ended; every call refuses
 
   bool registered(std::uint16_t m) const { return m == 0 || (m >= 2 && m < next_material); }
   // One block through the shaped write: a shaped material as its cells in otherwise empty

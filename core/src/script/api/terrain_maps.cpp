@@ -13,6 +13,7 @@
 #include "script/api/terrain.hpp"
 #include "script/api/terrain_read.hpp"
 #include "script/lua_vm/convert.hpp"
+#include "script/lua_vm/generation.hpp"
 
 namespace ostrel_core::script::lua_vm {
 
@@ -69,6 +70,7 @@ int map_scale(lua_State* L) {
 
 int map_noise(lua_State* L) {
   const MapHandle& h = userdata::self<MapHandle>(L, "noise");
+  refuse_map_change_while_generating(L);
   convert::arg_table(L, 2, "noise");
   const auto options = terrain_read::noise_options(L, 2);
   const float amplitude = terrain_read::f32_or(L, 2, "amplitude", 1.0f);
@@ -83,6 +85,7 @@ int map_noise(lua_State* L) {
 
 int map_fill(lua_State* L) {
   const MapHandle& h = userdata::self<MapHandle>(L, "fill");
+  refuse_map_change_while_generating(L);
   const DensityHandle* d = userdata::test<DensityHandle>(L, 2);
   if (d == nullptr) convert::raise(L, "map:fill wants a density, from game.density");
   float y = 0.0f;
@@ -115,6 +118,7 @@ int map_fill(lua_State* L) {
 // A pass of one number over every sample: offset or scale_by.
 int map_pass(lua_State* L, const char* name, void (Map::*pass)(float)) {
   const MapHandle& h = userdata::self<MapHandle>(L, name);
+  refuse_map_change_while_generating(L);
   const float by = number_arg(L, 2, name);
   with_map(L, h, [&](Map& m) {
     (m.*pass)(by);
@@ -128,6 +132,7 @@ int map_scale_by(lua_State* L) { return map_pass(L, "scale_by", &Map::scale_by);
 
 int map_clamp(lua_State* L) {
   const MapHandle& h = userdata::self<MapHandle>(L, "clamp");
+  refuse_map_change_while_generating(L);
   const float low = number_arg(L, 2, "clamp");
   const float high = number_arg(L, 3, "clamp");
   // A reversed or NaN bound is refused after the poison check and changes nothing.
@@ -145,6 +150,7 @@ int map_clamp(lua_State* L) {
 
 int map_blur(lua_State* L) {
   const MapHandle& h = userdata::self<MapHandle>(L, "blur");
+  refuse_map_change_while_generating(L);
   const auto radius = convert::arg_integer<std::uint32_t>(L, 2, "blur");
   map_operation(L, h, [&](Map& m) { return m.blur(radius); });
   return 0;
@@ -152,6 +158,7 @@ int map_blur(lua_State* L) {
 
 int map_combine(lua_State* L) {
   const MapHandle& h = userdata::self<MapHandle>(L, "combine");
+  refuse_map_change_while_generating(L);
   // The way first, before `other` is looked at.
   const std::string how = convert::arg_text(L, 3, "combine");
   detgen::map::CombineWay way;
@@ -222,6 +229,7 @@ int map(lua_State* L) {
   lua_pop(L, 1);
 
   // A new blank map replaces whatever the key held; handles taken before keep the old one.
+  refuse_map_change_while_generating(L);
   if (side == 0 || side > detgen::map::kMaxSide) {
     convert::raise(L, detgen::map::MapError{detgen::map::MapErrorKind::SideOutOfRange, side}.message());
   }

@@ -197,6 +197,8 @@ std::expected<LuaVm, ScriptError> LuaVm::create(std::uint64_t memory_limit, std:
     lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.next_material");
     lua_pushboolean(s, 0);
     lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.frozen");
+    lua_pushboolean(s, 0);
+    lua_setfield(s, LUA_REGISTRYINDEX, "ostrel.generating");
   });
   if (!values) return std::unexpected(engine_error(values.error()));
   return engine;
@@ -436,6 +438,7 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
   if (installed) installed = install_settings(mod_id, -1);
   if (installed) installed = install_world_options(-1);
   if (installed) installed = install_exports(mod_id, -1);
+  if (installed) installed = install_tint_registration(mod_id, -1);
   if (installed) installed = install_frozen_api(mod_id, -1);
   lua_pop(L, 1);
   if (!installed) return std::unexpected(installed.error());

@@ -15,7 +15,8 @@
 //   world tables: ostrel.domain_generators, ostrel.domains, ostrel.fluids, ostrel.skies,
 //                 ostrel.clouds, ostrel.models, ostrel.world_init, ostrel.maps
 //   hook lists:   ostrel.tickers, ostrel.entity_steppers and the 22 of kHookLists (api/hooks.hpp)
-//   values:       ostrel.next_material = 2 (0 and 1 are the engine's own), ostrel.frozen = false
+//   values:       ostrel.next_material = 2 (0 and 1 are the engine's own), ostrel.frozen = false,
+//                 ostrel.generating = false (true while a chunk is worked on: maps read-only)
 // Handlers sit under "ostrel.{hook}.{mod}" (listed `on_use`: "ostrel.on_use.scoped.{mod}").
 //
 // Adding `game` functions. A content or runtime installer is a function of the engine that,
@@ -45,7 +46,13 @@
 #include <utility>
 #include <vector>
 
+#include "world/chunk.hpp"
+#include "world/coords.hpp"
+#include "world/material.hpp"
+#include "detgen/map.hpp"
+#include "fluid/layer.hpp"
 #include "modload/manifest.hpp"
+#include "proto/records/sky.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/vm.hpp"
 
@@ -83,6 +90,23 @@ struct OwnerAnswer;   // dispatch.hpp
 
 // The engine's integer coercion, shared with the content functions.
 using convert::whole_number;
+
+// A generated chunk with the fluid its generators poured.
+struct GeneratedChunk {
+  chunk::Chunk chunk;
+  fluid::layer::FluidLayer fluid;
+};
+
+// A chunk's tint: red, green, blue; 128 is the neutral multiplier 1.0.
+using Tint = std::array<std::uint8_t, 3>;
+inline constexpr Tint kNeutralTint{128, 128, 128};
+
+// A mod's named map as the world keeps it.
+struct SavedMap {
+  std::string mod_id;
+  std::string name;  // may hold any character, U+001F included
+  detgen::map::Map map;
+};
 
 class LuaVm {
  public:
@@ -278,6 +302,49 @@ class LuaVm {
   void set_world_seed(std::uint64_t seed);
   // Replaces "ostrel.fluid_ids" with a table of name -> id; a repeated name keeps the later id.
   void set_fluid_ids(std::span<const std::pair<std::string, std::uint8_t>> ids);
+
+  // ---- Chunk generation (generate.cpp) -----------------------------------------------------
+  //
+  // While a generator, a tint or a fog callback runs, maps are read-only and `math.random` is
+  // seeded from the world seed, the chunk position and the mod id, so that every engine makes
+  // the same chunk whatever it ran before.
+
+  // Runs the generators of `domain` on a buffer of `fill`: every mod's on_generate in order for
+  // "overworld"; otherwise the generator registered for the domain, or for an instance
+  // ("template/key") its template's; none leaves the buffer as it started. A generator that
+  // fails faults its mod, is logged and fails the whole chunk.
+  std::expected<GeneratedChunk, vm::ScriptError> generate_chunk(std::string_view domain,
+                                                                std::uint64_t seed,
+                                                                coords::ChunkPos pos,
+                                                                material::MaterialId fill);
+
+  // ---- Chunk tint and fog (looks.cpp) -------------------------------------------------------
+
+  // Asks every tinting (fogging) mod in registration order; the last answer that is not nil
+  // wins. A callback that fails or answers badly faults its mod and is logged; the others are
+  // still asked. Fails only when the engine itself does.
+  std::expected<Tint, vm::ScriptError> chunk_tint(std::string_view domain, std::uint64_t seed,
+                                                  coords::ChunkPos pos);
+  std::expected<std::optional<proto::ChunkFog>, vm::ScriptError> chunk_fog(std::string_view domain,
+                                                                           std::uint64_t seed,
+                                                                           coords::ChunkPos pos);
+  // Sets `register_chunk_tint` and `register_chunk_fog` on the `game` table at `game_idx`.
+  std::expected<void, vm::ScriptError> install_tint_registration(std::string_view mod_id,
+                                                                 int game_idx);
+  // A colour of three channels 0..1 as bytes: NaN gives 255, the rest clamped, times 255,
+  // truncated.
+  static proto::Rgb colour_bytes(float r, float g, float b);
+
+  // ---- Saved maps (maps.cpp) ----------------------------------------------------------------
+
+  // Installs `maps` into "ostrel.maps", each behind a new handle; a later map of the same mod
+  // and name wins. A map that cannot be installed (its samples past the memory limit) is logged
+  // and skipped. Answers how many were skipped: an engine without one of them would generate
+  // terrain unlike the others'.
+  [[nodiscard]] std::size_t load_maps(std::vector<SavedMap> maps);
+  // A copy of every map the engine holds, in no particular order; poisoned maps are left out,
+  // each logged.
+  std::vector<SavedMap> take_maps() const;
 
   // ---- Registry read-back (lua_vm.cpp) ------------------------------------------------------
 
