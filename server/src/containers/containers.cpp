@@ -14,12 +14,6 @@ using ostrel_core::inventory::slots::Slots;
 
 namespace {
 constexpr std::string_view kTarget = "ostrel_server::containers";
-
-// The first view named `name` in `views`.
-View* view_named(Views& views, std::string_view name) {
-  auto it = std::find_if(views.begin(), views.end(), [&](const NamedView& v) { return v.first == name; });
-  return it == views.end() ? nullptr : &it->second;
-}
 }  // namespace
 
 // --- Containers ------------------------------------------------------------------------------
