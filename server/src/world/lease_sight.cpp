@@ -64,6 +64,8 @@ std::optional<bool> Shared::line_of_sight(std::string_view domain, const sight::
   const phys::Vec3 d{f->to[0] - f->from[0], f->to[1] - f->from[1], f->to[2] - f->from[2]};
   const float length = std::sqrt((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
   if (length <= sight::kShortestLine) return false;
+  // Past the float range the cells are infinite: only identical points get this far.
+  if (!std::isfinite(length)) return from != to;
   const fluid::SolidChunks chunks(world, domain);
   const phys::voxels::Voxels view(chunks, *terrain_, nullptr, f->chunk);
   return phys::ray::cast(view, f->from, d, length).has_value();

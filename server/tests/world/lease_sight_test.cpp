@@ -60,6 +60,7 @@ TEST_F(SightTest, LineOfSightAnswersBlockedOrClear) {
       {"unknown domain, no length", "nowhere", {1.5, 5.5, 5.5}, {1.5, 5.5, 5.5}, false},
       {"NaN", "overworld", {kNaN, 5.5, 5.5}, {1.5, 5.5, 5.5}, true},
       {"infinite", "overworld", {1.5, 5.5, 5.5}, {kInf, 5.5, 5.5}, true},
+      {"past the chunk range, identical", "overworld", {1e300, 5.5, 5.5}, {1e300, 5.5, 5.5}, false},
   };
   auto shared = lent_.shared();
   for (const auto& c : cases) {
