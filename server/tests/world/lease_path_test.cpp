@@ -184,3 +184,78 @@ TEST_F(CorridorTest, VerticalMovesCostOneMorePerBlock) {
 
 }  // namespace
 }  // namespace ostrel_server::lease
+
+namespace ostrel_server::lease {
+namespace {
+
+// A floor at y 0 (stone below) over chunk (0, 0, 0); a lip at x = 6 ahead of a body walking +x.
+class SteerTest : public ::testing::Test {
+ protected:
+  SteerTest() {
+    lent_.fill("overworld", ChunkPos{0, -1, 0}, kStone);
+    lent_.air("overworld", ChunkPos{0, 0, 0}, ChunkPos{0, 1, 0});
+  }
+  std::optional<path::Steering> steer(path::Vec3d from, path::Vec3d to, std::int32_t height = 2,
+                                      std::string_view domain = "overworld") {
+    return lent_.shared().steer(domain, from, to, height);
+  }
+  std::optional<path::Steering> ahead(std::int32_t height = 2) { return steer({5.5, 0, 5.5}, {9.5, 0, 5.5}, height); }
+  LentWorld lent_;
+};
+
+constexpr std::uint32_t kBottom = 0x1C0E07;  // the cells of y 0
+constexpr std::uint32_t kMiddle = kBottom << 3;
+
+TEST_F(SteerTest, ArrivalAndDrive) {
+  EXPECT_EQ(steer({5.5, 0, 5.5}, {5.9, 40, 5.9}), (path::Steering{0, 0, false, true}));  // height ignored
+  EXPECT_EQ(steer({1.5, 0, 1.5}, {4.5, 0, 5.5}), (path::Steering{0.6f, 0.8f, false, false}));
+  EXPECT_EQ(steer({1.5, 0, 1.5}, {4.5, 0, 5.5}, 2, "nowhere"), (path::Steering{0.6f, 0.8f, false, false}));
+  // Bad points: no drive, no jump, not arrived; never NaN.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(steer({nan, 0, 0}, {1, 0, 1}), path::Steering{});
+  EXPECT_EQ(steer({0, 0, 0}, {1, inf, 1}), path::Steering{});
+  EXPECT_EQ(steer({-1.7e308, 0, 0}, {1.7e308, 0, 0}), path::Steering{});  // the difference overflows
+  EXPECT_EQ(steer({-1e200, 0, 0}, {1e200, 0, 1e200}),
+            (path::Steering{static_cast<float>(2 / std::sqrt(5.0)), static_cast<float>(1 / std::sqrt(5.0)), false,
+                            false}));
+}
+
+TEST_F(SteerTest, LipsAreWalkedAndRisesJumped) {
+  EXPECT_EQ(ahead(), (path::Steering{1, 0, false, false}));  // nothing ahead
+  struct Case {
+    const char* what;
+    std::uint32_t mask;
+    bool jump;
+  };
+  const Case cases[] = {
+      {"a one-cell lip", kBottom, false},
+      {"a two-cell rise", kBottom | kMiddle, true},
+      {"a whole block", 0x7FFFFFF, true},
+      {"a floating top layer, a clear floor", kBottom << 6, false},
+  };
+  for (const auto& c : cases) {
+    lent_.set("overworld", BlockPos{6, 0, 5}, BlockValue::partial(kStone, c.mask));
+    EXPECT_EQ(ahead(), (path::Steering{1, 0, c.jump, false})) << c.what;
+  }
+  // Grass counts as nothing.
+  lent_.set("overworld", BlockPos{6, 0, 5}, BlockValue::whole(test::kGrass));
+  EXPECT_EQ(ahead(), (path::Steering{1, 0, false, false}));
+}
+
+TEST_F(SteerTest, JumpsOnlyUnderHeadroom) {
+  lent_.set("overworld", BlockPos{6, 0, 5}, BlockValue::partial(kStone, kBottom | kMiddle));
+  lent_.set("overworld", BlockPos{6, 2, 5}, BlockValue::whole(kStone));
+  EXPECT_FALSE(ahead(2)->jump);
+  EXPECT_TRUE(ahead(1)->jump);
+  EXPECT_TRUE(ahead(INT32_MIN)->jump);  // at least 1
+  // A height of 2^31 - 1 reads as 16: stone at y 17 leaves room, stone at y 16 does not.
+  lent_.set("overworld", BlockPos{6, 2, 5}, BlockValue::air());
+  lent_.set("overworld", BlockPos{6, 17, 5}, BlockValue::whole(kStone));
+  EXPECT_TRUE(ahead(INT32_MAX)->jump);
+  lent_.set("overworld", BlockPos{6, 16, 5}, BlockValue::whole(kStone));
+  EXPECT_FALSE(ahead(INT32_MAX)->jump);
+}
+
+}  // namespace
+}  // namespace ostrel_server::lease

@@ -192,3 +192,164 @@ TEST_F(SurfaceTest, PassableBlocksAndFluid) {
 
 }  // namespace
 }  // namespace ostrel_server::lease
+
+#include "base/log.hpp"
+#include "entities/population.hpp"
+#include "hub/records.hpp"
+#include "support/test_world.hpp"
+
+namespace ostrel_server::lease {
+namespace {
+
+using ostrel_core::ent::Entity;
+using ostrel_core::ent::EntityId;
+using ostrel_core::identity::PlayerUuid;
+using transport::endpoint::PlayerSim;
+
+PlayerUuid uuid(std::uint8_t b) {
+  PlayerUuid u;
+  u.bytes.fill(b);
+  return u;
+}
+
+// A viewer in chunk (0, 0, 0) with feet at (24, 3, 24) cells, looking along +z, and a stone
+// wall of cells at z = 36 (block z 12): the ray meets it 12 cells from the eye.
+class AimTest : public ::testing::Test {
+ protected:
+  AimTest() {
+    lent_.air("overworld", ChunkPos{0, 0, 0}, ChunkPos{0, 1, 0});
+    lent_.box("overworld", BlockPos{0, 0, 12}, BlockPos{15, 15, 12}, test::kStone);
+    lent_.lease().set_players(players_);
+    lent_.lease().set_population(population_);
+    auto sim = PlayerSim::at_spawn(BlockPos{8, 1, 8}, 0);
+    EXPECT_EQ(sim.local, (std::array<float, 3>{25.5f, 3.0f, 25.5f}));
+    sim.local = {24.0f, 3.0f, 24.0f};
+    (*players_->lock())->emplace(viewer_, sim);
+  }
+  // An entity of `width` cells whose box starts `near` cells along z from the viewer's eye.
+  EntityId spawn(float near, float width = 1.0f, std::optional<PlayerUuid> owner = std::nullopt) {
+    Entity e;
+    e.transform.local = {24.0f, 6.0f, 24.0f + near + width / 2.0f};
+    e.collider = ostrel_core::phys::Shape{width, 3.0f};
+    if (owner) e.owner = ostrel_core::ent::component::Owner{*owner};
+    e.source = "m";
+    return (*population_->write())->spawn(e);
+  }
+  std::optional<Looked> looking() { return lent_.shared().looking_at(viewer_); }
+  sight::Looked cell() const {
+    return sight::LookedCell{"overworld", ostrel_core::coords::SubNodePos{24, 7, 36}, {0, 0, -1}, test::kStone};
+  }
+  sight::Looked entity(EntityId id, std::optional<PlayerUuid> owner = std::nullopt) const {
+    return sight::LookedEntity{"overworld", id, owner};
+  }
+
+  LentWorld lent_;
+  PlayerUuid viewer_ = uuid(1);
+  std::shared_ptr<PlayersLock> players_ = std::make_shared<PlayersLock>();
+  std::shared_ptr<PopulationLock> population_ = std::make_shared<PopulationLock>();
+};
+
+TEST_F(AimTest, TheNearerOfCellAndEntity) {
+  EXPECT_EQ(looking(), cell());
+  const auto behind = spawn(12.5f);
+  EXPECT_EQ(looking(), cell());
+  const auto level = spawn(12.0f, 1.0f, uuid(9));  // exactly as far as the cell: the entity
+  EXPECT_EQ(looking(), entity(level, uuid(9)));
+  const auto twin = spawn(12.0f, 3.0f);  // as far, a higher id
+  EXPECT_EQ(looking(), entity(level, uuid(9)));
+  ASSERT_TRUE((*population_->write())->despawn(level).has_value());
+  EXPECT_EQ(looking(), entity(twin));
+  (void)behind;
+}
+
+TEST_F(AimTest, SkipsOwnOthersDomainsAndColliderless) {
+  spawn(2.0f, 1.0f, viewer_);  // the viewer's own
+  const auto other = spawn(3.0f);
+  (*population_->write())->set_domain(other, "dun");
+  const auto marker = spawn(4.0f);
+  (*population_->write())->get_mut(marker)->collider.reset();
+  const auto nan = spawn(5.0f);
+  (*population_->write())->get_mut(nan)->collider = ostrel_core::phys::Shape{NAN, NAN};
+  EXPECT_EQ(looking(), cell());
+  // Another player sees the viewer's entity.
+  auto sim = (*players_->lock())->at(viewer_);
+  (*players_->lock())->emplace(uuid(2), sim);
+  const auto seen = lent_.shared().looking_at(uuid(2));
+  ASSERT_TRUE(seen && std::holds_alternative<sight::LookedEntity>(*seen));
+  EXPECT_EQ(std::get<sight::LookedEntity>(*seen).owner, viewer_);
+}
+
+TEST_F(AimTest, SkyUnloadedTerrainAndMissingHandles) {
+  auto face = [&](float yaw, float pitch, std::array<float, 3> feet) {
+    auto players = players_->lock();
+    auto& sim = (*players)->at(viewer_);
+    sim.yaw = yaw;
+    sim.pitch = pitch;
+    sim.local = feet;
+  };
+  face(0.0f, 0.25f, {24, 3, 24});  // up into air
+  EXPECT_EQ(looking(), std::nullopt);
+  face(0.5f, 0.0f, {24, 3, 5});  // along -z into chunk (0, 0, -1), not resident
+  EXPECT_EQ(looking(), std::nullopt);
+  face(0.0f, -0.25f, {24, 3, 24});  // down onto chunk (0, -1, 0), not resident
+  EXPECT_EQ(looking(), std::nullopt);
+  face(0.0f, 0.0f, {24, 3, 24});
+  EXPECT_EQ(looking(), cell());
+  EXPECT_EQ(lent_.shared().looking_at(uuid(7)), std::nullopt);  // not connected
+
+  const auto gaze = lent_.shared().gaze(viewer_);
+  ASSERT_TRUE(gaze.has_value());
+  EXPECT_EQ(gaze->domain, "overworld");
+  EXPECT_EQ(gaze->direction, sight::look_direction(0.0f, 0.0f));
+  lent_.take();  // a gaze needs no world
+  EXPECT_TRUE(lent_.shared().gaze(viewer_).has_value());
+  EXPECT_EQ(looking(), std::nullopt);
+  lent_.put_back();
+
+  // A poisoned population answers none; without players nothing is answered.
+  try {
+    auto guard = population_->write();
+    throw std::runtime_error("tick failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(looking(), std::nullopt);
+  poison_mutex(*players_);
+  EXPECT_EQ(lent_.shared().gaze(viewer_), std::nullopt);
+  lent_.lease().set_players(nullptr);
+  EXPECT_EQ(lent_.shared().gaze(viewer_), std::nullopt);
+}
+
+TEST_F(AimTest, TraceEventsNameTheirFields) {
+  const auto id = spawn(12.0f);
+  ostrel_core::log::Options options;
+  options.filter = *ostrel_core::log::Filter::parse("ostrel_server::lease=trace");
+  options.colour = false;
+  ostrel_core::log::install(options);
+  std::vector<std::string> lines;
+  {
+    test::LogLines capture;
+    EXPECT_EQ(looking(), entity(id));
+    lines = capture.lines();
+  }
+  ostrel_core::log::install(ostrel_core::log::Options{});
+  ASSERT_EQ(lines.size(), 3u);
+  const auto has = [](const std::string& line, std::initializer_list<const char*> parts) {
+    for (const char* p : parts) {
+      if (line.find(p) == std::string::npos) return ::testing::AssertionFailure() << line << " lacks " << p;
+    }
+    return ::testing::AssertionSuccess();
+  };
+  EXPECT_TRUE(has(lines[0], {"TRACE ostrel_server::lease: aim", "domain=\"overworld\"", "origin=(0, 0, 0)",
+                             "feet=[24, 3, 24]", "eye=[24, 7.86, 24]", "direction=[-0, 0, 1]"}));
+  EXPECT_TRUE(has(lines[1], {"aim candidate", "id=0", "in_domain=true", "owned=false",
+                             "collider=Shape { width: 1, height: 3 }", "transform=Transform {"}));
+  EXPECT_TRUE(has(lines[2], {"aim candidate's box", "id=0", "aabb=Aabb { min: [23.5, 6, 36], max: [24.5, 9, 37] }",
+                             "distance=12"}));
+  // At INFO nothing is written.
+  test::LogLines quiet;
+  EXPECT_EQ(looking(), entity(id));
+  EXPECT_TRUE(quiet.lines().empty());
+}
+
+}  // namespace
+}  // namespace ostrel_server::lease
