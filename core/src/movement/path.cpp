@@ -57,8 +57,10 @@ std::string_view reason(PathFailure f) {
 }
 
 bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable, BlockPos block) {
-  if (chunks == nullptr) return false;
-  const chunk::Chunk* c = chunks->resident(block.chunk());
+  return floor_is_clear(chunks == nullptr ? nullptr : chunks->resident(block.chunk()), passable, block);
+}
+
+bool floor_is_clear(const chunk::Chunk* c, std::span<const MaterialId> passable, BlockPos block) {
   if (c == nullptr) return false;
   const auto view = c->get_block_local(block.local());
   switch (view.kind()) {
@@ -79,8 +81,16 @@ bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const Materi
 
 bool Terrain::passable(BlockPos block) {
   const auto [it, fresh] = passable_cache_.try_emplace(block, false);
-  if (fresh) it->second = floor_is_clear(chunks_, passable_, block);
+  if (fresh) it->second = floor_is_clear(chunk_at(block.chunk()), passable_, block);
   return it->second;
+}
+
+const chunk::Chunk* Terrain::chunk_at(coords::ChunkPos pos) {
+  if (last_pos_ != pos) {
+    last_pos_ = pos;
+    last_chunk_ = chunks_ == nullptr ? nullptr : chunks_->resident(pos);
+  }
+  return last_chunk_;
 }
 
 bool Terrain::standable(BlockPos block) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "movement/phys/voxels.hpp"
+#include "world/chunk.hpp"
 #include "world/coords.hpp"
 #include "world/material.hpp"
 
@@ -72,6 +73,8 @@ inline constexpr std::uint32_t kBottomLayer = 0x1C0E07;
 // Whether a body may pass the block's floor: the chunk is resident and the block's bottom layer
 // holds only empty or passable cells. `passable` is ascending; `chunks` null: nothing resident.
 bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable, BlockPos block);
+// The same test of a block in `chunk` (null: not resident).
+bool floor_is_clear(const chunk::Chunk* chunk, std::span<const MaterialId> passable, BlockPos block);
 
 // One search's view of a domain, with the answers it already found.
 class Terrain {
@@ -87,9 +90,13 @@ class Terrain {
   std::span<const MaterialId> passable_materials() const { return passable_; }
 
  private:
+  const chunk::Chunk* chunk_at(coords::ChunkPos pos);
+
   const phys::voxels::Resident* chunks_;
   std::span<const MaterialId> passable_;
   std::int32_t height_;
+  std::optional<coords::ChunkPos> last_pos_;  // the chunk looked up last, and what it was
+  const chunk::Chunk* last_chunk_ = nullptr;
   std::unordered_map<BlockPos, bool> passable_cache_;
   std::unordered_map<BlockPos, bool> standable_cache_;
 };

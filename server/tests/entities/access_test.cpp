@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -272,6 +273,52 @@ TEST_F(AccessTest, PoisonedLocksGiveTheRefusals) {
   EXPECT_EQ(access_.mounted(uuid(1)), std::nullopt);
   EXPECT_FALSE(access_.select_slot(uuid(1), 2));
   EXPECT_EQ(access_.take_selections().size(), 1u);  // the queue itself is fine
+}
+
+}  // namespace
+}  // namespace ostrel_server::ent
+
+#include <thread>
+
+namespace ostrel_server::ent {
+namespace {
+
+// Script calls from several threads while the tick takes the queues: every queued item is taken
+// exactly once, and the population and players stay consistent.
+TEST(EntityAccessStress, QueuesAndLocksUnderConcurrentCallers) {
+  auto population = std::make_shared<Guarded>();
+  auto domains = std::make_shared<Shared::Domains>();
+  auto players = std::make_shared<Shared::Players>();
+  for (std::uint8_t n = 1; n <= 4; ++n) (*players->lock())->emplace(uuid(n), PlayerSim::at_spawn(BlockPos{8, 1, 8}, 0));
+  Shared access(population, domains, players);
+  constexpr int kRounds = 300;
+  std::atomic<int> running{4};
+  std::vector<std::thread> callers;
+  for (std::uint8_t n = 1; n <= 4; ++n) {
+    callers.emplace_back([&, n] {
+      for (int i = 0; i < kRounds; ++i) {
+        EXPECT_TRUE(access.select_slot(uuid(n), static_cast<std::uint16_t>(i)));
+        const auto id = access.spawn(mob({24, 3, 24}));
+        ASSERT_TRUE(id.has_value());
+        EXPECT_EQ(access.mount(uuid(n), *id, {}), ostrel_core::ent::mount::Boarding::Seated);
+        EXPECT_TRUE(access.shove_player(uuid(n), {0.0f, 0.1f, 0.0f}));
+        EXPECT_TRUE(access.despawn(*id));  // a "gone" for the rider
+      }
+      --running;
+    });
+  }
+  std::size_t selections = 0;
+  std::size_t dismounts = 0;
+  while (running.load() > 0) {
+    selections += access.take_selections().size();
+    dismounts += access.take_dismounts().size();
+  }
+  for (auto& t : callers) t.join();
+  selections += access.take_selections().size();
+  dismounts += access.take_dismounts().size();
+  EXPECT_EQ(selections, 4u * kRounds);
+  EXPECT_EQ(dismounts, 4u * kRounds);
+  EXPECT_EQ((*population->read())->entities().ids().size(), 0u);
 }
 
 }  // namespace
