@@ -63,7 +63,8 @@ void BM_FindPath2000Expansions(benchmark::State& state) {
   for (auto _ : state) {
     lent.lease.path_budget()->refill();
     auto found = shared.find_path("overworld", {1.5, 0, 1.5}, {60.5, 0, 60.5}, {2000, 2, 1, 3});
-    if (found.has_value() || lent.lease.path_budget()->available() != 8000 - 2001) state.SkipWithError("no full search");
+    if (found.has_value() || lent.lease.path_budget()->available() != 8000 - 2001)
+      state.SkipWithError("no full search");
     benchmark::DoNotOptimize(found);
   }
 }

@@ -56,7 +56,8 @@ std::string_view reason(PathFailure f) {
   return "unreachable";
 }
 
-bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable, BlockPos block) {
+bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable,
+                    BlockPos block) {
   return floor_is_clear(chunks == nullptr ? nullptr : chunks->resident(block.chunk()), passable, block);
 }
 

@@ -72,7 +72,8 @@ inline constexpr std::uint32_t kBottomLayer = 0x1C0E07;
 
 // Whether a body may pass the block's floor: the chunk is resident and the block's bottom layer
 // holds only empty or passable cells. `passable` is ascending; `chunks` null: nothing resident.
-bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable, BlockPos block);
+bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable,
+                    BlockPos block);
 // The same test of a block in `chunk` (null: not resident).
 bool floor_is_clear(const chunk::Chunk* chunk, std::span<const MaterialId> passable, BlockPos block);
 

@@ -46,10 +46,9 @@ TEST(SightLook, TurnsToDirections) {
     Vec3f dir;
   };
   const Case cases[] = {
-      {0.0f, 0.0f, {0, 0, 1}},    // yaw 0 looks along +z
-      {0.25f, 0.0f, {-1, 0, 0}},  // a positive yaw turns toward -x
-      {0.5f, 0.0f, {0, 0, -1}},
-      {0.0f, 0.25f, {0, 1, 0}},  // a positive pitch looks up
+      {0.0f, 0.0f, {0, 0, 1}},                               // yaw 0 looks along +z
+      {0.25f, 0.0f, {-1, 0, 0}},                             // a positive yaw turns toward -x
+      {0.5f, 0.0f, {0, 0, -1}},   {0.0f, 0.25f, {0, 1, 0}},  // a positive pitch looks up
       {0.0f, -0.25f, {0, -1, 0}},
   };
   for (const auto& c : cases) {
@@ -57,7 +56,8 @@ TEST(SightLook, TurnsToDirections) {
     for (int a = 0; a < 3; ++a) EXPECT_NEAR(d[a], c.dir[a], 1e-5) << c.yaw << " " << c.pitch << " axis " << a;
   }
   // A non-finite facing reads 0 from the tables: no direction, never a NaN one.
-  const Vec3f nan = look_direction(std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity());
+  const Vec3f nan =
+      look_direction(std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity());
   for (const float v : nan) EXPECT_EQ(v, 0.0f);
 }
 

@@ -38,7 +38,8 @@ ostrel_core::proto::AbilitiesDef clamp_abilities(ostrel_core::proto::AbilitiesDe
   return a;
 }
 
-Shared::Shared(std::shared_ptr<Guarded> population, std::shared_ptr<Domains> domains, std::shared_ptr<Players> players)
+Shared::Shared(std::shared_ptr<Guarded> population, std::shared_ptr<Domains> domains,
+               std::shared_ptr<Players> players)
     : population_(std::move(population)),
       domains_(std::move(domains)),
       players_(std::move(players)),
@@ -64,7 +65,8 @@ bool Shared::despawn(EntityId id) {
         if (!sim.riding || sim.riding->mount != id) continue;
         sim.riding->mount_chunk = removed->transform.chunk;
         sim.riding->mount_local = removed->transform.local;
-        if (auto e = mount::alight(player, sim, mount::DismountReason::Gone, false)) events.push_back(std::move(*e));
+        if (auto e = mount::alight(player, sim, mount::DismountReason::Gone, false))
+          events.push_back(std::move(*e));
       }
     }
   }
@@ -195,7 +197,8 @@ bool Shared::transfer(EntityId id, std::string_view domain, const ostrel_core::e
   return true;
 }
 
-bool Shared::set_abilities(const PlayerUuid& player, std::optional<ostrel_core::proto::AbilitiesDef> abilities) {
+bool Shared::set_abilities(const PlayerUuid& player,
+                           std::optional<ostrel_core::proto::AbilitiesDef> abilities) {
   auto players = players_->lock();
   if (!players) return false;
   const auto it = (*players)->find(player);

@@ -21,7 +21,9 @@
 #include "script/vm.hpp"
 #include "world/domain.hpp"
 
-namespace ostrel_server::transport::endpoint { struct PlayerSim; }
+namespace ostrel_server::transport::endpoint {
+struct PlayerSim;
+}
 
 namespace ostrel_server::ent {
 
@@ -42,20 +44,23 @@ class Shared final : public ostrel_core::ent::access::Access {
   using Players = ostrel_core::sync::Mutex<std::map<PlayerUuid, transport::endpoint::PlayerSim>>;
   using Domains = ostrel_core::sync::RwLock<ostrel_core::domain::Registry>;
 
-  Shared(std::shared_ptr<Guarded> population, std::shared_ptr<Domains> domains, std::shared_ptr<Players> players);
+  Shared(std::shared_ptr<Guarded> population, std::shared_ptr<Domains> domains,
+         std::shared_ptr<Players> players);
 
   std::optional<EntityId> spawn(Entity entity) override;
   bool despawn(EntityId id) override;
   std::optional<Entity> get(EntityId id) override;
   bool patch(EntityId id, const ostrel_core::ent::access::Patch& patch) override;
   std::optional<EntityId> player(const PlayerUuid& player) override;
-  std::vector<EntityId> within(std::string_view domain, const ostrel_core::ent::access::Vec3d& centre, double radius,
-                               std::optional<std::string_view> source) override;
+  std::vector<EntityId> within(std::string_view domain, const ostrel_core::ent::access::Vec3d& centre,
+                               double radius, std::optional<std::string_view> source) override;
   bool move_player(const PlayerUuid& player, const ostrel_core::ent::access::Vec3d& position) override;
   bool select_slot(const PlayerUuid& player, std::uint16_t slot) override;
   bool shove_player(const PlayerUuid& player, const std::array<float, 3>& impulse) override;
-  bool transfer(EntityId id, std::string_view domain, const ostrel_core::ent::access::Vec3d& position) override;
-  bool set_abilities(const PlayerUuid& player, std::optional<ostrel_core::proto::AbilitiesDef> abilities) override;
+  bool transfer(EntityId id, std::string_view domain,
+                const ostrel_core::ent::access::Vec3d& position) override;
+  bool set_abilities(const PlayerUuid& player,
+                     std::optional<ostrel_core::proto::AbilitiesDef> abilities) override;
   ostrel_core::ent::mount::Boarding mount(const PlayerUuid& player, EntityId mount,
                                           const ostrel_core::ent::mount::MountOptions& options) override;
   bool dismount(const PlayerUuid& player) override;

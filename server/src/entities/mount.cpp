@@ -16,13 +16,14 @@ using ostrel_core::ent::EntityId;
 constexpr float kMinusTau = -ostrel_core::detgen::trig::kTau;
 
 std::int32_t clamp32(std::int64_t v) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
 bool rides(const PlayerSim& s, EntityId m) { return s.riding && s.riding->mount == m; }
 
-DismountEvent event_of(const PlayerUuid& rider, const PlayerSim& record, EntityId mount, DismountReason reason) {
+DismountEvent event_of(const PlayerUuid& rider, const PlayerSim& record, EntityId mount,
+                       DismountReason reason) {
   const auto p = position_in_blocks(record);
   return DismountEvent{rider, mount.value, reason, record.domain, p[0], p[1], p[2]};
 }
@@ -133,8 +134,8 @@ std::vector<DismountEvent> Rides::departed(const std::set<PlayerUuid>& present) 
   std::vector<DismountEvent> out;
   for (const auto& [player, noted] : rides_) {
     if (present.contains(player)) continue;
-    out.push_back(DismountEvent{player, noted.mount.value, DismountReason::Leave, noted.domain, noted.position[0],
-                                noted.position[1], noted.position[2]});
+    out.push_back(DismountEvent{player, noted.mount.value, DismountReason::Leave, noted.domain,
+                                noted.position[0], noted.position[1], noted.position[2]});
   }
   return out;
 }

@@ -25,8 +25,8 @@ namespace ostrel_server::mount {
 
 using ostrel_core::coords::ChunkPos;
 using ostrel_core::ent::mount::Boarding;
-using ostrel_core::identity::PlayerUuid;
 using ostrel_core::ent::mount::MountOptions;
+using ostrel_core::identity::PlayerUuid;
 using ostrel_core::script::vm::DismountEvent;
 using ostrel_core::script::vm::DismountReason;
 using transport::endpoint::PlayerSim;

@@ -23,9 +23,11 @@ path::Found Shared::find_path(std::string_view domain, const path::Vec3d& from, 
   const std::uint32_t left = pool.available();
   if (left == 0) return std::unexpected(path::PathFailure::OverBudget);
   const std::uint32_t budget = std::min(left, path::search_budget(options.budget));
-  const auto apart = [](std::int32_t a, std::int32_t b) { return std::abs(std::int64_t{a} - b) > path::kMaxSpan; };
-  if (!path::in_world(*start) || !path::in_world(*goal) || apart(start->x, goal->x) || apart(start->y, goal->y) ||
-      apart(start->z, goal->z)) {
+  const auto apart = [](std::int32_t a, std::int32_t b) {
+    return std::abs(std::int64_t{a} - b) > path::kMaxSpan;
+  };
+  if (!path::in_world(*start) || !path::in_world(*goal) || apart(start->x, goal->x) ||
+      apart(start->y, goal->y) || apart(start->z, goal->z)) {
     return std::unexpected(path::PathFailure::Unreachable);
   }
   if (*start == *goal) return std::vector<BlockPos>{*start};

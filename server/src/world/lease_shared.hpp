@@ -31,8 +31,8 @@ struct Viewer {
   ChunkPos chunk;
   std::array<float, 3> feet{};
   std::array<float, 3> eye{};
-  float yaw = 0.0f;    // turns
-  float pitch = 0.0f;  // turns
+  float yaw = 0.0f;                                         // turns
+  float pitch = 0.0f;                                       // turns
   std::optional<ostrel_core::identity::PlayerUuid> player;  // skips what this player owns
 };
 
@@ -51,8 +51,8 @@ class Shared final : public ostrel_core::sight::Access, public ostrel_core::path
   std::optional<bool> line_of_sight(std::string_view domain, const ostrel_core::sight::Vec3d& from,
                                     const ostrel_core::sight::Vec3d& to) override;
   ostrel_core::sight::Reading block_at(std::string_view domain, BlockPos pos) override;
-  std::optional<ostrel_core::sight::Surface> surface_at(std::string_view domain,
-                                                        const ostrel_core::sight::SurfaceQuery& query) override;
+  std::optional<ostrel_core::sight::Surface> surface_at(
+      std::string_view domain, const ostrel_core::sight::SurfaceQuery& query) override;
   std::optional<Looked> looking_at(const ostrel_core::identity::PlayerUuid& player) override;
   std::optional<ostrel_core::sight::Gaze> gaze(const ostrel_core::identity::PlayerUuid& player) override;
 
@@ -60,7 +60,8 @@ class Shared final : public ostrel_core::sight::Access, public ostrel_core::path
   ostrel_core::path::Found find_path(std::string_view domain, const ostrel_core::path::Vec3d& from,
                                      const ostrel_core::path::Vec3d& to,
                                      const ostrel_core::path::PathOptions& options) override;
-  std::optional<ostrel_core::path::Steering> steer(std::string_view domain, const ostrel_core::path::Vec3d& from,
+  std::optional<ostrel_core::path::Steering> steer(std::string_view domain,
+                                                   const ostrel_core::path::Vec3d& from,
                                                    const ostrel_core::path::Vec3d& to,
                                                    std::int32_t height) override;
 

@@ -1,10 +1,10 @@
 // The sight queries of the lease handle, and the aim the tick shares with them.
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-
-#include <fmt/format.h>
 
 #include "base/log.hpp"
 #include "base/num.hpp"
@@ -52,7 +52,8 @@ std::string chunk_text(ChunkPos c) { return fmt::format("({}, {}, {})", c.x, c.y
 Shared::Shared(Lease lease)
     : lease_(std::move(lease)),
       terrain_(std::make_shared<const phys::voxels::Terrain>(phys::voxels::Terrain::of(
-          std::vector<ostrel_core::material::MaterialId>(lease_.terrain().begin(), lease_.terrain().end()), {}))) {}
+          std::vector<ostrel_core::material::MaterialId>(lease_.terrain().begin(), lease_.terrain().end()),
+          {}))) {}
 
 std::optional<bool> Shared::line_of_sight(std::string_view domain, const sight::Vec3d& from,
                                           const sight::Vec3d& to) {
@@ -202,10 +203,11 @@ std::optional<Looked> aim(const world::World& world, const ent::Population* popu
   const bool trace = ostrel_core::log::enabled(ostrel_core::log::Level::Trace, kTarget);
   using ostrel_core::log::value;
   if (trace) {
-    ostrel_core::log::emit(ostrel_core::log::Level::Trace, kTarget, "aim",
-                           {ostrel_core::log::text("domain", viewer.domain),
-                            value("origin", chunk_text(viewer.chunk)), value("feet", phys::debug_vec(viewer.feet)),
-                            value("eye", phys::debug_vec(viewer.eye)), value("direction", phys::debug_vec(dir))});
+    ostrel_core::log::emit(
+        ostrel_core::log::Level::Trace, kTarget, "aim",
+        {ostrel_core::log::text("domain", viewer.domain), value("origin", chunk_text(viewer.chunk)),
+         value("feet", phys::debug_vec(viewer.feet)), value("eye", phys::debug_vec(viewer.eye)),
+         value("direction", phys::debug_vec(dir))});
   }
 
   struct Candidate {
@@ -221,11 +223,10 @@ std::optional<Looked> aim(const world::World& world, const ent::Population* popu
       const bool in_domain = population->domain_of(id) == viewer.domain;
       const bool owned = viewer.player && e->owner && e->owner->uuid == *viewer.player;
       if (trace) {
-        ostrel_core::log::emit(
-            ostrel_core::log::Level::Trace, kTarget, "aim candidate",
-            {value("id", id.value), value("in_domain", in_domain), value("owned", owned),
-             value("collider", e->collider ? e->collider->debug() : std::string("None")),
-             value("transform", e->transform.debug())});
+        ostrel_core::log::emit(ostrel_core::log::Level::Trace, kTarget, "aim candidate",
+                               {value("id", id.value), value("in_domain", in_domain), value("owned", owned),
+                                value("collider", e->collider ? e->collider->debug() : std::string("None")),
+                                value("transform", e->transform.debug())});
       }
       if (!in_domain || owned || !e->collider) continue;
       const float width = e->collider->width;
@@ -270,11 +271,13 @@ std::optional<Looked> aim(const world::World& world, const ent::Population* popu
       return std::nullopt;
     }
   }
-  const ChunkPos at{static_cast<std::int32_t>(floor_div48(abs[0])), static_cast<std::int32_t>(floor_div48(abs[1])),
+  const ChunkPos at{static_cast<std::int32_t>(floor_div48(abs[0])),
+                    static_cast<std::int32_t>(floor_div48(abs[1])),
                     static_cast<std::int32_t>(floor_div48(abs[2]))};
   const auto* chunk = world.resident(viewer.domain, at);
   if (chunk == nullptr) return std::nullopt;
-  const ostrel_core::coords::SubNodePos cell{static_cast<std::int32_t>(abs[0]), static_cast<std::int32_t>(abs[1]),
+  const ostrel_core::coords::SubNodePos cell{static_cast<std::int32_t>(abs[0]),
+                                             static_cast<std::int32_t>(abs[1]),
                                              static_cast<std::int32_t>(abs[2])};
   const auto material = chunk->get_subnode(cell);
   if (!material) return std::nullopt;

@@ -115,7 +115,8 @@ TEST_F(AccessTest, EdgeCases) {
   const auto heard = access_.take_dismounts();
   ASSERT_EQ(heard.size(), 1u);
   EXPECT_EQ(heard[0].reason, Reason::Dismount);
-  EXPECT_EQ((std::array<double, 3>{heard[0].x, heard[0].y, heard[0].z}), (std::array<double, 3>{2.0, 3.0, 4.0}));
+  EXPECT_EQ((std::array<double, 3>{heard[0].x, heard[0].y, heard[0].z}),
+            (std::array<double, 3>{2.0, 3.0, 4.0}));
   EXPECT_TRUE(access_.take_dismounts().empty());
 
   // transfer: a template and an unknown name are refused, an instance and a domain accepted.
@@ -155,9 +156,9 @@ TEST_F(AccessTest, EdgeCases) {
 }
 
 TEST_F(AccessTest, Within) {
-  const auto a = *access_.spawn(mob({3, 3, 3}));             // block (1, 1, 1)
-  const auto b = *access_.spawn(mob({6, 3, 3}, "other"));    // one block away
-  const auto far = *access_.spawn(mob({30, 3, 3}));          // nine
+  const auto a = *access_.spawn(mob({3, 3, 3}));           // block (1, 1, 1)
+  const auto b = *access_.spawn(mob({6, 3, 3}, "other"));  // one block away
+  const auto far = *access_.spawn(mob({30, 3, 3}));        // nine
   const auto away = *access_.spawn(mob({3, 3, 3}));
   (*population_->write())->set_domain(away, "moon");
   ostrel_core::ent::component::Transform at;
@@ -182,7 +183,8 @@ TEST_F(AccessTest, Within) {
       {"a negative radius", "overworld", -1.0, std::nullopt, Ids{}},
       {"a NaN radius", "overworld", std::nan(""), std::nullopt, Ids{}},
   };
-  for (const auto& c : cases) EXPECT_EQ(access_.within(c.domain, {1.0, 1.0, 1.0}, c.radius, c.source), c.ids) << c.what;
+  for (const auto& c : cases)
+    EXPECT_EQ(access_.within(c.domain, {1.0, 1.0, 1.0}, c.radius, c.source), c.ids) << c.what;
   EXPECT_EQ(access_.within("overworld", {kInf, 1.0, 1.0}, 5.0, std::nullopt), Ids{});
   EXPECT_EQ(access_.player(uuid(1)), body);
   EXPECT_EQ(access_.player(uuid(9)), std::nullopt);
@@ -201,7 +203,8 @@ TEST_F(AccessTest, ShoveLiftsABodyOrMovesItsMount) {
   // The next step of the body leaves the ground.
   const ostrel_core::phys::voxels::Voxels view(world, rules, nullptr, shoved.chunk);
   const auto stepped = ostrel_core::phys::step_shaped(
-      view, ostrel_core::phys::Body{shoved.local, shoved.velocity, 0, shoved.on_ground}, Intent{}, {}, 1.8f, 5.4f);
+      view, ostrel_core::phys::Body{shoved.local, shoved.velocity, 0, shoved.on_ground}, Intent{}, {}, 1.8f,
+      5.4f);
   EXPECT_GT(stepped.position[1], shoved.local[1]);
   EXPECT_FALSE(stepped.on_ground);
 
@@ -289,7 +292,8 @@ TEST(EntityAccessStress, QueuesAndLocksUnderConcurrentCallers) {
   auto population = std::make_shared<Guarded>();
   auto domains = std::make_shared<Shared::Domains>();
   auto players = std::make_shared<Shared::Players>();
-  for (std::uint8_t n = 1; n <= 4; ++n) (*players->lock())->emplace(uuid(n), PlayerSim::at_spawn(BlockPos{8, 1, 8}, 0));
+  for (std::uint8_t n = 1; n <= 4; ++n)
+    (*players->lock())->emplace(uuid(n), PlayerSim::at_spawn(BlockPos{8, 1, 8}, 0));
   Shared access(population, domains, players);
   constexpr int kRounds = 300;
   std::atomic<int> running{4};

@@ -56,7 +56,9 @@ class MountTest : public ::testing::Test {
     for (std::uint8_t n : {1, 2}) players_.emplace(uuid(n), PlayerSim::at_spawn(BlockPos{8, 1, 8}, 0));
     mount_ = pop_.spawn(horse());
   }
-  Boarding board_as(std::uint8_t n, EntityId m, MountOptions o = {}) { return board(pop_, players_, uuid(n), m, o); }
+  Boarding board_as(std::uint8_t n, EntityId m, MountOptions o = {}) {
+    return board(pop_, players_, uuid(n), m, o);
+  }
   PlayerSim& sim(std::uint8_t n) { return players_.at(uuid(n)); }
   RideStep step(std::uint8_t n, const Intent& intent) {
     const ent::DomainView view{world_, &world_, kRules};

@@ -6,7 +6,8 @@
 
 namespace ostrel_server::test {
 
-LentWorld::LentWorld(std::vector<std::uint16_t> passable) : lease_(lease::Lease().with_terrain(std::move(passable))) {
+LentWorld::LentWorld(std::vector<std::uint16_t> passable)
+    : lease_(lease::Lease().with_terrain(std::move(passable))) {
   auto slot = lease_.world()->lock();
   (*slot)->emplace(open_test_world(dir_.path(), {"test:stone", "test:dirt", "test:grass"}));
 }

@@ -55,26 +55,39 @@ TEST_F(PathTest, RequestsRefusedBeforeSearchingCostNothing) {
   const Case cases[] = {
       {"one block inside a wall", {10.5, 1.2, 10.5}, {10.9, 1.9, 10.1}, Blocks{{10, 1, 10}}},
       {"193 blocks away", {1.5, 0, 1.5}, {194.5, 0, 1.5}, fail(path::PathFailure::Unreachable)},
-      {"192 blocks away, not resident there", {1.5, 0, 1.5}, {193.5, 0, 1.5}, fail(path::PathFailure::Unreachable)},
+      {"192 blocks away, not resident there",
+       {1.5, 0, 1.5},
+       {193.5, 0, 1.5},
+       fail(path::PathFailure::Unreachable)},
       {"y 60000", {1.5, 0, 1.5}, {1.5, 60000, 1.5}, fail(path::PathFailure::Unreachable)},
       {"a start at y 60000", {1.5, 60000, 1.5}, {1.5, 60000, 1.5}, fail(path::PathFailure::Unreachable)},
       {"a goal in mid-air", {1.5, 0, 1.5}, {5.5, 4, 5.5}, fail(path::PathFailure::Unreachable)},
       {"a goal inside a wall", {1.5, 0, 1.5}, {10.5, 1, 10.5}, fail(path::PathFailure::Unreachable)},
-      {"a NaN start", {std::numeric_limits<double>::quiet_NaN(), 0, 0}, {1, 0, 1}, fail(path::PathFailure::Unreachable)},
-      {"an infinite goal", {1, 0, 1}, {std::numeric_limits<double>::infinity(), 0, 0},
+      {"a NaN start",
+       {std::numeric_limits<double>::quiet_NaN(), 0, 0},
+       {1, 0, 1},
        fail(path::PathFailure::Unreachable)},
-      {"the i32 corner", {-2147483648.0, -2147483648.0, 0}, {2147483647.0, 0, 0}, fail(path::PathFailure::Unreachable)},
+      {"an infinite goal",
+       {1, 0, 1},
+       {std::numeric_limits<double>::infinity(), 0, 0},
+       fail(path::PathFailure::Unreachable)},
+      {"the i32 corner",
+       {-2147483648.0, -2147483648.0, 0},
+       {2147483647.0, 0, 0},
+       fail(path::PathFailure::Unreachable)},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(find(c.from, c.to), c.found) << c.what;
     EXPECT_EQ(left(), 8000u) << c.what;
   }
-  EXPECT_EQ(lent_.shared().find_path("nowhere", {1.5, 0, 1.5}, {4.5, 0, 1.5}, {}), fail(path::PathFailure::Unreachable));
+  EXPECT_EQ(lent_.shared().find_path("nowhere", {1.5, 0, 1.5}, {4.5, 0, 1.5}, {}),
+            fail(path::PathFailure::Unreachable));
   EXPECT_EQ(left(), 8000u);
 }
 
 TEST_F(PathTest, AStraightWalkIsChargedItsExpansions) {
-  EXPECT_EQ(find({1.5, 0, 5.5}, {5.5, 0, 5.5}), (Blocks{{1, 0, 5}, {2, 0, 5}, {3, 0, 5}, {4, 0, 5}, {5, 0, 5}}));
+  EXPECT_EQ(find({1.5, 0, 5.5}, {5.5, 0, 5.5}),
+            (Blocks{{1, 0, 5}, {2, 0, 5}, {3, 0, 5}, {4, 0, 5}, {5, 0, 5}}));
   EXPECT_EQ(left(), 8000u - 4u);  // x = 1, 2, 3, 4 expanded; the goal counts none
   // Around a wall across z = 3..7 at x = 3: still the shortest walk.
   lent_.box("overworld", BlockPos{3, 0, 3}, BlockPos{3, 2, 7}, kStone);
@@ -138,9 +151,21 @@ TEST_F(CorridorTest, StepsDropsAndCeilings) {
   const Case cases[] = {
       {"up the step", {2.5, 0, 5.5}, {3.5, 1, 5.5}, {}, Blocks{{2, 0, 5}, {3, 1, 5}}},
       {"down the step", {3.5, 1, 5.5}, {4.5, 0, 5.5}, {}, Blocks{{3, 1, 5}, {4, 0, 5}}},
-      {"step_up 0 climbs nothing", {2.5, 0, 5.5}, {3.5, 1, 5.5}, {2000, 2, 0, 3}, fail(path::PathFailure::Unreachable)},
-      {"negative step_up", {2.5, 0, 5.5}, {3.5, 1, 5.5}, {2000, 2, INT32_MIN, 3}, fail(path::PathFailure::Unreachable)},
-      {"max_drop 0 descends nothing", {3.5, 1, 5.5}, {4.5, 0, 5.5}, {2000, 2, 1, 0}, fail(path::PathFailure::Unreachable)},
+      {"step_up 0 climbs nothing",
+       {2.5, 0, 5.5},
+       {3.5, 1, 5.5},
+       {2000, 2, 0, 3},
+       fail(path::PathFailure::Unreachable)},
+      {"negative step_up",
+       {2.5, 0, 5.5},
+       {3.5, 1, 5.5},
+       {2000, 2, INT32_MIN, 3},
+       fail(path::PathFailure::Unreachable)},
+      {"max_drop 0 descends nothing",
+       {3.5, 1, 5.5},
+       {4.5, 0, 5.5},
+       {2000, 2, 1, 0},
+       fail(path::PathFailure::Unreachable)},
   };
   for (const auto& c : cases) EXPECT_EQ(find(c.from, c.to, c.options), c.found) << c.what;
 
@@ -174,7 +199,8 @@ TEST_F(CorridorTest, VerticalMovesCostOneMorePerBlock) {
   lent_.box("overworld", BlockPos{3, 0, 7}, BlockPos{5, 4, 7}, kStone);
   EXPECT_EQ(find({3.5, 0, 5.5}, {5.5, 0, 5.5}, climber),
             (Blocks{{3, 0, 5}, {3, 0, 6}, {4, 0, 6}, {5, 0, 6}, {5, 0, 5}}));
-  EXPECT_EQ(find({3.5, 0, 5.5}, {5.5, 0, 5.5}, {2000, 2, 3, 2}), (Blocks{{3, 0, 5}, {3, 0, 6}, {4, 0, 6}, {5, 0, 6}, {5, 0, 5}}));
+  EXPECT_EQ(find({3.5, 0, 5.5}, {5.5, 0, 5.5}, {2000, 2, 3, 2}),
+            (Blocks{{3, 0, 5}, {3, 0, 6}, {4, 0, 6}, {5, 0, 6}, {5, 0, 5}}));
   lent_.box("overworld", BlockPos{3, 0, 6}, BlockPos{5, 1, 6}, kStone);
   EXPECT_EQ(find({3.5, 0, 5.5}, {5.5, 0, 5.5}, climber), (Blocks{{3, 0, 5}, {4, -3, 5}, {5, 0, 5}}));
   // Deeper than max_drop, or higher than step_up: no way across.
@@ -199,7 +225,9 @@ class SteerTest : public ::testing::Test {
                                       std::string_view domain = "overworld") {
     return lent_.shared().steer(domain, from, to, height);
   }
-  std::optional<path::Steering> ahead(std::int32_t height = 2) { return steer({5.5, 0, 5.5}, {9.5, 0, 5.5}, height); }
+  std::optional<path::Steering> ahead(std::int32_t height = 2) {
+    return steer({5.5, 0, 5.5}, {9.5, 0, 5.5}, height);
+  }
   LentWorld lent_;
 };
 
@@ -217,8 +245,8 @@ TEST_F(SteerTest, ArrivalAndDrive) {
   EXPECT_EQ(steer({0, 0, 0}, {1, inf, 1}), path::Steering{});
   EXPECT_EQ(steer({-1.7e308, 0, 0}, {1.7e308, 0, 0}), path::Steering{});  // the difference overflows
   EXPECT_EQ(steer({-1e200, 0, 0}, {1e200, 0, 1e200}),
-            (path::Steering{static_cast<float>(2 / std::sqrt(5.0)), static_cast<float>(1 / std::sqrt(5.0)), false,
-                            false}));
+            (path::Steering{static_cast<float>(2 / std::sqrt(5.0)), static_cast<float>(1 / std::sqrt(5.0)),
+                            false, false}));
 }
 
 TEST_F(SteerTest, LipsAreWalkedAndRisesJumped) {

@@ -76,7 +76,8 @@ TEST_F(SightTest, NoWorldAndAPoisonedSlotAnswerNoWorld) {
   EXPECT_EQ(shared.block_at("overworld", BlockPos{1, 1, 1}), sight::Reading{sight::NoWorld{}});
   EXPECT_EQ(shared.surface_at("overworld", q), std::nullopt);
   lent_.put_back();
-  EXPECT_EQ(shared.block_at("overworld", BlockPos{8, 1, 1}), (sight::Reading{sight::Block{kStone, kOccupancyFull}}));
+  EXPECT_EQ(shared.block_at("overworld", BlockPos{8, 1, 1}),
+            (sight::Reading{sight::Block{kStone, kOccupancyFull}}));
 
   poison_mutex(*lent_.lease().world());
   EXPECT_EQ(shared.line_of_sight("overworld", {1, 1, 1}, {2, 2, 2}), std::nullopt);
@@ -122,7 +123,8 @@ class SurfaceTest : public ::testing::Test {
   }
   std::optional<sight::Surface> scan(std::int32_t from, std::uint32_t depth, bool skip_passable = false,
                                      bool skip_fluid = false, std::int32_t x = 1) {
-    return lent_.shared().surface_at("overworld", sight::SurfaceQuery{x, 1, from, depth, skip_passable, skip_fluid});
+    return lent_.shared().surface_at("overworld",
+                                     sight::SurfaceQuery{x, 1, from, depth, skip_passable, skip_fluid});
   }
   LentWorld lent_;
 };
@@ -237,7 +239,8 @@ class AimTest : public ::testing::Test {
   }
   std::optional<Looked> looking() { return lent_.shared().looking_at(viewer_); }
   sight::Looked cell() const {
-    return sight::LookedCell{"overworld", ostrel_core::coords::SubNodePos{24, 7, 36}, {0, 0, -1}, test::kStone};
+    return sight::LookedCell{
+        "overworld", ostrel_core::coords::SubNodePos{24, 7, 36}, {0, 0, -1}, test::kStone};
   }
   sight::Looked entity(EntityId id, std::optional<PlayerUuid> owner = std::nullopt) const {
     return sight::LookedEntity{"overworld", id, owner};
@@ -343,8 +346,8 @@ TEST_F(AimTest, TraceEventsNameTheirFields) {
                              "feet=[24, 3, 24]", "eye=[24, 7.86, 24]", "direction=[-0, 0, 1]"}));
   EXPECT_TRUE(has(lines[1], {"aim candidate", "id=0", "in_domain=true", "owned=false",
                              "collider=Shape { width: 1, height: 3 }", "transform=Transform {"}));
-  EXPECT_TRUE(has(lines[2], {"aim candidate's box", "id=0", "aabb=Aabb { min: [23.5, 6, 36], max: [24.5, 9, 37] }",
-                             "distance=12"}));
+  EXPECT_TRUE(has(lines[2], {"aim candidate's box", "id=0",
+                             "aabb=Aabb { min: [23.5, 6, 36], max: [24.5, 9, 37] }", "distance=12"}));
   // At INFO nothing is written.
   test::LogLines quiet;
   EXPECT_EQ(looking(), entity(id));

@@ -10,13 +10,13 @@ namespace ostrel_core::ent::mount {
 
 // Boarding answers, in code order; the script surface turns them into these texts.
 enum class Boarding : std::uint8_t {
-  NotConnected = 0,  // "not connected"
-  NoSuchEntity = 1,  // "no such entity"
-  APlayer = 2,       // "a player"
-  NoCollider = 3,    // "no collider"
-  AnotherDomain = 4, // "another domain"
-  AlreadyRiding = 5, // "already riding"
-  Ridden = 6,        // "ridden"
+  NotConnected = 0,   // "not connected"
+  NoSuchEntity = 1,   // "no such entity"
+  APlayer = 2,        // "a player"
+  NoCollider = 3,     // "no collider"
+  AnotherDomain = 4,  // "another domain"
+  AlreadyRiding = 5,  // "already riding"
+  Ridden = 6,         // "ridden"
   Seated = 255,
 };
 
