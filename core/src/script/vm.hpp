@@ -139,6 +139,7 @@ struct DismountEvent {
   DismountReason reason = DismountReason::Sneak;
   std::string domain;
   double x = 0, y = 0, z = 0;   // where the rider was put, world blocks
+  friend bool operator==(const DismountEvent&, const DismountEvent&) = default;
 };
 
 struct FluidFlowEvent {

@@ -16,6 +16,7 @@
 #include "building/dig/dig.hpp"
 #include "building/dig/drops.hpp"
 #include "building/place.hpp"
+#include "entities/ride.hpp"
 #include "hub/seed.hpp"
 #include "identity/identity.hpp"
 #include "movement/phys.hpp"
@@ -55,6 +56,7 @@ struct PlayerSim {
   bool abilities_sent = false;
   std::optional<std::uint64_t> last_swing;  // the tick of the player's last swing
   std::uint64_t claim = 0;                  // the presence claim that made this record (0: made directly)
+  std::optional<mount::Ride> riding;        // absent: not riding
 
   // A fresh record standing centred on the floor of block `spawn` in "overworld", its input
   // window starting at `tick`. Spawn (0, 1, 0): chunk (0, 0, 0), local (1.5, 3.0, 1.5).

@@ -1,13 +1,18 @@
 #pragma once
 // Patch: a script's changes to one entity. Each field left empty keeps the entity's value; a
 // present field that is not acceptable (a non-finite position, a negative speed) is skipped.
+// Access: what scripts ask of entities, player bodies and mounts; the server implements it.
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include "identity/identity.hpp"
 #include "movement/ent.hpp"
+#include "movement/ent/mount.hpp"
+#include "proto/records/entity.hpp"
 
 namespace ostrel_core::ent::access {
 
@@ -33,6 +38,44 @@ struct Patch {
   // Writes every present and acceptable field; true when any was written (a value equal to
   // the old one counts). Health on an entity without health is not written.
   bool apply(Entity& entity) const;
+};
+
+using Vec3d = std::array<double, 3>;
+using identity::PlayerUuid;
+
+// Every refusal is an answer (false, none, an empty list, a boarding code); a lock left poisoned
+// gives the same answer and changes nothing. Positions are blocks unless said otherwise.
+// Operations that would run hooks (transfers, dismount events) or reach a client (slot
+// selections) are queued for the tick.
+class Access {
+ public:
+  virtual ~Access() = default;
+  // Adds the entity in "overworld".
+  virtual std::optional<EntityId> spawn(Entity entity) = 0;
+  // Riders of the removed entity get off with "gone".
+  virtual bool despawn(EntityId id) = 0;
+  virtual std::optional<Entity> get(EntityId id) = 0;
+  // True when the patch wrote something.
+  virtual bool patch(EntityId id, const Patch& patch) = 0;
+  // The player's mirrored body.
+  virtual std::optional<EntityId> player(const PlayerUuid& player) = 0;
+  // The domain's live entities within `radius` blocks, nearest first (ties by id); with a
+  // source, only entities whose source equals it.
+  virtual std::vector<EntityId> within(std::string_view domain, const Vec3d& centre, double radius,
+                                       std::optional<std::string_view> source) = 0;
+  // A teleport of the player's body, no sweep; a rider gets off with "dismount".
+  virtual bool move_player(const PlayerUuid& player, const Vec3d& position) = 0;
+  virtual bool select_slot(const PlayerUuid& player, std::uint16_t slot) = 0;
+  // Adds cells per tick to the body's velocity, or to its mount's.
+  virtual bool shove_player(const PlayerUuid& player, const std::array<float, 3>& impulse) = 0;
+  // Accepted for a live entity and a live domain; the tick carries it out.
+  virtual bool transfer(EntityId id, std::string_view domain, const Vec3d& position) = 0;
+  // False for a player not connected; absent clears them.
+  virtual bool set_abilities(const PlayerUuid& player, std::optional<proto::AbilitiesDef> abilities) = 0;
+  virtual mount::Boarding mount(const PlayerUuid& player, EntityId mount, const mount::MountOptions& options) = 0;
+  // True when the player was riding.
+  virtual bool dismount(const PlayerUuid& player) = 0;
+  virtual std::optional<EntityId> mounted(const PlayerUuid& player) = 0;
 };
 
 }  // namespace ostrel_core::ent::access
