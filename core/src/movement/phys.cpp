@@ -8,14 +8,10 @@
 
 namespace ostrel_core::phys {
 
-namespace {
-
-std::string triple(const Vec3& v) {
+std::string debug_vec(const Vec3& v) {
   return fmt::format("[{}, {}, {}]", num::format_number(v[0]), num::format_number(v[1]),
                      num::format_number(v[2]));
 }
-
-}  // namespace
 
 std::string Shape::debug() const {
   return fmt::format("Shape {{ width: {}, height: {} }}", num::format_number(width),
@@ -28,7 +24,7 @@ Aabb Aabb::of_body(const Vec3& feet, float width, float height) {
 }
 
 std::string Aabb::debug() const {
-  return fmt::format("Aabb {{ min: {}, max: {} }}", triple(min), triple(max));
+  return fmt::format("Aabb {{ min: {}, max: {} }}", debug_vec(min), debug_vec(max));
 }
 
 Anchored reanchor(const coords::ChunkPos& chunk, const Vec3& local) {

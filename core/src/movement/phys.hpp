@@ -43,6 +43,8 @@ struct Shape {
 inline constexpr Shape kPlayerShape{1.8f, 5.4f};
 
 using Vec3 = std::array<float, 3>;  // x, y, z
+// "[0.5, 1, 2]".
+std::string debug_vec(const Vec3& v);
 
 inline constexpr float kGap = 1.0f / 1024.0f;       // 0.0009765625: how far short of a wall a body stops
 inline constexpr float kFootProbe = 1.0f / 512.0f;  // 0.001953125: depth of the layer under the feet

@@ -32,9 +32,10 @@ Lease::Lease()
       path_budget_(std::make_shared<PathBudget>()),
       terrain_(std::make_shared<const std::vector<std::uint16_t>>()) {}
 
-Lease Lease::with_terrain(std::vector<std::uint16_t> terrain) const {
+Lease Lease::with_terrain(std::vector<std::uint16_t> terrain, std::shared_ptr<PondsLock> ponds) const {
   std::sort(terrain.begin(), terrain.end());
   Lease out = *this;
+  out.ponds_ = std::move(ponds);
   out.terrain_ = std::make_shared<const std::vector<std::uint16_t>>(std::move(terrain));
   return out;
 }

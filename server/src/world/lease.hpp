@@ -1,21 +1,34 @@
 #pragma once
 // Lease: the shared handles the script-side sight and path services are built from: the world
-// slot, the per-tick budget of path-search steps shared by every mod, and the sorted passable
-// materials. The simulation thread makes one lease before the first tick; every service made
-// from it holds clones of the same handles.
+// slot, the per-tick budget of path-search steps shared by every mod, the sorted passable
+// materials, and optional handles on the fluid stores, the connected players' records and the
+// entity population. The simulation thread makes one lease before the first tick; every
+// service made from it holds clones of the same handles.
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
-#include "world/coords.hpp"
 #include "base/sync.hpp"
+#include "identity/identity.hpp"
+#include "world/coords.hpp"
 #include "world/world.hpp"
 
+namespace ostrel_server::fluid { class Ponds; }
+namespace ostrel_server::ent { class Population; }
+namespace ostrel_server::transport::endpoint { struct PlayerSim; }
+
 namespace ostrel_server::lease {
+
+// The owners' locks, named here without their headers.
+using PondsLock = ostrel_core::sync::RwLock<fluid::Ponds>;
+using PopulationLock = ostrel_core::sync::RwLock<ent::Population>;
+using PlayersLock =
+    ostrel_core::sync::Mutex<std::map<ostrel_core::identity::PlayerUuid, transport::endpoint::PlayerSim>>;
 
 inline constexpr std::uint32_t kPathStepsPerTick = 8000;
 
@@ -40,19 +53,28 @@ class Lease {
  public:
   Lease();
 
-  // Sorts `terrain` ascending (repeats kept) and shares it.
-  Lease with_terrain(std::vector<std::uint16_t> terrain) const;
+  // Sorts `terrain` ascending (repeats kept) and shares it; `ponds` replaces the fluid handle.
+  Lease with_terrain(std::vector<std::uint16_t> terrain, std::shared_ptr<PondsLock> ponds = nullptr) const;
+  void set_players(std::shared_ptr<PlayersLock> players) { players_ = std::move(players); }
+  void set_population(std::shared_ptr<PopulationLock> population) { population_ = std::move(population); }
 
   const std::shared_ptr<WorldSlot>& world() const { return world_; }
   const std::shared_ptr<PathBudget>& path_budget() const { return path_budget_; }
   std::span<const std::uint16_t> terrain() const { return *terrain_; }
   // Membership by bisection.
   bool passable(std::uint16_t material) const;
+  // Each null until set.
+  const std::shared_ptr<PondsLock>& ponds() const { return ponds_; }
+  const std::shared_ptr<PlayersLock>& players() const { return players_; }
+  const std::shared_ptr<PopulationLock>& population() const { return population_; }
 
  private:
   std::shared_ptr<WorldSlot> world_;
   std::shared_ptr<PathBudget> path_budget_;
   std::shared_ptr<const std::vector<std::uint16_t>> terrain_;  // ascending
+  std::shared_ptr<PondsLock> ponds_;
+  std::shared_ptr<PlayersLock> players_;
+  std::shared_ptr<PopulationLock> population_;
 };
 
 // The block holding a position given in blocks, split the way positions are split into chunk
