@@ -58,6 +58,23 @@ void BM_GetFluidThousandReads(benchmark::State& state) {
 }
 BENCHMARK(BM_GetFluidThousandReads)->Unit(benchmark::kMicrosecond);
 
+void BM_GetBlockThousandReads(benchmark::State& state) {
+  auto vm = engine_with(R"(
+    function reads(n)
+      local at = { x = 0, y = 0, z = 0 }
+      local last
+      for i = 1, n do at.z = i % 16; last = game.get_block(at) end
+      return last
+    end)");
+  auto sight = std::make_shared<ostrel_core::test::FakeSight>();
+  for (int z = 0; z < 16; ++z) {
+    sight->blocks[{"overworld", {0, 0, z}}] = ostrel_core::sight::Block{7, 0x7FFFFFF};
+  }
+  vm.set_sight_access(sight);
+  run_reads(state, vm);
+}
+BENCHMARK(BM_GetBlockThousandReads)->Unit(benchmark::kMicrosecond);
+
 void BM_GetLightThousandReads(benchmark::State& state) {
   auto vm = engine_with(R"(
     function reads(n)

@@ -15,6 +15,7 @@
 
 #include "fluid/access.hpp"
 #include "light/source.hpp"
+#include "movement/sight.hpp"
 #include "script/vm.hpp"
 #include "world/coords.hpp"
 #include "world/domain.hpp"
@@ -91,6 +92,27 @@ class FakeDomains final : public domain::Access {
   bool set_sky(std::string_view, std::optional<domain::DomainSky>) override { return false; }
   bool destroy(std::string_view) override { return false; }
   bool exists(std::string_view id) override { return live.contains(id); }
+};
+
+// Answers block_at from a map (NotLoaded elsewhere, NoWorld when `lent` is false); nothing else.
+class FakeSight final : public sight::Access {
+ public:
+  std::map<Place, sight::Reading> blocks;
+  bool lent = true;
+
+  std::optional<bool> line_of_sight(std::string_view, const sight::Vec3d&, const sight::Vec3d&) override {
+    return std::nullopt;
+  }
+  sight::Reading block_at(std::string_view domain, coords::BlockPos pos) override {
+    if (!lent) return sight::NoWorld{};
+    auto it = blocks.find({std::string(domain), pos});
+    return it == blocks.end() ? sight::Reading(sight::NotLoaded{}) : it->second;
+  }
+  std::optional<sight::Surface> surface_at(std::string_view, const sight::SurfaceQuery&) override {
+    return std::nullopt;
+  }
+  std::optional<sight::Looked> looking_at(const identity::PlayerUuid&) override { return std::nullopt; }
+  std::optional<sight::Gaze> gaze(const identity::PlayerUuid&) override { return std::nullopt; }
 };
 
 }  // namespace ostrel_core::test

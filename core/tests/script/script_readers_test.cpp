@@ -64,7 +64,7 @@ TEST(Readers, OneTableOfEveryReader) {
       {"tint", "{ b = -0.001 }", "set_entity: tint.b must be 0..=1, got -0.001"},
       {"tint", "{ b = '1' }", "set_entity: tint.b must be 0..=1, got string"},
       {"player", "{ player = 'abc' }", "play_sound: `player` is a player's UUID in hex, not `abc`"},
-      {"player", "{ player = {} }", "play_sound: bad field `player` (expected text, got table)"},
+      {"player", "{ player = {} }", "play_sound: bad field `player` (expected string, got table)"},
       {"player", "{ player = '" + kUpper + "' }", std::string(62, 'a') + "ab"},
       {"player", "{}", "none"},
   };

@@ -46,14 +46,14 @@ TEST(RuntimeFrame, ConstantsAndEmptyAnswersFromTheFirstLineOfInit) {
   const std::string init = std::string(kDump) + R"(
     local at = { x = 1, y = 2, z = 3 }
     seen = dump({ game.CHUNK_BLOCKS, game.UNITS_PER_BLOCK, game.OCCUPANCY_FULL, game.ITEMS_PER_STACK,
-                  game.AIR, game.mod_id, game.set_block(at, "m:stone"), game.get_fluid(at),
+                  game.AIR, game.mod_id, tostring(game.get_block(at)), game.set_block(at, "m:stone"), game.get_fluid(at),
                   game.set_fluid(at, {}), tostring(game.fluid_id("water")), game.get_light(at),
                   tostring(game.storage.get("k")), select("#", game.storage.set("k", {})),
                   game.storage.keys(), math.type(game.OCCUPANCY_FULL) })
   )";
   ASSERT_TRUE(test::load(vm, "m", init));
   EXPECT_EQ(run(vm, "m", "return seen"),
-            "[16,27,134217727,90,0,m,false,{empty=true,volume=0},false,nil,{b=0,g=0,r=0,sun=0},nil,0,{},"
+            "[16,27,134217727,90,0,m,nil,false,{empty=true,volume=0},false,nil,{b=0,g=0,r=0,sun=0},nil,0,{},"
             "integer]");
   // Each mod's own id.
   ASSERT_TRUE(test::load(vm, "other", ""));
@@ -78,6 +78,8 @@ TEST(RuntimeFrame, PoisonedSlotsRefuseWithTheirTexts) {
     const char* want;
   };
   const Case cases[] = {
+      {"world lease", [](LuaVm& vm) { vm.slots().sight->poison(); }, "game.get_block({ x = 0, y = 0, z = 0 })",
+       "error: the world lease is poisoned; the simulation thread panicked"},
       {"edit queue", [](LuaVm& vm) { vm.slots().world_edit->poison(); },
        "game.set_block({ x = 0, y = 0, z = 0 }, 'm:stone')",
        "error: the edit queue is poisoned; the simulation thread panicked"},
@@ -133,6 +135,47 @@ TEST(RuntimeFrame, AModStoppedAtItsMemoryLimitWhileAnAnswerIsBuiltLeavesTheSlotW
   EXPECT_EQ(eval(vm, "game.get_fluid({ x = 0, y = 0, z = 0 })", "reader"), "{empty=false,fluid=1,volume=5}");
 }
 
+// ---- get_block --------------------------------------------------------------------------------
+
+TEST(GetBlock, ReadsUniformAndMixedBlocks) {
+  auto vm = test::make_engine();
+  ASSERT_TRUE(test::load(vm, "m", ""));
+  auto sight = std::make_shared<test::FakeSight>();
+  block::Cells two{};
+  two[0] = 7;
+  two[26] = 9;
+  two[13] = 9;
+  sight->blocks = {{{"overworld", BlockPos{0, 0, 0}}, sight::Block{0, 0}},
+                   {{"overworld", BlockPos{1, 0, 0}}, sight::Block{7, 0x7FFFFFF}},
+                   {{"overworld", BlockPos{2, 0, 0}}, sight::Block{7, 511}},
+                   {{"overworld", BlockPos{3, 0, 0}}, sight::Mixed{two}},
+                   {{"dun/a", BlockPos{0, 0, 0}}, sight::Block{9, 0x7FFFFFF}}};
+  vm.set_sight_access(sight);
+  std::string cells = "[7";
+  for (int i = 1; i < 27; ++i) cells += i == 13 || i == 26 ? ",9" : ",0";
+  cells += "]";
+  const std::pair<const char*, std::string> cases[] = {
+      {"{ x = 0, y = 0, z = 0 }", "{material=0,occupancy=0}"},
+      {"{ x = 1, y = 0, z = 0 }", "{material=7,occupancy=134217727}"},
+      {"{ x = 2, y = 0, z = 0 }", "{material=7,occupancy=511}"},
+      {"{ x = 3, y = 0, z = 0 }", "{cells=" + cells + ",occupancy=" + std::to_string(1 | 1 << 13 | 1 << 26) + "}"},
+      {"{ x = 0, y = 0, z = 0, domain = 'dun/a' }", "{material=9,occupancy=134217727}"},
+      {"{ x = 0, y = 0, z = 0, domain = '' }", "{material=0,occupancy=0}"},
+      {"{ x = 4, y = 0, z = 0 }", "nil"},  // not resident: nil, never air
+      {"{ x = 0, y = 0, z = 0, domain = 'nowhere' }", "nil"},
+      {"{ x = 0, y = 0, z = 0.5 }", "{material=0,occupancy=0}"},
+      {"{ x = 0, y = 0, z = 'a' }", "error: get_block: bad field `z` (expected integer, got string)"},
+      {"5", "error: bad argument #1 to 'get_block' (expected table, got integer)"},
+  };
+  for (const auto& [pos, want] : cases) {
+    SCOPED_TRACE(pos);
+    EXPECT_EQ(eval(vm, std::string("game.get_block(") + pos + ")"), want);
+  }
+  // A world not lent at this moment reads as no world.
+  sight->lent = false;
+  EXPECT_EQ(eval(vm, "game.get_block({ x = 1, y = 0, z = 0 })"), "nil");
+}
+
 // ---- set_block --------------------------------------------------------------------------------
 
 TEST(SetBlock, WritesGoToTheOperationTheMaskAndMergeChoose) {
@@ -172,9 +215,9 @@ TEST(SetBlock, WritesGoToTheOperationTheMaskAndMergeChoose) {
       {"{ x = 0, y = 0, z = '5' }, 'm:stone'", "error: set_block: bad field `z` (expected integer, got string)",
        ""},
       {"{ x = 0, z = 0 }, 'm:stone'", "error: set_block: bad field `y` (expected integer, got nil)", ""},
-      {"{ x = 0, y = 0, z = 0, domain = {} }, 'm:stone'", "error: expected text, got table", ""},
+      {"{ x = 0, y = 0, z = 0, domain = {} }, 'm:stone'", "error: set_block: bad field `domain` (expected string, got table)", ""},
       {"nil, 'm:stone'", "error: bad argument #1 to 'set_block' (expected table, got nil)", ""},
-      {"{ x = 0, y = 0, z = 0 }, {}", "error: bad argument #2 to 'set_block' (expected text, got table)", ""},
+      {"{ x = 0, y = 0, z = 0 }, {}", "error: bad argument #2 to 'set_block' (expected string, got table)", ""},
       {"{ x = 0, y = 0, z = 0 }, 'm:stone', 16, 5",
        "error: bad argument #4 to 'set_block' (expected table, got integer)", ""},
   };
@@ -304,7 +347,7 @@ TEST(FluidFunctions, FluidIdQualifiesBareNamesOnly) {
   EXPECT_EQ(eval(vm, "game.fluid_id('lava')"), "4");
   EXPECT_EQ(eval(vm, "tostring(game.fluid_id('other:water'))"), "nil");
   EXPECT_EQ(eval(vm, "tostring(game.fluid_id(':water'))"), "nil");
-  EXPECT_EQ(eval(vm, "game.fluid_id({})"), "error: bad argument #1 to 'fluid_id' (expected text, got table)");
+  EXPECT_EQ(eval(vm, "game.fluid_id({})"), "error: bad argument #1 to 'fluid_id' (expected string, got table)");
 }
 
 TEST(LightFunction, SplitsTheValueIntoItsFourChannels) {

@@ -82,10 +82,10 @@ TEST(StorageScript, UnstorableValuesAreRefusedAndNothingIsStored) {
     EXPECT_EQ(e.store->get("a", "k"), std::nullopt);
   }
   EXPECT_EQ(run(e.vm, "a", "game.storage.set({}, 1)"),
-            "error: bad argument #1 to 'storage.set' (expected text, got table)");
-  EXPECT_EQ(run(e.vm, "a", "game.storage.get()"), "error: bad argument #1 to 'storage.get' (expected text, got nil)");
+            "error: bad argument #1 to 'storage.set' (expected string, got table)");
+  EXPECT_EQ(run(e.vm, "a", "game.storage.get()"), "error: bad argument #1 to 'storage.get' (expected string, got nil)");
   EXPECT_EQ(run(e.vm, "a", "game.storage.keys({})"),
-            "error: bad argument #1 to 'storage.keys' (expected text, got table)");
+            "error: bad argument #1 to 'storage.keys' (expected string, got table)");
   // Keys are kept byte for byte, whatever they hold.
   EXPECT_EQ(run(e.vm, "a", "game.storage.set('\\xff\\0k', true) out = game.storage.get('\\xff\\0k')"), "true");
   EXPECT_EQ(e.store->get("a", std::string("\xff\0k", 3)), Value::boolean(true));

@@ -29,7 +29,7 @@ std::expected<std::optional<identity::PlayerUuid>, std::string> player_field(lua
   auto text = type == LUA_TSTRING || type == LUA_TNUMBER
                   ? convert::to_text(L, -1)
                   : std::expected<std::string, convert::ConvertError>(
-                        std::unexpected(convert::mismatch(L, -1, "text")));
+                        std::unexpected(convert::mismatch(L, -1, "string")));
   lua_pop(L, 1);
   if (!text) return std::unexpected(fmt::format("{}: bad field `player` ({})", fn, text.error().text));
   auto id = identity::PlayerUuid::from_hex(*text);
@@ -65,6 +65,12 @@ BlockAt block_position(lua_State* L, int t, std::string_view fn) {
     lua_pop(L, 1);
     xyz[a] = *v;
   }
+  // domain_of's own refusal does not name the function: a domain of the wrong type is refused here.
+  const int domain = fields::raw_field(L, t, "domain");
+  if (domain != LUA_TNIL && domain != LUA_TSTRING && domain != LUA_TNUMBER) {
+    fields::field_error(L, fn, "domain", convert::mismatch(L, -1, "string"));
+  }
+  lua_pop(L, 1);
   return BlockAt{convert::domain_of(L, t), coords::BlockPos{xyz[0], xyz[1], xyz[2]}};
 }
 

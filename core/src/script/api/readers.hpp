@@ -29,7 +29,7 @@ std::expected<identity::PlayerUuid, std::string> player_of(std::string_view text
 
 // The optional `player` field of the table at `t`: absent or nil gives none; a text is read as
 // a player id, refused with "{fn}: `player` is a player's UUID in hex, not `{text}`"; any other
-// value is the conversion error "{fn}: bad field `player` (expected text, got {type})".
+// value is the conversion error "{fn}: bad field `player` (expected string, got {type})".
 std::expected<std::optional<identity::PlayerUuid>, std::string> player_field(lua_State* L, int t,
                                                                              std::string_view fn);
 
@@ -40,7 +40,7 @@ std::expected<std::optional<std::uint64_t>, std::string> entity_id_in(lua_State*
 // A block position: the table at `t` with the whole block coordinates `x`, `y`, `z` (numbers
 // only: a float is cut toward zero; NaN, text and anything outside the signed 32-bit range are
 // refused) and the optional `domain` (absent or empty: "overworld"). Read in that order;
-// refusals are raised as "{fn}: bad field `x` ({why})".
+// refusals are raised as "{fn}: bad field `x` ({why})" (`domain` too, when not text).
 struct BlockAt {
   std::string domain;
   coords::BlockPos pos;

@@ -35,6 +35,9 @@ const Slots& slots_of(lua_State* L) {
 void install_readers(lua_State* L, int game_idx, const Slots& slots) {
   game_idx = lua_absindex(L, game_idx);
   push_slots(L, slots);
+  lua_pushvalue(L, -1);
+  lua_pushcclosure(L, get_block, 1);
+  lua_setfield(L, game_idx, "get_block");
   lua_pushcclosure(L, get_light, 1);
   lua_setfield(L, game_idx, "get_light");
 }

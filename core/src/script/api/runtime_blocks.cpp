@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include <fmt/format.h>
 #include <lua.hpp>
@@ -12,6 +13,7 @@
 #include "script/api/readers.hpp"
 #include "script/api/runtime.hpp"
 #include "script/api/runtime_call.hpp"
+#include "movement/sight.hpp"
 #include "script/vm.hpp"
 
 namespace ostrel_core::script::lua_vm {
@@ -49,6 +51,39 @@ int set_block(lua_State* L) {
 }
 
 }  // namespace
+
+int get_block(lua_State* L) {
+  const Slots& slots = slots_of(L);
+  convert::arg_table(L, 1, "get_block");
+  const readers::BlockAt at = readers::block_position(L, 1, "get_block");
+  const sight::Reading reading =
+      through(L, *slots.sight, "the world lease is poisoned; the simulation thread panicked", [&](sight::Access* s) {
+        return s == nullptr ? sight::Reading(sight::NoWorld{}) : s->block_at(at.domain, at.pos);
+      });
+  if (const auto* block = std::get_if<sight::Block>(&reading)) {
+    lua_createtable(L, 0, 2);
+    lua_pushinteger(L, block->material);
+    lua_setfield(L, -2, "material");
+    lua_pushinteger(L, block->occupancy);
+    lua_setfield(L, -2, "occupancy");
+  } else if (const auto* mixed = std::get_if<sight::Mixed>(&reading)) {
+    lua_createtable(L, 0, 2);
+    lua_createtable(L, static_cast<int>(mixed->cells.size()), 0);
+    // The cells that hold anything but air.
+    std::uint32_t occupancy = 0;
+    for (std::size_t i = 0; i < mixed->cells.size(); ++i) {
+      lua_pushinteger(L, mixed->cells[i]);
+      lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+      if (mixed->cells[i] != material::kAir) occupancy |= std::uint32_t{1} << i;
+    }
+    lua_setfield(L, -2, "cells");
+    lua_pushinteger(L, occupancy);
+    lua_setfield(L, -2, "occupancy");
+  } else {
+    lua_pushnil(L);  // not loaded, or no world lent
+  }
+  return 1;
+}
 
 void install_block_writer(lua_State* L, int game_idx, const Slots& slots) {
   game_idx = lua_absindex(L, game_idx);
