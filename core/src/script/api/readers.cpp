@@ -1,5 +1,6 @@
 #include "script/api/readers.hpp"
 
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -56,22 +57,43 @@ BlockAt block_position(lua_State* L, int t, std::string_view fn) {
   std::int32_t xyz[3] = {};
   const char* axes[3] = {"x", "y", "z"};
   for (int a = 0; a < 3; ++a) {
-    // Numbers only: a coordinate given as text is a mistake, not a number to coerce.
-    auto v = fields::raw_field(L, t, axes[a]) == LUA_TNUMBER
-                 ? convert::to_integer<std::int32_t>(L, -1)
-                 : std::expected<std::int32_t, convert::ConvertError>(
-                       std::unexpected(convert::mismatch(L, -1, "integer")));
-    if (!v) fields::field_error(L, fn, axes[a], v.error());
+    lua_pushstring(L, axes[a]);
+    const int type = lua_rawget(L, t);
+    int is_integer = 0;
+    const lua_Integer whole = lua_tointegerx(L, -1, &is_integer);
+    if (type == LUA_TNUMBER && is_integer != 0 && whole >= INT32_MIN && whole <= INT32_MAX) {
+      xyz[a] = static_cast<std::int32_t>(whole);  // the common case, without the general reader
+    } else {
+      // Numbers only: a coordinate given as text is a mistake, not a number to coerce.
+      auto v = type == LUA_TNUMBER ? convert::to_integer<std::int32_t>(L, -1)
+                                   : std::expected<std::int32_t, convert::ConvertError>(
+                                         std::unexpected(convert::mismatch(L, -1, "integer")));
+      if (!v) fields::field_error(L, fn, axes[a], v.error());
+      xyz[a] = *v;
+    }
     lua_pop(L, 1);
-    xyz[a] = *v;
   }
-  // domain_of's own refusal does not name the function: a domain of the wrong type is refused here.
-  const int domain = fields::raw_field(L, t, "domain");
-  if (domain != LUA_TNIL && domain != LUA_TSTRING && domain != LUA_TNUMBER) {
-    fields::field_error(L, fn, "domain", convert::mismatch(L, -1, "string"));
+  // Read as convert::domain_of reads it, but refused naming the function.
+  BlockAt out{std::string(), coords::BlockPos{xyz[0], xyz[1], xyz[2]}};
+  lua_pushliteral(L, "domain");
+  switch (lua_rawget(L, t)) {
+    case LUA_TNIL:
+      break;
+    case LUA_TSTRING: {
+      std::size_t len = 0;
+      const char* p = lua_tolstring(L, -1, &len);
+      out.domain.assign(p, len);
+      break;
+    }
+    case LUA_TNUMBER:
+      out.domain = *convert::to_text(L, -1);
+      break;
+    default:
+      fields::field_error(L, fn, "domain", convert::mismatch(L, -1, "string"));
   }
   lua_pop(L, 1);
-  return BlockAt{convert::domain_of(L, t), coords::BlockPos{xyz[0], xyz[1], xyz[2]}};
+  if (out.domain.empty()) out.domain = "overworld";
+  return out;
 }
 
 std::expected<std::array<std::uint8_t, 3>, std::string> tint_bytes(lua_State* L, int t) {
