@@ -5,9 +5,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <memory>
-
 #include <lua5.4/lua.hpp>
+#include <memory>
 
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/runtime_fakes.hpp"
@@ -38,9 +37,8 @@ void run_reads(benchmark::State& state, LuaVm& vm) {
     if (!vm.call_entry("m", "bench", 1)) std::abort();
     lua_pop(L, 1);
   }
-  state.counters["per_read"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kReads,
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_read"] = benchmark::Counter(static_cast<double>(state.iterations()) * kReads,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_GetFluidThousandReads(benchmark::State& state) {

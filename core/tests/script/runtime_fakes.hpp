@@ -2,6 +2,8 @@
 // Services for the runtime `game` function tests: each records what it was asked and answers
 // from a map the test fills.
 
+#include <fmt/format.h>
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -10,8 +12,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "fluid/access.hpp"
 #include "light/source.hpp"

@@ -4,10 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <lua5.4/lua.hpp>
 #include <string>
 #include <variant>
-
-#include <lua5.4/lua.hpp>
 
 #include "base/text.hpp"
 #include "script/api/readers.hpp"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "script/lua_vm/slots.hpp"
-#include "script/terrain_lua.hpp"
 #include "script/runtime_fakes.hpp"
+#include "script/terrain_lua.hpp"
 
 namespace ostrel_core::script::lua_vm {
 namespace {
@@ -78,7 +78,8 @@ TEST(RuntimeFrame, PoisonedSlotsRefuseWithTheirTexts) {
     const char* want;
   };
   const Case cases[] = {
-      {"world lease", [](LuaVm& vm) { vm.slots().sight->poison(); }, "game.get_block({ x = 0, y = 0, z = 0 })",
+      {"world lease", [](LuaVm& vm) { vm.slots().sight->poison(); },
+       "game.get_block({ x = 0, y = 0, z = 0 })",
        "error: the world lease is poisoned; the simulation thread panicked"},
       {"edit queue", [](LuaVm& vm) { vm.slots().world_edit->poison(); },
        "game.set_block({ x = 0, y = 0, z = 0 }, 'm:stone')",
@@ -86,7 +87,8 @@ TEST(RuntimeFrame, PoisonedSlotsRefuseWithTheirTexts) {
       {"a bad mask first", [](LuaVm& vm) { vm.slots().world_edit->poison(); },
        "game.set_block({ x = 0, y = 0, z = 0 }, 'm:stone', 0)",
        "error: set_block: occupancy 0x0 is not a 27-bit mask with a cell in it"},
-      {"fluid read", [](LuaVm& vm) { vm.slots().fluids->poison(); }, "game.get_fluid({ x = 0, y = 0, z = 0 })",
+      {"fluid read", [](LuaVm& vm) { vm.slots().fluids->poison(); },
+       "game.get_fluid({ x = 0, y = 0, z = 0 })",
        "error: the fluid store is poisoned; the simulation thread panicked"},
       {"fluid write", [](LuaVm& vm) { vm.slots().fluids->poison(); },
        "game.set_fluid({ x = 0, y = 0, z = 0 }, { fluid = 'm:water' })",
@@ -158,7 +160,8 @@ TEST(GetBlock, ReadsUniformAndMixedBlocks) {
       {"{ x = 0, y = 0, z = 0 }", "{material=0,occupancy=0}"},
       {"{ x = 1, y = 0, z = 0 }", "{material=7,occupancy=134217727}"},
       {"{ x = 2, y = 0, z = 0 }", "{material=7,occupancy=511}"},
-      {"{ x = 3, y = 0, z = 0 }", "{cells=" + cells + ",occupancy=" + std::to_string(1 | 1 << 13 | 1 << 26) + "}"},
+      {"{ x = 3, y = 0, z = 0 }",
+       "{cells=" + cells + ",occupancy=" + std::to_string(1 | 1 << 13 | 1 << 26) + "}"},
       {"{ x = 0, y = 0, z = 0, domain = 'dun/a' }", "{material=9,occupancy=134217727}"},
       {"{ x = 0, y = 0, z = 0, domain = '' }", "{material=0,occupancy=0}"},
       {"{ x = 4, y = 0, z = 0 }", "nil"},  // not resident: nil, never air
@@ -207,17 +210,20 @@ TEST(SetBlock, WritesGoToTheOperationTheMaskAndMergeChoose) {
       {"{ x = 0, y = 0, z = 0 }, 'm:stone', -1",
        "error: bad argument #3 to 'set_block' (-1 is out of range for an unsigned 32-bit integer)", ""},
       {"{ x = 0, y = 0, z = 0 }, 'm:stone', 2^32",
-       "error: bad argument #3 to 'set_block' (4294967296 is out of range for an unsigned 32-bit integer)", ""},
+       "error: bad argument #3 to 'set_block' (4294967296 is out of range for an unsigned 32-bit integer)",
+       ""},
       {"{ x = 0/0, y = 0, z = 0 }, 'm:stone'",
        "error: set_block: bad field `x` (NaN is out of range for a signed 32-bit integer)", ""},
       {"{ x = 0, y = 2^31, z = 0 }, 'm:stone'",
        "error: set_block: bad field `y` (2147483648 is out of range for a signed 32-bit integer)", ""},
-      {"{ x = 0, y = 0, z = '5' }, 'm:stone'", "error: set_block: bad field `z` (expected integer, got string)",
-       ""},
+      {"{ x = 0, y = 0, z = '5' }, 'm:stone'",
+       "error: set_block: bad field `z` (expected integer, got string)", ""},
       {"{ x = 0, z = 0 }, 'm:stone'", "error: set_block: bad field `y` (expected integer, got nil)", ""},
-      {"{ x = 0, y = 0, z = 0, domain = {} }, 'm:stone'", "error: set_block: bad field `domain` (expected string, got table)", ""},
+      {"{ x = 0, y = 0, z = 0, domain = {} }, 'm:stone'",
+       "error: set_block: bad field `domain` (expected string, got table)", ""},
       {"nil, 'm:stone'", "error: bad argument #1 to 'set_block' (expected table, got nil)", ""},
-      {"{ x = 0, y = 0, z = 0 }, {}", "error: bad argument #2 to 'set_block' (expected string, got table)", ""},
+      {"{ x = 0, y = 0, z = 0 }, {}", "error: bad argument #2 to 'set_block' (expected string, got table)",
+       ""},
       {"{ x = 0, y = 0, z = 0 }, 'm:stone', 16, 5",
        "error: bad argument #4 to 'set_block' (expected table, got integer)", ""},
   };
@@ -228,8 +234,8 @@ TEST(SetBlock, WritesGoToTheOperationTheMaskAndMergeChoose) {
     auto edits = std::make_shared<test::FakeEdits>();
     vm.set_world_edit(edits);
     EXPECT_EQ(eval(vm, std::string("game.set_block(") + c.code + ")"), c.answer);
-    const std::vector<std::string> want = *c.call == '\0' ? std::vector<std::string>{}
-                                                          : std::vector<std::string>{c.call};
+    const std::vector<std::string> want =
+        *c.call == '\0' ? std::vector<std::string>{} : std::vector<std::string>{c.call};
     EXPECT_EQ(edits->calls, want);
   }
 }
@@ -295,13 +301,16 @@ TEST(FluidFunctions, WritesTheStateTheSpecNames) {
       {"{ volume = 0 }", "true", 0},
       {"{ volume = 0, fluid = {} }", "true", 0},
       {"{ fluid = 'm:water', volume = 9 }", "false", fluid::Fluid::of(2, 9).bits},  // the same state
-      {"{ fluid = 'water' }", "error: set_fluid: no fluid registered as `water`", fluid::Fluid::of(2, 9).bits},
+      {"{ fluid = 'water' }", "error: set_fluid: no fluid registered as `water`",
+       fluid::Fluid::of(2, 9).bits},
       {"{ volume = 4 }",
-       "error: set_fluid: missing required field `fluid`. Name the registered fluid to place, or pass `volume = "
+       "error: set_fluid: missing required field `fluid`. Name the registered fluid to place, or pass "
+       "`volume = "
        "0` to clear.",
        fluid::Fluid::of(2, 9).bits},
       {"{ fluid = 7 }",
-       "error: set_fluid: missing required field `fluid`. Name the registered fluid to place, or pass `volume = "
+       "error: set_fluid: missing required field `fluid`. Name the registered fluid to place, or pass "
+       "`volume = "
        "0` to clear.",
        fluid::Fluid::of(2, 9).bits},
   };
@@ -347,7 +356,8 @@ TEST(FluidFunctions, FluidIdQualifiesBareNamesOnly) {
   EXPECT_EQ(eval(vm, "game.fluid_id('lava')"), "4");
   EXPECT_EQ(eval(vm, "tostring(game.fluid_id('other:water'))"), "nil");
   EXPECT_EQ(eval(vm, "tostring(game.fluid_id(':water'))"), "nil");
-  EXPECT_EQ(eval(vm, "game.fluid_id({})"), "error: bad argument #1 to 'fluid_id' (expected string, got table)");
+  EXPECT_EQ(eval(vm, "game.fluid_id({})"),
+            "error: bad argument #1 to 'fluid_id' (expected string, got table)");
 }
 
 TEST(LightFunction, SplitsTheValueIntoItsFourChannels) {

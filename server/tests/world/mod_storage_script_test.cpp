@@ -63,7 +63,8 @@ TEST(StorageScript, ValuesKeepTheirKindsAndNumbersBecomeFloats) {
               c.read);
   }
   // 2^53 + 1 as an integer is stored as the nearest double, 2^53.
-  EXPECT_EQ(run(e.vm, "a", "game.storage.set('k', 9007199254740993) out = game.storage.get('k') == 2^53"), "true");
+  EXPECT_EQ(run(e.vm, "a", "game.storage.set('k', 9007199254740993) out = game.storage.get('k') == 2^53"),
+            "true");
   EXPECT_EQ(e.store->get("a", "k"), Value::number(9007199254740992.0));
 }
 
@@ -72,29 +73,35 @@ TEST(StorageScript, UnstorableValuesAreRefusedAndNothingIsStored) {
   const std::pair<const char*, const char*> cases[] = {
       {"{}", "storage.set: a table cannot be stored; use a string, a number or a boolean"},
       {"print", "storage.set: a function cannot be stored; use a string, a number or a boolean"},
-      {"coroutine.create(print)", "storage.set: a thread cannot be stored; use a string, a number or a boolean"},
+      {"coroutine.create(print)",
+       "storage.set: a thread cannot be stored; use a string, a number or a boolean"},
       {"'\\xff\\xfe'", "storage.set: the value is not valid UTF-8 text; only UTF-8 strings can be stored"},
-      {"'\\xed\\xa0\\x80'", "storage.set: the value is not valid UTF-8 text; only UTF-8 strings can be stored"},
+      {"'\\xed\\xa0\\x80'",
+       "storage.set: the value is not valid UTF-8 text; only UTF-8 strings can be stored"},
   };
   for (const auto& [value, want] : cases) {
     SCOPED_TRACE(value);
-    EXPECT_EQ(run(e.vm, "a", std::string("game.storage.set('k', ") + value + ")"), std::string("error: ") + want);
+    EXPECT_EQ(run(e.vm, "a", std::string("game.storage.set('k', ") + value + ")"),
+              std::string("error: ") + want);
     EXPECT_EQ(e.store->get("a", "k"), std::nullopt);
   }
   EXPECT_EQ(run(e.vm, "a", "game.storage.set({}, 1)"),
             "error: bad argument #1 to 'storage.set' (expected string, got table)");
-  EXPECT_EQ(run(e.vm, "a", "game.storage.get()"), "error: bad argument #1 to 'storage.get' (expected string, got nil)");
+  EXPECT_EQ(run(e.vm, "a", "game.storage.get()"),
+            "error: bad argument #1 to 'storage.get' (expected string, got nil)");
   EXPECT_EQ(run(e.vm, "a", "game.storage.keys({})"),
             "error: bad argument #1 to 'storage.keys' (expected string, got table)");
   // Keys are kept byte for byte, whatever they hold.
-  EXPECT_EQ(run(e.vm, "a", "game.storage.set('\\xff\\0k', true) out = game.storage.get('\\xff\\0k')"), "true");
+  EXPECT_EQ(run(e.vm, "a", "game.storage.set('\\xff\\0k', true) out = game.storage.get('\\xff\\0k')"),
+            "true");
   EXPECT_EQ(e.store->get("a", std::string("\xff\0k", 3)), Value::boolean(true));
 }
 
 TEST(StorageScript, PrefixesListInByteOrderAndModsStayApart) {
   Engine e(std::make_shared<Shared>());
-  ASSERT_EQ(run(e.vm, "a", "for _, k in ipairs({ 'b', 'a:2', 'a', 'a:1' }) do game.storage.set(k, k) end out = 0"),
-            "0");
+  ASSERT_EQ(
+      run(e.vm, "a", "for _, k in ipairs({ 'b', 'a:2', 'a', 'a:1' }) do game.storage.set(k, k) end out = 0"),
+      "0");
   ASSERT_EQ(run(e.vm, "b", "game.storage.set('a', 'mine') out = 0"), "0");
   EXPECT_EQ(run(e.vm, "a", "out = table.concat(game.storage.keys('a:'), ' ')"), "a:1 a:2");
   EXPECT_EQ(run(e.vm, "a", "out = table.concat(game.storage.keys(), ' ')"), "a a:1 a:2 b");
@@ -111,7 +118,8 @@ TEST(StorageScript, ValuesOutliveAFlushAndAReopenedWorld) {
   {
     auto w = test::open_test_world(dir.path());
     Engine e(std::make_shared<Shared>());
-    ASSERT_EQ(run(e.vm, "a", "game.storage.set('n', 5) game.storage.set('t', 'x') game.storage.set('gone', 1) out = 0"),
+    ASSERT_EQ(run(e.vm, "a",
+                  "game.storage.set('n', 5) game.storage.set('t', 'x') game.storage.set('gone', 1) out = 0"),
               "0");
     ASSERT_EQ(run(e.vm, "b", "game.storage.set('n', true) out = 0"), "0");
     e.store->flush(w);
@@ -126,8 +134,9 @@ TEST(StorageScript, ValuesOutliveAFlushAndAReopenedWorld) {
     store->load(mod, std::move(*values));
   }
   Engine e(store);
-  EXPECT_EQ(run(e.vm, "a", "out = game.storage.get('n') .. ' ' .. game.storage.get('t') .. ' ' .. "
-                           "table.concat(game.storage.keys(), ' ')"),
+  EXPECT_EQ(run(e.vm, "a",
+                "out = game.storage.get('n') .. ' ' .. game.storage.get('t') .. ' ' .. "
+                "table.concat(game.storage.keys(), ' ')"),
             "5.0 x n t");
   EXPECT_EQ(run(e.vm, "b", "out = tostring(game.storage.get('n'))"), "true");
 }

@@ -1,10 +1,10 @@
 #include "script/api/readers.hpp"
 
+#include <fmt/format.h>
+
 #include <climits>
 #include <cmath>
 #include <limits>
-
-#include <fmt/format.h>
 #include <lua.hpp>
 
 #include "base/num.hpp"
@@ -13,10 +13,10 @@
 
 namespace ostrel_core::script::readers {
 
-std::expected<identity::PlayerUuid, std::string> player_of(std::string_view text,
-                                                           std::string_view fn) {
+std::expected<identity::PlayerUuid, std::string> player_of(std::string_view text, std::string_view fn) {
   auto id = identity::PlayerUuid::from_hex(text);
-  if (!id) return std::unexpected(fmt::format("{} takes a player UUID in hex, as a hook event reports one", fn));
+  if (!id)
+    return std::unexpected(fmt::format("{} takes a player UUID in hex, as a hook event reports one", fn));
   return *id;
 }
 
@@ -35,8 +35,8 @@ std::expected<std::optional<identity::PlayerUuid>, std::string> player_field(lua
   if (!text) return std::unexpected(fmt::format("{}: bad field `player` ({})", fn, text.error().text));
   auto id = identity::PlayerUuid::from_hex(*text);
   if (!id) {
-    return std::unexpected(fmt::format("{}: `player` is a player's UUID in hex, not `{}`", fn,
-                                       convert::valid_utf8(*text)));
+    return std::unexpected(
+        fmt::format("{}: `player` is a player's UUID in hex, not `{}`", fn, convert::valid_utf8(*text)));
   }
   return std::optional(*id);
 }

@@ -24,8 +24,7 @@ namespace ostrel_core::script::readers {
 // A player named by 64 hexadecimal digits (either case). Refused with "{fn} takes a player UUID
 // in hex, as a hook event reports one"; `fn` is the caller's name as it shows itself
 // ("looking_at", "game.mount").
-std::expected<identity::PlayerUuid, std::string> player_of(std::string_view text,
-                                                           std::string_view fn);
+std::expected<identity::PlayerUuid, std::string> player_of(std::string_view text, std::string_view fn);
 
 // The optional `player` field of the table at `t`: absent or nil gives none; a text is read as
 // a player id, refused with "{fn}: `player` is a player's UUID in hex, not `{text}`"; any other

@@ -1,19 +1,19 @@
 // game.set_block and game.get_block: one block of the running world, written through the edit
 // queue and read through the world lease.
 
+#include <fmt/format.h>
+
 #include <cstdint>
+#include <lua.hpp>
 #include <optional>
 #include <string>
 #include <variant>
 
-#include <fmt/format.h>
-#include <lua.hpp>
-
+#include "movement/sight.hpp"
 #include "script/api/fields.hpp"
 #include "script/api/readers.hpp"
 #include "script/api/runtime.hpp"
 #include "script/api/runtime_call.hpp"
-#include "movement/sight.hpp"
 #include "script/vm.hpp"
 
 namespace ostrel_core::script::lua_vm {
@@ -31,7 +31,8 @@ int set_block(lua_State* L) {
   const readers::BlockAt at = readers::block_position(L, 1, "set_block");
   const bool partial = occupancy && *occupancy != kFull;
   if (partial && (*occupancy == 0 || *occupancy > kFull)) {
-    convert::raise(L, fmt::format("set_block: occupancy {:#x} is not a 27-bit mask with a cell in it", *occupancy));
+    convert::raise(
+        L, fmt::format("set_block: occupancy {:#x} is not a 27-bit mask with a cell in it", *occupancy));
   }
   bool merge = false;
   if (has_options) {
@@ -39,13 +40,14 @@ int set_block(lua_State* L) {
     merge = lua_toboolean(L, -1) != 0;
     lua_pop(L, 1);
   }
-  const bool queued = through(
-      L, *slots.world_edit, "the edit queue is poisoned; the simulation thread panicked", [&](vm::WorldEdit* edit) {
-        if (edit == nullptr) return false;
-        if (!partial) return edit->set_block(at.domain, at.pos, block);
-        return merge ? edit->merge_partial(at.domain, at.pos, block, *occupancy)
-                     : edit->set_partial(at.domain, at.pos, block, *occupancy);
-      });
+  const bool queued =
+      through(L, *slots.world_edit, "the edit queue is poisoned; the simulation thread panicked",
+              [&](vm::WorldEdit* edit) {
+                if (edit == nullptr) return false;
+                if (!partial) return edit->set_block(at.domain, at.pos, block);
+                return merge ? edit->merge_partial(at.domain, at.pos, block, *occupancy)
+                             : edit->set_partial(at.domain, at.pos, block, *occupancy);
+              });
   lua_pushboolean(L, queued ? 1 : 0);
   return 1;
 }
@@ -56,8 +58,8 @@ int get_block(lua_State* L) {
   const Slots& slots = slots_of(L);
   convert::arg_table(L, 1, "get_block");
   const readers::BlockAt at = readers::block_position(L, 1, "get_block");
-  const sight::Reading reading =
-      through(L, *slots.sight, "the world lease is poisoned; the simulation thread panicked", [&](sight::Access* s) {
+  const sight::Reading reading = through(
+      L, *slots.sight, "the world lease is poisoned; the simulation thread panicked", [&](sight::Access* s) {
         return s == nullptr ? sight::Reading(sight::NoWorld{}) : s->block_at(at.domain, at.pos);
       });
   if (const auto* block = std::get_if<sight::Block>(&reading)) {

@@ -1,11 +1,11 @@
 // game.get_fluid, game.set_fluid, game.fluid_id and game.get_light.
 
+#include <fmt/format.h>
+
 #include <cstdint>
+#include <lua.hpp>
 #include <optional>
 #include <string>
-
-#include <fmt/format.h>
-#include <lua.hpp>
 
 #include "fluid/access.hpp"
 #include "light/source.hpp"
@@ -61,9 +61,10 @@ int set_fluid(lua_State* L) {
   // A domain that is not live gets no fluid state: the registry is asked first, on its own.
   // A poisoned registry answers as an empty one would: it stops nothing.
   bool registry_poisoned = false;
-  const bool live = slots.domains->with([&](domain::Access* d) { return d == nullptr || d->exists(at.domain); },
-                                        &registry_poisoned) ||
-                    registry_poisoned;
+  const bool live =
+      slots.domains->with([&](domain::Access* d) { return d == nullptr || d->exists(at.domain); },
+                          &registry_poisoned) ||
+      registry_poisoned;
   const Wrote wrote = through(L, *slots.fluids, kFluidPoisoned, [&](fluid::Access* f) {
     if (f == nullptr) return Wrote::Unchanged;
     fluid::Fluid state{};
@@ -71,7 +72,8 @@ int set_fluid(lua_State* L) {
       if (!name) return Wrote::MissingFluid;
       const auto id = f->fluid_id(*name);
       if (!id || *id == 0 || *id > fluid::kMaxFluids) return Wrote::UnknownFluid;
-      state = fluid::Fluid::of(*id, static_cast<std::uint8_t>(std::min<std::uint32_t>(volume, fluid::kFullLevel)));
+      state = fluid::Fluid::of(*id,
+                               static_cast<std::uint8_t>(std::min<std::uint32_t>(volume, fluid::kFullLevel)));
     }
     if (!live) return Wrote::Unchanged;
     return f->set_fluid_at(at.domain, at.pos, state) ? Wrote::Changed : Wrote::Unchanged;
@@ -115,7 +117,9 @@ int get_light(lua_State* L) {
   const readers::BlockAt at = readers::block_position(L, 1, "get_light");
   const std::uint16_t value =
       through(L, *slots.light, "the light store is poisoned; the simulation thread panicked",
-              [&](light::LightSource* s) { return s == nullptr ? std::uint16_t{0} : s->light_at(at.domain, at.pos); });
+              [&](light::LightSource* s) {
+                return s == nullptr ? std::uint16_t{0} : s->light_at(at.domain, at.pos);
+              });
   lua_createtable(L, 0, 4);
   const std::pair<const char*, int> channels[] = {{"sun", 12}, {"r", 8}, {"g", 4}, {"b", 0}};
   for (const auto& [key, shift] : channels) {

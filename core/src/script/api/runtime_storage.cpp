@@ -1,13 +1,13 @@
 // game.storage: a mod's own key-value store. The slot is held only while the store's handle is
 // taken; the store is called after the slot is released.
 
+#include <fmt/format.h>
+
+#include <lua.hpp>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <fmt/format.h>
-#include <lua.hpp>
 
 #include "script/api/registration.hpp"
 #include "script/api/runtime.hpp"
@@ -78,7 +78,8 @@ int storage_set(lua_State* L) {
 int storage_keys(lua_State* L) {
   const std::string prefix = lua_isnoneornil(L, 1) ? std::string() : convert::arg_text(L, 1, "storage.keys");
   const auto s = store(L);
-  const std::vector<std::string> keys = s == nullptr ? std::vector<std::string>() : s->keys(upvalue_text(L, 2), prefix);
+  const std::vector<std::string> keys =
+      s == nullptr ? std::vector<std::string>() : s->keys(upvalue_text(L, 2), prefix);
   lua_createtable(L, static_cast<int>(std::min<std::size_t>(keys.size(), 1 << 20)), 0);
   for (std::size_t i = 0; i < keys.size(); ++i) {
     push_text(L, keys[i]);

@@ -9,7 +9,6 @@
 // The other steps join as their families are built.
 
 #include <functional>
-
 #include <lua.hpp>
 
 #include "script/api/runtime.hpp"
