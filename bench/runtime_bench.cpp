@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <lua5.4/lua.hpp>
 #include <memory>
+#include <string>
 
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/runtime_fakes.hpp"
@@ -19,7 +20,16 @@ constexpr std::uint64_t kMemoryLimit = 268'435'456;
 constexpr std::uint32_t kBudget = 20'000'000;
 constexpr int kReads = 1000;
 
-LuaVm engine_with(const char* init) {
+// An engine whose mod defines `reads(n)`: n calls of `call` on one position table (`local_fn`
+// defined before it when given), moving along x between 16 blocks.
+LuaVm engine_reading(const std::string& call, const std::string& local_fn = "") {
+  const std::string init = local_fn + R"(
+    function reads(n)
+      local at = { x = 0, y = 0, z = 0 }
+      local last
+      for i = 1, n do at.x = i % 16; last = )" + call + R"((at) end
+      return last
+    end)";
   auto vm = LuaVm::create(kMemoryLimit, kBudget);
   if (!vm) std::abort();
   if (!vm->load_mod("m", init, "mods/m")) std::abort();
@@ -42,13 +52,7 @@ void run_reads(benchmark::State& state, LuaVm& vm) {
 }
 
 void BM_GetFluidThousandReads(benchmark::State& state) {
-  auto vm = engine_with(R"(
-    function reads(n)
-      local at = { x = 0, y = 0, z = 0 }
-      local last
-      for i = 1, n do at.x = i % 16; last = game.get_fluid(at) end
-      return last
-    end)");
+  auto vm = engine_reading("game.get_fluid");
   auto fluids = std::make_shared<ostrel_core::test::FakeFluids>();
   fluids->states[{"overworld", {3, 0, 0}}] = ostrel_core::fluid::Fluid::of(1, 5);
   vm.set_fluid_access(fluids);
@@ -57,16 +61,10 @@ void BM_GetFluidThousandReads(benchmark::State& state) {
 BENCHMARK(BM_GetFluidThousandReads)->Unit(benchmark::kMicrosecond);
 
 void BM_GetBlockThousandReads(benchmark::State& state) {
-  auto vm = engine_with(R"(
-    function reads(n)
-      local at = { x = 0, y = 0, z = 0 }
-      local last
-      for i = 1, n do at.z = i % 16; last = game.get_block(at) end
-      return last
-    end)");
+  auto vm = engine_reading("game.get_block");
   auto sight = std::make_shared<ostrel_core::test::FakeSight>();
   for (int z = 0; z < 16; ++z) {
-    sight->blocks[{"overworld", {0, 0, z}}] = ostrel_core::sight::Block{7, 0x7FFFFFF};
+    sight->blocks[{"overworld", {z, 0, 0}}] = ostrel_core::sight::Block{7, 0x7FFFFFF};
   }
   vm.set_sight_access(sight);
   run_reads(state, vm);
@@ -74,13 +72,7 @@ void BM_GetBlockThousandReads(benchmark::State& state) {
 BENCHMARK(BM_GetBlockThousandReads)->Unit(benchmark::kMicrosecond);
 
 void BM_GetLightThousandReads(benchmark::State& state) {
-  auto vm = engine_with(R"(
-    function reads(n)
-      local at = { x = 0, y = 0, z = 0, domain = "overworld" }
-      local last
-      for i = 1, n do at.y = i % 16; last = game.get_light(at) end
-      return last
-    end)");
+  auto vm = engine_reading("game.get_light");
   vm.set_light_source(std::make_shared<ostrel_core::test::FakeLight>());
   run_reads(state, vm);
 }
@@ -88,14 +80,8 @@ BENCHMARK(BM_GetLightThousandReads)->Unit(benchmark::kMicrosecond);
 
 // The floor: the same loop making an answer table of the same shape in Lua, with no service.
 void BM_LuaTableThousandTimes(benchmark::State& state) {
-  auto vm = engine_with(R"(
-    local function answer(at) return { volume = at.x, empty = true } end
-    function reads(n)
-      local at = { x = 0, y = 0, z = 0 }
-      local last
-      for i = 1, n do at.x = i % 16; last = answer(at) end
-      return last
-    end)");
+  auto vm = engine_reading("answer",
+                           "local function answer(at) return { volume = at.x, empty = true } end");
   run_reads(state, vm);
 }
 BENCHMARK(BM_LuaTableThousandTimes)->Unit(benchmark::kMicrosecond);
