@@ -63,8 +63,8 @@ BENCHMARK(BM_GetFluidThousandReads)->Unit(benchmark::kMicrosecond);
 void BM_GetBlockThousandReads(benchmark::State& state) {
   auto vm = engine_reading("game.get_block");
   auto sight = std::make_shared<ostrel_core::test::FakeSight>();
-  for (int z = 0; z < 16; ++z) {
-    sight->blocks[{"overworld", {z, 0, 0}}] = ostrel_core::sight::Block{7, 0x7FFFFFF};
+  for (int x = 0; x < 16; ++x) {
+    sight->blocks[{"overworld", {x, 0, 0}}] = ostrel_core::sight::Block{7, 0x7FFFFFF};
   }
   vm.set_sight_access(sight);
   run_reads(state, vm);

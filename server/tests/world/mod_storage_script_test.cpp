@@ -121,7 +121,7 @@ TEST(StorageScript, ValuesOutliveAFlushAndAReopenedWorld) {
     ASSERT_EQ(run(e.vm, "a",
                   "game.storage.set('n', 5) game.storage.set('t', 'x') game.storage.set('gone', 1) out = 0"),
               "0");
-    ASSERT_EQ(run(e.vm, "b", "game.storage.set('n', true) out = 0"), "0");
+    ASSERT_EQ(run(e.vm, "b", "game.storage.set('n', true) game.storage.set('\\xff\\0k', 'odd key') out = 0"), "0");
     e.store->flush(w);
     ASSERT_EQ(run(e.vm, "a", "game.storage.set('gone', nil) out = 0"), "0");
     e.store->flush(w);
@@ -139,6 +139,8 @@ TEST(StorageScript, ValuesOutliveAFlushAndAReopenedWorld) {
                 "table.concat(game.storage.keys(), ' ')"),
             "5.0 x n t");
   EXPECT_EQ(run(e.vm, "b", "out = tostring(game.storage.get('n'))"), "true");
+  // A key that is not text comes back byte for byte.
+  EXPECT_EQ(run(e.vm, "b", "out = game.storage.get('\\xff\\0k') .. ' ' .. #game.storage.keys()"), "odd key 2");
 }
 
 }  // namespace
