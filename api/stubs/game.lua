@@ -1330,3 +1330,138 @@ function Stream:next_bool() end
 ---@param name string
 ---@return Ostrel.Stream
 function game.rng_stream(pos, name) end
+
+-- ---- The running world (hooks and ticks) -----------------------------------------------------
+--
+-- These functions exist from the first line of init.lua, in every engine, but reach the world
+-- only once the server is running it: at the top of init.lua, in `on_world_init`, in a
+-- generation handler and in `--check-mods` they give their empty answers (nil, false, zeros, an
+-- empty table) and never fail for that. A malformed argument is an error naming the function,
+-- raised before anything is read or written.
+--
+-- Block positions are tables of whole block coordinates `x`, `y`, `z` (numbers only: 1.5 is
+-- block 1, -1.5 is block -1; a text, NaN or anything outside -2^31..2^31-1 is refused with
+-- "<function>: bad field `x` (<why>)") and an optional `domain` (absent or "" is "overworld").
+--
+-- An internal failure of the server behind one of these functions makes the calls that reach it
+-- fail with a text saying so ("the world lease is poisoned; the simulation thread panicked", "the
+-- edit queue is poisoned; ...", "the fluid store is poisoned; ...", "the light store is poisoned;
+-- ...", "the mod storage is poisoned; the simulation panicked").
+
+--- A whole block position, with its domain.
+---@class game.BlockPos
+---@field x integer
+---@field y integer
+---@field z integer
+---@field domain? string Absent or "" is "overworld".
+
+---@class game.BlockReading
+---@field material? integer The block's material (absent when its cells hold several).
+---@field cells? integer[] 27 cell materials, entry i being cell i - 1 (cell x + 3y + 9z); only for a block of several materials.
+---@field occupancy integer The 27-bit mask of the cells that hold something: 0 for air, 134217727 for a whole block.
+
+--- Blocks along a chunk edge.
+---@type integer
+game.CHUNK_BLOCKS = 16
+---@type integer
+game.UNITS_PER_BLOCK = 27
+--- The 27-bit mask of a whole block, 0x7FFFFFF.
+---@type integer
+game.OCCUPANCY_FULL = 134217727
+---@type integer
+game.ITEMS_PER_STACK = 90
+--- The material number of air.
+---@type integer
+game.AIR = 0
+--- This mod's id, as its manifest gives it.
+---@type string
+game.mod_id = ""
+
+--- What the block holds now. nil when its chunk is not loaded (never generated for the asking)
+--- or its domain is unknown; air reads as { material = 0, occupancy = 0 }.
+---@param pos game.BlockPos
+---@return game.BlockReading?
+function game.get_block(pos) end
+
+--- Queues a write of a registered block for the next tick (a `get_block` in the same hook still
+--- reads the old block); "engine:air" clears. With `occupancy` other than 134217727 only those
+--- cells get the block and the others become air, or keep what they hold with `merge` (any
+--- value but nil and false). Answers whether the write was queued: false for a block nobody
+--- registered, a full queue, or no running world.
+---
+--- Refusal: "set_block: occupancy 0x<hex> is not a 27-bit mask with a cell in it" (0, or a bit
+--- at 27 or above).
+---@param pos game.BlockPos
+---@param block string A block id in full, such as "mymod:stone".
+---@param occupancy? integer
+---@param options? { merge?: any }
+---@return boolean
+function game.set_block(pos, block, occupancy, options) end
+
+---@class game.FluidReading
+---@field volume integer Cells of fluid, 0 to 27.
+---@field empty boolean
+---@field fluid? integer The fluid's id (as `game.fluid_id` answers); only when the block holds fluid.
+
+--- The block's fluid; { volume = 0, empty = true } where there is none, its chunk is not loaded
+--- or its domain has no fluid.
+---@param pos game.BlockPos
+---@return game.FluidReading
+function game.get_fluid(pos) end
+
+--- Replaces the block's fluid: `volume` cells (27 when absent or not a whole number from 0; at
+--- most 27) of the fluid named in full. `volume = 0` empties the block whatever `fluid` says.
+--- The fluid is not poured: what was there is gone, and a block that cannot hold the fluid is
+--- emptied by the next fluid step. Answers whether the block changed (false for the same state,
+--- a domain that no longer exists, or no running world, where nothing is checked).
+---
+--- Refusals: "set_fluid: missing required field `fluid`. Name the registered fluid to place, or
+--- pass `volume = 0` to clear.", "set_fluid: no fluid registered as `<name>`" (the name is not
+--- qualified for you: "water" is refused even when your mod registered "mymod:water").
+---@param pos game.BlockPos
+---@param spec { fluid?: string, volume?: integer }
+---@return boolean
+function game.set_fluid(pos, spec) end
+
+--- The id of a registered fluid; a name without ":" is taken as your own ("water" is
+--- "<your mod>:water"). nil for a name nobody registered, and while init.lua runs.
+---@param name string
+---@return integer?
+function game.fluid_id(name) end
+
+---@class game.LightReading
+---@field sun integer 0 to 15.
+---@field r integer 0 to 15.
+---@field g integer 0 to 15.
+---@field b integer 0 to 15.
+
+--- The light in the block; all zeros where nothing is lit or loaded.
+---@param pos game.BlockPos
+---@return game.LightReading
+function game.get_light(pos) end
+
+--- Your mod's own key-value store, saved with the world (at the periodic saves and at
+--- shutdown). No other mod can read or change it; two mods may use the same key apart.
+game.storage = {}
+
+--- The stored value: a string, a number (always a float: 5 comes back as 5.0) or a boolean;
+--- nil for a key never set (and while no world runs).
+---@param key string
+---@return string|number|boolean|nil
+function game.storage.get(key) end
+
+--- Stores `value` under `key`; nil deletes the key. Integers are stored as the nearest float
+--- (2^53 + 1 becomes 2^53). Keys are kept byte for byte; there is no limit on sizes or counts.
+--- Without a running world nothing is stored and nothing refused.
+---
+--- Refusals: "storage.set: a <type> cannot be stored; use a string, a number or a boolean";
+--- "storage.set: the value is not valid UTF-8 text; only UTF-8 strings can be stored".
+---@param key string
+---@param value string|number|boolean|nil
+function game.storage.set(key, value) end
+
+--- Your keys that begin with `prefix` (all of them when absent), in ascending byte order. Give
+--- keys a prefix per kind of record ("owner:", "visits:") to list them cheaply.
+---@param prefix? string
+---@return string[]
+function game.storage.keys(prefix) end

@@ -45,4 +45,14 @@ std::string_view trim_bytes(std::string_view s, std::string_view bytes) {
 
 bool is_blank(std::string_view s) { return trim(s).empty(); }
 
+std::string hex_bytes(std::span<const std::uint8_t, 32> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(64, '0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out[2 * i] = kDigits[bytes[i] >> 4];
+    out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
 }  // namespace ostrel_core::text

@@ -1,8 +1,11 @@
 #pragma once
 // Small text helpers shared by the readers of manifests, versions, configurations, filters and
-// PEM files: white space (Unicode's and C's) and trimming.
+// PEM files: white space (Unicode's and C's) and trimming; 32-byte ids as hexadecimal.
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -31,5 +34,9 @@ std::string_view trim(std::string_view s);
 std::string_view trim_bytes(std::string_view s, std::string_view bytes);
 // Empty, or nothing but Unicode white space.
 bool is_blank(std::string_view s);
+
+// 64 lower-case hexadecimal digits, two per byte in order, high digit first: the text form of
+// player ids and content hashes.
+std::string hex_bytes(std::span<const std::uint8_t, 32> bytes);
 
 }  // namespace ostrel_core::text

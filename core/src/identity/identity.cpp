@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "base/blake3.hpp"
+#include "base/text.hpp"
 
 namespace ostrel_core::identity {
 
@@ -46,15 +47,7 @@ std::string IdentityError::message() const {
   return "signature verification failed";
 }
 
-std::string PlayerUuid::to_hex() const {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out(64, '0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    out[2 * i] = kDigits[bytes[i] >> 4];
-    out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
-  }
-  return out;
-}
+std::string PlayerUuid::to_hex() const { return text::hex_bytes(bytes); }
 
 std::string PlayerUuid::short_form() const { return to_hex().substr(0, 12); }
 

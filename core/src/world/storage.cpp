@@ -6,6 +6,10 @@
 
 namespace ostrel_core::storage {
 
+bool is_storable_text(std::string_view text) {
+  return proto::is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
 std::vector<std::uint8_t> encode_value(const Value& v) { return proto::encode(v); }
 
 std::expected<Value, std::string> decode_value(std::span<const std::uint8_t> bytes) {

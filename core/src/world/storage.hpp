@@ -11,6 +11,7 @@
 #include <expected>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <variant>
 #include <vector>
@@ -31,6 +32,9 @@ struct Value {
   static constexpr auto fields() { return std::tuple{&Value::data}; }
   friend bool operator==(const Value&, const Value&) = default;
 };
+
+// Whether a text can be a stored value: exactly the texts decode_value reads back (UTF-8).
+bool is_storable_text(std::string_view text);
 
 std::vector<std::uint8_t> encode_value(const Value& v);
 // Reads one value from the front of `bytes`; bytes after it are ignored. The error is a short

@@ -9,6 +9,7 @@
 
 #include "building/plan.hpp"
 #include "script/lua_vm/slots.hpp"
+#include "script/runtime_fakes.hpp"
 #include "script/terrain_lua.hpp"
 #include "world/domain.hpp"
 
@@ -243,23 +244,17 @@ class FakeStamper : public plan::Access {
   bool stamp(std::string_view, coords::BlockPos, plan::Plan) override { return false; }
 };
 
-class FakeDomains : public domain::Access {
- public:
-  std::optional<std::string> create(std::string_view, std::string_view) override { return std::nullopt; }
-  std::optional<std::string> create_at(std::string_view, std::string_view,
-                                       std::optional<domain::UniversalPos>) override {
-    return std::nullopt;
-  }
-  std::optional<domain::UniversalPos> position_of(std::string_view) override { return std::nullopt; }
-  bool set_sky(std::string_view, std::optional<domain::DomainSky>) override { return false; }
-  bool destroy(std::string_view) override { return false; }
-  bool exists(std::string_view id) override { return id == "overworld" || id == "caves"; }
-};
+// The domains the stamp tests may name.
+std::shared_ptr<test::FakeDomains> two_domains() {
+  auto d = std::make_shared<test::FakeDomains>();
+  d->live = {"overworld", "caves"};
+  return d;
+}
 
 TEST(StampScript, RefusalsWithTheirTexts) {
   auto vm = test::make_engine();
   vm.set_plan_access(std::make_shared<FakeStamper>());
-  vm.set_domain_access(std::make_shared<FakeDomains>());
+  vm.set_domain_access(two_domains());
   ASSERT_EQ(run(vm, "m", "s = game.schematic({{5, 0, 0, 1, 1}}) p = {x = 0, y = 0, z = 0} return 1"), "1");
   struct Case {
     const char* call;
@@ -298,7 +293,7 @@ TEST(StampScript, AcceptedStampsReachTheStamper) {
   auto vm = test::make_engine();
   auto stamper = std::make_shared<FakeStamper>();
   vm.set_plan_access(stamper);
-  vm.set_domain_access(std::make_shared<FakeDomains>());
+  vm.set_domain_access(two_domains());
   ASSERT_EQ(
       run(vm, "m", "s = game.schematic({{1, 0, 0, 7, 1}}) far = game.schematic({{5, 0, 0, 1, 1}}) return 1"),
       "1");

@@ -13,6 +13,8 @@ bool queued(plans::Queued answer) { return answer == plans::Queued::Queued; }
 }  // namespace
 
 std::optional<ostrel_core::material::MaterialId> Edits::material_of(std::string_view block) const {
+  // Air is the engine's, not a mod's: no registration lists it, yet writing it clears a block.
+  if (block == ostrel_core::material::kAirName) return ostrel_core::material::kAir;
   auto it = blocks_.find(block);
   if (it != blocks_.end()) return it->second;
   OSTREL_DEBUG(kTarget, "a mod asked to place a block nothing registered", ostrel_core::log::text("block", block));

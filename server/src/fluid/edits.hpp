@@ -22,6 +22,7 @@ class Edits final : public ostrel_core::script::vm::WorldEdit {
       : hub_(std::move(hub)), blocks_(std::move(blocks)) {}
 
   // Each answers whether the hub queued the write; a name nothing registered queues nothing.
+  // "engine:air" is material 0 whatever `blocks` holds.
   bool set_block(std::string_view domain, ostrel_core::coords::BlockPos pos, std::string_view block) override;
   bool set_partial(std::string_view domain, ostrel_core::coords::BlockPos pos, std::string_view block,
                    std::uint32_t mask) override;

@@ -186,6 +186,20 @@ TEST(Edits, QueueByBlockNameAndAnswerWhetherTheHubQueued) {
   }
 }
 
+TEST(Edits, EngineAirClearsThoughNoModRegisteredIt) {
+  auto queue = std::make_shared<Queue>();
+  Edits edits(queue, {{"m:stone", 4}});
+  EXPECT_TRUE(edits.set_block("overworld", {1, 2, 3}, "engine:air"));
+  EXPECT_TRUE(edits.set_partial("overworld", {1, 2, 3}, "engine:air", 0x7));
+  EXPECT_TRUE(edits.merge_partial("overworld", {1, 2, 3}, "engine:air", 0x7));
+  ASSERT_EQ(queue->seeds.size(), 2u);
+  EXPECT_EQ(queue->seeds[0].second, transport::endpoint::Seed(seed::Whole{0, {1, 2, 3}}));
+  EXPECT_EQ(queue->seeds[1].second, transport::endpoint::Seed(seed::Masked{0, {1, 2, 3}, 0x7}));
+  ASSERT_EQ(queue->merges.size(), 1u);
+  EXPECT_EQ(std::get<2>(queue->merges[0]), MaterialId{0});
+  EXPECT_FALSE(edits.set_block("overworld", {1, 2, 3}, "engine:unknown"));
+}
+
 TEST(Edits, AnUnknownBlockQueuesNothingAndSaysSoAtDebugLevel) {
   auto queue = std::make_shared<Queue>();
   Edits edits(queue, {{"m:stone", 4}});

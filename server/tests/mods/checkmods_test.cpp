@@ -141,6 +141,32 @@ TEST(CheckMods, FailuresNameTheModAndTheLuaError) {
                          "which is exactly what this command exists to surface.\n"));
 }
 
+// The runtime functions exist in the check's engine and give their empty answers, at the top of
+// init.lua and in the first tick alike.
+TEST(CheckMods, RuntimeFunctionsGiveTheirEmptyAnswers) {
+  TempDir dir;
+  const std::string probe = R"(
+    local at = { x = 1, y = 2, z = 3 }
+    local f = game.get_fluid(at)
+    local l = game.get_light(at)
+    local ok = game.CHUNK_BLOCKS == 16 and game.UNITS_PER_BLOCK == 27 and game.OCCUPANCY_FULL == 134217727
+      and game.ITEMS_PER_STACK == 90 and game.AIR == 0 and game.mod_id == "probe"
+      and game.get_block(at) == nil and game.set_block(at, "probe:stone") == false
+      and f.volume == 0 and f.empty == true and f.fluid == nil and game.set_fluid(at, {}) == false
+      and game.fluid_id("water") == nil and l.sun + l.r + l.g + l.b == 0
+      and game.storage.get("k") == nil and select("#", game.storage.set("k", {})) == 0
+      and next(game.storage.keys()) == nil
+    if not ok then error("a runtime function answered something other than empty") end
+  )";
+  write_mod(dir.path(), "probe",
+            "game.register_block({ id = 'stone', name = 'Stone' })\n"
+            "local function probe()\n" + probe + "\nend\nprobe()\ngame.register_on_tick(probe)\n");
+  auto report = check(dir.path());
+  ASSERT_TRUE(report.has_value()) << report.error();
+  EXPECT_TRUE(report->failed.empty()) << ::testing::PrintToString(report->failed);
+  EXPECT_THAT(report->loaded, ElementsAre("probe 1.0.0"));
+}
+
 TEST(CheckMods, ErrorsBeforeAReport) {
   TempDir dir;
   write_file(dir / "plain.txt", "x");

@@ -18,6 +18,7 @@
 #include "modload/content.hpp"
 
 #include "base/error.hpp"
+#include "base/text.hpp"
 #include "script/api/media.hpp"
 #include "script/api/fields.hpp"
 #include "script/api/registration.hpp"
@@ -30,17 +31,6 @@ namespace {
 void set_text(lua_State* L, const char* key, std::string_view value) {
   lua_vm::push_text(L, value);
   lua_setfield(L, -2, key);
-}
-
-std::string hex(const ostrel_core::content::ContentHash& h) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(h.size() * 2);
-  for (auto b : h) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0xF]);
-  }
-  return out;
 }
 
 // The bytes of a regular file, at most `limit` + 1 of them. Opened without blocking, so a FIFO
@@ -252,14 +242,14 @@ int register_picture(lua_State* L) {
   const auto hash = hash_or_raise(L, mod_id, kFn, file);
   const std::string id = lua_vm::qualify(L, mod_id, fields::opt_text(L, 1, "id", kFn).value_or(file));
   append_entry(L, "ostrel.pictures", kMaxPictures, "pictures", mod_id, id, file);
-  lua_vm::push_text(L, hex(hash));
+  lua_vm::push_text(L, text::hex_bytes(hash));
   return 1;
 }
 
 int content_hash(lua_State* L) {
   const auto mod_id = lua_vm::upvalue_text(L, 1);
   const std::string file = convert::arg_text(L, 1, "content_hash");
-  lua_vm::push_text(L, hex(hash_or_raise(L, mod_id, "content_hash", file)));
+  lua_vm::push_text(L, text::hex_bytes(hash_or_raise(L, mod_id, "content_hash", file)));
   return 1;
 }
 

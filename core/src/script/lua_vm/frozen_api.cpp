@@ -8,8 +8,10 @@
 //   16 the constants (CHUNK_BLOCKS, UNITS_PER_BLOCK, OCCUPANCY_FULL, ITEMS_PER_STACK, AIR, mod_id)
 // The other steps join as their families are built.
 
+#include <functional>
 #include <lua.hpp>
 
+#include "script/api/runtime.hpp"
 #include "script/api/terrain.hpp"
 #include "script/lua_vm/slots.hpp"
 #include "script/lua_vm/state.hpp"
@@ -19,9 +21,28 @@ namespace ostrel_core::script::lua_vm {
 std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view mod_id, int game_idx) {
   std::lock_guard lock(impl_->mu);
   const Slots& slots = impl_->slots;
-  // Step 15: noise_heightmap, density, schematic, schematic_shapes, stamp_schematic, map,
-  // flat_heightmap, rng_stream.
-  return fill_game(impl_->L, game_idx, [&](lua_State* s) { install_generation(s, mod_id, 1, slots); });
+  lua_State* L = impl_->L;
+  // Each step is protected on its own: a failing step ends the install, keeping what the steps
+  // before it stored.
+  const std::function<void(lua_State*)> steps[] = {
+      // Step 2: set_block.
+      [&](lua_State* s) { install_block_writer(s, 1, slots); },
+      // Step 6: storage.get, storage.set, storage.keys.
+      [&](lua_State* s) { install_storage_api(s, mod_id, 1, slots); },
+      // Step 12: get_fluid, fluid_id, set_fluid.
+      [&](lua_State* s) { install_fluid_functions(s, mod_id, 1, slots); },
+      // Step 13: get_block, get_light.
+      [&](lua_State* s) { install_readers(s, 1, slots); },
+      // Step 15: noise_heightmap, density, schematic, schematic_shapes, stamp_schematic, map,
+      // flat_heightmap, rng_stream.
+      [&](lua_State* s) { install_generation(s, mod_id, 1, slots); },
+      // Step 16: the constants.
+      [&](lua_State* s) { install_constants(s, mod_id, 1); },
+  };
+  for (const auto& step : steps) {
+    if (auto r = fill_game(L, game_idx, step); !r) return r;
+  }
+  return {};
 }
 
 }  // namespace ostrel_core::script::lua_vm

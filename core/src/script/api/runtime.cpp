@@ -1,0 +1,60 @@
+// The runtime functions' access to the slots, the readers step and the constants.
+
+#include "script/api/runtime.hpp"
+
+#include <lua.hpp>
+
+#include "script/api/registration.hpp"
+#include "script/api/runtime_call.hpp"
+#include "script/lua_vm/userdata.hpp"
+
+namespace ostrel_core::script::lua_vm {
+namespace {
+
+struct RuntimeSlots {
+  Slots slots;
+};
+
+}  // namespace
+
+namespace userdata {
+template <>
+const TypeInfo& type_of<RuntimeSlots>() {
+  static const TypeInfo info{"Ostrel.RuntimeSlots", {}, destroy_box<RuntimeSlots>, box_alive<RuntimeSlots>};
+  return info;
+}
+}  // namespace userdata
+
+void push_slots(lua_State* L, const Slots& slots) { userdata::push<RuntimeSlots>(L, RuntimeSlots{slots}); }
+
+const Slots& slots_of(lua_State* L) {
+  // Upvalues of a C closure are out of every mod's reach (no debug library), so the box is ours.
+  return static_cast<userdata::Box<RuntimeSlots>*>(lua_touserdata(L, lua_upvalueindex(1)))->value.slots;
+}
+
+void install_readers(lua_State* L, int game_idx, const Slots& slots) {
+  game_idx = lua_absindex(L, game_idx);
+  push_slots(L, slots);
+  lua_pushvalue(L, -1);
+  lua_pushcclosure(L, get_block, 1);
+  lua_setfield(L, game_idx, "get_block");
+  lua_pushcclosure(L, get_light, 1);
+  lua_setfield(L, game_idx, "get_light");
+}
+
+void install_constants(lua_State* L, std::string_view mod_id, int game_idx) {
+  game_idx = lua_absindex(L, game_idx);
+  const std::pair<const char*, lua_Integer> numbers[] = {{"CHUNK_BLOCKS", 16},
+                                                         {"UNITS_PER_BLOCK", 27},
+                                                         {"OCCUPANCY_FULL", 0x7FFFFFF},
+                                                         {"ITEMS_PER_STACK", 90},
+                                                         {"AIR", 0}};
+  for (const auto& [key, value] : numbers) {
+    lua_pushinteger(L, value);
+    lua_setfield(L, game_idx, key);
+  }
+  push_text(L, mod_id);
+  lua_setfield(L, game_idx, "mod_id");
+}
+
+}  // namespace ostrel_core::script::lua_vm
