@@ -1,5 +1,6 @@
 // Density and palette fills of the chunk buffer, at block resolution and with cell detail.
 
+#include <algorithm>
 #include <optional>
 
 #include "detgen/buffer/chunk_buffer.hpp"
@@ -16,6 +17,13 @@ std::optional<std::size_t> band_of(std::span<const PaletteBand> bands, float v) 
     if (v > bands[k].above) return k;
   }
   return std::nullopt;
+}
+
+// The bands v is strictly above: bands 0 .. n - 1, thresholds ascending (0 for NaN).
+std::uint8_t bands_under(std::span<const PaletteBand> bands, float v) {
+  std::uint8_t n = 0;
+  for (const PaletteBand& b : bands) n += v > b.above ? 1 : 0;
+  return n;
 }
 
 // The one material of every band from low's to high's, when there is one.
@@ -132,35 +140,33 @@ std::expected<void, BufferError> ChunkBuffer::fill_palette_detail(const density:
   std::vector<float> lat(kLatticeSamples);
   density::Scratch scratch;
   if (auto r = detail_lattice(d, seed, lat, scratch); !r) return r;
+  std::vector<std::uint8_t> level(kLatticeSamples);
+  for (std::size_t i = 0; i < kLatticeSamples; ++i) level[i] = bands_under(bands, lat[i]);
   std::array<float, 27> values;
-  std::array<bool, kMaxBands> crosses{};
   for (std::uint32_t z = 0; z < 16; ++z) {
     for (std::uint32_t y = 0; y < 16; ++y) {
       for (std::uint32_t x = 0; x < 16; ++x) {
         std::size_t at[7];
         lattice::neighbours(x, y, z, at);
-        const float own = lat[at[6]];
-        bool any = false;
-        for (std::size_t k = 0; k < bands.size(); ++k) {
-          const bool side = own > bands[k].above;
-          crosses[k] = false;
-          for (std::size_t i = 0; i < 6; ++i) crosses[k] |= (lat[at[i]] > bands[k].above) != side;
-          any |= crosses[k];
+        // Band k's boundary passes between the block's sample and a neighbour's exactly when
+        // lo <= k < hi, over the levels of all seven.
+        const std::uint8_t own = level[at[6]];
+        std::uint8_t lo = own, hi = own;
+        for (std::size_t i = 0; i < 6; ++i) {
+          lo = std::min(lo, level[at[i]]);
+          hi = std::max(hi, level[at[i]]);
         }
-        if (!any) {
-          if (const auto k = band_of(bands, own)) set_block(x, y, z, bands[*k].material);
+        if (lo == hi) {
+          if (own > 0) set_block(x, y, z, bands[own - 1].material);
           continue;
         }
         if (auto r = detail_cells(d, seed, lat, smooth, x, y, z, scratch, values); !r) return r;
+        // Bands below lo hold the block's own sample, so a cell takes at least band lo - 1; of
+        // the crossed ones, those its value is above.
         BlockCells cells = block_cells(x, y, z);
         for (std::size_t i = 0; i < 27; ++i) {
-          for (std::size_t k = bands.size(); k-- > 0;) {
-            const float v = crosses[k] ? values[i] : own;
-            if (v > bands[k].above) {
-              cells[i] = bands[k].material;
-              break;
-            }
-          }
+          const std::uint8_t k = std::clamp(bands_under(bands, values[i]), lo, hi);
+          if (k > 0) cells[i] = bands[k - 1].material;
         }
         set_block_cells(x, y, z, cells);
       }

@@ -112,6 +112,18 @@ std::expected<void, BufferError> ChunkBuffer::fill_cover(std::uint16_t m, std::u
       std::array<std::uint32_t, 9> carry{};
       for (std::uint32_t y = 0; y < 16; ++y) {
         const BlockCells read = block_cells(x, y, z);
+        // A block of one material with no run to carry into it: no run starts in it (an empty one
+        // needs ground below), and its top is that material in every column.
+        const std::uint16_t v = read[0];
+        if (std::all_of(carry.begin(), carry.end(), [](std::uint32_t c) { return c == 0; }) &&
+            std::all_of(read.begin(), read.end(), [v](std::uint16_t c) { return c == v; })) {
+          const bool any_below =
+              std::any_of(ground_below.begin(), ground_below.end(), [](bool g) { return g; });
+          if (v != 0 || !any_below) {
+            ground_below.fill(ground(v));
+            continue;
+          }
+        }
         std::array<int, 9> start;
         bool any_start = false, any_carry = false;
         for (std::uint32_t col = 0; col < 9; ++col) {
