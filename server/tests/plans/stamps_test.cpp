@@ -183,7 +183,9 @@ TEST_F(StampsTest, SchematicBlocks) {
     EXPECT_EQ(stamps.pump(queue), c.units);
     EXPECT_EQ(queue.seeds, c.want);
     EXPECT_EQ(log.count("a stamped schematic names part of a whole material"), c.warns);
-    if (c.warns != 0) EXPECT_EQ(log.count("material=5 x=3 y=-1 z=0"), 1);
+    if (c.warns != 0) {
+      EXPECT_EQ(log.count("material=5 x=3 y=-1 z=0"), 1);
+    }
     EXPECT_EQ(stamps.waiting(), 0u);
   }
 }
