@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/blake3.hpp"
+#include "base/text.hpp"
 #include "detgen/cells.hpp"
 #include "detgen/density.hpp"
 #include "detgen/map.hpp"
@@ -403,16 +404,6 @@ inline std::vector<std::uint8_t> battery() {
   return out;
 }
 
-inline std::string hex(const blake3::Digest& d) {
-  static const char* kHex = "0123456789abcdef";
-  std::string out;
-  for (std::uint8_t b : d) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
-}
-
-inline std::string digest_hex() { return hex(blake3::hash(battery())); }
+inline std::string digest_hex() { return text::hex_bytes(blake3::hash(battery())); }
 
 }  // namespace ostrel_core::detgen::golden

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
       }
-      std::printf("%s %s\n", section.name, golden::hex(ostrel_core::blake3::hash(bytes)).c_str());
+      std::printf("%s %s\n", section.name,
+                  ostrel_core::text::hex_bytes(ostrel_core::blake3::hash(bytes)).c_str());
     }
     return 0;
   }
