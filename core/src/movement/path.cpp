@@ -160,11 +160,17 @@ Searched search(Terrain& terrain, BlockPos start, BlockPos goal, std::uint32_t b
     if (expansions == budget) return {std::unexpected(PathFailure::OverBudget), budget + 1};
 
     std::array<std::optional<std::pair<BlockPos, std::uint32_t>>, 4> next{};
+    // Room above the head to climb: asked once per expansion, and only when a rise is tried.
+    const BlockPos above{cur.at.x, cur.at.y + terrain.height(), cur.at.z};
+    std::optional<bool> headroom;
     for (std::size_t d = 0; d < kDirections.size(); ++d) {
       for (const std::int32_t dy : moves) {
+        if (dy > 0) {
+          if (!headroom) headroom = terrain.passable(above);
+          if (!*headroom) continue;
+        }
         const BlockPos n{cur.at.x + kDirections[d][0], cur.at.y + dy, cur.at.z + kDirections[d][1]};
         if (!terrain.standable(n)) continue;
-        if (dy > 0 && !terrain.passable(BlockPos{cur.at.x, cur.at.y + terrain.height(), cur.at.z})) continue;
         next[d] = std::pair{n, 1u + static_cast<std::uint32_t>(std::abs(dy))};
         break;
       }
