@@ -168,9 +168,6 @@ bool Shared::shove_player(const PlayerUuid& player, const std::array<float, 3>& 
     if (!sim.riding) return add(sim.velocity, sim.on_ground);
     mount = sim.riding->mount;
   }
-  for (const float v : impulse) {
-    if (!std::isfinite(v)) return false;
-  }
   auto pop = population_->write();
   if (!pop) return false;
   Entity* e = (*pop)->get_mut(*mount);
