@@ -33,6 +33,27 @@ std::uint32_t across(BlockPos a, BlockPos b) {
   return static_cast<std::uint32_t>(std::abs(a.x - b.x) + std::abs(a.z - b.z));
 }
 
+// The bits of a Terrain cache entry.
+constexpr std::uint8_t kPassableKnown = 1;
+constexpr std::uint8_t kPassable = 2;
+constexpr std::uint8_t kStandableKnown = 4;
+constexpr std::uint8_t kStandable = 8;
+
+// A reached block: its best cost so far and the block it was reached from (the start: itself).
+struct Reached {
+  std::uint32_t g = 0;
+  BlockPos from;
+};
+using Nodes = std::unordered_map<BlockPos, Reached>;
+
+// From start to goal, both included.
+std::vector<BlockPos> retrace(const Nodes& nodes, BlockPos start, BlockPos goal) {
+  std::vector<BlockPos> out{goal};
+  while (out.back() != start) out.push_back(nodes.at(out.back()).from);
+  std::reverse(out.begin(), out.end());
+  return out;
+}
+
 }  // namespace
 
 std::uint32_t search_budget(std::uint32_t budget) {
@@ -80,10 +101,14 @@ bool floor_is_clear(const chunk::Chunk* c, std::span<const MaterialId> passable,
   return false;
 }
 
-bool Terrain::passable(BlockPos block) {
-  const auto [it, fresh] = passable_cache_.try_emplace(block, false);
-  if (fresh) it->second = floor_is_clear(chunk_at(block.chunk()), passable_, block);
-  return it->second;
+bool Terrain::passable(BlockPos block) { return passable(block, known_[block]); }
+
+bool Terrain::passable(BlockPos block, std::uint8_t& known) {
+  if ((known & kPassableKnown) == 0) {
+    known |= kPassableKnown;
+    if (floor_is_clear(chunk_at(block.chunk()), passable_, block)) known |= kPassable;
+  }
+  return (known & kPassable) != 0;
 }
 
 const chunk::Chunk* Terrain::chunk_at(coords::ChunkPos pos) {
@@ -96,26 +121,18 @@ const chunk::Chunk* Terrain::chunk_at(coords::ChunkPos pos) {
 
 bool Terrain::standable(BlockPos block) {
   if (!in_world(block)) return false;
-  if (const auto it = standable_cache_.find(block); it != standable_cache_.end()) return it->second;
-  bool ok = true;
-  for (std::int32_t i = 0; i < height_ && ok; ++i) {
-    ok = passable(BlockPos{block.x, block.y + i, block.z});
+  // The entry stays put while others are added: the map's nodes do not move.
+  std::uint8_t& known = known_[block];
+  if ((known & kStandableKnown) == 0) {
+    bool ok = passable(block, known);
+    for (std::int32_t i = 1; i < height_ && ok; ++i) {
+      ok = passable(BlockPos{block.x, block.y + i, block.z});
+    }
+    // In the world, so y - 1 and y + 15 stay far from the 32-bit limits.
+    if (ok) ok = !passable(BlockPos{block.x, block.y - 1, block.z});
+    known |= ok ? kStandableKnown | kStandable : kStandableKnown;
   }
-  // In the world, so y - 1 and y + 15 stay far from the 32-bit limits.
-  if (ok) ok = !passable(BlockPos{block.x, block.y - 1, block.z});
-  standable_cache_.emplace(block, ok);
-  return ok;
-}
-
-std::vector<BlockPos> retrace(const CameFrom& came_from, BlockPos start, BlockPos goal) {
-  std::vector<BlockPos> out{goal};
-  while (out.back() != start) {
-    const auto it = came_from.find(out.back());
-    if (it == came_from.end()) break;
-    out.push_back(it->second);
-  }
-  std::reverse(out.begin(), out.end());
-  return out;
+  return (known & kStandable) != 0;
 }
 
 Searched search(Terrain& terrain, BlockPos start, BlockPos goal, std::uint32_t budget, std::int32_t step_up,
@@ -131,24 +148,29 @@ Searched search(Terrain& terrain, BlockPos start, BlockPos goal, std::uint32_t b
   constexpr std::array<std::array<std::int32_t, 2>, 4> kDirections{{{1, 0}, {-1, 0}, {0, 1}, {0, -1}}};
 
   std::priority_queue<Entry, std::vector<Entry>, std::greater<>> open;
-  std::unordered_map<BlockPos, std::uint32_t> best;
-  CameFrom came_from;
+  Nodes nodes;
   open.push(Entry{across(start, goal), 0, start});
-  best.emplace(start, 0);
+  nodes.emplace(start, Reached{0, start});
   std::uint32_t expansions = 0;
   while (!open.empty()) {
     const Entry cur = open.top();
     open.pop();
-    if (cur.at == goal) return {retrace(came_from, start, goal), expansions};
-    if (cur.g > best.at(cur.at)) continue;
+    if (cur.at == goal) return {retrace(nodes, start, goal), expansions};
+    if (cur.g > nodes.at(cur.at).g) continue;
     if (expansions == budget) return {std::unexpected(PathFailure::OverBudget), budget + 1};
 
     std::array<std::optional<std::pair<BlockPos, std::uint32_t>>, 4> next{};
+    // Room above the head to climb: asked once per expansion, and only when a rise is tried.
+    const BlockPos above{cur.at.x, cur.at.y + terrain.height(), cur.at.z};
+    std::optional<bool> headroom;
     for (std::size_t d = 0; d < kDirections.size(); ++d) {
       for (const std::int32_t dy : moves) {
+        if (dy > 0) {
+          if (!headroom) headroom = terrain.passable(above);
+          if (!*headroom) continue;
+        }
         const BlockPos n{cur.at.x + kDirections[d][0], cur.at.y + dy, cur.at.z + kDirections[d][1]};
         if (!terrain.standable(n)) continue;
-        if (dy > 0 && !terrain.passable(BlockPos{cur.at.x, cur.at.y + terrain.height(), cur.at.z})) continue;
         next[d] = std::pair{n, 1u + static_cast<std::uint32_t>(std::abs(dy))};
         break;
       }
@@ -157,10 +179,11 @@ Searched search(Terrain& terrain, BlockPos start, BlockPos goal, std::uint32_t b
     for (const auto& n : next) {
       if (!n) continue;
       const std::uint32_t g = cur.g + n->second;
-      const auto [it, fresh] = best.try_emplace(n->first, g);
-      if (!fresh && g >= it->second) continue;
-      it->second = g;
-      came_from.insert_or_assign(n->first, cur.at);
+      const auto [it, fresh] = nodes.try_emplace(n->first, Reached{g, cur.at});
+      if (!fresh) {
+        if (g >= it->second.g) continue;
+        it->second = Reached{g, cur.at};
+      }
       open.push(Entry{g + across(n->first, goal), g, n->first});
     }
   }

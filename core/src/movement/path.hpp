@@ -92,19 +92,17 @@ class Terrain {
 
  private:
   const chunk::Chunk* chunk_at(coords::ChunkPos pos);
+  // The passable answer through a block's cache entry.
+  bool passable(BlockPos block, std::uint8_t& known);
 
   const phys::voxels::Resident* chunks_;
   std::span<const MaterialId> passable_;
   std::int32_t height_;
   std::optional<coords::ChunkPos> last_pos_;  // the chunk looked up last, and what it was
   const chunk::Chunk* last_chunk_ = nullptr;
-  std::unordered_map<BlockPos, bool> passable_cache_;
-  std::unordered_map<BlockPos, bool> standable_cache_;
+  // Both answers of a block in one entry: a standable test reads the block's own floor first.
+  std::unordered_map<BlockPos, std::uint8_t> known_;
 };
-
-using CameFrom = std::unordered_map<BlockPos, BlockPos>;
-// From start to goal, both included; stops early when a block has no predecessor.
-std::vector<BlockPos> retrace(const CameFrom& came_from, BlockPos start, BlockPos goal);
 
 // A search's outcome before charging: the path or the failure, and the expansions to charge.
 struct Searched {

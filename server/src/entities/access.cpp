@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "base/num.hpp"
 #include "entities/mount.hpp"
 #include "hub/records.hpp"
 
@@ -117,10 +116,9 @@ std::vector<EntityId> Shared::within(std::string_view domain, const ostrel_core:
 
 bool Shared::move_player(const PlayerUuid& player, const ostrel_core::ent::access::Vec3d& position) {
   if (!finite(position)) return false;
-  std::array<std::int32_t, 3> chunk{};
-  for (int a = 0; a < 3; ++a) {
-    chunk[a] = ostrel_core::num::saturate_floor<std::int32_t>(static_cast<float>(position[a] * 0.0625));
-    if (chunk[a] < kFirstChunk || chunk[a] > kLastChunk) return false;
+  const auto at = Transform::from_world(position[0], position[1], position[2]);
+  for (const std::int32_t c : {at.chunk.x, at.chunk.y, at.chunk.z}) {
+    if (c < kFirstChunk || c > kLastChunk) return false;
   }
   std::optional<DismountEvent> event;
   {
@@ -129,8 +127,8 @@ bool Shared::move_player(const PlayerUuid& player, const ostrel_core::ent::acces
     const auto it = (*players)->find(player);
     if (it == (*players)->end()) return false;
     auto& sim = it->second;
-    sim.chunk = ChunkPos{chunk[0], chunk[1], chunk[2]};
-    for (int a = 0; a < 3; ++a) sim.local[a] = static_cast<float>((position[a] - 16.0 * chunk[a]) * 3.0);
+    sim.chunk = at.chunk;
+    sim.local = at.local;
     sim.velocity = {0.0f, 0.0f, 0.0f};
     event = mount::alight(player, sim, mount::DismountReason::Dismount, true);
   }
@@ -169,9 +167,6 @@ bool Shared::shove_player(const PlayerUuid& player, const std::array<float, 3>& 
     auto& sim = it->second;
     if (!sim.riding) return add(sim.velocity, sim.on_ground);
     mount = sim.riding->mount;
-  }
-  for (const float v : impulse) {
-    if (!std::isfinite(v)) return false;
   }
   auto pop = population_->write();
   if (!pop) return false;

@@ -43,8 +43,6 @@ std::optional<float> enter(const phys::Vec3& eye, const phys::Vec3& dir, const p
   return t_near;
 }
 
-std::int64_t floor_div48(std::int64_t v) { return v >= 0 ? v / 48 : -((-v + 47) / 48); }
-
 std::string chunk_text(ChunkPos c) { return fmt::format("({}, {}, {})", c.x, c.y, c.z); }
 
 }  // namespace
@@ -271,14 +269,11 @@ std::optional<Looked> aim(const world::World& world, const ent::Population* popu
       return std::nullopt;
     }
   }
-  const ChunkPos at{static_cast<std::int32_t>(floor_div48(abs[0])),
-                    static_cast<std::int32_t>(floor_div48(abs[1])),
-                    static_cast<std::int32_t>(floor_div48(abs[2]))};
-  const auto* chunk = world.resident(viewer.domain, at);
-  if (chunk == nullptr) return std::nullopt;
   const ostrel_core::coords::SubNodePos cell{static_cast<std::int32_t>(abs[0]),
                                              static_cast<std::int32_t>(abs[1]),
                                              static_cast<std::int32_t>(abs[2])};
+  const auto* chunk = world.resident(viewer.domain, cell.chunk());
+  if (chunk == nullptr) return std::nullopt;
   const auto material = chunk->get_subnode(cell);
   if (!material) return std::nullopt;
   return sight::LookedCell{std::string(viewer.domain), cell, hit->normal, *material};
