@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/blake3.hpp"
+#include "base/text.hpp"
 #include "detgen/buffer/sample_recipe.hpp"
 
 namespace ostrel_core::detgen::buffer::golden {
@@ -53,11 +54,7 @@ inline Digested digest(std::uint64_t seed) {
       }
     }
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (const std::uint8_t byte : h.finalize()) {
-    out.hex.push_back(kHex[byte >> 4]);
-    out.hex.push_back(kHex[byte & 15]);
-  }
+  out.hex = text::hex_bytes(h.finalize());
   return out;
 }
 
