@@ -11,6 +11,7 @@
 #include "start/config.hpp"
 #include "base/error.hpp"
 #include "start/handle.hpp"
+#include "start/serving.hpp"
 #include "base/log.hpp"
 #include "mods/scaffold.hpp"
 #include "start/shutdown.hpp"
@@ -21,7 +22,7 @@ namespace server {
 namespace config = ostrel_server::config;
 namespace log = ostrel_core::log;
 
-constexpr const char* kTarget = "server";
+constexpr std::string_view kTarget = ostrel_server::handle::kMainTarget;
 
 // Why serving ended unsuccessfully. Adds no line of its own to the report: the text is the inner
 // error's text and the chain continues at the inner error's source.

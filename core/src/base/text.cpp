@@ -45,6 +45,29 @@ std::string_view trim_bytes(std::string_view s, std::string_view bytes) {
 
 bool is_blank(std::string_view s) { return trim(s).empty(); }
 
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::array<std::uint8_t, 32>> bytes_from_hex(std::string_view text) {
+  std::array<std::uint8_t, 32> out{};
+  if (text.size() != 2 * out.size()) return std::nullopt;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const int hi = hex_value(text[2 * i]);
+    const int lo = hex_value(text[2 * i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+  }
+  return out;
+}
+
 std::string hex_bytes(std::span<const std::uint8_t, 32> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out(64, '0');

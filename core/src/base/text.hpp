@@ -2,8 +2,10 @@
 // Small text helpers shared by the readers of manifests, versions, configurations, filters and
 // PEM files: white space (Unicode's and C's) and trimming; 32-byte ids as hexadecimal.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,5 +40,8 @@ bool is_blank(std::string_view s);
 // 64 lower-case hexadecimal digits, two per byte in order, high digit first: the text form of
 // player ids and content hashes.
 std::string hex_bytes(std::span<const std::uint8_t, 32> bytes);
+// The inverse: exactly 64 hexadecimal digits (either case) as 32 bytes, byte i from characters
+// 2i and 2i+1; nothing for any other text.
+std::optional<std::array<std::uint8_t, 32>> bytes_from_hex(std::string_view text);
 
 }  // namespace ostrel_core::text

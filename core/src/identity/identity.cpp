@@ -19,13 +19,6 @@ bool sodium_ready() {
   return ready;
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 Digest32 context_hash(std::string_view context, std::span<const std::uint8_t, kKeyBytes> key) {
   blake3::Hasher h;
   h.update(context);
@@ -52,15 +45,9 @@ std::string PlayerUuid::to_hex() const { return text::hex_bytes(bytes); }
 std::string PlayerUuid::short_form() const { return to_hex().substr(0, 12); }
 
 std::expected<PlayerUuid, IdentityError> PlayerUuid::from_hex(std::string_view text) {
-  if (text.size() != 64) return std::unexpected(IdentityError::bad_uuid(std::string(text)));
-  PlayerUuid id;
-  for (std::size_t i = 0; i < id.bytes.size(); ++i) {
-    const int hi = hex_value(text[2 * i]);
-    const int lo = hex_value(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::unexpected(IdentityError::bad_uuid(std::string(text)));
-    id.bytes[i] = static_cast<std::uint8_t>(hi << 4 | lo);
-  }
-  return id;
+  const auto bytes = text::bytes_from_hex(text);
+  if (!bytes) return std::unexpected(IdentityError::bad_uuid(std::string(text)));
+  return PlayerUuid{*bytes};
 }
 
 PlayerUuid uuid_of_root(std::span<const std::uint8_t, kKeyBytes> root) {

@@ -93,5 +93,20 @@ TEST(Text, TrimBytesDropsOnlyTheGivenBytes) {
   }
 }
 
+TEST(Text, BytesFromHexReadsExactly64Digits) {
+  const std::string upper(64, 'F');
+  auto all = bytes_from_hex(upper);
+  ASSERT_TRUE(all);
+  for (auto b : *all) EXPECT_EQ(b, 0xFF);
+  auto mixed = bytes_from_hex("0aB1" + std::string(60, '0'));
+  ASSERT_TRUE(mixed);
+  EXPECT_EQ((*mixed)[0], 0x0A);
+  EXPECT_EQ((*mixed)[1], 0xB1);
+  EXPECT_FALSE(bytes_from_hex(std::string(63, '0')));
+  EXPECT_FALSE(bytes_from_hex(std::string(65, '0')));
+  EXPECT_FALSE(bytes_from_hex(std::string(63, '0') + "g"));
+  EXPECT_FALSE(bytes_from_hex("+f" + std::string(62, '0')));
+}
+
 }  // namespace
 }  // namespace ostrel_core::text

@@ -107,7 +107,7 @@ asio::awaitable<Answer> rebind(const RconContext& ctx, Words args) {
   if (args.size() != 2) co_return fail("usage: rebind <uuid-hex> <new-root-pubkey-hex>");
   const auto player = PlayerUuid::from_hex(args[0]);
   if (!player) co_return fail(std::string(kBadUuid));
-  const auto bytes = hex_to_32(args[1]);
+  const auto bytes = ostrel_core::text::bytes_from_hex(args[1]);
   if (!bytes) co_return fail("that is not a valid 64-character public key");
   const auto key = ostrel_core::identity::public_key_from_bytes(*bytes);
   if (!key) co_return fail("that is not a usable Ed25519 public key");
@@ -166,13 +166,6 @@ Answer allowlist(const RconContext& ctx, Words args) {
 }
 
 }  // namespace
-
-std::optional<std::array<std::uint8_t, 32>> hex_to_32(std::string_view text) {
-  // A player id's text is the same 64 digits.
-  auto parsed = PlayerUuid::from_hex(text);
-  if (!parsed) return std::nullopt;
-  return parsed->bytes;
-}
 
 asio::awaitable<std::expected<Reply, std::string>> execute(std::string_view line, const RconContext& ctx) {
   const auto words = split_words(line);

@@ -148,8 +148,9 @@ asio::awaitable<Done> accept_loop(tcp::acceptor acceptor, Context ctx, std::chro
     std::error_code peer_ec;
     const auto peer = socket.remote_endpoint(peer_ec);
     if (peer_ec) continue;  // gone before it was looked at
-    const auto peer_text = to_socket_addr(peer).to_string();
-    if (!is_loopback(peer.address())) {
+    const auto peer_addr = to_socket_addr(peer);
+    const auto peer_text = peer_addr.to_string();
+    if (!peer_addr.is_loopback()) {
       OSTREL_WARN(kTarget, "refused a non-loopback RCON connection", log::value("peer", peer_text));
       continue;  // the socket closes unwritten
     }

@@ -26,11 +26,12 @@ struct Channel {
   std::size_t wakeups = 0;          // taken by the signal thread
   std::size_t waiters = 0;          // threads blocked in Signal::wait
 
-  // Never blocks the caller beyond the short lock; a full slot drops the notification.
-  void offer() {
+  // Never blocks the caller beyond the short lock; a full slot drops the notification. `signal`:
+  // a wake-up the signal thread took, counted for settle().
+  void offer(bool signal) {
     {
       std::lock_guard lock(mu);
-      ++wakeups;
+      if (signal) ++wakeups;
       pending = true;
     }
     cv.notify_all();
@@ -56,7 +57,7 @@ void run_signal_thread(std::shared_ptr<Channel> channel) {
   pthread_setname_np(pthread_self(), "ostrel-signal");
   while (true) {
     if (sem_wait(&g_wakeups) != 0) continue;  // EINTR
-    channel->offer();
+    channel->offer(true);
   }
 }
 
@@ -86,13 +87,7 @@ Signal without_sender(std::shared_ptr<Channel> channel, std::string_view reason)
 
 Notifier::Notifier() : channel_(std::make_shared<Channel>()) {}
 
-void Notifier::notify() const {
-  {
-    std::lock_guard lock(channel_->mu);
-    channel_->pending = true;
-  }
-  channel_->cv.notify_all();
-}
+void Notifier::notify() const { channel_->offer(false); }
 
 Signal::Signal(std::shared_ptr<Channel> channel) : channel_(std::move(channel)) {}
 
@@ -120,32 +115,25 @@ Signal listen(const Notifier& notifier) {
   if (sem_init(&g_wakeups, 0, 0) != 0) {
     return without_sender(std::move(channel), ostrel_core::IoError::from_errno(errno).message());
   }
-  {
-    std::lock_guard lock(channel->mu);
-    channel->has_sender = true;
-  }
   // The thread first, so that no wake-up is posted before anyone can take it.
   try {
     std::thread(run_signal_thread, channel).detach();
   } catch (const std::system_error& e) {
-    {
-      std::lock_guard lock(channel->mu);
-      channel->has_sender = false;
-    }
     return without_sender(std::move(channel), ostrel_core::IoError::from_code(e.code()).message());
   }
   if (auto installed = install_handlers(); !installed) {
     // The signal thread keeps waiting on a semaphore nobody posts; the slot stays the notifier's.
-    {
-      std::lock_guard lock(channel->mu);
-      channel->has_sender = false;
-    }
     return without_sender(std::move(channel), installed.error());
   }
   sigset_t ours;
   sigemptyset(&ours);
   for (int sig : kSignals) sigaddset(&ours, sig);
   pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
+  // Only the Signal made here waits on has_sender, so it is set once the handler is in place.
+  {
+    std::lock_guard lock(channel->mu);
+    channel->has_sender = true;
+  }
   return Signal(std::move(channel));
 }
 

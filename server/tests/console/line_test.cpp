@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "console/commands.hpp"
-
 namespace ostrel_server::rcon {
 namespace {
 
@@ -129,21 +127,6 @@ TEST(AuthLine, MatchesOnlyTheExactToken) {
   }
   EXPECT_TRUE(token_matches("", ""));
   EXPECT_FALSE(token_matches(std::string("a\0", 2), "a"));
-}
-
-TEST(HexTo32, ReadsExactly64Digits) {
-  const std::string upper(64, 'F');
-  auto all = hex_to_32(upper);
-  ASSERT_TRUE(all);
-  for (auto b : *all) EXPECT_EQ(b, 0xFF);
-  auto mixed = hex_to_32("0aB1" + std::string(60, '0'));
-  ASSERT_TRUE(mixed);
-  EXPECT_EQ((*mixed)[0], 0x0A);
-  EXPECT_EQ((*mixed)[1], 0xB1);
-  EXPECT_FALSE(hex_to_32(std::string(63, '0')));
-  EXPECT_FALSE(hex_to_32(std::string(65, '0')));
-  EXPECT_FALSE(hex_to_32(std::string(63, '0') + "g"));
-  EXPECT_FALSE(hex_to_32("+f" + std::string(62, '0')));
 }
 
 }  // namespace

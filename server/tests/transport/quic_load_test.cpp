@@ -249,11 +249,9 @@ TEST(QuicRobustness, GarbageDatagramsLeaveAConnectedClientAlone) {
   EXPECT_EQ(server.connection_count(), 1u);
 }
 
-
 // Every thread allocates from one arena (set before any thread starts), so that mallinfo2(),
 // which reports the main arena only, sees the server thread's heap too.
 [[maybe_unused]] const int kOneArena = mallopt(M_ARENA_MAX, 1);
-
 
 // Until every connection's handshake has ended, one way or the other; how many succeeded.
 asio::awaitable<int> handshakes_ended(std::vector<quic::Connection>& conns) {

@@ -11,15 +11,8 @@ namespace ostrel_core::detgen::buffer {
 
 namespace {
 
-// The band of v: the highest whose threshold v is strictly above.
-std::optional<std::size_t> band_of(std::span<const PaletteBand> bands, float v) {
-  for (std::size_t k = bands.size(); k-- > 0;) {
-    if (v > bands[k].above) return k;
-  }
-  return std::nullopt;
-}
-
-// The bands v is strictly above: bands 0 .. n - 1, thresholds ascending (0 for NaN).
+// The bands v is strictly above: bands 0 .. n - 1, thresholds ascending (0 for NaN). v lies in
+// band n - 1, or in none when n is 0.
 std::uint8_t bands_under(std::span<const PaletteBand> bands, float v) {
   std::uint8_t n = 0;
   for (const PaletteBand& b : bands) n += v > b.above ? 1 : 0;
@@ -28,12 +21,12 @@ std::uint8_t bands_under(std::span<const PaletteBand> bands, float v) {
 
 // The one material of every band from low's to high's, when there is one.
 std::optional<std::uint16_t> single_material(std::span<const PaletteBand> bands, noise::Interval b) {
-  const auto lo = band_of(bands, b.low), hi = band_of(bands, b.high);
-  if (!lo || !hi || *lo > *hi) return std::nullopt;
-  for (std::size_t k = *lo; k <= *hi; ++k) {
-    if (bands[k].material != bands[*lo].material) return std::nullopt;
+  const std::uint8_t lo = bands_under(bands, b.low), hi = bands_under(bands, b.high);
+  if (lo == 0 || lo > hi) return std::nullopt;
+  for (std::size_t k = lo; k < hi; ++k) {
+    if (bands[k].material != bands[lo - 1].material) return std::nullopt;
   }
-  return bands[*lo].material;
+  return bands[lo - 1].material;
 }
 
 }  // namespace
@@ -120,8 +113,8 @@ std::expected<void, BufferError> ChunkBuffer::fill_palette(const density::Densit
   density::Scratch scratch;
   if (auto r = evaluate(d, seed, grid, samples, scratch); !r) return r;
   for (std::uint32_t i = 0; i < kBufferBlocks; ++i) {
-    if (const auto k = band_of(bands, samples[i]))
-      set_block(i % 16, (i / 16) % 16, i / 256, bands[*k].material);
+    if (const std::uint8_t k = bands_under(bands, samples[i]); k > 0)
+      set_block(i % 16, (i / 16) % 16, i / 256, bands[k - 1].material);
   }
   return {};
 }
