@@ -166,11 +166,18 @@ int random_tick_registrar(lua_State* L) {
   return 0;
 }
 
-// Upvalues: 1 mod id, 2 handler key, 3 list name, 4 function name.
+// Upvalues: 1 mod id, 2 handler key, 3 list name, 4 function name, 5 whether a repeat is refused.
 int once_registrar(lua_State* L) {
   const auto mod_id = upvalue_text(L, 1);
-  convert::arg_function(L, 1, upvalue_text(L, 4));
+  const auto name = upvalue_text(L, 4);
+  convert::arg_function(L, 1, name);
   refuse_if_frozen(L, mod_id);
+  if (lua_toboolean(L, lua_upvalueindex(5)) != 0) {
+    const bool taken =
+        lua_getfield(L, LUA_REGISTRYINDEX, lua_tostring(L, lua_upvalueindex(2))) == LUA_TFUNCTION;
+    lua_pop(L, 1);
+    if (taken) convert::raise(L, fmt::format("mod `{}`: one {} per mod", mod_id, name));
+  }
   lua_pushvalue(L, 1);
   lua_setfield(L, LUA_REGISTRYINDEX, lua_tostring(L, lua_upvalueindex(2)));
 
@@ -213,12 +220,13 @@ void push_random_tick_registrar(lua_State* L, std::string_view mod_id) {
 }
 
 void push_once_registrar(lua_State* L, std::string_view mod_id, std::string_view hook,
-                         std::string_view list) {
+                         std::string_view list, OnRepeat repeat) {
   push_text(L, mod_id);
   push_text(L, fmt::format("ostrel.{}.{}", hook, mod_id));
   push_text(L, list);
   push_text(L, fmt::format("register_{}", hook));
-  lua_pushcclosure(L, once_registrar, 4);
+  lua_pushboolean(L, repeat == OnRepeat::refuse ? 1 : 0);
+  lua_pushcclosure(L, once_registrar, 5);
 }
 
 }  // namespace ostrel_core::script::lua_vm

@@ -4,6 +4,7 @@
 // tests.
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 struct lua_State;
@@ -49,8 +50,10 @@ struct ScopeOption {
 void push_hook_registrar_with(lua_State* L, std::string_view mod_id, std::string_view hook,
                               std::string_view list, const ScopeOption* scope);
 void push_random_tick_registrar(lua_State* L, std::string_view mod_id);
-// `register_on_world_init` / `register_on_entity_step`: one handler per mod, replaced on repeat.
+// What a second registration by the same mod does: replace the first handler, or raise.
+enum class OnRepeat : std::uint8_t { replace, refuse };
+// `register_{hook}`: one handler per mod under "ostrel.{hook}.{mod}", the mod listed once in `list`.
 void push_once_registrar(lua_State* L, std::string_view mod_id, std::string_view hook,
-                         std::string_view list);
+                         std::string_view list, OnRepeat repeat = OnRepeat::replace);
 
 }  // namespace ostrel_core::script::lua_vm

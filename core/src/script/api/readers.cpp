@@ -75,22 +75,7 @@ BlockAt block_position(lua_State* L, int t, std::string_view fn) {
   }
   // Read as convert::domain_of reads it, but refused naming the function.
   BlockAt out{std::string(), coords::BlockPos{xyz[0], xyz[1], xyz[2]}};
-  lua_pushliteral(L, "domain");
-  switch (lua_rawget(L, t)) {
-    case LUA_TNIL:
-      break;
-    case LUA_TSTRING: {
-      std::size_t len = 0;
-      const char* p = lua_tolstring(L, -1, &len);
-      out.domain.assign(p, len);
-      break;
-    }
-    case LUA_TNUMBER:
-      out.domain = *convert::to_text(L, -1);
-      break;
-    default:
-      fields::field_error(L, fn, "domain", convert::mismatch(L, -1, "string"));
-  }
+  if (fields::raw_field(L, t, "domain") != LUA_TNIL) out.domain = fields::text_value(L, -1, fn, "domain");
   lua_pop(L, 1);
   if (out.domain.empty()) out.domain = "overworld";
   return out;

@@ -74,10 +74,9 @@ I int_field(lua_State* L, int t, const char* key, I fallback, const char* method
     lua_pop(L, 1);
     return fallback;
   }
-  const auto v = convert::to_integer<I>(L, -1);
-  if (!v) fields::field_error(L, method, key, v.error());
+  const I v = fields::integer_value<I>(L, -1, method, key);
   lua_pop(L, 1);
-  return *v;
+  return v;
 }
 
 // The density handle in field `key`, or null when absent; `missing` is raised for a value that is

@@ -11,6 +11,7 @@
 
 #include "base/log.hpp"
 #include "base/num.hpp"
+#include "script/api/hooks.hpp"
 #include "script/api/registration.hpp"
 #include "script/lua_vm/generation.hpp"
 #include "script/lua_vm/state.hpp"
@@ -20,34 +21,6 @@ namespace ostrel_core::script::lua_vm {
 using vm::ScriptError;
 
 namespace {
-
-// Upvalues: 1 mod id, 2 the callback's key, 3 the list, 4 the function's name.
-int register_look(lua_State* L) {
-  const auto mod_id = upvalue_text(L, 1);
-  const auto name = upvalue_text(L, 4);
-  convert::arg_function(L, 1, name);
-  refuse_if_frozen(L, mod_id);
-  const char* key = lua_tostring(L, lua_upvalueindex(2));
-  const bool taken = lua_getfield(L, LUA_REGISTRYINDEX, key) == LUA_TFUNCTION;
-  lua_pop(L, 1);
-  if (taken) convert::raise(L, fmt::format("mod `{}`: one {} per mod", mod_id, name));
-  lua_pushvalue(L, 1);
-  lua_setfield(L, LUA_REGISTRYINDEX, key);
-  push_registry_table(L, upvalue_text(L, 3));
-  const auto n = static_cast<lua_Integer>(lua_rawlen(L, -1));
-  push_text(L, mod_id);
-  lua_rawseti(L, -2, n + 1);
-  return 0;
-}
-
-void push_look_registrar(lua_State* L, std::string_view mod_id, std::string_view look,
-                         std::string_view list) {
-  push_text(L, mod_id);
-  push_text(L, fmt::format("ostrel.{}.{}", look, mod_id));
-  push_text(L, list);
-  push_text(L, fmt::format("register_{}", look));
-  lua_pushcclosure(L, register_look, 4);
-}
 
 // Calls argument 1 with argument 2 and answers { n = count, results... }, so that the entry,
 // which keeps one result, keeps all of them.
@@ -208,9 +181,9 @@ std::expected<void, ScriptError> LuaVm::install_tint_registration(std::string_vi
   std::lock_guard lock(impl_->mu);
   lua_State* L = impl_->L;
   return fill_game(L, game_idx, [&](lua_State* s) {
-    push_look_registrar(s, mod_id, "chunk_tint", "ostrel.chunk_tinters");
+    push_once_registrar(s, mod_id, "chunk_tint", "ostrel.chunk_tinters", OnRepeat::refuse);
     lua_setfield(s, 1, "register_chunk_tint");
-    push_look_registrar(s, mod_id, "chunk_fog", "ostrel.chunk_foggers");
+    push_once_registrar(s, mod_id, "chunk_fog", "ostrel.chunk_foggers", OnRepeat::refuse);
     lua_setfield(s, 1, "register_chunk_fog");
   });
 }
