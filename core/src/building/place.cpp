@@ -85,15 +85,7 @@ std::expected<Placement, Refusal> plan(coords::SubNodePos target, std::uint32_t 
   occupied &= kFull;
   if (occupied == kFull) return std::unexpected(Refusal::Occupied);
   const std::uint32_t n = std::min(units, 27 - block::mask_cells(occupied));
-  std::uint32_t cells = 0, taken = 0;
-  for (std::uint8_t i : inventory::fill_order()) {
-    if (taken == n) break;
-    if ((occupied >> i & 1) == 0) {
-      cells |= 1u << i;
-      ++taken;
-    }
-  }
-  return Placement{block, cells, n};
+  return Placement{block, trim(kFull & ~occupied, n), n};
 }
 
 std::expected<Placement, Refusal> plan_cut(coords::SubNodePos target, std::uint32_t units, const Cells& cut) {

@@ -276,16 +276,25 @@ void Shared::close_all_held_by(const PlayerUuid& player) {
 
 // --- Through the world -----------------------------------------------------------------------
 
-std::expected<void, ostrel_core::persist::WorldError> restore_all(Shared& shared, world::World& world) {
+namespace {
+
+// Every stored container, each view resized to its stored slot count within the limits.
+std::expected<world::Containers, ostrel_core::persist::WorldError> load_all(world::World& world) {
   auto loaded =
       world::load_containers(world, [](std::string_view) { return std::optional<std::size_t>(kMaxSlots); });
+  if (!loaded) return loaded;
+  for (auto& d : loaded->containers) d.view.slots.resize(std::clamp(d.stored_slots, kMinSlots, kMaxSlots));
+  return loaded;
+}
+
+}  // namespace
+
+std::expected<void, ostrel_core::persist::WorldError> restore_all(Shared& shared, world::World& world) {
+  auto loaded = load_all(world);
   if (!loaded) return std::unexpected(loaded.error());
   auto g = shared.state().lock();
   if (!g) return {};
-  for (auto& d : loaded->containers) {
-    d.view.slots.resize(std::clamp(d.stored_slots, kMinSlots, kMaxSlots));
-    (*g)->restore(d.name, NamedView{d.name, std::move(d.view)});
-  }
+  for (auto& d : loaded->containers) (*g)->restore(d.name, NamedView{d.name, std::move(d.view)});
   return {};
 }
 
@@ -314,13 +323,10 @@ std::expected<void, ostrel_core::persist::WorldError> flush(Shared& shared, worl
 }
 
 std::optional<View> stored_view(world::World& world, std::string_view name) {
-  auto loaded =
-      world::load_containers(world, [](std::string_view) { return std::optional<std::size_t>(kMaxSlots); });
+  auto loaded = load_all(world);
   if (!loaded) return std::nullopt;
   for (auto& d : loaded->containers) {
-    if (d.name != name) continue;
-    d.view.slots.resize(std::clamp(d.stored_slots, kMinSlots, kMaxSlots));
-    return std::move(d.view);
+    if (d.name == name) return std::move(d.view);
   }
   return std::nullopt;
 }

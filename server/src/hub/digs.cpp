@@ -44,14 +44,15 @@ float Shared::speed_of(const Tool& tool, MaterialId material) const {
   return tool.speed;
 }
 
-void Shared::select_tool(const PlayerUuid& player, std::optional<std::string> id) {
+bool Shared::select_tool(const PlayerUuid& player, std::optional<std::string> id) {
   if (id && !tools_.contains(*id)) id.reset();
   auto g = players_->lock();
-  if (!g) return;
+  if (!g) return false;
   auto it = (*g)->find(player);
-  if (it == (*g)->end()) return;
+  if (it == (*g)->end()) return false;
   end_dig(it->second);
   it->second.tool = std::move(id);
+  return true;
 }
 
 std::uint8_t Shared::place_brush(const PlayerUuid& player) {

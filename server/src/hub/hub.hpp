@@ -311,8 +311,9 @@ class Shared final : public plans::EditQueue {
   // --- Tools and digs, under the players lock.
   // The tool of `id`, else the default tool, else none.
   std::optional<Tool> resolve_tool(const std::optional<std::string>& id) const;
-  // An id no tool has counts as none; the player's dig ends. Nothing for a player not present.
-  void select_tool(const PlayerUuid& player, std::optional<std::string> id);
+  // An id no tool has counts as none; the player's dig ends. False, and nothing done, for a
+  // player not present or a poisoned lock.
+  bool select_tool(const PlayerUuid& player, std::optional<std::string> id);
   // The brush of the player's resolved tool; 0 without a record or a tool.
   std::uint8_t place_brush(const PlayerUuid& player);
   // Starts, moves or (with no target, or no tool) ends the player's dig. Ending, and a move

@@ -153,12 +153,9 @@ std::uint64_t Stamps::pump(EditQueue& queue) {
       if (budget < kUnitsPerPump && budget < cost) break;
       bool full = false, refused = false, any = false;
       for (const auto& w : e.writes) {
-        const Queued q = std::holds_alternative<seed::Merge>(w.seed)
-                             ? [&] {
-                                 const auto& m = std::get<seed::Merge>(w.seed);
-                                 return queue.queue_merge(st.domain, m.pos, m.material, m.mask);
-                               }()
-                             : queue.queue_seed(st.domain, w.seed);
+        const auto* m = std::get_if<seed::Merge>(&w.seed);
+        const Queued q = m != nullptr ? queue.queue_merge(st.domain, m->pos, m->material, m->mask)
+                                      : queue.queue_seed(st.domain, w.seed);
         if (q == Queued::Full) {
           full = true;
           break;

@@ -14,13 +14,7 @@ std::optional<std::string> HeldTools::tool(const ostrel_core::identity::PlayerUu
 
 bool HeldTools::set_tool(const ostrel_core::identity::PlayerUuid& player, std::optional<std::string> tool) {
   if (tool && !hub_->tools().contains(*tool)) return false;
-  {
-    auto g = hub_->players()->lock();
-    if (!g || !(*g)->contains(player)) return false;
-  }
-  // select_tool takes the players lock again.
-  hub_->select_tool(player, std::move(tool));
-  return true;
+  return hub_->select_tool(player, std::move(tool));
 }
 
 }  // namespace ostrel_server::handle
