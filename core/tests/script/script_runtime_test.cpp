@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "script/lua_vm/slots.hpp"
+#include "script/runtime_eval.hpp"
 #include "script/runtime_fakes.hpp"
 #include "script/terrain_lua.hpp"
 
@@ -18,28 +19,8 @@ namespace {
 using coords::BlockPos;
 using test::run;
 
-// Prints any value: tables as {key=value,...} in key order, sequences as [a,b,...]; integers and
-// floats apart (5 and 5.0).
-constexpr std::string_view kDump = R"(
-local function dump(v)
-  if type(v) ~= "table" then return tostring(v) end
-  local out = {}
-  if #v > 0 then
-    for _, x in ipairs(v) do out[#out + 1] = dump(x) end
-    return "[" .. table.concat(out, ",") .. "]"
-  end
-  local keys = {}
-  for k in pairs(v) do keys[#keys + 1] = k end
-  table.sort(keys, function(a, b) return tostring(a) < tostring(b) end)
-  for _, k in ipairs(keys) do out[#out + 1] = tostring(k) .. "=" .. dump(v[k]) end
-  return "{" .. table.concat(out, ",") .. "}"
-end
-)";
-
-// Runs `expr` in mod `m` and dumps its value ("error: ..." when it raises).
-std::string eval(LuaVm& vm, std::string_view expr, std::string_view mod = "m") {
-  return run(vm, mod, std::string(kDump) + "return dump(" + std::string(expr) + ")");
-}
+using test::eval;
+using test::kDump;
 
 TEST(RuntimeFrame, ConstantsAndEmptyAnswersFromTheFirstLineOfInit) {
   auto vm = test::make_engine();

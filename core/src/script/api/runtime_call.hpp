@@ -33,4 +33,14 @@ auto through(lua_State* L, Slot<T>& slot, std::string_view poisoned, F&& fn) {
   return answer;
 }
 
+// Calls `fn(T&)` under the slot's lock and returns its answer; `empty` for an empty or a
+// poisoned slot, which these services answer alike. `fn` must not raise a Lua error.
+template <class T, class R, class F>
+R or_empty(Slot<T>& slot, R empty, F&& fn) {
+  bool was_poisoned = false;
+  R answer = slot.with([&](T* s) -> R { return s == nullptr ? empty : fn(*s); }, &was_poisoned);
+  if (was_poisoned) return empty;
+  return answer;
+}
+
 }  // namespace ostrel_core::script::lua_vm

@@ -12,6 +12,7 @@
 #include <lua.hpp>
 
 #include "script/api/runtime.hpp"
+#include "script/api/runtime_items.hpp"
 #include "script/api/terrain.hpp"
 #include "script/lua_vm/slots.hpp"
 #include "script/lua_vm/state.hpp"
@@ -29,6 +30,10 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
       [&](lua_State* s) { install_block_writer(s, 1, slots); },
       // Step 6: storage.get, storage.set, storage.keys.
       [&](lua_State* s) { install_storage_api(s, mod_id, 1, slots); },
+      // Step 7: plans.capture, plans.stamp, plans.info, plans.list, plans.forget.
+      [&](lua_State* s) { install_plan_api(s, mod_id, 1, slots); },
+      // Step 10: the container functions.
+      [&](lua_State* s) { install_container_api(s, 1, slots); },
       // Step 12: get_fluid, fluid_id, set_fluid.
       [&](lua_State* s) { install_fluid_functions(s, mod_id, 1, slots); },
       // Step 13: get_block, get_light.

@@ -10,6 +10,7 @@
 #include "script/api/registration.hpp"
 #include "script/api/hooks.hpp"
 #include "script/api/media.hpp"
+#include "script/api/runtime_items.hpp"
 #include "script/lua_vm/charges.hpp"
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/pattern.hpp"
@@ -439,6 +440,8 @@ std::expected<void, ScriptError> LuaVm::load_mod(std::string_view mod_id,
   if (installed) installed = install_world_options(-1);
   if (installed) installed = install_exports(mod_id, -1);
   if (installed) installed = install_tint_registration(mod_id, -1);
+  if (installed) installed = fill_game(L, -1, [&](lua_State* s) { install_tools(s, 1, impl_->slots); });
+  if (installed) installed = fill_game(L, -1, [&](lua_State* s) { install_inventory(s, 1, impl_->slots); });
   if (installed) installed = install_frozen_api(mod_id, -1);
   lua_pop(L, 1);
   if (!installed) return std::unexpected(installed.error());
