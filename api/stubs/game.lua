@@ -1440,6 +1440,200 @@ function game.fluid_id(name) end
 ---@return game.LightReading
 function game.get_light(pos) end
 
+-- ---- What players carry, held tools, containers --------------------------------------------
+--
+-- Players are named by their id, 64 hexadecimal digits as hook events report them (either case).
+-- Slot numbers count from 1, as the screens number them. Items move in units (27 make a whole
+-- block): whatever a give does not place is answered, so keep or drop it yourself; nothing is
+-- made or lost between your mod and the server. Without a running world, in a generation handler
+-- and under `--check-mods` every function gives its empty answer. An internal failure of the
+-- server behind these functions reads as that empty answer too.
+
+--- A stack to give or take. Name the material (`material`, a block id or a material number) and
+--- the quantity (`units`, or `count` items, 1 when both are absent), or the 27 `cells` of a cut of
+--- several materials. A stack table the engine reported is a valid spec for the same stack.
+---@class game.StackSpec
+---@field material? string|integer
+---@field units? integer Wins over `count`.
+---@field count? integer Items: whole blocks, or pieces of `shape`.
+---@field shape? integer A 27-bit cell mask (bits above 27 are ignored; 0 is refused, 0x7FFFFFF is loose material).
+---@field cells? (string|integer)[] 27 entries, entry i being cell i - 1; 0 for an empty cell.
+---@field detail? string At most 256 bytes; a stack with a detail never matches one without.
+---@field view? string The player's view (`give`, `take`); "player:main" when absent.
+---@field slot? integer Only this slot, from 1; absent: any slot.
+
+---@class game.SlotStack: game.Stack
+---@field slot integer The slot it is in, from 1.
+
+--- What the view holds, one entry per kind of stack (like stacks of several slots summed), empty
+--- slots left out, in material order. `{}` for a player who is not connected or a view they lack.
+---@param player string
+---@param view? string "player:main" when absent.
+---@return game.Stack[]
+function game.inventory(player, view) end
+
+--- Puts the stack into the player's view. With `slot`, all of it into that slot or nothing (an
+--- empty slot, or one of the same kind with room; a slot holds 90 items, 2430 units of loose
+--- material). Without, it tops up like stacks and fills empty slots. Answers whether everything
+--- went in and the units left over: false and every unit for a player who is not connected;
+--- false, 0 for a stack of nothing (count 0, units 0, material 0).
+---
+--- Refusals: "give takes a player UUID in hex, as a hook event reports one", the stack spec's
+--- texts, "container slots are numbered from 1, and 0 is not one of them".
+---@param player string
+---@param spec game.StackSpec
+---@return boolean gave
+---@return integer left
+function game.give(player, spec) end
+
+--- The stack in the player's selected hotbar slot of "player:main"; nil for an empty hand.
+---@param player string
+---@return game.Stack?
+function game.held(player) end
+
+--- The stack in slot `n` (from 1) of the player's view; nil for an empty slot, a slot past the
+--- end or a view the player lacks.
+---
+--- Refusal: "game.slot: slots count from 1, as the screens number them" (n = 0).
+---@param player string
+---@param view string
+---@param n integer
+---@return game.Stack?
+function game.slot(player, view, n) end
+
+--- Takes up to the spec's units of exactly that kind (material, shape, cells and detail) from the
+--- view, slot by slot (or from `slot` only), and answers the units taken. Loose material never
+--- comes out of a cut or a stack with a detail; registered items and cuts of several materials
+--- come out in whole items only (10 units of a 27-unit item take 0).
+---@param player string
+---@param spec game.StackSpec
+---@return integer taken
+function game.take(player, spec) end
+
+--- The id of the tool in the player's hand; nil for a bare hand or a player who is not connected.
+---
+--- Refusal: "get_tool takes a player UUID in hex, as a hook event reports one".
+---@param player string
+---@return string?
+function game.get_tool(player) end
+
+--- Puts a registered tool (nil: a bare hand) in the player's hand. False for an id no mod
+--- registered (the hand is left as it was) and for a player who is not connected.
+---
+--- Refusal: "set_tool takes a player UUID in hex, as a hook event reports one".
+---@param player string
+---@param tool string?
+---@return boolean
+function game.set_tool(player, tool) end
+
+--- Makes a container of `slots` empty slots under `name` unless one exists (it then keeps its
+--- size, and the answer is false). Safe to call before every open. Containers are the world's,
+--- saved with it, and shared by every mod: choose names that say where they are ("chest:1,2,3").
+---
+--- Refusals: "game.make_container needs a name; it is how the container is found again", "a
+--- container has 1 to 256 slots, and this one asked for <n>".
+---@param name string
+---@param slots integer
+---@return boolean made
+function game.make_container(name, slots) end
+
+--- Lends the container to the player as a view of the same name (for a dialog's item_grid).
+--- False for a missing container, a player who is not connected, or one somebody else holds;
+--- true again for its holder.
+---@param name string
+---@param player string
+---@return boolean
+function game.open_container(name, player) end
+
+--- Takes the container back from its holder; true when its slots came back. The engine also
+--- closes it when the player's screen closes and when the player leaves.
+---@param name string
+---@param player string
+---@return boolean
+function game.close_container(name, player) end
+
+--- The occupied slots, each with its `slot`; `{}` for a missing container. Reads the holder's
+--- view while the container is open.
+---@param name string
+---@return game.SlotStack[]
+function game.container(name) end
+
+--- Removes the container and answers its stacks, for you to drop where it stood. `{}` and
+--- nothing removed for a missing container or one somebody holds (`container_holder` tells).
+---@param name string
+---@return game.Stack[]
+function game.break_container(name) end
+
+--- The player holding the container open, 64 lowercase hex digits; nil for nobody.
+---@param name string
+---@return string?
+function game.container_holder(name) end
+
+--- The names of the containers that begin with `prefix` ("" for all), in byte order.
+---@param prefix string
+---@return string[]
+function game.containers(prefix) end
+
+--- Puts the stack into the container (or its `slot` only) and answers the units that went in; 0
+--- for a missing container. What did not go in is still yours.
+---@param name string
+---@param spec game.StackSpec
+---@return integer moved
+function game.container_give(name, spec) end
+
+--- Takes up to the spec's units of exactly that kind from the container (or its `slot` only);
+--- answers the units taken.
+---@param name string
+---@param spec game.StackSpec
+---@return integer taken
+function game.container_take(name, spec) end
+
+-- ---- Plans -----------------------------------------------------------------------------------
+--
+-- A plan is a captured box of blocks saved with the world under a name of your mod's; no other
+-- mod can see or touch it. Scripts never hold a plan, only its name and summary. A failure inside
+-- the server's plan store fails the call with "the plan store is poisoned; the simulation
+-- panicked".
+
+---@class game.PlanSummary
+---@field size game.Xyz Extents in blocks.
+---@field blocks integer Non-empty blocks.
+---@field materials table<string, integer> Units (cells) of each block id.
+
+game.plans = {}
+
+--- Captures the box between two corners (either order, inclusive; the first corner's `domain`)
+--- and saves it as `name`, replacing a plan of that name. Answers the summary, or nil and a
+--- reason: "too big" (a side over 64 blocks), "too many blocks" (over 65536 filled), "not
+--- loaded", "no world", "refused", "not saved".
+---@param name string
+---@param corner game.BlockPos
+---@param other game.BlockPos
+---@return game.PlanSummary?
+---@return string? reason
+function game.plans.capture(name, corner, other) end
+
+--- Queues the plan to be written with its lowest corner at `pos`, a few hundred cells a tick.
+--- Only its non-empty blocks are written. False for an unknown name or when too many stamps wait.
+---@param name string
+---@param pos game.BlockPos
+---@return boolean
+function game.plans.stamp(name, pos) end
+
+--- The plan's summary; nil for an unknown name.
+---@param name string
+---@return game.PlanSummary?
+function game.plans.info(name) end
+
+--- Your plans' names, sorted.
+---@return string[]
+function game.plans.list() end
+
+--- Deletes the plan; false when there was none.
+---@param name string
+---@return boolean
+function game.plans.forget(name) end
+
 --- Your mod's own key-value store, saved with the world (at the periodic saves and at
 --- shutdown). No other mod can read or change it; two mods may use the same key apart.
 game.storage = {}
