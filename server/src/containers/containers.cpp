@@ -113,9 +113,14 @@ Pending Containers::take_pending() {
 }
 
 View* Containers::contents_mut(std::string_view name) {
+  View* v = view_of(name);
+  if (v != nullptr) dirty_.emplace(name);
+  return v;
+}
+
+View* Containers::view_of(std::string_view name) {
   auto it = containers_.find(name);
   if (it == containers_.end() || !it->second.view) return nullptr;
-  dirty_.emplace(name);
   return &it->second.view->second;
 }
 
@@ -210,14 +215,15 @@ std::optional<std::vector<std::optional<Stack>>> Shared::slots(std::string_view 
         });
     return copy.value_or(std::nullopt);
   }
-  View* v = (*g)->contents_mut(name);
+  // A read leaves the container clean: an unchanged row is not written again.
+  const View* v = (*g)->view_of(name);
   if (v == nullptr) return std::nullopt;
   return v->slots;
 }
 
 // fn(View&) on the container's view, answering units moved: the view lent to its holder (whose
-// inventory is then marked changed when units moved) or its own, through contents_mut. 0 when
-// neither is reached. No item set: items move by the unit like plain material.
+// inventory is then marked changed) or its own (then marked dirty), each marked only when units
+// moved. 0 when neither is reached. No item set: items move by the unit like plain material.
 template <class F>
 std::uint32_t Shared::on_view(std::string_view name, F&& fn) {
   auto g = state_->lock();
@@ -234,8 +240,10 @@ std::uint32_t Shared::on_view(std::string_view name, F&& fn) {
     });
     return moved.value_or(0);
   }
-  View* v = (*g)->contents_mut(name);
-  return v == nullptr ? 0 : fn(*v);
+  View* v = (*g)->view_of(name);
+  const std::uint32_t n = v == nullptr ? 0 : fn(*v);
+  if (n > 0) (*g)->contents_mut(name);
+  return n;
 }
 
 std::uint32_t Shared::give(std::string_view name, std::optional<std::size_t> slot, Stack stack) {

@@ -85,6 +85,8 @@ class Containers {
   Pending take_pending();
   // The view for changing, marked dirty; null for a missing, lent or view-less container.
   View* contents_mut(std::string_view name);
+  // The same view, not marked: a read, or a change whose caller marks it once it moved units.
+  View* view_of(std::string_view name);
   const Container* find(std::string_view name) const;
   bool has_view(std::string_view name) const;
   // A deletion to try again at the next save; ignored while a container has the name.
