@@ -9,47 +9,14 @@
 #include <memory>
 #include <string>
 
+#include "runtime_loop.hpp"
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/runtime_fakes.hpp"
 
 namespace {
 
-using ostrel_core::script::lua_vm::LuaVm;
-
-constexpr std::uint64_t kMemoryLimit = 268'435'456;
-constexpr std::uint32_t kBudget = 20'000'000;
-constexpr int kReads = 1000;
-
-// An engine whose mod defines `reads(n)`: n calls of `call` on one position table (`local_fn`
-// defined before it when given), moving along x between 16 blocks.
-LuaVm engine_reading(const std::string& call, const std::string& local_fn = "") {
-  const std::string init = local_fn + R"(
-    function reads(n)
-      local at = { x = 0, y = 0, z = 0 }
-      local last
-      for i = 1, n do at.x = i % 16; last = )" + call + R"((at) end
-      return last
-    end)";
-  auto vm = LuaVm::create(kMemoryLimit, kBudget);
-  if (!vm) std::abort();
-  if (!vm->load_mod("m", init, "mods/m")) std::abort();
-  return std::move(*vm);
-}
-
-// Calls the mod's global `reads(n)` once per iteration, under a whole entry's budget.
-void run_reads(benchmark::State& state, LuaVm& vm) {
-  lua_State* L = vm.state();
-  for (auto _ : state) {
-    if (!vm.push_environment("m")) std::abort();
-    lua_getfield(L, -1, "reads");
-    lua_remove(L, -2);
-    lua_pushinteger(L, kReads);
-    if (!vm.call_entry("m", "bench", 1)) std::abort();
-    lua_pop(L, 1);
-  }
-  state.counters["per_read"] = benchmark::Counter(static_cast<double>(state.iterations()) * kReads,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+using ostrel_bench::engine_reading;
+using ostrel_bench::run_reads;
 
 void BM_GetFluidThousandReads(benchmark::State& state) {
   auto vm = engine_reading("game.get_fluid");
