@@ -116,6 +116,18 @@ struct Recorder final : inventory::Access, inventory::Containers, dig::Tools {
   }
 };
 
+// An engine with mod "m" loaded and the recorder in the inventory, container and tool slots.
+struct Served {
+  LuaVm vm = test::make_engine();
+  std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+  Served() {
+    EXPECT_TRUE(test::load(vm, "m", ""));
+    vm.set_inventory_access(rec);
+    vm.set_container_access(rec);
+    vm.set_tools_access(rec);
+  }
+};
+
 // A plan store in memory, keyed by mod and name; capture answers `captured` or `refusal`.
 struct FakePlans final : plan::Access {
   std::map<std::pair<std::string, std::string>, plan::Plan> stored;
@@ -211,12 +223,9 @@ TEST(ItemFunctions, EmptySlotsGiveEachFunctionsEmptyAnswerFromTheFirstLineOfInit
 }
 
 TEST(ItemFunctions, PoisonedItemSlotsAnswerAsEmptyAndAPoisonedPlanSlotRaises) {
-  auto vm = test::make_engine();
-  ASSERT_TRUE(test::load(vm, "m", ""));
-  auto rec = std::make_shared<Recorder>();
-  vm.set_inventory_access(rec);
-  vm.set_container_access(rec);
-  vm.set_tools_access(rec);
+  Served served;
+  LuaVm& vm = served.vm;
+  Recorder* rec = served.rec.get();
   vm.set_plan_access(std::make_shared<FakePlans>());
   vm.slots().inventories->poison();
   vm.slots().containers->poison();
@@ -286,12 +295,9 @@ TEST(ItemFunctions, ArgumentErrorsAndTheOrderTheyAreRaisedIn) {
       {"game.plans.stamp('hut', { x = 0.5, y = 0, z = 0, domain = {} })",
        "plans.stamp: bad field `domain` (expected string, got table)"},
   };
-  auto vm = test::make_engine();
-  ASSERT_TRUE(test::load(vm, "m", ""));
-  auto rec = std::make_shared<Recorder>();
-  vm.set_inventory_access(rec);
-  vm.set_container_access(rec);
-  vm.set_tools_access(rec);
+  Served served;
+  LuaVm& vm = served.vm;
+  Recorder* rec = served.rec.get();
   vm.set_plan_access(std::make_shared<FakePlans>());
   for (const auto& [call, want] : cases) {
     SCOPED_TRACE(call);
@@ -301,12 +307,9 @@ TEST(ItemFunctions, ArgumentErrorsAndTheOrderTheyAreRaisedIn) {
 }
 
 TEST(ItemFunctions, WhatReachesTheServices) {
-  auto vm = test::make_engine();
-  ASSERT_TRUE(test::load(vm, "m", ""));
-  auto rec = std::make_shared<Recorder>();
-  vm.set_inventory_access(rec);
-  vm.set_container_access(rec);
-  vm.set_tools_access(rec);
+  Served served;
+  LuaVm& vm = served.vm;
+  Recorder* rec = served.rec.get();
   rec->stack_answer = Stack{.material = 2, .units = 100};
   rec->contents_answer = {Stack{.material = 2, .units = 54}, Stack{.material = 3, .units = 18, .shape = 0x1FF}};
   rec->units_answer = 7;

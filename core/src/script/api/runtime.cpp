@@ -2,6 +2,7 @@
 
 #include "script/api/runtime.hpp"
 
+#include <algorithm>
 #include <lua.hpp>
 
 #include "script/api/registration.hpp"
@@ -30,6 +31,40 @@ void push_slots(lua_State* L, const Slots& slots) { userdata::push<RuntimeSlots>
 const Slots& slots_of(lua_State* L) {
   // Upvalues of a C closure are out of every mod's reach (no debug library), so the box is ours.
   return static_cast<userdata::Box<RuntimeSlots>*>(lua_touserdata(L, lua_upvalueindex(1)))->value.slots;
+}
+
+void set_slot_functions(lua_State* L, int t, const Slots& slots, std::span<const SlotFunction> functions) {
+  t = lua_absindex(L, t);
+  push_slots(L, slots);
+  for (const auto& [name, fn] : functions) {
+    lua_pushvalue(L, -1);
+    lua_pushcclosure(L, fn, 1);
+    lua_setfield(L, t, name);
+  }
+  lua_pop(L, 1);
+}
+
+void set_mod_table(lua_State* L, int game_idx, const char* key, std::string_view mod_id, const Slots& slots,
+                   std::span<const SlotFunction> functions) {
+  game_idx = lua_absindex(L, game_idx);
+  lua_createtable(L, 0, static_cast<int>(functions.size()));
+  push_slots(L, slots);
+  for (const auto& [name, fn] : functions) {
+    lua_pushvalue(L, -1);
+    push_text(L, mod_id);
+    lua_pushcclosure(L, fn, 2);
+    lua_setfield(L, -3, name);
+  }
+  lua_pop(L, 1);
+  lua_setfield(L, game_idx, key);
+}
+
+void push_text_list(lua_State* L, const std::vector<std::string>& texts) {
+  lua_createtable(L, static_cast<int>(std::min<std::size_t>(texts.size(), 1 << 20)), 0);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    push_text(L, texts[i]);
+    lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+  }
 }
 
 void install_readers(lua_State* L, int game_idx, const Slots& slots) {

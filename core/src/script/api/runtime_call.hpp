@@ -3,8 +3,11 @@
 // runtime closure, and a service is called through `through`, which raises the slot's poison
 // text only after the lock is released. The engine's own header (runtime.cpp).
 
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "script/lua_vm/convert.hpp"
 #include "script/lua_vm/slots.hpp"
@@ -18,6 +21,17 @@ namespace ostrel_core::script::lua_vm {
 void push_slots(lua_State* L, const Slots& slots);
 // The slots of the running closure's upvalue 1. REQUIRES: made by push_slots.
 const Slots& slots_of(lua_State* L);
+
+// A runtime function to set on a table: its key and its C function.
+using SlotFunction = std::pair<const char*, int (*)(lua_State*)>;
+// Sets each function on the table at `t` as a closure over the slots (upvalue 1).
+void set_slot_functions(lua_State* L, int t, const Slots& slots, std::span<const SlotFunction> functions);
+// Stores under `key` of the table at `game_idx` a new table of the functions, each a closure over
+// the slots (upvalue 1) and `mod_id` (upvalue 2): a mod's own `storage`, `plans`.
+void set_mod_table(lua_State* L, int game_idx, const char* key, std::string_view mod_id, const Slots& slots,
+                   std::span<const SlotFunction> functions);
+// Pushes a sequence of the texts, in order.
+void push_text_list(lua_State* L, const std::vector<std::string>& texts);
 
 // The functions install_readers sets (runtime_blocks.cpp, runtime_fluid.cpp).
 int get_block(lua_State* L);

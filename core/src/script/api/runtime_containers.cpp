@@ -98,11 +98,7 @@ int container_names(lua_State* L) {
   const std::string prefix = convert::arg_text(L, 1, "containers");
   const std::vector<std::string> names =
       or_empty(containers_slot(L), std::vector<std::string>{}, [&](Containers& c) { return c.names(prefix); });
-  lua_createtable(L, static_cast<int>(std::min<std::size_t>(names.size(), 1 << 16)), 0);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    push_text(L, names[i]);
-    lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
-  }
+  push_text_list(L, names);
   return 1;
 }
 

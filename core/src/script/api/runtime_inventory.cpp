@@ -178,17 +178,6 @@ void push_stack_list(lua_State* L, const std::vector<Stack>& stacks) {
   }
 }
 
-void set_slot_functions(lua_State* L, int game_idx, const Slots& slots, std::span<const SlotFunction> functions) {
-  game_idx = lua_absindex(L, game_idx);
-  push_slots(L, slots);
-  for (const auto& [name, fn] : functions) {
-    lua_pushvalue(L, -1);
-    lua_pushcclosure(L, fn, 1);
-    lua_setfield(L, game_idx, name);
-  }
-  lua_pop(L, 1);
-}
-
 void install_tools(lua_State* L, int game_idx, const Slots& slots) {
   const SlotFunction functions[] = {{"get_tool", get_tool}, {"set_tool", set_tool}};
   set_slot_functions(L, game_idx, slots, functions);

@@ -12,9 +12,7 @@
 
 #include <cstddef>
 #include <optional>
-#include <span>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "building/inventory/stack.hpp"
@@ -42,9 +40,5 @@ std::optional<std::size_t> container_slot_of(lua_State* L, int t, std::string_vi
 
 // Pushes a sequence of the stack tables of `stacks`, in order.
 void push_stack_list(lua_State* L, const std::vector<inventory::Stack>& stacks);
-
-// Sets each function on the table at `game_idx` as a closure over the slots.
-using SlotFunction = std::pair<const char*, int (*)(lua_State*)>;
-void set_slot_functions(lua_State* L, int game_idx, const Slots& slots, std::span<const SlotFunction> functions);
 
 }  // namespace ostrel_core::script::lua_vm

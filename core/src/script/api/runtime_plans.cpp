@@ -101,14 +101,8 @@ int plans_info(lua_State* L) {
 }
 
 int plans_list(lua_State* L) {
-  lua_createtable(L, 0, 0);
   const auto s = store(L);
-  if (s == nullptr) return 1;
-  const std::vector<std::string> names = s->names(mod_of(L));
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    push_text(L, names[i]);
-    lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
-  }
+  push_text_list(L, s == nullptr ? std::vector<std::string>{} : s->names(mod_of(L)));
   return 1;
 }
 
@@ -122,22 +116,12 @@ int plans_forget(lua_State* L) {
 }  // namespace
 
 void install_plan_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots) {
-  game_idx = lua_absindex(L, game_idx);
-  lua_createtable(L, 0, 5);
-  push_slots(L, slots);
-  const std::pair<const char*, lua_CFunction> functions[] = {{"capture", plans_capture},
-                                                             {"stamp", plans_stamp},
-                                                             {"info", plans_info},
-                                                             {"list", plans_list},
-                                                             {"forget", plans_forget}};
-  for (const auto& [name, fn] : functions) {
-    lua_pushvalue(L, -1);
-    push_text(L, mod_id);
-    lua_pushcclosure(L, fn, 2);
-    lua_setfield(L, -3, name);
-  }
-  lua_pop(L, 1);
-  lua_setfield(L, game_idx, "plans");
+  const SlotFunction functions[] = {{"capture", plans_capture},
+                                    {"stamp", plans_stamp},
+                                    {"info", plans_info},
+                                    {"list", plans_list},
+                                    {"forget", plans_forget}};
+  set_mod_table(L, game_idx, "plans", mod_id, slots, functions);
 }
 
 }  // namespace ostrel_core::script::lua_vm

@@ -80,30 +80,15 @@ int storage_keys(lua_State* L) {
   const auto s = store(L);
   const std::vector<std::string> keys =
       s == nullptr ? std::vector<std::string>() : s->keys(upvalue_text(L, 2), prefix);
-  lua_createtable(L, static_cast<int>(std::min<std::size_t>(keys.size(), 1 << 20)), 0);
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    push_text(L, keys[i]);
-    lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
-  }
+  push_text_list(L, keys);
   return 1;
 }
 
 }  // namespace
 
 void install_storage_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots) {
-  game_idx = lua_absindex(L, game_idx);
-  lua_createtable(L, 0, 3);
-  push_slots(L, slots);
-  const std::pair<const char*, lua_CFunction> functions[] = {
-      {"get", storage_get}, {"set", storage_set}, {"keys", storage_keys}};
-  for (const auto& [name, fn] : functions) {
-    lua_pushvalue(L, -1);
-    push_text(L, mod_id);
-    lua_pushcclosure(L, fn, 2);
-    lua_setfield(L, -3, name);
-  }
-  lua_pop(L, 1);
-  lua_setfield(L, game_idx, "storage");
+  const SlotFunction functions[] = {{"get", storage_get}, {"set", storage_set}, {"keys", storage_keys}};
+  set_mod_table(L, game_idx, "storage", mod_id, slots, functions);
 }
 
 }  // namespace ostrel_core::script::lua_vm
