@@ -204,6 +204,11 @@ TEST(ItemsScript, CarriedItems) {
         {"game.give(P1, { material = 2, units = 2426, slot = 1 })", "false 2426"},
         {"game.give(P1, { material = 2, units = 5, slot = 99 })", "false 5"},
         {"game.slot(P1, 'player:main', 1)", "{blocks=0,count=0,material=2,nodes=5,units=5}"}}},
+      {"units near 2^32: what does not fit is answered, what went in comes back out",
+       nullptr,
+       {{"game.give(P1, { material = 2, units = 4294967295 })", "false 4294345215"},  // 256 slots of 2430
+        {"game.take(P1, { material = 2, units = 4294967295 })", "622080"},
+        {"game.inventory(P1)", "{}"}}},
       {"loose stone never comes out of a cut or a stack with a detail",
        [](Server& s) {
          s.hub->give(player(1), "player:main", 0, Stack{.material = kStone, .units = 18, .shape = 0x1FF});
