@@ -47,10 +47,9 @@ int open_or_close(lua_State* L) {
   constexpr std::string_view fn = kOpen ? "open_container" : "close_container";
   const std::string name = convert::arg_text(L, 1, fn);
   const std::string text = convert::arg_text(L, 2, fn);
-  auto player = readers::player_of(text, fn);
-  if (!player) convert::raise(L, player.error());
+  const identity::PlayerUuid player = player_or_raise(L, text, fn);
   const bool done = or_empty(containers_slot(L), false, [&](Containers& c) {
-    return kOpen ? c.open(name, *player) : c.close(name, *player);
+    return kOpen ? c.open(name, player) : c.close(name, player);
   });
   lua_pushboolean(L, done ? 1 : 0);
   return 1;

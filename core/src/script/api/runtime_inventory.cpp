@@ -27,10 +27,7 @@ using inventory::slots::kMainView;
 
 // Argument `arg` as a player, refused naming `fn` as it shows itself.
 identity::PlayerUuid player_arg(lua_State* L, int arg, std::string_view fn) {
-  const std::string text = convert::arg_text(L, arg, fn);
-  auto player = readers::player_of(text, fn);
-  if (!player) convert::raise(L, player.error());
-  return *player;
+  return player_or_raise(L, convert::arg_text(L, arg, fn), fn);
 }
 
 // The `view` field of the spec at `t`, "player:main" when absent.
@@ -58,9 +55,8 @@ struct Request {
 Request request_of(lua_State* L, std::string_view fn) {
   const std::string text = convert::arg_text(L, 1, fn);
   convert::arg_table(L, 2, fn);
-  auto player = readers::player_of(text, fn);
-  if (!player) convert::raise(L, player.error());
-  Request r{*player, stack_table::stack_spec_of(L, 2), {}, {}};
+  const identity::PlayerUuid player = player_or_raise(L, text, fn);
+  Request r{player, stack_table::stack_spec_of(L, 2), {}, {}};
   r.view = view_of(L, 2, fn);
   r.slot = container_slot_of(L, 2, fn);
   return r;
@@ -69,10 +65,9 @@ Request request_of(lua_State* L, std::string_view fn) {
 int inventory_contents(lua_State* L) {
   const std::string text = convert::arg_text(L, 1, "inventory");
   const std::string view = lua_isnoneornil(L, 2) ? std::string(kMainView) : convert::arg_text(L, 2, "inventory");
-  auto player = readers::player_of(text, "inventory");
-  if (!player) convert::raise(L, player.error());
+  const identity::PlayerUuid player = player_or_raise(L, text, "inventory");
   const std::vector<Stack> stacks = or_empty(*slots_of(L).inventories, std::vector<Stack>{},
-                                             [&](inventory::Access& a) { return a.contents(*player, view); });
+                                             [&](inventory::Access& a) { return a.contents(player, view); });
   push_stack_list(L, stacks);
   return 1;
 }
@@ -107,12 +102,11 @@ int inventory_slot(lua_State* L) {
   const std::string text = convert::arg_text(L, 1, "slot");
   const std::string view = convert::arg_text(L, 2, "slot");
   const auto n = convert::arg_integer<std::uint64_t>(L, 3, "slot");
-  auto player = readers::player_of(text, "slot");
-  if (!player) convert::raise(L, player.error());
+  const identity::PlayerUuid player = player_or_raise(L, text, "slot");
   if (n == 0) convert::raise(L, "game.slot: slots count from 1, as the screens number them");
   const std::optional<Stack> stack =
       or_empty(*slots_of(L).inventories, std::optional<Stack>{},
-               [&](inventory::Access& a) { return a.slot(*player, view, static_cast<std::size_t>(n - 1)); });
+               [&](inventory::Access& a) { return a.slot(player, view, static_cast<std::size_t>(n - 1)); });
   push_stack_or_nil(L, stack);
   return 1;
 }
@@ -149,15 +143,20 @@ int set_tool(lua_State* L) {
   const std::string text = convert::arg_text(L, 1, "set_tool");
   std::optional<std::string> tool;
   if (!lua_isnoneornil(L, 2)) tool = convert::arg_text(L, 2, "set_tool");
-  auto player = readers::player_of(text, "set_tool");
-  if (!player) convert::raise(L, player.error());
+  const identity::PlayerUuid player = player_or_raise(L, text, "set_tool");
   const bool set =
-      or_empty(*slots_of(L).tools, false, [&](dig::Tools& t) { return t.set_tool(*player, std::move(tool)); });
+      or_empty(*slots_of(L).tools, false, [&](dig::Tools& t) { return t.set_tool(player, std::move(tool)); });
   lua_pushboolean(L, set ? 1 : 0);
   return 1;
 }
 
 }  // namespace
+
+identity::PlayerUuid player_or_raise(lua_State* L, std::string_view text, std::string_view fn) {
+  auto player = readers::player_of(text, fn);
+  if (!player) convert::raise(L, player.error());
+  return *player;
+}
 
 std::optional<std::size_t> container_slot_of(lua_State* L, int t, std::string_view fn) {
   if (fields::raw_field(L, t, "slot") == LUA_TNIL) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "building/inventory/stack.hpp"
+#include "identity/identity.hpp"
 
 struct lua_State;
 
@@ -32,6 +33,9 @@ void install_plan_api(lua_State* L, std::string_view mod_id, int game_idx, const
 // Step 10: make_container, open_container, close_container, container, break_container,
 // container_holder, containers, container_give, container_take.
 void install_container_api(lua_State* L, int game_idx, const Slots& slots);
+
+// readers::player_of, raising its refusal.
+identity::PlayerUuid player_or_raise(lua_State* L, std::string_view text, std::string_view fn);
 
 // The optional `slot` field of the stack spec at `t`: none when absent, else the zero-based
 // index. Raises "container slots are numbered from 1, and 0 is not one of them" for 0, and
