@@ -118,13 +118,21 @@ struct Server {
       if (!g || !(*g)->has_value()) return std::nullopt;
       return containers::stored_view(***g, name);
     });
-    auto g = world->lock();
-    EXPECT_TRUE(containers::restore_all(*boxes, ***g));
+    with_world_taken([&](world::World& w) { EXPECT_TRUE(containers::restore_all(*boxes, w)); });
     vm.set_container_access(boxes);
   }
   void save() {
-    auto g = world->lock();
-    ASSERT_TRUE(containers::flush(*boxes, ***g));
+    with_world_taken([&](world::World& w) { EXPECT_TRUE(containers::flush(*boxes, w)); });
+  }
+  // Runs fn on the world out of its slot, as the simulation works on it between lendings: the
+  // containers lock is never taken under the slot's.
+  template <class F>
+  void with_world_taken(F&& fn) {
+    std::optional<world::World> w;
+    std::swap(w, **world->lock());
+    ASSERT_TRUE(w.has_value());
+    fn(*w);
+    std::swap(w, **world->lock());
   }
   // Saves the containers, closes the world and opens it again.
   void reopen() {
