@@ -46,7 +46,9 @@ stage_tsan() {
   # -O1: a third less compile time than -O2, and TSan's reports keep their line tables.
   configure build-tsan -DOSTREL_TSAN=ON -DOSTREL_STRESS_ONLY=ON \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
-  cmake --build build-tsan
+  # Only the test programs and what they link: not the server program or the golden tools.
+  mapfile -t programs < <(ninja -C build-tsan -t targets all | grep -oE '^(core|server)/ostrel_[a-z_]+_tests?:' | tr -d :)
+  cmake --build build-tsan --target "${programs[@]##*/}"
   TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Stress --no-tests=error
   # The thread-safety analysis (clang only, errors in every clang build): the sources that take a
