@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "presentation/ui/tree.hpp"
 
@@ -28,6 +30,10 @@ struct WidgetReading {
   std::size_t widgets = 0;   // widget tables begun
   std::size_t bytes = 1;     // the tree's bytes so far (child fields counted as one byte each)
   std::size_t pending = 0;   // text bytes of the widget being read
+  // The keys of each widget and style table read: a table used many times is scanned once.
+  std::unordered_map<const void*, std::uint64_t> widget_keys;
+  std::unordered_map<const void*, std::uint64_t> style_keys;
+  std::vector<std::uint8_t> scratch;  // one widget's encoding, to count its bytes
 
   // Bytes a ShowDialog with `form` leaves to its tree.
   static std::size_t room_for(std::string_view form);
