@@ -201,6 +201,8 @@ TEST(DialogWidgets, EdgeCases) {
        }},
       {"a child that is a number", "{ type = 'container', children = { { type = 'spacer' }, 5 } }",
        "show_dialog: bad field `children[2]` (expected table, got integer)", {}},
+      {"an image without a hash", "{ type = 'image' }",
+       "`hash` must be a content hash: 64 hex characters, as game.content_hash answers", {}},
       {"a progress past 1000 is refused by the check", "{ type = 'progress', permille = 1001 }",
        "progress of 1001 permille is over 1000", {}},
   };

@@ -187,7 +187,8 @@ bool table_pushed(lua_State* L, int type, std::string_view key, std::string_view
 }
 bool push_table(const Table& w, Key key, std::string_view ctx) { return table_pushed(w.L, w.push(key), key.name, ctx); }
 
-// A content hash field; none when absent and not `needed`.
+// A content hash field; none when absent and not `needed`. Until the shared content hash reader
+// joins this engine, every hash given is refused with its text.
 std::optional<tree::Hash> hash_field(const Table& w, Key key, bool needed, WidgetReading& r) {
   const int type = w.push(key);
   if (type == LUA_TNIL && !needed) {
