@@ -1659,3 +1659,105 @@ function game.storage.set(key, value) end
 ---@param prefix? string
 ---@return string[]
 function game.storage.keys(prefix) end
+
+-- ---- Dialogs and hover lines ------------------------------------------------------------------
+--
+-- A dialog is data: a tree of widget tables, read and checked in full (even without a running
+-- world, where the functions answer false) before one message goes to one player. Its form
+-- name is qualified with your mod's id ("chest" is "<your mod>:chest"), and its events go to
+-- your `on_dialog_event` handler alone. Every text must be valid UTF-8.
+--
+-- Limits: 32 levels (the root included), 4096 widgets, 1024 bytes per text (name, label,
+-- button, checkbox, text input texts, each dropdown option, view), 256 bytes per tooltip, 256
+-- dropdown options, 1024 grid slots, and 1048576 bytes for the whole dialog message. A table
+-- used many times counts each time it is used.
+
+---@class game.Style
+---@field background? integer[] {r, g, b} or {r, g, b, a}, each 0 to 255; alpha 255 when three.
+---@field border? integer[] As `background`.
+---@field nine_slice? string|integer[] A picture's content hash (64 hex digits, or 32 bytes) drawn as a frame.
+---@field text_colour? integer[] As `background`.
+---@field text_size? integer Virtual pixels.
+---@field font? string A registered font id, qualified with its mod's id.
+
+---@class game.Widget
+---@field type "container"|"label"|"button"|"image"|"text_input"|"checkbox"|"slider"|"dropdown"|"item_slot"|"item_grid"|"scroll"|"spacer"|"progress"|"shape_editor" Matched exactly.
+---@field name? string What this widget's events carry.
+---@field tooltip? string "" counts as none.
+---@field style? game.Style
+---@field grow? integer 0 to 65535: share of the parent's leftover space (default 0).
+---@field size? integer 0 to 65535: fixed size along the parent's direction.
+---@field cross_size? integer 0 to 65535: fixed size across it.
+---@field children? game.Widget[] In order, under a widget of any kind.
+---@field direction? "row"|"column" container; default "column".
+---@field gap? integer container.
+---@field padding? integer container.
+---@field align? "start"|"center"|"end"|"stretch" container; default "start".
+---@field text? string label, button, checkbox.
+---@field hash? string|integer[] image, required: a content hash.
+---@field initial? string text_input.
+---@field placeholder? string text_input.
+---@field checked? boolean checkbox; any value but nil and false is true.
+---@field min? integer slider; default 0.
+---@field max? integer slider; default 100.
+---@field value? integer slider; default 0; within min..max.
+---@field options? string[] dropdown, at most 256.
+---@field selected? integer dropdown, from 1 (default the first).
+---@field view? string item_slot and item_grid, required: an inventory view.
+---@field index? integer item_slot, from 1.
+---@field columns? integer item_grid; default 9.
+---@field first? integer item_grid, from 1.
+---@field count? integer item_grid: slots shown, at most 1024; default 0.
+---@field permille? integer progress, 0 to 1000.
+---@field material? integer shape_editor: the brush (default the lowest of `cells`, else 1).
+---@field shape? integer shape_editor: the 27-bit cell mask (default every cell; with `cells`, theirs).
+---@field cells? integer[] shape_editor: 27 material ids, 0 for an empty cell.
+
+---@class game.DialogSpec
+---@field player string The player's 64 hex digits.
+---@field form string The dialog's name; "other:x" in another mod's namespace is refused.
+---@field tree game.Widget The root widget; a table another mod exports may stand in it.
+---@field compact? boolean A small prompt sized to its contents rather than a full screen.
+
+--- Shows the dialog to the player. Answers true when it went out; false for a text that is not
+--- a player id, a player whose queue is full, and without a running world.
+---
+--- Refusals (the dialog is not sent): "dialog widget: unknown field `<key>`", "dialog widget:
+--- unknown type `<type>`", "dialog style: unknown field `<key>`", "dialog nests deeper than 32
+--- widgets", "dialog has <n> widgets, over the limit of 4096", "dropdown options has <n> entries,
+--- over the limit of 256", "dialog takes more than 1048576 bytes, the limit of one message",
+--- "container direction must be `row` or `column`, not `<text>`", "container align must be
+--- start, center, end or stretch, not `<text>`", "`<key>` wants three or four numbers, got <n>",
+--- the shape editor's texts ("shape_editor: `cells` has <n> entries; ...", "shape_editor:
+--- `cells[<i>]` is a material id, or 0 for an empty cell", "shape_editor: `shape` is <mask> but
+--- its cells fill <mask>; ..."), the content hash texts, the limit texts ("a label of <n> bytes
+--- is over the limit of 1024", "slider value <v> is outside <min>..=<max>", ...), and
+--- "show_dialog: bad field `<key>` (<why>)" for a value of the wrong type or range.
+---@param spec game.DialogSpec
+---@return boolean
+function game.show_dialog(spec) end
+
+--- As `show_dialog`, replacing a dialog the player has open with the same form (one never shown
+--- is shown).
+---@param spec game.DialogSpec
+---@return boolean
+function game.update_dialog(spec) end
+
+--- Closes the player's dialog. Answers whether it was open; the player is told to close it
+--- either way.
+---@param spec { player: string, form: string }
+---@return boolean
+function game.close_dialog(spec) end
+
+--- Replaces every line the player sees under hovered stacks: `lines` maps a material (a block
+--- id or a number 0 to 65535) to its line; nil clears them. Two keys naming one material keep
+--- the line met later. Answers true when the lines went out.
+---
+--- Refusals: "set_hover: the line for material <id> is <n> bytes, over the cap of 256",
+--- "set_hover: <n> lines, over the cap of 256", "set_hover: bad field `lines` (<why>)", and the
+--- material texts ("material id <n> is out of range", "no block registered with id `<id>`",
+--- "material must be a block id or a numeric material, got <value>").
+---@param player string
+---@param lines? table<string|integer, string>
+---@return boolean
+function game.set_hover(player, lines) end

@@ -11,6 +11,7 @@
 #include <functional>
 #include <lua.hpp>
 
+#include "script/api/dialogs.hpp"
 #include "script/api/runtime.hpp"
 #include "script/api/runtime_items.hpp"
 #include "script/api/terrain.hpp"
@@ -26,6 +27,8 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
   // Each step is protected on its own: a failing step ends the install, keeping what the steps
   // before it stored.
   const std::function<void(lua_State*)> steps[] = {
+      // Before the frame's steps: show_dialog, update_dialog, close_dialog, set_hover.
+      [&](lua_State* s) { install_dialogs(s, mod_id, 1, slots); },
       // Step 2: set_block.
       [&](lua_State* s) { install_block_writer(s, 1, slots); },
       // Step 6: storage.get, storage.set, storage.keys.
