@@ -35,12 +35,16 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
       [&](lua_State* s) { install_storage_api(s, mod_id, 1, slots); },
       // Step 7: plans.capture, plans.stamp, plans.info, plans.list, plans.forget.
       [&](lua_State* s) { install_plan_api(s, mod_id, 1, slots); },
+      // Step 9: set_sky_modifier, flash, set_clouds, set_rainbow, lightning.
+      [&](lua_State* s) { install_atmosphere(s, 1, slots); },
       // Step 10: the container functions.
       [&](lua_State* s) { install_container_api(s, 1, slots); },
       // Step 12: get_fluid, fluid_id, set_fluid.
       [&](lua_State* s) { install_fluid_functions(s, mod_id, 1, slots); },
       // Step 13: get_block, get_light.
       [&](lua_State* s) { install_readers(s, 1, slots); },
+      // Step 13: stars, world_position, look_direction, star_in_view.
+      [&](lua_State* s) { install_stars(s, 1, slots); },
       // Step 15: noise_heightmap, density, schematic, schematic_shapes, stamp_schematic, map,
       // flat_heightmap, rng_stream.
       [&](lua_State* s) { install_generation(s, mod_id, 1, slots); },
