@@ -24,6 +24,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/assert.hpp"
@@ -155,6 +156,15 @@ class Chunk {
  public:
   // Every block whole `m`: one entry with 4096 references, width 0, no mixed cells.
   static Chunk filled(coords::ChunkPos pos, MaterialId m);
+  // The chunk filled(pos, base) becomes when each block, in index order, is set through
+  // set_block_local to `value(i)`: the same palette slots, index width, mixed table and free
+  // slots, made in one pass. `value` is called once per block, i = 0..4095.
+  template <class F>
+  static Chunk filled_in_order(coords::ChunkPos pos, MaterialId base, F&& value) {
+    return filled_in_order(pos, base, &value, [](const void* f, std::uint16_t i) -> block::BlockValue {
+      return (*static_cast<const std::remove_reference_t<F>*>(f))(i);
+    });
+  }
 
   // Rebuilds a chunk from stored parts, checking every invariant (first failure wins, in the
   // order of CorruptChunkKind's checks). The palette free stack becomes the free slots in
@@ -233,6 +243,8 @@ class Chunk {
     }
     return {};
   }
+  static Chunk filled_in_order(coords::ChunkPos pos, MaterialId base, const void* ctx,
+                               block::BlockValue (*value)(const void*, std::uint16_t));
   std::uint64_t content_word(const block::BlockValue& canonical);
   std::uint16_t find_or_make_entry(std::uint64_t content);
   void release(std::uint16_t slot);

@@ -124,23 +124,17 @@ void ChunkBuffer::set_fluid(std::uint32_t x, std::uint32_t y, std::uint32_t z, f
 
 chunk::Chunk ChunkBuffer::to_chunk() const {
   if (!is_expanded()) {
-    const std::uint16_t m = blocks_[0];
-    chunk::Chunk c = chunk::Chunk::filled(pos_, m);
-    for (std::uint16_t b = 0; b < kBufferBlocks; ++b) {
-      if (blocks_[b] != m)
-        c.set_block_local(coords::LocalPos::from_index(b), block::BlockValue::whole(blocks_[b]));
-    }
-    return c;
+    return chunk::Chunk::filled_in_order(pos_, blocks_[0], [&](std::uint16_t b) {
+      return block::BlockValue::whole(blocks_[b]);
+    });
   }
-  chunk::Chunk c = chunk::Chunk::filled(pos_, 0);
-  for (std::uint16_t b = 0; b < kBufferBlocks; ++b) {
+  return chunk::Chunk::filled_in_order(pos_, 0, [&](std::uint16_t b) {
     const coords::LocalPos l = coords::LocalPos::from_index(b);
     const BlockCells cells = block_cells(l.x, l.y, l.z);
     block::Cells value;
     std::copy(cells.begin(), cells.end(), value.begin());
-    c.set_block_local(l, block::BlockValue::mixed(value));
-  }
-  return c;
+    return block::BlockValue::mixed(value);
+  });
 }
 
 fluid::layer::FluidLayer ChunkBuffer::finished_fluid() const {
