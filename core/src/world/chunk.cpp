@@ -223,29 +223,35 @@ class SlotIndex {
 // first use: so the palette is the base, then each other content as first met, and the index
 // width the one its last slot needs. Only when no block is the base does the last write free
 // slot 0, which release() then settles as it would have.
-Chunk Chunk::filled_in_order(coords::ChunkPos pos, MaterialId base, const void* ctx,
-                             block::BlockValue (*value)(const void*, std::uint16_t)) {
+template <class Word>
+Chunk Chunk::build_in_order(coords::ChunkPos pos, MaterialId base, Word&& word) {
   Chunk c = filled(pos, base);
   c.palette_[0].refs = 0;
   SlotIndex index;
   bool added = false;
-  *index.find_or_add(block::whole_word(base), added) = 0;
+  std::uint64_t last = block::whole_word(base);
+  std::uint16_t last_slot = 0;
+  *index.find_or_add(last, added) = 0;
   std::vector<std::uint16_t> slots(kBlocks);
   for (std::size_t b = 0; b < kBlocks; ++b) {
-    const std::uint64_t content = c.content_word(value(ctx, static_cast<std::uint16_t>(b)).canonical());
-    std::uint16_t* slot = index.find_or_add(content, added);
-    if (added) {
-      if (c.palette_.size() >= kMaxSlots) {
-        contract_stop(kTarget, "a chunk has 4096 blocks, so its palette cannot exceed 4096 entries");
+    const std::uint64_t content = word(c, static_cast<std::uint16_t>(b));
+    if (content != last) {
+      std::uint16_t* slot = index.find_or_add(content, added);
+      if (added) {
+        if (c.palette_.size() >= kMaxSlots) {
+          contract_stop(kTarget, "a chunk has 4096 blocks, so its palette cannot exceed 4096 entries");
+        }
+        PaletteEntry fresh{content, 0, 0};
+        fresh.permeability = light::permeability(c.view_of(fresh));
+        *slot = static_cast<std::uint16_t>(c.palette_.size());
+        c.palette_.push_back(fresh);
+        ++c.live_;
       }
-      PaletteEntry fresh{content, 0, 0};
-      fresh.permeability = light::permeability(c.view_of(fresh));
-      *slot = static_cast<std::uint16_t>(c.palette_.size());
-      c.palette_.push_back(fresh);
-      ++c.live_;
+      last = content;
+      last_slot = *slot;
     }
-    ++c.palette_[*slot].refs;
-    slots[b] = *slot;
+    ++c.palette_[last_slot].refs;
+    slots[b] = last_slot;
   }
   c.indices_ = bitpack::BitArray(kBlocks, width_for(c.palette_.size()));
   if (c.indices_.width() != 0) {
@@ -254,6 +260,25 @@ Chunk Chunk::filled_in_order(coords::ChunkPos pos, MaterialId base, const void* 
   if (c.palette_[0].refs == 0) c.release(0);
   OSTREL_ASSERT(c.check_invariants());
   return c;
+}
+
+Chunk Chunk::filled_in_order(coords::ChunkPos pos, MaterialId base, const void* ctx,
+                             void (*cells)(const void*, std::uint16_t, Cells&)) {
+  Cells out;
+  return build_in_order(pos, base, [&](Chunk& c, std::uint16_t b) {
+    cells(ctx, b, out);
+    // One material in all 27 cells is that material whole (air included), as canonical() has it.
+    if (std::all_of(out.begin() + 1, out.end(), [&](MaterialId m) { return m == out[0]; })) {
+      return block::whole_word(out[0]);
+    }
+    return c.content_word(block::BlockValue::mixed(out).canonical());
+  });
+}
+
+Chunk Chunk::filled_in_order(coords::ChunkPos pos, std::span<const MaterialId> blocks) {
+  OSTREL_ASSERT(blocks.size() == kBlocks);
+  return build_in_order(pos, blocks[0],
+                        [&](Chunk&, std::uint16_t b) { return block::whole_word(blocks[b]); });
 }
 
 namespace {

@@ -349,10 +349,23 @@ TEST(Chunk, FilledInOrderIsTheChunkOfTheWritesInOrder) {
     const ChunkPos pos{3, -1, 7};
     Chunk want = Chunk::filled(pos, c.base);
     for (int i = 0; i < 4096; ++i) want.set_block_local(at(i), c.value(i));
-    const Chunk got = Chunk::filled_in_order(pos, c.base, [&](std::uint16_t i) { return c.value(i); });
+    const Chunk got = Chunk::filled_in_order(
+        pos, c.base, [&](std::uint16_t i, Cells& out) { out = c.value(i).cells(); });
     EXPECT_TRUE(got.check_invariants());
     EXPECT_EQ(got.to_parts(), want.to_parts());
     EXPECT_EQ(got, want);
+    std::vector<MaterialId> whole(4096);
+    bool all_whole = true;
+    for (int i = 0; i < 4096; ++i) {
+      const BlockValue v = c.value(i).canonical();
+      all_whole = all_whole && v.kind() == Kind::Whole;
+      whole[static_cast<std::size_t>(i)] = v.material();
+    }
+    if (!all_whole) continue;
+    // Whole materials alone: the base is the first block's.
+    Chunk from_first = Chunk::filled(pos, whole[0]);
+    for (int i = 0; i < 4096; ++i) from_first.set_block_local(at(i), BlockValue::whole(whole[static_cast<std::size_t>(i)]));
+    EXPECT_EQ(Chunk::filled_in_order(pos, whole), from_first);
   }
 }
 

@@ -123,17 +123,11 @@ void ChunkBuffer::set_fluid(std::uint32_t x, std::uint32_t y, std::uint32_t z, f
 }
 
 chunk::Chunk ChunkBuffer::to_chunk() const {
-  if (!is_expanded()) {
-    return chunk::Chunk::filled_in_order(pos_, blocks_[0], [&](std::uint16_t b) {
-      return block::BlockValue::whole(blocks_[b]);
-    });
-  }
-  return chunk::Chunk::filled_in_order(pos_, 0, [&](std::uint16_t b) {
+  if (!is_expanded()) return chunk::Chunk::filled_in_order(pos_, blocks_);
+  return chunk::Chunk::filled_in_order(pos_, 0, [&](std::uint16_t b, block::Cells& out) {
     const coords::LocalPos l = coords::LocalPos::from_index(b);
     const BlockCells cells = block_cells(l.x, l.y, l.z);
-    block::Cells value;
-    std::copy(cells.begin(), cells.end(), value.begin());
-    return block::BlockValue::mixed(value);
+    std::copy(cells.begin(), cells.end(), out.begin());
   });
 }
 
