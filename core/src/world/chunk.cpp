@@ -45,7 +45,8 @@ std::optional<std::uint16_t> MixedTable::find(const Cells& cells) const {
 }
 
 std::uint16_t MixedTable::insert(const Cells& cells) {
-  if (auto found = find(cells)) return *found;
+  const std::uint64_t hash = mixed_hash(cells);
+  if (auto it = index_.find(hash); it != index_.end() && cells_[it->second] == cells) return it->second;
   std::uint16_t slot;
   if (!free_.empty()) {
     slot = free_.back();
@@ -59,7 +60,7 @@ std::uint16_t MixedTable::insert(const Cells& cells) {
     slot = static_cast<std::uint16_t>(cells_.size());
     cells_.push_back(cells);
   }
-  index_[mixed_hash(cells)] = slot;
+  index_[hash] = slot;
   ++live_;
   return slot;
 }
@@ -277,6 +278,9 @@ Chunk Chunk::filled_in_order(coords::ChunkPos pos, MaterialId base, const void* 
 
 Chunk Chunk::filled_in_order(coords::ChunkPos pos, std::span<const MaterialId> blocks) {
   OSTREL_ASSERT(blocks.size() == kBlocks);
+  if (std::all_of(blocks.begin(), blocks.end(), [&](MaterialId m) { return m == blocks[0]; })) {
+    return filled(pos, blocks[0]);
+  }
   return build_in_order(pos, blocks[0],
                         [&](Chunk&, std::uint16_t b) { return block::whole_word(blocks[b]); });
 }

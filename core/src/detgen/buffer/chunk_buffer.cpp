@@ -58,31 +58,6 @@ void ChunkBuffer::set_block_cells(std::uint32_t x, std::uint32_t y, std::uint32_
   }
 }
 
-BlockCells ChunkBuffer::block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const {
-  BlockCells out;
-  if (!is_expanded()) {
-    out.fill(blocks_[block_index(x, y, z)]);
-    return out;
-  }
-  std::uint16_t* o = out.data();
-  for (std::uint32_t sz = 0; sz < 3; ++sz) {
-    for (std::uint32_t sy = 0; sy < 3; ++sy, o += 3) {
-      const std::uint16_t* row = &cells_[cell_index(3 * x, 3 * y + sy, 3 * z + sz)];
-      o[0] = row[0];
-      o[1] = row[1];
-      o[2] = row[2];
-    }
-  }
-  return out;
-}
-
-std::uint32_t ChunkBuffer::filled_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const {
-  if (!is_expanded()) return blocks_[block_index(x, y, z)] != 0 ? 27 : 0;
-  const BlockCells c = block_cells(x, y, z);
-  return static_cast<std::uint32_t>(
-      std::count_if(c.begin(), c.end(), [](std::uint16_t m) { return m != 0; }));
-}
-
 void ChunkBuffer::set_cell(std::uint32_t cx, std::uint32_t cy, std::uint32_t cz, std::uint16_t m) {
   expand();
   cells_[cell_index(cx, cy, cz)] = m;
