@@ -199,10 +199,8 @@ std::expected<GeneratedChunk, ScriptError> LuaVm::generate_chunk(std::string_vie
   int handle_ref = LUA_NOREF;
   std::vector<Turn> turns;
   auto made = protect(L, [&](lua_State* s) {
-    BufferHandle h{detgen::buffer::ChunkBuffer(pos)};
+    BufferHandle h{detgen::buffer::ChunkBuffer(pos), buffer_rules(*impl_, s), seed};
     if (fill != material::kAir) h.buffer.fill_all(fill);
-    h.rules = buffer_rules(*impl_, s);
-    h.seed = seed;
     push_buffer_handle(s, std::move(h));
     handle_ref = luaL_ref(s, LUA_REGISTRYINDEX);
     turns = generator_list(s, domain);
