@@ -45,7 +45,8 @@ std::optional<std::uint16_t> MixedTable::find(const Cells& cells) const {
 }
 
 std::uint16_t MixedTable::insert(const Cells& cells) {
-  if (auto found = find(cells)) return *found;
+  const std::uint64_t hash = mixed_hash(cells);
+  if (auto it = index_.find(hash); it != index_.end() && cells_[it->second] == cells) return it->second;
   std::uint16_t slot;
   if (!free_.empty()) {
     slot = free_.back();
@@ -59,7 +60,7 @@ std::uint16_t MixedTable::insert(const Cells& cells) {
     slot = static_cast<std::uint16_t>(cells_.size());
     cells_.push_back(cells);
   }
-  index_[mixed_hash(cells)] = slot;
+  index_[hash] = slot;
   ++live_;
   return slot;
 }
@@ -164,6 +165,124 @@ Chunk Chunk::filled(coords::ChunkPos pos, MaterialId m) {
   c.indices_ = bitpack::BitArray(kBlocks, 0);
   OSTREL_ASSERT(c.check_invariants());
   return c;
+}
+
+namespace {
+
+// Palette slots by content word while a chunk is built in one pass: open addressing, grown at
+// half load. Holds at most 4097 words.
+class SlotIndex {
+ public:
+  SlotIndex() : keys_(64), slots_(64, kEmpty) {}
+
+  std::uint16_t* find_or_add(std::uint64_t key, bool& added) {
+    std::size_t i = probe(key);
+    added = slots_[i] == kEmpty;
+    if (added) {
+      if (2 * (used_ + 1) > keys_.size()) {
+        grow();
+        i = probe(key);
+      }
+      keys_[i] = key;
+      ++used_;
+    }
+    return &slots_[i];
+  }
+
+  static constexpr std::uint16_t kEmpty = 0xFFFF;
+
+ private:
+  std::size_t probe(std::uint64_t key) const {
+    const std::size_t mask = keys_.size() - 1;
+    std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+    while (slots_[i] != kEmpty && keys_[i] != key) i = (i + 1) & mask;
+    return i;
+  }
+  void grow() {
+    std::vector<std::uint64_t> keys(keys_.size() * 2);
+    std::vector<std::uint16_t> slots(keys_.size() * 2, kEmpty);
+    std::swap(keys, keys_);
+    std::swap(slots, slots_);
+    for (std::size_t j = 0; j < keys.size(); ++j) {
+      if (slots[j] != kEmpty) {
+        const std::size_t i = probe(keys[j]);
+        keys_[i] = keys[j];
+        slots_[i] = slots[j];
+      }
+    }
+  }
+
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint16_t> slots_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace
+
+// Block by block through set_block_local, slot 0 (the base) keeps a reference until the last
+// block, every other entry only gains references, and new entries take new slots in order of
+// first use: so the palette is the base, then each other content as first met, and the index
+// width the one its last slot needs. Only when no block is the base does the last write free
+// slot 0, which release() then settles as it would have.
+template <class Word>
+Chunk Chunk::build_in_order(coords::ChunkPos pos, MaterialId base, Word&& word) {
+  Chunk c = filled(pos, base);
+  c.palette_[0].refs = 0;
+  SlotIndex index;
+  bool added = false;
+  std::uint64_t last = block::whole_word(base);
+  std::uint16_t last_slot = 0;
+  *index.find_or_add(last, added) = 0;
+  std::vector<std::uint16_t> slots(kBlocks);
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    const std::uint64_t content = word(c, static_cast<std::uint16_t>(b));
+    if (content != last) {
+      std::uint16_t* slot = index.find_or_add(content, added);
+      if (added) {
+        if (c.palette_.size() >= kMaxSlots) {
+          contract_stop(kTarget, "a chunk has 4096 blocks, so its palette cannot exceed 4096 entries");
+        }
+        PaletteEntry fresh{content, 0, 0};
+        fresh.permeability = light::permeability(c.view_of(fresh));
+        *slot = static_cast<std::uint16_t>(c.palette_.size());
+        c.palette_.push_back(fresh);
+        ++c.live_;
+      }
+      last = content;
+      last_slot = *slot;
+    }
+    ++c.palette_[last_slot].refs;
+    slots[b] = last_slot;
+  }
+  c.indices_ = bitpack::BitArray(kBlocks, width_for(c.palette_.size()));
+  if (c.indices_.width() != 0) {
+    for (std::size_t b = 0; b < kBlocks; ++b) c.indices_.set(b, slots[b]);
+  }
+  if (c.palette_[0].refs == 0) c.release(0);
+  OSTREL_ASSERT(c.check_invariants());
+  return c;
+}
+
+Chunk Chunk::filled_in_order(coords::ChunkPos pos, MaterialId base, const void* ctx,
+                             void (*cells)(const void*, std::uint16_t, Cells&)) {
+  Cells out;
+  return build_in_order(pos, base, [&](Chunk& c, std::uint16_t b) {
+    cells(ctx, b, out);
+    // One material in all 27 cells is that material whole (air included), as canonical() has it.
+    if (std::all_of(out.begin() + 1, out.end(), [&](MaterialId m) { return m == out[0]; })) {
+      return block::whole_word(out[0]);
+    }
+    return c.content_word(block::BlockValue::mixed(out).canonical());
+  });
+}
+
+Chunk Chunk::filled_in_order(coords::ChunkPos pos, std::span<const MaterialId> blocks) {
+  OSTREL_ASSERT(blocks.size() == kBlocks);
+  if (std::all_of(blocks.begin(), blocks.end(), [&](MaterialId m) { return m == blocks[0]; })) {
+    return filled(pos, blocks[0]);
+  }
+  return build_in_order(pos, blocks[0],
+                        [&](Chunk&, std::uint16_t b) { return block::whole_word(blocks[b]); });
 }
 
 namespace {

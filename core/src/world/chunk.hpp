@@ -24,6 +24,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/assert.hpp"
@@ -155,6 +156,18 @@ class Chunk {
  public:
   // Every block whole `m`: one entry with 4096 references, width 0, no mixed cells.
   static Chunk filled(coords::ChunkPos pos, MaterialId m);
+  // The chunk filled(pos, base) becomes when each block, in index order, is set through
+  // set_block_local to its cells (`cells(i, out)` writes block i's 27 cells, i = 0..4095): the
+  // same palette slots, index width, mixed table and free slots, made in one pass.
+  template <class F>
+  static Chunk filled_in_order(coords::ChunkPos pos, MaterialId base, F&& cells) {
+    return filled_in_order(pos, base, &cells, [](const void* f, std::uint16_t i, Cells& out) {
+      (*static_cast<const std::remove_reference_t<F>*>(f))(i, out);
+    });
+  }
+  // The same for whole blocks: filled(pos, blocks[0]) with each block set whole to blocks[i].
+  // REQUIRES: 4096 materials.
+  static Chunk filled_in_order(coords::ChunkPos pos, std::span<const MaterialId> blocks);
 
   // Rebuilds a chunk from stored parts, checking every invariant (first failure wins, in the
   // order of CorruptChunkKind's checks). The palette free stack becomes the free slots in
@@ -233,6 +246,11 @@ class Chunk {
     }
     return {};
   }
+  static Chunk filled_in_order(coords::ChunkPos pos, MaterialId base, const void* ctx,
+                               void (*cells)(const void*, std::uint16_t, Cells&));
+  // The pass both filled_in_order share: `word(b)` is block b's content word.
+  template <class Word>
+  static Chunk build_in_order(coords::ChunkPos pos, MaterialId base, Word&& word);
   std::uint64_t content_word(const block::BlockValue& canonical);
   std::uint16_t find_or_make_entry(std::uint64_t content);
   void release(std::uint16_t slot);

@@ -201,5 +201,42 @@ TEST(GenerateChunk, MathRandomDrawsTheSameForAChunkInEveryEngine) {
   EXPECT_NE(test::run(one, "m", "return draws[1]"), test::run(one, "m", "return draws[2]"));
 }
 
+// The handle's view of the registry is kept between chunks once registration has closed; before
+// that, and after the fluid ids change, a chunk sees the registry as it is.
+TEST(GenerateChunk, TheBufferSeesTheContentOfItsOwnChunk) {
+  auto vm = test::make_engine(test::kServerMemoryLimit, test::kServerBudget);
+  ASSERT_TRUE(load(vm, "base", "game.register_block({id = 'stone'})"));
+  ASSERT_TRUE(load(vm, "gen",
+                   "game.register_on_generate(function(buf)\n"
+                   "  if not pcall(buf.set_block, buf, 0, 0, 0, 3) then buf:set_block(0, 0, 0, 2) end\n"
+                   "  buf:fill_fluid_below(1, 'm:water') end)"));
+  const std::pair<std::string, std::uint8_t> water1[] = {{"m:water", 1}};
+  vm.set_fluid_ids(water1);
+  // The block at (0, 0, 0) and the fluid id beside it, in the bottom row.
+  const auto made = [&] {
+    auto got = vm.generate_chunk("overworld", 7, {0, 0, 0}, material::kAir);
+    EXPECT_TRUE(got) << got.error().with_detail();
+    if (!got) return std::pair<std::uint16_t, int>{0, -1};
+    const auto block = got->chunk.block_cells(coords::LocalPos{0, 0, 0})[0];
+    return std::pair<std::uint16_t, int>{block, got->fluid.get(1, 0, 0).id()};
+  };
+
+  EXPECT_EQ(made(), (std::pair<std::uint16_t, int>{kStone, 1}));  // material 3 is not registered yet
+  ASSERT_TRUE(load(vm, "late", "game.register_block({id = 'dirt'})"));
+  EXPECT_EQ(made(), (std::pair<std::uint16_t, int>{kDirt, 1}));
+  ASSERT_TRUE(vm.freeze());
+  EXPECT_EQ(made(), (std::pair<std::uint16_t, int>{kDirt, 1}));
+  EXPECT_EQ(made(), (std::pair<std::uint16_t, int>{kDirt, 1}));  // from the kept view
+
+  const std::pair<std::string, std::uint8_t> water2[] = {{"m:water", 2}};
+  vm.set_fluid_ids(water2);
+  EXPECT_EQ(made(), (std::pair<std::uint16_t, int>{kDirt, 2}));
+  vm.set_fluid_ids({});
+  auto none = vm.generate_chunk("overworld", 7, {0, 0, 0}, material::kAir);
+  ASSERT_FALSE(none);
+  EXPECT_NE(none.error().detail().find("no fluid called `m:water`"), std::string::npos)
+      << none.error().with_detail();
+}
+
 }  // namespace
 }  // namespace ostrel_core::script::lua_vm

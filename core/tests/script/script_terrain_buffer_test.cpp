@@ -23,9 +23,11 @@ BufferHandle* give(LuaVm& vm, coords::ChunkPos pos) {
   const int top = lua_gettop(L);
   vm.push_environment("m");
   BufferHandle h{detgen::buffer::ChunkBuffer(pos)};
-  h.next_material = 100;
-  h.whole_shapes = {{kSlab, 0x1C0E07}};
-  h.fluid_ids = {{"m:water", 1}};
+  BufferRules rules;
+  rules.next_material = 100;
+  rules.whole_shapes = {{kSlab, 0x1C0E07}};
+  rules.fluid_ids = {{"m:water", 1}};
+  h.rules = std::make_shared<const BufferRules>(std::move(rules));
   h.seed = 99;
   push_buffer_handle(L, std::move(h));
   lua_setfield(L, -2, "buf");

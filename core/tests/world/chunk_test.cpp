@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 namespace ostrel_core::chunk {
@@ -302,6 +303,70 @@ TEST(Chunk, PermeabilityIsCachedPerEntry) {
   EXPECT_EQ(c.permeability_local(at(5)), 0x2A);
   EXPECT_EQ(c.permeability_local(at(6)), 0x3F);
   EXPECT_EQ(c.permeability_local(at(7)), 0);
+}
+
+// One pass over every block gives the chunk that writing them one by one gives, slot for slot:
+// with the base kept, with the base gone (and then repacked or left as a free slot), with
+// repeated mixed arrays, partial values and non-canonical forms.
+TEST(Chunk, FilledInOrderIsTheChunkOfTheWritesInOrder) {
+  struct Case {
+    const char* name;
+    MaterialId base;
+    std::function<BlockValue(int)> value;
+  };
+  const Case cases[] = {
+      {"all base", kStone, [](int) { return BlockValue::whole(kStone); }},
+      {"base kept", 0, [](int i) { return BlockValue::whole(i % 5 == 0 ? 0 : static_cast<MaterialId>(2 + i % 3)); }},
+      // Two other contents: the base freed at the last block, then repacked (live 2 fits 1 bit).
+      {"base gone, repacked", 0, [](int i) { return BlockValue::whole(i < 100 ? kStone : kDirt); }},
+      // Three other contents: live 3 needs the 2 bits slot 3 did, so the freed base slot stays.
+      {"base gone, slot kept", 0,
+       [](int i) { return BlockValue::whole(static_cast<MaterialId>(2 + i % 3)); }},
+      {"base only at the end", kSand, [](int i) { return BlockValue::whole(i == 4095 ? kSand : kDirt); }},
+      {"mixed arrays repeat", 0,
+       [](int i) {
+         return i % 7 == 0 ? BlockValue::mixed(two_materials(kStone, kDirt))
+                : i % 7 == 1 ? BlockValue::mixed(two_materials(kDirt, kSand))
+                             : BlockValue::whole(kStone);
+       }},
+      {"mixed everywhere, base gone", 0,
+       [](int i) {
+         return BlockValue::mixed(two_materials(static_cast<MaterialId>(2 + i % 11), kDirt));
+       }},
+      {"partial and non-canonical", 0,
+       [](int i) {
+         Cells one{};
+         one[i % 27] = kSand;  // a mixed form of a one-cell partial
+         return i % 3 == 0   ? BlockValue::partial(kStone, 0x1FF)
+                : i % 3 == 1 ? BlockValue::mixed(one)
+                             : BlockValue::partial(kDirt, block::kOccupancyFull);  // whole dirt
+       }},
+      {"every block its own content", 0,
+       [](int i) { return BlockValue::whole(static_cast<MaterialId>(2 + i)); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ChunkPos pos{3, -1, 7};
+    Chunk want = Chunk::filled(pos, c.base);
+    for (int i = 0; i < 4096; ++i) want.set_block_local(at(i), c.value(i));
+    const Chunk got = Chunk::filled_in_order(
+        pos, c.base, [&](std::uint16_t i, Cells& out) { out = c.value(i).cells(); });
+    EXPECT_TRUE(got.check_invariants());
+    EXPECT_EQ(got.to_parts(), want.to_parts());
+    EXPECT_EQ(got, want);
+    std::vector<MaterialId> whole(4096);
+    bool all_whole = true;
+    for (int i = 0; i < 4096; ++i) {
+      const BlockValue v = c.value(i).canonical();
+      all_whole = all_whole && v.kind() == Kind::Whole;
+      whole[static_cast<std::size_t>(i)] = v.material();
+    }
+    if (!all_whole) continue;
+    // Whole materials alone: the base is the first block's.
+    Chunk from_first = Chunk::filled(pos, whole[0]);
+    for (int i = 0; i < 4096; ++i) from_first.set_block_local(at(i), BlockValue::whole(whole[static_cast<std::size_t>(i)]));
+    EXPECT_EQ(Chunk::filled_in_order(pos, whole), from_first);
+  }
 }
 
 TEST(MixedTable, HashIsFnv1aOverLowThenHighBytes) {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -25,16 +27,22 @@ using Host = ostrel_core::script::host::ModHost<ostrel_core::script::lua_vm::Lua
 inline constexpr std::uint64_t kMemory = 64ull << 20;
 inline constexpr std::uint32_t kBudget = 2'000'000;
 
-// Mods written into a temporary directory, loaded into the simulation's engine.
+// Mods written into a temporary directory, or a fixture directory of the tests, loaded into
+// the simulation's engine.
 struct Mods {
-  ostrel_core::test::TempDir dir;
+  std::optional<ostrel_core::test::TempDir> temp;
+  std::filesystem::path root;
 
-  explicit Mods(std::initializer_list<std::pair<const char*, std::string>> mods) {
-    for (const auto& [id, init] : mods) ostrel_core::test::write_mod(dir.path(), id, init);
+  explicit Mods(std::initializer_list<std::pair<const char*, std::string>> mods)
+      : temp(std::in_place), root(temp->path()) {
+    for (const auto& [id, init] : mods) ostrel_core::test::write_mod(root, id, init);
   }
+  // The fixture mods directory server/tests/fixtures/mods as it stands in the source tree.
+  struct Fixture {};
+  explicit Mods(Fixture) : root(std::filesystem::path(OSTREL_SOURCE_DIR) / "server/tests/fixtures/mods") {}
 
   Host load() const {
-    auto host = Host::load_selected_with_options(dir.path(), kMemory, kBudget, std::nullopt, {});
+    auto host = Host::load_selected_with_options(root, kMemory, kBudget, std::nullopt, {});
     EXPECT_TRUE(host) << (host ? "" : host.error().message());
     EXPECT_TRUE(host->vm.freeze());
     return std::move(*host);
@@ -43,7 +51,7 @@ struct Mods {
   // The spec of a start-up whose engine registered what `sim` did.
   WorkerSpec spec(const Host& sim) const {
     WorkerSpec s;
-    s.mods_dir = dir.path();
+    s.mods_dir = root;
     s.memory_limit = kMemory;
     s.instruction_budget = kBudget;
     s.materials = ostrel_core::persist::idmap::MaterialMap::identity_map();

@@ -58,31 +58,6 @@ void ChunkBuffer::set_block_cells(std::uint32_t x, std::uint32_t y, std::uint32_
   }
 }
 
-BlockCells ChunkBuffer::block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const {
-  BlockCells out;
-  if (!is_expanded()) {
-    out.fill(blocks_[block_index(x, y, z)]);
-    return out;
-  }
-  std::uint16_t* o = out.data();
-  for (std::uint32_t sz = 0; sz < 3; ++sz) {
-    for (std::uint32_t sy = 0; sy < 3; ++sy, o += 3) {
-      const std::uint16_t* row = &cells_[cell_index(3 * x, 3 * y + sy, 3 * z + sz)];
-      o[0] = row[0];
-      o[1] = row[1];
-      o[2] = row[2];
-    }
-  }
-  return out;
-}
-
-std::uint32_t ChunkBuffer::filled_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const {
-  if (!is_expanded()) return blocks_[block_index(x, y, z)] != 0 ? 27 : 0;
-  const BlockCells c = block_cells(x, y, z);
-  return static_cast<std::uint32_t>(
-      std::count_if(c.begin(), c.end(), [](std::uint16_t m) { return m != 0; }));
-}
-
 void ChunkBuffer::set_cell(std::uint32_t cx, std::uint32_t cy, std::uint32_t cz, std::uint16_t m) {
   expand();
   cells_[cell_index(cx, cy, cz)] = m;
@@ -123,24 +98,12 @@ void ChunkBuffer::set_fluid(std::uint32_t x, std::uint32_t y, std::uint32_t z, f
 }
 
 chunk::Chunk ChunkBuffer::to_chunk() const {
-  if (!is_expanded()) {
-    const std::uint16_t m = blocks_[0];
-    chunk::Chunk c = chunk::Chunk::filled(pos_, m);
-    for (std::uint16_t b = 0; b < kBufferBlocks; ++b) {
-      if (blocks_[b] != m)
-        c.set_block_local(coords::LocalPos::from_index(b), block::BlockValue::whole(blocks_[b]));
-    }
-    return c;
-  }
-  chunk::Chunk c = chunk::Chunk::filled(pos_, 0);
-  for (std::uint16_t b = 0; b < kBufferBlocks; ++b) {
+  if (!is_expanded()) return chunk::Chunk::filled_in_order(pos_, blocks_);
+  return chunk::Chunk::filled_in_order(pos_, 0, [&](std::uint16_t b, block::Cells& out) {
     const coords::LocalPos l = coords::LocalPos::from_index(b);
     const BlockCells cells = block_cells(l.x, l.y, l.z);
-    block::Cells value;
-    std::copy(cells.begin(), cells.end(), value.begin());
-    c.set_block_local(l, block::BlockValue::mixed(value));
-  }
-  return c;
+    std::copy(cells.begin(), cells.end(), out.begin());
+  });
 }
 
 fluid::layer::FluidLayer ChunkBuffer::finished_fluid() const {

@@ -99,9 +99,31 @@ class ChunkBuffer {
   // Expands, then writes the block's 27 cells.
   void set_block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z, const BlockCells& cells);
   // The block's 27 cells (its id 27 times at block resolution).
-  BlockCells block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const;
+  BlockCells block_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const {
+    BlockCells out;
+    if (!is_expanded()) {
+      out.fill(blocks_[block_index(x, y, z)]);
+      return out;
+    }
+    std::uint16_t* o = out.data();
+    for (std::uint32_t sz = 0; sz < 3; ++sz) {
+      for (std::uint32_t sy = 0; sy < 3; ++sy, o += 3) {
+        const std::uint16_t* row = &cells_[cell_index(3 * x, 3 * y + sy, 3 * z + sz)];
+        o[0] = row[0];
+        o[1] = row[1];
+        o[2] = row[2];
+      }
+    }
+    return out;
+  }
   // Non-empty cells of the block, 0..27.
-  std::uint32_t filled_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const;
+  std::uint32_t filled_cells(std::uint32_t x, std::uint32_t y, std::uint32_t z) const {
+    if (!is_expanded()) return blocks_[block_index(x, y, z)] != 0 ? 27 : 0;
+    const BlockCells c = block_cells(x, y, z);
+    std::uint32_t n = 0;
+    for (const std::uint16_t m : c) n += m != 0 ? 1 : 0;
+    return n;
+  }
   // Expands, then sets one cell. REQUIRES: cx, cy, cz each 0..47.
   void set_cell(std::uint32_t cx, std::uint32_t cy, std::uint32_t cz, std::uint16_t m);
   // Sets the world cell when it lies in this chunk (expanding) and answers whether it did;

@@ -16,8 +16,8 @@
 namespace ostrel_core::script::lua_vm {
 
 void BufferHandle::write_block(std::uint32_t x, std::uint32_t y, std::uint32_t z, std::uint16_t m) {
-  const auto shape = whole_shapes.find(m);
-  if (shape == whole_shapes.end()) {
+  const auto shape = rules->whole_shapes.find(m);
+  if (shape == rules->whole_shapes.end()) {
     buffer.set_block(x, y, z, m);
     return;
   }
@@ -117,8 +117,8 @@ int options_arg(lua_State* L, int idx, const char* method) {
 }
 
 std::uint8_t fluid_id(lua_State* L, const BufferHandle& h, const std::string& name) {
-  const auto it = h.fluid_ids.find(name);
-  if (it == h.fluid_ids.end()) convert::raise(L, fmt::format(fmt::runtime(kNoFluid), name));
+  const auto it = h.rules->fluid_ids.find(name);
+  if (it == h.rules->fluid_ids.end()) convert::raise(L, fmt::format(fmt::runtime(kNoFluid), name));
   return it->second;
 }
 
@@ -240,7 +240,7 @@ int fill_cover(lua_State* L) {
       convert::raise(L, fmt::format("fill_cover: `cells` is 1 to {}, not {}", 9, cells));
     take = density_field(L, opts, "take", "fill_cover", nullptr, "fill_cover: `take` is not a density");
   }
-  check(L, h.buffer.fill_cover(m, cells, take, h.seed, h.passable));
+  check(L, h.buffer.fill_cover(m, cells, take, h.seed, h.rules->passable));
   return 0;
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,16 +27,24 @@ namespace ostrel_core::script::lua_vm {
 inline constexpr const char* kHandedOn =
     "this chunk buffer was handed on; keep no buffer past your generator";
 
-struct BufferHandle {
-  detgen::buffer::ChunkBuffer buffer;
+// What a handle needs from the registry: the same for every chunk while registration is closed,
+// so one engine shares one copy between its handles.
+struct BufferRules {
   std::vector<std::uint16_t> passable;                         // sorted ascending
   std::map<std::string, std::uint8_t, std::less<>> fluid_ids;  // full fluid id -> fluid id
-  std::uint64_t seed = 0;                                      // the world seed
   std::map<std::uint16_t, std::uint32_t> whole_shapes;         // shaped materials and their cells
   std::uint32_t next_material = 2;  // materials 2 up to this, exclusive, are registered
-  bool handed_on = false;  // the buffer was taken when its generators ended; every call refuses
 
   bool registered(std::uint16_t m) const { return m == 0 || (m >= 2 && m < next_material); }
+};
+
+struct BufferHandle {
+  detgen::buffer::ChunkBuffer buffer;
+  std::shared_ptr<const BufferRules> rules = std::make_shared<const BufferRules>();  // never null
+  std::uint64_t seed = 0;  // the world seed
+  bool handed_on = false;  // the buffer was taken when its generators ended; every call refuses
+
+  bool registered(std::uint16_t m) const { return rules->registered(m); }
   // One block through the shaped write: a shaped material as its cells in otherwise empty
   // cells, any other whole. REQUIRES: local coordinates.
   void write_block(std::uint32_t x, std::uint32_t y, std::uint32_t z, std::uint16_t m);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <lua.hpp>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -74,14 +75,6 @@ void seed_random(lua_State* L, std::uint64_t seed, coords::ChunkPos pos, std::st
 
 namespace {
 
-// What the buffer handle needs from the registry, rebuilt for every chunk.
-struct Lookups {
-  std::map<std::string, std::uint8_t, std::less<>> fluid_ids;
-  std::map<std::uint16_t, std::uint32_t> shapes;
-  std::vector<std::uint16_t> passable;
-  std::uint32_t next_material = 2;
-};
-
 // Walks the table at the top of the stack, if it is one, calling fn with the key at -2 and the
 // value at -1; pops the table.
 template <class F>
@@ -96,7 +89,7 @@ void each_pair(lua_State* L, F&& fn) {
   lua_pop(L, 1);
 }
 
-void read_fluid_ids(lua_State* L, Lookups& out) {
+void read_fluid_ids(lua_State* L, BufferRules& out) {
   lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.fluid_ids");
   each_pair(L, [&] {
     if (lua_type(L, -2) != LUA_TSTRING) return;
@@ -106,7 +99,7 @@ void read_fluid_ids(lua_State* L, Lookups& out) {
 }
 
 // The shaped and the passable materials: each registered block's rule, looked up by its id.
-void read_block_rules(lua_State* L, Lookups& out) {
+void read_block_rules(lua_State* L, BufferRules& out) {
   lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.block_rules");
   const int rules = lua_gettop(L);
   lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.blocks");
@@ -119,7 +112,7 @@ void read_block_rules(lua_State* L, Lookups& out) {
       if (lua_rawget(L, rules) == LUA_TTABLE) {
         if (lua_getfield(L, -1, "shape") != LUA_TNIL) {
           const auto mask = convert::to_integer<std::uint32_t>(L, -1);
-          if (mask && *mask != 0x7FFFFFFu) out.shapes.emplace(*m, *mask);
+          if (mask && *mask != 0x7FFFFFFu) out.whole_shapes.emplace(*m, *mask);
         }
         lua_pop(L, 1);
         if (lua_getfield(L, -1, "passable") == LUA_TBOOLEAN && lua_toboolean(L, -1)) {
@@ -137,6 +130,25 @@ void read_block_rules(lua_State* L, Lookups& out) {
   lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.next_material");
   if (const auto n = convert::to_integer<std::uint32_t>(L, -1)) out.next_material = *n;
   lua_pop(L, 1);
+}
+
+bool frozen(lua_State* L) {
+  lua_getfield(L, LUA_REGISTRYINDEX, "ostrel.frozen");
+  const bool on = lua_toboolean(L, -1) != 0;
+  lua_pop(L, 1);
+  return on;
+}
+
+// The registry's answers for the buffer handle. Kept in the engine once registration has closed
+// (nothing but set_fluid_ids changes them then, and it drops the copy); read afresh before.
+std::shared_ptr<const BufferRules> buffer_rules(LuaVm::Impl& impl, lua_State* L) {
+  if (impl.buffer_rules) return impl.buffer_rules;
+  BufferRules rules;
+  read_fluid_ids(L, rules);
+  read_block_rules(L, rules);
+  auto made = std::make_shared<const BufferRules>(std::move(rules));
+  if (frozen(L)) impl.buffer_rules = made;
+  return made;
 }
 
 // One generator to run: its mod and the registry key of its function.
@@ -187,16 +199,8 @@ std::expected<GeneratedChunk, ScriptError> LuaVm::generate_chunk(std::string_vie
   int handle_ref = LUA_NOREF;
   std::vector<Turn> turns;
   auto made = protect(L, [&](lua_State* s) {
-    Lookups lookups;
-    read_fluid_ids(s, lookups);
-    read_block_rules(s, lookups);
-    BufferHandle h{detgen::buffer::ChunkBuffer(pos)};
+    BufferHandle h{detgen::buffer::ChunkBuffer(pos), buffer_rules(*impl_, s), seed};
     if (fill != material::kAir) h.buffer.fill_all(fill);
-    h.fluid_ids = std::move(lookups.fluid_ids);
-    h.whole_shapes = std::move(lookups.shapes);
-    h.passable = std::move(lookups.passable);
-    h.next_material = lookups.next_material;
-    h.seed = seed;
     push_buffer_handle(s, std::move(h));
     handle_ref = luaL_ref(s, LUA_REGISTRYINDEX);
     turns = generator_list(s, domain);

@@ -96,6 +96,7 @@ void install_registry_table(lua_State* L, const char* name, std::string_view all
 
 void LuaVm::set_fluid_ids(std::span<const std::pair<std::string, std::uint8_t>> ids) {
   std::lock_guard lock(impl_->mu);
+  impl_->buffer_rules.reset();
   install_registry_table(
       impl_->L, "ostrel.fluid_ids", "the fluid ids", "a fluid id", "name", ids.size(),
       [&](lua_State* s, std::size_t i) {

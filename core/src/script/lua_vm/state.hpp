@@ -24,6 +24,8 @@ struct lua_State;
 
 namespace ostrel_core::script::lua_vm {
 
+struct BufferRules;
+
 // The log target of every line the engine writes.
 inline constexpr std::string_view kTarget = "ostrel_core::script::lua_vm";
 
@@ -59,6 +61,9 @@ struct LuaVm::Impl {
   // Why the engine disabled a mod on its own account (memory), for the mod check's report.
   std::map<std::string, std::string, std::less<>> fault_reasons;
   Slots slots;
+  // The chunk buffer handle's view of the registry, made by the first chunk generated after
+  // registration closed; dropped when the fluid ids change (generate.cpp).
+  std::shared_ptr<const BufferRules> buffer_rules;
 
   // Memory owners: each mod that ever ran code gets a number (the engine is 0).
   std::map<std::string, budget::Owner, std::less<>> owners;

@@ -2,8 +2,11 @@
 // The same bits from every build: a digest of the chunks and fluid a fixed recipe makes, over
 // 27 chunks around the origin. Shared by the unit tests and the detgen_golden program.
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/blake3.hpp"
@@ -14,7 +17,7 @@ namespace ostrel_core::detgen::buffer::golden {
 
 struct Digested {
   std::string hex;        // BLAKE3 over every block's 27 cell materials and fluid state, little-endian
-  int expanded = 0;       // chunks that needed cell storage
+  int cut = 0;            // chunks holding a block whose cells differ
   std::uint32_t wet = 0;  // fluid cells made
 };
 
@@ -26,36 +29,59 @@ inline constexpr const char* kDigests[] = {
     "9c4b81fd0f873aa031ef546ea0cab52db751e31f471d4761763b9e02e3acc0a3",
 };
 
-inline Digested digest(std::uint64_t seed) {
-  const sample::Recipe recipe = sample::make_recipe();
-  blake3::Hasher h;
-  Digested out;
-  std::vector<std::uint8_t> bytes;
+// The 27 chunks, in hashing order: chunk y 0..2 holds the surface, the sea and the pools.
+inline std::vector<coords::ChunkPos> positions() {
+  std::vector<coords::ChunkPos> out;
   for (std::int32_t z = -1; z <= 1; ++z) {
     for (std::int32_t y = -1; y <= 1; ++y) {
-      for (std::int32_t x = -1; x <= 1; ++x) {
-        ChunkBuffer b({x, y + 1, z});  // chunk y 0..2 holds the surface, the sea and the pools
-        sample::run(b, recipe, seed);
-        const chunk::Chunk c = b.to_chunk();
-        const auto fluid = b.finished_fluid();
-        bytes.clear();
-        for (std::uint16_t i = 0; i < 4096; ++i) {
-          for (const std::uint16_t m : c.block_cells(coords::LocalPos::from_index(i))) {
-            bytes.push_back(static_cast<std::uint8_t>(m));
-            bytes.push_back(static_cast<std::uint8_t>(m >> 8));
-          }
-          const std::uint16_t f = fluid.get(i).bits;
-          bytes.push_back(static_cast<std::uint8_t>(f));
-          bytes.push_back(static_cast<std::uint8_t>(f >> 8));
-        }
-        h.update(bytes);
-        out.expanded += b.is_expanded();
-        out.wet += fluid.wet();
-      }
+      for (std::int32_t x = -1; x <= 1; ++x) out.push_back({x, y + 1, z});
     }
+  }
+  return out;
+}
+
+// Folds one chunk and its fluid into `out`.
+inline void add(Digested& out, blake3::Hasher& h, const chunk::Chunk& c, const fluid::layer::FluidLayer& fluid) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(4096 * 56);
+  bool cut = false;
+  for (std::uint16_t i = 0; i < 4096; ++i) {
+    const auto cells = c.block_cells(coords::LocalPos::from_index(i));
+    cut = cut || std::adjacent_find(cells.begin(), cells.end(), std::not_equal_to<>()) != cells.end();
+    for (const std::uint16_t m : cells) {
+      bytes.push_back(static_cast<std::uint8_t>(m));
+      bytes.push_back(static_cast<std::uint8_t>(m >> 8));
+    }
+    const std::uint16_t f = fluid.get(i).bits;
+    bytes.push_back(static_cast<std::uint8_t>(f));
+    bytes.push_back(static_cast<std::uint8_t>(f >> 8));
+  }
+  h.update(bytes);
+  out.cut += cut ? 1 : 0;
+  out.wet += fluid.wet();
+}
+
+// The digest of the chunks `make(pos)` gives for positions(), in that order; `make` answers a
+// chunk and its fluid.
+template <class Make>
+Digested digest_of(Make&& make) {
+  blake3::Hasher h;
+  Digested out;
+  for (const coords::ChunkPos pos : positions()) {
+    const auto [c, fluid] = make(pos);
+    add(out, h, c, fluid);
   }
   out.hex = text::hex_bytes(h.finalize());
   return out;
+}
+
+inline Digested digest(std::uint64_t seed) {
+  const sample::Recipe recipe = sample::make_recipe();
+  return digest_of([&](coords::ChunkPos pos) {
+    ChunkBuffer b(pos);
+    sample::run(b, recipe, seed);
+    return std::pair{b.to_chunk(), b.finished_fluid()};
+  });
 }
 
 }  // namespace ostrel_core::detgen::buffer::golden
