@@ -30,6 +30,10 @@ Recipe make_recipe() {
   Op::Noise2 slow;
   slow.stream = rng::fnv1a64("biome");
   slow.options = {2, 0.01f, 2.0f, 0.5f, noise::Shaping::Plain};
+  // Pools lie where a plane noise says: the terraced pour refuses a `within` that reads y.
+  Op::Noise2 lake;
+  lake.stream = rng::fnv1a64("lake");
+  lake.options = {3, 0.05f, 2.0f, 0.5f, noise::Shaping::Plain};
   std::vector<StampBlock> post{{0, 0, 0, kWood, kCellMask}, {0, 1, 0, kWood, kCellMask}};
   for (std::int32_t d = -2; d <= 2; ++d) post.push_back({d, 2, 0, kLeaf, kCellMask});
   return Recipe{
@@ -37,7 +41,7 @@ Recipe make_recipe() {
       compiled({noise("ledge", 1.0f, 0.08f), Op::Const{0.55f}, Op::Sub{}}),
       compiled({slow, Op::Const{1.5f}, Op::Mul{}, Op::Const{0.5f}, Op::Add{}}),
       compiled({Op::Const{18.5f}}),
-      compiled({Op::Coord{0}, Op::Const{0.07f}, Op::Mul{}, noise("lake", 1.0f, 0.05f), Op::Add{}}),
+      compiled({Op::Coord{0}, Op::Const{0.07f}, Op::Mul{}, lake, Op::Add{}}),
       {{0.0f, kGrass}, {1.0f, kDirt}, {4.0f, kStone}},
       {{1, 0.0f, 0.6f, kSand}, {0, 0.0f, 0.4f, kTurf}},
       Schematic::of(std::move(post)),
@@ -71,7 +75,7 @@ void run(ChunkBuffer& b, const Recipe& r, std::uint64_t seed) {
   t.within = &r.within;
   t.lip = kLip;
   t.fluid = 2;
-  (void)b.fill_fluid_terraced(seed, t);
+  if (!b.fill_fluid_terraced(seed, t)) std::abort();  // a fixed recipe: pours or it is broken
   (void)b.set_subnode_world(16 * b.pos().x * 3 + 4, 16 * b.pos().y * 3 + 4, 16 * b.pos().z * 3 + 4, kLeaf);
 }
 

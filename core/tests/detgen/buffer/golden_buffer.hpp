@@ -24,9 +24,9 @@ struct Digested {
 // The committed digests of seeds 0, 42 and 0xDEADBEEFCAFEF00D.
 inline constexpr std::uint64_t kSeeds[] = {0, 42, 0xDEADBEEFCAFEF00Dull};
 inline constexpr const char* kDigests[] = {
-    "93f66f8af71aee0aa1e0bb67b8f30f724b648089b14823795abc13e8dff01680",
-    "845c8a4b55086ab891e63916cee14df49fc58e968e1d88f487c7d3f95e065099",
-    "9c4b81fd0f873aa031ef546ea0cab52db751e31f471d4761763b9e02e3acc0a3",
+    "5cd4e6d082a9db0cd32402a7234ba6de83a454e962096bb57729ea6d6e27e9a8",
+    "66b4a86b62202d42c82fa3b53e80f62c4721d74d87636099556998da50ca433e",
+    "892076b3a8e0a0d4b509c62279cf5fb106e9ecac243395ec2aac5f0d904b86d9",
 };
 
 // The 27 chunks, in hashing order: chunk y 0..2 holds the surface, the sea and the pools.
