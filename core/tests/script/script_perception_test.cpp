@@ -284,6 +284,7 @@ TEST(Perception, SteeringPatchesTheDriveWithTheGaitNamedExactly) {
   tall.collider = phys::Shape{1.8f, 5.4f};  // a body 1.8 blocks tall
   entities->live[7] = tall;
   ent::Entity marker;
+  marker.transform = tall.transform;
   entities->live[8] = marker;
   ent::Entity giant = tall;
   giant.collider = phys::Shape{3.0f, 9.0f};
