@@ -17,6 +17,7 @@
 #include "script/runtime_fakes.hpp"
 #include "script/terrain_lua.hpp"
 #include "support/log_capture.hpp"
+#include "support/lua_dump.hpp"
 
 namespace ostrel_core::script::lua_vm {
 namespace {
@@ -32,7 +33,8 @@ class Sight final : public sight::Access {
   std::optional<sight::Looked> looked;
   std::vector<std::string> asked;
 
-  std::optional<bool> line_of_sight(std::string_view domain, const sight::Vec3d& a, const sight::Vec3d& b) override {
+  std::optional<bool> line_of_sight(std::string_view domain, const sight::Vec3d& a,
+                                    const sight::Vec3d& b) override {
     asked.push_back(fmt::format("los {} {},{},{} {},{},{}", domain, a[0], a[1], a[2], b[0], b[1], b[2]));
     return blocked;
   }
@@ -54,14 +56,14 @@ class Paths final : public path::Access {
 
   path::Found find_path(std::string_view domain, const path::Vec3d& a, const path::Vec3d& b,
                         const path::PathOptions& o) override {
-    asked.push_back(fmt::format("path {} {},{},{} {},{},{} budget {} height {} step {} drop {}", domain, a[0], a[1],
-                                a[2], b[0], b[1], b[2], o.budget, o.height, o.step_up, o.max_drop));
+    asked.push_back(fmt::format("path {} {},{},{} {},{},{} budget {} height {} step {} drop {}", domain, a[0],
+                                a[1], a[2], b[0], b[1], b[2], o.budget, o.height, o.step_up, o.max_drop));
     return route;
   }
   std::optional<path::Steering> steer(std::string_view domain, const path::Vec3d& from, const path::Vec3d& to,
                                       std::int32_t height) override {
-    asked.push_back(fmt::format("steer {} {},{},{} {},{},{} height {}", domain, from[0], from[1], from[2], to[0], to[1],
-                                to[2], height));
+    asked.push_back(fmt::format("steer {} {},{},{} {},{},{} height {}", domain, from[0], from[1], from[2],
+                                to[0], to[1], to[2], height));
     return steering;
   }
 };
@@ -92,36 +94,18 @@ class Entities final : public ent::access::Access {
   bool select_slot(const identity::PlayerUuid&, std::uint16_t) override { return false; }
   bool shove_player(const identity::PlayerUuid&, const std::array<float, 3>&) override { return false; }
   bool transfer(ent::EntityId, std::string_view, const ent::access::Vec3d&) override { return false; }
-  bool set_abilities(const identity::PlayerUuid&, std::optional<ent::access::Abilities>) override { return false; }
-  ent::mount::Boarding mount(const identity::PlayerUuid&, ent::EntityId, const ent::mount::MountOptions&) override {
+  bool set_abilities(const identity::PlayerUuid&, std::optional<ent::access::Abilities>) override {
+    return false;
+  }
+  ent::mount::Boarding mount(const identity::PlayerUuid&, ent::EntityId,
+                             const ent::mount::MountOptions&) override {
     return ent::mount::Boarding::Seated;
   }
   bool dismount(const identity::PlayerUuid&) override { return false; }
   std::optional<ent::EntityId> mounted(const identity::PlayerUuid&) override { return std::nullopt; }
 };
 
-constexpr std::string_view kDump = R"(
-local function dump(v)
-  if type(v) ~= "table" then return tostring(v) end
-  local out = {}
-  if #v > 0 then
-    for _, x in ipairs(v) do out[#out + 1] = dump(x) end
-    return "[" .. table.concat(out, ",") .. "]"
-  end
-  local keys = {}
-  for k in pairs(v) do keys[#keys + 1] = k end
-  table.sort(keys, function(a, b) return tostring(a) < tostring(b) end)
-  for _, k in ipairs(keys) do out[#out + 1] = tostring(k) .. "=" .. dump(v[k]) end
-  return "{" .. table.concat(out, ",") .. "}"
-end
-)";
-
-// Dumps every result of `expr`, joined by " | ".
-std::string eval(LuaVm& vm, std::string_view expr) {
-  return run(vm, "m",
-             std::string(kDump) + "local r = table.pack(" + std::string(expr) +
-                 ") local out = {} for i = 1, r.n do out[i] = dump(r[i]) end return table.concat(out, ' | ')");
-}
+std::string eval(LuaVm& vm, std::string_view expr) { return test::dump_results(vm, "m", expr); }
 
 const std::string kPlayer(64, 'a');
 
@@ -194,8 +178,9 @@ TEST(Perception, LineOfSightAndFindPathWithoutAWorldLogTheirDebugLinesFromInit) 
   )"));
   log::install(log::Options{.filter = {}, .colour = false});
   EXPECT_EQ(run(vm, "walker", "return seen"), "nil nil no world");
-  const auto sight = logs.containing("game.line_of_sight was asked while there was no world to look through; it is "
-                                     "available from on_tick and an entity's on_step, and not from on_generate");
+  const auto sight = logs.containing(
+      "game.line_of_sight was asked while there was no world to look through; it is "
+      "available from on_tick and an entity's on_step, and not from on_generate");
   ASSERT_EQ(sight.size(), 1u);
   EXPECT_NE(sight[0].find("DEBUG ostrel_core::script::lua_vm"), std::string::npos) << sight[0];
   EXPECT_NE(sight[0].find("mod_id=\"walker\""), std::string::npos) << sight[0];
@@ -211,8 +196,9 @@ TEST(Perception, SightQuestionsReadTheirArgumentsAndBuildTheirAnswers) {
   vm.set_sight_access(sight);
 
   // line_of_sight: the domain of the first point, fractions kept; the service's blocked is false.
-  EXPECT_EQ(eval(vm, "game.line_of_sight({ x = 0.5, y = 1, z = 2, domain = 'moon' }, { x = 3, y = 4, z = 5.25 })"),
-            "nil");
+  EXPECT_EQ(
+      eval(vm, "game.line_of_sight({ x = 0.5, y = 1, z = 2, domain = 'moon' }, { x = 3, y = 4, z = 5.25 })"),
+      "nil");
   sight->blocked = false;
   EXPECT_EQ(eval(vm, "game.line_of_sight({ x = 0, y = 0, z = 0 }, { x = 1, y = 0, z = 0 })"), "true");
   sight->blocked = true;
@@ -222,10 +208,13 @@ TEST(Perception, SightQuestionsReadTheirArgumentsAndBuildTheirAnswers) {
 
   // surface_at: 64 blocks down unless told; dry ground has no fluid keys, a pond has both.
   sight->surface = sight::SurfaceBlock{63, 0x7FFFFFF, 4};
-  EXPECT_EQ(eval(vm, "game.surface_at({ x = 3, z = -4, from = 80 })"), "{material=4,occupancy=134217727,y=63}");
+  EXPECT_EQ(eval(vm, "game.surface_at({ x = 3, z = -4, from = 80 })"),
+            "{material=4,occupancy=134217727,y=63}");
   sight->surface = sight::SurfaceFluid{62, static_cast<std::uint16_t>(2 << 5 | 18)};
-  EXPECT_EQ(eval(vm, "game.surface_at({ x = 3, z = -4, from = 80, depth = 9, skip_passable = true, domain = 'moon' })"),
-            "{fluid=2,material=0,occupancy=0,volume=18,y=62}");
+  EXPECT_EQ(
+      eval(vm,
+           "game.surface_at({ x = 3, z = -4, from = 80, depth = 9, skip_passable = true, domain = 'moon' })"),
+      "{fluid=2,material=0,occupancy=0,volume=18,y=62}");
   EXPECT_EQ(eval(vm, "game.surface_at({ x = 3, from = 80 })"),
             "error: surface_at: bad field `z` (expected integer, got nil)");
   EXPECT_EQ(sight->asked[3], "surface overworld 3,-4 from 80 depth 64 false false");
@@ -263,8 +252,9 @@ TEST(Perception, FindPathOptionsAndRoutes) {
   // Values pass unchanged, a negative drop included.
   paths->asked.clear();
   paths->route = std::unexpected(path::PathFailure::OverBudget);
-  EXPECT_EQ(eval(vm, "game.find_path(" + ends + ", { budget = 50000, height = 3, step_up = 0, max_drop = -2 })"),
-            "nil | budget");
+  EXPECT_EQ(
+      eval(vm, "game.find_path(" + ends + ", { budget = 50000, height = 3, step_up = 0, max_drop = -2 })"),
+      "nil | budget");
   EXPECT_EQ(paths->asked[0], "path moon 1.5,2,-3.25 9,2,0 budget 50000 height 3 step 0 drop -2");
   // A route: block centres across, the block's floor up; start first.
   paths->route = std::vector<BlockPos>{{1, 2, -4}, {2, 2, -4}, {-7, -1, 0}};
@@ -297,8 +287,10 @@ TEST(Perception, SteeringPatchesTheDriveWithTheGaitNamedExactly) {
   EXPECT_EQ(entities->patches[0].drive, (phys::Intent{0.6f, -0.8f, phys::Gait::Sprint, true, false}));
   EXPECT_FALSE(entities->patches[0].pos || entities->patches[0].speed || entities->patches[0].velocity);
   // Only the exact names choose a gait.
-  const std::pair<const char*, phys::Gait> gaits[] = {
-      {"'Sprint'", phys::Gait::Walk}, {"'sneak'", phys::Gait::Sneak}, {"nil", phys::Gait::Walk}, {"'walk'", phys::Gait::Walk}};
+  const std::pair<const char*, phys::Gait> gaits[] = {{"'Sprint'", phys::Gait::Walk},
+                                                      {"'sneak'", phys::Gait::Sneak},
+                                                      {"nil", phys::Gait::Walk},
+                                                      {"'walk'", phys::Gait::Walk}};
   for (const auto& [name, gait] : gaits) {
     SCOPED_TRACE(name);
     entities->patches.clear();
@@ -328,14 +320,16 @@ TEST(Perception, SteeringPatchesTheDriveWithTheGaitNamedExactly) {
   // A poisoned path slot is nil too, never an error.
   vm.slots().paths->poison();
   EXPECT_EQ(eval(vm, "game.steer_entity(7, " + target + ")"), "nil");
-  EXPECT_EQ(eval(vm, "game.steer_entity('7', " + target + ")"), "error: an entity id must be an integer, not string");
+  EXPECT_EQ(eval(vm, "game.steer_entity('7', " + target + ")"),
+            "error: an entity id must be an integer, not string");
 }
 
 TEST(Perception, HeadingIsTheTableArctangentOfTheGroundDirection) {
   auto vm = test::make_engine();
   ASSERT_TRUE(test::load(vm, "m", ""));
   const auto bits = [&](const char* dx, const char* dz) {
-    const std::string got = run(vm, "m", fmt::format("return string.format('%.17g', game.heading({}, {}))", dx, dz));
+    const std::string got =
+        run(vm, "m", fmt::format("return string.format('%.17g', game.heading({}, {}))", dx, dz));
     return std::bit_cast<std::uint32_t>(static_cast<float>(std::stod(got)));
   };
   struct Case {
@@ -360,7 +354,8 @@ TEST(Perception, HeadingIsTheTableArctangentOfTheGroundDirection) {
     SCOPED_TRACE(fmt::format("heading({}, {})", c.dx, c.dz));
     EXPECT_EQ(bits(c.dx, c.dz), c.want);
   }
-  EXPECT_EQ(eval(vm, "game.heading({}, 1)"), "error: bad argument #1 to 'heading' (expected number, got table)");
+  EXPECT_EQ(eval(vm, "game.heading({}, 1)"),
+            "error: bad argument #1 to 'heading' (expected number, got table)");
 }
 
 }  // namespace

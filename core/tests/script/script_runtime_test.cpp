@@ -11,6 +11,7 @@
 #include "script/lua_vm/slots.hpp"
 #include "script/runtime_fakes.hpp"
 #include "script/terrain_lua.hpp"
+#include "support/lua_dump.hpp"
 
 namespace ostrel_core::script::lua_vm {
 namespace {
@@ -18,32 +19,14 @@ namespace {
 using coords::BlockPos;
 using test::run;
 
-// Prints any value: tables as {key=value,...} in key order, sequences as [a,b,...]; integers and
-// floats apart (5 and 5.0).
-constexpr std::string_view kDump = R"(
-local function dump(v)
-  if type(v) ~= "table" then return tostring(v) end
-  local out = {}
-  if #v > 0 then
-    for _, x in ipairs(v) do out[#out + 1] = dump(x) end
-    return "[" .. table.concat(out, ",") .. "]"
-  end
-  local keys = {}
-  for k in pairs(v) do keys[#keys + 1] = k end
-  table.sort(keys, function(a, b) return tostring(a) < tostring(b) end)
-  for _, k in ipairs(keys) do out[#out + 1] = tostring(k) .. "=" .. dump(v[k]) end
-  return "{" .. table.concat(out, ",") .. "}"
-end
-)";
-
 // Runs `expr` in mod `m` and dumps its value ("error: ..." when it raises).
 std::string eval(LuaVm& vm, std::string_view expr, std::string_view mod = "m") {
-  return run(vm, mod, std::string(kDump) + "return dump(" + std::string(expr) + ")");
+  return test::dump_results(vm, mod, expr);
 }
 
 TEST(RuntimeFrame, ConstantsAndEmptyAnswersFromTheFirstLineOfInit) {
   auto vm = test::make_engine();
-  const std::string init = std::string(kDump) + R"(
+  const std::string init = std::string(test::kDump) + R"(
     local at = { x = 1, y = 2, z = 3 }
     seen = dump({ game.CHUNK_BLOCKS, game.UNITS_PER_BLOCK, game.OCCUPANCY_FULL, game.ITEMS_PER_STACK,
                   game.AIR, game.mod_id, tostring(game.get_block(at)), game.set_block(at, "m:stone"), game.get_fluid(at),

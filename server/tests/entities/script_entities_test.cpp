@@ -13,6 +13,7 @@
 #include "script/lua_vm/lua_vm.hpp"
 #include "script/terrain_lua.hpp"
 #include "support/log_capture.hpp"
+#include "support/lua_dump.hpp"
 #include "support/mod_env.hpp"
 #include "support/script_engine.hpp"
 #include "world/domains.hpp"
@@ -24,22 +25,6 @@ using ostrel_core::coords::BlockPos;
 using ostrel_core::ent::component::Transform;
 using ostrel_core::script::lua_vm::LuaVm;
 using transport::endpoint::PlayerSim;
-
-constexpr std::string_view kDump = R"(
-local function dump(v)
-  if type(v) ~= "table" then return tostring(v) end
-  local out = {}
-  if #v > 0 then
-    for _, x in ipairs(v) do out[#out + 1] = dump(x) end
-    return "[" .. table.concat(out, ",") .. "]"
-  end
-  local keys = {}
-  for k in pairs(v) do keys[#keys + 1] = k end
-  table.sort(keys, function(a, b) return tostring(a) < tostring(b) end)
-  for _, k in ipairs(keys) do out[#out + 1] = tostring(k) .. "=" .. dump(v[k]) end
-  return "{" .. table.concat(out, ",") .. "}"
-end
-)";
 
 PlayerUuid uuid(std::uint8_t n) { return ostrel_core::test::player(n); }
 std::string hex(std::uint8_t n) { return "'" + uuid(n).to_hex() + "'"; }
@@ -70,12 +55,7 @@ class ScriptEntities : public ::testing::Test {
   }
 
   // Dumps every result of `expr`, joined by " | ".
-  std::string eval(std::string_view expr) {
-    return ostrel_core::test::run(vm_, "m",
-                                  std::string(kDump) + "local r = table.pack(" + std::string(expr) +
-                                      ") local out = {} for i = 1, r.n do out[i] = dump(r[i]) end "
-                                      "return table.concat(out, ' | ')");
-  }
+  std::string eval(std::string_view expr) { return ostrel_core::test::dump_results(vm_, "m", expr); }
   // Runs statements; "" when they finished.
   std::string exec(std::string_view code) { return ostrel_core::test::run_in(vm_, "m", std::string(code)); }
   std::size_t live() { return (*population_->read())->entities().live(); }
@@ -95,21 +75,26 @@ class ScriptEntities : public ::testing::Test {
 TEST_F(ScriptEntities, ASpawnReadsBackExactly) {
   ASSERT_EQ(exec("id = game.spawn_entity({ pos = { x = 10.5, y = 64, z = -3, domain = 'moon' } })"), "");
   EXPECT_EQ(eval("math.type(id)"), "integer");
-  EXPECT_EQ(eval("game.entity(id)"),
-            "{anim=0,facing={x=0.0,y=0.0,z=1.0},fell=0.0,on_ground=false,pitch=0.0,pos={x=10.5,y=64.0,z=-3.0},"
-            "source=m,submerged=0.0,tint={b=1.0,g=1.0,r=1.0},velocity={x=0.0,y=0.0,z=0.0},yaw=0.0}");
+  EXPECT_EQ(
+      eval("game.entity(id)"),
+      "{anim=0,facing={x=0.0,y=0.0,z=1.0},fell=0.0,on_ground=false,pitch=0.0,pos={x=10.5,y=64.0,z=-3.0},"
+      "source=m,submerged=0.0,tint={b=1.0,g=1.0,r=1.0},velocity={x=0.0,y=0.0,z=0.0},yaw=0.0}");
   // A domain in `pos` is not read: it is in the overworld.
   EXPECT_EQ(eval("#game.entities_in_radius({ x = 10.5, y = 64, z = -3 }, 0)"), "1");
 
   // Everything a spawn spec sets; nametag_player wins over nametag and reads back in lower case.
   const std::string upper(64, 'C');
-  ASSERT_EQ(exec("full = game.spawn_entity({ pos = { x = 0, y = 0, z = 0 }, model = 'm:pig', health = 20, speed = 16,"
-                 " nametag = 'Bob', nametag_player = '" + upper + "', collider = { width = 48, height = 2.5 } })"),
+  ASSERT_EQ(exec("full = game.spawn_entity({ pos = { x = 0, y = 0, z = 0 }, model = 'm:pig', health = 20, "
+                 "speed = 16,"
+                 " nametag = 'Bob', nametag_player = '" +
+                 upper + "', collider = { width = 48, height = 2.5 } })"),
             "");
-  EXPECT_EQ(eval("game.entity(full).health .. ' ' .. game.entity(full).max_health .. ' ' .. game.entity(full).model"),
+  EXPECT_EQ(eval("game.entity(full).health .. ' ' .. game.entity(full).max_health .. ' ' .. "
+                 "game.entity(full).model"),
             "20 20 m:pig");
-  EXPECT_EQ(eval("game.entity(full).nametag_player == string.rep('c', 64) and game.entity(full).nametag == nil"),
-            "true");
+  EXPECT_EQ(
+      eval("game.entity(full).nametag_player == string.rep('c', 64) and game.entity(full).nametag == nil"),
+      "true");
   EXPECT_EQ(eval("game.set_entity(full, { health = 500 }) and game.entity(full).health"), "20");
   EXPECT_EQ(eval("game.set_entity(id, { health = 500 })"), "false");  // no health to set
   const Entity full = *access_->get(EntityId{static_cast<std::uint64_t>(std::stoll(eval("full")))});
@@ -133,10 +118,12 @@ TEST_F(ScriptEntities, RefusedSpecsRaiseTheirTextsAndSpawnNothing) {
        "spawn_entity: `speed` is a multiplier from 0 to 16, got inf"},
       {"game.spawn_entity({ pos = { x = 0, y = 0, z = 0 }, speed = -math.huge })",
        "spawn_entity: `speed` is a multiplier from 0 to 16, got -inf"},
-      {"game.spawn_entity({ pos = { x = 0/0, y = 0, z = 0 } })", "spawn_entity was given a position that is not a number"},
+      {"game.spawn_entity({ pos = { x = 0/0, y = 0, z = 0 } })",
+       "spawn_entity was given a position that is not a number"},
       {"game.spawn_entity({ pos = { x = 0, y = math.huge, z = 0 } })",
        "spawn_entity was given a position that is not a number"},
-      {"game.spawn_entity({ pos = { x = 0, y = 0 } })", "spawn_entity: bad field `pos.z` (expected number, got nil)"},
+      {"game.spawn_entity({ pos = { x = 0, y = 0 } })",
+       "spawn_entity: bad field `pos.z` (expected number, got nil)"},
       {"game.spawn_entity({ pos = { x = 0, y = 0, z = 0 }, nametag_player = 'abc' })",
        "nametag_player takes a player UUID in hex, as `game.entity` reports one"},
       {"game.spawn_entity({ pos = { x = 0, y = 0, z = 0 }, collider = { width = 0, height = 1 } })",
@@ -149,15 +136,19 @@ TEST_F(ScriptEntities, RefusedSpecsRaiseTheirTextsAndSpawnNothing) {
        "spawn_entity: `collider` is { width, height } in cells, each above 0 and at most 48"},
       {"game.spawn_entity({ pos = { x = 0, y = 0, z = 0 }, collider = { width = 1e300, height = 1 } })",
        "spawn_entity: `collider` is { width, height } in cells, each above 0 and at most 48"},
-      {"game.set_entity(first, { speed = 16.5 })", "set_entity: `speed` is a multiplier from 0 to 16, got 16.5"},
-      {"game.set_entity(first, { tint = true })", "set_entity: `tint` is { r, g, b } in 0..=1, or false, not a boolean"},
-      {"game.set_entity(first, { tint = 5 })", "set_entity: `tint` is { r, g, b } in 0..=1, or false, not a integer"},
+      {"game.set_entity(first, { speed = 16.5 })",
+       "set_entity: `speed` is a multiplier from 0 to 16, got 16.5"},
+      {"game.set_entity(first, { tint = true })",
+       "set_entity: `tint` is { r, g, b } in 0..=1, or false, not a boolean"},
+      {"game.set_entity(first, { tint = 5 })",
+       "set_entity: `tint` is { r, g, b } in 0..=1, or false, not a integer"},
       {"game.set_entity(first, { tint = { g = 1.5 } })", "set_entity: tint.g must be 0..=1, got 1.5"},
       {"game.set_entity(first, { drive = { gait = 'run' } })",
        "set_entity: unknown gait `run`; expected walk, sprint or sneak"},
       {"game.set_entity(2^64, {})", "an entity id must be an integer, not number"},
       {"game.set_entity(1.5, {})", "an entity id must be a whole number, not 1.5"},
-      {"game.set_entity('x', { tint = true })", "set_entity: `tint` is { r, g, b } in 0..=1, or false, not a boolean"},
+      {"game.set_entity('x', { tint = true })",
+       "set_entity: `tint` is { r, g, b } in 0..=1, or false, not a boolean"},
   };
   ASSERT_EQ(exec("first = game.spawn_entity({ pos = { x = 0, y = 0, z = 0 } })"), "");
   const std::size_t before = live();
@@ -212,7 +203,9 @@ TEST_F(ScriptEntities, DespawnAndSlotReuse) {
 
 TEST_F(ScriptEntities, SetSpecEntries) {
   ASSERT_EQ(exec("id = game.spawn_entity({ pos = { x = 1, y = 2, z = 3 } })"), "");
-  const auto entity = [&] { return *access_->get(EntityId{static_cast<std::uint64_t>(std::stoll(eval("id")))}); };
+  const auto entity = [&] {
+    return *access_->get(EntityId{static_cast<std::uint64_t>(std::stoll(eval("id")))});
+  };
   EXPECT_EQ(eval("game.set_entity(id, {})"), "false");
   EXPECT_EQ(eval("game.set_entity(id, { yaw = 0 })"), "true");  // its own yaw still counts
   EXPECT_EQ(eval("game.set_entity(id, { tint = { r = 0, g = 0.5 } })"), "true");
@@ -227,11 +220,14 @@ TEST_F(ScriptEntities, SetSpecEntries) {
   EXPECT_EQ(eval("game.entity(id).tint"), "{b=1.0,g=1.0,r=1.0}");
   EXPECT_EQ(eval("game.set_entity(id, { drive = {} })"), "true");
   EXPECT_EQ(entity().drive, ostrel_core::phys::Intent{});
-  EXPECT_EQ(eval("game.set_entity(id, { drive = { walk = { x = 1, z = -1 }, gait = 'sneak', jump = true } })"),
-            "true");
-  EXPECT_EQ(entity().drive, (ostrel_core::phys::Intent{1.0f, -1.0f, ostrel_core::phys::Gait::Sneak, true, false}));
+  EXPECT_EQ(
+      eval("game.set_entity(id, { drive = { walk = { x = 1, z = -1 }, gait = 'sneak', jump = true } })"),
+      "true");
+  EXPECT_EQ(entity().drive,
+            (ostrel_core::phys::Intent{1.0f, -1.0f, ostrel_core::phys::Gait::Sneak, true, false}));
   EXPECT_EQ(eval("game.set_entity(id, { anim = 7, yaw = math.pi / 2 }) and game.entity(id).anim"), "7");
-  EXPECT_EQ(eval("string.format('%.4f %.4f', game.entity(id).facing.x, game.entity(id).facing.y)"), "1.0000 0.0000");
+  EXPECT_EQ(eval("string.format('%.4f %.4f', game.entity(id).facing.x, game.entity(id).facing.y)"),
+            "1.0000 0.0000");
 }
 
 TEST_F(ScriptEntities, EntitiesInRadius) {
@@ -251,8 +247,9 @@ TEST_F(ScriptEntities, EntitiesInRadius) {
   EXPECT_EQ(eval("dump(game.entities_in_radius(" + at + ", '5', 'm')) == dump({ here, near, far })"), "true");
   EXPECT_EQ(eval("game.entities_in_radius(" + at + ", 5, 'other')"), "{}");
   // Only the domain the position names.
-  EXPECT_EQ(eval("dump(game.entities_in_radius({ x = 0, y = 0, z = 0, domain = 'moon' }, 5)) == dump({ away })"),
-            "true");
+  EXPECT_EQ(
+      eval("dump(game.entities_in_radius({ x = 0, y = 0, z = 0, domain = 'moon' }, 5)) == dump({ away })"),
+      "true");
   EXPECT_EQ(eval("game.entities_in_radius(" + at + ", {})"),
             "error: bad argument #2 to 'entities_in_radius' (expected number, got table)");
 }
@@ -270,7 +267,8 @@ TEST_F(ScriptEntities, Players) {
             "error: game.move_player was given a position that is not a number");
   EXPECT_EQ(eval("game.move_player(" + hex(9) + ", { x = 1, y = 3, z = 0 })"), "false");
   // A rider moved is off.
-  ASSERT_EQ(exec("horse = game.spawn_entity({ pos = { x = 8, y = 1, z = 8 }, collider = { width = 3, height = 4 } })"),
+  ASSERT_EQ(exec("horse = game.spawn_entity({ pos = { x = 8, y = 1, z = 8 }, collider = { width = 3, height "
+                 "= 4 } })"),
             "");
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse)"), "true");
   EXPECT_EQ(eval("game.mounted(" + hex(1) + ") == horse"), "true");
@@ -302,26 +300,32 @@ TEST_F(ScriptEntities, Players) {
 TEST_F(ScriptEntities, Abilities) {
   const std::string p = hex(1);
   EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { flying = true })"),
-            "error: set_player_abilities: unknown field `flying`. The fields are [\"fly\", \"operator_fly\", \"speed\", "
+            "error: set_player_abilities: unknown field `flying`. The fields are [\"fly\", \"operator_fly\", "
+            "\"speed\", "
             "\"sprint\", \"wind_sky\", \"gravity\"].");
   EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = -1 })"),
-            "error: set_player_abilities: `speed` is a multiplier of 0 or more, got -1. 1 is unchanged and 0 is rooted.");
+            "error: set_player_abilities: `speed` is a multiplier of 0 or more, got -1. 1 is unchanged and 0 "
+            "is rooted.");
   EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = 0/0 })"),
-            "error: set_player_abilities: `speed` is a multiplier of 0 or more, got NaN. 1 is unchanged and 0 is rooted.");
+            "error: set_player_abilities: `speed` is a multiplier of 0 or more, got NaN. 1 is unchanged and "
+            "0 is rooted.");
   EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { gravity = 'heavy' })"),
             "error: set_player_abilities: `gravity` must be a number: expected number, got string");
   EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { gravity = -2 })"),
-            "error: set_player_abilities: `gravity` is a multiplier of 0 or more, got -2. 1 is unchanged and 0 floats.");
+            "error: set_player_abilities: `gravity` is a multiplier of 0 or more, got -2. 1 is unchanged and "
+            "0 floats.");
   EXPECT_FALSE(sim(1).abilities.has_value());
 
-  EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = 20, gravity = 9, fly = 'yes', [1] = 5 })"), "true");
+  EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = 20, gravity = 9, fly = 'yes', [1] = 5 })"),
+            "true");
   EXPECT_EQ(sim(1).abilities, (ostrel_core::proto::AbilitiesDef{false, 16.0f, true, true, 4.0f}));
   EXPECT_FALSE(sim(1).abilities_sent);
   (*players_->lock())->at(uuid(1)).abilities_sent = true;  // the tick sent them
   // The same values again send nothing; the sky keys alone are kept, unsent.
   EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = 16, gravity = 4, sprint = true })"), "true");
   EXPECT_TRUE(sim(1).abilities_sent);
-  EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = 16, gravity = 4, wind_sky = false })"), "true");
+  EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = 16, gravity = 4, wind_sky = false })"),
+            "true");
   EXPECT_TRUE(sim(1).abilities_sent);
   EXPECT_FALSE(sim(1).wind_sky);
   EXPECT_EQ(eval("game.set_player_abilities(" + p + ", { speed = 'fast', operator_fly = false })"), "true");
@@ -342,7 +346,8 @@ TEST_F(ScriptEntities, Mounts) {
     lunar = game.spawn_entity({ pos = { x = 8, y = 1, z = 8 }, collider = { width = 3, height = 4 } })
   )"),
             "");
-  (*population_->write())->set_domain(EntityId{static_cast<std::uint64_t>(std::stoll(eval("lunar")))}, "moon");
+  (*population_->write())
+      ->set_domain(EntityId{static_cast<std::uint64_t>(std::stoll(eval("lunar")))}, "moon");
   ASSERT_EQ(eval("game.mount(" + hex(2) + ", mule)"), "true");
   struct Case {
     std::string code;
@@ -365,17 +370,22 @@ TEST_F(ScriptEntities, Mounts) {
   // Riding the horse now: another mount is refused as already riding.
   ASSERT_EQ(eval("game.mounted(" + hex(1) + ") == horse"), "true");
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", lunar)"), "nil | another domain");
-  ASSERT_EQ(exec("free = game.spawn_entity({ pos = { x = 8, y = 1, z = 7 }, collider = { width = 3, height = 4 } })"), "");
+  ASSERT_EQ(exec("free = game.spawn_entity({ pos = { x = 8, y = 1, z = 7 }, collider = { width = 3, height = "
+                 "4 } })"),
+            "");
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", free)"), "nil | already riding");
 
   // Seats: 16 blocks taken, 17 refused; the same mount again moves the seat.
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { seat = { y = 17 } })"),
-            "error: game.mount: `seat` is { x, y, z } in blocks from the mount's feet, each a number no further than "
+            "error: game.mount: `seat` is { x, y, z } in blocks from the mount's feet, each a number no "
+            "further than "
             "16 away, got [0, 17, 0] blocks");
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { seat = { x = 0/0 } })"),
-            "error: game.mount: `seat` is { x, y, z } in blocks from the mount's feet, each a number no further than "
+            "error: game.mount: `seat` is { x, y, z } in blocks from the mount's feet, each a number no "
+            "further than "
             "16 away, got [NaN, 0, 0] blocks");
-  EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { seat = { y = 16 }, sneak_dismounts = false })"), "true");
+  EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { seat = { y = 16 }, sneak_dismounts = false })"),
+            "true");
   EXPECT_EQ(sim(1).riding->seat, (std::array<float, 3>{0.0f, 48.0f, 0.0f}));
   EXPECT_FALSE(sim(1).riding->sneak_dismounts);
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { seat = { x = -0.5, y = 1 } })"), "true");
@@ -384,13 +394,15 @@ TEST_F(ScriptEntities, Mounts) {
   const char* kOptions = "`. The options are [\"seat\", \"sneak_dismounts\"].";
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { saddle = true })"),
             std::string("error: game.mount: unknown option `saddle") + kOptions);
-  EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { true })"), std::string("error: game.mount: unknown option `1") + kOptions);
+  EXPECT_EQ(eval("game.mount(" + hex(1) + ", horse, { true })"),
+            std::string("error: game.mount: unknown option `1") + kOptions);
   EXPECT_EQ(eval("game.mount(" + hex(1) + ", 'x')"), "error: an entity id must be an integer, not string");
 
   EXPECT_EQ(eval("game.dismount(" + hex(1) + ")"), "true");
   EXPECT_EQ(eval("game.dismount(" + hex(1) + ")"), "false");
   EXPECT_EQ(eval("game.mounted(" + hex(1) + ")"), "nil");
-  EXPECT_EQ(eval("game.dismount('abc')"), "error: game.dismount takes a player UUID in hex, as a hook event reports one");
+  EXPECT_EQ(eval("game.dismount('abc')"),
+            "error: game.dismount takes a player UUID in hex, as a hook event reports one");
 }
 
 TEST_F(ScriptEntities, Domains) {
@@ -410,16 +422,20 @@ TEST_F(ScriptEntities, Domains) {
   EXPECT_NE(warned[0].find("err="), std::string::npos);
 
   EXPECT_EQ(eval("game.create_domain('m:t', 'far', { position = { x = 4.1e18, y = 0, z = 0 } })"),
-            "error: create_domain: `position.x` must be a finite number within 4e18 blocks, got 4100000000000000000");
+            "error: create_domain: `position.x` must be a finite number within 4e18 blocks, got "
+            "4100000000000000000");
   EXPECT_EQ(eval("game.create_domain('m:t', 'far', { position = { x = 0, y = 0 } })"),
             "error: create_domain: `position` needs `z`, a number of blocks in the universe");
-  EXPECT_EQ(eval("game.create_domain('m:t', 'far', { position = { x = 4e18, y = -4e18, z = 0 } })"), "m:t/far");
-  EXPECT_EQ(eval("game.create_domain('m:t', 'sky', { sky = 'x' })"), "error: create_domain: `sky` must be a sky table");
+  EXPECT_EQ(eval("game.create_domain('m:t', 'far', { position = { x = 4e18, y = -4e18, z = 0 } })"),
+            "m:t/far");
+  EXPECT_EQ(eval("game.create_domain('m:t', 'sky', { sky = 'x' })"),
+            "error: create_domain: `sky` must be a sky table");
   EXPECT_FALSE(domains_->exists("m:t/sky"));
 
   // A domain something stands in is still queued: the loop refuses the removal later.
   ASSERT_EQ(exec("guest = game.spawn_entity({ pos = { x = 1, y = 2, z = 3 } })"), "");
-  (*population_->write())->set_domain(EntityId{static_cast<std::uint64_t>(std::stoll(eval("guest")))}, "m:t/17");
+  (*population_->write())
+      ->set_domain(EntityId{static_cast<std::uint64_t>(std::stoll(eval("guest")))}, "m:t/17");
   EXPECT_EQ(eval("game.destroy_domain('m:t/17')"), "true");
   EXPECT_EQ(eval("game.destroy_domain('overworld')"), "false");
   EXPECT_EQ(eval("game.destroy_domain('m:plain')"), "false");

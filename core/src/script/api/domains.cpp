@@ -36,7 +36,8 @@ int transfer_entity(lua_State* L) {
   const auto id = entity_arg(L, 1);
   const auto pos = readers::point(L, 3, fn);
   for (const double v : pos) {
-    if (!std::isfinite(v)) convert::raise(L, "game.transfer_entity was given a position that is not a number");
+    if (!std::isfinite(v))
+      convert::raise(L, "game.transfer_entity was given a position that is not a number");
   }
   if (domain.empty()) convert::raise(L, "game.transfer_entity was given no domain to move into");
   // A place no chunk can hold is refused here, before the tick would move anything there.
@@ -93,8 +94,8 @@ int set_domain_sky(lua_State* L) {
   const std::string id = convert::arg_text(L, 1, fn);
   std::optional<domain::DomainSky> sky;
   if (convert::arg_optional_table(L, 2, fn)) sky = sky_arg(L, 2, fn);
-  const bool set =
-      slots_of(L).domains->with([&](domain::Access* d) { return d != nullptr && d->set_sky(id, std::move(sky)); });
+  const bool set = slots_of(L).domains->with(
+      [&](domain::Access* d) { return d != nullptr && d->set_sky(id, std::move(sky)); });
   lua_pushboolean(L, set ? 1 : 0);
   return 1;
 }

@@ -127,7 +127,8 @@ void push_entity(lua_State* L, const Entity& e) {
   }
   lua_pushinteger(L, e.anim);
   lua_setfield(L, -2, "anim");
-  readers::tint_table(L, std::uint32_t{e.tint.r} | std::uint32_t{e.tint.g} << 8 | std::uint32_t{e.tint.b} << 16);
+  readers::tint_table(L,
+                      std::uint32_t{e.tint.r} | std::uint32_t{e.tint.g} << 8 | std::uint32_t{e.tint.b} << 16);
   lua_setfield(L, -2, "tint");
   if (e.owner) {
     push_text(L, e.owner->uuid.to_hex());
@@ -158,7 +159,8 @@ int spawn_entity(lua_State* L) {
     lua_pushnil(L);
     return 1;
   }
-  if (fields::raw_field(L, 1, "pos") != LUA_TTABLE) fields::field_error(L, fn, "pos", convert::mismatch(L, -1, "table"));
+  if (fields::raw_field(L, 1, "pos") != LUA_TTABLE)
+    fields::field_error(L, fn, "pos", convert::mismatch(L, -1, "table"));
   const auto pos = readers::point(L, -1, fn, "pos.");
   lua_pop(L, 1);
   if (!finite(pos)) convert::raise(L, "spawn_entity was given a position that is not a number");
@@ -174,7 +176,8 @@ int spawn_entity(lua_State* L) {
     e.health = ent::component::Health{h, h};
   }
   if (const auto speed = speed_in(L, 1, fn)) e.speed = *speed;
-  if (auto tag = fields::opt_text(L, 1, "nametag", fn)) e.nametag = ent::component::NametagText{std::move(*tag)};
+  if (auto tag = fields::opt_text(L, 1, "nametag", fn))
+    e.nametag = ent::component::NametagText{std::move(*tag)};
   if (const auto tag = fields::opt_text(L, 1, "nametag_player", fn)) {
     const auto who = identity::PlayerUuid::from_hex(*tag);
     if (!who) convert::raise(L, "nametag_player takes a player UUID in hex, as `game.entity` reports one");
@@ -190,7 +193,8 @@ int spawn_entity(lua_State* L) {
       lua_pop(L, 1);
       // A box with no extent, or one no chunk window can hold, would break the body step.
       if (!(sides[i] > 0.0f && sides[i] <= kMaxColliderCells)) {
-        convert::raise(L, "spawn_entity: `collider` is { width, height } in cells, each above 0 and at most 48");
+        convert::raise(L,
+                       "spawn_entity: `collider` is { width, height } in cells, each above 0 and at most 48");
       }
     }
     lua_pop(L, 1);
@@ -258,7 +262,8 @@ void read_tint(lua_State* L, int t, ent::access::Patch& patch) {
   if (n == 0) {
     patch.tint = colour;
   } else {
-    patch.flash = ent::access::FlashChange{colour, static_cast<std::uint16_t>(std::min<std::uint32_t>(n, 65535))};
+    patch.flash =
+        ent::access::FlashChange{colour, static_cast<std::uint16_t>(std::min<std::uint32_t>(n, 65535))};
   }
 }
 

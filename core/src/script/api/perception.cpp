@@ -57,7 +57,8 @@ int surface_at(lua_State* L) {
   q.z = required_integer<std::int32_t>(L, 1, "z", fn);
   q.from = required_integer<std::int32_t>(L, 1, "from", fn);
   q.depth = 64;
-  if (fields::raw_field(L, 1, "depth") != LUA_TNIL) q.depth = fields::integer_value<std::uint32_t>(L, -1, fn, "depth");
+  if (fields::raw_field(L, 1, "depth") != LUA_TNIL)
+    q.depth = fields::integer_value<std::uint32_t>(L, -1, fn, "depth");
   lua_pop(L, 1);
   fields::raw_field(L, 1, "skip_passable");
   q.skip_passable = lua_toboolean(L, -1) != 0;
@@ -108,7 +109,8 @@ int looking_at(lua_State* L) {
   }
   if (const auto* cell = std::get_if<sight::LookedCell>(&*looked)) {
     lua_createtable(L, 0, 6);
-    const std::pair<const char*, std::int32_t> xyz[] = {{"x", cell->cell.x}, {"y", cell->cell.y}, {"z", cell->cell.z}};
+    const std::pair<const char*, std::int32_t> xyz[] = {
+        {"x", cell->cell.x}, {"y", cell->cell.y}, {"z", cell->cell.z}};
     for (const auto& [key, v] : xyz) {
       lua_pushinteger(L, v);
       lua_setfield(L, -2, key);
@@ -151,10 +153,11 @@ int line_of_sight(lua_State* L) {
     return s == nullptr ? std::nullopt : s->line_of_sight(domain, from, to);
   });
   if (!blocked) {
-    OSTREL_DEBUG(kTarget,
-                 "game.line_of_sight was asked while there was no world to look through; it is available from "
-                 "on_tick and an entity's on_step, and not from on_generate",
-                 log::text("mod_id", mod_of(L)));
+    OSTREL_DEBUG(
+        kTarget,
+        "game.line_of_sight was asked while there was no world to look through; it is available from "
+        "on_tick and an entity's on_step, and not from on_generate",
+        log::text("mod_id", mod_of(L)));
     lua_pushnil(L);
     return 1;
   }
@@ -263,7 +266,8 @@ void install_sight_readers(lua_State* L, int game_idx, const Slots& slots) {
 }
 
 void install_perception(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots) {
-  const Closure closures[] = {{"line_of_sight", line_of_sight}, {"find_path", find_path}, {"steer_entity", steer_entity}};
+  const Closure closures[] = {
+      {"line_of_sight", line_of_sight}, {"find_path", find_path}, {"steer_entity", steer_entity}};
   set_closures(L, game_idx, slots, closures, mod_id);
 }
 

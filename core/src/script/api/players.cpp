@@ -35,8 +35,7 @@ constexpr float kMaxGravity = 4.0f;
 // `fn(Access*)` under the entity slot's lock; a poisoned slot answers as an empty one.
 template <class F>
 auto with_entities(lua_State* L, F&& fn) {
-  return slots_of(L).entities->with(
-      [&](Access* a) { return a == nullptr ? decltype(fn(a))() : fn(a); });
+  return slots_of(L).entities->with([&](Access* a) { return a == nullptr ? decltype(fn(a))() : fn(a); });
 }
 
 std::string_view boarding_text(Boarding b) {
@@ -87,7 +86,8 @@ int select_slot(lua_State* L) {
   const auto slot = convert::to_integer<std::int64_t>(L, 2);
   if (!slot) convert::arg_error(L, 2, "select_slot", slot.error().text);
   if (*slot < 0 || *slot > 65535) {
-    convert::raise(L, fmt::format("game.select_slot: slot must be 0 or more and fit in a u16, got {}", *slot));
+    convert::raise(L,
+                   fmt::format("game.select_slot: slot must be 0 or more and fit in a u16, got {}", *slot));
   }
   const auto index = static_cast<std::uint16_t>(*slot);
   lua_pushboolean(L, with_entities(L, [&](Access* a) { return a->select_slot(player, index); }) ? 1 : 0);
@@ -104,7 +104,8 @@ bool flag(lua_State* L, int t, const char* name, bool absent) {
 
 // The abilities table at `t`, checked.
 ent::access::Abilities abilities_of(lua_State* L, int t) {
-  static constexpr std::string_view kFields[] = {"fly", "operator_fly", "speed", "sprint", "wind_sky", "gravity"};
+  static constexpr std::string_view kFields[] = {"fly",    "operator_fly", "speed",
+                                                 "sprint", "wind_sky",     "gravity"};
   if (const auto unknown = fields::unknown_key(L, t, kFields, true)) {
     convert::raise(L, fmt::format("set_player_abilities: unknown field `{}`. The fields are [\"fly\", "
                                   "\"operator_fly\", \"speed\", \"sprint\", \"wind_sky\", \"gravity\"].",
@@ -122,14 +123,16 @@ ent::access::Abilities abilities_of(lua_State* L, int t) {
   double gravity = 1.0;
   if (fields::raw_field(L, t, "gravity") != LUA_TNIL) {
     const auto g = convert::to_number(L, -1);
-    if (!g) convert::raise(L, fmt::format("set_player_abilities: `gravity` must be a number: {}", g.error().text));
+    if (!g)
+      convert::raise(L, fmt::format("set_player_abilities: `gravity` must be a number: {}", g.error().text));
     gravity = *g;
   }
   lua_pop(L, 1);
   if (!(gravity >= 0.0) || std::isinf(gravity)) {
-    convert::raise(L, fmt::format("set_player_abilities: `gravity` is a multiplier of 0 or more, got {}. 1 is "
-                                  "unchanged and 0 floats.",
-                                  num::format_number(gravity)));
+    convert::raise(L,
+                   fmt::format("set_player_abilities: `gravity` is a multiplier of 0 or more, got {}. 1 is "
+                               "unchanged and 0 floats.",
+                               num::format_number(gravity)));
   }
   out.wire.speed = fields::to_f32(speed);
   out.wire.gravity = std::min(fields::to_f32(gravity), kMaxGravity);
@@ -144,7 +147,8 @@ int set_player_abilities(lua_State* L) {
   const auto player = player_arg(L, 1, "set_player_abilities");
   std::optional<ent::access::Abilities> abilities;
   if (convert::arg_optional_table(L, 2, "set_player_abilities")) abilities = abilities_of(L, 2);
-  lua_pushboolean(L, with_entities(L, [&](Access* a) { return a->set_abilities(player, abilities); }) ? 1 : 0);
+  lua_pushboolean(L,
+                  with_entities(L, [&](Access* a) { return a->set_abilities(player, abilities); }) ? 1 : 0);
   return 1;
 }
 
@@ -210,10 +214,11 @@ ent::mount::MountOptions mount_options(lua_State* L, int t) {
       fits = fits && std::isfinite(cells[a]) && std::fabs(cells[a]) <= kMaxSeatCells;
     }
     if (!fits) {
-      convert::raise(L, fmt::format("game.mount: `seat` is {{ x, y, z }} in blocks from the mount's feet, each "
-                                    "a number no further than 16 away, got [{}, {}, {}] blocks",
-                                    num::format_number(blocks[0]), num::format_number(blocks[1]),
-                                    num::format_number(blocks[2])));
+      convert::raise(L,
+                     fmt::format("game.mount: `seat` is {{ x, y, z }} in blocks from the mount's feet, each "
+                                 "a number no further than 16 away, got [{}, {}, {}] blocks",
+                                 num::format_number(blocks[0]), num::format_number(blocks[1]),
+                                 num::format_number(blocks[2])));
     }
     out.seat = cells;
   }
@@ -262,14 +267,11 @@ identity::PlayerUuid player_arg(lua_State* L, int idx, std::string_view fn) {
 }
 
 void install_players(lua_State* L, int game_idx, const Slots& slots) {
-  const Closure closures[] = {{"player_entity", player_entity},
-                              {"move_player", move_player},
-                              {"select_slot", select_slot},
-                              {"set_player_abilities", set_player_abilities},
-                              {"push_player", push_player},
-                              {"mount", mount},
-                              {"dismount", dismount},
-                              {"mounted", mounted}};
+  const Closure closures[] = {
+      {"player_entity", player_entity}, {"move_player", move_player},
+      {"select_slot", select_slot},     {"set_player_abilities", set_player_abilities},
+      {"push_player", push_player},     {"mount", mount},
+      {"dismount", dismount},           {"mounted", mounted}};
   set_closures(L, game_idx, slots, closures);
 }
 
