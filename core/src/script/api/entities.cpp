@@ -76,14 +76,6 @@ bool finite(const std::array<double, 3>& v) {
   return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
 }
 
-void push_id(lua_State* L, std::optional<EntityId> id) {
-  if (id) {
-    lua_pushinteger(L, static_cast<lua_Integer>(id->value));
-  } else {
-    lua_pushnil(L);
-  }
-}
-
 void push_xyz(lua_State* L, double x, double y, double z) {
   lua_createtable(L, 0, 3);
   lua_pushnumber(L, x);
@@ -362,6 +354,14 @@ std::array<double, 3> entity_blocks(const ent::component::Transform& t) {
   return {static_cast<double>(t.chunk.x) * 16.0 + static_cast<double>(t.local[0]) / 3.0,
           static_cast<double>(t.chunk.y) * 16.0 + static_cast<double>(t.local[1]) / 3.0,
           static_cast<double>(t.chunk.z) * 16.0 + static_cast<double>(t.local[2]) / 3.0};
+}
+
+void push_id(lua_State* L, std::optional<EntityId> id) {
+  if (id) {
+    lua_pushinteger(L, static_cast<lua_Integer>(id->value));
+  } else {
+    lua_pushnil(L);
+  }
 }
 
 EntityId entity_arg(lua_State* L, int idx) {

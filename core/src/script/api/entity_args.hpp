@@ -3,6 +3,7 @@
 // as arguments, an entity's place in blocks. The engine's own header (entities.cpp).
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "identity/identity.hpp"
@@ -16,6 +17,9 @@ using ent::kPlayerSource;
 
 // Argument `idx` read by convert::bits_from_lua as "an entity id"; raises its refusal.
 ent::EntityId entity_arg(lua_State* L, int idx);
+
+// Pushes the id as an integer holding its 64 bits, or nil.
+void push_id(lua_State* L, std::optional<ent::EntityId> id);
 
 // Argument `idx` as a player named by 64 hex digits; raises the player reader's refusal naming
 // `fn` (players.cpp).

@@ -62,11 +62,7 @@ std::string_view boarding_text(Boarding b) {
 int player_entity(lua_State* L) {
   const auto player = player_arg(L, 1, "player_entity");
   const auto id = with_entities(L, [&](Access* a) { return a->player(player); });
-  if (id) {
-    lua_pushinteger(L, static_cast<lua_Integer>(id->value));
-  } else {
-    lua_pushnil(L);
-  }
+  push_id(L, id);
   return 1;
 }
 
@@ -249,11 +245,7 @@ int dismount(lua_State* L) {
 int mounted(lua_State* L) {
   const auto player = player_arg(L, 1, "game.mounted");
   const auto id = with_entities(L, [&](Access* a) { return a->mounted(player); });
-  if (id) {
-    lua_pushinteger(L, static_cast<lua_Integer>(id->value));
-  } else {
-    lua_pushnil(L);
-  }
+  push_id(L, id);
   return 1;
 }
 
