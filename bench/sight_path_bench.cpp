@@ -1,13 +1,17 @@
 // Sight and path queries on a lent world: a path search of 2,000 expansions, an aim among 1,000
 // entities (at INFO, so its TRACE events format nothing: allocations per aim are counted), and
-// a 64-block line of sight.
+// a 64-block line of sight; a hook steering 100 entities through `game.steer_entity`, and
+// `game.entity` and `game.entities_in_radius` among 1,000 entities.
 
 #include <benchmark/benchmark.h>
 
+#include <lua5.4/lua.hpp>
 #include <memory>
 #include <optional>
 
 #include "allocations.hpp"
+#include "entities/access.hpp"
+#include "script/lua_vm/lua_vm.hpp"
 #include "base/log.hpp"
 #include "entities/population.hpp"
 #include "hub/records.hpp"
@@ -70,26 +74,33 @@ void BM_FindPath2000Expansions(benchmark::State& state) {
 }
 BENCHMARK(BM_FindPath2000Expansions)->Unit(benchmark::kMicrosecond);
 
-void BM_AimAmong1000Entities(benchmark::State& state) {
-  Lent lent;
-  ostrel_core::log::install(ostrel_core::log::Options{});  // INFO
-  auto population = std::make_shared<lease::PopulationLock>();
-  {
+// 1,000 mobs 1.8 blocks tall, `y` cells above the lent stone, lent with the world; the players
+// and domains the scripts' entity access needs beside them.
+struct Herd {
+  explicit Herd(Lent& lent, float y = 0.0f) {
     auto pop = population->write();
     for (int i = 0; i < 1000; ++i) {
       ostrel_core::ent::Entity e;
       e.transform.chunk = ChunkPos{i % 6, 0, (i / 6) % 6};
-      e.transform.local = {static_cast<float>(i % 40) + 4.0f, 3.0f, static_cast<float>((i * 7) % 40) + 4.0f};
+      e.transform.local = {static_cast<float>(i % 40) + 4.0f, y, static_cast<float>((i * 7) % 40) + 4.0f};
       e.collider = ostrel_core::phys::Shape{1.8f, 5.4f};
       e.source = "bench";
       (*pop)->spawn(e);
     }
+    lent.lease.set_population(population);
   }
-  auto players = std::make_shared<lease::PlayersLock>();
+  std::shared_ptr<lease::PopulationLock> population = std::make_shared<lease::PopulationLock>();
+  std::shared_ptr<ent::Shared::Domains> domains = std::make_shared<ent::Shared::Domains>();
+  std::shared_ptr<ent::Shared::Players> players = std::make_shared<ent::Shared::Players>();
+};
+
+void BM_AimAmong1000Entities(benchmark::State& state) {
+  Lent lent;
+  ostrel_core::log::install(ostrel_core::log::Options{});  // INFO
+  Herd herd(lent, 3.0f);
   const PlayerUuid viewer{};
-  (*players->lock())->emplace(viewer, transport::endpoint::PlayerSim::at_spawn(BlockPos{40, 0, 40}, 0));
-  lent.lease.set_population(population);
-  lent.lease.set_players(players);
+  (*herd.players->lock())->emplace(viewer, transport::endpoint::PlayerSim::at_spawn(BlockPos{40, 0, 40}, 0));
+  lent.lease.set_players(herd.players);
   lease::Shared shared(lent.lease);
   const std::size_t before = ostrel_bench::allocations();
   for (auto _ : state) benchmark::DoNotOptimize(shared.looking_at(viewer));
@@ -107,5 +118,62 @@ void BM_SightLine64Blocks(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SightLine64Blocks)->Unit(benchmark::kMicrosecond);
+
+// An engine whose mod "m" defines `run()` as `body`, over the herd and the lent world.
+ostrel_core::script::lua_vm::LuaVm herd_engine(Lent& lent, Herd& herd, const std::string& body) {
+  auto vm = ostrel_core::script::lua_vm::LuaVm::create(268'435'456, 20'000'000);
+  if (!vm) std::abort();
+  if (!vm->load_mod("m", "function run()\n" + body + "\nend", "mods/m")) std::abort();
+  vm->set_entity_access(std::make_shared<ent::Shared>(herd.population, herd.domains, herd.players));
+  auto shared = std::make_shared<lease::Shared>(lent.lease);
+  vm->set_path_access(shared);
+  vm->set_sight_access(shared);
+  return std::move(*vm);
+}
+
+// Calls the mod's `run()` once per iteration, as a hook: one entry, one budget.
+void run_hook(benchmark::State& state, ostrel_core::script::lua_vm::LuaVm& vm) {
+  lua_State* L = vm.state();
+  for (auto _ : state) {
+    if (!vm.push_environment("m")) std::abort();
+    lua_getfield(L, -1, "run");
+    lua_remove(L, -2);
+    if (!vm.call_entry("m", "bench", 0)) std::abort();
+  }
+}
+
+void BM_HookSteers100Entities(benchmark::State& state) {
+  Lent lent;
+  Herd herd(lent);
+  // Entity ids 0..99 (generation 0), each toward a point across the field.
+  auto vm = herd_engine(lent, herd, R"(
+    local target = { x = 48, y = 0, z = 48 }
+    for id = 0, 99 do game.steer_entity(id, target, "sprint") end)");
+  run_hook(state, vm);
+}
+BENCHMARK(BM_HookSteers100Entities)->Unit(benchmark::kMicrosecond);
+
+void BM_EntityTableAmong1000(benchmark::State& state) {
+  Lent lent;
+  Herd herd(lent);
+  auto vm = herd_engine(lent, herd, "for id = 0, 999 do local e = game.entity(id) end");
+  run_hook(state, vm);
+  state.counters["per_call"] = benchmark::Counter(static_cast<double>(state.iterations()) * 1000,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_EntityTableAmong1000)->Unit(benchmark::kMicrosecond);
+
+void BM_EntitiesInRadiusAmong1000(benchmark::State& state) {
+  Lent lent;
+  Herd herd(lent);
+  // A 16-block radius over a 96-block field: about a tenth of the herd.
+  auto vm = herd_engine(lent, herd, R"(
+    local at = { x = 48, y = 0, z = 48 }
+    for i = 1, 10 do local near = game.entities_in_radius(at, 16) end)");
+  run_hook(state, vm);
+  state.counters["per_call"] = benchmark::Counter(static_cast<double>(state.iterations()) * 10,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_EntitiesInRadiusAmong1000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1331,6 +1331,268 @@ function Stream:next_bool() end
 ---@return Ostrel.Stream
 function game.rng_stream(pos, name) end
 
+-- ---- Entities, players, mounts, domains, sight and paths -------------------------------------
+--
+-- Like the block functions below, these exist from the first line of init.lua and reach the
+-- world only while the server runs it; until then each gives its empty answer, named with it.
+-- Points are tables of numbers `x`, `y`, `z` in blocks (fractions kept) and, where said, an
+-- optional `domain`. Entity ids are integers holding all 64 bits (a float only when it is a
+-- whole number 0 to 2^64); refusals: "an entity id must be an integer, not <kind>", "an entity
+-- id must be a whole number, not <n>". Players are 64 hex digits, either case; refusal: "<fn>
+-- takes a player UUID in hex, as a hook event reports one". A missing or mistyped field is
+-- "<fn>: bad field `<field>` (<why>)". The world's blocks run from -60000 to 59999 on each axis.
+--
+-- The five entity functions fail with "the entity store is poisoned; the simulation thread
+-- panicked" when the server behind them failed; the player, mount, domain and steering
+-- functions answer empty instead.
+
+---@class game.Point
+---@field x number
+---@field y number
+---@field z number
+---@field domain? string Absent or "" is "overworld".
+
+---@class game.SpawnSpec
+---@field pos game.Point Always spawned in the overworld: a `domain` here is not read (move it with transfer_entity).
+---@field model? string
+---@field item? table A stack table: what the entity is, lying on the ground.
+---@field health? integer Current and maximum.
+---@field speed? number Multiplier of its drive, 0 to 16; default 1.
+---@field nametag? string
+---@field nametag_player? string A player's id: the tag shows that player's name (wins over `nametag`).
+---@field collider? { width: number, height: number } In cells, each above 0 and at most 48; without one the entity is a marker that neither falls nor collides.
+
+---@class game.EntityTable
+---@field pos game.Xyz Blocks (numbers).
+---@field yaw number Radians.
+---@field pitch number Radians.
+---@field facing game.Xyz Unit look direction: x = sin(yaw), z = cos(yaw) at pitch 0.
+---@field velocity game.Xyz Cells per tick.
+---@field on_ground boolean
+---@field submerged number 0 to 1.
+---@field fell number Blocks fallen, on the tick it landed.
+---@field source string The spawning mod, or "engine:player" for a player's body.
+---@field model? string
+---@field item? game.Stack
+---@field anim integer 0 to 255.
+---@field tint { r: number, g: number, b: number } Each 0 to 1; 1, 1, 1 untinted. A flash is not reported.
+---@field owner? string
+---@field nametag? string
+---@field nametag_player? string
+---@field health? integer
+---@field max_health? integer
+
+---@class game.SetSpec
+---@field pos? game.Point Blocks; a point that is not finite or lies outside the world is not applied.
+---@field velocity? game.Xyz Cells per tick.
+---@field yaw? number
+---@field pitch? number
+---@field health? integer At most the entity's maximum; ignored without health.
+---@field speed? number 0 to 16.
+---@field tint? false|{ r: number?, g: number?, b: number? } false: untinted; a table (channels 0..=1, absent 1) is the base tint, or a flash with `tint_ticks`.
+---@field tint_ticks? integer A flash over that many ticks (at most 65535); 0 or absent: the base tint.
+---@field anim? integer 0 to 255.
+---@field drive? { walk: { x: number, z: number }?, gait: "walk"|"sprint"|"sneak"|nil, jump: boolean? } Replaces the whole drive.
+
+--- Puts a new entity into the overworld; its id, or nil (no world, a position outside the world).
+---
+--- Refusals: "spawn_entity was given a position that is not a number"; "spawn_entity: `speed`
+--- is a multiplier from 0 to 16, got <n>"; "nametag_player takes a player UUID in hex, as
+--- `game.entity` reports one"; "spawn_entity: `collider` is { width, height } in cells, each
+--- above 0 and at most 48".
+---@param spec game.SpawnSpec
+---@return integer?
+function game.spawn_entity(spec) end
+
+--- Removes a live entity; true once, false after (and for a player's body, which only its player
+--- takes away). Its rider gets off, heard by `on_dismount` with "gone". The id is read before the
+--- world is looked at, so a malformed id fails even without one.
+---@param id integer
+---@return boolean
+function game.despawn_entity(id) end
+
+--- A copy of the entity, or nil for an id that names nothing live (never a later entity in the
+--- same slot).
+---@param id integer
+---@return game.EntityTable?
+function game.entity(id) end
+
+--- Applies the spec's entries; true when any was applied (even to the same value). A player's
+--- body is rewritten from its player every tick: use move_player and push_player for players.
+---
+--- Refusals: "set_entity: `speed` is a multiplier from 0 to 16, got <n>"; "set_entity: `tint` is
+--- { r, g, b } in 0..=1, or false, not a <type>"; "set_entity: tint.<c> must be 0..=1, got <v>";
+--- "set_entity: unknown gait `<name>`; expected walk, sprint or sneak".
+---@param id integer
+---@param spec game.SetSpec
+---@return boolean
+function game.set_entity(id, spec) end
+
+--- The live entities of `pos.domain` within `radius` blocks of `pos`, nearest first (equal
+--- distances in slot order); only those of `source` when given. A negative radius finds what its
+--- size finds; NaN finds nothing. `{}` without a world.
+---@param pos game.Point
+---@param radius number
+---@param source? string
+---@return integer[]
+function game.entities_in_radius(pos, radius, source) end
+
+--- The entity that is a connected player's body (it changes at every join); nil otherwise.
+---@param player string
+---@return integer?
+function game.player_entity(player) end
+
+--- Teleports a connected player within their domain; the velocity becomes 0 and a rider gets off
+--- ("dismount"). False outside the world or for a player who is not here.
+---
+--- Refusal: "game.move_player was given a position that is not a number".
+---@param player string
+---@param pos game.Xyz
+---@return boolean
+function game.move_player(player, pos) end
+
+--- Selects a hot-bar slot on the player's client (zero-based, a fraction cut); true when sent.
+---
+--- Refusal: "game.select_slot: slot must be 0 or more and fit in a u16, got <n>".
+---@param player string
+---@param slot integer
+---@return boolean
+function game.select_slot(player, slot) end
+
+--- Adds an impulse in cells per tick to the player's velocity (upward takes them off the ground);
+--- a rider's push moves the mount. True when applied.
+---
+--- Refusal: "game.push_player was given an impulse that is not a number".
+---@param player string
+---@param impulse game.Xyz
+---@return boolean
+function game.push_player(player, impulse) end
+
+--- What a player may do; nil restores every default. Fields: `fly` (false), `operator_fly`
+--- (true: the operator list may still grant flight), `speed` (1; at most 16, 0 roots), `sprint`
+--- (true), `wind_sky` (true: the client's sky keys), `gravity` (1; at most 4, 0 floats). A field
+--- of another type takes its default. Equal values twice send the client nothing.
+---
+--- Refusals: "set_player_abilities: unknown field `<key>`. The fields are [\"fly\",
+--- \"operator_fly\", \"speed\", \"sprint\", \"wind_sky\", \"gravity\"]."; "set_player_abilities:
+--- `speed` is a multiplier of 0 or more, got <n>. 1 is unchanged and 0 is rooted.";
+--- "set_player_abilities: `gravity` must be a number: <why>"; "set_player_abilities: `gravity` is
+--- a multiplier of 0 or more, got <n>. 1 is unchanged and 0 floats.".
+---@param player string
+---@param abilities? { fly: boolean?, operator_fly: boolean?, speed: number?, sprint: boolean?, wind_sky: boolean?, gravity: number? }
+---@return boolean
+function game.set_player_abilities(player, abilities) end
+
+--- Seats a player on an entity: true, or nil and one of "not connected", "no such entity", "a
+--- player", "no collider", "another domain", "ridden", "already riding". Asking again for the
+--- same mount moves the seat. `seat` is in blocks from the mount's feet as if it faced +z (absent
+--- axes 0; absent seat: on top); `sneak_dismounts` (true) lets the sneak key get off.
+---
+--- Refusals: "game.mount: unknown option `<key>`. The options are [\"seat\",
+--- \"sneak_dismounts\"]."; "game.mount: `seat` is { x, y, z } in blocks from the mount's feet,
+--- each a number no further than 16 away, got [<x>, <y>, <z>] blocks".
+---@param player string
+---@param entity integer
+---@param options? { seat: { x: number?, y: number?, z: number? }?, sneak_dismounts: boolean? }
+---@return true|nil, string?
+function game.mount(player, entity, options) end
+
+--- Takes the player off; true when they were riding. `on_dismount` hears it later in the tick.
+---@param player string
+---@return boolean
+function game.dismount(player) end
+
+--- The entity the player rides, or nil.
+---@param player string
+---@return integer?
+function game.mounted(player) end
+
+--- Asks for an entity (a player's body too) to move into another domain at `pos`; true when
+--- accepted (a live entity, a live domain, a place inside the world). The tick carries it out,
+--- with `on_domain_exit` and `on_domain_enter`, which may still refuse it.
+---
+--- Refusals: "game.transfer_entity was given a position that is not a number";
+--- "game.transfer_entity was given no domain to move into".
+---@param id integer
+---@param domain string
+---@param pos game.Xyz
+---@return boolean
+function game.transfer_entity(id, domain, pos) end
+
+--- Makes (or finds again) the instance "<template>/<key>" of an instanced template; its id, or nil
+--- for a bad key (1 to 64 ASCII letters, digits and `_`) or a template that is not instanced (the
+--- reason goes to the server log). An instance that exists keeps its position and sky.
+---
+--- Refusals: "create_domain: `position` needs `<axis>`, a number of blocks in the universe";
+--- "create_domain: `position.<axis>` must be a finite number within 4e18 blocks, got <n>";
+--- "create_domain: `sky` must be a sky table"; the sky table's own refusals.
+---@param template string
+---@param key string
+---@param options? { position: game.DomainPosition?, sky: table? }
+---@return string?
+function game.create_domain(template, key, options) end
+
+--- Queues an instance for removal after the tick's transfers; true for an instance. The removal
+--- is refused (and logged) while anything is still inside.
+---@param id string
+---@return boolean
+function game.destroy_domain(id) end
+
+--- Sets a live domain's own sky, or with nil returns it to its registered one; false for a
+--- template or an unknown id.
+---@param id string
+---@param sky? table
+---@return boolean
+function game.set_domain_sky(id, sky) end
+
+--- The top of a column: scans down from `from` at most `depth` blocks (64; at most 256). nil
+--- when nothing is found or there is no world. Over a pond (unless `skip_fluid`) the answer
+--- carries the fluid's id and volume.
+---@param q { x: integer, z: integer, from: integer, depth: integer?, skip_passable: boolean?, skip_fluid: boolean?, domain: string? }
+---@return { y: integer, material: integer, occupancy: integer, fluid: integer?, volume: integer? }?
+function game.surface_at(q) end
+
+--- What a connected player's crosshair is on: a cell `{ x, y, z, domain, material, face }`
+--- (cell coordinates, three to a block) or an entity `{ domain, entity, owner? }`; nil for the
+--- sky, unloaded terrain or a player not here.
+---@param player string
+---@return table?
+function game.looking_at(player) end
+
+--- Whether `a` sees `b` (the domain is `a`'s): true clear, false blocked (also for ends more than
+--- 64 blocks apart or terrain not loaded), nil without a world.
+---@param a game.Point
+---@param b game.Point
+---@return boolean?
+function game.line_of_sight(a, b) end
+
+--- A walkable route from `a` to `b` in `a`'s domain: block centres `{ x + 0.5, y, z + 0.5 }`, start
+--- first; or nil and "unreachable", "budget" or "no world". Options (each optional; a value that
+--- does not read takes its default): `budget` (2000 expansions; at most 10000, shared by every
+--- search of a tick), `height` (2), `step_up` (1), `max_drop` (3).
+---@param a game.Point
+---@param b game.Point
+---@param options? { budget: integer?, height: integer?, step_up: integer?, max_drop: integer? }
+---@return { x: number, y: number, z: number }[]|nil, string?
+function game.find_path(a, b, options) end
+
+--- Drives an entity one tick toward `target` (in the target's domain): its drive becomes the
+--- direction, the gait ("sprint" or "sneak" exactly, else walk) and a jump where a step needs one.
+--- True while going, false once arrived, nil for an entity that is gone or no world.
+---@param id integer
+---@param target game.Point
+---@param gait? string
+---@return boolean?
+function game.steer_entity(id, target, gait) end
+
+--- The heading of the ground direction (dx, dz) in radians, -pi to pi: 0 along +z, pi/2 along
+--- +x; the inverse of an entity's `facing`. The same bits on every machine; 0 for (0, 0) or a
+--- value that is not finite.
+---@param dx number
+---@param dz number
+---@return number
+function game.heading(dx, dz) end
+
 -- ---- The running world (hooks and ticks) -----------------------------------------------------
 --
 -- These functions exist from the first line of init.lua, in every engine, but reach the world

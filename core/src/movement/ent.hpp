@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,9 @@
 #include "movement/phys.hpp"
 
 namespace ostrel_core::ent {
+
+// The source of every player's mirrored body.
+inline constexpr std::string_view kPlayerSource = "engine:player";
 
 // One thing in the world that is not a block. Fields up to `opaque` are stored, in this order;
 // the rest start empty whenever an entity is loaded or spawned by a script.

@@ -24,7 +24,7 @@ using test::kDump;
 
 TEST(RuntimeFrame, ConstantsAndEmptyAnswersFromTheFirstLineOfInit) {
   auto vm = test::make_engine();
-  const std::string init = std::string(kDump) + R"(
+  const std::string init = std::string(test::kDump) + R"(
     local at = { x = 1, y = 2, z = 3 }
     seen = dump({ game.CHUNK_BLOCKS, game.UNITS_PER_BLOCK, game.OCCUPANCY_FULL, game.ITEMS_PER_STACK,
                   game.AIR, game.mod_id, tostring(game.get_block(at)), game.set_block(at, "m:stone"), game.get_fluid(at),

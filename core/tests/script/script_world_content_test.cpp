@@ -157,7 +157,7 @@ const Case kRefusals[] = {
      "register_domain(\"m:d\"): `position` needs `z`, a number of blocks in the universe",
      "ostrel.domains"},
     {"domain_position_too_far", "game.register_domain({id = 'd', position = {x = 1, y = 5e18, z = 0}})",
-     "register_domain(\"m:d\"): `position.y` must be a finite number within 4000000000000000000 "
+     "register_domain(\"m:d\"): `position.y` must be a finite number within 4e18 "
      "blocks, got 5000000000000000000",
      "ostrel.domains"},
     {"generator_not_a_function", "game.register_on_generate(5)",

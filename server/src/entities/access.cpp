@@ -193,15 +193,18 @@ bool Shared::transfer(EntityId id, std::string_view domain, const ostrel_core::e
 }
 
 bool Shared::set_abilities(const PlayerUuid& player,
-                           std::optional<ostrel_core::proto::AbilitiesDef> abilities) {
+                           std::optional<ostrel_core::ent::access::Abilities> abilities) {
   auto players = players_->lock();
   if (!players) return false;
   const auto it = (*players)->find(player);
   if (it == (*players)->end()) return false;
   auto& sim = it->second;
-  if (abilities) abilities = clamp_abilities(*abilities);
-  if (sim.abilities == abilities) return true;
-  sim.abilities = abilities;
+  std::optional<ostrel_core::proto::AbilitiesDef> wire;
+  if (abilities) wire = clamp_abilities(abilities->wire);
+  sim.wind_sky = !abilities || abilities->wind_sky;
+  // The sky keys have no wire field: only a change the client can see is sent.
+  if (sim.abilities == wire) return true;
+  sim.abilities = wire;
   sim.abilities_sent = false;
   return true;
 }

@@ -60,7 +60,7 @@ class Shared final : public ostrel_core::ent::access::Access {
   bool transfer(EntityId id, std::string_view domain,
                 const ostrel_core::ent::access::Vec3d& position) override;
   bool set_abilities(const PlayerUuid& player,
-                     std::optional<ostrel_core::proto::AbilitiesDef> abilities) override;
+                     std::optional<ostrel_core::ent::access::Abilities> abilities) override;
   ostrel_core::ent::mount::Boarding mount(const PlayerUuid& player, EntityId mount,
                                           const ostrel_core::ent::mount::MountOptions& options) override;
   bool dismount(const PlayerUuid& player) override;

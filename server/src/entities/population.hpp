@@ -48,7 +48,7 @@ using ostrel_core::ent::EntityId;
 using ostrel_core::identity::PlayerUuid;
 
 inline constexpr std::string_view kOverworld = "overworld";
-inline constexpr std::string_view kPlayerSource = "engine:player";
+using ostrel_core::ent::kPlayerSource;
 inline constexpr std::string_view kPlayerModel = "engine:humanoid";
 // The world is 120,000 blocks wide: chunks -3750..=3749 on each axis.
 inline constexpr std::int32_t kFirstChunk = -3750;

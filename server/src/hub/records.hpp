@@ -54,6 +54,7 @@ struct PlayerSim {
   ostrel_core::dig::drops::Yield yield;
   std::optional<ostrel_core::proto::AbilitiesDef> abilities;  // what a mod set; absent until set
   bool abilities_sent = false;
+  bool wind_sky = true;  // the sky keys a mod allows; no wire field carries it
   std::optional<std::uint64_t> last_swing;  // the tick of the player's last swing
   std::uint64_t claim = 0;                  // the presence claim that made this record (0: made directly)
   std::optional<mount::Ride> riding;        // absent: not riding

@@ -20,6 +20,7 @@ using ostrel_core::ent::access::Patch;
 using ostrel_core::ent::mount::Boarding;
 using ostrel_core::phys::Intent;
 using ostrel_core::phys::Shape;
+using ostrel_core::ent::access::Abilities;
 using ostrel_core::proto::AbilitiesDef;
 using ostrel_core::test::VoxelWorld;
 using transport::endpoint::PlayerSim;
@@ -132,18 +133,24 @@ TEST_F(AccessTest, EdgeCases) {
   EXPECT_EQ(transfers[1].domain, "moon");
 
   // set_abilities: equal twice marks one message; speed 20 is 16, a NaN gravity 1.
-  EXPECT_TRUE(access_.set_abilities(uuid(1), AbilitiesDef{false, 20.0f, false, true, kNaN}));
+  EXPECT_TRUE(access_.set_abilities(uuid(1), Abilities{AbilitiesDef{false, 20.0f, false, true, kNaN}}));
   EXPECT_EQ(sim(1).abilities, (AbilitiesDef{false, 16.0f, false, true, 1.0f}));
   EXPECT_FALSE(sim(1).abilities_sent);
   edit(1, [](PlayerSim& s) { s.abilities_sent = true; });  // the tick sent them
-  EXPECT_TRUE(access_.set_abilities(uuid(1), AbilitiesDef{false, 16.0f, false, true, 1.0f}));
+  EXPECT_TRUE(access_.set_abilities(uuid(1), Abilities{AbilitiesDef{false, 16.0f, false, true, 1.0f}}));
   EXPECT_TRUE(sim(1).abilities_sent);
-  EXPECT_TRUE(access_.set_abilities(uuid(1), AbilitiesDef{false, -3.0f, false, true, 9.0f}));
+  // The sky keys are kept beside the record; alone they change nothing a client is sent.
+  EXPECT_TRUE(sim(1).wind_sky);
+  EXPECT_TRUE(access_.set_abilities(uuid(1), Abilities{AbilitiesDef{false, 16.0f, false, true, 1.0f}, false}));
+  EXPECT_FALSE(sim(1).wind_sky);
+  EXPECT_TRUE(sim(1).abilities_sent);
+  EXPECT_TRUE(access_.set_abilities(uuid(1), Abilities{AbilitiesDef{false, -3.0f, false, true, 9.0f}}));
   EXPECT_EQ(sim(1).abilities, (AbilitiesDef{false, 0.0f, false, true, 4.0f}));
   EXPECT_FALSE(sim(1).abilities_sent);
   edit(1, [](PlayerSim& s) { s.abilities_sent = true; });
   EXPECT_TRUE(access_.set_abilities(uuid(1), std::nullopt));
   EXPECT_FALSE(sim(1).abilities_sent);
+  EXPECT_TRUE(sim(1).wind_sky);
   edit(1, [](PlayerSim& s) { s.abilities_sent = true; });
   EXPECT_TRUE(access_.set_abilities(uuid(1), std::nullopt));  // none already: nothing to send
   EXPECT_TRUE(sim(1).abilities_sent);

@@ -43,6 +43,14 @@ struct Patch {
 using Vec3d = std::array<double, 3>;
 using identity::PlayerUuid;
 
+// What a mod lets a player do: the record clients get, and the sky keys, which no wire field
+// carries and the server keeps beside it.
+struct Abilities {
+  proto::AbilitiesDef wire;
+  bool wind_sky = true;
+  friend bool operator==(const Abilities&, const Abilities&) = default;
+};
+
 // Every refusal is an answer (false, none, an empty list, a boarding code); a lock left poisoned
 // gives the same answer and changes nothing. Positions are blocks unless said otherwise.
 // Operations that would run hooks (transfers, dismount events) or reach a client (slot
@@ -71,7 +79,7 @@ class Access {
   // Accepted for a live entity and a live domain; the tick carries it out.
   virtual bool transfer(EntityId id, std::string_view domain, const Vec3d& position) = 0;
   // False for a player not connected; absent clears them.
-  virtual bool set_abilities(const PlayerUuid& player, std::optional<proto::AbilitiesDef> abilities) = 0;
+  virtual bool set_abilities(const PlayerUuid& player, std::optional<Abilities> abilities) = 0;
   virtual mount::Boarding mount(const PlayerUuid& player, EntityId mount, const mount::MountOptions& options) = 0;
   // True when the player was riding.
   virtual bool dismount(const PlayerUuid& player) = 0;

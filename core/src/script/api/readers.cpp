@@ -81,6 +81,31 @@ BlockAt block_position(lua_State* L, int t, std::string_view fn) {
   return out;
 }
 
+std::array<double, 3> point(lua_State* L, int t, std::string_view fn, std::string_view prefix) {
+  t = lua_absindex(L, t);
+  std::array<double, 3> out{};
+  const char* axes[3] = {"x", "y", "z"};
+  for (int a = 0; a < 3; ++a) {
+    fields::raw_field(L, t, axes[a]);
+    if (lua_type(L, -1) == LUA_TNUMBER) {
+      out[a] = static_cast<double>(lua_tonumber(L, -1));  // the common case
+    } else {
+      out[a] = fields::number_value(L, -1, fn, fmt::format("{}{}", prefix, axes[a]));
+    }
+    lua_pop(L, 1);
+  }
+  return out;
+}
+
+bool in_world(const std::array<double, 3>& blocks) {
+  constexpr double kLowest = -60000.0;
+  constexpr double kPastHighest = 60000.0;  // block 59999 ends here
+  for (const double v : blocks) {
+    if (!(v >= kLowest && v < kPastHighest)) return false;
+  }
+  return true;
+}
+
 std::expected<std::array<std::uint8_t, 3>, std::string> tint_bytes(lua_State* L, int t) {
   std::array<std::uint8_t, 3> out{};
   const char* channels[3] = {"r", "g", "b"};

@@ -46,6 +46,15 @@ struct BlockAt {
 };
 BlockAt block_position(lua_State* L, int t, std::string_view fn);
 
+// A point in blocks: the numbers `x`, `y`, `z` of the table at `t`, all three required, as
+// 64-bit floats (fractions, infinities and NaN kept for the caller to judge). A missing or
+// mistyped one raises "{fn}: bad field `{prefix}x` ({why})".
+std::array<double, 3> point(lua_State* L, int t, std::string_view fn, std::string_view prefix = "");
+
+// Whether each coordinate of a point in blocks lies in the world's blocks -60000..=59999 (NaN
+// does not).
+bool in_world(const std::array<double, 3>& blocks);
+
 // The tint of `set_entity`: the optional numbers `r`, `g`, `b` of the table at `t`, each 1 when
 // absent, as bytes min(255, floor(v * 255 + 0.5)). A value outside 0..=1, not finite or not a
 // number stops the reading with "set_entity: tint.{channel} must be 0..=1, got {value}".

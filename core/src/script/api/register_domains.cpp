@@ -24,7 +24,7 @@ std::optional<domain::UniversalPos> universal_position(lua_State* L, int table,
   }
   if (t != LUA_TTABLE) fields::field_error(L, ctx, "position", convert::mismatch(L, -1, "table"));
   const int pos = lua_gettop(L);
-  constexpr double kLimit = 4e18;
+  constexpr double kLimit = 4e18;  // written "4e18" in refusals
   std::int64_t out[3] = {};
   const char* axes[] = {"x", "y", "z"};
   for (int i = 0; i < 3; ++i) {
@@ -34,7 +34,7 @@ std::optional<domain::UniversalPos> universal_position(lua_State* L, int table,
       if (v > 4'000'000'000'000'000'000 || v < -4'000'000'000'000'000'000) {
         convert::raise(L, fmt::format("{}: `position.{}` must be a finite number within {} blocks, "
                                       "got {}",
-                                      ctx, axes[i], num::format_number(kLimit), v));
+                                      ctx, axes[i], "4e18", v));
       }
       out[i] = v;
     } else {
@@ -48,8 +48,7 @@ std::optional<domain::UniversalPos> universal_position(lua_State* L, int table,
       if (!std::isfinite(*v) || std::fabs(*v) > kLimit) {
         convert::raise(L, fmt::format("{}: `position.{}` must be a finite number within {} blocks, "
                                       "got {}",
-                                      ctx, axes[i], num::format_number(kLimit),
-                                      num::format_number(*v)));
+                                      ctx, axes[i], "4e18", num::format_number(*v)));
       }
       out[i] = num::saturate<std::int64_t>(*v);
     }

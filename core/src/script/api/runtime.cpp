@@ -67,6 +67,25 @@ void push_text_list(lua_State* L, const std::vector<std::string>& texts) {
   }
 }
 
+void set_closures(lua_State* L, int game_idx, const Slots& slots, std::span<const Closure> closures,
+                  std::optional<std::string_view> mod_id) {
+  game_idx = lua_absindex(L, game_idx);
+  push_slots(L, slots);
+  for (const auto& c : closures) {
+    lua_pushvalue(L, -1);
+    if (mod_id) push_text(L, *mod_id);
+    lua_pushcclosure(L, c.fn, mod_id ? 2 : 1);
+    lua_setfield(L, game_idx, c.key);
+  }
+  lua_pop(L, 1);
+}
+
+std::string_view mod_of(lua_State* L) {
+  std::size_t len = 0;
+  const char* text = lua_tolstring(L, lua_upvalueindex(2), &len);
+  return {text, len};
+}
+
 void install_readers(lua_State* L, int game_idx, const Slots& slots) {
   game_idx = lua_absindex(L, game_idx);
   push_slots(L, slots);

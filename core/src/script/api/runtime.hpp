@@ -20,6 +20,13 @@ struct Slots;
 
 // Step 2: set_block.
 void install_block_writer(lua_State* L, int game_idx, const Slots& slots);
+// Step 3: spawn_entity, despawn_entity, entity, set_entity, entities_in_radius (entities.cpp).
+void install_entities(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots);
+// Step 4: player_entity, move_player, select_slot, set_player_abilities, push_player, mount,
+// dismount, mounted (players.cpp).
+void install_players(lua_State* L, int game_idx, const Slots& slots);
+// Step 5: transfer_entity, create_domain, destroy_domain, set_domain_sky (domains.cpp).
+void install_domains(lua_State* L, int game_idx, const Slots& slots);
 // Step 6: the table `storage` with get, set, keys, each made for `mod_id`.
 void install_storage_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots);
 // Step 9: set_sky_modifier, flash, set_clouds, set_rainbow, then install_lightning
@@ -27,12 +34,18 @@ void install_storage_api(lua_State* L, std::string_view mod_id, int game_idx, co
 void install_atmosphere(lua_State* L, int game_idx, const Slots& slots);
 // lightning, with its own count of unseeded calls (runtime_lightning.cpp).
 void install_lightning(lua_State* L, int game_idx, const Slots& slots);
+// Step 11: heading (perception.cpp).
+void install_heading(lua_State* L, int game_idx);
 // Step 12: get_fluid, fluid_id (made for `mod_id`), set_fluid.
 void install_fluid_functions(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots);
 // Step 13: get_block, get_light.
 void install_readers(lua_State* L, int game_idx, const Slots& slots);
 // Step 13: stars, world_position, look_direction, star_in_view (runtime_stars.cpp).
 void install_stars(lua_State* L, int game_idx, const Slots& slots);
+// Step 13, after install_readers: surface_at, looking_at (perception.cpp).
+void install_sight_readers(lua_State* L, int game_idx, const Slots& slots);
+// Step 14: line_of_sight, find_path, steer_entity (perception.cpp).
+void install_perception(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots);
 // Step 16: CHUNK_BLOCKS, UNITS_PER_BLOCK, OCCUPANCY_FULL, ITEMS_PER_STACK, AIR, mod_id.
 void install_constants(lua_State* L, std::string_view mod_id, int game_idx);
 

@@ -3,6 +3,7 @@
 // runtime closure, and a service is called through `through`, which raises the slot's poison
 // text only after the lock is released. The engine's own header (runtime.cpp).
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,6 +33,17 @@ void set_mod_table(lua_State* L, int game_idx, const char* key, std::string_view
                    std::span<const SlotFunction> functions);
 // Pushes a sequence of the texts, in order.
 void push_text_list(lua_State* L, const std::vector<std::string>& texts);
+// One runtime function and its key on `game`.
+struct Closure {
+  const char* key;
+  int (*fn)(lua_State*);
+};
+// Sets each function on the `game` table at `game_idx` as a closure over `slots` (upvalue 1)
+// and, when `mod_id` is given, the calling mod's id (upvalue 2, read back with mod_of).
+void set_closures(lua_State* L, int game_idx, const Slots& slots, std::span<const Closure> closures,
+                  std::optional<std::string_view> mod_id = std::nullopt);
+// The mod id of the running closure's upvalue 2. REQUIRES: made by set_closures with a mod id.
+std::string_view mod_of(lua_State* L);
 
 // The functions install_readers sets (runtime_blocks.cpp, runtime_fluid.cpp).
 int get_block(lua_State* L);

@@ -31,6 +31,10 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
       [&](lua_State* s) { install_dialogs(s, mod_id, 1, slots); },
       // Step 2: set_block.
       [&](lua_State* s) { install_block_writer(s, 1, slots); },
+      // Steps 3 to 5: entities; players and mounts; transfers and domains.
+      [&](lua_State* s) { install_entities(s, mod_id, 1, slots); },
+      [&](lua_State* s) { install_players(s, 1, slots); },
+      [&](lua_State* s) { install_domains(s, 1, slots); },
       // Step 6: storage.get, storage.set, storage.keys.
       [&](lua_State* s) { install_storage_api(s, mod_id, 1, slots); },
       // Step 7: plans.capture, plans.stamp, plans.info, plans.list, plans.forget.
@@ -39,12 +43,17 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
       [&](lua_State* s) { install_atmosphere(s, 1, slots); },
       // Step 10: the container functions.
       [&](lua_State* s) { install_container_api(s, 1, slots); },
+      // Step 11: heading.
+      [&](lua_State* s) { install_heading(s, 1); },
       // Step 12: get_fluid, fluid_id, set_fluid.
       [&](lua_State* s) { install_fluid_functions(s, mod_id, 1, slots); },
       // Step 13: get_block, get_light.
       [&](lua_State* s) { install_readers(s, 1, slots); },
+      [&](lua_State* s) { install_sight_readers(s, 1, slots); },
       // Step 13: stars, world_position, look_direction, star_in_view.
       [&](lua_State* s) { install_stars(s, 1, slots); },
+      // Step 14: line_of_sight, find_path, steer_entity.
+      [&](lua_State* s) { install_perception(s, mod_id, 1, slots); },
       // Step 15: noise_heightmap, density, schematic, schematic_shapes, stamp_schematic, map,
       // flat_heightmap, rng_stream.
       [&](lua_State* s) { install_generation(s, mod_id, 1, slots); },
