@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "base/log.hpp"
+#include "transport/endpoint_proto.hpp"
 
 namespace ostrel_server::transport::endpoint {
 
@@ -74,7 +75,8 @@ void Shared::add_player_claimed(const PlayerUuid& player, BlockPos spawn, std::u
   auto players = players_->lock();
   if (!players) return;
   // A claim never replaces the record of a newer one; a direct add (claim 0) always does.
-  if (auto it = (*players)->find(player); claim != 0 && it != (*players)->end() && it->second.claim > claim) return;
+  if (auto it = (*players)->find(player); claim != 0 && it != (*players)->end() && it->second.claim > claim)
+    return;
   auto sim = PlayerSim::at_spawn(spawn, tick);
   sim.claim = claim;
   (*players)->insert_or_assign(player, std::move(sim));
@@ -256,7 +258,8 @@ std::uint16_t Shared::to_world(MaterialId runtime) const {
   return forward[runtime];
 }
 
-void Shared::send_broadcast(std::optional<std::string_view> domain, proto::Frame frame) {
+void Shared::send_broadcast(std::optional<std::string_view> domain, proto::Frame frame,
+                            std::optional<ChunkPos> chunk) {
   if (auto fits = frame.check(); !fits) {
     OSTREL_ERROR("ostrel_server::transport::endpoint", "could not encode a broadcast; it is dropped",
                  ostrel_core::log::text("message", frame.name()),
@@ -264,16 +267,20 @@ void Shared::send_broadcast(std::optional<std::string_view> domain, proto::Frame
     return;
   }
   auto to = domain ? std::optional<std::string>(*domain) : std::nullopt;
-  broadcasts_.send(std::make_shared<const Broadcast>(std::move(to), std::nullopt, std::move(frame)));
+  broadcasts_.send(std::make_shared<const Broadcast>(std::move(to), chunk, std::move(frame)));
 }
 
 // Nobody to tell: skip the encoding as well.
 void Shared::broadcast(proto::server::BlockEdit message) {
-  if (broadcasts_.receiver_count() != 0) send_broadcast(std::nullopt, encode_in_world_ids(std::move(message)));
+  if (broadcasts_.receiver_count() == 0) return;
+  const ChunkPos chunk = chunk_of(message.edit);
+  send_broadcast(std::nullopt, encode_in_world_ids(std::move(message)), chunk);
 }
 
 void Shared::broadcast_in(std::string_view domain, proto::server::BlockEdit message) {
-  if (broadcasts_.receiver_count() != 0) send_broadcast(domain, encode_in_world_ids(std::move(message)));
+  if (broadcasts_.receiver_count() == 0) return;
+  const ChunkPos chunk = chunk_of(message.edit);
+  send_broadcast(domain, encode_in_world_ids(std::move(message)), chunk);
 }
 
 bool Shared::kick(const PlayerUuid& player, std::string reason) {

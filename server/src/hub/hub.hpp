@@ -361,6 +361,12 @@ class Shared final : public plans::EditQueue {
   void forget_clouds(const PlayerUuid& player);
   void forget_hud_values(const PlayerUuid& player);
 
+  // --- Runtime skies, from the domain registry once the simulation thread has set it.
+  // The registry's sky revision; 0 before the registry is set or when its lock is poisoned.
+  std::uint64_t sky_revision();
+  // Whether the registry holds a runtime sky under exactly `domain`; false before it is set.
+  bool has_runtime_sky(std::string_view domain);
+
  private:
   friend class PlayerSlot;
   friend struct HubProbe;  // tests: reaches the locks to poison them
@@ -396,7 +402,9 @@ class Shared final : public plans::EditQueue {
   // The claim that owns the presence now, when known.
   std::optional<std::uint64_t> owner_claim(const PlayerUuid& player);
   // Shares the frame with every subscribed connection; a frame over the limit is logged instead.
-  void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::Frame frame);
+  // A block edit carries its chunk, so that connections hold it back until the chunk is sent.
+  void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::Frame frame,
+                      std::optional<ChunkPos> chunk = std::nullopt);
   // A material in the world's ids: 1 for one the map cannot name, unchanged by an identity map.
   std::uint16_t to_world(MaterialId runtime) const;
   // A BlockEdit's frame, its material in the world's ids.

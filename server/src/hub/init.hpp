@@ -22,6 +22,7 @@
 #include "proto/records/content.hpp"
 #include "script/read/records.hpp"
 #include "session/registry.hpp"
+#include "session/session.hpp"
 #include "sim/control.hpp"
 
 namespace ostrel_server::transport::endpoint {
@@ -29,22 +30,7 @@ namespace ostrel_server::transport::endpoint {
 using Tool = ostrel_core::script::records::Tool;
 
 // The tables a client receives after login, built once at start.
-struct LoginTables {
-  std::vector<ostrel_core::proto::ModEntry> mods;
-  std::vector<ostrel_core::proto::MaterialDef> materials;  // by material id
-  std::vector<ostrel_core::proto::ToolDef> tools;
-  std::vector<ostrel_core::proto::FluidDef> fluids;
-  std::vector<ostrel_core::proto::ActionDef> actions;  // also what queue_action accepts
-  std::vector<ostrel_core::proto::SettingDef> settings;
-  std::vector<ostrel_core::proto::SoundDef> sounds;
-  std::vector<ostrel_core::proto::FontDef> fonts;
-  std::vector<ostrel_core::proto::PictureDef> pictures;
-  std::vector<ostrel_core::proto::ModelDef> models;
-  std::optional<ostrel_core::proto::ThemeDef> theme;
-  std::vector<ostrel_core::proto::HudScriptDef> hud_scripts;
-  std::vector<ostrel_core::proto::SoundBinding> sound_bindings;
-  std::optional<ostrel_core::atmosphere::CloudLayer> cloud_deck;
-};
+using LoginTables = ostrel_core::session::ContentTables;
 
 // Everything the hub is built from; queues and per-player maps start empty.
 struct HubInit {
