@@ -217,15 +217,25 @@ class Task {
     }
   }
 
-  // --- Writing.
+  // --- Writing. Messages are encoded into `out_` and written by flush(), so that no awaited
+  // call has a temporary among its arguments (g++ 12 may destroy such a temporary twice).
   asio::awaitable<Result> send(const Frame& f) { co_return co_await frame::write(stream_, f); }
   template <class M>
-  asio::awaitable<Result> send_message(const M& m) {
-    co_return co_await frame::write(stream_, ostrel_core::proto::encode(m));
+  void queue(const M& m) {
+    out_.push_back(ostrel_core::proto::encode(m));
+  }
+  // Writes what is queued, in order; on a write error the rest is dropped.
+  asio::awaitable<Result> flush() {
+    std::vector<Frame> frames = std::exchange(out_, {});
+    for (const Frame& f : frames) {
+      if (auto r = co_await send(f); !r) co_return r;
+    }
+    co_return Result{};
   }
   // Tells the client why it is closed (a failed write is ignored), then flushes and closes.
-  asio::awaitable<void> disconnect(DisconnectReason reason) {
-    (void)co_await send_message(sm::Disconnect{std::move(reason)});
+  asio::awaitable<void> disconnect(const DisconnectReason& reason) {
+    queue(sm::Disconnect{reason});
+    (void)co_await flush();
     co_await flush_and_close(stream_, conn_);
   }
 
@@ -267,8 +277,10 @@ class Task {
     if (e.ended) co_return end_clean();
     if (!e.item) {
       frame::FrameError error = std::move(e.item.error());
-      if (error.is_early_eof()) co_return end_clean();
-      co_await disconnect(frame_error_reason(error));
+      // The client finished its stream: no Disconnect; the accept loop logs it at DEBUG.
+      if (error.is_early_eof()) co_return end_with(std::move(error));
+      const DisconnectReason reason = frame_error_reason(error);
+      co_await disconnect(reason);
       co_return end_with(std::move(error));
     }
     const ClientMessage& message = *e.item;
@@ -319,28 +331,21 @@ class Task {
   asio::awaitable<Result> after_join() {
     joined_now_ = false;
     sky_seen_ = hub_->sky_revision();
-    if (auto r = co_await send_message(
-            sm::ViewDistanceLimit{hub_->view_distance_cap(), hub_->vertical_view_distance_cap()});
-        !r) {
-      co_return r;
-    }
+    queue(sm::ViewDistanceLimit{hub_->view_distance_cap(), hub_->vertical_view_distance_cap()});
     if (auto id = player_id()) {
       hub_->ensure_inventory(*id);
-      for (const auto& v : hub_->view_updates(*id)) {
-        if (auto r = co_await send_message(v); !r) co_return r;
-      }
+      for (const auto& v : hub_->view_updates(*id)) queue(v);
     }
-    co_return Result{};
+    co_return co_await flush();
   }
 
   asio::awaitable<Result> change_view(const cm::ViewDistance& m) {
     const std::uint8_t h = effective(hub_->view_distance_cap(), m.horizontal, kMaxViewH);
     const std::uint8_t v = effective(hub_->vertical_view_distance_cap(), m.vertical, kMaxViewV);
     view_ = {h, v};
-    for (const ChunkPos& p : streamer_->resize(h, v)) {
-      if (auto r = co_await send_message(sm::ChunkUnload{p}); !r) co_return r;
-    }
-    co_return co_await send_message(sm::ViewDistanceLimit{h, v});
+    for (const ChunkPos& p : streamer_->resize(h, v)) queue(sm::ChunkUnload{p});
+    queue(sm::ViewDistanceLimit{h, v});
+    co_return co_await flush();
   }
 
   void carry_out(const PlayerUuid& id, session::Action action) {
@@ -384,7 +389,8 @@ class Task {
     if (e.got.kind != Kind::Value) co_return go_on();
     const auto id = player_id();
     if (!id || (*e.got.value)->player != *id) co_return go_on();
-    co_await disconnect(DisconnectReason{ostrel_core::proto::disconnect::Kicked{(*e.got.value)->reason}});
+    const DisconnectReason reason = ostrel_core::proto::disconnect::Kicked{(*e.got.value)->reason};
+    co_await disconnect(reason);
     co_return end_clean();
   }
 
@@ -398,8 +404,8 @@ class Task {
       case Kind::Lagged: {
         // Messages this client never got cannot be made up for: it is told and closed.
         OSTREL_WARN(kTarget, std::string(kLaggedReason), ostrel_core::log::value("missed", e.got.missed));
-        co_await disconnect(
-            DisconnectReason{ostrel_core::proto::disconnect::Kicked{std::string(kLaggedReason)}});
+        const DisconnectReason reason = ostrel_core::proto::disconnect::Kicked{std::string(kLaggedReason)};
+        co_await disconnect(reason);
         co_return end_clean();
       }
       case Kind::Value:
@@ -425,26 +431,23 @@ class Task {
   asio::awaitable<Step> handle(Tick&) {
     if (auto r = co_await tick(); !r) co_return end_with(std::move(r.error()));
     if (slot_ && slot_->superseded()) {
-      co_await disconnect(
-          DisconnectReason{ostrel_core::proto::disconnect::Kicked{std::string(kSupersededReason)}});
+      const DisconnectReason reason = ostrel_core::proto::disconnect::Kicked{std::string(kSupersededReason)};
+      co_await disconnect(reason);
       co_return end_clean();
     }
     co_return go_on();
   }
 
   asio::awaitable<Result> tick() {
-    for (const auto& slice : transfers_.next_slices(hub_->content())) {
-      if (auto r = co_await send_message(slice); !r) co_return r;
-    }
+    for (const auto& slice : transfers_.next_slices(hub_->content())) queue(slice);
     const auto id = player_id();
     if (id && hub_->take_inventory_dirty(*id)) {
       sm::Inventory inv;
       for (const auto& stack : hub_->inventory_of(*id)) inv.slots.push_back(hub_->wire_stack(stack));
-      if (auto r = co_await send_message(inv); !r) co_return r;
-      for (const auto& v : hub_->view_updates(*id)) {
-        if (auto r = co_await send_message(v); !r) co_return r;
-      }
+      queue(inv);
+      for (const auto& v : hub_->view_updates(*id)) queue(v);
     }
+    if (auto r = co_await flush(); !r) co_return r;
     if (id && streamer_) {
       if (auto r = co_await follow(*id); !r) co_return r;
     }
@@ -466,14 +469,12 @@ class Task {
       const std::size_t dropped = streamer_->switch_to(domain, chunk).size();
       OSTREL_DEBUG(kTarget, "moved to another domain", ostrel_core::log::text("player", display_name()),
                    ostrel_core::log::text("domain", domain), ostrel_core::log::value("chunks", dropped));
-      if (auto r = co_await send_message(sm::EnterDomain{domain}); !r) co_return r;
+      queue(sm::EnterDomain{domain});
     } else if (rev != sky_seen_) {
       sky_seen_ = rev;
     }
-    for (const ChunkPos& p : streamer_->recentre(chunk)) {
-      if (auto r = co_await send_message(sm::ChunkUnload{p}); !r) co_return r;
-    }
-    co_return Result{};
+    for (const ChunkPos& p : streamer_->recentre(chunk)) queue(sm::ChunkUnload{p});
+    co_return co_await flush();
   }
 
   asio::awaitable<Result> pump_chunks() {
@@ -503,7 +504,8 @@ class Task {
         }
         continue;
       }
-      if (auto r = co_await deliver(p, std::move(**polled.value)); !r) {
+      Served served = std::move(**polled.value);
+      if (auto r = co_await deliver(p, served); !r) {
         for (std::size_t j = i + 1; j < taken.size(); ++j) waiting.push_back(std::move(taken[j]));
         pending_ = std::move(waiting);
         co_return r;
@@ -513,17 +515,12 @@ class Task {
     co_return Result{};
   }
 
-  asio::awaitable<Result> deliver(const Pending& p, Served served) {
+  asio::awaitable<Result> deliver(const Pending& p, Served& served) {
     Streamer& s = *streamer_;
     if (!p.level) {
-      if (served.fluid) {
-        if (auto r = co_await send_message(sm::ChunkFluid{p.pos, std::move(*served.fluid)}); !r) co_return r;
-      }
-      if (auto r =
-              co_await send_message(sm::ChunkData{p.pos, std::move(served.bytes), served.tint, served.fog});
-          !r) {
-        co_return r;
-      }
+      if (served.fluid) queue(sm::ChunkFluid{p.pos, std::move(*served.fluid)});
+      queue(sm::ChunkData{p.pos, std::move(served.bytes), served.tint, served.fog});
+      if (auto r = co_await flush(); !r) co_return r;
       s.in_flight.erase(p.pos);
       s.summarised_at.erase(p.pos);
       const bool was_sent = !s.sent.insert(p.pos).second;
@@ -533,7 +530,8 @@ class Task {
         s.lift_shadows(p.pos);
       }
     } else {
-      if (auto r = co_await send_message(sm::ChunkSummary{p.pos, std::move(served.bytes)}); !r) co_return r;
+      queue(sm::ChunkSummary{p.pos, std::move(served.bytes)});
+      if (auto r = co_await flush(); !r) co_return r;
       s.summarised(p.pos, *p.level);
     }
     auto it = s.held.find(p.pos);
@@ -626,6 +624,7 @@ class Task {
   std::chrono::steady_clock::time_point next_tick_ = std::chrono::steady_clock::now() + kTickPeriod;
   content::Transfers transfers_;
   std::vector<Pending> pending_;
+  std::vector<Frame> out_;      // encoded, not yet written
   std::uint64_t sky_seen_ = 0;  // the sky revision as of the join or the last sky table sent
   bool joined_now_ = false;
   std::minstd_rand rng_;  // which source is polled first
