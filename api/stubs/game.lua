@@ -1465,3 +1465,161 @@ function game.storage.set(key, value) end
 ---@param prefix? string
 ---@return string[]
 function game.storage.keys(prefix) end
+
+-- ---- Weather, lightning and the stars -----------------------------------------------------
+-- Weather is laid over one player's sky and changes nothing in the world. A standing value
+-- (sky modifier, precipitation, clouds, rainbow) is kept per player and sent once when it
+-- changes, so setting the same weather every tick costs nothing; nil goes back to the plain sky.
+-- A player who leaves is forgotten: set theirs again when they join. Numbers out of range are
+-- clamped (NaN and infinities take the field's default). Player ids are 64 hex digits.
+
+---@class game.Colour
+---@field r? number Red, else element [1].
+---@field g? number Green, else element [2].
+---@field b? number Blue, else element [3].
+
+---@class game.SkyModifier
+---@field intensity? number The keyframes' intensity times this, 0 to 2 (1).
+---@field sky? game.Colour Horizon and fog colour to mix towards, each 0 to 2 (a channel not given is 0).
+---@field sky_mix? number How far towards `sky`, 0 to 1 (1 when `sky` is given, else 0).
+---@field fog_distance? number The fog's reach times this, 0.05 to 4 (1).
+---@field saturation? number The grade's saturation times this, 0 to 4 (1); `grade.saturation` wins.
+---@field grade? { saturation?: number }
+---@field stars? number Star brightness, 0 to 1, instead of the keyframes'.
+---@field light_floor? number The least the frame is lit at, 0 to 1; outside that range is refused.
+---@field ease_ticks? integer Ticks to ease in, at most 2400 (0).
+
+--- Lays a modifier over the player's sky keyframes (nil clears it). Answers whether the player
+--- was online; false, and nothing kept, otherwise or without a running world.
+---
+--- Refusals: "game.set_sky_modifier: `stars` is a number from 0 to 1, the brightness of the
+--- stars"; "game.set_sky_modifier: `light_floor` is a number from 0 to 1, the least the frame is
+--- lit at".
+---@param player string
+---@param modifier? game.SkyModifier
+---@return boolean
+function game.set_sky_modifier(player, modifier) end
+
+---@class game.Precipitation
+---@field rate? number Particles a second, 0 to 4000 (0).
+---@field above? number Blocks above the camera the box is centred, 0 to 64 (16).
+---@field ease_ticks? integer At most 2400 (0).
+---@field velocity? { x?: number, y?: number, z?: number } (0, -16, 0) when absent.
+---@field area? { x?: number, y?: number, z?: number } Half extents of the box, (16, 3, 16) when absent.
+---@field colour? table The particle fields of `game.particles`: colour, size, lifetime, spread, gravity, collide, texture.
+
+--- Rain or snow around the player's camera (nil stops it). Answers whether the player was online.
+---@param player string
+---@param precipitation? game.Precipitation
+---@return boolean
+function game.set_precipitation(player, precipitation) end
+
+---@class game.CloudMap
+---@field origin { x: number, z: number } World x and z of the grid's corner.
+---@field cell number Blocks a cell covers, above 0.
+---@field size integer Cells a side, 1 to 16.
+---@field cover number[] size * size shares 0 to 1, row by row along z (cell x, z is element z * size + x + 1).
+---@field darkness number[] As `cover`.
+---@field stratocumulus? number[] As `cover`; absent means none anywhere.
+---@field altocumulus? number[]
+---@field cumulonimbus? number[]
+
+---@class game.Clouds
+---@field cover? number 0 to 1 (0).
+---@field darkness? number 0 to 1 (0).
+---@field base? number The deck's floor for this player.
+---@field ease_ticks? integer At most 2400 (0).
+---@field stratocumulus? number 0 to 1 (0).
+---@field altocumulus? number 0 to 1 (0).
+---@field cumulonimbus? number 0 to 1 (0).
+---@field map? game.CloudMap A coarse grid of weather; a call without one clears the last map.
+
+--- The player's clouds (nil clears them and the map). Answers whether the player was online. A
+--- map whose origin is not finite is dropped while the clouds are still set.
+---
+--- Refusals: "set_clouds: unknown field `<key>`. The fields are [...]." (also "... in `map`"),
+--- "set_clouds: `map.size` is 1..=16, got <n>", "set_clouds: `map.cell` is how many blocks a
+--- cell covers, got <n>", "set_clouds: `map.<layer>` holds <n> values for a <size> x <size>
+--- grid, which wants <size * size>".
+---@param player string
+---@param spec? game.Clouds
+---@return boolean
+function game.set_clouds(player, spec) end
+
+--- A rainbow opposite the player's sun (nil takes it down). Answers whether the player was online.
+---
+--- Refusals: "set_rainbow takes named fields, `{ intensity = 0.8 }`, not a list";
+--- "set_rainbow: unknown field `<key>`. The fields are [\"intensity\", \"ease_ticks\"].";
+--- "set_rainbow needs `intensity`, a number from 0 to 1 (nil for no rainbow)".
+---@param player string
+---@param rainbow? { intensity: number, ease_ticks?: number }
+---@return boolean
+function game.set_rainbow(player, rainbow) end
+
+---@class game.Flash
+---@field pos { x: number, y: number, z: number, domain?: string }
+---@field colour? game.Colour Each 0 to 2 (1).
+---@field intensity? number 0 to 4 (1).
+---@field attack_ticks? integer At most 100 (1).
+---@field decay_ticks? integer At most 400 (6).
+---@field radius? number Blocks from `pos`, 0 to 1024 (256).
+---@field player? string Only this player, when in reach.
+
+--- A moment's light on the sky of every player in the domain within `radius` of `pos`.
+--- Answers how many players were told.
+---
+--- Refusal: "flash needs a `pos` table".
+---@param spec game.Flash
+---@return integer
+function game.flash(spec) end
+
+---@class game.Lightning
+---@field from { x: number, y: number, z: number, domain?: string } The top of the bolt.
+---@field to { x: number, y: number, z: number, domain?: string } Its end; at most 4096 blocks from `from`.
+---@field seed? integer The bolt's shape; absent, each call draws another bolt.
+---@field colour? game.Colour Each 0 to 2 (0.85, 0.8, 1).
+---@field width? number Blocks, 0 to 8 (0.4).
+---@field branches? integer Forks, 0 to 8 (3).
+---@field ticks? integer How long it shows, 1 to 200 (8).
+---@field radius? number Reach in blocks from `from` (the top, not the ground), 0 to 1024 (256).
+---@field player? string Only this player, when in reach.
+
+--- A lightning bolt drawn by every player in reach; send a `flash` beside it to light the sky.
+--- Answers how many players were told.
+---
+--- Refusals: "lightning needs a `from` table" (or `to`); "lightning: `from` is in `<a>` and
+--- `to` in `<b>`; a bolt is in one domain"; "a seed must be a whole number, not <n>".
+---@param spec game.Lightning
+---@return integer
+function game.lightning(spec) end
+
+---@class game.Star
+---@field id integer 16 to 2063; ids 0 to 15 are never stars (use 0 and 1 for a sun and moon of your own).
+---@field x integer Universe position, blocks.
+---@field y integer
+---@field z integer
+---@field magnitude number Intrinsic brightness, 0 to 1.
+---@field warmth number 0 coolest to 1 warmest.
+
+--- The 2,048 stars of this world, the same the players see, in catalog order; a new list each
+--- call. nil before the world runs (at the top of `init.lua`).
+---@return game.Star[]?
+function game.stars() end
+
+--- The world's position among the stars; nil before the world runs.
+---@return { x: integer, y: integer, z: integer }?
+function game.world_position() end
+
+--- Where a connected player looks: a unit direction and their domain; nil for a player not
+--- connected.
+---
+--- Refusal: "look_direction takes a player UUID in hex, as a hook event reports one".
+---@param player string
+---@return { x: number, y: number, z: number, domain: string }?
+function game.look_direction(player) end
+
+--- The star a connected player looks at, seen from their domain's place among the stars at this
+--- time of day, with how well it lines up (1 dead on); nil for a player not connected.
+---@param player string
+---@return { id: integer, alignment: number }?
+function game.star_in_view(player) end

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "identity/identity.hpp"
+#include "presentation/lightning.hpp"
 #include "presentation/particle.hpp"
 
 namespace ostrel_core::atmosphere {
@@ -176,5 +177,21 @@ struct FlashRequest {
 // A rainbow from a mod's numbers: intensity narrowed to f32, 0 when not finite, clamped 0..1;
 // ease_ticks clamped 0..2400 as f64 (NaN gives 0) and truncated.
 [[nodiscard]] Rainbow rainbow_of(double intensity, double ease_ticks);
+
+// The service behind a script engine's atmosphere slot. A standing value (sky modifier,
+// precipitation, rainbow, clouds, cloud map; absent means the plain sky) is kept for a player who
+// is online and answers whether they were; a flash or a bolt answers how many players it was
+// queued for. Values arrive sanitised.
+class Access {
+ public:
+  virtual ~Access() = default;
+  virtual bool set_sky_modifier(const identity::PlayerUuid& player, std::optional<SkyModifier> v) = 0;
+  virtual std::uint32_t flash(const FlashRequest& request) = 0;
+  virtual std::uint32_t lightning(const lightning::LightningRequest& request) = 0;
+  virtual bool set_precipitation(const identity::PlayerUuid& player, std::optional<Precipitation> v) = 0;
+  virtual bool set_rainbow(const identity::PlayerUuid& player, std::optional<Rainbow> v) = 0;
+  virtual bool set_clouds(const identity::PlayerUuid& player, std::optional<Clouds> v) = 0;
+  virtual bool set_cloud_map(const identity::PlayerUuid& player, std::optional<CloudMap> v) = 0;
+};
 
 }  // namespace ostrel_core::atmosphere

@@ -1,6 +1,7 @@
 // The golden check of the generation math, built alone by each compiler at each optimisation
 // level (scripts/detgen_golden.sh): the noise must equal the independent reference bit for bit,
-// and the battery's digest and the chunk buffer recipe's digests must equal the committed ones.
+// the battery's digest and the chunk buffer recipe's digests must equal the committed ones, and
+// the star catalog its goldens.
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "detgen/buffer/golden_buffer.hpp"
 #include "detgen/golden_battery.hpp"
 #include "detgen/reference_check.hpp"
+#include "presentation/star_goldens.hpp"
 
 // With --dump, writes each section's bytes to golden-<section>.bin in the working directory, to
 // find where two builds part.
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
                   buffer::golden::kDigests[i]);
       ++failures;
     }
+  }
+  for (const auto& line : ostrel_core::sky::golden::mismatches()) {
+    std::printf("stars: %s\n", line.c_str());
+    ++failures;
   }
   if (failures == 0) std::printf("detgen golden: ok %s\n", digest.c_str());
   return failures == 0 ? 0 : 1;

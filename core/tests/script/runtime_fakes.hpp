@@ -79,25 +79,32 @@ class FakeEdits final : public script::vm::WorldEdit {
   }
 };
 
-// Only `exists` answers; the domains listed are live.
+// Only `exists` and `position_of` answer: the domains listed are live, the positions placed.
 class FakeDomains final : public domain::Access {
  public:
   std::set<std::string, std::less<>> live;
+  std::map<std::string, domain::UniversalPos, std::less<>> positions;
   std::optional<std::string> create(std::string_view, std::string_view) override { return std::nullopt; }
   std::optional<std::string> create_at(std::string_view, std::string_view,
                                        std::optional<domain::UniversalPos>) override {
     return std::nullopt;
   }
-  std::optional<domain::UniversalPos> position_of(std::string_view) override { return std::nullopt; }
+  std::optional<domain::UniversalPos> position_of(std::string_view id) override {
+    auto it = positions.find(id);
+    if (it == positions.end()) return std::nullopt;
+    return it->second;
+  }
   bool set_sky(std::string_view, std::optional<domain::DomainSky>) override { return false; }
   bool destroy(std::string_view) override { return false; }
   bool exists(std::string_view id) override { return live.contains(id); }
 };
 
-// Answers block_at from a map (NotLoaded elsewhere, NoWorld when `lent` is false); nothing else.
+// Answers block_at from a map (NotLoaded elsewhere, NoWorld when `lent` is false) and gaze from
+// another; nothing else.
 class FakeSight final : public sight::Access {
  public:
   std::map<Place, sight::Reading> blocks;
+  std::map<identity::PlayerUuid, sight::Gaze> gazes;
   bool lent = true;
 
   std::optional<bool> line_of_sight(std::string_view, const sight::Vec3d&, const sight::Vec3d&) override {
@@ -112,7 +119,11 @@ class FakeSight final : public sight::Access {
     return std::nullopt;
   }
   std::optional<sight::Looked> looking_at(const identity::PlayerUuid&) override { return std::nullopt; }
-  std::optional<sight::Gaze> gaze(const identity::PlayerUuid&) override { return std::nullopt; }
+  std::optional<sight::Gaze> gaze(const identity::PlayerUuid& player) override {
+    auto it = gazes.find(player);
+    if (it == gazes.end()) return std::nullopt;
+    return it->second;
+  }
 };
 
 }  // namespace ostrel_core::test

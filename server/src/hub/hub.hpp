@@ -236,6 +236,8 @@ class Shared final : public plans::EditQueue {
   // One single message (a dialog, a sound, a slot selection): true when refused because 256
   // wait. A poisoned lock drops it and answers false.
   bool push_entity_message(const PlayerUuid& player, EntityMessage message);
+  // The same, answering whether the outbox took the message (false when full or poisoned).
+  bool offer_entity_message(const PlayerUuid& player, EntityMessage message);
   // Every frame waiting, in the order pushed.
   std::vector<ostrel_core::proto::Frame> take_entity_messages(const PlayerUuid& player);
   // A chat line for one player: false when the player is not online or 256 lines wait.
@@ -395,6 +397,10 @@ class Shared final : public plans::EditQueue {
     std::size_t singles = 0;                        // single frames held
     std::vector<std::uint64_t> despawns;            // the ids of the list-form EntityDespawns held
   };
+
+  // What became of one single message offered to a player's outbox.
+  enum class Single : std::uint8_t { Taken, Full, Poisoned };
+  Single push_single(const PlayerUuid& player, EntityMessage message);
 
   void add_player_claimed(const PlayerUuid& player, BlockPos spawn, std::uint64_t claim);
   // Drops the player's per-player leftovers and presentation values.

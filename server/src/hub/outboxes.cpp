@@ -41,15 +41,23 @@ EntityPush Shared::push_entity_messages(const PlayerUuid& player, std::vector<En
   return out;
 }
 
-bool Shared::push_entity_message(const PlayerUuid& player, EntityMessage message) {
+Shared::Single Shared::push_single(const PlayerUuid& player, EntityMessage message) {
   auto g = entity_messages_.lock();
-  if (!g) return false;
+  if (!g) return Single::Poisoned;
   auto& box = (**g)[player];
-  if (box.singles >= kMaxSingleMessages) return true;
+  if (box.singles >= kMaxSingleMessages) return Single::Full;
   ++box.singles;
   box.frames.push_back(std::move(message.frame));
   box.replication.push_back(false);
-  return false;
+  return Single::Taken;
+}
+
+bool Shared::push_entity_message(const PlayerUuid& player, EntityMessage message) {
+  return push_single(player, std::move(message)) == Single::Full;
+}
+
+bool Shared::offer_entity_message(const PlayerUuid& player, EntityMessage message) {
+  return push_single(player, std::move(message)) == Single::Taken;
 }
 
 std::vector<proto::Frame> Shared::take_entity_messages(const PlayerUuid& player) {

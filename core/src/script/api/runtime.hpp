@@ -22,10 +22,17 @@ struct Slots;
 void install_block_writer(lua_State* L, int game_idx, const Slots& slots);
 // Step 6: the table `storage` with get, set, keys, each made for `mod_id`.
 void install_storage_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots);
+// Step 9: set_sky_modifier, flash, set_precipitation, set_clouds, set_rainbow, then
+// install_lightning (runtime_atmosphere.cpp).
+void install_atmosphere(lua_State* L, int game_idx, const Slots& slots);
+// lightning, with its own count of unseeded calls (runtime_lightning.cpp).
+void install_lightning(lua_State* L, int game_idx, const Slots& slots);
 // Step 12: get_fluid, fluid_id (made for `mod_id`), set_fluid.
 void install_fluid_functions(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots);
 // Step 13: get_block, get_light.
 void install_readers(lua_State* L, int game_idx, const Slots& slots);
+// Step 13: stars, world_position, look_direction, star_in_view (runtime_stars.cpp).
+void install_stars(lua_State* L, int game_idx, const Slots& slots);
 // Step 16: CHUNK_BLOCKS, UNITS_PER_BLOCK, OCCUPANCY_FULL, ITEMS_PER_STACK, AIR, mod_id.
 void install_constants(lua_State* L, std::string_view mod_id, int game_idx);
 
