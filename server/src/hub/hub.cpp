@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "base/log.hpp"
+#include "presentation/sky.hpp"
 #include "transport/endpoint_proto.hpp"
 
 namespace ostrel_server::transport::endpoint {
@@ -21,6 +22,10 @@ PlayerSim PlayerSim::at_spawn(BlockPos spawn, std::uint64_t tick) {
   return p;
 }
 
+namespace {
+std::array<std::int64_t, 3> universe(const ostrel_core::domain::UniversalPos& p) { return {p.x, p.y, p.z}; }
+}  // namespace
+
 Shared::Shared(HubInit init)
     : tables_(std::move(init.tables)),
       material_map_(std::move(init.material_map)),
@@ -34,6 +39,8 @@ Shared::Shared(HubInit init)
       view_distance_cap_(init.view_distance_cap),
       vertical_view_distance_cap_(init.vertical_view_distance_cap),
       day_length_(init.day_length),
+      skies_(std::move(init.skies)),
+      world_position_(universe(ostrel_core::sky::world_position(init.world_seed))),
       whole_materials_(std::move(init.whole_materials)),
       views_(std::move(init.views)),
       main_slots_(init.main_slots),

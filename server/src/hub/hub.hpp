@@ -368,6 +368,12 @@ class Shared final : public plans::EditQueue {
   std::uint64_t sky_revision();
   // Whether the registry holds a runtime sky under exactly `domain`; false before it is set.
   bool has_runtime_sky(std::string_view domain);
+  // The SkyTable of `domain`: its runtime sky and place among the stars from the registry when
+  // set, else the registered sky at the world's own place.
+  ostrel_core::proto::server::SkyTable sky_table_for(std::string_view domain);
+  // The overworld's registered sky at the world's place, as a login receives it.
+  ostrel_core::proto::server::SkyTable login_sky() const;
+  const skies::SkyBook& skies() const { return skies_; }
 
  private:
   friend class PlayerSlot;
@@ -439,6 +445,8 @@ class Shared final : public plans::EditQueue {
   const std::uint8_t view_distance_cap_;
   const std::uint8_t vertical_view_distance_cap_;
   const std::uint32_t day_length_;
+  const skies::SkyBook skies_;
+  const std::array<std::int64_t, 3> world_position_;  // the world's place among the stars
   const std::map<MaterialId, std::uint32_t> whole_materials_;
   const std::vector<ostrel_core::inventory::slots::ViewDef> views_;
   const std::optional<std::size_t> main_slots_;

@@ -24,6 +24,7 @@
 #include "session/registry.hpp"
 #include "session/session.hpp"
 #include "sim/control.hpp"
+#include "sky/skies.hpp"
 
 namespace ostrel_server::transport::endpoint {
 
@@ -49,6 +50,7 @@ struct HubInit {
   std::uint8_t view_distance_cap = 8;
   std::uint8_t vertical_view_distance_cap = 12;
   std::uint32_t day_length = 0;   // ticks a day; 0 holds the clock
+  skies::SkyBook skies;           // the registered skies
   std::uint64_t time_of_day = 0;  // the first time of day
   // Materials written only as their own shape: material -> its 27-bit occupancy.
   std::map<MaterialId, std::uint32_t> whole_materials;

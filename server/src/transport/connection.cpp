@@ -250,7 +250,7 @@ class Task {
     session::SessionContext ctx;
     ctx.tables = &hub_->tables();
     ctx.fingerprint = hub_->cert_fingerprint();
-    if (std::holds_alternative<cm::AuthResponse>(message)) ctx.sky.day_length_ticks = hub_->day_length();
+    if (std::holds_alternative<cm::AuthResponse>(message)) ctx.sky = hub_->login_sky();
     ctx.allowlist = &no_allowlist_;
     ctx.mod_set = hub_->mod_set_hash();
     ctx.tick = hub_->control()->ticks();
@@ -331,6 +331,7 @@ class Task {
   asio::awaitable<Result> after_join() {
     joined_now_ = false;
     sky_seen_ = hub_->sky_revision();
+    if (hub_->has_runtime_sky(kOverworld)) queue(hub_->sky_table_for(kOverworld));
     queue(sm::ViewDistanceLimit{hub_->view_distance_cap(), hub_->vertical_view_distance_cap()});
     if (auto id = player_id()) {
       hub_->ensure_inventory(*id);
@@ -470,7 +471,9 @@ class Task {
       OSTREL_DEBUG(kTarget, "moved to another domain", ostrel_core::log::text("player", display_name()),
                    ostrel_core::log::text("domain", domain), ostrel_core::log::value("chunks", dropped));
       queue(sm::EnterDomain{domain});
+      queue(hub_->sky_table_for(domain));
     } else if (rev != sky_seen_) {
+      queue(hub_->sky_table_for(domain));
       sky_seen_ = rev;
     }
     for (const ChunkPos& p : streamer_->recentre(chunk)) queue(sm::ChunkUnload{p});

@@ -10,6 +10,7 @@
 
 #include "hub/hub.hpp"
 #include "identity/keyset.hpp"
+#include "presentation/sky.hpp"
 #include "proto/codec.hpp"
 #include "support/hub_fixture.hpp"
 #include "support/log_capture.hpp"
@@ -29,9 +30,12 @@ using proto::ServerMessage;
 using transport::endpoint::HubInit;
 using transport::endpoint::Shared;
 
+constexpr std::uint64_t kSeed = 0x5eed;
+
 transport::endpoint::HubInit hub_init(std::uint8_t view_h = 2, std::uint8_t view_v = 1) {
   HubInit init;
   init.cert_fingerprint = test_cert().fingerprint;
+  init.world_seed = kSeed;
   init.view_distance_cap = view_h;
   init.vertical_view_distance_cap = view_v;
   return init;
@@ -122,6 +126,9 @@ TEST(ConnectionLogin, HelloAuthAndJoinAnswerInOrder) {
                                            "HudScriptTable", "SoundBindingTable", "FontTable", "SettingTable",
                                            "PictureTable", "SetTheme", "CloudDeck", "ModelTable"}));
   EXPECT_EQ(std::get<sm::ServerHello>((*login)[0]).fingerprint, test_cert().fingerprint);
+  const auto place = ostrel_core::sky::world_position(kSeed);
+  EXPECT_EQ(std::get<sm::SkyTable>((*login)[6]).position,
+            (std::array<std::int64_t, 3>{place.x, place.y, place.z}));
   EXPECT_EQ(rig.hub->online_count(), 0u);
 
   auto join = run_sync(rig.io, c.join(1));
@@ -362,6 +369,8 @@ TEST(ConnectionDomains, SwitchEntersTheDomainAndDropsStaleReplies) {
   });
   ServerMessage m = rig.receive(c, {"PlayerState"});
   EXPECT_EQ(std::get<sm::EnterDomain>(m).domain, "nether");
+  m = rig.receive(c, {"PlayerState"});
+  EXPECT_EQ(std::get<sm::SkyTable>(m), rig.hub->sky_table_for("nether"));
   // Replies to the overworld's requests are dropped; the nether's chunks come around `there`.
   rig.chunks.release();
   for (int n = 0; n < 20;) {
@@ -373,6 +382,29 @@ TEST(ConnectionDomains, SwitchEntersTheDomainAndDropsStaleReplies) {
     EXPECT_LE(std::abs(d->pos.z - there.z), 2);
     ++n;
   }
+}
+
+TEST(ConnectionSkies, RuntimeSkyAtJoinAndWhenItChanges) {
+  Rig rig;
+  auto registry = std::make_shared<transport::endpoint::DomainRegistry>();
+  ostrel_core::proto::SkyFrame frame;
+  frame.time = 0.25f;
+  ASSERT_TRUE((*registry->write())
+                  ->set_sky("overworld", ostrel_core::domain::DomainSky{{frame}, {0.1f, 0.2f, 0.3f}}));
+  ASSERT_TRUE(rig.hub->domains().set(registry));
+  std::vector<ServerMessage> joined;
+  LoginClient c = rig.joined(1, "ada", &joined);
+  EXPECT_EQ(names(joined), (std::vector<std::string_view>{"JoinAccepted", "SkyTable", "ViewDistanceLimit",
+                                                          "ContainerView"}));
+  ASSERT_EQ(std::get<sm::SkyTable>(joined[1]).frames.size(), 1u);
+  // A new runtime sky: the next tick sends the table again.
+  frame.time = 0.75f;
+  ASSERT_TRUE((*registry->write())
+                  ->set_sky("overworld", ostrel_core::domain::DomainSky{{frame}, {0.1f, 0.2f, 0.3f}}));
+  ServerMessage m = rig.receive(c, kStreaming);
+  const auto& table = std::get<sm::SkyTable>(m);
+  ASSERT_EQ(table.frames.size(), 1u);
+  EXPECT_EQ(table.frames[0].time, 0.75f);
 }
 
 TEST(ConnectionEnds, EmptyFrameIsAProtocolViolation) {
