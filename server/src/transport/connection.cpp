@@ -10,6 +10,7 @@
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <random>
 #include <string>
@@ -101,6 +102,39 @@ std::uint8_t effective(std::uint8_t cap, std::uint8_t asked, std::uint8_t top) {
   return std::clamp<std::uint8_t>(v, 1, top);
 }
 
+// The client's messages as the task takes them: one at a time off the reader's channel, by a task
+// of its own, so that the connection task's waits never consume a message.
+struct Inbox {
+  explicit Inbox(const asio::any_io_executor& ex)
+      : ready(ex, asio::steady_timer::time_point::max()), space(ex, asio::steady_timer::time_point::max()) {}
+  std::deque<reader::Item<ClientMessage>> items;  // at most one
+  bool ended = false;                             // the channel closed
+  bool stopped = false;                           // the connection task is gone
+  asio::steady_timer ready;                       // cancelled when an item arrives or the channel ends
+  asio::steady_timer space;                       // cancelled when the task takes the item, or stops
+};
+
+asio::awaitable<void> fill_inbox(std::shared_ptr<reader::Channel<ClientMessage>> channel,
+                                 std::shared_ptr<Inbox> inbox) {
+  const auto on_signal = asio::experimental::as_tuple(asio::use_awaitable);
+  for (;;) {
+    while (!inbox->items.empty() && !inbox->stopped) {
+      inbox->space.expires_at(asio::steady_timer::time_point::max());
+      (void)co_await inbox->space.async_wait(on_signal);
+    }
+    if (inbox->stopped) co_return;
+    auto [ec, item] = co_await channel->async_receive(on_signal);
+    if (inbox->stopped) co_return;
+    if (ec) {
+      inbox->ended = true;
+      inbox->ready.cancel();
+      co_return;
+    }
+    inbox->items.push_back(std::move(item));
+    inbox->ready.cancel();
+  }
+}
+
 class Task {
  public:
   Task(quic::Connection conn, quic::Stream stream, std::shared_ptr<Shared> hub,
@@ -109,6 +143,7 @@ class Task {
         stream_(std::move(stream)),
         hub_(std::move(hub)),
         channel_(reader::make_channel<ClientMessage>(ex)),
+        inbox_(std::make_shared<Inbox>(ex)),
         broadcasts_(hub_->subscribe_broadcasts()),
         kicks_(hub_->subscribe_kicks()),
         ticker_(ex),
@@ -117,10 +152,15 @@ class Task {
   Task(const Task&) = delete;
   Task& operator=(const Task&) = delete;
 
-  ~Task() { reader::close_channel(*channel_); }
+  ~Task() {
+    inbox_->stopped = true;
+    inbox_->space.cancel();
+    reader::close_channel(*channel_);
+  }
 
   asio::awaitable<Result> run() {
     asio::co_spawn(channel_->get_executor(), reader::run<ClientMessage>(stream_, channel_), asio::detached);
+    asio::co_spawn(channel_->get_executor(), fill_inbox(channel_, inbox_), asio::detached);
     for (;;) {
       Event event = co_await next_event();
       Step step = co_await std::visit([this](auto& e) { return handle(e); }, event);
@@ -145,47 +185,26 @@ class Task {
   bool ticker_armed() const { return streamer_.has_value() || transfers_.queued() > 0; }
 
   // The first of the four sources that is ready, polled in random order so none starves; with
-  // none ready, waits for whichever comes first.
+  // none ready, waits until one is. The waits consume nothing (the client's messages are taken
+  // off their channel by the inbox's own task), so a wait that loses the race loses no message.
   asio::awaitable<Event> next_event() {
-    const unsigned first = rng_() % 4;
-    for (unsigned k = 0; k < 4; ++k) {
-      if (auto e = poll((first + k) % 4)) co_return std::move(*e);
-    }
     using namespace asio::experimental::awaitable_operators;
-    const auto on_channel = asio::experimental::as_tuple(asio::use_awaitable);
-    if (ticker_armed()) {
-      ticker_.expires_at(next_tick_);
-      auto got =
-          co_await (ticker_.async_wait(asio::experimental::as_tuple(asio::use_awaitable)) ||
-                    channel_->async_receive(on_channel) || sync::recv(kicks_) || sync::recv(broadcasts_));
-      switch (got.index()) {
-        case 0:
-          next_tick_ = std::chrono::steady_clock::now() + kTickPeriod;
-          co_return Tick{};
-        case 1:
-          co_return from_channel(std::move(std::get<1>(got)));
-        case 2:
-          co_return KickEvent{std::move(std::get<2>(got))};
-        default:
-          co_return BroadcastEvent{std::move(std::get<3>(got))};
+    const auto on_signal = asio::experimental::as_tuple(asio::use_awaitable);
+    for (;;) {
+      const unsigned first = rng_() % 4;
+      for (unsigned k = 0; k < 4; ++k) {
+        if (auto e = poll((first + k) % 4)) co_return std::move(*e);
+      }
+      inbox_->ready.expires_at(asio::steady_timer::time_point::max());
+      if (ticker_armed()) {
+        ticker_.expires_at(next_tick_);
+        (void)co_await (ticker_.async_wait(on_signal) || inbox_->ready.async_wait(on_signal) ||
+                        sync::ready(kicks_) || sync::ready(broadcasts_));
+      } else {
+        (void)co_await (inbox_->ready.async_wait(on_signal) || sync::ready(kicks_) ||
+                        sync::ready(broadcasts_));
       }
     }
-    auto got =
-        co_await (channel_->async_receive(on_channel) || sync::recv(kicks_) || sync::recv(broadcasts_));
-    switch (got.index()) {
-      case 0:
-        co_return from_channel(std::move(std::get<0>(got)));
-      case 1:
-        co_return KickEvent{std::move(std::get<1>(got))};
-      default:
-        co_return BroadcastEvent{std::move(std::get<2>(got))};
-    }
-  }
-
-  static Event from_channel(std::tuple<asio::error_code, reader::Item<ClientMessage>> got) {
-    auto& [ec, item] = got;
-    if (ec) return FromClient{true};
-    return FromClient{false, std::move(item)};
   }
 
   std::optional<Event> poll(unsigned which) {
@@ -198,11 +217,14 @@ class Task {
         }
         return std::nullopt;
       case 1: {
-        std::optional<Event> out;
-        channel_->try_receive([&](asio::error_code ec, reader::Item<ClientMessage> item) {
-          out = ec ? FromClient{true} : FromClient{false, std::move(item)};
-        });
-        return out;
+        if (!inbox_->items.empty()) {
+          FromClient out{false, std::move(inbox_->items.front())};
+          inbox_->items.pop_front();
+          inbox_->space.cancel();
+          return out;
+        }
+        if (inbox_->ended) return FromClient{true};
+        return std::nullopt;
       }
       case 2: {
         auto r = kicks_.try_recv();
@@ -403,6 +425,8 @@ class Task {
       case Kind::Empty:
         co_return go_on();
       case Kind::Lagged: {
+        // Before the world nothing would have been forwarded: nothing was lost.
+        if (session_.phase() != session::Phase::InWorld) co_return go_on();
         // Messages this client never got cannot be made up for: it is told and closed.
         OSTREL_WARN(kTarget, std::string(kLaggedReason), ostrel_core::log::value("missed", e.got.missed));
         const DisconnectReason reason = ostrel_core::proto::disconnect::Kicked{std::string(kLaggedReason)};
@@ -613,6 +637,7 @@ class Task {
   quic::Stream stream_;
   std::shared_ptr<Shared> hub_;
   std::shared_ptr<reader::Channel<ClientMessage>> channel_;
+  std::shared_ptr<Inbox> inbox_;  // shared with the task that fills it
   session::Session session_;
   // Handed to the session for the messages that never reach the registry or the allowlist.
   ostrel_core::session::registry::IdentityRegistry no_identities_;

@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "hub/hub.hpp"
 #include "identity/keyset.hpp"
@@ -74,9 +78,10 @@ struct Rig {
   LoginClient joined(std::uint8_t seed, std::string name, std::vector<ServerMessage>* joined = nullptr) {
     LoginClient c = connect();
     auto login = run_sync(io, c.login(TestKey::from_seed(seed), std::move(name)));
-    EXPECT_TRUE(login.has_value() && login->size() == 17);
+    EXPECT_TRUE(login.has_value() && login->size() == 17)
+        << (login ? (login->empty() ? "nothing" : std::string(name_of(login->back()))) : login.error());
     auto join = run_sync(io, c.join(1));
-    EXPECT_TRUE(join.has_value());
+    EXPECT_TRUE(join.has_value()) << (join ? "" : join.error());
     if (joined != nullptr && join) *joined = std::move(*join);
     return c;
   }
@@ -467,6 +472,58 @@ TEST(ConnectionInput, InputReachesTheHubWhileTheIdentitiesAreLocked) {
     auto aim = rig.hub->player_aim(id);
     return aim && aim->yaw == 1.25f;
   }));
+}
+
+}  // namespace
+}  // namespace ostrel_server::test
+
+namespace ostrel_server::test {
+namespace {
+
+// Many connections at once on the server's thread, with broadcasts from another thread and the
+// chunk server on a third: every player joins, streams, and leaves the hub exactly once.
+TEST(ConnectionStress, ClientsJoinStreamAndLeaveWhileBroadcastsFlow) {
+  Rig rig;
+  std::atomic<bool> stop{false};
+  std::thread chatter([&] {
+    while (!stop) {
+      rig.hub->broadcast(sm::ChatLine{std::nullopt, "tick"});
+      rig.hub->broadcast_in("overworld", sm::ChatLine{std::nullopt, "here"});
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // pacing only
+    }
+  });
+  constexpr int kClients = 8;
+  // Each client reads to its end from the moment it is in the world, counting its chunks.
+  std::vector<std::unique_ptr<LoginClient>> clients;
+  std::vector<int> chunks(kClients, 0);
+  int ended = 0;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(
+        std::make_unique<LoginClient>(rig.joined(static_cast<std::uint8_t>(i + 1), fmt::format("p{}", i))));
+    asio::co_spawn(
+        rig.io,
+        [c = clients.back().get(), n = &chunks[i], &ended]() -> asio::awaitable<void> {
+          for (;;) {
+            auto m = co_await c->receive(std::chrono::minutes(1));
+            if (!m) {
+              ++ended;
+              co_return;
+            }
+            *n += std::holds_alternative<sm::ChunkData>(*m) ? 1 : 0;
+          }
+        },
+        asio::detached);
+  }
+  EXPECT_EQ(rig.hub->online_count(), static_cast<std::uint32_t>(kClients));
+  EXPECT_TRUE(eventually(
+      rig.io, [&] { return std::all_of(chunks.begin(), chunks.end(), [](int n) { return n >= 5; }); }));
+  for (int i = 0; i < kClients; i += 2) clients[i]->quic().stream().finish();
+  for (int i = 1; i < kClients; i += 2)
+    rig.hub->kick(uuid_of(TestKey::from_seed(static_cast<std::uint8_t>(i + 1))), "bye");
+  EXPECT_TRUE(eventually(rig.io, [&] { return rig.hub->online_count() == 0 && ended == kClients; }));
+  stop = true;
+  chatter.join();
+  EXPECT_TRUE(rig.hub->online_players().empty());
 }
 
 }  // namespace
