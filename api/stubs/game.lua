@@ -1468,7 +1468,7 @@ function game.storage.keys(prefix) end
 
 -- ---- Weather, lightning and the stars -----------------------------------------------------
 -- Weather is laid over one player's sky and changes nothing in the world. A standing value
--- (sky modifier, precipitation, clouds, rainbow) is kept per player and sent once when it
+-- (sky modifier, clouds, rainbow) is kept per player and sent once when it
 -- changes, so setting the same weather every tick costs nothing; nil goes back to the plain sky.
 -- A player who leaves is forgotten: set theirs again when they join. Numbers out of range are
 -- clamped (NaN and infinities take the field's default). Player ids are 64 hex digits.
@@ -1499,20 +1499,6 @@ function game.storage.keys(prefix) end
 ---@param modifier? game.SkyModifier
 ---@return boolean
 function game.set_sky_modifier(player, modifier) end
-
----@class game.Precipitation
----@field rate? number Particles a second, 0 to 4000 (0).
----@field above? number Blocks above the camera the box is centred, 0 to 64 (16).
----@field ease_ticks? integer At most 2400 (0).
----@field velocity? { x?: number, y?: number, z?: number } (0, -16, 0) when absent.
----@field area? { x?: number, y?: number, z?: number } Half extents of the box, (16, 3, 16) when absent.
----@field colour? table The particle fields of `game.particles`: colour, size, lifetime, spread, gravity, collide, texture.
-
---- Rain or snow around the player's camera (nil stops it). Answers whether the player was online.
----@param player string
----@param precipitation? game.Precipitation
----@return boolean
-function game.set_precipitation(player, precipitation) end
 
 ---@class game.CloudMap
 ---@field origin { x: number, z: number } World x and z of the grid's corner.

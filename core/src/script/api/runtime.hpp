@@ -22,8 +22,8 @@ struct Slots;
 void install_block_writer(lua_State* L, int game_idx, const Slots& slots);
 // Step 6: the table `storage` with get, set, keys, each made for `mod_id`.
 void install_storage_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots);
-// Step 9: set_sky_modifier, flash, set_precipitation, set_clouds, set_rainbow, then
-// install_lightning (runtime_atmosphere.cpp).
+// Step 9: set_sky_modifier, flash, set_clouds, set_rainbow, then install_lightning
+// (runtime_atmosphere.cpp).
 void install_atmosphere(lua_State* L, int game_idx, const Slots& slots);
 // lightning, with its own count of unseeded calls (runtime_lightning.cpp).
 void install_lightning(lua_State* L, int game_idx, const Slots& slots);

@@ -1,4 +1,4 @@
-// game.set_sky_modifier, game.set_precipitation, game.set_clouds, game.set_rainbow and
+// game.set_sky_modifier, game.set_clouds, game.set_rainbow and
 // game.flash: weather laid over one player's sky, and flashes for the players in reach.
 //
 // Every function reads and checks all of its arguments before it locks the atmosphere slot; an

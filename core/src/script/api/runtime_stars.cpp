@@ -45,7 +45,8 @@ std::optional<std::uint64_t> seed_of(const Slots& slots) {
       [](const std::uint64_t* s) { return s == nullptr ? std::nullopt : std::optional(*s); });
 }
 
-// The day's share passed; 0 until the clock's service is there.
+// The day's share passed. The world clock's service is not reachable from here yet, so the sky
+// is read at time 0, as with an empty clock slot.
 float day_fraction(const Slots&) { return 0.0f; }
 
 void push_position(lua_State* L, const sky::UniversalPos& p) {

@@ -29,7 +29,7 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
       [&](lua_State* s) { install_block_writer(s, 1, slots); },
       // Step 6: storage.get, storage.set, storage.keys.
       [&](lua_State* s) { install_storage_api(s, mod_id, 1, slots); },
-      // Step 9: set_sky_modifier, flash, set_precipitation, set_clouds, set_rainbow, lightning.
+      // Step 9: set_sky_modifier, flash, set_clouds, set_rainbow, lightning.
       [&](lua_State* s) { install_atmosphere(s, 1, slots); },
       // Step 12: get_fluid, fluid_id, set_fluid.
       [&](lua_State* s) { install_fluid_functions(s, mod_id, 1, slots); },
