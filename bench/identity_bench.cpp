@@ -77,8 +77,10 @@ void BM_ReturningPlayerLogin(benchmark::State& state) {
   if (!registry.bind_name("sam", set.uuid())) std::abort();
   registry.insert_clean(set);
   identity::Allowlist allow;
+  const session::ContentTables tables;
   session::SessionContext ctx;
   ctx.allowlist = &allow;
+  ctx.tables = &tables;
   ctx.max_players = 16;
   const identity::SelfSovereign provider;
   for (auto _ : state) {

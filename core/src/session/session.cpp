@@ -31,34 +31,40 @@ Overloaded(F...) -> Overloaded<F...>;  // clang before 17 does not deduce aggreg
 
 std::string_view phase_name(Phase p) {
   switch (p) {
-    case Phase::AwaitingHello: return "AwaitingHello";
-    case Phase::AwaitingAuth: return "AwaitingAuth";
-    case Phase::Authenticated: return "Authenticated";
-    case Phase::InWorld: return "InWorld";
-    case Phase::Closed: return "Closed";
+    case Phase::AwaitingHello:
+      return "AwaitingHello";
+    case Phase::AwaitingAuth:
+      return "AwaitingAuth";
+    case Phase::Authenticated:
+      return "Authenticated";
+    case Phase::InWorld:
+      return "InWorld";
+    case Phase::Closed:
+      return "Closed";
   }
   return "Closed";
 }
 
 std::vector<proto::Frame> content_tables(const SessionContext& ctx) {
   using proto::encode;
+  const ContentTables& t = *ctx.tables;
   std::vector<proto::Frame> out;
   out.reserve(15);
-  out.push_back(encode(sm::ModList{ctx.mods, ctx.mod_set}));
-  out.push_back(encode(sm::MaterialTable{ctx.materials}));
-  out.push_back(encode(sm::ToolTable{ctx.tools}));
-  out.push_back(encode(sm::FluidTable{ctx.fluids}));
+  out.push_back(encode(sm::ModList{t.mods, ctx.mod_set}));
+  out.push_back(encode(sm::MaterialTable{t.materials}));
+  out.push_back(encode(sm::ToolTable{t.tools}));
+  out.push_back(encode(sm::FluidTable{t.fluids}));
   out.push_back(encode(ctx.sky));
-  out.push_back(encode(sm::ActionTable{ctx.actions}));
-  out.push_back(encode(sm::SoundTable{ctx.sounds}));
-  out.push_back(encode(sm::HudScriptTable{ctx.hud_scripts}));
-  out.push_back(encode(sm::SoundBindingTable{ctx.sound_bindings}));
-  out.push_back(encode(sm::FontTable{ctx.fonts}));
-  out.push_back(encode(sm::SettingTable{ctx.settings}));
-  out.push_back(encode(sm::PictureTable{ctx.pictures}));
-  out.push_back(encode(sm::SetTheme{ctx.theme}));
-  out.push_back(encode(sm::CloudDeck{ctx.clouds}));
-  out.push_back(encode(sm::ModelTable{ctx.models}));
+  out.push_back(encode(sm::ActionTable{t.actions}));
+  out.push_back(encode(sm::SoundTable{t.sounds}));
+  out.push_back(encode(sm::HudScriptTable{t.hud_scripts}));
+  out.push_back(encode(sm::SoundBindingTable{t.sound_bindings}));
+  out.push_back(encode(sm::FontTable{t.fonts}));
+  out.push_back(encode(sm::SettingTable{t.settings}));
+  out.push_back(encode(sm::PictureTable{t.pictures}));
+  out.push_back(encode(sm::SetTheme{t.theme}));
+  out.push_back(encode(sm::CloudDeck{t.cloud_deck}));
+  out.push_back(encode(sm::ModelTable{t.models}));
   return out;
 }
 
@@ -100,7 +106,8 @@ Response Session::handle(const proto::ClientMessage& message, const SessionConte
       if (std::holds_alternative<cm::JoinWorld>(message)) return handle_join(ctx);
       return refuse_out_of_phase(message);
     case Phase::InWorld:
-      if (std::holds_alternative<cm::ContentRequest>(message) || std::holds_alternative<cm::ViewDistance>(message)) {
+      if (std::holds_alternative<cm::ContentRequest>(message) ||
+          std::holds_alternative<cm::ViewDistance>(message)) {
         return {};
       }
       if (auto* m = std::get_if<cm::AddKey>(&message)) return handle_add_key(*m, ctx, registry);
@@ -113,7 +120,8 @@ Response Session::handle(const proto::ClientMessage& message, const SessionConte
 }
 
 Response Session::handle_hello(const cm::Hello& m, const SessionContext& ctx) {
-  if (m.protocol != proto::kProtocolVersion) return close_with(dr::VersionMismatch{proto::kProtocolVersion, m.protocol});
+  if (m.protocol != proto::kProtocolVersion)
+    return close_with(dr::VersionMismatch{proto::kProtocolVersion, m.protocol});
   if (ctx.online >= ctx.max_players) return close_with(dr::ServerFull{ctx.max_players});
   auto key = identity::public_key_from_bytes(m.public_key);
   if (!key) return close_with(dr::Refused{"malformed public key"});
@@ -147,7 +155,8 @@ Response Session::handle_auth(const cm::AuthResponse& m, const SessionContext& c
   // a refused login stores nothing.
   auto bound = registry.bind_name_or_next(asked, uuid, kNameLimit);
   if (!bound) {
-    if (bound.error().kind() == registry::RegistryErrorKind::NameTaken) return close_with(dr::NameTaken{asked});
+    if (bound.error().kind() == registry::RegistryErrorKind::NameTaken)
+      return close_with(dr::NameTaken{asked});
     return close_with(dr::Refused{bound.error().message()});
   }
   if (verified->is_new) registry.insert(identity::keyset::KeySet::create(*key_, std::nullopt, ctx.now));
@@ -201,24 +210,23 @@ Response Session::handle_rotate_key(const cm::RotateKey& m, const SessionContext
 
 Response Session::in_world(const proto::ClientMessage& message) {
   auto act = [](Action a) { return Response{{}, std::move(a), false}; };
-  return std::visit(
-      Overloaded{
-          [&](const cm::Chat& m) { return act(m); },
-          [&](const cm::StartDig& m) { return act(action::Dig{m.target}); },
-          [&](const cm::CancelDig&) { return act(action::Dig{std::nullopt}); },
-          [&](const cm::SelectTool& m) { return act(m); },
-          [&](const cm::Place& m) { return act(m); },
-          [&](const cm::Use& m) { return act(m); },
-          [&](const cm::Punch& m) { return act(m); },
-          [&](const cm::Action& m) { return act(m); },
-          [&](const cm::DialogEvent& m) { return act(m); },
-          [&](const cm::SwapOffhand& m) { return act(m); },
-          [&](const cm::SelectSlot& m) { return act(m); },
-          [&](const cm::SetSetting& m) { return act(m); },
-          [&](const cm::PlayerInput& m) { return act(m); },
-          [&](const auto&) { return refuse_out_of_phase(message); },
-      },
-      message);
+  return std::visit(Overloaded{
+                        [&](const cm::Chat& m) { return act(m); },
+                        [&](const cm::StartDig& m) { return act(action::Dig{m.target}); },
+                        [&](const cm::CancelDig&) { return act(action::Dig{std::nullopt}); },
+                        [&](const cm::SelectTool& m) { return act(m); },
+                        [&](const cm::Place& m) { return act(m); },
+                        [&](const cm::Use& m) { return act(m); },
+                        [&](const cm::Punch& m) { return act(m); },
+                        [&](const cm::Action& m) { return act(m); },
+                        [&](const cm::DialogEvent& m) { return act(m); },
+                        [&](const cm::SwapOffhand& m) { return act(m); },
+                        [&](const cm::SelectSlot& m) { return act(m); },
+                        [&](const cm::SetSetting& m) { return act(m); },
+                        [&](const cm::PlayerInput& m) { return act(m); },
+                        [&](const auto&) { return refuse_out_of_phase(message); },
+                    },
+                    message);
 }
 
 }  // namespace ostrel_core::session

@@ -32,7 +32,13 @@ class IdentityRegistry;
 
 inline constexpr std::uint32_t kNameLimit = 99;  // numbered names run from 2 to this
 
-enum class Phase : std::uint8_t { AwaitingHello = 0, AwaitingAuth = 1, Authenticated = 2, InWorld = 3, Closed = 4 };
+enum class Phase : std::uint8_t {
+  AwaitingHello = 0,
+  AwaitingAuth = 1,
+  Authenticated = 2,
+  InWorld = 3,
+  Closed = 4
+};
 
 std::string_view phase_name(Phase p);
 
@@ -49,10 +55,11 @@ struct Dig {  // StartDig's target; none for CancelDig
 // What the connection task must do for an in-world message, carrying that message's fields.
 // Index order: None, Edit, Chat, Dig, SelectTool, Place, Use, Punch, Perform, Dialog, SwapOffhand,
 // SelectSlot, SetSetting, Input.
-using Action = std::variant<action::None, proto::Edit, proto::client::Chat, action::Dig, proto::client::SelectTool,
-                            proto::client::Place, proto::client::Use, proto::client::Punch, proto::client::Action,
-                            proto::client::DialogEvent, proto::client::SwapOffhand, proto::client::SelectSlot,
-                            proto::client::SetSetting, proto::client::PlayerInput>;
+using Action =
+    std::variant<action::None, proto::Edit, proto::client::Chat, action::Dig, proto::client::SelectTool,
+                 proto::client::Place, proto::client::Use, proto::client::Punch, proto::client::Action,
+                 proto::client::DialogEvent, proto::client::SwapOffhand, proto::client::SelectSlot,
+                 proto::client::SetSetting, proto::client::PlayerInput>;
 
 struct Response {
   std::vector<proto::Frame> messages;  // encoded, to send in order
@@ -60,12 +67,10 @@ struct Response {
   bool close = false;  // close after sending `messages`
 };
 
-// Built by the connection task before every call; the session only reads it.
-struct SessionContext {
-  std::optional<atmosphere::CloudLayer> clouds;
-  proto::Hash fingerprint{};  // the server certificate's
+// The tables a client receives after login, built once at start.
+struct ContentTables {
   std::vector<proto::ModEntry> mods;
-  std::vector<proto::MaterialDef> materials;
+  std::vector<proto::MaterialDef> materials;  // by material id
   std::vector<proto::ToolDef> tools;
   std::vector<proto::FluidDef> fluids;
   std::vector<proto::ActionDef> actions;
@@ -74,8 +79,17 @@ struct SessionContext {
   std::vector<proto::FontDef> fonts;
   std::vector<proto::PictureDef> pictures;
   std::vector<proto::ModelDef> models;
-  std::vector<proto::SoundBinding> sound_bindings;
+  std::optional<proto::ThemeDef> theme;
   std::vector<proto::HudScriptDef> hud_scripts;
+  std::vector<proto::SoundBinding> sound_bindings;
+  std::optional<atmosphere::CloudLayer> cloud_deck;
+};
+
+// Built by the connection task before every call; the session only reads it. The tables and
+// the allowlist are borrowed from the hub, never copied per message.
+struct SessionContext {
+  const ContentTables* tables = nullptr;           // REQUIRES: set
+  proto::Hash fingerprint{};                       // the server certificate's
   proto::server::SkyTable sky;                     // the overworld's
   const identity::Allowlist* allowlist = nullptr;  // REQUIRES: set; read under the hub's lock
   std::uint64_t mod_set = 0;                       // first 8 bytes of the mod-set hash, little-endian
@@ -83,8 +97,8 @@ struct SessionContext {
   std::uint64_t tick = 0;
   std::uint64_t world_seed = 0;
   proto::BlockPos spawn;
-  bool op = false;           // the session's identity is an operator
-  std::uint64_t now = 0;     // seconds since the epoch, 0 before it
+  bool op = false;        // the session's identity is an operator
+  std::uint64_t now = 0;  // seconds since the epoch, 0 before it
   std::uint32_t max_players = 0;
   std::uint32_t online = 0;  // players in the world, this one not yet counted before JoinWorld
 };

@@ -29,6 +29,7 @@ class Script {
  public:
   Script() {
     ctx.allowlist = &allow;
+    ctx.tables = &tables;
     ctx.fingerprint.fill(0xF7);
     ctx.max_players = 4;
     ctx.online = 1;
@@ -37,9 +38,9 @@ class Script {
     ctx.world_seed = 0x5EED;
     ctx.spawn = {1, 2, 3};
     ctx.mod_set = 0x1122334455667788;
-    ctx.mods = {{"core", "1.0.0", {}}};
-    ctx.fonts = {{"mono", "core", std::nullopt}};
-    ctx.pictures = {{"logo", "core", std::nullopt}, {"icon", "core", std::nullopt}};
+    tables.mods = {{"core", "1.0.0", {}}};
+    tables.fonts = {{"mono", "core", std::nullopt}};
+    tables.pictures = {{"logo", "core", std::nullopt}, {"icon", "core", std::nullopt}};
     ctx.sky.day_length_ticks = 24000;
   }
 
@@ -59,6 +60,7 @@ class Script {
 
   registry::IdentityRegistry registry;
   identity::Allowlist allow;
+  ContentTables tables;
   SessionContext ctx;
   identity::SelfSovereign provider;
   Session session;
@@ -129,10 +131,10 @@ TEST(Login, ValidLoginSendsTheTablesThenJoins) {
       "SettingTable", "PictureTable",      "SetTheme",  "CloudDeck",    "ModelTable"};
   ASSERT_EQ(names_of(auth), tables);
   EXPECT_FALSE(auth.close);
-  EXPECT_EQ(decoded<sm::ModList>(auth.messages[0]), (sm::ModList{s.ctx.mods, 0x1122334455667788}));
+  EXPECT_EQ(decoded<sm::ModList>(auth.messages[0]), (sm::ModList{s.tables.mods, 0x1122334455667788}));
   EXPECT_EQ(decoded<sm::SkyTable>(auth.messages[4]), s.ctx.sky);
-  EXPECT_EQ(decoded<sm::FontTable>(auth.messages[9]).fonts, s.ctx.fonts);
-  EXPECT_EQ(decoded<sm::PictureTable>(auth.messages[11]).pictures, s.ctx.pictures);
+  EXPECT_EQ(decoded<sm::FontTable>(auth.messages[9]).fonts, s.tables.fonts);
+  EXPECT_EQ(decoded<sm::PictureTable>(auth.messages[11]).pictures, s.tables.pictures);
   EXPECT_FALSE(decoded<sm::SetTheme>(auth.messages[12]).theme);
 
   const PlayerUuid id = identity::uuid_of_root(key.pk);

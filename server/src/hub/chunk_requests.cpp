@@ -43,7 +43,8 @@ std::vector<ChunkRequest> Shared::take_chunk_requests() {
     if (r.level) ++summaries;
     batch.push_back(std::move(r));
   }
-  queue.insert(queue.begin(), std::make_move_iterator(skipped.begin()), std::make_move_iterator(skipped.end()));
+  queue.insert(queue.begin(), std::make_move_iterator(skipped.begin()),
+               std::make_move_iterator(skipped.end()));
   return batch;
 }
 

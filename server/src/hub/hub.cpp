@@ -6,6 +6,8 @@
 #include <variant>
 
 #include "base/log.hpp"
+#include "presentation/sky.hpp"
+#include "transport/endpoint_proto.hpp"
 
 namespace ostrel_server::transport::endpoint {
 
@@ -20,6 +22,10 @@ PlayerSim PlayerSim::at_spawn(BlockPos spawn, std::uint64_t tick) {
   return p;
 }
 
+namespace {
+std::array<std::int64_t, 3> universe(const ostrel_core::domain::UniversalPos& p) { return {p.x, p.y, p.z}; }
+}  // namespace
+
 Shared::Shared(HubInit init)
     : tables_(std::move(init.tables)),
       material_map_(std::move(init.material_map)),
@@ -33,6 +39,8 @@ Shared::Shared(HubInit init)
       view_distance_cap_(init.view_distance_cap),
       vertical_view_distance_cap_(init.vertical_view_distance_cap),
       day_length_(init.day_length),
+      skies_(std::move(init.skies)),
+      world_position_(universe(ostrel_core::sky::world_position(init.world_seed))),
       whole_materials_(std::move(init.whole_materials)),
       views_(std::move(init.views)),
       main_slots_(init.main_slots),
@@ -74,7 +82,8 @@ void Shared::add_player_claimed(const PlayerUuid& player, BlockPos spawn, std::u
   auto players = players_->lock();
   if (!players) return;
   // A claim never replaces the record of a newer one; a direct add (claim 0) always does.
-  if (auto it = (*players)->find(player); claim != 0 && it != (*players)->end() && it->second.claim > claim) return;
+  if (auto it = (*players)->find(player); claim != 0 && it != (*players)->end() && it->second.claim > claim)
+    return;
   auto sim = PlayerSim::at_spawn(spawn, tick);
   sim.claim = claim;
   (*players)->insert_or_assign(player, std::move(sim));
@@ -256,7 +265,8 @@ std::uint16_t Shared::to_world(MaterialId runtime) const {
   return forward[runtime];
 }
 
-void Shared::send_broadcast(std::optional<std::string_view> domain, proto::Frame frame) {
+void Shared::send_broadcast(std::optional<std::string_view> domain, proto::Frame frame,
+                            std::optional<ChunkPos> chunk) {
   if (auto fits = frame.check(); !fits) {
     OSTREL_ERROR("ostrel_server::transport::endpoint", "could not encode a broadcast; it is dropped",
                  ostrel_core::log::text("message", frame.name()),
@@ -264,16 +274,20 @@ void Shared::send_broadcast(std::optional<std::string_view> domain, proto::Frame
     return;
   }
   auto to = domain ? std::optional<std::string>(*domain) : std::nullopt;
-  broadcasts_.send(std::make_shared<const Broadcast>(std::move(to), std::nullopt, std::move(frame)));
+  broadcasts_.send(std::make_shared<const Broadcast>(std::move(to), chunk, std::move(frame)));
 }
 
 // Nobody to tell: skip the encoding as well.
 void Shared::broadcast(proto::server::BlockEdit message) {
-  if (broadcasts_.receiver_count() != 0) send_broadcast(std::nullopt, encode_in_world_ids(std::move(message)));
+  if (broadcasts_.receiver_count() == 0) return;
+  const ChunkPos chunk = chunk_of(message.edit);
+  send_broadcast(std::nullopt, encode_in_world_ids(std::move(message)), chunk);
 }
 
 void Shared::broadcast_in(std::string_view domain, proto::server::BlockEdit message) {
-  if (broadcasts_.receiver_count() != 0) send_broadcast(domain, encode_in_world_ids(std::move(message)));
+  if (broadcasts_.receiver_count() == 0) return;
+  const ChunkPos chunk = chunk_of(message.edit);
+  send_broadcast(domain, encode_in_world_ids(std::move(message)), chunk);
 }
 
 bool Shared::kick(const PlayerUuid& player, std::string reason) {

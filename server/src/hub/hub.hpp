@@ -363,6 +363,18 @@ class Shared final : public plans::EditQueue {
   void forget_clouds(const PlayerUuid& player);
   void forget_hud_values(const PlayerUuid& player);
 
+  // --- Runtime skies, from the domain registry once the simulation thread has set it.
+  // The registry's sky revision; 0 before the registry is set or when its lock is poisoned.
+  std::uint64_t sky_revision();
+  // Whether the registry holds a runtime sky under exactly `domain`; false before it is set.
+  bool has_runtime_sky(std::string_view domain);
+  // The SkyTable of `domain`: its runtime sky and place among the stars from the registry when
+  // set, else the registered sky at the world's own place.
+  ostrel_core::proto::server::SkyTable sky_table_for(std::string_view domain);
+  // The overworld's registered sky at the world's place, as a login receives it.
+  ostrel_core::proto::server::SkyTable login_sky() const;
+  const skies::SkyBook& skies() const { return skies_; }
+
  private:
   friend class PlayerSlot;
   friend struct HubProbe;  // tests: reaches the locks to poison them
@@ -402,7 +414,9 @@ class Shared final : public plans::EditQueue {
   // The claim that owns the presence now, when known.
   std::optional<std::uint64_t> owner_claim(const PlayerUuid& player);
   // Shares the frame with every subscribed connection; a frame over the limit is logged instead.
-  void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::Frame frame);
+  // A block edit carries its chunk, so that connections hold it back until the chunk is sent.
+  void send_broadcast(std::optional<std::string_view> domain, ostrel_core::proto::Frame frame,
+                      std::optional<ChunkPos> chunk = std::nullopt);
   // A material in the world's ids: 1 for one the map cannot name, unchanged by an identity map.
   std::uint16_t to_world(MaterialId runtime) const;
   // A BlockEdit's frame, its material in the world's ids.
@@ -431,6 +445,8 @@ class Shared final : public plans::EditQueue {
   const std::uint8_t view_distance_cap_;
   const std::uint8_t vertical_view_distance_cap_;
   const std::uint32_t day_length_;
+  const skies::SkyBook skies_;
+  const std::array<std::int64_t, 3> world_position_;  // the world's place among the stars
   const std::map<MaterialId, std::uint32_t> whole_materials_;
   const std::vector<ostrel_core::inventory::slots::ViewDef> views_;
   const std::optional<std::size_t> main_slots_;

@@ -22,29 +22,16 @@
 #include "proto/records/content.hpp"
 #include "script/read/records.hpp"
 #include "session/registry.hpp"
+#include "session/session.hpp"
 #include "sim/control.hpp"
+#include "sky/skies.hpp"
 
 namespace ostrel_server::transport::endpoint {
 
 using Tool = ostrel_core::script::records::Tool;
 
 // The tables a client receives after login, built once at start.
-struct LoginTables {
-  std::vector<ostrel_core::proto::ModEntry> mods;
-  std::vector<ostrel_core::proto::MaterialDef> materials;  // by material id
-  std::vector<ostrel_core::proto::ToolDef> tools;
-  std::vector<ostrel_core::proto::FluidDef> fluids;
-  std::vector<ostrel_core::proto::ActionDef> actions;  // also what queue_action accepts
-  std::vector<ostrel_core::proto::SettingDef> settings;
-  std::vector<ostrel_core::proto::SoundDef> sounds;
-  std::vector<ostrel_core::proto::FontDef> fonts;
-  std::vector<ostrel_core::proto::PictureDef> pictures;
-  std::vector<ostrel_core::proto::ModelDef> models;
-  std::optional<ostrel_core::proto::ThemeDef> theme;
-  std::vector<ostrel_core::proto::HudScriptDef> hud_scripts;
-  std::vector<ostrel_core::proto::SoundBinding> sound_bindings;
-  std::optional<ostrel_core::atmosphere::CloudLayer> cloud_deck;
-};
+using LoginTables = ostrel_core::session::ContentTables;
 
 // Everything the hub is built from; queues and per-player maps start empty.
 struct HubInit {
@@ -63,6 +50,7 @@ struct HubInit {
   std::uint8_t view_distance_cap = 8;
   std::uint8_t vertical_view_distance_cap = 12;
   std::uint32_t day_length = 0;   // ticks a day; 0 holds the clock
+  skies::SkyBook skies;           // the registered skies
   std::uint64_t time_of_day = 0;  // the first time of day
   // Materials written only as their own shape: material -> its 27-bit occupancy.
   std::map<MaterialId, std::uint32_t> whole_materials;

@@ -82,6 +82,28 @@ asio::awaitable<typename AsyncMutex<T>::Guard> lock(AsyncMutex<T>& m) {
   co_return std::move(*got);
 }
 
+// Until a receive would not answer Empty (a value, a lag report or the close), consuming
+// nothing: a wait cancelled as another branch of an `||` wins loses no value.
+template <class T>
+asio::awaitable<void> ready(ostrel_core::sync::broadcast::Receiver<T>& rx) {
+  auto start = [&rx](auto handler) {
+    using W = detail::Wait<decltype(handler)>;
+    auto wait = std::make_shared<W>(std::move(handler));
+    if (!rx.arm([wait] { wait->complete({}); })) {
+      wait->complete({});
+      return;
+    }
+    if (wait->slot().is_connected()) {
+      wait->slot().assign([&rx, weak = std::weak_ptr<W>(wait)](asio::cancellation_type) {
+        auto w = weak.lock();
+        if (w && rx.disarm()) w->complete(asio::error::operation_aborted);
+      });
+    }
+  };
+  co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(std::error_code)>(std::move(start),
+                                                                                       asio::use_awaitable);
+}
+
 // The next receive that is not Empty: a value, a lag report or the close.
 template <class T>
 asio::awaitable<ostrel_core::sync::broadcast::Received<T>> recv(
@@ -90,22 +112,7 @@ asio::awaitable<ostrel_core::sync::broadcast::Received<T>> recv(
   for (;;) {
     auto r = rx.try_recv();
     if (r.kind != Kind::Empty) co_return r;
-    auto start = [&rx](auto handler) {
-      using W = detail::Wait<decltype(handler)>;
-      auto wait = std::make_shared<W>(std::move(handler));
-      if (!rx.arm([wait] { wait->complete({}); })) {
-        wait->complete({});
-        return;
-      }
-      if (wait->slot().is_connected()) {
-        wait->slot().assign([&rx, weak = std::weak_ptr<W>(wait)](asio::cancellation_type) {
-          auto w = weak.lock();
-          if (w && rx.disarm()) w->complete(asio::error::operation_aborted);
-        });
-      }
-    };
-    co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(std::error_code)>(std::move(start),
-                                                                                         asio::use_awaitable);
+    co_await ready(rx);
   }
 }
 

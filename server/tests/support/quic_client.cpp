@@ -139,6 +139,13 @@ void TestServer::advance(std::chrono::nanoseconds by) {
   on_strand([] { return 0; });
 }
 
+void TestServer::on_server(const std::function<void()>& fn) {
+  on_strand([&fn] {
+    fn();
+    return 0;
+  });
+}
+
 void TestServer::stop() {
   if (!impl_->thread.joinable()) return;
   asio::post(impl_->endpoint->executor(), [this] { impl_->endpoint->close(0, "server shutting down"); });

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -85,6 +86,8 @@ class TestServer {
   // Steps the manual clock and returns once the server has handled the step (a step handled
   // later would see the time of a later one). REQUIRES: made with a manual clock.
   void advance(std::chrono::nanoseconds by);
+  // Runs `fn` on the server's one thread, between two steps of its tasks, and waits for it.
+  void on_server(const std::function<void()>& fn);
   // Closes the endpoint (as the stop does) and waits for the accept loop to return.
   void stop();
   std::atomic<bool>& stop_flag() { return stop_; }
