@@ -33,29 +33,11 @@ const Slots& slots_of(lua_State* L) {
   return static_cast<userdata::Box<RuntimeSlots>*>(lua_touserdata(L, lua_upvalueindex(1)))->value.slots;
 }
 
-void set_slot_functions(lua_State* L, int t, const Slots& slots, std::span<const SlotFunction> functions) {
-  t = lua_absindex(L, t);
-  push_slots(L, slots);
-  for (const auto& [name, fn] : functions) {
-    lua_pushvalue(L, -1);
-    lua_pushcclosure(L, fn, 1);
-    lua_setfield(L, t, name);
-  }
-  lua_pop(L, 1);
-}
-
 void set_mod_table(lua_State* L, int game_idx, const char* key, std::string_view mod_id, const Slots& slots,
-                   std::span<const SlotFunction> functions) {
+                   std::span<const Closure> functions) {
   game_idx = lua_absindex(L, game_idx);
   lua_createtable(L, 0, static_cast<int>(functions.size()));
-  push_slots(L, slots);
-  for (const auto& [name, fn] : functions) {
-    lua_pushvalue(L, -1);
-    push_text(L, mod_id);
-    lua_pushcclosure(L, fn, 2);
-    lua_setfield(L, -3, name);
-  }
-  lua_pop(L, 1);
+  set_closures(L, -1, slots, functions, mod_id);
   lua_setfield(L, game_idx, key);
 }
 

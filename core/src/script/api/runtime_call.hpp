@@ -23,14 +23,6 @@ void push_slots(lua_State* L, const Slots& slots);
 // The slots of the running closure's upvalue 1. REQUIRES: made by push_slots.
 const Slots& slots_of(lua_State* L);
 
-// A runtime function to set on a table: its key and its C function.
-using SlotFunction = std::pair<const char*, int (*)(lua_State*)>;
-// Sets each function on the table at `t` as a closure over the slots (upvalue 1).
-void set_slot_functions(lua_State* L, int t, const Slots& slots, std::span<const SlotFunction> functions);
-// Stores under `key` of the table at `game_idx` a new table of the functions, each a closure over
-// the slots (upvalue 1) and `mod_id` (upvalue 2): a mod's own `storage`, `plans`.
-void set_mod_table(lua_State* L, int game_idx, const char* key, std::string_view mod_id, const Slots& slots,
-                   std::span<const SlotFunction> functions);
 // Pushes a sequence of the texts, in order.
 void push_text_list(lua_State* L, const std::vector<std::string>& texts);
 // One runtime function and its key on `game`.
@@ -44,6 +36,10 @@ void set_closures(lua_State* L, int game_idx, const Slots& slots, std::span<cons
                   std::optional<std::string_view> mod_id = std::nullopt);
 // The mod id of the running closure's upvalue 2. REQUIRES: made by set_closures with a mod id.
 std::string_view mod_of(lua_State* L);
+// Stores under `key` of the table at `game_idx` a new table of the functions, each a closure over
+// the slots (upvalue 1) and `mod_id` (upvalue 2): a mod's own `storage`, `plans`.
+void set_mod_table(lua_State* L, int game_idx, const char* key, std::string_view mod_id, const Slots& slots,
+                   std::span<const Closure> functions);
 
 // The functions install_readers sets (runtime_blocks.cpp, runtime_fluid.cpp).
 int get_block(lua_State* L);

@@ -134,7 +134,7 @@ int container_take(lua_State* L) {
 }  // namespace
 
 void install_container_api(lua_State* L, int game_idx, const Slots& slots) {
-  const SlotFunction functions[] = {
+  const Closure functions[] = {
       {"make_container", make_container},
       {"open_container", open_or_close<true>},
       {"close_container", open_or_close<false>},
@@ -145,7 +145,7 @@ void install_container_api(lua_State* L, int game_idx, const Slots& slots) {
       {"container_give", container_give},
       {"container_take", container_take},
   };
-  set_slot_functions(L, game_idx, slots, functions);
+  set_closures(L, game_idx, slots, functions);
 }
 
 }  // namespace ostrel_core::script::lua_vm

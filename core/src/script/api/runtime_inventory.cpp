@@ -178,18 +178,18 @@ void push_stack_list(lua_State* L, const std::vector<Stack>& stacks) {
 }
 
 void install_tools(lua_State* L, int game_idx, const Slots& slots) {
-  const SlotFunction functions[] = {{"get_tool", get_tool}, {"set_tool", set_tool}};
-  set_slot_functions(L, game_idx, slots, functions);
+  const Closure functions[] = {{"get_tool", get_tool}, {"set_tool", set_tool}};
+  set_closures(L, game_idx, slots, functions);
 }
 
 void install_inventory(lua_State* L, int game_idx, const Slots& slots) {
   // `slot` sits between held and take, as the slot reader joins the set.
-  const SlotFunction functions[] = {{"inventory", inventory_contents},
+  const Closure functions[] = {{"inventory", inventory_contents},
                                     {"give", inventory_give},
                                     {"held", inventory_held},
                                     {"slot", inventory_slot},
                                     {"take", inventory_take}};
-  set_slot_functions(L, game_idx, slots, functions);
+  set_closures(L, game_idx, slots, functions);
 }
 
 }  // namespace ostrel_core::script::lua_vm

@@ -116,7 +116,7 @@ int plans_forget(lua_State* L) {
 }  // namespace
 
 void install_plan_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots) {
-  const SlotFunction functions[] = {{"capture", plans_capture},
+  const Closure functions[] = {{"capture", plans_capture},
                                     {"stamp", plans_stamp},
                                     {"info", plans_info},
                                     {"list", plans_list},

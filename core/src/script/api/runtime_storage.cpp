@@ -87,7 +87,7 @@ int storage_keys(lua_State* L) {
 }  // namespace
 
 void install_storage_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots) {
-  const SlotFunction functions[] = {{"get", storage_get}, {"set", storage_set}, {"keys", storage_keys}};
+  const Closure functions[] = {{"get", storage_get}, {"set", storage_set}, {"keys", storage_keys}};
   set_mod_table(L, game_idx, "storage", mod_id, slots, functions);
 }
 
