@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "persist/idmap.hpp"
 #include "scratch.hpp"
@@ -40,6 +42,28 @@ void BM_GenerateChunkOneEngine(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_GenerateChunkOneEngine)->Unit(benchmark::kMillisecond);
+
+// The golden terrain fixture mod, every fill of the chunk buffer in a generator's order, on one
+// engine: chunks a second a worker on the recipe the golden digests cover.
+void BM_GenerateChunkGoldenMod(benchmark::State& state) {
+  using Host = ostrel_core::script::host::ModHost<LuaVm>;
+  auto sim = Host::load_selected_with_options(std::filesystem::path(OSTREL_SOURCE_DIR) / "server/tests/fixtures/mods",
+                                              256ull << 20, 20'000'000, std::nullopt, {});
+  if (!sim || !sim->vm.freeze()) std::abort();
+  const std::vector<std::pair<std::string, std::uint8_t>> fluids{{"golden_terrain:water", 1},
+                                                                 {"golden_terrain:tar", 2}};
+  sim->vm.set_fluid_ids(fluids);
+  std::int32_t x = 0;
+  for (auto _ : state) {
+    // Chunk y 0..2 hold the surface, the sea and the pools.
+    auto got = sim->vm.generate_chunk("overworld", 42, {x % 64, x / 64 % 3, 0}, 0);
+    ++x;
+    if (!got) std::abort();
+    benchmark::DoNotOptimize(got);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GenerateChunkGoldenMod)->Unit(benchmark::kMillisecond);
 
 // 48 chunks a round (chunk y -1 and 0, where the ground is) through a pool of range(0) workers;
 // items are chunks.
