@@ -15,8 +15,7 @@ constexpr float kFar = std::numeric_limits<float>::max();  // next and delta of 
 std::array<std::int32_t, 3> narrow(const std::array<std::int64_t, 3>& c) {
   std::array<std::int32_t, 3> out{};
   for (int a = 0; a < 3; ++a) {
-    out[a] = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        c[a], std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    out[a] = num::clamp_i32(c[a]);
   }
   return out;
 }
