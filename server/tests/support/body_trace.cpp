@@ -144,7 +144,9 @@ std::string seat_sweep() {
   }};
   StateHash h;
   for (const auto& seat : kSeats) {
-    for (float turns : facings()) h.vec(ostrel_core::ent::mount::seat_offset(seat, turns * -ostrel_core::detgen::trig::kTau));
+    for (float turns : facings()) {
+      h.vec(ostrel_core::ent::mount::seat_offset(seat, turns * -ostrel_core::detgen::trig::kTau));
+    }
   }
   return "seat " + h.hex();
 }
@@ -172,7 +174,8 @@ std::string aim_sweep(const VoxelWorld& world, const phys::voxels::Terrain& rule
     }};
     for (int k = 0; k < 48; ++k) {
       for (int j = -12; j <= 12; j += 3) {
-        const auto dir = ostrel_core::sight::look_direction(static_cast<float>(k) / 48.0f, static_cast<float>(j) / 48.0f);
+        const auto dir =
+            ostrel_core::sight::look_direction(static_cast<float>(k) / 48.0f, static_cast<float>(j) / 48.0f);
         const auto hit = phys::ray::cast(v, eye, dir, ostrel_core::sight::kReach);
         h.u8(hit ? 1 : 0);
         if (hit) {
