@@ -86,7 +86,9 @@ TEST(PathSearch, AReusedScratchAnswersAsAFreshOne) {
     EXPECT_EQ(a.found, b.found) << i;
     EXPECT_EQ(a.charge, b.charge) << i;
     EXPECT_EQ(a.cost, b.cost) << i;
-    if (i == 0) EXPECT_EQ(a.found, Found(std::unexpected(PathFailure::Unreachable)));
+    if (i == 0) {
+      EXPECT_EQ(a.found, Found(std::unexpected(PathFailure::Unreachable)));
+    }
   }
 }
 
