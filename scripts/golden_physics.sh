@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the body trace (400 ticks of movement, crowds, rides and replication) with g++ and
+# Builds the body trace (400 ticks of movement, crowds, rides and replication, then seat offsets,
+# look directions and aim distances over sweeps of facings) with g++ and
 # clang at -O0 and -O2, and once more under UBSan with float-cast-overflow, and checks that
 # every build prints the checked-in hash of every tick. Players predict their own movement, so
 # the step must give the same bits on every build.
@@ -14,12 +15,13 @@ cd "$(dirname "$0")/.."
 golden=server/tests/entities/golden/body_trace.txt
 sources=(
   core/src/base/assert.cpp core/src/base/bitpack.cpp core/src/base/blake3.cpp core/src/base/error.cpp
-  core/src/base/log.cpp core/src/base/num.cpp core/src/base/text.cpp
+  core/src/base/log.cpp core/src/base/num.cpp core/src/base/text.cpp core/src/detgen/trig.cpp
   core/src/world/block.cpp core/src/world/chunk.cpp core/src/world/coords.cpp
   core/src/light/permeability.cpp core/src/fluid/layer.cpp
   core/src/movement/phys.cpp core/src/movement/phys/voxels.cpp core/src/movement/phys/step.cpp
-  core/src/movement/phys/swim.cpp core/src/movement/phys/crowd.cpp
+  core/src/movement/phys/swim.cpp core/src/movement/phys/crowd.cpp core/src/movement/phys/ray.cpp
   core/src/movement/ent.cpp core/src/movement/ent/component.cpp core/src/movement/ent/replicate.cpp
+  core/src/movement/ent/mount.cpp core/src/movement/sight.cpp
   server/src/entities/population.cpp
   core/tests/support/voxel_world.cpp server/tests/support/body_trace.cpp
   server/tests/entities/golden/body_trace_main.cpp

@@ -1,8 +1,10 @@
 #pragma once
 // Float-to-integer conversion and number text, shared by every module.
 
+#include <algorithm>
 #include <cmath>
 #include <concepts>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -26,6 +28,12 @@ constexpr I saturate(F v) {
 template <std::integral I, std::floating_point F>
 constexpr I saturate_floor(F v) {
   return saturate<I>(std::floor(v));
+}
+
+// A 64-bit integer held to the 32-bit range.
+constexpr std::int32_t clamp_i32(std::int64_t v) {
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 // The shortest text that reads back as the same value, never in exponent form:

@@ -169,11 +169,7 @@ std::vector<proto::Edit> writes(coords::BlockPos block, std::uint32_t cells, Mat
   std::vector<proto::Edit> out;
   if (cells == 0) return out;
   auto cell_edit = [&](std::uint32_t i) {
-    // Wraps like two's complement at the edge of the coordinate range, as chunk positions do.
-    auto at = [](std::int32_t b, std::uint32_t c) {
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(b) * 3u + c);
-    };
-    return proto::edit::Cell{{at(block.x, i % 3), at(block.y, i / 3 % 3), at(block.z, i / 9)}, material};
+    return proto::edit::Cell{block.sub_node(coords::CellPos::from_index(static_cast<std::uint8_t>(i))), material};
   };
   if (block::mask_cells(cells) == 1) {
     out.emplace_back(cell_edit(static_cast<std::uint32_t>(__builtin_ctz(cells))));

@@ -159,10 +159,7 @@ Extent extent(const Shape& shape) {
 
 void Raster::put(std::int64_t cx, std::int64_t cy, std::int64_t cz, std::uint16_t material,
                  std::int32_t priority) {
-  auto block = [](std::int64_t c) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        block_of(c), std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-  };
+  auto block = [](std::int64_t c) { return num::clamp_i32(block_of(c)); };
   auto sub = [](std::int64_t c) { return ((c % 3) + 3) % 3; };
   Block& b = blocks_[coords::BlockPos{block(cx), block(cy), block(cz)}];
   const auto k = static_cast<std::size_t>(sub(cx) + 3 * sub(cy) + 9 * sub(cz));

@@ -5,14 +5,11 @@
 #include <limits>
 #include <tuple>
 
+#include "base/num.hpp"
+
 namespace ostrel_core::interest {
 
 namespace {
-
-std::int32_t add_saturating(std::int32_t base, std::int64_t d) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      base + d, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
 
 struct Keyed {
   std::int64_t distance;  // weighted squared distance
@@ -30,8 +27,8 @@ std::vector<coords::ChunkPos> chunks_around(coords::ChunkPos centre, std::uint8_
     for (std::int64_t dz = -r; dz <= r; ++dz) {
       for (std::int64_t dx = -r; dx <= r; ++dx) {
         if (dx * dx + dz * dz > rr) continue;
-        const coords::ChunkPos pos{add_saturating(centre.x, dx), add_saturating(centre.y, dy),
-                                   add_saturating(centre.z, dz)};
+        const coords::ChunkPos pos{num::clamp_i32(centre.x + dx), num::clamp_i32(centre.y + dy),
+                                   num::clamp_i32(centre.z + dz)};
         // Offsets of the chunk as added, which differ from (dx, dy, dz) at a limit.
         const std::int64_t ox = static_cast<std::int64_t>(pos.x) - centre.x;
         const std::int64_t oy = static_cast<std::int64_t>(pos.y) - centre.y;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <queue>
 #include <tuple>
 
 #include "base/num.hpp"
@@ -20,14 +19,9 @@ bool clear_cell(std::span<const MaterialId> passable, MaterialId m) {
   return m == material::kAir || is_passable(passable, m);
 }
 
-// The heap entry: ordered by f, then g, then x, y, z, all ascending.
-struct Entry {
-  std::uint32_t f = 0;
-  std::uint32_t g = 0;
-  BlockPos at;
-  auto key() const { return std::tuple{f, g, at.x, at.y, at.z}; }
-  bool operator>(const Entry& o) const { return key() > o.key(); }
-};
+auto key(const OpenEntry& e) { return std::tuple{e.f, e.g, e.at.x, e.at.y, e.at.z}; }
+// The heap's order: the least key on top.
+bool after(const OpenEntry& a, const OpenEntry& b) { return key(a) > key(b); }
 
 std::uint32_t across(BlockPos a, BlockPos b) {
   return static_cast<std::uint32_t>(std::abs(a.x - b.x) + std::abs(a.z - b.z));
@@ -39,22 +33,65 @@ constexpr std::uint8_t kPassable = 2;
 constexpr std::uint8_t kStandableKnown = 4;
 constexpr std::uint8_t kStandable = 8;
 
-// A reached block: its best cost so far and the block it was reached from (the start: itself).
-struct Reached {
-  std::uint32_t g = 0;
-  BlockPos from;
-};
-using Nodes = std::unordered_map<BlockPos, Reached>;
-
 // From start to goal, both included.
-std::vector<BlockPos> retrace(const Nodes& nodes, BlockPos start, BlockPos goal) {
+std::vector<BlockPos> retrace(const Scratch& scratch, BlockPos start, BlockPos goal) {
   std::vector<BlockPos> out{goal};
-  while (out.back() != start) out.push_back(nodes.at(out.back()).from);
+  while (out.back() != start) out.push_back(scratch.find(out.back())->from);
   std::reverse(out.begin(), out.end());
   return out;
 }
 
+constexpr std::size_t kFirstSlots = 4096;
+
 }  // namespace
+
+void Scratch::begin() {
+  open_.clear();
+  used_ = 0;
+  if (++epoch_ == 0) {
+    // After 2^32 searches: clear the table once so no old slot can pass for a new one.
+    for (auto& s : slots_) s.epoch = 0;
+    epoch_ = 1;
+  }
+}
+
+std::size_t Scratch::home(BlockPos key) const {
+  return coords::detail::hash3(key.x, key.y, key.z) & (slots_.size() - 1);
+}
+
+const Scratch::Slot* Scratch::find(BlockPos key) const {
+  if (slots_.empty()) return nullptr;
+  for (std::size_t i = home(key);; i = (i + 1) & (slots_.size() - 1)) {
+    const Slot& s = slots_[i];
+    if (s.epoch != epoch_) return nullptr;
+    if (s.key == key) return &s;
+  }
+}
+
+Scratch::Slot& Scratch::at(BlockPos key) {
+  // At most half full, so a probe always meets a free slot.
+  if (2 * (used_ + 1) > slots_.size()) grow();
+  for (std::size_t i = home(key);; i = (i + 1) & (slots_.size() - 1)) {
+    Slot& s = slots_[i];
+    if (s.epoch != epoch_) {
+      s = Slot{key, epoch_};
+      ++used_;
+      return s;
+    }
+    if (s.key == key) return s;
+  }
+}
+
+void Scratch::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(std::max(kFirstSlots, 2 * old.size()), Slot{});
+  for (const Slot& s : old) {
+    if (s.epoch != epoch_) continue;
+    std::size_t i = home(s.key);
+    while (slots_[i].epoch == epoch_) i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = s;
+  }
+}
 
 std::uint32_t search_budget(std::uint32_t budget) {
   if (budget == 0) return kDefaultBudget;
@@ -101,14 +138,14 @@ bool floor_is_clear(const chunk::Chunk* c, std::span<const MaterialId> passable,
   return false;
 }
 
-bool Terrain::passable(BlockPos block) { return passable(block, known_[block]); }
-
-bool Terrain::passable(BlockPos block, std::uint8_t& known) {
-  if ((known & kPassableKnown) == 0) {
-    known |= kPassableKnown;
-    if (floor_is_clear(chunk_at(block.chunk()), passable_, block)) known |= kPassable;
+bool Terrain::passable(BlockPos block) {
+  Scratch::Slot& s = scratch_.at(block);
+  if ((s.known & kPassableKnown) == 0) {
+    // The chunk lookup adds no slot, so `s` stays valid.
+    const bool clear = floor_is_clear(chunk_at(block.chunk()), passable_, block);
+    s.known |= clear ? kPassableKnown | kPassable : kPassableKnown;
   }
-  return (known & kPassable) != 0;
+  return (s.known & kPassable) != 0;
 }
 
 const chunk::Chunk* Terrain::chunk_at(coords::ChunkPos pos) {
@@ -121,18 +158,17 @@ const chunk::Chunk* Terrain::chunk_at(coords::ChunkPos pos) {
 
 bool Terrain::standable(BlockPos block) {
   if (!in_world(block)) return false;
-  // The entry stays put while others are added: the map's nodes do not move.
-  std::uint8_t& known = known_[block];
-  if ((known & kStandableKnown) == 0) {
-    bool ok = passable(block, known);
-    for (std::int32_t i = 1; i < height_ && ok; ++i) {
-      ok = passable(BlockPos{block.x, block.y + i, block.z});
-    }
-    // In the world, so y - 1 and y + 15 stay far from the 32-bit limits.
-    if (ok) ok = !passable(BlockPos{block.x, block.y - 1, block.z});
-    known |= ok ? kStandableKnown | kStandable : kStandableKnown;
+  const std::uint8_t known = scratch_.at(block).known;
+  if ((known & kStandableKnown) != 0) return (known & kStandable) != 0;
+  bool ok = passable(block);
+  for (std::int32_t i = 1; i < height_ && ok; ++i) {
+    ok = passable(BlockPos{block.x, block.y + i, block.z});
   }
-  return (known & kStandable) != 0;
+  // In the world, so y - 1 and y + 15 stay far from the 32-bit limits.
+  if (ok) ok = !passable(BlockPos{block.x, block.y - 1, block.z});
+  // Looked up again: the tests above may have moved the table.
+  scratch_.at(block).known |= ok ? kStandableKnown | kStandable : kStandableKnown;
+  return ok;
 }
 
 Searched search(Terrain& terrain, BlockPos start, BlockPos goal, std::uint32_t budget, std::int32_t step_up,
@@ -147,16 +183,26 @@ Searched search(Terrain& terrain, BlockPos start, BlockPos goal, std::uint32_t b
   }
   constexpr std::array<std::array<std::int32_t, 2>, 4> kDirections{{{1, 0}, {-1, 0}, {0, 1}, {0, -1}}};
 
-  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> open;
-  Nodes nodes;
-  open.push(Entry{across(start, goal), 0, start});
-  nodes.emplace(start, Reached{0, start});
+  Scratch& scratch = terrain.scratch();
+  std::vector<OpenEntry>& open = scratch.open();
+  const auto push = [&](OpenEntry e) {
+    open.push_back(e);
+    std::push_heap(open.begin(), open.end(), after);
+  };
+  push(OpenEntry{across(start, goal), 0, start});
+  {
+    Scratch::Slot& s = scratch.at(start);
+    s.reached = true;
+    s.g = 0;
+    s.from = start;
+  }
   std::uint32_t expansions = 0;
   while (!open.empty()) {
-    const Entry cur = open.top();
-    open.pop();
-    if (cur.at == goal) return {retrace(nodes, start, goal), expansions};
-    if (cur.g > nodes.at(cur.at).g) continue;
+    std::pop_heap(open.begin(), open.end(), after);
+    const OpenEntry cur = open.back();
+    open.pop_back();
+    if (cur.at == goal) return {retrace(scratch, start, goal), expansions, cur.g};
+    if (cur.g > scratch.find(cur.at)->g) continue;
     if (expansions == budget) return {std::unexpected(PathFailure::OverBudget), budget + 1};
 
     std::array<std::optional<std::pair<BlockPos, std::uint32_t>>, 4> next{};
@@ -179,12 +225,12 @@ Searched search(Terrain& terrain, BlockPos start, BlockPos goal, std::uint32_t b
     for (const auto& n : next) {
       if (!n) continue;
       const std::uint32_t g = cur.g + n->second;
-      const auto [it, fresh] = nodes.try_emplace(n->first, Reached{g, cur.at});
-      if (!fresh) {
-        if (g >= it->second.g) continue;
-        it->second = Reached{g, cur.at};
-      }
-      open.push(Entry{g + across(n->first, goal), g, n->first});
+      Scratch::Slot& s = scratch.at(n->first);
+      if (s.reached && g >= s.g) continue;
+      s.reached = true;
+      s.g = g;
+      s.from = cur.at;
+      push(OpenEntry{g + across(n->first, goal), g, n->first});
     }
   }
   return {std::unexpected(PathFailure::Unreachable), expansions};

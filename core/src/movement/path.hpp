@@ -13,7 +13,6 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "movement/phys/voxels.hpp"
@@ -77,11 +76,54 @@ bool floor_is_clear(const phys::voxels::Resident* chunks, std::span<const Materi
 // The same test of a block in `chunk` (null: not resident).
 bool floor_is_clear(const chunk::Chunk* chunk, std::span<const MaterialId> passable, BlockPos block);
 
-// One search's view of a domain, with the answers it already found.
+// The heap entry of a search: ordered by f, then g, then x, y, z, all ascending.
+struct OpenEntry {
+  std::uint32_t f = 0;
+  std::uint32_t g = 0;
+  BlockPos at;
+};
+
+// What a search learns of each block it touches, kept between searches so that a warm search
+// allocates nothing: one open-addressing table (entries of older searches are stale by their
+// epoch, so starting a search clears nothing) and the open heap's storage.
+class Scratch {
+ public:
+  struct Slot {
+    BlockPos key;
+    std::uint32_t epoch = 0;  // the search that wrote the slot; 0 never written
+    std::uint8_t known = 0;   // the terrain answers found
+    bool reached = false;     // g and from hold the best way in
+    std::uint32_t g = 0;
+    BlockPos from;
+  };
+
+  // Forgets the previous search.
+  void begin();
+  // The block's slot, added empty when new. Valid until the next call.
+  Slot& at(BlockPos key);
+  // The block's slot, or null.
+  const Slot* find(BlockPos key) const;
+  std::vector<OpenEntry>& open() { return open_; }
+
+ private:
+  std::size_t home(BlockPos key) const;
+  void grow();
+
+  std::vector<Slot> slots_;  // a power of two long, or empty
+  std::uint32_t epoch_ = 0;
+  std::size_t used_ = 0;  // slots of this epoch
+  std::vector<OpenEntry> open_;
+};
+
+// One search's view of a domain, with the answers it already found (in `scratch`, which it
+// starts afresh).
 class Terrain {
  public:
-  Terrain(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable, std::int32_t height)
-      : chunks_(chunks), passable_(passable), height_(clamp_height(height)) {}
+  Terrain(const phys::voxels::Resident* chunks, std::span<const MaterialId> passable, std::int32_t height,
+          Scratch& scratch)
+      : chunks_(chunks), passable_(passable), height_(clamp_height(height)), scratch_(scratch) {
+    scratch_.begin();
+  }
 
   bool passable(BlockPos block);
   // Inside the world, `height` passable blocks from the feet up, and a block beneath that is not.
@@ -89,25 +131,25 @@ class Terrain {
   std::int32_t height() const { return height_; }
   const phys::voxels::Resident* chunks() const { return chunks_; }
   std::span<const MaterialId> passable_materials() const { return passable_; }
+  Scratch& scratch() { return scratch_; }
 
  private:
   const chunk::Chunk* chunk_at(coords::ChunkPos pos);
-  // The passable answer through a block's cache entry.
-  bool passable(BlockPos block, std::uint8_t& known);
 
   const phys::voxels::Resident* chunks_;
   std::span<const MaterialId> passable_;
   std::int32_t height_;
   std::optional<coords::ChunkPos> last_pos_;  // the chunk looked up last, and what it was
   const chunk::Chunk* last_chunk_ = nullptr;
-  // Both answers of a block in one entry: a standable test reads the block's own floor first.
-  std::unordered_map<BlockPos, std::uint8_t> known_;
+  Scratch& scratch_;
 };
 
-// A search's outcome before charging: the path or the failure, and the expansions to charge.
+// A search's outcome before charging: the path or the failure, the expansions to charge, and
+// the path's cost (a level move 1, a move up or down k blocks 1 + k; 0 without a path).
 struct Searched {
   Found found;
   std::uint32_t charge = 0;
+  std::uint32_t cost = 0;
 };
 // The search of two blocks already checked to lie in the world and within kMaxSpan, the goal
 // standable and different from the start; `budget` > 0 the expansions it may make.

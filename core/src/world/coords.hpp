@@ -118,6 +118,8 @@ struct BlockPos {
             static_cast<std::uint8_t>(z & 15)};
   }
   constexpr std::uint16_t local_index() const { return local().index(); }
+  // The sub-node of `cell` in this block. Wraps like two's complement beyond the i32 range.
+  constexpr struct SubNodePos sub_node(CellPos cell) const;
 };
 
 // A sub-node in thirds of a block; sub-node s lies in block floor(s / 3).
@@ -151,6 +153,12 @@ constexpr BlockPos ChunkPos::block(LocalPos local) const {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(c) * 16u + l);
   };
   return {axis(x, local.x), axis(y, local.y), axis(z, local.z)};
+}
+constexpr SubNodePos BlockPos::sub_node(CellPos cell) const {
+  auto axis = [](std::int32_t b, std::uint8_t c) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(b) * 3u + c);
+  };
+  return {axis(x, cell.x), axis(y, cell.y), axis(z, cell.z)};
 }
 constexpr bool ChunkPos::contains(const BlockPos& b) const { return b.chunk() == *this; }
 constexpr bool ChunkPos::contains(const SubNodePos& s) const { return s.chunk() == *this; }

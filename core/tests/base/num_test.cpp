@@ -37,6 +37,17 @@ TEST(Saturate, TruncatesAndClampsAtTheBounds) {
   EXPECT_EQ(saturate_floor<std::int32_t>(15.999), 15);
 }
 
+TEST(ClampI32, HoldsSixtyFourBitValuesToTheThirtyTwoBitRange) {
+  static_assert(clamp_i32(0) == 0);
+  EXPECT_EQ(clamp_i32(-5), -5);
+  EXPECT_EQ(clamp_i32(std::int64_t{INT32_MAX}), INT32_MAX);
+  EXPECT_EQ(clamp_i32(std::int64_t{INT32_MAX} + 1), INT32_MAX);
+  EXPECT_EQ(clamp_i32(std::int64_t{INT32_MIN}), INT32_MIN);
+  EXPECT_EQ(clamp_i32(std::int64_t{INT32_MIN} - 1), INT32_MIN);
+  EXPECT_EQ(clamp_i32(INT64_MAX), INT32_MAX);
+  EXPECT_EQ(clamp_i32(INT64_MIN), INT32_MIN);
+}
+
 TEST(FormatNumber, ShortestFormWithoutExponent) {
   struct Case {
     double in;

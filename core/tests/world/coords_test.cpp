@@ -77,6 +77,21 @@ TEST(Coords, SubNodeToChunkBlockAndCell) {
   }
 }
 
+TEST(Coords, SubNodeOfABlocksCell) {
+  for (std::uint8_t i = 0; i < kCellsPerBlock; ++i) {
+    SCOPED_TRACE(int{i});
+    for (const BlockPos b : {BlockPos{0, 0, 0}, BlockPos{-1, 5, -17}, BlockPos{100, -100, 7}}) {
+      const SubNodePos s = b.sub_node(CellPos::from_index(i));
+      EXPECT_EQ(s.block(), b);
+      EXPECT_EQ(s.cell_index(), i);
+    }
+  }
+  EXPECT_EQ((BlockPos{-1, 2, -3}.sub_node(CellPos{2, 0, 1})), (SubNodePos{-1, 6, -8}));
+  // Beyond the i32 range of sub-nodes the position wraps like two's complement.
+  EXPECT_EQ((BlockPos{INT32_MAX, INT32_MIN, 715827882}.sub_node(CellPos{1, 0, 2})),
+            (SubNodePos{INT32_MAX - 1, INT32_MIN, INT32_MIN}));
+}
+
 TEST(Coords, IndicesOfBlocksAndCells) {
   EXPECT_EQ((BlockPos{-1, -1, -1}).local_index(), 4095);
   EXPECT_EQ((BlockPos{16, 0, 0}).local_index(), 0);

@@ -15,11 +15,6 @@ using ostrel_core::ent::EntityId;
 // The 32-bit float nearest -2 pi.
 constexpr float kMinusTau = -ostrel_core::detgen::trig::kTau;
 
-std::int32_t clamp32(std::int64_t v) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
-}
-
 bool rides(const PlayerSim& s, EntityId m) { return s.riding && s.riding->mount == m; }
 
 DismountEvent event_of(const PlayerUuid& rider, const PlayerSim& record, EntityId mount,
@@ -44,7 +39,8 @@ void seat_rider(PlayerSim& rider, float yaw) {
   ostrel_core::phys::Vec3 p{};
   for (int a = 0; a < 3; ++a) p[a] = ride.mount_local[a] + offset[a];
   const auto anchored = ostrel_core::phys::reanchor(ride.mount_chunk, p);
-  rider.chunk = ChunkPos{clamp32(anchored.chunk[0]), clamp32(anchored.chunk[1]), clamp32(anchored.chunk[2])};
+  rider.chunk = ChunkPos{ostrel_core::num::clamp_i32(anchored.chunk[0]), ostrel_core::num::clamp_i32(anchored.chunk[1]),
+                         ostrel_core::num::clamp_i32(anchored.chunk[2])};
   rider.local = anchored.local;
   rider.velocity = ride.mount_velocity;
   rider.on_ground = ride.mount_on_ground;

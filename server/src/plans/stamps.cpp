@@ -11,7 +11,7 @@ namespace ostrel_server::plans {
 
 namespace log = ostrel_core::log;
 namespace seed = transport::endpoint::seed;
-using ostrel_core::coords::SubNodePos;
+using ostrel_core::coords::CellPos;
 using transport::endpoint::Seed;
 
 namespace {
@@ -37,9 +37,7 @@ std::int32_t wrap(std::int64_t v) { return static_cast<std::int32_t>(static_cast
 void cell_seeds(std::vector<Write>& out, BlockPos b, MaterialId material, std::uint32_t mask) {
   for (std::uint32_t i = 0; i < 27; ++i) {
     if ((mask >> i & 1) == 0) continue;
-    const SubNodePos at{wrap(std::int64_t{b.x} * 3 + i % 3), wrap(std::int64_t{b.y} * 3 + i / 3 % 3),
-                        wrap(std::int64_t{b.z} * 3 + i / 9)};
-    out.push_back({seed::Cell{material, at}});
+    out.push_back({seed::Cell{material, b.sub_node(CellPos::from_index(static_cast<std::uint8_t>(i)))}});
   }
 }
 

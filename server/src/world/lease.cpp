@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/num.hpp"
+#include "movement/path.hpp"
 
 namespace ostrel_server::lease {
 namespace {
@@ -30,6 +31,7 @@ void PathBudget::spend(std::uint32_t steps) {
 Lease::Lease()
     : world_(std::make_shared<WorldSlot>()),
       path_budget_(std::make_shared<PathBudget>()),
+      path_scratch_(std::make_shared<PathScratchLock>()),
       terrain_(std::make_shared<const std::vector<std::uint16_t>>()) {}
 
 Lease Lease::with_terrain(std::vector<std::uint16_t> terrain, std::shared_ptr<PondsLock> ponds) const {

@@ -18,6 +18,7 @@
 #include "world/coords.hpp"
 #include "world/world.hpp"
 
+namespace ostrel_core::path { class Scratch; }
 namespace ostrel_server::fluid { class Ponds; }
 namespace ostrel_server::ent { class Population; }
 namespace ostrel_server::transport::endpoint { struct PlayerSim; }
@@ -27,6 +28,8 @@ namespace ostrel_server::lease {
 // The owners' locks, named here without their headers.
 using PondsLock = ostrel_core::sync::RwLock<fluid::Ponds>;
 using PopulationLock = ostrel_core::sync::RwLock<ent::Population>;
+// Path searches run one at a time under the world slot; this lock is taken inside it.
+using PathScratchLock = ostrel_core::sync::Mutex<ostrel_core::path::Scratch>;
 using PlayersLock =
     ostrel_core::sync::Mutex<std::map<ostrel_core::identity::PlayerUuid, transport::endpoint::PlayerSim>>;
 
@@ -60,6 +63,8 @@ class Lease {
 
   const std::shared_ptr<WorldSlot>& world() const { return world_; }
   const std::shared_ptr<PathBudget>& path_budget() const { return path_budget_; }
+  // The search state reused from one path search to the next.
+  const std::shared_ptr<PathScratchLock>& path_scratch() const { return path_scratch_; }
   std::span<const std::uint16_t> terrain() const { return *terrain_; }
   // Membership by bisection.
   bool passable(std::uint16_t material) const;
@@ -71,6 +76,7 @@ class Lease {
  private:
   std::shared_ptr<WorldSlot> world_;
   std::shared_ptr<PathBudget> path_budget_;
+  std::shared_ptr<PathScratchLock> path_scratch_;
   std::shared_ptr<const std::vector<std::uint16_t>> terrain_;  // ascending
   std::shared_ptr<PondsLock> ponds_;
   std::shared_ptr<PlayersLock> players_;

@@ -33,7 +33,10 @@ path::Found Shared::find_path(std::string_view domain, const path::Vec3d& from, 
   if (*start == *goal) return std::vector<BlockPos>{*start};
 
   const fluid::SolidChunks chunks(world, domain);
-  path::Terrain terrain(&chunks, lease_.terrain(), options.height);
+  // A poisoned scratch holds nothing of worth: this search then starts from an empty one.
+  auto kept = lease_.path_scratch()->lock();
+  path::Scratch fresh;
+  path::Terrain terrain(&chunks, lease_.terrain(), options.height, kept ? **kept : fresh);
   if (!terrain.standable(*goal)) return std::unexpected(path::PathFailure::Unreachable);
   auto searched = path::search(terrain, *start, *goal, budget, options.step_up, options.max_drop);
   pool.spend(searched.charge);

@@ -25,23 +25,7 @@ using ostrel_core::identity::PlayerUuid;
 
 constexpr std::string_view kTarget = "ostrel_server::lease";
 
-// Where a ray from `eye` along `dir` enters the box, from t = 0; none when it misses.
-std::optional<float> enter(const phys::Vec3& eye, const phys::Vec3& dir, const phys::Aabb& box) {
-  float t_near = 0.0f;
-  float t_far = std::numeric_limits<float>::max();
-  for (int a = 0; a < 3; ++a) {
-    if (dir[a] == 0.0f) {
-      if (eye[a] < box.min[a] || eye[a] > box.max[a]) return std::nullopt;
-      continue;
-    }
-    const float t1 = (box.min[a] - eye[a]) / dir[a];
-    const float t2 = (box.max[a] - eye[a]) / dir[a];
-    t_near = std::max(t_near, std::min(t1, t2));
-    t_far = std::min(t_far, std::max(t1, t2));
-    if (t_far < t_near) return std::nullopt;
-  }
-  return t_near;
-}
+using phys::ray::enter;
 
 std::string chunk_text(ChunkPos c) { return fmt::format("({}, {}, {})", c.x, c.y, c.z); }
 

@@ -16,9 +16,9 @@ TEST(BodyTrace, EveryTickHashesToTheCheckedInValue) {
   std::vector<std::string> want;
   for (std::string line; std::getline(in, line);) want.push_back(line);
   const std::vector<std::string> got = body_trace();
-  ASSERT_EQ(got.size(), static_cast<std::size_t>(kTraceTicks));
+  ASSERT_EQ(got.size(), static_cast<std::size_t>(kTraceLines));
   ASSERT_EQ(want.size(), got.size());
-  for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], want[i]) << "first difference at tick " << i;
+  for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], want[i]) << "first difference at line " << i;
 }
 
 }  // namespace

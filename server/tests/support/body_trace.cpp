@@ -10,9 +10,13 @@
 
 #include "base/blake3.hpp"
 #include "base/num.hpp"
+#include "detgen/trig.hpp"
 #include "entities/population.hpp"
+#include "movement/ent/mount.hpp"
 #include "movement/ent/replicate.hpp"
+#include "movement/sight.hpp"
 #include "movement/phys/crowd.hpp"
+#include "movement/phys/ray.hpp"
 #include "movement/phys/step.hpp"
 #include "movement/phys/swim.hpp"
 #include "support/voxel_world.hpp"
@@ -122,6 +126,72 @@ Entity mob(ChunkPos chunk, phys::Vec3 local, phys::Shape shape, const char* sour
   e.collider = shape;
   e.source = source;
   return e;
+}
+
+// Facings in turns: a full sweep in 1/48 steps, both ways round, and values far past a turn.
+std::vector<float> facings() {
+  std::vector<float> out;
+  for (int k = -96; k <= 96; ++k) out.push_back(static_cast<float>(k) / 48.0f);
+  for (float v : {0.001f, -0.0003f, 0.2499999f, 0.25000003f, 7.3f, -1234.567f, 1.0e6f, -3.0e7f}) out.push_back(v);
+  return out;
+}
+
+// Seats (cells, for yaw 0) turned by mount yaws in radians, as a rider is seated.
+std::string seat_sweep() {
+  constexpr std::array<std::array<float, 3>, 6> kSeats{{
+      {0.0f, 0.0f, 3.0f}, {0.0f, 4.5f, 0.0f}, {1.5f, 3.0f, -0.75f},
+      {-2.25f, 2.4f, 1.2f}, {0.1f, 0.0f, 0.0f}, {48.0f, 6.0f, -47.5f},
+  }};
+  StateHash h;
+  for (const auto& seat : kSeats) {
+    for (float turns : facings()) {
+      h.vec(ostrel_core::ent::mount::seat_offset(seat, turns * -ostrel_core::detgen::trig::kTau));
+    }
+  }
+  return "seat " + h.hex();
+}
+
+std::string look_sweep() {
+  StateHash h;
+  for (float yaw : facings()) {
+    for (int j = -16; j <= 16; ++j) h.vec(ostrel_core::sight::look_direction(yaw, static_cast<float>(j) / 64.0f));
+  }
+  for (float pitch : facings()) h.vec(ostrel_core::sight::look_direction(0.125f, pitch));
+  return "look " + h.hex();
+}
+
+// Aims from eyes along the course: the cell each look hits within reach, how far the ray runs
+// to enter it, and how far to enter each of three boxes standing near the eye.
+std::string aim_sweep(const VoxelWorld& world, const phys::voxels::Terrain& rules) {
+  StateHash h;
+  const phys::voxels::Voxels v(world, rules, &world, ChunkPos{0, 0, 0});
+  for (float x : {6.0f, 29.5f, 45.25f, 88.0f, 93.7f}) {
+    const phys::Vec3 eye{x, 3.0f + ostrel_core::sight::kEyeHeight, 7.4f};
+    const std::array<phys::Aabb, 3> boxes{{
+        {{eye[0] + 2.0f, 3.0f, eye[2] - 0.6f}, {eye[0] + 3.2f, 5.7f, eye[2] + 0.6f}},
+        {{eye[0] - 0.5f, 3.0f, eye[2] + 5.0f}, {eye[0] + 0.5f, 4.0f, eye[2] + 6.0f}},
+        {{eye[0] - 9.0f, 2.0f, eye[2] - 9.0f}, {eye[0] - 7.8f, 8.0f, eye[2] - 7.8f}},
+    }};
+    for (int k = 0; k < 48; ++k) {
+      for (int j = -12; j <= 12; j += 3) {
+        const auto dir =
+            ostrel_core::sight::look_direction(static_cast<float>(k) / 48.0f, static_cast<float>(j) / 48.0f);
+        const auto hit = phys::ray::cast(v, eye, dir, ostrel_core::sight::kReach);
+        h.u8(hit ? 1 : 0);
+        if (hit) {
+          h.u8(hit->axis);
+          for (int a = 0; a < 3; ++a) h.i32(hit->cell[a]);
+          for (int a = 0; a < 3; ++a) h.i32(hit->normal[a]);
+          const phys::Vec3 lo{static_cast<float>(hit->cell[0]), static_cast<float>(hit->cell[1]),
+                              static_cast<float>(hit->cell[2])};
+          const auto d = phys::ray::enter(eye, dir, phys::Aabb{lo, {lo[0] + 1.0f, lo[1] + 1.0f, lo[2] + 1.0f}});
+          h.f32(d.value_or(-1.0f));
+        }
+        for (const auto& box : boxes) h.f32(phys::ray::enter(eye, dir, box).value_or(-1.0f));
+      }
+    }
+  }
+  return "aim " + h.hex();
 }
 
 }  // namespace
@@ -256,6 +326,9 @@ std::vector<std::string> body_trace() {
     }
     lines.push_back(fmt::format("{} {}", tick, h.hex()));
   }
+  lines.push_back(seat_sweep());
+  lines.push_back(look_sweep());
+  lines.push_back(aim_sweep(world, rules));
   return lines;
 }
 

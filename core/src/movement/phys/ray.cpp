@@ -15,8 +15,7 @@ constexpr float kFar = std::numeric_limits<float>::max();  // next and delta of 
 std::array<std::int32_t, 3> narrow(const std::array<std::int64_t, 3>& c) {
   std::array<std::int32_t, 3> out{};
   for (int a = 0; a < 3; ++a) {
-    out[a] = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        c[a], std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    out[a] = num::clamp_i32(c[a]);
   }
   return out;
 }
@@ -83,6 +82,23 @@ std::optional<RayHit> cast(const voxels::Voxels& v, const Vec3& origin, const Ve
       return hit;
     }
   }
+}
+
+std::optional<float> enter(const Vec3& origin, const Vec3& direction, const Aabb& box) {
+  float t_near = 0.0f;
+  float t_far = std::numeric_limits<float>::max();
+  for (int a = 0; a < 3; ++a) {
+    if (direction[a] == 0.0f) {
+      if (origin[a] < box.min[a] || origin[a] > box.max[a]) return std::nullopt;
+      continue;
+    }
+    const float t1 = (box.min[a] - origin[a]) / direction[a];
+    const float t2 = (box.max[a] - origin[a]) / direction[a];
+    t_near = std::max(t_near, std::min(t1, t2));
+    t_far = std::min(t_far, std::max(t1, t2));
+    if (t_far < t_near) return std::nullopt;
+  }
+  return t_near;
 }
 
 }  // namespace ostrel_core::phys::ray

@@ -24,4 +24,8 @@ struct RayHit {
 // start cell that is solid is hit at once, whatever `max`).
 std::optional<RayHit> cast(const voxels::Voxels& v, const Vec3& origin, const Vec3& direction, float max);
 
+// How far along `direction` (in its lengths, from 0) a ray from `origin` enters the box; none
+// when it misses.
+std::optional<float> enter(const Vec3& origin, const Vec3& direction, const Aabb& box);
+
 }  // namespace ostrel_core::phys::ray

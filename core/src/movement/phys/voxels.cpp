@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "base/num.hpp"
+
 namespace ostrel_core::phys::voxels {
 
 namespace {
@@ -19,11 +21,6 @@ constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) {
 
 constexpr bool fits_i32(std::int64_t v) {
   return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
-}
-
-constexpr std::int32_t clamp_i32(std::int64_t v) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
 }  // namespace
@@ -60,7 +57,7 @@ void Voxels::note_absent(ChunkPos pos) const {
 
 const chunk::Chunk* Voxels::chunk_at(std::int64_t cx, std::int64_t cy, std::int64_t cz) const {
   if (!fits_i32(cx) || !fits_i32(cy) || !fits_i32(cz)) {
-    note_absent({clamp_i32(cx), clamp_i32(cy), clamp_i32(cz)});
+    note_absent({num::clamp_i32(cx), num::clamp_i32(cy), num::clamp_i32(cz)});
     return nullptr;
   }
   const ChunkPos pos{static_cast<std::int32_t>(cx), static_cast<std::int32_t>(cy),
