@@ -8,6 +8,7 @@
 #include <utility>
 
 #include <asio/co_spawn.hpp>
+#include <asio/strand.hpp>
 #include <asio/detached.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/experimental/as_tuple.hpp>
@@ -137,9 +138,13 @@ asio::awaitable<void> wait_for_stop(const RconContext& ctx, std::chrono::millise
   }
 }
 
-asio::awaitable<Done> accept_loop(tcp::acceptor acceptor, Context ctx, std::chrono::milliseconds poll) {
+namespace {
+
+// Runs on a strand: the race's losing branch is cancelled from the winner's thread, so the two
+// must never run side by side. Sessions run on `ex`, off the strand.
+asio::awaitable<Done> accept_on_strand(tcp::acceptor& acceptor, Context ctx, std::chrono::milliseconds poll,
+                                       asio::any_io_executor ex) {
   using namespace asio::experimental::awaitable_operators;
-  const auto ex = co_await asio::this_coro::executor;
   for (;;) {
     auto first = co_await (acceptor.async_accept(kTuple) || wait_for_stop(*ctx, poll));
     if (first.index() == 1) co_return Done{};  // the acceptor closes as it goes
@@ -156,6 +161,14 @@ asio::awaitable<Done> accept_loop(tcp::acceptor acceptor, Context ctx, std::chro
     }
     asio::co_spawn(ex, run_session(ctx, std::move(socket), peer_text), asio::detached);
   }
+}
+
+}  // namespace
+
+asio::awaitable<Done> accept_loop(tcp::acceptor acceptor, Context ctx, std::chrono::milliseconds poll) {
+  const auto ex = co_await asio::this_coro::executor;
+  co_return co_await asio::co_spawn(asio::make_strand(ex), accept_on_strand(acceptor, std::move(ctx), poll, ex),
+                                    asio::use_awaitable);
 }
 
 asio::awaitable<Done> serve(config::SocketAddr addr, Context ctx, std::chrono::milliseconds poll) {
