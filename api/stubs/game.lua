@@ -981,8 +981,8 @@ function game.register_sound(def) end
 
 --- Binds a sound to a cue the client plays. Both names without ":" get your prefix.
 ---
---- Refusals: "bad argument #1 to 'bind_sound' (expected string, got <type>)" (or #2);
---- "mod `<mod>`: registration is closed".
+--- Refusals: "bad argument #1 to 'bind_sound' (expected string, got <type>)" (or #2; also
+--- "expected UTF-8 text, got bytes that are not"); "mod `<mod>`: registration is closed".
 ---@param cue string
 ---@param sound string
 function game.bind_sound(cue, sound) end
@@ -2166,3 +2166,168 @@ function game.look_direction(player) end
 ---@param player string
 ---@return { id: integer, alignment: number }?
 function game.star_in_view(player) end
+
+-- ---- What players see and hear ------------------------------------------------------------------
+--
+-- None of these changes the world. Each that sends something answers how many players it was
+-- queued for: a `player` field narrows delivery to that player and never widens it, and a player
+-- whose queue is full is not counted. Numbers out of range are clamped, a NaN or infinity takes
+-- the field's default; texts sent to clients must be UTF-8. At the top of init.lua, in
+-- on_world_init and in generation handlers they answer 0 (or false) and send nothing.
+
+---@class game.Tint
+---@field r? number 0..1, default 1 (255).
+---@field g? number
+---@field b? number
+---@field a? number Opacity.
+
+---@class game.ParticleSpec
+---@field pos game.Point Required; only players in its domain are told.
+---@field count? integer Particles, default 8, at most 256.
+---@field colour? game.Tint
+---@field size? number Blocks across, 0..4, default 0.1.
+---@field lifetime? number Seconds, 0..30, default 1.
+---@field velocity? { x?: number, y?: number, z?: number } Blocks a second, each -64..64.
+---@field spread? number Random extra speed, 0..64.
+---@field area? { x?: number, y?: number, z?: number } Half-size of the start box, each 0..16.
+---@field gravity? number Downward pull, -64..64 (negative rises).
+---@field collide? any Default true; false lets particles pass through blocks.
+---@field texture? string|integer[] A content hash (64 hex digits, or 32 bytes) of a picture.
+---@field radius? number Players within this many blocks are told, 0..128, default 32.
+---@field player? string Only this player (64 hex digits).
+
+--- A burst of particles that clients animate on their own. Answers the players told; a player
+--- with 256 bursts waiting is not told.
+---
+--- Refusals: "emit_particles needs a `pos` table"; "emit_particles: `colour` is a table
+--- { r, g, b, a }"; "emit_particles: `velocity` is a table { x, y, z }" (or `area`); "`texture`
+--- must be a content hash: 64 hex characters, as game.content_hash answers"; "`texture` must be
+--- 32 bytes of content hash"; "emit_particles: `player` is a player's UUID in hex, not `<text>`";
+--- "emit_particles: bad field `pos.x` (expected number, got nil)" and like conversion errors.
+---@param spec game.ParticleSpec
+---@return integer
+function game.emit_particles(spec) end
+
+---@class game.BadgeSpec
+---@field picture string|integer[] Required: a content hash of the picture.
+---@field count? integer Icons side by side, 0..16, default 1; 0 takes the badge down.
+---@field seconds? number 0..30, default 2.
+---@field size? number Blocks across each icon, 0..4, default 0.4.
+---@field colour? game.Tint
+---@field radius? number 0..128, default 32.
+---@field player? string Only this player.
+
+--- A row of pictures over an entity, following it. A later badge for the same entity replaces
+--- the earlier one; 0 for an entity that is gone. A player has badges for at most 64 entities
+--- waiting.
+---
+--- Refusals: "an entity id must be an integer, not <kind>"; "show_over: `colour` is a table
+--- { r, g, b, a }"; the `picture` content hash refusals; "show_over: `player` is a player's UUID
+--- in hex, not `<text>`".
+---@param entity integer
+---@param spec game.BadgeSpec
+---@return integer
+function game.show_over(entity, spec) end
+
+---@class game.SoundSpec
+---@field sound string Required; without ":" it is yours ("thud" is "<your mod>:thud").
+---@field pos game.Point Required; only players in its domain hear it.
+---@field radius? number Blocks, 0..512, default 16.
+---@field gain? number 0..8, default 1.
+---@field entity? integer An entity the sound follows.
+---@field player? string Only this player.
+
+--- Plays a registered sound once. Answers the players told.
+---
+--- Refusals: "play_sound: bad field `sound` (expected string, got nil)" and like conversion
+--- errors (`pos`, `pos.x`, `radius`...); "play_sound: `player` is a player's UUID in hex, not
+--- `<text>`"; "an entity id must be an integer, not <kind>".
+---@param spec game.SoundSpec
+---@return integer
+function game.play_sound(spec) end
+
+---@class game.CueSpec: game.SoundSpec
+---@field cue string Required; without ":" it is yours. Replaces `sound`.
+
+--- Plays the sound bound last to the cue (game.bind_sound). A cue nobody bound answers 0 and
+--- reads nothing else.
+---
+--- Refusals: "`engine:jump` is the engine's to emit; a mod may bind a sound to it but not raise
+--- it" (any "engine:" cue); the play_sound refusals, named "cue".
+---@param spec game.CueSpec
+---@return integer
+function game.cue(spec) end
+
+---@class game.LoopSpec
+---@field id string Required; yours ("night" is "<your mod>:night"); another mod's is refused.
+---@field sound string Required; without ":" it is yours.
+---@field everywhere? any Default false; true plays at full gain wherever each player stands.
+---@field pos? game.Point Default (0, 0, 0); a positioned loop reaches its domain only.
+---@field radius? number 0..512, default 16.
+---@field gain? number 0..8, default 1.
+---@field player? string Only this player.
+---@field fade_ticks? integer Ticks to fade in, 0..1200 (more is 1200), default 0.
+
+--- Starts a looping sound on the clients told, known by its id. The server keeps no list: a
+--- player who joins later is not told.
+---
+--- Refusals: "mod `<mod>` may not register into namespace `<ns>`: a mod owns only its own id as
+--- a namespace"; "play_loop: `player` is a player's UUID in hex, not `<text>`"; conversion
+--- errors ("play_loop: bad field `fade_ticks` (-1 is out of range for an unsigned 32-bit
+--- integer)").
+---@param spec game.LoopSpec
+---@return integer
+function game.play_loop(spec) end
+
+--- Stops one of your loops for every player (or the one named), wherever they stand.
+---
+--- Refusals: "stop_loop takes the loop's id, or a table with `id`, `fade_ticks` and `player`";
+--- the namespace refusal for another mod's id; "stop_loop: bad field `id` (expected string, got
+--- nil)".
+---@param loop string|{ id: string, fade_ticks?: integer, player?: string }
+---@return integer
+function game.stop_loop(loop) end
+
+--- The time of day: 0 midnight, 0.25 dawn, 0.5 noon, 0.75 dusk; 0 in a world without a day.
+---@return number
+function game.time_of_day() end
+
+--- Winds the clock; values wrap (1.25 is 0.25, -0.25 is 0.75) and every player is told at once.
+--- False in a world without a day.
+---
+--- Refusals: "set_time_of_day: the time is 0..1, midnight to midnight, and not a NaN" (also an
+--- infinity); "bad argument #1 to 'set_time_of_day' (expected number, got <type>)".
+---@param t number
+---@return boolean
+function game.set_time_of_day(t) end
+
+--- Replaces your mod's HUD values for one player; your HUD script receives them. At most 32
+--- values, names of at most 32 bytes, texts of at most 64 bytes; an empty table clears them.
+--- Setting the same values again sends nothing. False, and nothing kept, for a player who is not
+--- online.
+---
+--- Refusals: "game.set_hud takes at most 32 values"; "game.set_hud value names are at most 32
+--- bytes, and `<name>` is longer"; "game.set_hud text is at most 64 bytes, and `<name>`'s is
+--- longer"; "game.set_hud was given `<name>` as a number that is not one"; "game.set_hud takes
+--- numbers, strings and booleans; `<name>` is a <type>"; "set_hud takes a player UUID in hex, as
+--- a hook event reports one".
+---@param player string
+---@param values table<string, number|string|boolean>
+---@return boolean
+function game.set_hud(player, values) end
+
+--- Whether the id is on the server's operator list, online or not.
+---@param player string
+---@return boolean
+function game.is_operator(player) end
+
+--- One private chat line to one player. False for a player who is not online (the line is not
+--- kept) or who has 256 lines waiting.
+---
+--- Refusals: "chat_to: a line is at most 512 bytes"; "chat_to takes a player UUID in hex, as a
+--- hook event reports one"; "bad argument #2 to 'chat_to' (expected UTF-8 text, got bytes that
+--- are not)".
+---@param player string
+---@param line string
+---@return boolean
+function game.chat_to(player, line) end

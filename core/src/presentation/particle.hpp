@@ -85,4 +85,12 @@ struct BadgeRequest {
 // The burst as above, and the radius clamped 0..128 (non-finite: 32). Domain and player pass.
 [[nodiscard]] ParticleRequest sanitise(ParticleRequest r);
 
+// The particle service. Counts are of the players the burst or badge was queued for.
+class Access {
+ public:
+  virtual ~Access() = default;
+  virtual std::uint32_t emit(const ParticleRequest& request) = 0;
+  virtual std::uint32_t show_over(const BadgeRequest& request) = 0;
+};
+
 }  // namespace ostrel_core::particle

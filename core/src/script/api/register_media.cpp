@@ -183,8 +183,15 @@ int register_sound(lua_State* L) {
 
 int bind_sound(lua_State* L) {
   const auto mod_id = lua_vm::upvalue_text(L, 1);
-  const std::string cue = convert::arg_text(L, 1, "bind_sound");
-  const std::string sound = convert::arg_text(L, 2, "bind_sound");
+  // Both reach clients in the binding table, which a client refuses when a text is not UTF-8.
+  std::string texts[2];
+  for (int arg = 1; arg <= 2; ++arg) {
+    auto v = convert::to_utf8(L, arg);
+    if (!v) convert::arg_error(L, arg, "bind_sound", v.error().text);
+    texts[arg - 1] = std::move(*v);
+  }
+  const std::string& cue = texts[0];
+  const std::string& sound = texts[1];
   lua_vm::refuse_if_frozen(L, mod_id);
   lua_vm::push_registry_table(L, "ostrel.bindings");
   lua_createtable(L, 0, 3);

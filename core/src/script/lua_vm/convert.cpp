@@ -8,6 +8,7 @@
 #include <lua.hpp>
 
 #include "base/num.hpp"
+#include "proto/codec.hpp"
 
 namespace ostrel_core::script::convert {
 namespace {
@@ -203,6 +204,14 @@ std::expected<std::string, ConvertError> to_text(lua_State* L, int idx) {
     default:
       return std::unexpected(mismatch(L, idx, "string"));
   }
+}
+
+std::expected<std::string, ConvertError> to_utf8(lua_State* L, int idx) {
+  auto text = to_text(L, idx);
+  if (text && !proto::is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()})) {
+    return std::unexpected(ConvertError{"expected UTF-8 text, got bytes that are not"});
+  }
+  return text;
 }
 
 std::string error_text(lua_State* L, int idx) {

@@ -82,6 +82,9 @@ std::optional<std::int64_t> whole_number(lua_State* L, int idx);
 std::expected<double, ConvertError> to_number(lua_State* L, int idx);
 // Never changes the value on the stack (a number is converted from a copy).
 std::expected<std::string, ConvertError> to_text(lua_State* L, int idx);
+// As to_text, for texts bound for a client, which refuses a message holding bytes that are not
+// UTF-8: such a text is "expected UTF-8 text, got bytes that are not".
+std::expected<std::string, ConvertError> to_utf8(lua_State* L, int idx);
 
 // A value's text without metamethods, for error objects: a string or number as it is,
 // otherwise "(error object is a {} value)".

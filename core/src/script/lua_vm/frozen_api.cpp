@@ -14,6 +14,7 @@
 #include "script/api/dialogs.hpp"
 #include "script/api/runtime.hpp"
 #include "script/api/runtime_items.hpp"
+#include "script/api/runtime_presentation.hpp"
 #include "script/api/terrain.hpp"
 #include "script/lua_vm/slots.hpp"
 #include "script/lua_vm/state.hpp"
@@ -29,6 +30,9 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
   const std::function<void(lua_State*)> steps[] = {
       // Before the frame's steps: show_dialog, update_dialog, close_dialog, set_hover.
       [&](lua_State* s) { install_dialogs(s, mod_id, 1, slots); },
+      // Sounds, cues, loops, the clock and particles, ahead of the numbered steps.
+      [&](lua_State* s) { install_sound_api(s, mod_id, 1, slots); },
+      [&](lua_State* s) { install_particles(s, 1, slots); },
       // Step 2: set_block.
       [&](lua_State* s) { install_block_writer(s, 1, slots); },
       // Steps 3 to 5: entities; players and mounts; transfers and domains.
@@ -39,6 +43,8 @@ std::expected<void, vm::ScriptError> LuaVm::install_frozen_api(std::string_view 
       [&](lua_State* s) { install_storage_api(s, mod_id, 1, slots); },
       // Step 7: plans.capture, plans.stamp, plans.info, plans.list, plans.forget.
       [&](lua_State* s) { install_plan_api(s, mod_id, 1, slots); },
+      // Step 8: set_hud, is_operator, chat_to.
+      [&](lua_State* s) { install_hud_api(s, mod_id, 1, slots); },
       // Step 9: set_sky_modifier, flash, set_clouds, set_rainbow, lightning.
       [&](lua_State* s) { install_atmosphere(s, 1, slots); },
       // Step 10: the container functions.
