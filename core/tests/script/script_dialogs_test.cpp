@@ -203,6 +203,23 @@ TEST(DialogWidgets, EdgeCases) {
        "show_dialog: bad field `children[2]` (expected table, got integer)", {}},
       {"an image without a hash", "{ type = 'image' }",
        "`hash` must be a content hash: 64 hex characters, as game.content_hash answers", {}},
+      {"an image's hash in hex, either case", "{ type = 'image', hash = string.rep('aB', 32) }", "",
+       [](const tree::Tree& t) {
+         tree::Hash want;
+         want.fill(0xAB);
+         EXPECT_EQ(t.nodes[0].widget, tree::Widget(tree::Image{want}));
+       }},
+      {"an image's hash of 63 digits", "{ type = 'image', hash = string.rep('a', 63) }",
+       "`hash` must be a content hash: 64 hex characters, as game.content_hash answers", {}},
+      {"a nine-slice frame as 32 bytes", "{ type = 'label', style = { nine_slice = { 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29,30,31 } } }",
+       "",
+       [](const tree::Tree& t) {
+         tree::Hash want;
+         for (std::size_t i = 0; i < want.size(); ++i) want[i] = static_cast<std::uint8_t>(i);
+         EXPECT_EQ(t.nodes[0].style.nine_slice, want);
+       }},
+      {"a nine-slice frame of 31 bytes", "{ type = 'label', style = { nine_slice = { 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29,30 } } }",
+       "`nine_slice` must be 32 bytes of content hash", {}},
       {"a progress past 1000 is refused by the check", "{ type = 'progress', permille = 1001 }",
        "progress of 1001 permille is over 1000", {}},
   };

@@ -15,6 +15,7 @@
 #include "proto/codec.hpp"
 #include "proto/protocol_error.hpp"
 #include "script/api/fields.hpp"
+#include "script/api/presentation_readers.hpp"
 #include "script/lua_vm/convert.hpp"
 
 namespace ostrel_core::script::lua_vm {
@@ -195,9 +196,8 @@ std::optional<tree::Hash> hash_field(const Table& w, Key key, bool needed, Widge
     lua_pop(w.L, 1);
     return std::nullopt;
   }
-  (void)r;
-  convert::raise(w.L, fmt::format("`{}` must be a content hash: 64 hex characters, as game.content_hash answers",
-                                  key.name));
+  lua_pop(w.L, 1);
+  return readers::content_hash(w.L, w.t, key.name, r.ctx);
 }
 
 tree::Widget container_of(const Table& w, WidgetReading& r) {
