@@ -10,6 +10,7 @@
 #include "presentation/star_goldens.hpp"
 #include "script/api/stars.hpp"
 #include "script/lua_vm/slots.hpp"
+#include "script/presentation_fakes.hpp"
 #include "script/runtime_fakes.hpp"
 #include "script/terrain_lua.hpp"
 #include "support/script_engine.hpp"
@@ -74,7 +75,7 @@ TEST(StarFunctions, LookDirectionAndStarInView) {
       f.call("(function() local g = game.look_direction(A) return g.x .. ' ' .. g.y .. ' ' .. g.z .. ' ' .. "
              "g.domain end)()"),
       "0.0 0.0 1.0 overworld");
-  // From the world position at time 0 (no clock yet) the star is the one the catalog gives.
+  // From the world position at time 0 (no clock) the star is the one the catalog gives.
   const auto catalog = sky::star_catalog(sky::golden::kSeed);
   const auto want = sky::star_in_view(catalog, sky::world_position(sky::golden::kSeed), {0, 0, 1}, 0.0f);
   ASSERT_TRUE(want.has_value());
@@ -90,6 +91,17 @@ TEST(StarFunctions, LookDirectionAndStarInView) {
   // A poisoned domain slot counts as empty: the world position again.
   f.vm.slots().domains->poison();
   EXPECT_EQ(f.call("game.star_in_view(A).id"), std::to_string(want->id));
+  // The sky turns with the world clock: a quarter day on, a view across the axis sees another star.
+  auto clock = std::make_shared<test::FakeSound>();
+  clock->fraction = 0.25f;
+  f.vm.set_sound_access(clock);
+  f.sight->gazes[test::player(0xAA)] = sight::Gaze{"overworld", {1.0f, 0.0f, 0.0f}};
+  const auto home = sky::world_position(sky::golden::kSeed);
+  const auto early = sky::star_in_view(catalog, home, {1, 0, 0}, 0.0f);
+  const auto later = sky::star_in_view(catalog, home, {1, 0, 0}, 0.25f);
+  ASSERT_TRUE(early.has_value() && later.has_value());
+  ASSERT_NE(later->id, early->id);
+  EXPECT_EQ(f.call("game.star_in_view(A).id"), std::to_string(later->id));
   // A zero view sees nothing.
   f.sight->gazes[test::player(0xAA)] = sight::Gaze{"overworld", {0.0f, 0.0f, 0.0f}};
   EXPECT_EQ(f.call("game.star_in_view(A)"), "nil");

@@ -9,6 +9,7 @@
 
 #include "movement/sight.hpp"
 #include "presentation/sky.hpp"
+#include "presentation/sound.hpp"
 #include "script/api/readers.hpp"
 #include "script/api/runtime.hpp"
 #include "script/api/runtime_call.hpp"
@@ -45,9 +46,10 @@ std::optional<std::uint64_t> seed_of(const Slots& slots) {
       [](const std::uint64_t* s) { return s == nullptr ? std::nullopt : std::optional(*s); });
 }
 
-// The day's share passed. The world clock's service is not reachable from here yet, so the sky
-// is read at time 0, as with an empty clock slot.
-float day_fraction(const Slots&) { return 0.0f; }
+// The day's share passed, from the world clock; 0 with an empty or poisoned clock slot.
+float day_fraction(const Slots& slots) {
+  return slots.sound->with([](sound::Access* s) { return s == nullptr ? 0.0f : s->time_of_day(); });
+}
 
 void push_position(lua_State* L, const sky::UniversalPos& p) {
   lua_createtable(L, 0, 3);
