@@ -1417,7 +1417,7 @@ function game.despawn_entity(id) end
 ---@return game.EntityTable?
 function game.entity(id) end
 
---- Applies the spec's entries; true when any was applied (even to the same value). A player's
+--- Applies the table's entries; true when any was applied (even to the same value). A player's
 --- body is rewritten from its player every tick: use move_player and push_player for players.
 ---
 --- Refusals: "set_entity: `speed` is a multiplier from 0 to 16, got <n>"; "set_entity: `tint` is
@@ -1740,7 +1740,7 @@ function game.inventory(player, view) end
 --- went in and the units left over: false and every unit for a player who is not connected;
 --- false, 0 for a stack of nothing (count 0, units 0, material 0).
 ---
---- Refusals: "give takes a player UUID in hex, as a hook event reports one", the stack spec's
+--- Refusals: "give takes a player UUID in hex, as a hook event reports one", the stack table's
 --- texts, "container slots are numbered from 1, and 0 is not one of them".
 ---@param player string
 ---@param spec game.StackSpec
@@ -1763,7 +1763,7 @@ function game.held(player) end
 ---@return game.Stack?
 function game.slot(player, view, n) end
 
---- Takes up to the spec's units of exactly that kind (material, shape, cells and detail) from the
+--- Takes up to the stack table's units of exactly that kind (material, shape, cells and detail) from the
 --- view, slot by slot (or from `slot` only), and answers the units taken. Loose material never
 --- comes out of a cut or a stack with a detail; registered items and cuts of several materials
 --- come out in whole items only (10 units of a 27-unit item take 0).
@@ -1843,7 +1843,7 @@ function game.containers(prefix) end
 ---@return integer moved
 function game.container_give(name, spec) end
 
---- Takes up to the spec's units of exactly that kind from the container (or its `slot` only);
+--- Takes up to the stack table's units of exactly that kind from the container (or its `slot` only);
 --- answers the units taken.
 ---@param name string
 ---@param spec game.StackSpec

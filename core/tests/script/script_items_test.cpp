@@ -255,7 +255,7 @@ TEST(ItemFunctions, ArgumentErrorsAndTheOrderTheyAreRaisedIn) {
       {"game.open_container('c', 'abc')", "open_container takes a player UUID in hex, as a hook event reports one"},
       {"game.close_container('c', 'abc')",
        "close_container takes a player UUID in hex, as a hook event reports one"},
-      // give reads the player, the spec, `view`, then `slot`.
+      // give reads the player, the stack table, `view`, then `slot`.
       {"game.give('abc', { material = 'm:none', slot = 0 })",
        "give takes a player UUID in hex, as a hook event reports one"},
       {"game.give('P1', { material = 'm:none', slot = 0 })", "no block registered with id `m:none`"},
@@ -282,7 +282,7 @@ TEST(ItemFunctions, ArgumentErrorsAndTheOrderTheyAreRaisedIn) {
       {"game.make_container('', 0)", "game.make_container needs a name; it is how the container is found again"},
       {"game.make_container('c', -1)",
        "bad argument #2 to 'make_container' (-1 is out of range for an unsigned 64-bit integer)"},
-      // container_give reads `slot` before the spec; container_take after it.
+      // container_give reads `slot` before the stack table; container_take after it.
       {"game.container_give('c', { material = 'm:none', slot = 0 })",
        "container slots are numbered from 1, and 0 is not one of them"},
       {"game.container_take('c', { material = 'm:none', slot = 0 })", "no block registered with id `m:none`"},

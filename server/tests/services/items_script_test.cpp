@@ -261,7 +261,7 @@ TEST(ItemsScript, CarriedItems) {
          s.hub->give(player(1), "player:main", 4, stone(40));
        },
        {{"game.held(P1)", "{blocks=0,count=0,material=2,nodes=1,units=1}"}}},
-      {"a spec's slot 0 is refused before anything moves",
+      {"a stack table's slot 0 is refused before anything moves",
        nullptr,
        {{"game.give(P1, { material = 2, slot = 0 })",
          "error: container slots are numbered from 1, and 0 is not one of them"},

@@ -229,7 +229,7 @@ int entity(lua_State* L) {
   return 1;
 }
 
-// The `tint` and `tint_ticks` of the set spec at `t` into `patch`.
+// The `tint` and `tint_ticks` of the set_entity table at `t` into `patch`.
 void read_tint(lua_State* L, int t, ent::access::Patch& patch) {
   const int type = fields::raw_field(L, t, "tint");
   if (type == LUA_TNIL) {
@@ -259,7 +259,7 @@ void read_tint(lua_State* L, int t, ent::access::Patch& patch) {
   }
 }
 
-// The `drive` of the set spec at `t`: walk { x, z }, gait and jump.
+// The `drive` of the set_entity table at `t`: walk { x, z }, gait and jump.
 std::optional<phys::Intent> read_drive(lua_State* L, int t) {
   constexpr std::string_view fn = "set_entity";
   if (!table_field(L, t, "drive", fn)) return std::nullopt;

@@ -22,7 +22,7 @@ namespace {
 constexpr std::size_t kMaxHoverLines = 256;
 constexpr std::size_t kMaxHoverBytes = 256;
 
-// The spec's text field `key`, valid UTF-8.
+// The request table's text field `key`, valid UTF-8.
 std::string spec_text(lua_State* L, std::string_view key, std::string_view fn) {
   std::string text = fields::required_text(L, 1, key, fn);
   require_utf8(L, text, fn, key);

@@ -105,17 +105,10 @@ int chat_to(lua_State* L) {
 }  // namespace
 
 void install_hud_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots) {
-  game_idx = lua_absindex(L, game_idx);
-  push_slots(L, slots);
-  lua_pushvalue(L, -1);
-  push_text(L, mod_id);
-  lua_pushcclosure(L, set_hud, 2);
-  lua_setfield(L, game_idx, "set_hud");
-  lua_pushvalue(L, -1);
-  lua_pushcclosure(L, is_operator, 1);
-  lua_setfield(L, game_idx, "is_operator");
-  lua_pushcclosure(L, chat_to, 1);
-  lua_setfield(L, game_idx, "chat_to");
+  const Closure with_mod[] = {{"set_hud", set_hud}};
+  set_closures(L, game_idx, slots, with_mod, mod_id);
+  const Closure plain[] = {{"is_operator", is_operator}, {"chat_to", chat_to}};
+  set_closures(L, game_idx, slots, plain);
 }
 
 }  // namespace ostrel_core::script::lua_vm

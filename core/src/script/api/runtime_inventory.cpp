@@ -30,7 +30,7 @@ identity::PlayerUuid player_arg(lua_State* L, int arg, std::string_view fn) {
   return player_or_raise(L, convert::arg_text(L, arg, fn), fn);
 }
 
-// The `view` field of the spec at `t`, "player:main" when absent.
+// The `view` field of the stack table at `t`, "player:main" when absent.
 std::string view_of(lua_State* L, int t, std::string_view fn) {
   return fields::opt_text(L, t, "view", fn).value_or(std::string(kMainView));
 }
@@ -43,7 +43,7 @@ void push_stack_or_nil(lua_State* L, const std::optional<Stack>& stack) {
   }
 }
 
-// What a give or take names: the player, the spec read from the table, the view and the slot,
+// What a give or take names: the player, the stack read from its table, the view and the slot,
 // read in that order so the first bad one is the error raised.
 struct Request {
   identity::PlayerUuid player;

@@ -37,7 +37,7 @@ void install_container_api(lua_State* L, int game_idx, const Slots& slots);
 // readers::player_of, raising its refusal.
 identity::PlayerUuid player_or_raise(lua_State* L, std::string_view text, std::string_view fn);
 
-// The optional `slot` field of the stack spec at `t`: none when absent, else the zero-based
+// The optional `slot` field of the stack table at `t`: none when absent, else the zero-based
 // index. Raises "container slots are numbered from 1, and 0 is not one of them" for 0, and
 // "{fn}: bad field `slot` ({why})" for a value that is not a whole number from 0.
 std::optional<std::size_t> container_slot_of(lua_State* L, int t, std::string_view fn);

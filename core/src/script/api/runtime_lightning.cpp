@@ -26,7 +26,7 @@ namespace {
 using Calls = std::atomic<std::uint64_t>;
 static_assert(std::is_trivially_destructible_v<Calls>);
 
-// `end` of the spec as a table left on the stack; its index.
+// `end` of the request table as a table left on the stack; its index.
 int end_table(lua_State* L, std::string_view end) {
   const int type = fields::raw_field(L, 1, end);
   if (type == LUA_TNIL) convert::raise(L, fmt::format("lightning needs a `{}` table", end));

@@ -83,13 +83,8 @@ int show_over(lua_State* L) {
 }  // namespace
 
 void install_particles(lua_State* L, int game_idx, const Slots& slots) {
-  game_idx = lua_absindex(L, game_idx);
-  push_slots(L, slots);
-  lua_pushvalue(L, -1);
-  lua_pushcclosure(L, emit_particles, 1);
-  lua_setfield(L, game_idx, "emit_particles");
-  lua_pushcclosure(L, show_over, 1);
-  lua_setfield(L, game_idx, "show_over");
+  const Closure functions[] = {{"emit_particles", emit_particles}, {"show_over", show_over}};
+  set_closures(L, game_idx, slots, functions);
 }
 
 }  // namespace ostrel_core::script::lua_vm

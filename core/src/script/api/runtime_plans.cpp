@@ -27,8 +27,6 @@ std::shared_ptr<plan::Access> store(lua_State* L) {
   return *s;
 }
 
-std::string_view mod_of(lua_State* L) { return upvalue_text(L, 2); }
-
 // Non-empty blocks: several entries of a mixed block share one index.
 std::size_t block_count(const plan::Plan& p) {
   std::vector<std::uint32_t> indices;

@@ -25,8 +25,6 @@ R through_sound(lua_State* L, R empty, F&& fn) {
   return slots_of(L).sound->with([&](sound::Access* s) -> R { return s == nullptr ? empty : fn(*s); });
 }
 
-std::string_view mod_of(lua_State* L) { return upvalue_text(L, 2); }
-
 // A required text field bound for a client.
 std::string required_client_text(lua_State* L, int t, const char* name, std::string_view fn) {
   fields::raw_field(L, t, name);
@@ -201,18 +199,10 @@ int set_time_of_day(lua_State* L) {
 }  // namespace
 
 void install_sound_api(lua_State* L, std::string_view mod_id, int game_idx, const Slots& slots) {
-  game_idx = lua_absindex(L, game_idx);
-  push_slots(L, slots);
-  const std::pair<const char*, lua_CFunction> functions[] = {
-      {"play_sound", play_sound},           {"time_of_day", time_of_day}, {"set_time_of_day", set_time_of_day},
-      {"cue", cue},                         {"play_loop", play_loop},     {"stop_loop", stop_loop}};
-  for (const auto& [name, fn] : functions) {
-    lua_pushvalue(L, -1);
-    push_text(L, mod_id);
-    lua_pushcclosure(L, fn, 2);
-    lua_setfield(L, game_idx, name);
-  }
-  lua_pop(L, 1);
+  const Closure functions[] = {{"play_sound", play_sound}, {"time_of_day", time_of_day},
+                               {"set_time_of_day", set_time_of_day}, {"cue", cue},
+                               {"play_loop", play_loop},   {"stop_loop", stop_loop}};
+  set_closures(L, game_idx, slots, functions, mod_id);
 }
 
 }  // namespace ostrel_core::script::lua_vm
